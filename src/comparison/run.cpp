@@ -1,0 +1,3 @@
+#include "comparison/run.h"
+
+int Run(int, wchar_t**) { return EXIT_PARAMETERS; }

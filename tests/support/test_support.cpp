@@ -1,0 +1,310 @@
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <stdexcept>
+
+#include "runtime/handle.h"
+
+namespace test {
+namespace {
+
+std::atomic<unsigned> g_nextFolder{0};
+
+[[noreturn]] void Fail(const char* pszWhat, const std::wstring& strPath) {
+    const DWORD dwError = ::GetLastError();
+    std::string strNarrow(strPath.begin(), strPath.end());
+    throw std::runtime_error(std::string(pszWhat) + " failed for " + strNarrow + " (" +
+                             std::to_string(dwError) + ")");
+}
+
+}  // namespace
+
+CTempFolder::CTempFolder() {
+    wchar_t szTemp[MAX_PATH + 1];
+    const DWORD cch = ::GetTempPathW(MAX_PATH + 1, szTemp);
+    if (cch == 0 || cch > MAX_PATH) {
+        Fail("GetTempPathW", L"");
+    }
+    for (;;) {
+        wchar_t szName[64];
+        ::swprintf(szName, 64, L"qt%lu_%u_%lu", ::GetCurrentProcessId(), g_nextFolder++,
+                   ::GetTickCount());
+        std::wstring strPath = std::wstring(szTemp) + szName;
+        if (::CreateDirectoryW(strPath.c_str(), nullptr)) {
+            m_strPath = strPath;
+            return;
+        }
+        if (::GetLastError() != ERROR_ALREADY_EXISTS) {
+            Fail("CreateDirectoryW", strPath);
+        }
+    }
+}
+
+CTempFolder::~CTempFolder() { RemoveTree(m_strPath); }
+
+std::wstring CTempFolder::operator/(const std::wstring& strRelative) const {
+    return m_strPath + L"\\" + strRelative;
+}
+
+static std::wstring LongForm(const std::wstring& strPath) {
+    if (strPath.compare(0, 4, L"\\\\?\\") == 0) {
+        return strPath;
+    }
+    return L"\\\\?\\" + strPath;
+}
+
+bool RemoveTree(const std::wstring& strPath) {
+    const std::wstring strLong = LongForm(strPath);
+    WIN32_FIND_DATAW fd;
+    CFindHandle hFind(::FindFirstFileW((strLong + L"\\*").c_str(), &fd));
+    if (hFind) {
+        do {
+            const std::wstring strName = fd.cFileName;
+            if (strName == L"." || strName == L"..") {
+                continue;
+            }
+            const std::wstring strChild = strLong + L"\\" + strName;
+            ::SetFileAttributesW(strChild.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                !(fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+                RemoveTree(strChild);
+            } else if (!::DeleteFileW(strChild.c_str())) {
+                ::RemoveDirectoryW(strChild.c_str());
+            }
+        } while (::FindNextFileW(hFind.Get(), &fd));
+    }
+    ::RemoveDirectoryW(strLong.c_str());
+    return ::GetFileAttributesW(strLong.c_str()) == INVALID_FILE_ATTRIBUTES;
+}
+
+void MakeFolder(const std::wstring& strPath) {
+    const std::wstring strLong = LongForm(strPath);
+    if (::CreateDirectoryW(strLong.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS) {
+        return;
+    }
+    const size_t nSlash = strLong.find_last_of(L'\\');
+    if (nSlash == std::wstring::npos || nSlash <= 6) {
+        Fail("CreateDirectoryW", strPath);
+    }
+    MakeFolder(strLong.substr(0, nSlash));
+    if (!::CreateDirectoryW(strLong.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
+        Fail("CreateDirectoryW", strPath);
+    }
+}
+
+void MakeFile(const std::wstring& strPath, const std::string& strBytes) {
+    const std::wstring strLong = LongForm(strPath);
+    const size_t nSlash = strLong.find_last_of(L'\\');
+    if (nSlash != std::wstring::npos) {
+        MakeFolder(strLong.substr(0, nSlash));
+    }
+    CFileHandle hFile(::CreateFileW(strLong.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!hFile) {
+        Fail("CreateFileW", strPath);
+    }
+    size_t nDone = 0;
+    while (nDone < strBytes.size()) {
+        const DWORD cbChunk = static_cast<DWORD>(std::min<size_t>(strBytes.size() - nDone, 1 << 24));
+        DWORD cbWritten = 0;
+        if (!::WriteFile(hFile.Get(), strBytes.data() + nDone, cbChunk, &cbWritten, nullptr)) {
+            Fail("WriteFile", strPath);
+        }
+        nDone += cbWritten;
+    }
+}
+
+void SetLastWriteTime(const std::wstring& strPath, uint64_t nTime) {
+    CFileHandle hFile(::CreateFileW(LongForm(strPath).c_str(), FILE_WRITE_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!hFile) {
+        Fail("CreateFileW", strPath);
+    }
+    FILETIME ft;
+    ft.dwLowDateTime = static_cast<DWORD>(nTime);
+    ft.dwHighDateTime = static_cast<DWORD>(nTime >> 32);
+    if (!::SetFileTime(hFile.Get(), nullptr, nullptr, &ft)) {
+        Fail("SetFileTime", strPath);
+    }
+}
+
+uint64_t GetLastWriteTime(const std::wstring& strPath) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!::GetFileAttributesExW(LongForm(strPath).c_str(), GetFileExInfoStandard, &data)) {
+        Fail("GetFileAttributesExW", strPath);
+    }
+    return (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+           data.ftLastWriteTime.dwLowDateTime;
+}
+
+std::string ReadWholeFile(const std::wstring& strPath) {
+    CFileHandle hFile(::CreateFileW(LongForm(strPath).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                    nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!hFile) {
+        Fail("CreateFileW", strPath);
+    }
+    std::string strBytes;
+    char buffer[65536];
+    DWORD cbRead = 0;
+    while (::ReadFile(hFile.Get(), buffer, sizeof(buffer), &cbRead, nullptr) && cbRead > 0) {
+        strBytes.append(buffer, cbRead);
+    }
+    return strBytes;
+}
+
+std::wstring GetProgramFolder() {
+    wchar_t szPath[MAX_PATH];
+    const DWORD cch = ::GetModuleFileNameW(nullptr, szPath, MAX_PATH);
+    std::wstring strPath(szPath, cch);
+    return strPath.substr(0, strPath.find_last_of(L'\\'));
+}
+
+std::wstring GetQuorvaPath() { return GetProgramFolder() + L"\\quorva.exe"; }
+
+std::wstring Quote(const std::wstring& strArgument) {
+    // Backslashes before the closing quote are doubled so that they do not
+    // escape it.
+    std::wstring strQuoted = L"\"" + strArgument;
+    size_t nTrailing = 0;
+    while (nTrailing < strArgument.size() &&
+           strArgument[strArgument.size() - 1 - nTrailing] == L'\\') {
+        ++nTrailing;
+    }
+    strQuoted.append(nTrailing, L'\\');
+    return strQuoted + L"\"";
+}
+
+CRunResult RunProgram(const std::wstring& strProgram, const std::wstring& strArguments,
+                      const std::wstring& strWorkingFolder,
+                      const std::vector<std::wstring>& environment) {
+    SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
+    HANDLE hReadRaw = nullptr;
+    HANDLE hWriteRaw = nullptr;
+    if (!::CreatePipe(&hReadRaw, &hWriteRaw, &sa, 0)) {
+        Fail("CreatePipe", strProgram);
+    }
+    CKernelHandle hRead(hReadRaw);
+    CKernelHandle hWrite(hWriteRaw);
+    ::SetHandleInformation(hRead.Get(), HANDLE_FLAG_INHERIT, 0);
+
+    std::wstring strEnvironment;
+    if (!environment.empty()) {
+        wchar_t* pszBlock = ::GetEnvironmentStringsW();
+        for (const wchar_t* p = pszBlock; *p != 0; p += wcslen(p) + 1) {
+            strEnvironment.append(p).push_back(L'\0');
+        }
+        ::FreeEnvironmentStringsW(pszBlock);
+        for (const std::wstring& strVariable : environment) {
+            strEnvironment.append(strVariable).push_back(L'\0');
+        }
+        strEnvironment.push_back(L'\0');
+    }
+
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = INVALID_HANDLE_VALUE;
+    si.hStdOutput = hWrite.Get();
+    si.hStdError = hWrite.Get();
+    PROCESS_INFORMATION pi = {};
+    std::wstring strCommandLine = Quote(strProgram) + L" " + strArguments;
+    if (!::CreateProcessW(strProgram.c_str(), &strCommandLine[0], nullptr, nullptr, TRUE,
+                          CREATE_UNICODE_ENVIRONMENT,
+                          strEnvironment.empty() ? nullptr : &strEnvironment[0],
+                          strWorkingFolder.empty() ? nullptr : strWorkingFolder.c_str(), &si, &pi)) {
+        Fail("CreateProcessW", strProgram);
+    }
+    CKernelHandle hProcess(pi.hProcess);
+    CKernelHandle hThread(pi.hThread);
+    hWrite.Reset();
+
+    CRunResult result;
+    char buffer[65536];
+    DWORD cbRead = 0;
+    while (::ReadFile(hRead.Get(), buffer, sizeof(buffer), &cbRead, nullptr) && cbRead > 0) {
+        result.strOutput.append(buffer, cbRead);
+    }
+    ::WaitForSingleObject(hProcess.Get(), INFINITE);
+    ::GetExitCodeProcess(hProcess.Get(), &result.dwExitCode);
+    return result;
+}
+
+CRunResult RunQuorva(const std::wstring& strArguments, const std::wstring& strWorkingFolder,
+                     const std::vector<std::wstring>& environment) {
+    return RunProgram(GetQuorvaPath(), strArguments, strWorkingFolder, environment);
+}
+
+std::string Crlf(const std::wstring& strText) {
+    std::string strBytes;
+    for (wchar_t ch : strText) {
+        if (ch == L'\n') {
+            strBytes += "\r\n";
+        } else {
+            strBytes += static_cast<char>(static_cast<unsigned char>(ch));
+        }
+    }
+    return strBytes;
+}
+
+std::string Crlf(const std::string& strText) {
+    std::string strBytes;
+    for (char ch : strText) {
+        if (ch == '\n') {
+            strBytes += "\r\n";
+        } else {
+            strBytes += ch;
+        }
+    }
+    return strBytes;
+}
+
+std::string Utf16Crlf(const std::wstring& strText) {
+    std::string strBytes;
+    for (wchar_t ch : strText) {
+        if (ch == L'\n') {
+            strBytes.append("\r\0\n\0", 4);
+        } else {
+            strBytes += static_cast<char>(ch & 0xFF);
+            strBytes += static_cast<char>((ch >> 8) & 0xFF);
+        }
+    }
+    return strBytes;
+}
+
+std::string Utf8Crlf(const std::wstring& strText) {
+    std::wstring strCrlf;
+    for (wchar_t ch : strText) {
+        if (ch == L'\n') {
+            strCrlf += L'\r';
+        }
+        strCrlf += ch;
+    }
+    if (strCrlf.empty()) {
+        return std::string();
+    }
+    const int cb = ::WideCharToMultiByte(CP_UTF8, 0, strCrlf.data(), static_cast<int>(strCrlf.size()),
+                                         nullptr, 0, nullptr, nullptr);
+    std::string strBytes(static_cast<size_t>(cb), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, strCrlf.data(), static_cast<int>(strCrlf.size()), &strBytes[0],
+                          cb, nullptr, nullptr);
+    return strBytes;
+}
+
+std::vector<std::wstring> ListProgramTempFiles() {
+    wchar_t szTemp[MAX_PATH + 1];
+    ::GetTempPathW(MAX_PATH + 1, szTemp);
+    std::vector<std::wstring> files;
+    WIN32_FIND_DATAW fd;
+    CFindHandle hFind(::FindFirstFileW((std::wstring(szTemp) + L"quo*.tmp").c_str(), &fd));
+    if (hFind) {
+        do {
+            files.push_back(fd.cFileName);
+        } while (::FindNextFileW(hFind.Get(), &fd));
+    }
+    return files;
+}
+
+}  // namespace test

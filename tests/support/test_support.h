@@ -1,0 +1,82 @@
+// Helpers shared by the unit and end-to-end tests: temporary folders that
+// remove themselves, files with chosen contents and times, and child
+// processes whose standard output is captured byte for byte.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "runtime/platform.h"
+
+namespace test {
+
+// A unique folder under the system's temporary folder, removed with all its
+// contents when the object is destroyed (also when a test fails).
+class CTempFolder {
+public:
+    CTempFolder();
+    ~CTempFolder();
+    CTempFolder(const CTempFolder&) = delete;
+    CTempFolder& operator=(const CTempFolder&) = delete;
+
+    const std::wstring& Path() const { return m_strPath; }
+    // Path() + "\" + relative.
+    std::wstring operator/(const std::wstring& strRelative) const;
+
+private:
+    std::wstring m_strPath;
+};
+
+// Removes a folder and everything below it; true when it is gone.
+bool RemoveTree(const std::wstring& strPath);
+
+// Creates a folder and its missing parents (plain or \\?\ paths).
+void MakeFolder(const std::wstring& strPath);
+// Writes a file with the given bytes, creating missing parent folders.
+void MakeFile(const std::wstring& strPath, const std::string& strBytes = std::string());
+// Sets a file's last-write time (FILETIME units).
+void SetLastWriteTime(const std::wstring& strPath, uint64_t nTime);
+uint64_t GetLastWriteTime(const std::wstring& strPath);
+// Reads a whole file.
+std::string ReadWholeFile(const std::wstring& strPath);
+
+// The folder that holds the running test program (and quorva.exe).
+std::wstring GetProgramFolder();
+// The full path of the built quorva.exe.
+std::wstring GetQuorvaPath();
+
+struct CRunResult {
+    DWORD dwExitCode = 0;
+    std::string strOutput;  // standard output, byte for byte
+};
+
+// Runs a program with a command line (arguments quoted by the caller), in
+// a working folder (empty: the current one), with extra environment
+// variables "NAME=value" added to the current environment.
+CRunResult RunProgram(const std::wstring& strProgram, const std::wstring& strArguments,
+                      const std::wstring& strWorkingFolder = std::wstring(),
+                      const std::vector<std::wstring>& environment = {});
+
+// Runs quorva.exe with the given arguments.
+CRunResult RunQuorva(const std::wstring& strArguments,
+                     const std::wstring& strWorkingFolder = std::wstring(),
+                     const std::vector<std::wstring>& environment = {});
+
+// Quotes one argument for a command line.
+std::wstring Quote(const std::wstring& strArgument);
+
+// The text as the program writes it in its default (8-bit) mode: every
+// line feed becomes CR LF, every character becomes the byte of its code.
+std::string Crlf(const std::wstring& strText);
+std::string Crlf(const std::string& strText);
+
+// UTF-16 little-endian and UTF-8 bytes of a text, line feeds as CR LF.
+std::string Utf16Crlf(const std::wstring& strText);
+std::string Utf8Crlf(const std::wstring& strText);
+
+// Lists the temporary files whose names start with "quo" in the system's
+// temporary folder (the listing cache files of the program).
+std::vector<std::wstring> ListProgramTempFiles();
+
+}  // namespace test
