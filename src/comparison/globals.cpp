@@ -1,0 +1,6 @@
+// The program's global objects, defined in one place so that they are
+// constructed in this order and destroyed in the reverse order after the
+// entry point returns: the console first (it reports crashes until the very
+// end), the listing cache file (closing it deletes the file), the exclusion
+// lists, the path buffers, then the hash provider before the two hash
+// objects that use it.
