@@ -4,3 +4,13 @@
 // end), the listing cache file (closing it deletes the file), the exclusion
 // lists, the path buffers, then the hash provider before the two hash
 // objects that use it.
+
+// -- console --
+
+// -- listing cache file --
+
+// -- exclusion lists --
+
+// -- path buffers --
+
+// -- hashing --
