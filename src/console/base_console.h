@@ -1,0 +1,141 @@
+// The console framework: a message writer that writes to standard output by
+// display level and translation mode, parses the command line by keyword
+// tables, and reports wrong parameters. A program derives its console class
+// from CBaseConsole and supplies its description, usage, positional and
+// option handlers and validation.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "console/message_writer.h"
+
+// Display levels; each a single bit so that a set of them fits in one word.
+enum : int {
+    DISPLAY_NONE = 1,      // nothing at all, errors included
+    DISPLAY_PROGRESS = 2,  // only progress-line messages
+    DISPLAY_NORMAL = 4,    // every message
+    DISPLAY_VERBOSE = 8,   // as normal; the comparison also shows matching files
+};
+
+// Framework parameter ids: group 1 in the upper 16 bits, bit number below.
+enum : DWORD {
+    PARAM_DISPLAY = 0x10000,
+    PARAM_HELP = 0x10001,
+};
+
+// Handler results: zero or positive is accepted.
+enum : int {
+    PARAM_UNKNOWN = -1,     // no such parameter
+    PARAM_UNEXPECTED = -2,  // a positional argument that is not accepted
+    PARAM_INVALID = -3,     // the parameter exists but its values are wrong
+};
+
+// One row of a keyword table: a lower-case keyword and what it stands for.
+struct KEYWORD_ENTRY {
+    const wchar_t* pszName;
+    DWORD dwValue;
+};
+
+class CBaseConsole : public CMessageWriter {
+public:
+    // Detects whether standard output is a console and sets up its mode.
+    CBaseConsole();
+
+    void Output(const std::wstring& strText) override;
+    int Ask(DWORD dwFlags) override;
+    bool IsConsole() const override;
+
+    ~CBaseConsole() override;
+    // True when help was requested or any parameter error was collected.
+    virtual bool HasParameterErrors() const;
+    // Whether a framework flag (group 1) is set; false for other groups.
+    virtual bool IsOptionSet(DWORD dwId) const;
+    // The program's one-line description and usage text.
+    virtual std::wstring GetDescription() const = 0;
+    virtual std::wstring GetUsage() const = 0;
+    virtual void SetDisplayLevel(int nLevel);
+    // Records a failed argument (results -1, -2, -3) for the report.
+    virtual void OnParameterResult(const wchar_t* pszArgument, int nResult);
+    // Handles a positional argument; index is its place in argv.
+    virtual int OnPositional(int nIndex, const wchar_t* pszText);
+    // Handles an option (name without its prefix character) and its values.
+    virtual int OnOption(const wchar_t* pszName, wchar_t** ppszValues, int nValues);
+    // True when the parameters are complete and consistent.
+    virtual bool Validate();
+    virtual bool SetOption(DWORD dwId);
+    virtual bool ClearOption(DWORD dwId);
+
+    // Ends a block of output with one empty line when anything was written
+    // since the last block end.
+    void EndBlock();
+    // Writes a progress-line message.
+    void WriteProgress(const wchar_t* pszFormat, ...);
+
+    // Parses argv (element 0 is the program); cuts option arguments at
+    // their ":" in place. Fills the flags, options and error lists.
+    void ParseCommandLine(int argc, wchar_t** argv);
+    // Row index of the first row whose name begins with pszText (ignoring
+    // case), its value in *pdwValue; -1 when none.
+    static int FindKeyword(const wchar_t* pszText, const KEYWORD_ENTRY* pTable, int nRows,
+                           DWORD* pdwValue = nullptr);
+    // m_strExpected := the names of the rows whose value lies inside dwMask
+    // (0: all), comma-separated.
+    void SetExpected(const KEYWORD_ENTRY* pTable, int nRows, DWORD dwMask);
+    void SetError(const wchar_t* pszMessage);
+    // The /display handler: level, then translation mode.
+    int ParseDisplay(wchar_t** ppszValues, int nValues);
+
+    // The banner: version line, description, copyright, empty line.
+    void ShowBanner();
+    // Prints usage and parameter errors; true when the run must stop.
+    bool ReportParameters();
+    void ShowUsage();
+
+    int GetDisplayLevel() const { return m_nDisplayLevel; }
+    // The translation mode of standard output (_O_TEXT, _O_U16TEXT, _O_U8TEXT).
+    int GetTranslationMode() const { return m_nTranslationMode; }
+    void SetTranslationMode(int nMode);
+
+protected:
+    // Writes a text to standard output in the current translation mode,
+    // flushes, and counts the write.
+    void WriteOutput(const std::wstring& strText);
+
+    DWORD m_dwFlags = 0;
+    std::wstring m_strExpected;
+    std::wstring m_strInvalid;
+    std::wstring m_strUnknown;
+    std::wstring m_strProgressPath;
+    std::wstring m_strError;
+    HRESULT m_hrError = 0;
+    int m_nDisplayLevel = DISPLAY_NORMAL;
+    DWORD m_dwDisplayLevels = 0x7FFFFFFF;
+    DWORD m_nWrites = 0;
+    int m_nProgressWidth = 40;
+    BOOL m_bConsole = FALSE;
+    int m_nTranslationMode = 0;
+    // Where WriteOutput writes: standard output.
+    FILE* m_pOutput = stdout;
+};
+
+// Closes the console's progress line when it goes out of scope.
+class CConsoleProgressPath {
+public:
+    explicit CConsoleProgressPath(std::wstring* pstrProgressPath)
+        : m_pstrProgressPath(pstrProgressPath) {}
+    virtual ~CConsoleProgressPath() {
+        if (m_pstrProgressPath != nullptr) {
+            m_pstrProgressPath->clear();
+        }
+    }
+
+private:
+    std::wstring* m_pstrProgressPath;
+};
+
+// The bytes that a text becomes on a redirected standard output in a
+// translation mode: _O_TEXT one byte per character (characters above 255
+// are dropped), _O_U16TEXT UTF-16 little-endian, _O_U8TEXT UTF-8; every line
+// feed written as carriage return and line feed; no byte-order mark.
+std::string EncodeOutput(const std::wstring& strText, int nMode);

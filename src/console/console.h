@@ -1,0 +1,56 @@
+// The program's console: the options record of the comparison, its option
+// table, validation, description and usage text.
+#pragma once
+
+#include <string>
+
+#include "console/base_console.h"
+
+// Option ids: group 2 in the upper 16 bits, the flag's bit number below.
+enum : DWORD {
+    OPT_ID_HASH = 0x20000,
+    OPT_ID_EXFILE = 0x20001,
+    OPT_ID_EXFOLDER = 0x20002,
+    OPT_ID_SUBDIR = 0x20003,
+    OPT_ID_DATE = 0x20004,
+    OPT_ID_SECURITY = 0x20005,
+};
+
+// Option flags in m_dwOptions.
+enum : DWORD {
+    OPT_HASH = 0x01,
+    OPT_EXFILE = 0x02,
+    OPT_EXFOLDER = 0x04,
+    OPT_SUBDIR = 0x08,
+    OPT_DATE = 0x10,
+    OPT_SECURITY = 0x20,
+};
+
+enum : int {
+    HASH_MD5 = 1,
+    HASH_SHA1 = 2,
+};
+
+class CConsole : public CBaseConsole {
+public:
+    CConsole();
+    ~CConsole() override;
+
+    std::wstring GetDescription() const override;
+    std::wstring GetUsage() const override;
+    int OnPositional(int nIndex, const wchar_t* pszText) override;
+    int OnOption(const wchar_t* pszName, wchar_t** ppszValues, int nValues) override;
+    bool Validate() override;
+
+    // The options record, written while the command line is parsed and
+    // read-only afterwards.
+    DWORD m_dwOptions = 0;
+    std::wstring m_strSourcePath;
+    std::wstring m_strDestinationPath;
+    std::wstring m_strFileExclusions;
+    std::wstring m_strFolderExclusions;
+    LONGLONG m_nDateTolerance = 0;  // 100-nanosecond units
+    int m_nHashAlgorithm = 0;
+};
+
+extern CConsole g_console;
