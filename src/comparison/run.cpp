@@ -1,3 +1,86 @@
 #include "comparison/run.h"
 
-int Run(int, wchar_t**) { return EXIT_PARAMETERS; }
+#include "comparison/compare_engine.h"
+#include "comparison/comparison_results.h"
+#include "comparison/file_listing.h"
+#include "console/console.h"
+#include "exclusions/exclusions.h"
+#include "paths/long_path.h"
+#include "runtime/elapsed_format.h"
+#include "runtime/elapsed_timer.h"
+
+namespace {
+
+// Loads the file exclusion list when /exfile was given; false after
+// reporting the failure.
+bool LoadFileExclusions(CConsole& console) {
+    if (!(console.m_dwOptions & OPT_EXFILE)) {
+        return true;
+    }
+    PrintLine(console, L"Loading exclusions from %s...", console.m_strFileExclusions.c_str());
+    const HRESULT hr = LoadExclusions(console.m_strFileExclusions.c_str(), g_fileExclusions);
+    if (FAILED(hr)) {
+        PrintError(console, L"exclusion file could not be loaded.", hr);
+        return false;
+    }
+    PrintLine(console, L"%d file exclusion(s) loaded.\n", static_cast<int>(g_fileExclusions.size()));
+    return true;
+}
+
+}  // namespace
+
+int Run(int argc, wchar_t** argv) {
+    CConsole& console = g_console;
+    console.ParseCommandLine(argc, argv);
+    console.ShowBanner();
+    if (console.ReportParameters()) {
+        return EXIT_PARAMETERS;
+    }
+
+    if (!LoadFileExclusions(console)) {
+        return EXIT_SETUP_FAILED;
+    }
+    if (console.m_dwOptions & OPT_HASH) {
+        PrintLine(console, L"Using %s hash algorithm for file data comparisons.\n",
+                  console.m_nHashAlgorithm == HASH_MD5 ? L"MD5" : L"SHA1");
+    }
+    PrintLine(console, L"Source path: %s.", console.m_strSourcePath.c_str());
+    PrintLine(console, L"Destination path: %s.\n", console.m_strDestinationPath.c_str());
+
+    if (!g_cacheFile.Create()) {
+        PrintLastError(console, L"cache file could not be created.");
+        return EXIT_SETUP_FAILED;
+    }
+
+    CComparisonResults results;
+    results.Clear();
+    CElapsedTimer timer;
+    timer.Start();
+    const bool bCompared = CompareFolders(console, results);
+    timer.Stop();
+    // The engine leaves its failure in the last error; keep it for the
+    // final message through the summary header.
+    const DWORD dwError = ::GetLastError();
+
+    console.EndBlock();
+    PrintLine(console, L"------------------------------------------------------------------\nSummary:\n");
+    if (bCompared) {
+        PrintLine(console, L"Comparison completed in %s.\n",
+                  FormatElapsedTime(timer.GetElapsed()).c_str());
+        if (results.IsIdentical()) {
+            PrintLine(console, L"The source and the destination are identical.");
+            return EXIT_IDENTICAL;
+        }
+        results.PrintSummary(console, console.m_dwOptions);
+        return EXIT_DIFFERENT;
+    }
+
+    const wchar_t* pszDisplayPath = g_displayPath.GetPath();
+    if (pszDisplayPath != nullptr && *pszDisplayPath != 0) {
+        WriteMessage(console, pszDisplayPath, MSG_INFO | MSG_VERBATIM, 0);
+        WriteMessage(console, nullptr, MSG_INFO | MSG_NEWLINE, 0);
+    }
+    ::SetLastError(dwError);
+    PrintLastError(console, L"the comparison could not be completed.");
+    return EXIT_COMPARE_FAILED;
+}

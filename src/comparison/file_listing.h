@@ -1,0 +1,89 @@
+// The listing of one folder: its files with name, last-write time and size,
+// written to a temporary cache file while the folder search runs and read
+// back in one block into an array of exactly the right length.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+
+#include "runtime/handle.h"
+#include "runtime/platform.h"
+
+struct CSideResults;
+
+// One listed file. Its layout in memory is the layout of a record in the
+// cache file (576 bytes, little-endian).
+struct CFileEntry {
+    wchar_t szName[MAX_PATH];   // name as the search returned it, no path
+    FILETIME ftLastWrite;       // last-write time as the search returned it (UTC)
+    wchar_t szSizeText[20];     // room for the size text of a finding
+    ULONGLONG nSize;            // size in bytes
+
+    CFileEntry() : szName(), ftLastWrite(), szSizeText(), nSize(0) {}
+};
+
+static_assert(sizeof(CFileEntry) == 576, "a cache record is 576 bytes");
+static_assert(offsetof(CFileEntry, ftLastWrite) == 520, "cache record layout");
+static_assert(offsetof(CFileEntry, szSizeText) == 528, "cache record layout");
+static_assert(offsetof(CFileEntry, nSize) == 568, "cache record layout");
+
+// An array of entries that owns its storage.
+class CFileEntryArray {
+public:
+    CFileEntryArray() = default;
+    CFileEntryArray(const CFileEntryArray&) = delete;
+    CFileEntryArray& operator=(const CFileEntryArray&) = delete;
+
+    // Allocates storage for exactly nCount new entries, replacing any
+    // earlier ones. Returns false when the storage cannot be allocated.
+    bool SetCount(size_t nCount);
+    size_t GetCount() const { return m_nCount; }
+    CFileEntry* GetData() { return m_pEntries.get(); }
+    CFileEntry& operator[](size_t i) { return m_pEntries[i]; }
+    const CFileEntry& operator[](size_t i) const { return m_pEntries[i]; }
+
+private:
+    std::unique_ptr<CFileEntry[]> m_pEntries;
+    size_t m_nCount = 0;
+};
+
+// The temporary file that holds listings while they are made. Closing its
+// handle deletes the file (it is opened delete-on-close).
+class CCacheFile {
+public:
+    CCacheFile() = default;
+    virtual ~CCacheFile() = default;
+
+    // Creates a new temporary file in the temporary folder (prefix "quorva")
+    // and opens it for reading and writing, unshared, delete-on-close. On
+    // failure returns FALSE with the last error set and leaves no file behind.
+    BOOL Create();
+    HANDLE GetHandle() const { return m_hFile.Get(); }
+    bool IsOpen() const { return static_cast<bool>(m_hFile); }
+    void Close() { m_hFile.Reset(); }
+
+private:
+    CFileHandle m_hFile;
+};
+
+extern CCacheFile g_cacheFile;
+
+// Lists the files (not folders, not excluded) that the search pattern
+// pszSearchPath finds into the empty listing, through g_cacheFile, and
+// counts excluded files in side.m_nExcludedFiles. Returns TRUE on success;
+// FALSE with the last error set to the cause otherwise. A search that finds
+// nothing at all (an empty drive root) is an empty listing.
+BOOL ListFiles(const wchar_t* pszSearchPath, CFileEntryArray& listing, CSideResults& side);
+
+// Folds a name's code unit as the pairing does: only A to Z are made lower case.
+inline wchar_t FoldNameChar(wchar_t ch) {
+    return (ch >= L'A' && ch <= L'Z') ? static_cast<wchar_t>(ch + 0x20) : ch;
+}
+
+// True when two names are equal, ignoring the case of A to Z only.
+bool IsSameName(const wchar_t* pszA, const wchar_t* pszB);
+
+// Copies the name, time and size of the first entry of the listing whose
+// name equals pszName (ignoring the case of A to Z only) into entry and
+// returns true; returns false and leaves entry unchanged when none does.
+bool FindEntry(const CFileEntryArray& listing, const wchar_t* pszName, CFileEntry& entry);
