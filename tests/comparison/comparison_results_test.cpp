@@ -1,0 +1,129 @@
+#include "comparison/comparison_results.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "console/console.h"
+#include "console/message_writer.h"
+
+namespace {
+
+class CCapturingWriter : public CMessageWriter {
+public:
+    void Output(const std::wstring& strText) override { m_strText += strText; }
+    std::wstring m_strText;
+};
+
+TEST(ComparisonResultsTest, IdentityIgnoresEverythingButMismatchesAndMissingItems) {
+    struct {
+        const char* pszName;
+        void (*pfnSet)(CComparisonResults&);
+        bool bIdentical;
+    } const kCases[] = {
+        {"cleared", [](CComparisonResults&) {}, true},
+        {"identical pairs", [](CComparisonResults& r) { r.m_nIdentical = 5; }, true},
+        {"inaccessible files and folders, excluded, tested, security",
+         [](CComparisonResults& r) {
+             r.m_source.m_nInaccessibleFiles = 1;
+             r.m_destination.m_nInaccessibleFolders = 1;
+             r.m_source.m_nExcludedFiles = 3;
+             r.m_destination.m_nExcludedFolders = 2;
+             r.m_source.m_nTested = 9;
+             r.m_destination.m_nSecurityIssues = 4;
+         },
+         true},
+        {"size mismatch", [](CComparisonResults& r) { r.m_nSizeMismatches = 1; }, false},
+        {"hash mismatch", [](CComparisonResults& r) { r.m_nHashMismatches = 1; }, false},
+        {"date mismatch", [](CComparisonResults& r) { r.m_nDateMismatches = 1; }, false},
+        {"missing in source", [](CComparisonResults& r) { r.m_source.m_nMissingFiles = 1; }, false},
+        {"missing in destination",
+         [](CComparisonResults& r) { r.m_destination.m_nMissingFiles = 1; }, false},
+        {"folder missing in source",
+         [](CComparisonResults& r) { r.m_source.m_nMissingFolders = 1; }, false},
+        {"folder missing in destination",
+         [](CComparisonResults& r) { r.m_destination.m_nMissingFolders = 1; }, false},
+    };
+    for (const auto& tc : kCases) {
+        SCOPED_TRACE(tc.pszName);
+        CComparisonResults results;
+        tc.pfnSet(results);
+        EXPECT_EQ(tc.bIdentical, results.IsIdentical());
+        results.Clear();
+        EXPECT_TRUE(results.IsIdentical());
+    }
+}
+
+CComparisonResults SampleResults() {
+    CComparisonResults r;
+    r.m_nIdentical = 12;
+    r.m_nSizeMismatches = 3;
+    r.m_nHashMismatches = 4;
+    r.m_nDateMismatches = 5;
+    r.m_source = {20, 1, 2, 3, 4, 5, 6, 7};
+    r.m_destination = {21, 10, 11, 12, 13, 14, 15, 16};
+    return r;
+}
+
+TEST(ComparisonResultsTest, SummaryWithoutOptionalLines) {
+    CCapturingWriter writer;
+    SampleResults().PrintSummary(writer, 0);
+    EXPECT_EQ(
+        L"Identical file(s):                      12\n"
+        L"Missing file(s) (source + destination): 11\n"
+        L"File size mismatch(es):                 3\n"
+        L"\n- Source:\n\n"
+        L"  Tested file(s):         20\n"
+        L"  Inaccessible file(s):   3\n"
+        L"  Missing file(s):        1\n"
+        L"\n"
+        L"  Inaccessible folder(s): 7\n"
+        L"  Missing folder(s):      5\n"
+        L"\n"
+        L"- Destination:\n\n"
+        L"  Tested file(s):         21\n"
+        L"  Inaccessible file(s):   12\n"
+        L"  Missing file(s):        10\n"
+        L"\n"
+        L"  Inaccessible folder(s): 16\n"
+        L"  Missing folder(s):      14\n"
+        L"\n",
+        writer.m_strText);
+}
+
+TEST(ComparisonResultsTest, SummaryWithEveryOptionalLine) {
+    CCapturingWriter writer;
+    SampleResults().PrintSummary(writer, OPT_DATE | OPT_HASH | OPT_EXFILE | OPT_SECURITY |
+                                             OPT_EXFOLDER | OPT_SUBDIR);
+    EXPECT_EQ(
+        L"Identical file(s):                      12\n"
+        L"Missing file(s) (source + destination): 11\n"
+        L"File size mismatch(es):                 3\n"
+        L"File date mismatch(es):                 5\n"
+        L"File hash mismatch(es):                 4\n"
+        L"\n- Source:\n\n"
+        L"  Excluded file(s):       2\n"
+        L"  Tested file(s):         20\n"
+        L"  Inaccessible file(s):   3\n"
+        L"  Missing file(s):        1\n"
+        L"  Security issue(s):      4\n"
+        L"\n"
+        L"  Excluded folder(s):     6\n"
+        L"  Inaccessible folder(s): 7\n"
+        L"  Missing folder(s):      5\n"
+        L"\n"
+        L"- Destination:\n\n"
+        L"  Excluded file(s):       11\n"
+        L"  Tested file(s):         21\n"
+        L"  Inaccessible file(s):   12\n"
+        L"  Missing file(s):        10\n"
+        L"  Security issue(s):      13\n"
+        L"\n"
+        L"  Excluded folder(s):     15\n"
+        L"  Inaccessible folder(s): 16\n"
+        L"  Missing folder(s):      14\n"
+        L"\n",
+        writer.m_strText);
+}
+
+}  // namespace
