@@ -1,0 +1,116 @@
+// End-to-end: the comparison of two folders, from the command line to the
+// exit code and every byte of standard output.
+#include <gtest/gtest.h>
+
+#include "e2e/e2e_support.h"
+
+namespace {
+
+using e2e::Banner;
+using e2e::Completed;
+using e2e::StartLines;
+using test::Crlf;
+
+class CompareTest : public ::testing::Test {
+protected:
+    std::string Expected(const std::wstring& strFindings, const std::wstring& strVerdict) const {
+        return Crlf(Banner() + StartLines(m_trees.Source(), m_trees.Destination()) + strFindings +
+                    Completed() + strVerdict);
+    }
+
+    void ExpectRun(DWORD dwExitCode, const std::wstring& strFindings,
+                   const std::wstring& strVerdict, const std::wstring& strArguments = L"") {
+        const test::CRunResult result = m_trees.Run(strArguments);
+        EXPECT_EQ(dwExitCode, result.dwExitCode);
+        EXPECT_EQ(Expected(strFindings, strVerdict), e2e::NormalizeDuration(result.strOutput));
+        EXPECT_TRUE(m_trees.TempFolderIsEmpty());
+    }
+
+    e2e::CTwoTrees m_trees;
+};
+
+const wchar_t kIdentical[] = L"The source and the destination are identical.\n";
+
+std::wstring Summary(int nIdentical, int nMissingInSource, int nMissingInDestination,
+                     int nSizeMismatches, int nSourceTested, int nDestinationTested) {
+    return L"Identical file(s):                      " + std::to_wstring(nIdentical) +
+           L"\nMissing file(s) (source + destination): " +
+           std::to_wstring(nMissingInSource + nMissingInDestination) +
+           L"\nFile size mismatch(es):                 " + std::to_wstring(nSizeMismatches) +
+           L"\n\n- Source:\n\n  Tested file(s):         " + std::to_wstring(nSourceTested) +
+           L"\n  Inaccessible file(s):   0\n  Missing file(s):        " +
+           std::to_wstring(nMissingInSource) +
+           L"\n\n  Inaccessible folder(s): 0\n  Missing folder(s):      0\n\n"
+           L"- Destination:\n\n  Tested file(s):         " +
+           std::to_wstring(nDestinationTested) +
+           L"\n  Inaccessible file(s):   0\n  Missing file(s):        " +
+           std::to_wstring(nMissingInDestination) +
+           L"\n\n  Inaccessible folder(s): 0\n  Missing folder(s):      0\n\n";
+}
+
+TEST_F(CompareTest, IdenticalFoldersGiveNoFindings) {
+    for (const wchar_t* pszName : {L"a.txt", L"b.bin", L"c"}) {
+        test::MakeFile(m_trees.Source(pszName), "same contents");
+        test::MakeFile(m_trees.Destination(pszName), "same contents");
+    }
+    ExpectRun(0, L"", kIdentical);
+}
+
+TEST_F(CompareTest, TwoEmptyFoldersAreIdentical) { ExpectRun(0, L"", kIdentical); }
+
+TEST_F(CompareTest, FoldersHoldingOnlySubfoldersListAsEmpty) {
+    test::MakeFolder(m_trees.Source(L"sub\\deeper"));
+    test::MakeFile(m_trees.Source(L"sub\\deeper\\file.txt"), "x");
+    test::MakeFolder(m_trees.Destination(L"other"));
+    ExpectRun(0, L"", kIdentical);
+}
+
+TEST_F(CompareTest, FileOnlyInDestination) {
+    test::MakeFile(m_trees.Source(L"both.txt"), "1");
+    test::MakeFile(m_trees.Destination(L"both.txt"), "1");
+    test::MakeFile(m_trees.Destination(L"extra.txt"), "12345");
+    ExpectRun(4, L"\\extra.txt: file not found in source, 5 bytes expected.\n",
+              Summary(1, 1, 0, 0, 1, 2));
+}
+
+TEST_F(CompareTest, FileOnlyInSource) {
+    test::MakeFile(m_trees.Source(L"lost.dat"), std::string(2048, 'z'));
+    ExpectRun(4, L"\\lost.dat: file not found in destination, 2.00 KB expected.\n",
+              Summary(0, 0, 1, 0, 1, 0));
+}
+
+TEST_F(CompareTest, SizeMismatchForms) {
+    struct {
+        const char* pszName;
+        size_t cbSource;
+        size_t cbDestination;
+        const wchar_t* pszFinding;
+    } const kCases[] = {
+        {"both non-empty", 1023, 1024, L"\\f.bin: file sizes are different! (1023 bytes != 1.00 KB).\n"},
+        {"source empty", 0, 10, L"\\f.bin: source file size is null, 10 bytes expected.\n"},
+        {"destination empty", 7, 0, L"\\f.bin: destination file size is null, 7 bytes expected.\n"},
+    };
+    for (const auto& tc : kCases) {
+        SCOPED_TRACE(tc.pszName);
+        test::MakeFile(m_trees.Source(L"f.bin"), std::string(tc.cbSource, 's'));
+        test::MakeFile(m_trees.Destination(L"f.bin"), std::string(tc.cbDestination, 'd'));
+        ExpectRun(4, tc.pszFinding, Summary(0, 0, 0, 1, 1, 1));
+    }
+}
+
+TEST_F(CompareTest, NamesPairIgnoringCaseOfAToZOnly) {
+    test::MakeFile(m_trees.Source(L"ReadMe.TXT"), "r");
+    test::MakeFile(m_trees.Destination(L"readme.txt"), "r");
+    test::MakeFile(m_trees.Source(L"\u00C9T\u00C9.txt"), "e");
+    test::MakeFile(m_trees.Destination(L"\u00E9T\u00E9.txt"), "e");
+    const test::CRunResult result = m_trees.Run(L"");
+    EXPECT_EQ(4u, result.dwExitCode);
+    // The accented names do not pair: each side reports the other's file.
+    // In the default 8-bit output they are written as Latin-1 bytes.
+    EXPECT_EQ(Expected(L"\\\u00C9T\u00C9.txt: file not found in destination, 1 bytes expected.\n"
+                       L"\\\u00E9T\u00E9.txt: file not found in source, 1 bytes expected.\n",
+                       Summary(1, 1, 1, 0, 2, 2)),
+              e2e::NormalizeDuration(result.strOutput));
+}
+
+}  // namespace
