@@ -14,3 +14,9 @@
 // -- path buffers --
 
 // -- hashing --
+
+#include "hashing/hash.h"
+
+CHashProvider g_hashProvider;
+CHashObject g_sourceHash(g_hashProvider);
+CHashObject g_destinationHash(g_hashProvider);
