@@ -10,6 +10,9 @@
 // -- listing cache file --
 
 // -- exclusion lists --
+#include "exclusions/exclusions.h"
+CStringList g_fileExclusions;
+CStringList g_folderExclusions;
 
 // -- path buffers --
 
