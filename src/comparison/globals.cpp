@@ -10,7 +10,16 @@
 // -- listing cache file --
 
 // -- exclusion lists --
+#include "exclusions/exclusions.h"
+CStringList g_fileExclusions;
+CStringList g_folderExclusions;
 
 // -- path buffers --
 
 // -- hashing --
+
+#include "hashing/hash.h"
+
+CHashProvider g_hashProvider;
+CHashObject g_sourceHash(g_hashProvider);
+CHashObject g_destinationHash(g_hashProvider);

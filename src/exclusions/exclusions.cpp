@@ -1,0 +1,48 @@
+#include "exclusions/exclusions.h"
+
+#include <new>
+#include <string>
+
+#include <shlwapi.h>
+
+#include "exclusions/text_file.h"
+
+HRESULT LoadExclusions(const wchar_t* pszPath, CStringList& list) {
+    CTextFile file;
+    HRESULT hr = file.Open(pszPath, TF_READ | TF_UNICODE | TF_SHARE_DENYWR);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    try {
+        std::wstring strLine;
+        while ((hr = file.ReadLine(strLine)) == S_OK) {
+            TrimWhiteSpace(strLine);
+            if (strLine.empty() || strLine[0] == L';') {
+                continue;
+            }
+            list.push_back(strLine);
+        }
+    } catch (const std::bad_alloc&) {
+        // The one place where running out of memory is an answer rather than
+        // a crash: the run reports the list as not loaded.
+        hr = E_OUTOFMEMORY;
+    }
+    file.Close();
+    return hr;
+}
+
+bool IsExcludedName(const CStringList& list, const wchar_t* pszName) {
+    if (pszName == nullptr) {
+        return false;
+    }
+    for (const std::wstring& strWildcard : list) {
+        if (::PathMatchSpecW(pszName, strWildcard.c_str())) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool IsExcludedFile(const wchar_t* pszName) {
+    return IsExcludedName(g_fileExclusions, pszName);
+}

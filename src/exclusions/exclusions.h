@@ -1,0 +1,35 @@
+// Wildcard lists of names to leave out of the comparison, read from text
+// files, and the test of a bare name against such a list.
+//
+// An exclusion file holds one wildcard per line (encoding by byte-order mark:
+// UTF-8, UTF-16 little-endian, otherwise 8-bit; a file starting with the
+// UTF-16 big-endian mark is refused). Each line is trimmed of white space
+// (iswspace) at both ends; empty lines and lines starting with ";" are
+// skipped; every other line is kept whole, duplicates included. A kept line is
+// a PathMatchSpecW pattern: "*" and "?", letters without regard to case, and
+// several patterns separated by ";".
+#pragma once
+
+#include "runtime/platform.h"
+#include "runtime/wide_string.h"
+
+// Wildcards of file names to exclude, filled once before the comparison.
+extern CStringList g_fileExclusions;
+// Wildcards of folder names to exclude, in the same format.
+extern CStringList g_folderExclusions;
+
+// Reads the exclusion file pszPath (opened as given, read-only, other
+// processes may read but not write it meanwhile) and appends its wildcards to
+// list in the order of its lines. Prints nothing and closes the file on every
+// path. S_FALSE: the whole file was read. Negative: the open's error (nothing
+// appended), a read error or E_OUTOFMEMORY; wildcards appended before a read
+// error or a failed allocation stay in list.
+HRESULT LoadExclusions(const wchar_t* pszPath, CStringList& list);
+
+// True when at least one wildcard of list matches the bare name pszName
+// (tested in list order, the first match ends the test). False for an empty
+// list or a null name. A wildcard holding a backslash matches no bare name.
+bool IsExcludedName(const CStringList& list, const wchar_t* pszName);
+
+// IsExcludedName with g_fileExclusions.
+bool IsExcludedFile(const wchar_t* pszName);

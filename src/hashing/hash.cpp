@@ -1,0 +1,191 @@
+#include "hashing/hash.h"
+
+#include <cstring>
+#include <new>
+#include <utility>
+
+CHashProvider::~CHashProvider() = default;
+
+BOOL CHashProvider::Acquire() {
+    if (m_hProv) {
+        return TRUE;
+    }
+    // A verify-only context: hashing needs no key container, and opening
+    // one would fail for users without a profile.
+    HCRYPTPROV hProv = 0;
+    if (!::CryptAcquireContextW(&hProv, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) {
+        return FALSE;
+    }
+    m_hProv.Reset(hProv);
+    return TRUE;
+}
+
+BOOL CHashProvider::Release() {
+    const HCRYPTPROV hProv = m_hProv.Release();
+    return hProv == 0 || ::CryptReleaseContext(hProv, 0);
+}
+
+CHashObject::~CHashObject() = default;
+
+BOOL CHashObject::BeginHash(ALG_ID algId) {
+    if (m_hHash) {
+        ::SetLastError(ERROR_INVALID_STATE);
+        return FALSE;
+    }
+    // Acquired here only in a single-threaded run; a program that hashes on
+    // several threads acquires the context before it starts them.
+    if (!m_pProvider->Acquire()) {
+        return FALSE;
+    }
+    HCRYPTHASH hHash = 0;
+    if (!::CryptCreateHash(m_pProvider->GetContext(), algId, 0, 0, &hHash)) {
+        return FALSE;
+    }
+    m_hHash.Reset(hHash);
+    m_pbValue.reset();
+    m_cbValue = 0;
+    m_algId = algId;
+    return TRUE;
+}
+
+BOOL CHashObject::HashData(const BYTE* pbData, DWORD cbData) {
+    if (pbData == nullptr) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (!m_hHash) {
+        ::SetLastError(ERROR_INVALID_STATE);
+        return FALSE;
+    }
+    return ::CryptHashData(m_hHash.Get(), pbData, cbData, 0);
+}
+
+BOOL CHashObject::FinishHash() {
+    if (!m_hHash) {
+        ::SetLastError(ERROR_INVALID_STATE);
+        return FALSE;
+    }
+    DWORD cbSize = 0;
+    DWORD cbParam = sizeof(cbSize);
+    if (!::CryptGetHashParam(m_hHash.Get(), HP_HASHSIZE, reinterpret_cast<BYTE*>(&cbSize), &cbParam,
+                             0)) {
+        return FALSE;
+    }
+    // The value is kept only once it is complete, so that a failed query
+    // leaves the object without a value rather than with a partial one.
+    std::unique_ptr<BYTE[]> pbValue(new (std::nothrow) BYTE[cbSize]);
+    if (!pbValue) {
+        ::SetLastError(ERROR_OUTOFMEMORY);
+        return FALSE;
+    }
+    DWORD cbValue = cbSize;
+    if (!::CryptGetHashParam(m_hHash.Get(), HP_HASHVAL, pbValue.get(), &cbValue, 0)) {
+        return FALSE;
+    }
+    m_pbValue = std::move(pbValue);
+    m_cbValue = cbValue;
+    m_hHash.Reset();
+    return TRUE;
+}
+
+BOOL CHashObject::DestroyHash() {
+    const HCRYPTHASH hHash = m_hHash.Release();
+    return hHash == 0 || ::CryptDestroyHash(hHash);
+}
+
+BOOL CHashObject::HashFileHandle(HANDLE hFile, ALG_ID algId) {
+    if (hFile == nullptr || hFile == INVALID_HANDLE_VALUE) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (!m_pbBuffer) {
+        m_pbBuffer.reset(new (std::nothrow) BYTE[HASH_BUFFER_SIZE]);
+        if (!m_pbBuffer) {
+            ::SetLastError(ERROR_OUTOFMEMORY);
+            return FALSE;
+        }
+    }
+    if (!BeginHash(algId)) {
+        return FALSE;
+    }
+    // The length is never asked for: the loop ends on the first empty read,
+    // so a file that grows or shrinks meanwhile is hashed as read, and sizes
+    // beyond 4 GiB need no special care. A failed step closes the
+    // computation (Reset keeps the step's last error), so that the object
+    // can begin the next file.
+    for (;;) {
+        DWORD cbRead = 0;
+        if (!::ReadFile(hFile, m_pbBuffer.get(), HASH_BUFFER_SIZE, &cbRead, nullptr)) {
+            m_hHash.Reset();
+            return FALSE;
+        }
+        if (cbRead == 0) {
+            break;
+        }
+        if (!::CryptHashData(m_hHash.Get(), m_pbBuffer.get(), cbRead, 0)) {
+            m_hHash.Reset();
+            return FALSE;
+        }
+    }
+    if (!FinishHash()) {
+        m_hHash.Reset();
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CHashObject::HashFile(const wchar_t* pszPath, ALG_ID algId) {
+    if (pszPath == nullptr) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    // Sharing for reading only: a file that someone is writing is refused
+    // (ERROR_SHARING_VIOLATION) rather than hashed half-written.
+    CFileHandle hFile(::CreateFileW(pszPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!hFile) {
+        return FALSE;
+    }
+    // hFile closes when it goes out of scope, keeping the hashing's error.
+    return HashFileHandle(hFile.Get(), algId);
+}
+
+BOOL CHashObject::IsEqualValue(const BYTE* pbValue, DWORD cbValue) const {
+    if (pbValue == nullptr) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (!m_pbValue || m_cbValue == 0) {
+        ::SetLastError(ERROR_INVALID_STATE);
+        return FALSE;
+    }
+    if (cbValue != m_cbValue) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    // Last error 0 tells a difference apart from a failure.
+    ::SetLastError(ERROR_SUCCESS);
+    return std::memcmp(m_pbValue.get(), pbValue, cbValue) == 0;
+}
+
+BOOL CHashObject::IsEqual(const CHashObject& other) const {
+    if (other.m_algId != m_algId) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    return IsEqualValue(other.m_pbValue.get(), other.m_cbValue);
+}
+
+std::wstring CHashObject::GetHashText() const {
+    static const wchar_t kDigits[] = L"0123456789abcdef";
+    std::wstring strText;
+    if (!m_pbValue) {
+        return strText;
+    }
+    strText.reserve(2 * static_cast<size_t>(m_cbValue));
+    for (DWORD i = 0; i < m_cbValue; ++i) {
+        strText += kDigits[m_pbValue[i] >> 4];
+        strText += kDigits[m_pbValue[i] & 0x0F];
+    }
+    return strText;
+}
