@@ -1,0 +1,132 @@
+// End-to-end: files and folders that the user may not read. These tests run
+// as an unprivileged user (see e2e/unprivileged.sh): root reads everything.
+#include <gtest/gtest.h>
+
+#include "e2e/e2e_support.h"
+#include "runtime/handle.h"
+
+namespace {
+
+using e2e::Banner;
+using e2e::Completed;
+using e2e::StartLines;
+using test::Crlf;
+
+// Takes every permission away from a file or folder, and checks that the
+// denial is real before the test relies on it.
+void Deny(const std::wstring& strPath, bool bFolder = false) {
+    test::ChangeUnixMode(strPath, L"000");
+    const std::wstring strProbe = bFolder ? strPath + L"\\*" : strPath;
+    if (bFolder) {
+        WIN32_FIND_DATAW fd;
+        CFindHandle hFind(::FindFirstFileW(strProbe.c_str(), &fd));
+        ASSERT_FALSE(hFind) << "listing a mode-000 folder was not denied: is this test root?";
+    } else {
+        CFileHandle hFile(::CreateFileW(strProbe.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                        OPEN_EXISTING, 0, nullptr));
+        ASSERT_FALSE(hFile) << "reading a mode-000 file was not denied: is this test root?";
+    }
+    ASSERT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), ::GetLastError());
+}
+
+class DeniedTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        // Give the permissions back so that the folders can be removed.
+        for (const std::wstring& strPath : m_denied) {
+            test::ChangeUnixMode(strPath, L"700");
+        }
+    }
+    void DenyPath(const std::wstring& strPath, bool bFolder = false) {
+        m_denied.push_back(strPath);
+        Deny(strPath, bFolder);
+    }
+    std::string Expected(const std::wstring& strHeader, const std::wstring& strFindings,
+                         const std::wstring& strVerdict) const {
+        return Crlf(Banner() + strHeader + StartLines(m_trees.Source(), m_trees.Destination()) +
+                    strFindings + Completed() + strVerdict);
+    }
+
+    e2e::CTwoTrees m_trees;
+    std::vector<std::wstring> m_denied;
+};
+
+const wchar_t kMd5Line[] = L"Using MD5 hash algorithm for file data comparisons.\n\n";
+const wchar_t kIdentical[] = L"The source and the destination are identical.\n";
+
+TEST_F(DeniedTest, DeniedFilesOfHashedPairsAreCountedAndStillIdentical) {
+    struct {
+        const char* pszName;
+        bool bDenySource;
+        bool bDenyDestination;
+        const wchar_t* pszFinding;
+    } const kCases[] = {
+        {"source", true, false, L"\\f.bin: file inaccessible in source.\n"},
+        {"destination", false, true, L"\\f.bin: file inaccessible in destination.\n"},
+        {"both", true, true, L"\\f.bin: file inaccessible in both source and destination.\n"},
+    };
+    for (const auto& tc : kCases) {
+        SCOPED_TRACE(tc.pszName);
+        e2e::CTwoTrees trees;
+        test::MakeFile(trees.Source(L"f.bin"), "contents");
+        test::MakeFile(trees.Destination(L"f.bin"), "contents");
+        test::MakeFile(trees.Source(L"ok.txt"), "ok");
+        test::MakeFile(trees.Destination(L"ok.txt"), "ok");
+        std::vector<std::wstring> denied;
+        if (tc.bDenySource) {
+            denied.push_back(trees.Source(L"f.bin"));
+        }
+        if (tc.bDenyDestination) {
+            denied.push_back(trees.Destination(L"f.bin"));
+        }
+        for (const std::wstring& strPath : denied) {
+            Deny(strPath);
+        }
+        const test::CRunResult result = trees.Run(L"/hash");
+        for (const std::wstring& strPath : denied) {
+            test::ChangeUnixMode(strPath, L"600");
+        }
+        EXPECT_EQ(0u, result.dwExitCode);
+        EXPECT_EQ(Crlf(Banner() + kMd5Line + StartLines(trees.Source(), trees.Destination()) +
+                       tc.pszFinding + Completed() + kIdentical),
+                  e2e::NormalizeDuration(result.strOutput));
+    }
+}
+
+TEST_F(DeniedTest, DeniedSourceRootReportsEveryDestinationFileMissing) {
+    test::MakeFile(m_trees.Source(L"a.txt"), "a");
+    test::MakeFile(m_trees.Destination(L"a.txt"), "a");
+    DenyPath(m_trees.Source(), true);
+    const test::CRunResult result = m_trees.Run();
+    EXPECT_EQ(4u, result.dwExitCode);
+    EXPECT_EQ(Expected(L"",
+                       L"\\: folder inaccessible in source.\n"
+                       L"\\a.txt: file not found in source, 1 bytes expected.\n",
+                       L"Identical file(s):                      0\n"
+                       L"Missing file(s) (source + destination): 1\n"
+                       L"File size mismatch(es):                 0\n"
+                       L"\n- Source:\n\n"
+                       L"  Tested file(s):         0\n"
+                       L"  Inaccessible file(s):   0\n"
+                       L"  Missing file(s):        1\n\n"
+                       L"  Inaccessible folder(s): 1\n"
+                       L"  Missing folder(s):      0\n\n"
+                       L"- Destination:\n\n"
+                       L"  Tested file(s):         1\n"
+                       L"  Inaccessible file(s):   0\n"
+                       L"  Missing file(s):        0\n\n"
+                       L"  Inaccessible folder(s): 0\n"
+                       L"  Missing folder(s):      0\n\n"),
+              e2e::NormalizeDuration(result.strOutput));
+}
+
+TEST_F(DeniedTest, BothRootsDeniedIsIdentical) {
+    DenyPath(m_trees.Source(), true);
+    DenyPath(m_trees.Destination(), true);
+    const test::CRunResult result = m_trees.Run();
+    EXPECT_EQ(0u, result.dwExitCode);
+    EXPECT_EQ(Expected(L"", L"\\: folder inaccessible in both source and destination.\n", kIdentical),
+              e2e::NormalizeDuration(result.strOutput));
+}
+
+}  // namespace
