@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdio>
+#include <cwchar>
 #include <string>
 
 #include "console/message_writer.h"
@@ -39,10 +40,17 @@ struct KEYWORD_ENTRY {
 
 class CBaseConsole : public CMessageWriter {
 public:
-    // Detects whether standard output is a console and sets up its mode.
+    // Writes to standard output. A console gets _O_U16TEXT; a redirected
+    // output starts in the _O_TEXT translation mode (narrow text). Standard
+    // error is switched to _O_U16TEXT.
     CBaseConsole();
 
+    // Writes the text when the display level is at least DISPLAY_NORMAL,
+    // after closing an open progress line.
     void Output(const std::wstring& strText) override;
+    // Shows the answers allowed by dwFlags and reads keys until one matches;
+    // returns its IDOK ... IDCANCEL. Returns IDCANCEL when no key can be read
+    // (no console input) or no answer is allowed.
     int Ask(DWORD dwFlags) override;
     bool IsConsole() const override;
 
@@ -69,7 +77,9 @@ public:
     // Ends a block of output with one empty line when anything was written
     // since the last block end.
     void EndBlock();
-    // Writes a progress-line message.
+    // Writes a progress-line message: one without a final line feed only on
+    // a console (the next one overwrites it), one with a final line feed
+    // also to a redirected output; the latter closes the progress line.
     void WriteProgress(const wchar_t* pszFormat, ...);
 
     // Parses argv (element 0 is the program); cuts option arguments at
@@ -95,11 +105,19 @@ public:
     int GetDisplayLevel() const { return m_nDisplayLevel; }
     // The translation mode of standard output (_O_TEXT, _O_U16TEXT, _O_U8TEXT).
     int GetTranslationMode() const { return m_nTranslationMode; }
+    // Sets the translation mode: with _setmode on a console; a redirected
+    // output stays binary and WriteOutput encodes the text for the mode.
     void SetTranslationMode(int nMode);
 
 protected:
-    // Writes a text to standard output in the current translation mode,
-    // flushes, and counts the write.
+    // Writes to pOutput (not owned; it must outlive the console) instead of
+    // standard output, and leaves standard output and error as they are.
+    // Set up as a redirected output unless pOutput is a character device.
+    explicit CBaseConsole(FILE* pOutput);
+
+    // Writes a text to the output in the current translation mode, flushes,
+    // and counts the write. On a redirected output the bytes are exactly
+    // EncodeOutput(strText, mode).
     void WriteOutput(const std::wstring& strText);
 
     DWORD m_dwFlags = 0;
@@ -115,8 +133,11 @@ protected:
     int m_nProgressWidth = 40;
     BOOL m_bConsole = FALSE;
     int m_nTranslationMode = 0;
-    // Where WriteOutput writes: standard output.
+    // Where WriteOutput writes: standard output, or the stream given to the
+    // protected constructor.
     FILE* m_pOutput = stdout;
+    // Reads one key without echo for Ask; WEOF when no key can be read.
+    wint_t (*m_pfnReadKey)() = nullptr;  // _getwch, set by the constructor
 };
 
 // Closes the console's progress line when it goes out of scope.

@@ -1,0 +1,26 @@
+// The system's description of a Win32 error code or an HRESULT, followed by
+// the code itself, as the message writer shows it under an error line.
+#pragma once
+
+#include "runtime/platform.h"
+
+// Capacity, in characters including the terminator, of the buffer that
+// GetSystemErrorText and ComposeSystemErrorText fill.
+constexpr DWORD SYSTEM_ERROR_TEXT_CHARS = 256;
+
+// Fills pszBuffer (SYSTEM_ERROR_TEXT_CHARS characters, caller-owned) with
+// the system's text for dwCode in the user's default language, without its
+// trailing line breaks and blanks, followed by the code: " (%d)" with the
+// low 16 bits for a Win32 code (at most 0xFFFF) or an HRESULT of the Win32
+// facility, else " (0x%08X)" with the whole code. Returns true when the
+// buffer holds that text; false when the system has no text for the code
+// (the buffer's content is then undefined) or pszBuffer is null (last error
+// ERROR_INVALID_PARAMETER). Prints nothing.
+bool GetSystemErrorText(DWORD dwCode, wchar_t* pszBuffer);
+
+// The second half of GetSystemErrorText: writes into pszBuffer
+// (SYSTEM_ERROR_TEXT_CHARS characters) pszText without its trailing
+// "\r\n\t " characters, followed by the code suffix. A text too long for the
+// buffer together with the suffix is cut so that the whole suffix still
+// fits. pszText may be pszBuffer itself.
+void ComposeSystemErrorText(const wchar_t* pszText, DWORD dwCode, wchar_t* pszBuffer);
