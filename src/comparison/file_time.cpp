@@ -56,3 +56,25 @@ int FormatLocalTime(std::wstring& str) {
     str.resize(static_cast<size_t>(cch - 1));
     return cch;
 }
+
+bool FormatFileTime(const FILETIME& ft, std::wstring& str) {
+    SYSTEMTIME st;
+    if (!::FileTimeToSystemTime(&ft, &st)) {
+        return false;
+    }
+    const int cchDate = ::GetDateFormatW(LOCALE_USER_DEFAULT, 0, &st, nullptr, nullptr, 0);
+    const int cchTime = ::GetTimeFormatW(LOCALE_USER_DEFAULT, 0, &st, nullptr, nullptr, 0);
+    if (cchDate == 0 || cchTime == 0) {
+        return false;
+    }
+    str.assign(static_cast<size_t>(cchDate + cchTime), L'\0');
+    const int cch = FormatDateTime(st, 0, &str[0], cchDate + cchTime);
+    if (cch == 0) {
+        const DWORD dwError = ::GetLastError();
+        str.clear();
+        ::SetLastError(dwError);
+        return false;
+    }
+    str.resize(static_cast<size_t>(cch - 1));
+    return true;
+}

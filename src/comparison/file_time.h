@@ -26,3 +26,9 @@ int FormatDateTime(const SYSTEMTIME& st, DWORD dwStyle, wchar_t* pszBuffer, int 
 // current local time in 24-hour format. Returns the FormatDateTime result
 // (the text's length plus one), 0 on failure with the last error set.
 int FormatLocalTime(std::wstring& str);
+
+// str := the date, one blank and the time of ft in the user's default short
+// date and time formats. The time is shown as stored (UTC for last-write
+// times), never converted to local time. Returns false on failure with the
+// last error set.
+bool FormatFileTime(const FILETIME& ft, std::wstring& str);
