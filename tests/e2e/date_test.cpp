@@ -1,0 +1,115 @@
+// End-to-end: /date compares last-write times within a tolerance and shows
+// both times, as stored, in the user's date and time formats.
+#include <gtest/gtest.h>
+
+#include "e2e/e2e_support.h"
+
+namespace {
+
+using test::Crlf;
+
+// 2024-01-02 12:00:00 UTC in FILETIME units.
+constexpr uint64_t kNoon = 133486416000000000ULL;
+
+// The text the platform gives for a FILETIME in the short date and default
+// time formats, without any time-zone conversion.
+std::wstring TimeText(uint64_t nTime) {
+    FILETIME ft;
+    ft.dwLowDateTime = static_cast<DWORD>(nTime);
+    ft.dwHighDateTime = static_cast<DWORD>(nTime >> 32);
+    SYSTEMTIME st;
+    ::FileTimeToSystemTime(&ft, &st);
+    wchar_t szDate[128];
+    wchar_t szTime[128];
+    ::GetDateFormatW(LOCALE_USER_DEFAULT, 0, &st, nullptr, szDate, 128);
+    ::GetTimeFormatW(LOCALE_USER_DEFAULT, 0, &st, nullptr, szTime, 128);
+    return std::wstring(szDate) + L" " + szTime;
+}
+
+std::wstring DateSummary(int nIdentical, int nSize, int nDate) {
+    return L"Identical file(s):                      " + std::to_wstring(nIdentical) +
+           L"\nMissing file(s) (source + destination): 0"
+           L"\nFile size mismatch(es):                 " + std::to_wstring(nSize) +
+           L"\nFile date mismatch(es):                 " + std::to_wstring(nDate) +
+           L"\n\n- Source:\n\n  Tested file(s):         1\n  Inaccessible file(s):   0\n"
+           L"  Missing file(s):        0\n\n  Inaccessible folder(s): 0\n  Missing folder(s):      0\n\n"
+           L"- Destination:\n\n  Tested file(s):         1\n  Inaccessible file(s):   0\n"
+           L"  Missing file(s):        0\n\n  Inaccessible folder(s): 0\n  Missing folder(s):      0\n\n";
+}
+
+TEST(DateTest, ToleranceAndMoreRecentFindings) {
+    struct {
+        const char* pszName;
+        const wchar_t* pszOption;
+        uint64_t nSource;
+        uint64_t nDestination;
+        const char* pszDestinationContents;
+        const wchar_t* pszFinding;  // null: identical
+    } const kCases[] = {
+        {"equal times", L"/date", kNoon, kNoon, "same", nullptr},
+        {"gap equal to the tolerance", L"/date:1000", kNoon, kNoon + 10000000, "same", nullptr},
+        {"gap one unit beyond", L"/date:1000", kNoon, kNoon + 10000001, "same",
+         L": file in destination is more recent! (%s < %s).\n"},
+        {"source more recent, value as next argument", L"/date 1000", kNoon + 10000001, kNoon,
+         "same", L": file in source is more recent! (%s > %s).\n"},
+        {"date mismatch hides a size mismatch", L"/date", kNoon, kNoon + 20000000, "longer!",
+         L": file in destination is more recent! (%s < %s).\n"},
+        {"sizes compared when dates pass", L"/date:5", kNoon, kNoon + 50000, "longer!", nullptr},
+    };
+    for (const auto& tc : kCases) {
+        SCOPED_TRACE(tc.pszName);
+        e2e::CTwoTrees trees;
+        test::MakeFile(trees.Source(L"f.txt"), "same");
+        test::MakeFile(trees.Destination(L"f.txt"), tc.pszDestinationContents);
+        test::SetLastWriteTime(trees.Source(L"f.txt"), tc.nSource);
+        test::SetLastWriteTime(trees.Destination(L"f.txt"), tc.nDestination);
+        const bool bSizesDiffer = std::string(tc.pszDestinationContents) != "same";
+
+        std::wstring strFindings;
+        std::wstring strVerdict;
+        if (tc.pszFinding != nullptr) {
+            wchar_t szFinding[512];
+            ::swprintf(szFinding, 512, tc.pszFinding, TimeText(tc.nSource).c_str(),
+                       TimeText(tc.nDestination).c_str());
+            strFindings = std::wstring(L"\\f.txt") + szFinding;
+            strVerdict = DateSummary(0, 0, 1);
+        } else if (bSizesDiffer) {
+            strFindings = L"\\f.txt: file sizes are different! (4 bytes != 7 bytes).\n";
+            strVerdict = DateSummary(0, 1, 0);
+        } else {
+            strVerdict = L"The source and the destination are identical.\n";
+        }
+        // A time zone far from UTC: the times must still show as stored.
+        const test::CRunResult result = trees.Run(tc.pszOption, {L"TZ=JST-9"});
+        EXPECT_EQ(strFindings.empty() ? 0u : 4u, result.dwExitCode);
+        EXPECT_EQ(Crlf(e2e::Banner() + e2e::StartLines(trees.Source(), trees.Destination()) +
+                       strFindings + e2e::Completed() + strVerdict),
+                  e2e::NormalizeDuration(result.strOutput));
+    }
+}
+
+TEST(DateTest, NoonUtcShowsAsNoonWhateverTheTimeZone) {
+    // The platform's own text for 12:00:00 in this locale, e.g. "12:00:00 PM".
+    SYSTEMTIME st = {};
+    st.wYear = 2024;
+    st.wMonth = 1;
+    st.wDay = 2;
+    st.wHour = 12;
+    wchar_t szNoon[64];
+    ::GetTimeFormatW(LOCALE_USER_DEFAULT, 0, &st, nullptr, szNoon, 64);
+
+    e2e::CTwoTrees trees;
+    test::MakeFile(trees.Source(L"f.txt"), "x");
+    test::MakeFile(trees.Destination(L"f.txt"), "x");
+    test::SetLastWriteTime(trees.Source(L"f.txt"), kNoon);
+    test::SetLastWriteTime(trees.Destination(L"f.txt"), kNoon + 36000000000ULL);  // 13:00
+    for (const wchar_t* pszZone : {L"TZ=UTC", L"TZ=JST-9", L"TZ=EST+5"}) {
+        SCOPED_TRACE(testing::Message() << static_cast<char>(pszZone[3]));
+        const test::CRunResult result = trees.Run(L"/date", {pszZone});
+        const std::wstring strWide(result.strOutput.begin(), result.strOutput.end());
+        EXPECT_NE(std::wstring::npos, strWide.find(std::wstring(L" ") + szNoon + L" < "))
+            << result.strOutput;
+    }
+}
+
+}  // namespace
