@@ -1,0 +1,90 @@
+// End-to-end: /hash compares the contents of files of equal size by MD5 or
+// SHA1, and a file that cannot be read stops the comparison.
+#include <gtest/gtest.h>
+
+#include "e2e/e2e_support.h"
+#include "runtime/handle.h"
+
+namespace {
+
+using test::Crlf;
+
+std::wstring HashSummary(int nIdentical, int nHash) {
+    return L"Identical file(s):                      " + std::to_wstring(nIdentical) +
+           L"\nMissing file(s) (source + destination): 0"
+           L"\nFile size mismatch(es):                 0"
+           L"\nFile hash mismatch(es):                 " + std::to_wstring(nHash) +
+           L"\n\n- Source:\n\n  Tested file(s):         1\n  Inaccessible file(s):   0\n"
+           L"  Missing file(s):        0\n\n  Inaccessible folder(s): 0\n  Missing folder(s):      0\n\n"
+           L"- Destination:\n\n  Tested file(s):         1\n  Inaccessible file(s):   0\n"
+           L"  Missing file(s):        0\n\n  Inaccessible folder(s): 0\n  Missing folder(s):      0\n\n";
+}
+
+TEST(HashTest, ContentsComparedByDigest) {
+    // Digests of "a" and "b", as md5sum and sha1sum give them.
+    struct {
+        const char* pszName;
+        const wchar_t* pszOptions;
+        const char* pszDestination;
+        const wchar_t* pszAlgorithm;
+        const wchar_t* pszFinding;
+        DWORD dwExitCode;
+    } const kCases[] = {
+        {"md5 differs", L"/hash", "b", L"MD5",
+         L"\\f.bin: file contents are different! (0cc175b9c0f1b6a831c399e269772661 != "
+         L"92eb5ffee6ae2fec3ad71c777531578f).\n",
+         4},
+        {"sha1 differs", L"/hash:sha1", "b", L"SHA1",
+         L"\\f.bin: file contents are different! (86f7e437faa5a7fce15d1ddcb9eaeaea377667b8 != "
+         L"e9d71f5ee7c92d6dc9e92ffdad17b8bd49418f98).\n",
+         4},
+        {"md5 equal, verbose", L"/hash:md5 /display:verbose", "a", L"MD5",
+         L"\\f.bin: files are identical (0cc175b9c0f1b6a831c399e269772661).\n", 0},
+        {"sha1 equal, normal", L"/h:s", "a", L"SHA1", L"", 0},
+    };
+    for (const auto& tc : kCases) {
+        SCOPED_TRACE(tc.pszName);
+        e2e::CTwoTrees trees;
+        test::MakeFile(trees.Source(L"f.bin"), "a");
+        test::MakeFile(trees.Destination(L"f.bin"), tc.pszDestination);
+        const test::CRunResult result = trees.Run(tc.pszOptions);
+        EXPECT_EQ(tc.dwExitCode, result.dwExitCode);
+        const std::wstring strVerdict = tc.dwExitCode == 0
+                                            ? L"The source and the destination are identical.\n"
+                                            : HashSummary(0, 1);
+        EXPECT_EQ(Crlf(e2e::Banner() + L"Using " + tc.pszAlgorithm +
+                       L" hash algorithm for file data comparisons.\n\n" +
+                       e2e::StartLines(trees.Source(), trees.Destination()) + tc.pszFinding +
+                       e2e::Completed() + strVerdict),
+                  e2e::NormalizeDuration(result.strOutput));
+    }
+}
+
+TEST(HashTest, FileHeldOpenForWritingStopsTheComparison) {
+    for (bool bSource : {true, false}) {
+        SCOPED_TRACE(bSource ? "source" : "destination");
+        e2e::CTwoTrees trees;
+        test::MakeFile(trees.Source(L"f.bin"), "same");
+        test::MakeFile(trees.Destination(L"f.bin"), "same");
+        // Another process writes the file: the program refuses to share
+        // reading with a writer.
+        CFileHandle hWriter(::CreateFileW(
+            (bSource ? trees.Source(L"f.bin") : trees.Destination(L"f.bin")).c_str(),
+            GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(hWriter);
+        const test::CRunResult result = trees.Run(L"/hash");
+        EXPECT_EQ(3u, result.dwExitCode);
+        const std::wstring strError = e2e::SystemText(ERROR_SHARING_VIOLATION);
+        EXPECT_EQ(Crlf(e2e::Banner() + L"Using MD5 hash algorithm for file data comparisons.\n\n" +
+                       e2e::StartLines(trees.Source(), trees.Destination()) +
+                       L"\\f.bin\nERROR: could not compute " +
+                       (bSource ? L"source" : L"destination") + L" file hash.\n" + strError +
+                       L"\n" + e2e::FailedSummaryHeader() +
+                       L"\\f.bin\nERROR: the comparison could not be completed.\n" + strError +
+                       L"\n"),
+                  result.strOutput);
+        EXPECT_TRUE(trees.TempFolderIsEmpty());
+    }
+}
+
+}  // namespace
