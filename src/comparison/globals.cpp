@@ -5,6 +5,8 @@
 // lists, the path buffers, then the hash provider before the two hash
 // objects that use it.
 
+#include "paths/long_path.h"
+
 // -- console --
 
 // -- listing cache file --
@@ -12,5 +14,8 @@
 // -- exclusion lists --
 
 // -- path buffers --
+CLongPath g_itemPath(FALSE);
+CLongPath g_searchPath(FALSE);
+CLongPath g_displayPath(TRUE);
 
 // -- hashing --
