@@ -6,6 +6,7 @@
 #include <vector>
 
 #include <shlobj.h>
+#include <shlwapi.h>
 
 #include "runtime/version_info.h"
 #include "support/scoped_state.h"
@@ -322,12 +323,14 @@ TEST(LibraryTest, NamesTheApplicationDataFolderAfterTheVersion) {
     }
 }
 
-TEST(LibraryTest, GivesNoApplicationDataFolderWithoutAVersionResource) {
-    // The test program has no version resource.
+TEST(LibraryTest, NamesTheApplicationDataFolderAfterTheProgramsResource) {
+    // The unit-test program carries the program's own version resource.
     wchar_t szPath[MAX_PATH];
-    ::SetLastError(ERROR_SUCCESS);
-    EXPECT_FALSE(GetAppDataFolder(szPath));
-    EXPECT_NE(static_cast<DWORD>(ERROR_SUCCESS), ::GetLastError());
+    ASSERT_TRUE(GetAppDataFolder(szPath)) << ::GetLastError();
+    wchar_t szLocal[MAX_PATH];
+    ASSERT_EQ(S_OK, ::SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, 0, szLocal));
+    EXPECT_EQ(std::wstring(szLocal) + L"\\Quorva Developers\\Quorva", std::wstring(szPath));
+    EXPECT_TRUE(::PathIsDirectoryW(szPath));
 }
 
 TEST(LibraryTest, CreatesFreshTemporaryFiles) {

@@ -12,11 +12,8 @@ std::wstring TestLibraryPath(const wchar_t* pszName) {
     return test::GetProgramFolder() + L"\\" + pszName;
 }
 
-std::wstring OwnPath() {
-    wchar_t szPath[MAX_PATH];
-    const DWORD cch = ::GetModuleFileNameW(nullptr, szPath, MAX_PATH);
-    return std::wstring(szPath, cch < MAX_PATH ? cch : 0);
-}
+// A program built without a version resource: the end-to-end test program.
+std::wstring ProgramWithoutResource() { return test::GetProgramFolder() + L"\\quorva_e2e_tests.exe"; }
 
 // What the line ends with on this system: ", 32-bit." for a 32-bit process
 // on 64-bit Windows.
@@ -105,7 +102,7 @@ TEST(VersionInfoTest, LoadsNothingFromFilesWithoutAUsableResource) {
         const wchar_t* pszName;
         std::wstring strPath;
     } CASES[] = {
-        {L"program without a version resource", OwnPath()},
+        {L"program without a version resource", ProgramWithoutResource()},
         {L"text file", temp / L"text.txt"},
         {L"missing file", temp / L"missing.dll"},
         {L"no translation table", TestLibraryPath(L"qvver_notrans.dll")},
@@ -129,12 +126,15 @@ TEST(VersionInfoTest, LoadsNothingFromFilesWithoutAUsableResource) {
 }
 
 TEST(VersionInfoTest, ReadsTheRunningProgram) {
-    // The test program has no version resource: nothing to show.
+    // The unit-test program carries the program's own version resource.
     CConsoleVersionInfo versionInfo;
-    EXPECT_FALSE(versionInfo.IsLoaded());
+    ASSERT_TRUE(versionInfo.IsLoaded());
     std::wstring strLine;
-    EXPECT_FALSE(versionInfo.GetVersionLine(strLine));
-    EXPECT_TRUE(strLine.empty());
+    ASSERT_TRUE(versionInfo.GetVersionLine(strLine));
+    EXPECT_EQ(0u, strLine.find(L"Quorva - Version ")) << strLine.size();
+    std::wstring strCopyright;
+    ASSERT_TRUE(versionInfo.GetCopyright(strCopyright));
+    EXPECT_EQ(L"Copyright (c) 2026 The Quorva developers.", strCopyright);
 }
 
 TEST(VersionInfoTest, TellsA32BitProcessOn64BitWindows) {
