@@ -15,11 +15,13 @@ CStringList g_fileExclusions;
 CStringList g_folderExclusions;
 
 // -- path buffers --
+#include "paths/long_path.h"
+CLongPath g_itemPath(FALSE);
+CLongPath g_searchPath(FALSE);
+CLongPath g_displayPath(TRUE);
 
 // -- hashing --
-
 #include "hashing/hash.h"
-
 CHashProvider g_hashProvider;
 CHashObject g_sourceHash(g_hashProvider);
 CHashObject g_destinationHash(g_hashProvider);
