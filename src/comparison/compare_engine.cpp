@@ -32,6 +32,7 @@ int CheckOwnerAndDacl(const wchar_t* pszPath) {
 namespace {
 
 const wchar_t kBackslash[] = L"\\";
+SecurityCheckFunction g_pfnSecurityCheck = CheckOwnerAndDacl;
 
 class CComparison {
 public:
@@ -284,7 +285,7 @@ void CComparison::CheckSecurity(const wchar_t* pszName, bool bInSource, bool bIn
         if (!BuildItemPath(m_strSourceRoot, pszName)) {
             ReportEngineError(L"could not build the source path.", HResultFromLastError());
         } else {
-            const int nResult = CheckOwnerAndDacl(g_itemPath.GetPath());
+            const int nResult = g_pfnSecurityCheck(g_itemPath.GetPath());
             if (nResult < 0) {
                 ReportEngineError(L"could not get security descriptor of source.", nResult);
             } else if (nResult == 1) {
@@ -297,7 +298,7 @@ void CComparison::CheckSecurity(const wchar_t* pszName, bool bInSource, bool bIn
         if (!BuildItemPath(m_strDestinationRoot, pszName)) {
             ReportEngineError(L"could not build the destination path.", HResultFromLastError());
         } else {
-            const int nResult = CheckOwnerAndDacl(g_itemPath.GetPath());
+            const int nResult = g_pfnSecurityCheck(g_itemPath.GetPath());
             if (nResult < 0) {
                 ReportEngineError(L"could not get security descriptor of destination.", nResult);
             } else if (nResult == 1) {
@@ -362,3 +363,7 @@ bool CompareFolders(CConsole& console, CComparisonResults& results) {
 }
 
 bool CompareFolders(CComparisonResults& results) { return CompareFolders(g_console, results); }
+
+void SetSecurityCheck(SecurityCheckFunction pfnCheck) {
+    g_pfnSecurityCheck = pfnCheck != nullptr ? pfnCheck : CheckOwnerAndDacl;
+}

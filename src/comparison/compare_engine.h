@@ -22,3 +22,9 @@ bool CompareFolders(CComparisonResults& results);
 // counts as none), 0 when it has both, a negative HRESULT when its security
 // information cannot be read.
 int CheckOwnerAndDacl(const wchar_t* pszPath);
+
+// How the engine reads a file's owner and DACL: CheckOwnerAndDacl unless a
+// test replaced it (a platform that keeps no null DACL cannot show that
+// case otherwise). Null restores CheckOwnerAndDacl.
+using SecurityCheckFunction = int (*)(const wchar_t* pszPath);
+void SetSecurityCheck(SecurityCheckFunction pfnCheck);
