@@ -5,6 +5,8 @@
 // lists, the path buffers, then the hash provider before the two hash
 // objects that use it.
 
+#include "paths/long_path.h"
+
 // -- console --
 #include "console/console.h"
 CConsole g_console;
@@ -17,6 +19,9 @@ CStringList g_fileExclusions;
 CStringList g_folderExclusions;
 
 // -- path buffers --
+CLongPath g_itemPath(FALSE);
+CLongPath g_searchPath(FALSE);
+CLongPath g_displayPath(TRUE);
 
 // -- hashing --
 
