@@ -13,9 +13,8 @@ namespace {
 // and "he" match nothing here and fall through to the framework's display
 // and help.
 const KEYWORD_ENTRY g_programOptions[] = {
-    {L"date", OPT_ID_DATE},         {L"exfile", OPT_ID_EXFILE},
-    {L"exfolder", OPT_ID_EXFOLDER}, {L"hash", OPT_ID_HASH},
-    {L"security", OPT_ID_SECURITY}, {L"subdir", OPT_ID_SUBDIR},
+    {L"date", OPT_ID_DATE}, {L"exfile", OPT_ID_EXFILE},     {L"exfolder", OPT_ID_EXFOLDER},
+    {L"hash", OPT_ID_HASH}, {L"security", OPT_ID_SECURITY}, {L"subdir", OPT_ID_SUBDIR},
 };
 
 const KEYWORD_ENTRY g_hashAlgorithms[] = {

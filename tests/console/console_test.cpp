@@ -47,9 +47,8 @@ std::wstring Substitute(std::wstring strArgument, const std::wstring& strRoot) {
     const struct {
         const wchar_t* pszName;
         std::wstring strValue;
-    } names[] = {{L"{src}", strRoot + L"\\src"},
-                 {L"{dst}", strRoot + L"\\dst"},
-                 {L"{root}", strRoot}};
+    } names[] = {
+        {L"{src}", strRoot + L"\\src"}, {L"{dst}", strRoot + L"\\dst"}, {L"{root}", strRoot}};
     for (const auto& name : names) {
         const std::wstring strName = name.pszName;
         for (size_t pos; (pos = strArgument.find(strName)) != std::wstring::npos;) {
@@ -101,7 +100,14 @@ TEST(Console, ParsesOptions) {
         {"hash ignores case", {L"/HASH:Md5"}, OPT_HASH, HASH_MD5, 0, L"", L"", 0},
         {"hash value as next argument", {L"/hash", L"sha1"}, OPT_HASH, HASH_SHA1, 0, L"", L"", 0},
         {"hash with two values", {L"/hash:md5,sha1"}, OPT_HASH, 0, 0, L"\t/hash\n", L"", 0},
-        {"hash with two arguments", {L"/hash", L"md5", L"sha1"}, OPT_HASH, 0, 0, L"\t/hash\n", L"", 0},
+        {"hash with two arguments",
+         {L"/hash", L"md5", L"sha1"},
+         OPT_HASH,
+         0,
+         0,
+         L"\t/hash\n",
+         L"",
+         0},
         {"hash unknown algorithm",
          {L"/hash:x"},
          OPT_HASH,
@@ -167,7 +173,14 @@ TEST(Console, ParsesOptions) {
          L"",
          L"",
          0},
-        {"date leading zeros", {L"/date:0000000000000000000000007"}, OPT_DATE, 0, 70000, L"", L"", 0},
+        {"date leading zeros",
+         {L"/date:0000000000000000000000007"},
+         OPT_DATE,
+         0,
+         70000,
+         L"",
+         L"",
+         0},
         {"d is date", {L"/d:3"}, OPT_DATE, 0, 30000, L"", L"", 0},
         {"di is display", {L"/di:verbose"}, 0, 0, 0, L"", L"", DISPLAY_FLAG},
         {"h is hash", {L"/h"}, OPT_HASH, HASH_MD5, 0, L"", L"", 0},
@@ -263,7 +276,10 @@ TEST(Console, ValidatesPaths) {
          {L"{src}", L"{root}\\none"},
          L"the destination path does not exist.",
          true},
-        {"same folder", {L"{src}", L"{src}"}, L"source and destination paths must be different.", true},
+        {"same folder",
+         {L"{src}", L"{src}"},
+         L"source and destination paths must be different.",
+         true},
         {"same folder but for case",
          {L"{src}", L"{SRC}"},
          L"source and destination paths must be different.",
@@ -280,7 +296,8 @@ TEST(Console, ValidatesPaths) {
         SCOPED_TRACE(tc.pszName);
         std::vector<std::wstring> arguments;
         for (const std::wstring& str : tc.arguments) {
-            arguments.push_back(str == L"{SRC}" ? Upper(root / L"src") : Substitute(str, root.Path()));
+            arguments.push_back(str == L"{SRC}" ? Upper(root / L"src")
+                                                : Substitute(str, root.Path()));
         }
         CConsoleUnderTest console;
         Parse(console, arguments);
@@ -299,8 +316,8 @@ TEST(Console, MakesPathsAbsolute) {
     const test::CScopedCurrentFolder currentFolder(root.Path());
     const test::CScopedEnvironmentVariable rootVariable(L"QUORVA_CONSOLE_TEST_ROOT", root.Path());
     // Expands to more characters than a path may hold.
-    const test::CScopedEnvironmentVariable longVariable(L"QUORVA_CONSOLE_TEST_LONG",
-                                                        root.Path() + L"\\" + std::wstring(270, L'a'));
+    const test::CScopedEnvironmentVariable longVariable(
+        L"QUORVA_CONSOLE_TEST_LONG", root.Path() + L"\\" + std::wstring(270, L'a'));
 
     struct {
         const char* pszName;
