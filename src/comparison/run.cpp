@@ -1,3 +1,9 @@
 #include "comparison/run.h"
 
-int Run(int, wchar_t**) { return EXIT_PARAMETERS; }
+#include "console/console.h"
+
+int Run(int argc, wchar_t** argv) {
+    g_console.ParseCommandLine(argc, argv);
+    g_console.ShowBanner();
+    return g_console.ReportParameters() ? EXIT_PARAMETERS : EXIT_IDENTICAL;
+}

@@ -1,0 +1,51 @@
+// Expected texts of the program's output, shared by the end-to-end tests.
+#pragma once
+
+#include <string>
+
+#include "support/test_support.h"
+
+namespace e2e {
+
+// The banner: version line, description, copyright line, empty line.
+std::wstring Banner();
+// The start lines of a comparison (with the empty line that follows them).
+std::wstring StartLines(const std::wstring& strSource, const std::wstring& strDestination);
+// What follows the findings of a comparison that completed: the block's end,
+// the summary header and the elapsed-time line (its duration as "<time>").
+std::wstring Completed();
+// What follows the findings of a failed comparison, up to its final error.
+std::wstring FailedSummaryHeader();
+// The system's text for a Win32 error, as the program appends it.
+std::wstring SystemText(DWORD dwError);
+
+// The program's output with the duration of "Comparison completed in ...
+// second(s)." replaced by "<time>", so that it can be compared byte for byte.
+std::string NormalizeDuration(const std::string& strOutput);
+
+// A source and a destination folder in a temporary folder, and a private
+// temporary folder for the program's cache file (so that a test can check
+// that nothing is left behind).
+class CTwoTrees {
+public:
+    CTwoTrees();
+    std::wstring Source() const { return m_root / L"src"; }
+    std::wstring Destination() const { return m_root / L"dst"; }
+    std::wstring Source(const std::wstring& strRelative) const { return Source() + L"\\" + strRelative; }
+    std::wstring Destination(const std::wstring& strRelative) const {
+        return Destination() + L"\\" + strRelative;
+    }
+    const test::CTempFolder& Root() const { return m_root; }
+
+    // Runs quorva.exe with the two folders and the extra arguments, with
+    // the private temporary folder as TMP and TEMP.
+    test::CRunResult Run(const std::wstring& strExtraArguments = std::wstring(),
+                         const std::vector<std::wstring>& environment = {}) const;
+    // True when the program left nothing in its temporary folder.
+    bool TempFolderIsEmpty() const;
+
+private:
+    test::CTempFolder m_root;
+};
+
+}  // namespace e2e
