@@ -6,6 +6,8 @@
 // objects that use it.
 
 // -- console --
+#include "console/console.h"
+CConsole g_console;
 
 // -- listing cache file --
 

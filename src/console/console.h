@@ -33,13 +33,27 @@ enum : int {
 
 class CConsole : public CBaseConsole {
 public:
+    // Writes to standard output (see CBaseConsole). Errors and warnings carry
+    // their prefix; /display accepts the levels none, normal and verbose.
     CConsole();
     ~CConsole() override;
 
     std::wstring GetDescription() const override;
+    // The usage text: 34 lines, each ending with a line feed.
     std::wstring GetUsage() const override;
+    // Index 1 is the source folder, index 2 the destination folder: the full
+    // path of the text is stored and 0 returned, also when the path cannot
+    // be made absolute (the path then keeps its previous value and Validate
+    // reports it). Any other index returns PARAM_UNEXPECTED.
     int OnPositional(int nIndex, const wchar_t* pszText) override;
+    // The program's options (date, exfile, exfolder, hash, security, subdir,
+    // by abbreviation), then the framework's. Sets the option's flag before
+    // its values are examined. Returns 0 or the row index when accepted,
+    // PARAM_UNKNOWN or PARAM_INVALID.
     int OnOption(const wchar_t* pszName, wchar_t** ppszValues, int nValues) override;
+    // False when help was requested (without a message) or when a path is
+    // missing, does not exist or the two folders are the same (with the
+    // reason set by SetError).
     bool Validate() override;
 
     // The options record, written while the command line is parsed and
@@ -51,6 +65,11 @@ public:
     std::wstring m_strFolderExclusions;
     LONGLONG m_nDateTolerance = 0;  // 100-nanosecond units
     int m_nHashAlgorithm = 0;
+
+protected:
+    // As CConsole(), writing to pOutput instead of standard output (see
+    // CBaseConsole(FILE*)); standard output and error are left as they are.
+    explicit CConsole(FILE* pOutput);
 };
 
 extern CConsole g_console;

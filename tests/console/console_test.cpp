@@ -1,0 +1,431 @@
+#include <gtest/gtest.h>
+
+#include <cwctype>
+#include <string>
+#include <vector>
+
+#include "console/console.h"
+#include "console/test_console.h"
+#include "support/scoped_state.h"
+#include "support/test_support.h"
+
+namespace {
+
+// The program's console writing to a file of its own, with the parse
+// results open to the tests.
+class CConsoleUnderTest : private test::COutputFile, public CConsole {
+public:
+    CConsoleUnderTest() : CConsole(m_pFile) {}
+
+    using CBaseConsole::m_dwDisplayLevels;
+    using CBaseConsole::m_dwFlags;
+    using CBaseConsole::m_hrError;
+    using CBaseConsole::m_nDisplayLevel;
+    using CBaseConsole::m_strError;
+    using CBaseConsole::m_strInvalid;
+    using CBaseConsole::m_strUnknown;
+    using CMessageWriter::m_dwDecoration;
+};
+
+// Parses the arguments (after the program name) as wmain would get them.
+void Parse(CConsole& console, const std::vector<std::wstring>& arguments) {
+    std::vector<std::vector<wchar_t>> buffers;
+    buffers.push_back({L'q', L'\0'});
+    for (const std::wstring& str : arguments) {
+        buffers.emplace_back(str.c_str(), str.c_str() + str.size() + 1);
+    }
+    std::vector<wchar_t*> argv;
+    for (auto& buffer : buffers) {
+        argv.push_back(buffer.data());
+    }
+    argv.push_back(nullptr);
+    console.ParseCommandLine(static_cast<int>(buffers.size()), argv.data());
+}
+
+// Replaces "{src}", "{dst}" and "{root}" in an argument.
+std::wstring Substitute(std::wstring strArgument, const std::wstring& strRoot) {
+    const struct {
+        const wchar_t* pszName;
+        std::wstring strValue;
+    } names[] = {
+        {L"{src}", strRoot + L"\\src"}, {L"{dst}", strRoot + L"\\dst"}, {L"{root}", strRoot}};
+    for (const auto& name : names) {
+        const std::wstring strName = name.pszName;
+        for (size_t pos; (pos = strArgument.find(strName)) != std::wstring::npos;) {
+            strArgument.replace(pos, strName.size(), name.strValue);
+        }
+    }
+    return strArgument;
+}
+
+std::wstring Upper(std::wstring str) {
+    for (wchar_t& ch : str) {
+        ch = static_cast<wchar_t>(std::towupper(ch));
+    }
+    return str;
+}
+
+const DWORD HELP_FLAG = 0x02;
+const DWORD DISPLAY_FLAG = 0x01;
+
+TEST(Console, StartsWithPrefixesAndThreeDisplayLevels) {
+    CConsoleUnderTest console;
+    EXPECT_EQ(static_cast<DWORD>(DECO_PREFIX), console.m_dwDecoration);
+    EXPECT_EQ(13u, console.m_dwDisplayLevels);
+    EXPECT_EQ(DISPLAY_NORMAL, console.m_nDisplayLevel);
+    EXPECT_EQ(0u, console.m_dwOptions);
+    EXPECT_EQ(0, console.m_nHashAlgorithm);
+    EXPECT_EQ(0, console.m_nDateTolerance);
+}
+
+TEST(Console, ParsesOptions) {
+    test::CTempFolder root;
+    test::MakeFolder(root / L"src");
+    test::MakeFolder(root / L"dst");
+    test::MakeFile(root / L"exclusions.txt", "*.tmp\r\n");
+
+    struct {
+        const char* pszName;
+        std::vector<std::wstring> arguments;  // after "{src}" "{dst}"
+        DWORD dwOptions;
+        int nHashAlgorithm;
+        LONGLONG nDateTolerance;
+        std::wstring strInvalid;
+        std::wstring strUnknown;
+        DWORD dwFlags;  // framework flags
+    } cases[] = {
+        {"no option", {}, 0, 0, 0, L"", L"", 0},
+        {"hash alone is md5", {L"/hash"}, OPT_HASH, HASH_MD5, 0, L"", L"", 0},
+        {"hash by abbreviation", {L"/hash:s"}, OPT_HASH, HASH_SHA1, 0, L"", L"", 0},
+        {"hash ignores case", {L"/HASH:Md5"}, OPT_HASH, HASH_MD5, 0, L"", L"", 0},
+        {"hash value as next argument", {L"/hash", L"sha1"}, OPT_HASH, HASH_SHA1, 0, L"", L"", 0},
+        {"hash with two values", {L"/hash:md5,sha1"}, OPT_HASH, 0, 0, L"\t/hash\n", L"", 0},
+        {"hash with two arguments",
+         {L"/hash", L"md5", L"sha1"},
+         OPT_HASH,
+         0,
+         0,
+         L"\t/hash\n",
+         L"",
+         0},
+        {"hash unknown algorithm",
+         {L"/hash:x"},
+         OPT_HASH,
+         0,
+         0,
+         L"\t/hash (expected: md5,sha1)\n",
+         L"",
+         0},
+        {"hash empty value is md5", {L"/hash:"}, OPT_HASH, HASH_MD5, 0, L"", L"", 0},
+        {"date with colon", {L"/date:250"}, OPT_DATE, 0, 2500000, L"", L"", 0},
+        {"date value as next argument", {L"/date", L"250"}, OPT_DATE, 0, 2500000, L"", L"", 0},
+        {"date leading digits", {L"/date:12x"}, OPT_DATE, 0, 120000, L"", L"", 0},
+        {"date without value at the end", {L"/date"}, OPT_DATE, 0, 0, L"\t/date\n", L"", 0},
+        {"date without value before an option",
+         {L"/date", L"/security"},
+         OPT_DATE | OPT_SECURITY,
+         0,
+         0,
+         L"\t/date\n",
+         L"",
+         0},
+        {"date empty value", {L"/date:"}, OPT_DATE, 0, 0, L"", L"", 0},
+        {"date without digits", {L"/date:abc"}, OPT_DATE, 0, 0, L"", L"", 0},
+        {"date without digits keeps the tolerance",
+         {L"/date:5", L"/date:abc"},
+         OPT_DATE,
+         0,
+         50000,
+         L"",
+         L"",
+         0},
+        {"date with two values", {L"/date:1,2"}, OPT_DATE, 0, 0, L"\t/date\n", L"", 0},
+        {"date beyond 64 bits",
+         {L"/date:99999999999999999999"},
+         OPT_DATE,
+         0,
+         0,
+         L"\t/date\n",
+         L"",
+         0},
+        {"date product beyond 64 bits",
+         {L"/date:922337203685478"},
+         OPT_DATE,
+         0,
+         0,
+         L"\t/date\n",
+         L"",
+         0},
+        // Its product wraps to a positive number in 64 bits.
+        {"date product that would wrap positive",
+         {L"/date:2000000000000000"},
+         OPT_DATE,
+         0,
+         0,
+         L"\t/date\n",
+         L"",
+         0},
+        {"date largest tolerance",
+         {L"/date:922337203685477"},
+         OPT_DATE,
+         0,
+         9223372036854770000LL,
+         L"",
+         L"",
+         0},
+        {"date leading zeros",
+         {L"/date:0000000000000000000000007"},
+         OPT_DATE,
+         0,
+         70000,
+         L"",
+         L"",
+         0},
+        {"d is date", {L"/d:3"}, OPT_DATE, 0, 30000, L"", L"", 0},
+        {"di is display", {L"/di:verbose"}, 0, 0, 0, L"", L"", DISPLAY_FLAG},
+        {"h is hash", {L"/h"}, OPT_HASH, HASH_MD5, 0, L"", L"", 0},
+        {"he is help", {L"/he"}, 0, 0, 0, L"", L"", HELP_FLAG},
+        {"s is security", {L"/s"}, OPT_SECURITY, 0, 0, L"", L"", 0},
+        {"su is subdir", {L"/su"}, OPT_SUBDIR, 0, 0, L"", L"", 0},
+        {"flags ignore their values",
+         {L"/security:a,b", L"/subdir", L"x", L"y", L"/exfolder:a;b"},
+         OPT_SECURITY | OPT_SUBDIR | OPT_EXFOLDER,
+         0,
+         0,
+         L"",
+         L"",
+         0},
+        {"exfile", {L"/exfile", L"{root}\\exclusions.txt"}, OPT_EXFILE, 0, 0, L"", L"", 0},
+        {"exfile with two values", {L"/exfile:a,b"}, OPT_EXFILE, 0, 0, L"\t/exfile\n", L"", 0},
+        {"exfile without value", {L"/exfile"}, OPT_EXFILE, 0, 0, L"\t/exfile\n", L"", 0},
+        {"progress is refused",
+         {L"/display:progress"},
+         0,
+         0,
+         0,
+         L"\t/display (expected: none,normal,verbose)\n",
+         L"",
+         DISPLAY_FLAG},
+        {"unknown option", {L"/x"}, 0, 0, 0, L"", L"\t/x\n", HELP_FLAG},
+        {"third positional", {L"{root}"}, 0, 0, 0, L"", L"\t{root}\n", HELP_FLAG},
+        {"folder after an option with colon",
+         {L"/subdir:1", L"{root}"},
+         OPT_SUBDIR,
+         0,
+         0,
+         L"",
+         L"\t{root}\n",
+         HELP_FLAG},
+    };
+    for (const auto& tc : cases) {
+        SCOPED_TRACE(tc.pszName);
+        std::vector<std::wstring> arguments = {root / L"src", root / L"dst"};
+        for (const std::wstring& str : tc.arguments) {
+            arguments.push_back(Substitute(str, root.Path()));
+        }
+        CConsoleUnderTest console;
+        Parse(console, arguments);
+        EXPECT_EQ(tc.dwOptions, console.m_dwOptions);
+        EXPECT_EQ(tc.nHashAlgorithm, console.m_nHashAlgorithm);
+        EXPECT_EQ(tc.nDateTolerance, console.m_nDateTolerance);
+        EXPECT_EQ(Substitute(tc.strInvalid, root.Path()), console.m_strInvalid);
+        EXPECT_EQ(Substitute(tc.strUnknown, root.Path()), console.m_strUnknown);
+        EXPECT_EQ(tc.dwFlags, console.m_dwFlags);
+        // The paths are valid: only a help request stops the validation.
+        EXPECT_EQ(L"", console.m_strError);
+        EXPECT_EQ(root / L"src", console.m_strSourcePath);
+        EXPECT_EQ(root / L"dst", console.m_strDestinationPath);
+        EXPECT_EQ(L"", console.m_strFolderExclusions);
+        if (tc.strInvalid.empty() && (tc.dwOptions & OPT_EXFILE)) {
+            EXPECT_EQ(root / L"exclusions.txt", console.m_strFileExclusions);
+        } else {
+            EXPECT_EQ(L"", console.m_strFileExclusions);
+        }
+    }
+}
+
+TEST(Console, ValidatesPaths) {
+    test::CTempFolder root;
+    test::MakeFolder(root / L"src");
+    test::MakeFolder(root / L"dst");
+    test::MakeFile(root / L"exclusions.txt", "*.tmp\r\n");
+
+    struct {
+        const char* pszName;
+        std::vector<std::wstring> arguments;
+        std::wstring strError;  // empty: valid
+        bool bHelp;
+    } cases[] = {
+        {"valid", {L"{src}", L"{dst}"}, L"", false},
+        {"valid with exclusion file",
+         {L"{src}", L"{dst}", L"/exfile", L"{root}\\exclusions.txt"},
+         L"",
+         false},
+        {"no source", {}, L"a source path is required.", true},
+        {"source missing", {L"{root}\\none"}, L"the source path does not exist.", true},
+        {"source is a file",
+         {L"{root}\\exclusions.txt", L"{dst}"},
+         L"the source path does not exist.",
+         true},
+        {"source missing before destination missing",
+         {L"{root}\\none", L"{root}\\none2"},
+         L"the source path does not exist.",
+         true},
+        {"no destination", {L"{src}"}, L"a destination path is required.", true},
+        {"destination missing",
+         {L"{src}", L"{root}\\none"},
+         L"the destination path does not exist.",
+         true},
+        {"same folder",
+         {L"{src}", L"{src}"},
+         L"source and destination paths must be different.",
+         true},
+        {"same folder but for case",
+         {L"{src}", L"{SRC}"},
+         L"source and destination paths must be different.",
+         true},
+        {"exclusion file missing",
+         {L"{src}", L"{dst}", L"/exfile", L"{root}\\none.txt"},
+         L"the specified file for file exclusions does not exist.",
+         true},
+        {"help stops the validation", {L"/?"}, L"", true},
+        {"unknown parameter stops the validation", {L"{src}", L"{src}", L"/x"}, L"", true},
+        {"invalid value does not", {L"/hash:x"}, L"a source path is required.", true},
+    };
+    for (const auto& tc : cases) {
+        SCOPED_TRACE(tc.pszName);
+        std::vector<std::wstring> arguments;
+        for (const std::wstring& str : tc.arguments) {
+            arguments.push_back(str == L"{SRC}" ? Upper(root / L"src")
+                                                : Substitute(str, root.Path()));
+        }
+        CConsoleUnderTest console;
+        Parse(console, arguments);
+        EXPECT_EQ(tc.strError, console.m_strError);
+        EXPECT_EQ(0, console.m_hrError);
+        EXPECT_EQ(tc.bHelp, (console.m_dwFlags & HELP_FLAG) != 0);
+        EXPECT_EQ(tc.strError.empty() && !tc.bHelp, console.Validate());
+    }
+}
+
+TEST(Console, MakesPathsAbsolute) {
+    test::CTempFolder root;
+    test::MakeFolder(root / L"src");
+    test::MakeFolder(root / L"dst");
+    test::MakeFile(root / L"exclusions.txt", "*.tmp\r\n");
+    const test::CScopedCurrentFolder currentFolder(root.Path());
+    const test::CScopedEnvironmentVariable rootVariable(L"QUORVA_CONSOLE_TEST_ROOT", root.Path());
+    // Expands to more characters than a path may hold.
+    const test::CScopedEnvironmentVariable longVariable(
+        L"QUORVA_CONSOLE_TEST_LONG", root.Path() + L"\\" + std::wstring(270, L'a'));
+
+    struct {
+        const char* pszName;
+        std::vector<std::wstring> arguments;
+        std::wstring strSource;
+        std::wstring strDestination;
+        std::wstring strFileExclusions;
+        std::wstring strError;
+    } cases[] = {
+        {"relative to the current folder",
+         {L"src", L"dst", L"/exfile:exclusions.txt"},
+         L"{src}",
+         L"{dst}",
+         L"{root}\\exclusions.txt",
+         L""},
+        {"environment references",
+         {L"%QUORVA_CONSOLE_TEST_ROOT%\\src", L"%QUORVA_CONSOLE_TEST_ROOT%\\dst", L"/exfile",
+          L"%QUORVA_CONSOLE_TEST_ROOT%\\exclusions.txt"},
+         L"{src}",
+         L"{dst}",
+         L"{root}\\exclusions.txt",
+         L""},
+        {"expansion too long for a source",
+         {L"%QUORVA_CONSOLE_TEST_LONG%", L"dst"},
+         L"",
+         L"{dst}",
+         L"",
+         L"a source path is required."},
+        {"expansion too long for a destination",
+         {L"src", L"%QUORVA_CONSOLE_TEST_LONG%"},
+         L"{src}",
+         L"",
+         L"",
+         L"a destination path is required."},
+    };
+    for (const auto& tc : cases) {
+        SCOPED_TRACE(tc.pszName);
+        CConsoleUnderTest console;
+        Parse(console, tc.arguments);
+        EXPECT_EQ(Substitute(tc.strSource, root.Path()), console.m_strSourcePath);
+        EXPECT_EQ(Substitute(tc.strDestination, root.Path()), console.m_strDestinationPath);
+        EXPECT_EQ(Substitute(tc.strFileExclusions, root.Path()), console.m_strFileExclusions);
+        EXPECT_EQ(tc.strError, console.m_strError);
+        EXPECT_EQ(L"", console.m_strInvalid);
+        EXPECT_EQ(L"", console.m_strUnknown);
+    }
+
+    // An exclusion file whose expansion is too long is an invalid value.
+    CConsoleUnderTest console;
+    Parse(console, {L"src", L"dst", L"/exfile", L"%QUORVA_CONSOLE_TEST_LONG%"});
+    EXPECT_EQ(L"\t/exfile\n", console.m_strInvalid);
+    EXPECT_EQ(L"", console.m_strFileExclusions);
+}
+
+TEST(Console, UsageText) {
+    const wchar_t* const kLines[] = {
+        L"<srcpath> <dstpath> [/date [<tolerance>]] [/display [<level>",
+        L"\t[<mode>]]] [/exfile <file.ext>] [/exfolder <file.ext>] [/hash [<alg>]]",
+        L"\t[/security] [/subdir] [/?]",
+        L"",
+        L"Where:",
+        L"",
+        L"  srcpath     Fully or partially qualified source path.",
+        L"  dstpath     Fully or partially qualified destination path.",
+        L"",
+        L"Optional flags:",
+        L"",
+        L"  /date       Compares modification dates of files. The optional <tolerance>",
+        L"              value specifies the maximum gap in milliseconds allowed between",
+        L"              the source and the destination dates. If this value is not set,",
+        L"              the dates must exactly match.",
+        L"  /display    Sets the level of information that will be displayed and",
+        L"               optionally the translation mode.",
+        L"               <level> is either of the following values:",
+        L"                none    - no display at all.",
+        L"                normal  - displays errors only (default).",
+        L"                verbose - displays errors and all compared files.",
+        L"               <mode> is either of the following translation modes:",
+        L"                text    - default output.",
+        L"                unicode - UTF-16 output.",
+        L"                utf8    - UTF-8 output.",
+        L"  /exfile     Specifies a text file that holds wildcards of files to ignore.",
+        L"  /exfolder   Specifies a text file that holds wildcards of folders to ignore.",
+        L"  /hash       Compares file hash values.",
+        L"               <alg> is either of the following values:",
+        L"                md5     - hash files using MD5 algorithm (default).",
+        L"                sha1    - hash files using SHA1 algorithm.",
+        L"  /security   Verifies that the files have valid owners and DACLs.",
+        L"  /subdir     Compares subfolders recursively.",
+        L"  /?          Displays this help message.",
+    };
+    CConsoleUnderTest console;
+    const std::wstring strUsage = console.GetUsage();
+    ASSERT_FALSE(strUsage.empty());
+    EXPECT_EQ(L'\n', strUsage.back());
+    std::vector<std::wstring> lines;
+    for (size_t start = 0; start < strUsage.size();) {
+        const size_t end = strUsage.find(L'\n', start);
+        lines.push_back(strUsage.substr(start, end - start));
+        start = end == std::wstring::npos ? strUsage.size() : end + 1;
+    }
+    ASSERT_EQ(34u, lines.size());
+    for (size_t i = 0; i < lines.size(); ++i) {
+        SCOPED_TRACE("line " + std::to_string(i + 1));
+        EXPECT_EQ(kLines[i], lines[i]);
+    }
+    EXPECT_EQ(L"Compares files and folders in two different directories.",
+              console.GetDescription());
+}
+
+}  // namespace

@@ -1,0 +1,152 @@
+// The banner and the report of wrong parameters, as quorva.exe writes them.
+#include <gtest/gtest.h>
+
+#include <cwctype>
+#include <string>
+
+#include "e2e/e2e_support.h"
+#include "support/test_support.h"
+
+namespace {
+
+const wchar_t kUsage[] =
+    L"<srcpath> <dstpath> [/date [<tolerance>]] [/display [<level>\n"
+    L"\t[<mode>]]] [/exfile <file.ext>] [/exfolder <file.ext>] [/hash [<alg>]]\n"
+    L"\t[/security] [/subdir] [/?]\n"
+    L"\n"
+    L"Where:\n"
+    L"\n"
+    L"  srcpath     Fully or partially qualified source path.\n"
+    L"  dstpath     Fully or partially qualified destination path.\n"
+    L"\n"
+    L"Optional flags:\n"
+    L"\n"
+    L"  /date       Compares modification dates of files. The optional <tolerance>\n"
+    L"              value specifies the maximum gap in milliseconds allowed between\n"
+    L"              the source and the destination dates. If this value is not set,\n"
+    L"              the dates must exactly match.\n"
+    L"  /display    Sets the level of information that will be displayed and\n"
+    L"               optionally the translation mode.\n"
+    L"               <level> is either of the following values:\n"
+    L"                none    - no display at all.\n"
+    L"                normal  - displays errors only (default).\n"
+    L"                verbose - displays errors and all compared files.\n"
+    L"               <mode> is either of the following translation modes:\n"
+    L"                text    - default output.\n"
+    L"                unicode - UTF-16 output.\n"
+    L"                utf8    - UTF-8 output.\n"
+    L"  /exfile     Specifies a text file that holds wildcards of files to ignore.\n"
+    L"  /exfolder   Specifies a text file that holds wildcards of folders to ignore.\n"
+    L"  /hash       Compares file hash values.\n"
+    L"               <alg> is either of the following values:\n"
+    L"                md5     - hash files using MD5 algorithm (default).\n"
+    L"                sha1    - hash files using SHA1 algorithm.\n"
+    L"  /security   Verifies that the files have valid owners and DACLs.\n"
+    L"  /subdir     Compares subfolders recursively.\n"
+    L"  /?          Displays this help message.\n";
+
+// The usage block with the empty line that ends it.
+std::wstring UsageBlock(const std::wstring& strProgram = L"quorva") {
+    return L"Usage:\n\n  " + strProgram + L" " + kUsage + L"\n";
+}
+
+std::wstring Upper(std::wstring str) {
+    for (wchar_t& ch : str) {
+        ch = static_cast<wchar_t>(std::towupper(ch));
+    }
+    return str;
+}
+
+// Replaces "{src}" and "{dst}" with the quoted folders of the trees, and
+// "{SRC}" with the source folder in upper case.
+std::wstring Substitute(std::wstring strArguments, const e2e::CTwoTrees& trees) {
+    const struct {
+        const wchar_t* pszName;
+        std::wstring strValue;
+    } names[] = {{L"{src}", test::Quote(trees.Source())},
+                 {L"{dst}", test::Quote(trees.Destination())},
+                 {L"{SRC}", test::Quote(Upper(trees.Source()))},
+                 {L"{missing}", test::Quote(trees.Root() / L"missing")}};
+    for (const auto& name : names) {
+        const std::wstring strName = name.pszName;
+        for (size_t pos; (pos = strArguments.find(strName)) != std::wstring::npos;) {
+            strArguments.replace(pos, strName.size(), name.strValue);
+        }
+    }
+    return strArguments;
+}
+
+TEST(Report, ShowsWhatIsWrongWithTheParameters) {
+    const e2e::CTwoTrees trees;
+    const std::wstring strBanner = e2e::Banner();
+    const std::wstring strUsage = UsageBlock();
+
+    struct {
+        const char* pszName;
+        std::wstring strArguments;
+        std::wstring strOutput;
+    } cases[] = {
+        {"help", L"/?", strBanner + strUsage},
+        {"help by name", L"/help", strBanner + strUsage},
+        {"help by abbreviation", L"/he", strBanner + strUsage},
+        {"help with a dash", L"-?", strBanner + strUsage},
+        {"help with valid paths", L"{src} {dst} /?", strBanner + strUsage},
+        {"no arguments", L"", strBanner + strUsage + L"ERROR: a source path is required.\n\n"},
+        {"source missing", L"{missing} {dst}",
+         strBanner + strUsage + L"ERROR: the source path does not exist.\n\n"},
+        {"source and destination equal but for case", L"{src} {SRC}",
+         strBanner + strUsage + L"ERROR: source and destination paths must be different.\n\n"},
+        {"unknown parameter", L"{src} {dst} /x",
+         strBanner + strUsage + L"Unknown parameter(s):\n\n\t/x\n\n"},
+        {"third positional argument", L"{src} {dst} extra",
+         strBanner + strUsage + L"Unknown parameter(s):\n\n\textra\n\n"},
+        {"invalid value", L"{src} {dst} /hash:x",
+         strBanner + L"Invalid parameter value(s):\n\n\t/hash (expected: md5,sha1)\n\n"},
+        {"two invalid values", L"{src} {dst} /date /display:progress",
+         strBanner + L"Invalid parameter value(s):\n\n\t/date\n\t/display (expected: "
+                     L"none,normal,verbose)\n\n"},
+        {"invalid value and failed validation", L"{src} /hash:x",
+         strBanner + strUsage +
+             L"Invalid parameter value(s):\n\n\t/hash (expected: md5,sha1)\n\n"
+             L"ERROR: a destination path is required.\n\n"},
+        {"invalid value and unknown parameter", L"{src} {dst} /hash:md5,sha1 /x /y:1",
+         strBanner + strUsage + L"Invalid parameter value(s):\n\n\t/hash\n\n" +
+             L"Unknown parameter(s):\n\n\t/x\n\t/y\n\n"},
+        {"display none with an unknown parameter", L"{src} {dst} /x /display:none", L""},
+        {"display none without arguments", L"/display:none", L""},
+        {"display none with help", L"/d:1 /di:n /?", L""},
+    };
+    for (const auto& tc : cases) {
+        SCOPED_TRACE(tc.pszName);
+        const test::CRunResult result = test::RunQuorva(Substitute(tc.strArguments, trees));
+        EXPECT_EQ(1u, result.dwExitCode);
+        EXPECT_EQ(test::Crlf(tc.strOutput), result.strOutput);
+    }
+}
+
+TEST(Report, WritesEachTranslationMode) {
+    const std::wstring strText = e2e::Banner() + UsageBlock();
+    EXPECT_EQ(test::Utf16Crlf(strText), test::RunQuorva(L"/? /display:,unicode").strOutput);
+    EXPECT_EQ(test::Utf8Crlf(strText), test::RunQuorva(L"/? /display:,utf8").strOutput);
+    EXPECT_EQ(test::Crlf(strText), test::RunQuorva(L"/? /display:,text").strOutput);
+    EXPECT_EQ(test::Utf16Crlf(strText), test::RunQuorva(L"/? /display:normal,unicode").strOutput);
+}
+
+TEST(Report, NamesTheProgramByItsFileName) {
+    // The name is the file name in lower case, without folder and extension.
+    const test::CTempFolder folder;
+    const std::wstring strProgram = folder / L"Check.Tool.EXE";
+    ASSERT_TRUE(::CopyFileW(test::GetQuorvaPath().c_str(), strProgram.c_str(), TRUE));
+    const test::CRunResult result = test::RunProgram(strProgram, L"/?");
+    EXPECT_EQ(1u, result.dwExitCode);
+    EXPECT_EQ(test::Crlf(e2e::Banner() + UsageBlock(L"check.tool")), result.strOutput);
+}
+
+TEST(Report, ShowsOnlyTheBannerForValidParameters) {
+    const e2e::CTwoTrees trees;
+    const test::CRunResult result = trees.Run(L"/hash:sha1 /date:250 /subdir");
+    const std::string strBanner = test::Crlf(e2e::Banner());
+    EXPECT_EQ(strBanner, result.strOutput.substr(0, strBanner.size()));
+}
+
+}  // namespace
