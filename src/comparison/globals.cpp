@@ -10,6 +10,8 @@
 CConsole g_console;
 
 // -- listing cache file --
+#include "comparison/file_listing.h"
+CCacheFile g_cacheFile;
 
 // -- exclusion lists --
 #include "exclusions/exclusions.h"

@@ -293,6 +293,33 @@ std::string Utf8Crlf(const std::wstring& strText) {
     return strBytes;
 }
 
+void ChangeUnixMode(const std::wstring& strPath, const std::wstring& strMode) {
+    // Wine's kernel32 turns a Windows path into the Unix path it stands for.
+    using GetUnixName = char*(__cdecl*)(const wchar_t*);
+    const auto pfnGetUnixName = reinterpret_cast<GetUnixName>(
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name"));
+    if (pfnGetUnixName == nullptr) {
+        throw std::runtime_error("not running under Wine: cannot change Unix permissions");
+    }
+    char* pszUnix = pfnGetUnixName(strPath.c_str());
+    if (pszUnix == nullptr) {
+        Fail("wine_get_unix_file_name", strPath);
+    }
+    std::wstring strUnix;
+    for (const char* p = pszUnix; *p != 0; ++p) {
+        strUnix += static_cast<wchar_t>(static_cast<unsigned char>(*p));
+    }
+    ::HeapFree(::GetProcessHeap(), 0, pszUnix);
+
+    wchar_t szSystem[MAX_PATH];
+    ::GetSystemDirectoryW(szSystem, MAX_PATH);
+    const CRunResult result = RunProgram(std::wstring(szSystem) + L"\\start.exe",
+                                         L"/wait /unix /bin/chmod " + strMode + L" " + Quote(strUnix));
+    if (result.dwExitCode != 0) {
+        throw std::runtime_error("chmod through start.exe failed");
+    }
+}
+
 std::vector<std::wstring> ListProgramTempFiles() {
     wchar_t szTemp[MAX_PATH + 1];
     ::GetTempPathW(MAX_PATH + 1, szTemp);

@@ -75,6 +75,11 @@ std::string Crlf(const std::string& strText);
 std::string Utf16Crlf(const std::wstring& strText);
 std::string Utf8Crlf(const std::wstring& strText);
 
+// Changes the Unix permission bits of a file or folder (mode as chmod
+// takes it, e.g. L"000"), through Wine's start.exe /unix. Only an
+// unprivileged user is denied by mode 000: root reads everything.
+void ChangeUnixMode(const std::wstring& strPath, const std::wstring& strMode);
+
 // Lists the temporary files whose names start with "quo" in the system's
 // temporary folder (the listing cache files of the program).
 std::vector<std::wstring> ListProgramTempFiles();
