@@ -12,21 +12,42 @@ using e2e::Completed;
 using e2e::StartLines;
 using test::Crlf;
 
+// Tries to read a file or list a folder; the error, or 0 when it worked.
+DWORD ProbeRead(const std::wstring& strPath, bool bFolder) {
+    if (bFolder) {
+        WIN32_FIND_DATAW fd;
+        CFindHandle hFind(::FindFirstFileW((strPath + L"\\*").c_str(), &fd));
+        return hFind ? ERROR_SUCCESS : ::GetLastError();
+    }
+    CFileHandle hFile(::CreateFileW(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, 0, nullptr));
+    return hFile ? ERROR_SUCCESS : ::GetLastError();
+}
+
+// Changes the mode and waits until reading gives the expected result: the
+// chmod runs as a Unix process that start.exe does not wait for.
+DWORD ChangeModeAndWait(const std::wstring& strPath, const wchar_t* pszMode, bool bFolder,
+                        bool bReadable) {
+    test::ChangeUnixMode(strPath, pszMode);
+    DWORD dwError = ProbeRead(strPath, bFolder);
+    for (int i = 0; i < 200 && (dwError == ERROR_SUCCESS) != bReadable; ++i) {
+        ::Sleep(10);
+        dwError = ProbeRead(strPath, bFolder);
+    }
+    return dwError;
+}
+
 // Takes every permission away from a file or folder, and checks that the
 // denial is real before the test relies on it.
 void Deny(const std::wstring& strPath, bool bFolder = false) {
-    test::ChangeUnixMode(strPath, L"000");
-    const std::wstring strProbe = bFolder ? strPath + L"\\*" : strPath;
-    if (bFolder) {
-        WIN32_FIND_DATAW fd;
-        CFindHandle hFind(::FindFirstFileW(strProbe.c_str(), &fd));
-        ASSERT_FALSE(hFind) << "listing a mode-000 folder was not denied: is this test root?";
-    } else {
-        CFileHandle hFile(::CreateFileW(strProbe.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                        OPEN_EXISTING, 0, nullptr));
-        ASSERT_FALSE(hFile) << "reading a mode-000 file was not denied: is this test root?";
-    }
-    ASSERT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), ::GetLastError());
+    const DWORD dwError = ChangeModeAndWait(strPath, L"000", bFolder, false);
+    ASSERT_NE(static_cast<DWORD>(ERROR_SUCCESS), dwError)
+        << "a mode-000 item could be read: is this test running as root?";
+    ASSERT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), dwError);
+}
+
+void Allow(const std::wstring& strPath, bool bFolder = false) {
+    ChangeModeAndWait(strPath, L"700", bFolder, true);
 }
 
 class DeniedTest : public ::testing::Test {
@@ -34,7 +55,7 @@ protected:
     void TearDown() override {
         // Give the permissions back so that the folders can be removed.
         for (const std::wstring& strPath : m_denied) {
-            test::ChangeUnixMode(strPath, L"700");
+            Allow(strPath, true);
         }
     }
     void DenyPath(const std::wstring& strPath, bool bFolder = false) {
@@ -84,7 +105,7 @@ TEST_F(DeniedTest, DeniedFilesOfHashedPairsAreCountedAndStillIdentical) {
         }
         const test::CRunResult result = trees.Run(L"/hash");
         for (const std::wstring& strPath : denied) {
-            test::ChangeUnixMode(strPath, L"600");
+            Allow(strPath);
         }
         EXPECT_EQ(0u, result.dwExitCode);
         EXPECT_EQ(Crlf(Banner() + kMd5Line + StartLines(trees.Source(), trees.Destination()) +
