@@ -41,6 +41,9 @@ std::wstring SystemText(DWORD dwError) {
                        szText[cch - 1] == L'\t' || szText[cch - 1] == L' ')) {
         --cch;
     }
+    if (cch == 0) {
+        return std::wstring();  // no text: the program writes only the error line
+    }
     return std::wstring(szText, cch) + L" (" + std::to_wstring(dwError) + L")";
 }
 

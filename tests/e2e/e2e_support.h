@@ -16,7 +16,8 @@ std::wstring StartLines(const std::wstring& strSource, const std::wstring& strDe
 std::wstring Completed();
 // What follows the findings of a failed comparison, up to its final error.
 std::wstring FailedSummaryHeader();
-// The system's text for a Win32 error, as the program appends it.
+// The system's text for a Win32 error, as the program appends it; empty
+// when the system has no text for it.
 std::wstring SystemText(DWORD dwError);
 
 // The program's output with the duration of "Comparison completed in ...

@@ -1,0 +1,148 @@
+// End-to-end: /exfile leaves files whose names match a list of wildcards
+// out of the comparison on both sides, and counts them.
+#include <gtest/gtest.h>
+
+#include "e2e/e2e_support.h"
+
+namespace {
+
+using test::Crlf;
+
+std::wstring LoadingLines(const std::wstring& strList, int nCount) {
+    return L"Loading exclusions from " + strList + L"...\n" + std::to_wstring(nCount) +
+           L" file exclusion(s) loaded.\n\n";
+}
+
+std::wstring ExcludedSummary(int nIdentical, int nMissingInDestination, int nSourceTested,
+                             int nDestinationTested, int nSourceExcluded, int nDestinationExcluded) {
+    return L"Identical file(s):                      " + std::to_wstring(nIdentical) +
+           L"\nMissing file(s) (source + destination): " + std::to_wstring(nMissingInDestination) +
+           L"\nFile size mismatch(es):                 0\n\n- Source:\n\n"
+           L"  Excluded file(s):       " + std::to_wstring(nSourceExcluded) +
+           L"\n  Tested file(s):         " + std::to_wstring(nSourceTested) +
+           L"\n  Inaccessible file(s):   0\n  Missing file(s):        0\n\n"
+           L"  Inaccessible folder(s): 0\n  Missing folder(s):      0\n\n- Destination:\n\n"
+           L"  Excluded file(s):       " + std::to_wstring(nDestinationExcluded) +
+           L"\n  Tested file(s):         " + std::to_wstring(nDestinationTested) +
+           L"\n  Inaccessible file(s):   0\n  Missing file(s):        " +
+           std::to_wstring(nMissingInDestination) +
+           L"\n\n  Inaccessible folder(s): 0\n  Missing folder(s):      0\n\n";
+}
+
+TEST(ExfileTest, ListsLeaveMatchingFilesOut) {
+    struct {
+        const char* pszName;
+        std::string strList;
+        int nLoaded;
+        const wchar_t* pszFindings;
+        bool bIdentical;
+        int nIdentical, nMissing, nSourceTested, nDestinationTested, nSourceExcluded,
+            nDestinationExcluded;
+    } const kCases[] = {
+        {"comments, blank lines and white space only", "; nothing here\r\n\r\n  \t \n   ; indented\n",
+         0, L"\\only-src.tmp: file not found in destination, 1 bytes expected.\n", false, 3, 1, 4,
+         3, 0, 0},
+        {"trimmed wildcard, upper case, no final line end", "  *.TMP\t", 1, L"", true},
+        {"a line with a blank and a semicolon is two wildcards", "keep ;*.tmp\n", 1, L"", true},
+        {"every file", "*.*\n", 1, L"", true},
+        {"duplicates count twice", "*.tmp\n*.tmp\n", 2, L"", true},
+        {"UTF-8 with its mark", "\xEF\xBB\xBF*.tmp\n", 1, L"", true},
+        {"UTF-16 with its mark", std::string("\xFF\xFE*\0.\0t\0m\0p\0\n\0", 14), 1, L"", true},
+        {"a wildcard with a folder never matches", "*\\*.tmp\n", 1,
+         L"\\only-src.tmp: file not found in destination, 1 bytes expected.\n", false, 3, 1, 4, 3,
+         0, 0},
+    };
+    for (const auto& tc : kCases) {
+        SCOPED_TRACE(tc.pszName);
+        e2e::CTwoTrees trees;
+        for (const wchar_t* pszName : {L"a.txt", L"b", L"keep"}) {
+            test::MakeFile(trees.Source(pszName), "1");
+            test::MakeFile(trees.Destination(pszName), "1");
+        }
+        test::MakeFile(trees.Source(L"only-src.tmp"), "1");
+        test::MakeFolder(trees.Source(L"folder.tmp"));
+        const std::wstring strList = trees.Root() / L"list.txt";
+        test::MakeFile(strList, tc.strList);
+
+        const test::CRunResult result = trees.Run(L"/exfile:" + test::Quote(strList));
+        EXPECT_EQ(tc.bIdentical ? 0u : 4u, result.dwExitCode);
+        const std::wstring strVerdict =
+            tc.bIdentical ? L"The source and the destination are identical.\n"
+                          : ExcludedSummary(tc.nIdentical, tc.nMissing, tc.nSourceTested,
+                                            tc.nDestinationTested, tc.nSourceExcluded,
+                                            tc.nDestinationExcluded);
+        EXPECT_EQ(Crlf(e2e::Banner() + LoadingLines(strList, tc.nLoaded) +
+                       e2e::StartLines(trees.Source(), trees.Destination()) + tc.pszFindings +
+                       e2e::Completed() + strVerdict),
+                  e2e::NormalizeDuration(result.strOutput));
+    }
+}
+
+TEST(ExfileTest, ExcludedFilesAreCountedPerSide) {
+    e2e::CTwoTrees trees;
+    test::MakeFile(trees.Source(L"same.txt"), "s");
+    test::MakeFile(trees.Destination(L"same.txt"), "s");
+    test::MakeFile(trees.Source(L"one.log"), "1");
+    test::MakeFile(trees.Source(L"two.LOG"), "2");
+    test::MakeFile(trees.Destination(L"three.log"), "3");
+    test::MakeFile(trees.Destination(L"extra.txt"), "x");
+    const std::wstring strList = trees.Root() / L"list.txt";
+    test::MakeFile(strList, "*.log\n");
+    const test::CRunResult result = trees.Run(L"/exfile " + test::Quote(strList));
+    EXPECT_EQ(4u, result.dwExitCode);
+    EXPECT_EQ(Crlf(e2e::Banner() + LoadingLines(strList, 1) +
+                   e2e::StartLines(trees.Source(), trees.Destination()) +
+                   L"\\extra.txt: file not found in source, 1 bytes expected.\n" +
+                   e2e::Completed() +
+                   L"Identical file(s):                      1\n"
+                   L"Missing file(s) (source + destination): 1\n"
+                   L"File size mismatch(es):                 0\n\n- Source:\n\n"
+                   L"  Excluded file(s):       2\n  Tested file(s):         1\n"
+                   L"  Inaccessible file(s):   0\n  Missing file(s):        1\n\n"
+                   L"  Inaccessible folder(s): 0\n  Missing folder(s):      0\n\n- Destination:\n\n"
+                   L"  Excluded file(s):       1\n  Tested file(s):         2\n"
+                   L"  Inaccessible file(s):   0\n  Missing file(s):        0\n\n"
+                   L"  Inaccessible folder(s): 0\n  Missing folder(s):      0\n\n"),
+              e2e::NormalizeDuration(result.strOutput));
+}
+
+TEST(ExfileTest, ListsThatCannotBeLoaded) {
+    e2e::CTwoTrees trees;
+    const std::wstring strFolder = trees.Root() / L"a-folder";
+    test::MakeFolder(strFolder);
+    const std::wstring strBigEndian = trees.Root() / L"big-endian.txt";
+    test::MakeFile(strBigEndian, std::string("\xFE\xFF\0*\0.\0t\0m\0p", 12));
+    struct {
+        const char* pszName;
+        std::wstring strList;
+        DWORD dwError;
+    } const kCases[] = {
+        {"a folder", strFolder, ERROR_ACCESS_DENIED},
+        {"UTF-16 big-endian", strBigEndian, ERROR_UNSUPPORTED_TYPE},
+    };
+    for (const auto& tc : kCases) {
+        SCOPED_TRACE(tc.pszName);
+        const test::CRunResult result = trees.Run(L"/exfile:" + test::Quote(tc.strList));
+        EXPECT_EQ(2u, result.dwExitCode);
+        const std::wstring strText = e2e::SystemText(tc.dwError);
+        EXPECT_EQ(Crlf(e2e::Banner() + L"Loading exclusions from " + tc.strList +
+                       L"...\nERROR: exclusion file could not be loaded.\n" +
+                       (strText.empty() ? L"" : strText + L"\n")),
+                  result.strOutput);
+        EXPECT_TRUE(trees.TempFolderIsEmpty());
+    }
+}
+
+TEST(ExfileTest, MissingListIsRefusedBeforeAnyWork) {
+    e2e::CTwoTrees trees;
+    const std::wstring strList = trees.Root() / L"missing.txt";
+    const test::CRunResult result = trees.Run(L"/exfile:" + test::Quote(strList));
+    EXPECT_EQ(1u, result.dwExitCode);
+    const std::string strExpectedEnd =
+        Crlf(L"ERROR: the specified file for file exclusions does not exist.\n\n");
+    ASSERT_GE(result.strOutput.size(), strExpectedEnd.size());
+    EXPECT_EQ(strExpectedEnd, result.strOutput.substr(result.strOutput.size() - strExpectedEnd.size()));
+    EXPECT_NE(std::string::npos, result.strOutput.find("Usage:"));
+}
+
+}  // namespace
