@@ -1,10 +1,13 @@
 #include "comparison/compare_engine.h"
 
 #include <cstdarg>
+#include <cstring>
+#include <vector>
 
 #include "comparison/comparison_results.h"
 #include "comparison/file_listing.h"
 #include "comparison/file_time.h"
+#include "comparison/name_index.h"
 #include "console/console.h"
 #include "hashing/hash.h"
 #include "paths/long_path.h"
@@ -34,6 +37,28 @@ namespace {
 const wchar_t kBackslash[] = L"\\";
 SecurityCheckFunction g_pfnSecurityCheck = CheckOwnerAndDacl;
 
+// One folder of each side: its files and, when subfolders are compared, its
+// subfolders, each indexed by name.
+struct CFolderListing {
+    CFileEntryArray files;
+    std::vector<CFileEntry> folders;
+    CNameIndex fileIndex;
+    CNameIndex folderIndex;
+    bool bDenied = false;
+
+    void Index() {
+        fileIndex.Build(files.GetCount() ? files[0].szName : nullptr, sizeof(CFileEntry),
+                        files.GetCount());
+        folderIndex.Build(folders.empty() ? nullptr : folders[0].szName, sizeof(CFileEntry),
+                          folders.size());
+    }
+    // Frees the files; the subfolders stay for the descent.
+    void ReleaseFiles() {
+        files.SetCount(0);
+        fileIndex = CNameIndex();
+    }
+};
+
 class CComparison {
 public:
     CComparison(CConsole& console, CComparisonResults& results)
@@ -42,19 +67,33 @@ public:
     bool Run();
 
 private:
-    bool BuildRoot(const std::wstring& strRoot, std::wstring& strLongRoot);
-    bool ListRoot(const std::wstring& strLongRoot, CFileEntryArray& listing, CSideResults& side,
-                  bool& bDenied);
-    bool CompareSourceFile(CFileEntry& source);
-    bool CompareDestinationFile(CFileEntry& destination);
+    // Compares one folder of each side and, with /subdir, what lies below.
+    // strRelative is the folder's display path below the roots ("" for the
+    // roots, "\a\b" below them); the two long paths name it on each side.
+    bool CompareFolder(const std::wstring& strRelative, const std::wstring& strSourceFolder,
+                       const std::wstring& strDestinationFolder);
+    bool ListFolder(const std::wstring& strFolder, CFolderListing& listing, CSideResults& side);
+    void ReportDeniedFolders(const CFolderListing& source, const CFolderListing& destination);
+    bool CompareSourceFile(CFileEntry& source, const CFolderListing& destinationListing);
+    bool CompareDestinationFile(CFileEntry& destination, const CFolderListing& sourceListing);
     // The date, size and hash checks of a pair; false when an error stopped
     // the comparison.
     bool ComparePair(CFileEntry& source, CFileEntry& destination);
-    bool CompareHashes(const wchar_t* pszName);
-    void CheckSecurity(const wchar_t* pszName, bool bInSource, bool bInDestination);
+    bool CompareHashes(const CFileEntry& source, const CFileEntry& destination);
+    void CheckSecurity(const CFileEntry* pSource, const CFileEntry* pDestination);
+    bool CompareSubfolders(const std::wstring& strRelative, const std::wstring& strSourceFolder,
+                           const std::wstring& strDestinationFolder, const CFolderListing& source,
+                           const CFolderListing& destination);
 
-    bool SetDisplayPath(const wchar_t* pszName);
-    bool BuildItemPath(const std::wstring& strLongRoot, const wchar_t* pszName);
+    bool SetDisplayPath(const wchar_t* pszName) {
+        return g_displayPath.AssignChild(m_strRelative.c_str(), m_strRelative.size(), pszName);
+    }
+    void SetFolderDisplayPath(const std::wstring& strRelative) {
+        g_displayPath.Assign(strRelative.empty() ? kBackslash : strRelative.c_str());
+    }
+    bool SetItemPath(const std::wstring& strFolder, const wchar_t* pszName) {
+        return g_itemPath.AssignChild(strFolder.c_str(), strFolder.size(), pszName);
+    }
     bool IsVerbose() const {
         return (m_console.GetDisplayLevel() & 0x7FFFFFFF) == DISPLAY_VERBOSE;
     }
@@ -71,108 +110,148 @@ private:
     CConsole& m_console;
     CComparisonResults& m_results;
     const DWORD m_dwOptions;
-    std::wstring m_strSourceRoot;       // long path of the source root
-    std::wstring m_strDestinationRoot;  // long path of the destination root
-    CFileEntryArray m_sourceListing;
-    CFileEntryArray m_destinationListing;
+    // The folder being compared: its display path and its long path on
+    // each side, without a final backslash.
+    std::wstring m_strRelative;
+    std::wstring m_strSourceFolder;
+    std::wstring m_strDestinationFolder;
 };
 
-bool CComparison::Run() {
-    bool bSourceDenied = false;
-    bool bDestinationDenied = false;
-
-    if (!BuildRoot(m_console.m_strSourcePath, m_strSourceRoot)) {
-        return ReportPathError(L"could not build the source path.", kBackslash);
-    }
-    if (!ListRoot(m_strSourceRoot, m_sourceListing, m_results.m_source, bSourceDenied)) {
-        return ReportPathError(L"could not search for files in source path.", kBackslash);
-    }
-    if (!BuildRoot(m_console.m_strDestinationPath, m_strDestinationRoot)) {
-        return ReportPathError(L"could not build the destination path.", kBackslash);
-    }
-    if (!ListRoot(m_strDestinationRoot, m_destinationListing, m_results.m_destination,
-                  bDestinationDenied)) {
-        return ReportPathError(L"could not search for files in destination path.", kBackslash);
-    }
-
-    if (bSourceDenied || bDestinationDenied) {
-        WriteMessage(m_console, kBackslash, MSG_INFO | MSG_VERBATIM, 0);
-        PrintLine(m_console, !bDestinationDenied ? L": folder inaccessible in source."
-                             : bSourceDenied     ? L": folder inaccessible in both source and destination."
-                                                 : L": folder inaccessible in destination.");
-    }
-
-    for (size_t i = 0; i < m_sourceListing.GetCount(); ++i) {
-        if (!CompareSourceFile(m_sourceListing[i])) {
-            return false;
-        }
-    }
-    for (size_t i = 0; i < m_destinationListing.GetCount(); ++i) {
-        if (!CompareDestinationFile(m_destinationListing[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
-bool CComparison::BuildRoot(const std::wstring& strRoot, std::wstring& strLongRoot) {
+// The long path of a root folder, without a final backslash so that names
+// can be joined to it with one.
+bool BuildRoot(const std::wstring& strRoot, std::wstring& strLongRoot) {
     // Appending a lone backslash normalises the path: a bare drive becomes
     // its root folder.
     if (!g_itemPath.Assign(strRoot.c_str()) || !g_itemPath.Append(kBackslash)) {
         return false;
     }
     strLongRoot = g_itemPath.GetPath();
+    if (!strLongRoot.empty() && strLongRoot.back() == L'\\') {
+        strLongRoot.pop_back();
+    }
     return true;
 }
 
-bool CComparison::ListRoot(const std::wstring& strLongRoot, CFileEntryArray& listing,
-                           CSideResults& side, bool& bDenied) {
-    // A missing root lists as empty: every file of the other side is then
-    // missing on this one.
-    if (!::PathFileExistsW(strLongRoot.c_str())) {
+bool CComparison::Run() {
+    std::wstring strSourceRoot;
+    std::wstring strDestinationRoot;
+    if (!BuildRoot(m_console.m_strSourcePath, strSourceRoot)) {
+        return ReportPathError(L"could not build the source path.", kBackslash);
+    }
+    if (!BuildRoot(m_console.m_strDestinationPath, strDestinationRoot)) {
+        return ReportPathError(L"could not build the destination path.", kBackslash);
+    }
+    return CompareFolder(std::wstring(), strSourceRoot, strDestinationRoot);
+}
+
+bool CComparison::CompareFolder(const std::wstring& strRelative, const std::wstring& strSourceFolder,
+                                const std::wstring& strDestinationFolder) {
+    CFolderListing source;
+    CFolderListing destination;
+    if (!ListFolder(strSourceFolder, source, m_results.m_source)) {
+        SetFolderDisplayPath(strRelative);
+        return ReportPathError(L"could not search for files in source path.");
+    }
+    if (!ListFolder(strDestinationFolder, destination, m_results.m_destination)) {
+        SetFolderDisplayPath(strRelative);
+        return ReportPathError(L"could not search for files in destination path.");
+    }
+    if (source.bDenied || destination.bDenied) {
+        SetFolderDisplayPath(strRelative);
+        ReportDeniedFolders(source, destination);
+    }
+
+    m_strRelative = strRelative;
+    m_strSourceFolder = strSourceFolder;
+    m_strDestinationFolder = strDestinationFolder;
+    for (size_t i = 0; i < source.files.GetCount(); ++i) {
+        if (!CompareSourceFile(source.files[i], destination)) {
+            return false;
+        }
+    }
+    for (size_t i = 0; i < destination.files.GetCount(); ++i) {
+        if (!CompareDestinationFile(destination.files[i], source)) {
+            return false;
+        }
+    }
+    if (!(m_dwOptions & OPT_SUBDIR)) {
         return true;
     }
-    if (g_searchPath.Assign(strLongRoot.c_str()) && g_searchPath.Append(L"*.*") &&
-        ListFiles(g_searchPath.GetPath(), listing, side)) {
+    // Only the subfolders' names are kept while the comparison goes deeper.
+    source.ReleaseFiles();
+    destination.ReleaseFiles();
+    return CompareSubfolders(strRelative, strSourceFolder, strDestinationFolder, source,
+                             destination);
+}
+
+bool CComparison::ListFolder(const std::wstring& strFolder, CFolderListing& listing,
+                             CSideResults& side) {
+    // A missing root lists as empty: every file of the other side is then
+    // missing on this one. (With its backslash, a drive root is a folder.)
+    if (!::PathFileExistsW((strFolder + L"\\").c_str())) {
+        return true;
+    }
+    if (g_searchPath.AssignChild(strFolder.c_str(), strFolder.size(), L"*.*") &&
+        ListFiles(g_searchPath.GetPath(), listing.files, side,
+                  (m_dwOptions & OPT_SUBDIR) ? &listing.folders : nullptr)) {
+        listing.Index();
         return true;
     }
     if (::GetLastError() == ERROR_ACCESS_DENIED) {
         ++side.m_nInaccessibleFolders;
-        bDenied = true;
+        listing.bDenied = true;
+        listing.files.SetCount(0);
+        listing.folders.clear();
+        listing.Index();
         return true;
     }
     return false;
 }
 
-bool CComparison::CompareSourceFile(CFileEntry& source) {
+void CComparison::ReportDeniedFolders(const CFolderListing& source,
+                                      const CFolderListing& destination) {
+    WriteMessage(m_console, g_displayPath.GetPath(), MSG_INFO | MSG_VERBATIM, 0);
+    PrintLine(m_console, !destination.bDenied ? L": folder inaccessible in source."
+                         : source.bDenied     ? L": folder inaccessible in both source and destination."
+                                              : L": folder inaccessible in destination.");
+}
+
+bool CComparison::CompareSourceFile(CFileEntry& source, const CFolderListing& destinationListing) {
     if (!SetDisplayPath(source.szName)) {
         return ReportPathError(L"could not build the source path.", kBackslash);
     }
+    const size_t nFound = destinationListing.fileIndex.Find(source.szName);
     CFileEntry destination;
-    const bool bFound = FindEntry(m_destinationListing, source.szName, destination);
-    if (!bFound) {
+    if (nFound == CNameIndex::npos) {
         ++m_results.m_destination.m_nMissingFiles;
         ReportFinding(L": file not found in destination, %s expected.", SizeText(source));
-    } else if (!ComparePair(source, destination)) {
-        return false;
+    } else {
+        // The engine's own copy of the destination entry.
+        const CFileEntry& found = destinationListing.files[nFound];
+        ::memcpy(destination.szName, found.szName, sizeof(destination.szName));
+        destination.ftLastWrite = found.ftLastWrite;
+        destination.nSize = found.nSize;
+        if (!ComparePair(source, destination)) {
+            return false;
+        }
     }
     if (m_dwOptions & OPT_SECURITY) {
-        CheckSecurity(source.szName, true, bFound);
+        CheckSecurity(&source, nFound == CNameIndex::npos ? nullptr : &destination);
     }
     ++m_results.m_source.m_nTested;
     return true;
 }
 
-bool CComparison::CompareDestinationFile(CFileEntry& destination) {
-    CFileEntry source;
-    if (!FindEntry(m_sourceListing, destination.szName, source)) {
+bool CComparison::CompareDestinationFile(CFileEntry& destination,
+                                         const CFolderListing& sourceListing) {
+    if (sourceListing.fileIndex.Find(destination.szName) == CNameIndex::npos) {
         if (!SetDisplayPath(destination.szName)) {
             return ReportPathError(L"could not build the source path.", kBackslash);
         }
         ++m_results.m_source.m_nMissingFiles;
         ReportFinding(L": file not found in source, %s expected.", SizeText(destination));
         if (m_dwOptions & OPT_SECURITY) {
-            CheckSecurity(destination.szName, false, true);
+            CheckSecurity(nullptr, &destination);
         }
     }
     ++m_results.m_destination.m_nTested;
@@ -222,7 +301,7 @@ bool CComparison::ComparePair(CFileEntry& source, CFileEntry& destination) {
     }
 
     if (m_dwOptions & OPT_HASH) {
-        return CompareHashes(source.szName);
+        return CompareHashes(source, destination);
     }
 
     ++m_results.m_nIdentical;
@@ -233,13 +312,15 @@ bool CComparison::ComparePair(CFileEntry& source, CFileEntry& destination) {
 }
 
 // Hashes the source file, then the destination file, also when the source
-// was denied, and compares the two values.
-bool CComparison::CompareHashes(const wchar_t* pszName) {
+// was denied, and compares the two values. Each side's file is opened by its
+// own name: on a file system that tells case apart, the destination's name
+// may differ from the source's in the case of A to Z.
+bool CComparison::CompareHashes(const CFileEntry& source, const CFileEntry& destination) {
     const ALG_ID algId = m_console.m_nHashAlgorithm == HASH_MD5 ? CALG_MD5 : CALG_SHA1;
     bool bSourceDenied = false;
     bool bDestinationDenied = false;
 
-    if (!BuildItemPath(m_strSourceRoot, pszName)) {
+    if (!SetItemPath(m_strSourceFolder, source.szName)) {
         return ReportPathError(L"could not build the source path.");
     }
     if (!g_sourceHash.HashFile(g_itemPath.GetPath(), algId)) {
@@ -249,7 +330,7 @@ bool CComparison::CompareHashes(const wchar_t* pszName) {
         ++m_results.m_source.m_nInaccessibleFiles;
         bSourceDenied = true;
     }
-    if (!BuildItemPath(m_strDestinationRoot, pszName)) {
+    if (!SetItemPath(m_strDestinationFolder, destination.szName)) {
         return ReportPathError(L"could not build the destination path.");
     }
     if (!g_destinationHash.HashFile(g_itemPath.GetPath(), algId)) {
@@ -278,11 +359,11 @@ bool CComparison::CompareHashes(const wchar_t* pszName) {
     return true;
 }
 
-void CComparison::CheckSecurity(const wchar_t* pszName, bool bInSource, bool bInDestination) {
+void CComparison::CheckSecurity(const CFileEntry* pSource, const CFileEntry* pDestination) {
     bool bSourceIssue = false;
     bool bDestinationIssue = false;
-    if (bInSource) {
-        if (!BuildItemPath(m_strSourceRoot, pszName)) {
+    if (pSource != nullptr) {
+        if (!SetItemPath(m_strSourceFolder, pSource->szName)) {
             ReportEngineError(L"could not build the source path.", HResultFromLastError());
         } else {
             const int nResult = g_pfnSecurityCheck(g_itemPath.GetPath());
@@ -294,8 +375,8 @@ void CComparison::CheckSecurity(const wchar_t* pszName, bool bInSource, bool bIn
             }
         }
     }
-    if (bInDestination) {
-        if (!BuildItemPath(m_strDestinationRoot, pszName)) {
+    if (pDestination != nullptr) {
+        if (!SetItemPath(m_strDestinationFolder, pDestination->szName)) {
             ReportEngineError(L"could not build the destination path.", HResultFromLastError());
         } else {
             const int nResult = g_pfnSecurityCheck(g_itemPath.GetPath());
@@ -316,13 +397,36 @@ void CComparison::CheckSecurity(const wchar_t* pszName, bool bInSource, bool bIn
     }
 }
 
-bool CComparison::SetDisplayPath(const wchar_t* pszName) {
-    return g_displayPath.Assign(kBackslash) && g_displayPath.Append(pszName);
-}
-
-bool CComparison::BuildItemPath(const std::wstring& strLongRoot, const wchar_t* pszName) {
-    return g_itemPath.Assign(strLongRoot.c_str()) && g_itemPath.Append(kBackslash) &&
-           g_itemPath.Append(pszName);
+// Enters every subfolder present on both sides, in the source's listing
+// order, and reports those present on one side only: first the source's,
+// as they come, then the destination's.
+bool CComparison::CompareSubfolders(const std::wstring& strRelative,
+                                    const std::wstring& strSourceFolder,
+                                    const std::wstring& strDestinationFolder,
+                                    const CFolderListing& source,
+                                    const CFolderListing& destination) {
+    for (const CFileEntry& folder : source.folders) {
+        const std::wstring strChild = strRelative + L"\\" + folder.szName;
+        const size_t nFound = destination.folderIndex.Find(folder.szName);
+        if (nFound == CNameIndex::npos) {
+            ++m_results.m_destination.m_nMissingFolders;
+            g_displayPath.Assign(strChild.c_str());
+            ReportFinding(L": folder not found in destination.");
+            continue;
+        }
+        if (!CompareFolder(strChild, strSourceFolder + L"\\" + folder.szName,
+                           strDestinationFolder + L"\\" + destination.folders[nFound].szName)) {
+            return false;
+        }
+    }
+    for (const CFileEntry& folder : destination.folders) {
+        if (source.folderIndex.Find(folder.szName) == CNameIndex::npos) {
+            ++m_results.m_source.m_nMissingFolders;
+            g_displayPath.Assign((strRelative + L"\\" + folder.szName).c_str());
+            ReportFinding(L": folder not found in source.");
+        }
+    }
+    return true;
 }
 
 const wchar_t* CComparison::SizeText(CFileEntry& entry) {

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <vector>
 
 #include "runtime/handle.h"
 #include "runtime/platform.h"
@@ -70,10 +71,15 @@ extern CCacheFile g_cacheFile;
 
 // Lists the files (not folders, not excluded) that the search pattern
 // pszSearchPath finds into the empty listing, through g_cacheFile, and
-// counts excluded files in side.m_nExcludedFiles. Returns TRUE on success;
-// FALSE with the last error set to the cause otherwise. A search that finds
-// nothing at all (an empty drive root) is an empty listing.
-BOOL ListFiles(const wchar_t* pszSearchPath, CFileEntryArray& listing, CSideResults& side);
+// counts excluded files in side.m_nExcludedFiles. When pFolders is given,
+// the subfolders are added to it in listing order (name and time only):
+// not "." and "..", not links to folders (reparse points, which are never
+// followed), and not those whose names match g_folderExclusions, which are
+// counted in side.m_nExcludedFolders. Returns TRUE on success; FALSE with the
+// last error set to the cause otherwise. A search that finds nothing at all
+// (an empty drive root) is an empty listing.
+BOOL ListFiles(const wchar_t* pszSearchPath, CFileEntryArray& listing, CSideResults& side,
+               std::vector<CFileEntry>* pFolders = nullptr);
 
 // Folds a name's code unit as the pairing does: only A to Z are made lower case.
 inline wchar_t FoldNameChar(wchar_t ch) {

@@ -349,6 +349,26 @@ BOOL CLongPath::Assign(const wchar_t* pszText) {
     return TRUE;
 }
 
+BOOL CLongPath::AssignChild(const wchar_t* pszFolder, size_t cchFolder, const wchar_t* pszName) {
+    if (pszFolder == nullptr || pszName == nullptr) {
+        return Fail(m_pszPath.get(), ERRNO_INVALID);
+    }
+    if (!m_pszPath) {
+        m_pszPath.reset(new wchar_t[MAX_LONG_PATH]);
+        m_pszPath[0] = L'\0';
+    }
+    const size_t cchName = ::wcsnlen(pszName, MAX_LONG_PATH);
+    if (cchFolder + 1 + cchName >= MAX_LONG_PATH) {
+        return Fail(m_pszPath.get(), ERRNO_RANGE);
+    }
+    wchar_t* p = m_pszPath.get();
+    ::wmemmove(p, pszFolder, cchFolder);
+    p[cchFolder] = L'\\';
+    ::wmemcpy(p + cchFolder + 1, pszName, cchName);
+    p[cchFolder + 1 + cchName] = L'\0';
+    return TRUE;
+}
+
 BOOL CLongPath::Append(const wchar_t* pszComponent) {
     if (!m_pszPath) {
         return Assign(pszComponent);

@@ -99,6 +99,12 @@ public:
     // it instead. pszComponent must not point into this object's text. Returns TRUE on success; on
     // failure the text is empty and the last error tells why.
     BOOL Append(const wchar_t* pszComponent);
+    // Sets the buffer to pszFolder (cchFolder characters, already in this
+    // object's form), a backslash and pszName, as they are: for names that a
+    // folder listing returned, which hold no separator and need no
+    // normalising. Fails with ERROR_ARITHMETIC_OVERFLOW, leaving an empty
+    // text, when the result does not fit.
+    BOOL AssignChild(const wchar_t* pszFolder, size_t cchFolder, const wchar_t* pszName);
 
     // The text: empty before the first Assign or Append. Valid until the next
     // change of the object.

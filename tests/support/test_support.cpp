@@ -296,8 +296,8 @@ std::string Utf8Crlf(const std::wstring& strText) {
 void ChangeUnixMode(const std::wstring& strPath, const std::wstring& strMode) {
     // Wine's kernel32 turns a Windows path into the Unix path it stands for.
     using GetUnixName = char*(__cdecl*)(const wchar_t*);
-    const auto pfnGetUnixName = reinterpret_cast<GetUnixName>(
-        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name"));
+    const auto pfnGetUnixName = reinterpret_cast<GetUnixName>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
     if (pfnGetUnixName == nullptr) {
         throw std::runtime_error("not running under Wine: cannot change Unix permissions");
     }
