@@ -11,19 +11,30 @@
 
 namespace {
 
-// Loads the file exclusion list when /exfile was given; false after
-// reporting the failure.
-bool LoadFileExclusions(CConsole& console) {
-    if (!(console.m_dwOptions & OPT_EXFILE)) {
-        return true;
-    }
-    PrintLine(console, L"Loading exclusions from %s...", console.m_strFileExclusions.c_str());
-    const HRESULT hr = LoadExclusions(console.m_strFileExclusions.c_str(), g_fileExclusions);
+// The texts around the loading of one exclusion list.
+struct CListTexts {
+    const wchar_t* pszLoading;
+    const wchar_t* pszLoaded;
+    const wchar_t* pszFailed;
+};
+
+const CListTexts kFileListTexts = {L"Loading exclusions from %s...",
+                                   L"%d file exclusion(s) loaded.\n",
+                                   L"exclusion file could not be loaded."};
+const CListTexts kFolderListTexts = {L"Loading folder exclusions from %s...",
+                                     L"%d folder exclusion(s) loaded.\n",
+                                     L"folder exclusion file could not be loaded."};
+
+// Loads an exclusion list; false after reporting the failure.
+bool LoadList(CConsole& console, const std::wstring& strPath, CStringList& list,
+              const CListTexts& texts) {
+    PrintLine(console, texts.pszLoading, strPath.c_str());
+    const HRESULT hr = LoadExclusions(strPath.c_str(), list);
     if (FAILED(hr)) {
-        PrintError(console, L"exclusion file could not be loaded.", hr);
+        PrintError(console, texts.pszFailed, hr);
         return false;
     }
-    PrintLine(console, L"%d file exclusion(s) loaded.\n", static_cast<int>(g_fileExclusions.size()));
+    PrintLine(console, texts.pszLoaded, static_cast<int>(list.size()));
     return true;
 }
 
@@ -37,7 +48,12 @@ int Run(int argc, wchar_t** argv) {
         return EXIT_PARAMETERS;
     }
 
-    if (!LoadFileExclusions(console)) {
+    if ((console.m_dwOptions & OPT_EXFILE) &&
+        !LoadList(console, console.m_strFileExclusions, g_fileExclusions, kFileListTexts)) {
+        return EXIT_SETUP_FAILED;
+    }
+    if ((console.m_dwOptions & OPT_EXFOLDER) &&
+        !LoadList(console, console.m_strFolderExclusions, g_folderExclusions, kFolderListTexts)) {
         return EXIT_SETUP_FAILED;
     }
     if (console.m_dwOptions & OPT_HASH) {

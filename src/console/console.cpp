@@ -178,6 +178,11 @@ int CConsole::OnOption(const wchar_t* pszName, wchar_t** ppszValues, int nValues
                 return PARAM_INVALID;
             }
             return 0;
+        case OPT_ID_EXFOLDER:
+            if (nValues != 1 || !SetFullPath(ppszValues[0], m_strFolderExclusions)) {
+                return PARAM_INVALID;
+            }
+            return 0;
         case OPT_ID_DATE:
             if (nValues != 1) {
                 return PARAM_INVALID;
@@ -190,7 +195,7 @@ int CConsole::OnOption(const wchar_t* pszName, wchar_t** ppszValues, int nValues
             }
             return 0;
         default:
-            // exfolder, security and subdir are flags; their values are ignored.
+            // security and subdir are flags; their values are ignored.
             return nRow;
     }
 }
@@ -221,6 +226,10 @@ bool CConsole::Validate() {
     }
     if (!m_strFileExclusions.empty() && !::PathFileExistsW(m_strFileExclusions.c_str())) {
         SetError(L"the specified file for file exclusions does not exist.");
+        return false;
+    }
+    if (!m_strFolderExclusions.empty() && !::PathFileExistsW(m_strFolderExclusions.c_str())) {
+        SetError(L"the specified file for folder exclusions does not exist.");
         return false;
     }
     return true;

@@ -188,14 +188,18 @@ TEST(Console, ParsesOptions) {
         {"s is security", {L"/s"}, OPT_SECURITY, 0, 0, L"", L"", 0},
         {"su is subdir", {L"/su"}, OPT_SUBDIR, 0, 0, L"", L"", 0},
         {"flags ignore their values",
-         {L"/security:a,b", L"/subdir", L"x", L"y", L"/exfolder:a;b"},
-         OPT_SECURITY | OPT_SUBDIR | OPT_EXFOLDER,
+         {L"/security:a,b", L"/subdir", L"x", L"y"},
+         OPT_SECURITY | OPT_SUBDIR,
          0,
          0,
          L"",
          L"",
          0},
         {"exfile", {L"/exfile", L"{root}\\exclusions.txt"}, OPT_EXFILE, 0, 0, L"", L"", 0},
+        {"exfolder", {L"/exfolder:{root}\\exclusions.txt"}, OPT_EXFOLDER, 0, 0, L"", L"", 0},
+        {"exfolder with two values", {L"/exfolder:a;b"}, OPT_EXFOLDER, 0, 0, L"\t/exfolder\n", L"",
+         0},
+        {"exfolder without value", {L"/exfolder"}, OPT_EXFOLDER, 0, 0, L"\t/exfolder\n", L"", 0},
         {"exfile with two values", {L"/exfile:a,b"}, OPT_EXFILE, 0, 0, L"\t/exfile\n", L"", 0},
         {"exfile without value", {L"/exfile"}, OPT_EXFILE, 0, 0, L"\t/exfile\n", L"", 0},
         {"progress is refused",
@@ -235,7 +239,11 @@ TEST(Console, ParsesOptions) {
         EXPECT_EQ(L"", console.m_strError);
         EXPECT_EQ(root / L"src", console.m_strSourcePath);
         EXPECT_EQ(root / L"dst", console.m_strDestinationPath);
-        EXPECT_EQ(L"", console.m_strFolderExclusions);
+        if (tc.strInvalid.empty() && (tc.dwOptions & OPT_EXFOLDER)) {
+            EXPECT_EQ(root / L"exclusions.txt", console.m_strFolderExclusions);
+        } else {
+            EXPECT_EQ(L"", console.m_strFolderExclusions);
+        }
         if (tc.strInvalid.empty() && (tc.dwOptions & OPT_EXFILE)) {
             EXPECT_EQ(root / L"exclusions.txt", console.m_strFileExclusions);
         } else {
@@ -286,6 +294,14 @@ TEST(Console, ValidatesPaths) {
          true},
         {"exclusion file missing",
          {L"{src}", L"{dst}", L"/exfile", L"{root}\\none.txt"},
+         L"the specified file for file exclusions does not exist.",
+         true},
+        {"folder exclusion file missing",
+         {L"{src}", L"{dst}", L"/exfolder", L"{root}\\none.txt"},
+         L"the specified file for folder exclusions does not exist.",
+         true},
+        {"file exclusions are checked first",
+         {L"{src}", L"{dst}", L"/exfolder:{root}\\none.txt", L"/exfile:{root}\\none.txt"},
          L"the specified file for file exclusions does not exist.",
          true},
         {"help stops the validation", {L"/?"}, L"", true},

@@ -47,6 +47,41 @@ std::wstring SystemText(DWORD dwError) {
     return std::wstring(szText, cch) + L" (" + std::to_wstring(dwError) + L")";
 }
 
+static std::wstring SideBlock(const CSide& side, unsigned nShow) {
+    std::wstring str;
+    if (nShow & SHOW_EXFILE) {
+        str += L"  Excluded file(s):       " + std::to_wstring(side.nExcludedFiles) + L"\n";
+    }
+    str += L"  Tested file(s):         " + std::to_wstring(side.nTested) +
+           L"\n  Inaccessible file(s):   " + std::to_wstring(side.nInaccessibleFiles) +
+           L"\n  Missing file(s):        " + std::to_wstring(side.nMissingFiles) + L"\n";
+    if (nShow & SHOW_SECURITY) {
+        str += L"  Security issue(s):      " + std::to_wstring(side.nSecurityIssues) + L"\n";
+    }
+    str += L"\n";
+    if (nShow & SHOW_EXFOLDER) {
+        str += L"  Excluded folder(s):     " + std::to_wstring(side.nExcludedFolders) + L"\n";
+    }
+    return str + L"  Inaccessible folder(s): " + std::to_wstring(side.nInaccessibleFolders) +
+           L"\n  Missing folder(s):      " + std::to_wstring(side.nMissingFolders) + L"\n\n";
+}
+
+std::wstring Summary(const CCounts& counts, unsigned nShow) {
+    std::wstring str = L"Identical file(s):                      " + std::to_wstring(counts.nIdentical) +
+                       L"\nMissing file(s) (source + destination): " +
+                       std::to_wstring(counts.source.nMissingFiles + counts.destination.nMissingFiles) +
+                       L"\nFile size mismatch(es):                 " +
+                       std::to_wstring(counts.nSizeMismatches) + L"\n";
+    if (nShow & SHOW_DATE) {
+        str += L"File date mismatch(es):                 " + std::to_wstring(counts.nDateMismatches) + L"\n";
+    }
+    if (nShow & SHOW_HASH) {
+        str += L"File hash mismatch(es):                 " + std::to_wstring(counts.nHashMismatches) + L"\n";
+    }
+    return str + L"\n- Source:\n\n" + SideBlock(counts.source, nShow) + L"- Destination:\n\n" +
+           SideBlock(counts.destination, nShow);
+}
+
 std::string NormalizeDuration(const std::string& strOutput) {
     static const std::regex kDuration("Comparison completed in [^\\r\\n]*second\\(s\\)\\.");
     return std::regex_replace(strOutput, kDuration, "Comparison completed in <time>.");

@@ -20,6 +20,21 @@ std::wstring FailedSummaryHeader();
 // when the system has no text for it.
 std::wstring SystemText(DWORD dwError);
 
+// The counters of a summary, as the test expects them.
+struct CSide {
+    int nTested = 0, nInaccessibleFiles = 0, nMissingFiles = 0, nExcludedFiles = 0,
+        nSecurityIssues = 0, nInaccessibleFolders = 0, nMissingFolders = 0, nExcludedFolders = 0;
+};
+struct CCounts {
+    int nIdentical = 0, nSizeMismatches = 0, nDateMismatches = 0, nHashMismatches = 0;
+    CSide source, destination;
+};
+// Which optional summary lines appear.
+enum : unsigned { SHOW_DATE = 1, SHOW_HASH = 2, SHOW_EXFILE = 4, SHOW_SECURITY = 8, SHOW_EXFOLDER = 16 };
+// The summary block written after the elapsed-time line of a comparison
+// that found differences.
+std::wstring Summary(const CCounts& counts, unsigned nShow = 0);
+
 // The program's output with the duration of "Comparison completed in ...
 // second(s)." replaced by "<time>", so that it can be compared byte for byte.
 std::string NormalizeDuration(const std::string& strOutput);

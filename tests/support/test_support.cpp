@@ -293,13 +293,13 @@ std::string Utf8Crlf(const std::wstring& strText) {
     return strBytes;
 }
 
-void ChangeUnixMode(const std::wstring& strPath, const std::wstring& strMode) {
+std::wstring UnixPathOf(const std::wstring& strPath) {
     // Wine's kernel32 turns a Windows path into the Unix path it stands for.
     using GetUnixName = char*(__cdecl*)(const wchar_t*);
     const auto pfnGetUnixName = reinterpret_cast<GetUnixName>(reinterpret_cast<void*>(
         ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
     if (pfnGetUnixName == nullptr) {
-        throw std::runtime_error("not running under Wine: cannot change Unix permissions");
+        throw std::runtime_error("not running under Wine: no Unix paths");
     }
     char* pszUnix = pfnGetUnixName(strPath.c_str());
     if (pszUnix == nullptr) {
@@ -310,13 +310,33 @@ void ChangeUnixMode(const std::wstring& strPath, const std::wstring& strMode) {
         strUnix += static_cast<wchar_t>(static_cast<unsigned char>(*p));
     }
     ::HeapFree(::GetProcessHeap(), 0, pszUnix);
+    return strUnix;
+}
 
+// Runs a Unix command through Wine's start.exe; start.exe does not wait for
+// a Unix process, so callers wait for its effect themselves.
+static void RunUnixCommand(const std::wstring& strCommandLine) {
     wchar_t szSystem[MAX_PATH];
     ::GetSystemDirectoryW(szSystem, MAX_PATH);
-    const CRunResult result = RunProgram(std::wstring(szSystem) + L"\\start.exe",
-                                         L"/wait /unix /bin/chmod " + strMode + L" " + Quote(strUnix));
+    const CRunResult result =
+        RunProgram(std::wstring(szSystem) + L"\\start.exe", L"/wait /unix " + strCommandLine);
     if (result.dwExitCode != 0) {
-        throw std::runtime_error("chmod through start.exe failed");
+        throw std::runtime_error("a Unix command through start.exe failed");
+    }
+}
+
+void ChangeUnixMode(const std::wstring& strPath, const std::wstring& strMode) {
+    RunUnixCommand(L"/bin/chmod " + strMode + L" " + Quote(UnixPathOf(strPath)));
+}
+
+void MakeUnixSymlink(const std::string& strTarget, const std::wstring& strLink) {
+    const size_t nSlash = strLink.find_last_of(L'\\');
+    const std::wstring strUnixLink =
+        UnixPathOf(strLink.substr(0, nSlash)) + L"/" + strLink.substr(nSlash + 1);
+    RunUnixCommand(L"/bin/ln -s " + Quote(std::wstring(strTarget.begin(), strTarget.end())) + L" " +
+                   Quote(strUnixLink));
+    for (int i = 0; i < 200 && ::GetFileAttributesW(strLink.c_str()) == INVALID_FILE_ATTRIBUTES; ++i) {
+        ::Sleep(10);
     }
 }
 

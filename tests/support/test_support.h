@@ -79,6 +79,12 @@ std::string Utf8Crlf(const std::wstring& strText);
 // takes it, e.g. L"000"), through Wine's start.exe /unix. Only an
 // unprivileged user is denied by mode 000: root reads everything.
 void ChangeUnixMode(const std::wstring& strPath, const std::wstring& strMode);
+// Makes a Unix symbolic link at strLink that points to strTarget (as ln -s
+// takes it, for example ".." or a Unix path), through start.exe /unix, and
+// waits until the link can be seen.
+void MakeUnixSymlink(const std::string& strTarget, const std::wstring& strLink);
+// The Unix path that a Windows path stands for under Wine.
+std::wstring UnixPathOf(const std::wstring& strPath);
 
 // Lists the temporary files whose names start with "quo" in the system's
 // temporary folder (the listing cache files of the program).

@@ -150,4 +150,30 @@ TEST_F(DeniedTest, BothRootsDeniedIsIdentical) {
               e2e::NormalizeDuration(result.strOutput));
 }
 
+TEST_F(DeniedTest, DeniedSubfoldersAreReportedAndTheComparisonGoesOn) {
+    test::MakeFile(m_trees.Source(L"sub\\f.txt"), "f");
+    test::MakeFile(m_trees.Destination(L"sub\\f.txt"), "f");
+    test::MakeFile(m_trees.Source(L"z\\g.txt"), "g");
+    test::MakeFile(m_trees.Destination(L"z\\g.txt"), "g");
+    DenyPath(m_trees.Source(L"sub"), true);
+    const test::CRunResult oneSide = m_trees.Run(L"/subdir");
+    EXPECT_EQ(4u, oneSide.dwExitCode);
+    e2e::CCounts counts;
+    counts.nIdentical = 1;
+    counts.source = {1, 0, 1, 0, 0, 1};
+    counts.destination = {2};
+    EXPECT_EQ(Expected(L"",
+                       L"\\sub: folder inaccessible in source.\n"
+                       L"\\sub\\f.txt: file not found in source, 1 bytes expected.\n",
+                       e2e::Summary(counts)),
+              e2e::NormalizeDuration(oneSide.strOutput));
+
+    DenyPath(m_trees.Destination(L"sub"), true);
+    const test::CRunResult bothSides = m_trees.Run(L"/subdir");
+    EXPECT_EQ(0u, bothSides.dwExitCode);
+    EXPECT_EQ(Expected(L"", L"\\sub: folder inaccessible in both source and destination.\n",
+                       kIdentical),
+              e2e::NormalizeDuration(bothSides.strOutput));
+}
+
 }  // namespace

@@ -1,0 +1,171 @@
+// End-to-end: /subdir compares whole trees, /exfolder leaves folders out.
+#include <gtest/gtest.h>
+
+#include "e2e/e2e_support.h"
+
+namespace {
+
+using e2e::CCounts;
+using test::Crlf;
+
+class SubdirTest : public ::testing::Test {
+protected:
+    // The same file on both sides.
+    void Both(const std::wstring& strRelative, const std::string& strContents = "same") {
+        test::MakeFile(m_trees.Source(strRelative), strContents);
+        test::MakeFile(m_trees.Destination(strRelative), strContents);
+    }
+    void ExpectRun(const std::wstring& strArguments, DWORD dwExitCode, const std::wstring& strHeader,
+                   const std::wstring& strFindings, const std::wstring& strVerdict) {
+        const test::CRunResult result = m_trees.Run(strArguments);
+        EXPECT_EQ(dwExitCode, result.dwExitCode);
+        EXPECT_EQ(Crlf(e2e::Banner() + strHeader +
+                       e2e::StartLines(m_trees.Source(), m_trees.Destination()) + strFindings +
+                       e2e::Completed() + strVerdict),
+                  e2e::NormalizeDuration(result.strOutput));
+    }
+
+    e2e::CTwoTrees m_trees;
+};
+
+const wchar_t kIdentical[] = L"The source and the destination are identical.\n";
+
+TEST_F(SubdirTest, IdenticalTreesThreeLevelsDeep) {
+    Both(L"top.txt");
+    Both(L"a\\one.txt");
+    Both(L"a\\b\\two.txt");
+    Both(L"a\\b\\c\\three.txt");
+    Both(L"z\\c\\four.txt");
+    test::MakeFolder(m_trees.Source(L"empty"));
+    test::MakeFolder(m_trees.Destination(L"empty"));
+    ExpectRun(L"/subdir", 0, L"", L"", kIdentical);
+}
+
+TEST_F(SubdirTest, DifferencesDeepDownNameTheirFullDisplayPath) {
+    Both(L"a\\b\\c\\same.txt");
+    test::MakeFile(m_trees.Source(L"a\\b\\c\\lost.txt"), "12345");
+    test::MakeFile(m_trees.Source(L"a\\b\\size.txt"), "1");
+    test::MakeFile(m_trees.Destination(L"a\\b\\size.txt"), "12");
+    test::MakeFile(m_trees.Destination(L"a\\extra.txt"), "x");
+    CCounts counts;
+    counts.nIdentical = 1;
+    counts.nSizeMismatches = 1;
+    counts.source = {3, 0, 1};
+    counts.destination = {3, 0, 1};
+    // Each folder's files first, then its subfolders.
+    ExpectRun(L"/subdir", 4, L"",
+              L"\\a\\extra.txt: file not found in source, 1 bytes expected.\n"
+              L"\\a\\b\\size.txt: file sizes are different! (1 bytes != 2 bytes).\n"
+              L"\\a\\b\\c\\lost.txt: file not found in destination, 5 bytes expected.\n",
+              e2e::Summary(counts));
+}
+
+TEST_F(SubdirTest, FoldersOnOneSideAreReportedOnceAndNotListed) {
+    Both(L"keep\\f.txt");
+    test::MakeFile(m_trees.Source(L"only-src\\inner\\f.txt"), "s");
+    test::MakeFile(m_trees.Destination(L"keep\\only-dst\\f.txt"), "d");
+    // A file on one side where the other has a folder of the same name.
+    test::MakeFile(m_trees.Source(L"clash"), "file");
+    test::MakeFile(m_trees.Destination(L"clash\\f.txt"), "in a folder");
+    CCounts counts;
+    counts.nIdentical = 1;
+    counts.source = {2, 0, 0, 0, 0, 0, 2};
+    counts.destination = {1, 0, 1, 0, 0, 0, 1};
+    ExpectRun(L"/subdir", 4, L"",
+              L"\\clash: file not found in destination, 4 bytes expected.\n"
+              L"\\keep\\only-dst: folder not found in source.\n"
+              L"\\only-src: folder not found in destination.\n"
+              L"\\clash: folder not found in source.\n",
+              e2e::Summary(counts));
+}
+
+TEST_F(SubdirTest, FolderNamesPairIgnoringCaseOfAToZ) {
+    Both(L"f.txt");
+    test::MakeFile(m_trees.Source(L"Docs\\Read.me"), "r");
+    test::MakeFile(m_trees.Destination(L"docs\\read.ME"), "r");
+    ExpectRun(L"/subdir /hash", 0, L"Using MD5 hash algorithm for file data comparisons.\n\n", L"",
+              kIdentical);
+}
+
+TEST_F(SubdirTest, WithoutSubdirOnlyTheRootsAreCompared) {
+    Both(L"f.txt");
+    test::MakeFile(m_trees.Source(L"only-src\\f.txt"), "s");
+    test::MakeFile(m_trees.Source(L"both\\f.txt"), "s");
+    test::MakeFile(m_trees.Destination(L"both\\f.txt"), "different size");
+    ExpectRun(L"", 0, L"", L"", kIdentical);
+}
+
+TEST_F(SubdirTest, FolderExclusionsByNameWildcardAndCase) {
+    Both(L"f.txt");
+    test::MakeFile(m_trees.Source(L"bin\\x.o"), "1");
+    test::MakeFile(m_trees.Source(L"obj.tmp\\y.o"), "1");
+    test::MakeFile(m_trees.Destination(L"OBJ.TMP\\z.o"), "2");
+    test::MakeFile(m_trees.Destination(L"src\\cache\\c.o"), "3");
+    test::MakeFolder(m_trees.Source(L"src"));
+    // A file whose name matches a folder wildcard is compared as usual.
+    test::MakeFile(m_trees.Source(L"report.tmp"), "r");
+    const std::wstring strList = m_trees.Root() / L"folders.txt";
+    test::MakeFile(strList, "bin\n*.TMP\n  cache  \n; comment\n");
+
+    const test::CRunResult result = m_trees.Run(L"/subdir /exfolder " + test::Quote(strList));
+    EXPECT_EQ(4u, result.dwExitCode);
+    CCounts counts;
+    counts.nIdentical = 1;
+    counts.source = {2, 0, 0, 0, 0, 0, 0, 2};
+    counts.destination = {1, 0, 1, 0, 0, 0, 0, 2};
+    EXPECT_EQ(Crlf(e2e::Banner() + L"Loading folder exclusions from " + strList +
+                   L"...\n3 folder exclusion(s) loaded.\n\n" +
+                   e2e::StartLines(m_trees.Source(), m_trees.Destination()) +
+                   L"\\report.tmp: file not found in destination, 1 bytes expected.\n" +
+                   e2e::Completed() + e2e::Summary(counts, e2e::SHOW_EXFOLDER)),
+              e2e::NormalizeDuration(result.strOutput));
+}
+
+TEST_F(SubdirTest, MissingFolderExclusionListIsRefused) {
+    const test::CRunResult result =
+        m_trees.Run(L"/subdir /exfolder:" + test::Quote(m_trees.Root() / L"missing.txt"));
+    EXPECT_EQ(1u, result.dwExitCode);
+    const std::string strEnd =
+        Crlf(L"ERROR: the specified file for folder exclusions does not exist.\n\n");
+    ASSERT_GE(result.strOutput.size(), strEnd.size());
+    EXPECT_EQ(strEnd, result.strOutput.substr(result.strOutput.size() - strEnd.size()));
+}
+
+TEST_F(SubdirTest, LinksToFoldersAreNotFollowed) {
+    Both(L"a\\f.txt");
+    // A link back up the tree on each side: following it would never end.
+    test::MakeUnixSymlink("..", m_trees.Source(L"a\\up"));
+    test::MakeUnixSymlink("..", m_trees.Destination(L"a\\up"));
+    const std::wstring strTarget = test::UnixPathOf(m_trees.Source(L"a"));
+    test::MakeUnixSymlink(std::string(strTarget.begin(), strTarget.end()), m_trees.Source(L"alias"));
+    for (const std::wstring& strLink :
+         {m_trees.Source(L"a\\up"), m_trees.Destination(L"a\\up"), m_trees.Source(L"alias")}) {
+        const DWORD dwAttributes = ::GetFileAttributesW(strLink.c_str());
+        ASSERT_NE(INVALID_FILE_ATTRIBUTES, dwAttributes);
+        ASSERT_TRUE(dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    }
+    ExpectRun(L"/subdir", 0, L"", L"", kIdentical);
+}
+
+TEST_F(SubdirTest, TreesBeyondTheClassicPathLimit) {
+    std::wstring strDeep;
+    for (int i = 0; i < 6; ++i) {
+        strDeep += (i ? L"\\" : L"") + std::wstring(50, static_cast<wchar_t>(L'a' + i));
+    }
+    ASSERT_GT((m_trees.Source() + L"\\" + strDeep).size(), 300u);
+    Both(strDeep + L"\\same.bin", "a");
+    test::MakeFile(m_trees.Source(strDeep + L"\\diff.bin"), "a");
+    test::MakeFile(m_trees.Destination(strDeep + L"\\diff.bin"), "b");
+    CCounts counts;
+    counts.nIdentical = 1;
+    counts.nHashMismatches = 1;
+    counts.source = {2};
+    counts.destination = {2};
+    ExpectRun(L"/subdir /hash", 4, L"Using MD5 hash algorithm for file data comparisons.\n\n",
+              L"\\" + strDeep +
+                  L"\\diff.bin: file contents are different! (0cc175b9c0f1b6a831c399e269772661 != "
+                  L"92eb5ffee6ae2fec3ad71c777531578f).\n",
+              e2e::Summary(counts, e2e::SHOW_HASH));
+}
+
+}  // namespace
