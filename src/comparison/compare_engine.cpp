@@ -9,6 +9,7 @@
 #include "comparison/file_time.h"
 #include "comparison/name_index.h"
 #include "console/console.h"
+#include "hashing/background_hash.h"
 #include "hashing/hash.h"
 #include "paths/long_path.h"
 #include "runtime/handle.h"
@@ -80,6 +81,8 @@ private:
     // the comparison.
     bool ComparePair(CFileEntry& source, CFileEntry& destination);
     bool CompareHashes(const CFileEntry& source, const CFileEntry& destination);
+    // Whether the destination file of a pair is hashed on a second thread.
+    bool UseBackgroundHash();
     void CheckSecurity(const CFileEntry* pSource, const CFileEntry* pDestination);
     bool CompareSubfolders(const std::wstring& strRelative, const std::wstring& strSourceFolder,
                            const std::wstring& strDestinationFolder, const CFolderListing& source,
@@ -115,6 +118,10 @@ private:
     std::wstring m_strRelative;
     std::wstring m_strSourceFolder;
     std::wstring m_strDestinationFolder;
+    // The destination file of a pair is hashed on this thread while the
+    // engine's own thread hashes the source file.
+    CBackgroundHash m_destinationHasher{g_destinationHash};
+    int m_nBackgroundHash = -1;  // -1 not decided yet, 0 no, 1 yes
 };
 
 // The long path of a root folder, without a final backslash so that names
@@ -311,30 +318,71 @@ bool CComparison::ComparePair(CFileEntry& source, CFileEntry& destination) {
     return true;
 }
 
-// Hashes the source file, then the destination file, also when the source
-// was denied, and compares the two values. Each side's file is opened by its
-// own name: on a file system that tells case apart, the destination's name
-// may differ from the source's in the case of A to Z.
+bool CComparison::UseBackgroundHash() {
+    if (m_nBackgroundHash < 0) {
+        SYSTEM_INFO info;
+        ::GetSystemInfo(&info);
+        // The context must be held before a second thread hashes with it.
+        // When it cannot be acquired, the source file's hash reports why.
+        m_nBackgroundHash = info.dwNumberOfProcessors > 1 && g_hashProvider.Acquire() &&
+                                    m_destinationHasher.Open()
+                                ? 1
+                                : 0;
+    }
+    return m_nBackgroundHash == 1;
+}
+
+// Hashes the source file and the destination file (also when the source is
+// denied) and compares the two values. Both files are hashed at once, the
+// destination on a second thread; what is reported, and in which order, is
+// the same as if the source were hashed first. Each side's file is opened by
+// its own name: on a file system that tells case apart, the destination's
+// name may differ from the source's in the case of A to Z.
 bool CComparison::CompareHashes(const CFileEntry& source, const CFileEntry& destination) {
     const ALG_ID algId = m_console.m_nHashAlgorithm == HASH_MD5 ? CALG_MD5 : CALG_SHA1;
-    bool bSourceDenied = false;
-    bool bDestinationDenied = false;
 
     if (!SetItemPath(m_strSourceFolder, source.szName)) {
         return ReportPathError(L"could not build the source path.");
     }
-    if (!g_sourceHash.HashFile(g_itemPath.GetPath(), algId)) {
-        if (::GetLastError() != ERROR_ACCESS_DENIED) {
+    bool bInBackground = false;
+    if (UseBackgroundHash()) {
+        // The source's path stays in g_itemPath; the destination's is built
+        // in g_searchPath, which no listing uses while files are compared.
+        if (g_searchPath.AssignChild(m_strDestinationFolder.c_str(), m_strDestinationFolder.size(),
+                                     destination.szName)) {
+            m_destinationHasher.Start(g_searchPath.GetPath(), algId);
+            bInBackground = true;
+        }
+    }
+    const BOOL bSourceHashed = g_sourceHash.HashFile(g_itemPath.GetPath(), algId);
+    const DWORD dwSourceError = ::GetLastError();
+    BOOL bDestinationHashed = FALSE;
+    DWORD dwDestinationError = ERROR_SUCCESS;
+    if (bInBackground) {
+        bDestinationHashed = m_destinationHasher.Wait();
+        dwDestinationError = ::GetLastError();
+    }
+
+    bool bSourceDenied = false;
+    bool bDestinationDenied = false;
+    if (!bSourceHashed) {
+        ::SetLastError(dwSourceError);
+        if (dwSourceError != ERROR_ACCESS_DENIED) {
             return ReportPathError(L"could not compute source file hash.");
         }
         ++m_results.m_source.m_nInaccessibleFiles;
         bSourceDenied = true;
     }
-    if (!SetItemPath(m_strDestinationFolder, destination.szName)) {
-        return ReportPathError(L"could not build the destination path.");
+    if (!bInBackground) {
+        if (!SetItemPath(m_strDestinationFolder, destination.szName)) {
+            return ReportPathError(L"could not build the destination path.");
+        }
+        bDestinationHashed = g_destinationHash.HashFile(g_itemPath.GetPath(), algId);
+        dwDestinationError = ::GetLastError();
     }
-    if (!g_destinationHash.HashFile(g_itemPath.GetPath(), algId)) {
-        if (::GetLastError() != ERROR_ACCESS_DENIED) {
+    if (!bDestinationHashed) {
+        ::SetLastError(dwDestinationError);
+        if (dwDestinationError != ERROR_ACCESS_DENIED) {
             return ReportPathError(L"could not compute destination file hash.");
         }
         ++m_results.m_destination.m_nInaccessibleFiles;
