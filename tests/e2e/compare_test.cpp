@@ -2,6 +2,8 @@
 // exit code and every byte of standard output.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "e2e/e2e_support.h"
 
 namespace {
@@ -111,6 +113,67 @@ TEST_F(CompareTest, NamesPairIgnoringCaseOfAToZOnly) {
                        L"\\\u00E9T\u00E9.txt: file not found in source, 1 bytes expected.\n",
                        Summary(1, 1, 1, 0, 2, 2)),
               e2e::NormalizeDuration(result.strOutput));
+}
+
+}  // namespace
+
+namespace {
+
+// The names of a folder in the order the platform lists them.
+std::vector<std::wstring> ListingOrder(const std::wstring& strFolder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW fd;
+    HANDLE hFind = ::FindFirstFileW((strFolder + L"\\*").c_str(), &fd);
+    if (hFind != INVALID_HANDLE_VALUE) {
+        do {
+            if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                names.push_back(fd.cFileName);
+            }
+        } while (::FindNextFileW(hFind, &fd));
+        ::FindClose(hFind);
+    }
+    return names;
+}
+
+TEST_F(CompareTest, NamesEqualButForCaseOnOneSidePairWithTheFirstListed) {
+    // A file system that tells case apart can hold both names.
+    test::MakeFile(m_trees.Source(L"Dup.txt"), "1");
+    test::MakeFile(m_trees.Destination(L"DUP.TXT"), "1");
+    test::MakeFile(m_trees.Destination(L"other"), "22");
+    test::RenameThroughUnix(m_trees.Destination(L"other"), L"dup.txt");
+    test::MakeFile(m_trees.Source(L"Two.bin"), "ab");
+    test::MakeFile(m_trees.Source(L"other"), "abc");
+    test::RenameThroughUnix(m_trees.Source(L"other"), L"TWO.bin");
+    test::MakeFile(m_trees.Destination(L"two.BIN"), "ab");
+    ASSERT_EQ(3u, ListingOrder(m_trees.Source()).size()) << "the file system does not tell case apart";
+
+    // Both source files pair with the one destination file; both
+    // destination files pair with the first source file listed.
+    const bool bBigFirst = ListingOrder(m_trees.Destination())[0] == L"DUP.TXT";
+    std::wstring strFindings;
+    int nIdentical = 0;
+    int nSizes = 0;
+    for (const std::wstring& strName : ListingOrder(m_trees.Source())) {
+        if (strName == L"Dup.txt") {
+            if (bBigFirst) {
+                ++nIdentical;
+            } else {
+                ++nSizes;
+                strFindings += L"\\Dup.txt: file sizes are different! (1 bytes != 2 bytes).\n";
+            }
+        } else if (strName == L"Two.bin") {
+            ++nIdentical;
+        } else {
+            ++nSizes;
+            strFindings += L"\\TWO.bin: file sizes are different! (3 bytes != 2 bytes).\n";
+        }
+    }
+    e2e::CCounts counts;
+    counts.nIdentical = nIdentical;
+    counts.nSizeMismatches = nSizes;
+    counts.source.nTested = 3;
+    counts.destination.nTested = 3;
+    ExpectRun(4, strFindings, e2e::Summary(counts));
 }
 
 }  // namespace

@@ -329,6 +329,29 @@ void ChangeUnixMode(const std::wstring& strPath, const std::wstring& strMode) {
     RunUnixCommand(L"/bin/chmod " + strMode + L" " + Quote(UnixPathOf(strPath)));
 }
 
+void RenameThroughUnix(const std::wstring& strPath, const std::wstring& strNewName) {
+    const size_t nSlash = strPath.find_last_of(L'\\');
+    const std::wstring strFolder = strPath.substr(0, nSlash);
+    RunUnixCommand(L"/bin/mv " + Quote(UnixPathOf(strPath)) + L" " +
+                   Quote(UnixPathOf(strFolder) + L"/" + strNewName));
+    for (int i = 0; i < 200; ++i) {
+        WIN32_FIND_DATAW fd;
+        CFindHandle hFind(::FindFirstFileW((strFolder + L"\\*").c_str(), &fd));
+        bool bListed = false;
+        while (hFind && !bListed) {
+            bListed = strNewName == fd.cFileName;
+            if (!::FindNextFileW(hFind.Get(), &fd)) {
+                break;
+            }
+        }
+        if (bListed) {
+            return;
+        }
+        ::Sleep(10);
+    }
+    throw std::runtime_error("renaming through Unix did not happen");
+}
+
 void MakeUnixSymlink(const std::string& strTarget, const std::wstring& strLink) {
     const size_t nSlash = strLink.find_last_of(L'\\');
     const std::wstring strUnixLink =

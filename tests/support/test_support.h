@@ -83,6 +83,10 @@ void ChangeUnixMode(const std::wstring& strPath, const std::wstring& strMode);
 // takes it, for example ".." or a Unix path), through start.exe /unix, and
 // waits until the link can be seen.
 void MakeUnixSymlink(const std::string& strTarget, const std::wstring& strLink);
+// Renames a file to strNewName in its folder through Unix, which can make
+// names that differ only in case (Wine would open the existing file), and
+// waits until the folder lists the new name.
+void RenameThroughUnix(const std::wstring& strPath, const std::wstring& strNewName);
 // The Unix path that a Windows path stands for under Wine.
 std::wstring UnixPathOf(const std::wstring& strPath);
 
