@@ -2,6 +2,7 @@
 // exit code and every byte of standard output.
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <vector>
 
 #include "e2e/e2e_support.h"
@@ -174,6 +175,79 @@ TEST_F(CompareTest, NamesEqualButForCaseOnOneSidePairWithTheFirstListed) {
     counts.source.nTested = 3;
     counts.destination.nTested = 3;
     ExpectRun(4, strFindings, e2e::Summary(counts));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(CompareTest, FindingsInTheThreeEncodings) {
+    // e acute fits in 8 bits; the euro sign and the emoji (a surrogate
+    // pair) do not.
+    const std::wstring strName = L"\u00E9\u20AC\U0001F600.txt";
+    test::MakeFile(m_trees.Source(strName), "x");
+    const std::wstring strFinding =
+        L"\\" + strName + L": file not found in destination, 1 bytes expected.\n";
+    e2e::CCounts counts;
+    counts.source.nTested = 1;
+    counts.destination.nMissingFiles = 1;
+    const std::wstring strText = Banner() + StartLines(m_trees.Source(), m_trees.Destination()) +
+                                 strFinding + Completed() + e2e::Summary(counts);
+    std::wstring strNarrow;
+    for (wchar_t ch : strText) {
+        if (ch <= 0xFF) {
+            strNarrow += ch;
+        }
+    }
+    enum Mode { TEXT, UNICODE16, UTF8 };
+    struct {
+        const wchar_t* pszOption;
+        Mode mode;
+        std::wstring strExpected;
+    } const kCases[] = {
+        {L"/display:normal,text", TEXT, strNarrow},
+        {L"/display:,unicode", UNICODE16, strText},
+        {L"/display:,utf8", UTF8, strText},
+    };
+    for (const auto& tc : kCases) {
+        SCOPED_TRACE(tc.mode);
+        const test::CRunResult result = m_trees.Run(tc.pszOption);
+        EXPECT_EQ(4u, result.dwExitCode);
+        // Decode the bytes, check that they are exactly that text in the
+        // mode's encoding (every line feed as CR LF, no byte-order mark),
+        // then compare the text with its duration replaced.
+        std::wstring strOutput;
+        const std::string& strBytes = result.strOutput;
+        if (tc.mode == TEXT) {
+            for (char ch : strBytes) {
+                strOutput += static_cast<wchar_t>(static_cast<unsigned char>(ch));
+            }
+        } else if (tc.mode == UNICODE16) {
+            for (size_t i = 0; i + 1 < strBytes.size(); i += 2) {
+                strOutput += static_cast<wchar_t>(static_cast<unsigned char>(strBytes[i]) |
+                                                  (static_cast<unsigned char>(strBytes[i + 1]) << 8));
+            }
+        } else {
+            strOutput.resize(strBytes.size());
+            strOutput.resize(static_cast<size_t>(::MultiByteToWideChar(
+                CP_UTF8, 0, strBytes.data(), static_cast<int>(strBytes.size()), &strOutput[0],
+                static_cast<int>(strOutput.size()))));
+        }
+        std::wstring strLines;
+        for (size_t i = 0; i < strOutput.size(); ++i) {
+            if (strOutput[i] == L'\r' && i + 1 < strOutput.size() && strOutput[i + 1] == L'\n') {
+                continue;
+            }
+            strLines += strOutput[i];
+        }
+        const std::string strReencoded = tc.mode == TEXT        ? Crlf(strLines)
+                                         : tc.mode == UNICODE16 ? test::Utf16Crlf(strLines)
+                                                                : test::Utf8Crlf(strLines);
+        EXPECT_EQ(strReencoded, strBytes);
+        static const std::wregex kDuration(L"Comparison completed in [^\\n]*second\\(s\\)\\.");
+        EXPECT_EQ(tc.strExpected,
+                  std::regex_replace(strLines, kDuration, L"Comparison completed in <time>."));
+    }
 }
 
 }  // namespace
