@@ -36,6 +36,10 @@ int CheckOwnerAndDacl(const wchar_t* pszPath) {
 namespace {
 
 const wchar_t kBackslash[] = L"\\";
+// Pairs of files at least this large are hashed on two threads at once.
+// Below it, opening and closing the files costs more than hashing them, and
+// handing a file to the other thread would cost more than it saves.
+constexpr ULONGLONG kBackgroundHashMinSize = 256 * 1024;
 SecurityCheckFunction g_pfnSecurityCheck = CheckOwnerAndDacl;
 
 // One folder of each side: its files and, when subfolders are compared, its
@@ -345,7 +349,7 @@ bool CComparison::CompareHashes(const CFileEntry& source, const CFileEntry& dest
         return ReportPathError(L"could not build the source path.");
     }
     bool bInBackground = false;
-    if (UseBackgroundHash()) {
+    if (source.nSize >= kBackgroundHashMinSize && UseBackgroundHash()) {
         // The source's path stays in g_itemPath; the destination's is built
         // in g_searchPath, which no listing uses while files are compared.
         if (g_searchPath.AssignChild(m_strDestinationFolder.c_str(), m_strDestinationFolder.size(),

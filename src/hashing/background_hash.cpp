@@ -2,8 +2,10 @@
 
 namespace {
 
-// About 20 to 100 microseconds of spinning before a kernel wait.
-constexpr int kSpinRounds = 4000;
+// A few microseconds of spinning before a kernel wait: enough to catch a
+// result that is about to come, short enough not to take a core from the
+// other thread (or from Wine's server) for long.
+constexpr int kSpinRounds = 200;
 
 }  // namespace
 

@@ -20,7 +20,41 @@ std::wstring HashSummary(int nIdentical, int nHash) {
            L"  Missing file(s):        0\n\n  Inaccessible folder(s): 0\n  Missing folder(s):      0\n\n";
 }
 
-TEST(HashTest, ContentsComparedByDigest) {
+TEST(HashCompareTest, LargePairsHashedAtOnceGiveTheSameFindings) {
+    e2e::CTwoTrees trees;
+    // Digests of 1 MiB of "a" and of the same with its last byte "b", as
+    // md5sum gives them.
+    std::string strA(1 << 20, 'a');
+    std::string strB = strA;
+    strB.back() = 'b';
+    for (int i = 0; i < 3; ++i) {
+        test::MakeFile(trees.Source(L"same" + std::to_wstring(i)), strA);
+        test::MakeFile(trees.Destination(L"same" + std::to_wstring(i)), strA);
+    }
+    test::MakeFile(trees.Source(L"z.bin"), strA);
+    test::MakeFile(trees.Destination(L"z.bin"), strB);
+    const test::CRunResult result = trees.Run(L"/hash /display:verbose");
+    EXPECT_EQ(4u, result.dwExitCode);
+    std::wstring strFindings;
+    for (int i = 0; i < 3; ++i) {
+        strFindings += L"\\same" + std::to_wstring(i) +
+                       L": files are identical (7202826a7791073fe2787f0c94603278).\n";
+    }
+    strFindings +=
+        L"\\z.bin: file contents are different! (7202826a7791073fe2787f0c94603278 != "
+        L"9bc11c1995c7ed09a091d3838eb5cf6a).\n";
+    e2e::CCounts counts;
+    counts.nIdentical = 3;
+    counts.nHashMismatches = 1;
+    counts.source.nTested = 4;
+    counts.destination.nTested = 4;
+    EXPECT_EQ(Crlf(e2e::Banner() + L"Using MD5 hash algorithm for file data comparisons.\n\n" +
+                   e2e::StartLines(trees.Source(), trees.Destination()) + strFindings +
+                   e2e::Completed() + e2e::Summary(counts, e2e::SHOW_HASH)),
+              e2e::NormalizeDuration(result.strOutput));
+}
+
+TEST(HashCompareTest, ContentsComparedByDigest) {
     // Digests of "a" and "b", as md5sum and sha1sum give them.
     struct {
         const char* pszName;
@@ -60,12 +94,16 @@ TEST(HashTest, ContentsComparedByDigest) {
     }
 }
 
-TEST(HashTest, FileHeldOpenForWritingStopsTheComparison) {
+TEST(HashCompareTest, FileHeldOpenForWritingStopsTheComparison) {
+    // Small files are hashed one after the other, large ones on two threads
+    // at once: the report is the same.
+    for (const size_t cbFile : {size_t(4), size_t(1) << 20})
     for (bool bSource : {true, false}) {
-        SCOPED_TRACE(bSource ? "source" : "destination");
+        SCOPED_TRACE(testing::Message() << (bSource ? "source, " : "destination, ") << cbFile);
         e2e::CTwoTrees trees;
-        test::MakeFile(trees.Source(L"f.bin"), "same");
-        test::MakeFile(trees.Destination(L"f.bin"), "same");
+        const std::string strContents(cbFile, 's');
+        test::MakeFile(trees.Source(L"f.bin"), strContents);
+        test::MakeFile(trees.Destination(L"f.bin"), strContents);
         // Another process writes the file: the program refuses to share
         // reading with a writer.
         CFileHandle hWriter(::CreateFileW(

@@ -86,11 +86,13 @@ TEST_F(DeniedTest, DeniedFilesOfHashedPairsAreCountedAndStillIdentical) {
         {"destination", false, true, L"\\f.bin: file inaccessible in destination.\n"},
         {"both", true, true, L"\\f.bin: file inaccessible in both source and destination.\n"},
     };
+    // Small files are hashed one after the other, large ones on two threads.
+    for (const size_t cbFile : {size_t(8), size_t(1) << 20})
     for (const auto& tc : kCases) {
-        SCOPED_TRACE(tc.pszName);
+        SCOPED_TRACE(testing::Message() << tc.pszName << ", " << cbFile);
         e2e::CTwoTrees trees;
-        test::MakeFile(trees.Source(L"f.bin"), "contents");
-        test::MakeFile(trees.Destination(L"f.bin"), "contents");
+        test::MakeFile(trees.Source(L"f.bin"), std::string(cbFile, 'c'));
+        test::MakeFile(trees.Destination(L"f.bin"), std::string(cbFile, 'c'));
         test::MakeFile(trees.Source(L"ok.txt"), "ok");
         test::MakeFile(trees.Destination(L"ok.txt"), "ok");
         std::vector<std::wstring> denied;
