@@ -13,4 +13,8 @@ quorva_start_wine() {
     wineserver -w || true
   fi
   wineserver -p >/dev/null 2>&1 || true
+  # The first program of a server session starts Wine's background services,
+  # which inherit its output handles. Start them here, on /dev/null, so that
+  # no test's output pipe stays open after the test has ended.
+  wine cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
 }
