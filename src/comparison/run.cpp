@@ -6,6 +6,7 @@
 #include "console/console.h"
 #include "exclusions/exclusions.h"
 #include "paths/long_path.h"
+#include "runtime/crash_dump.h"
 #include "runtime/elapsed_format.h"
 #include "runtime/elapsed_timer.h"
 
@@ -41,7 +42,9 @@ bool LoadList(CConsole& console, const std::wstring& strPath, CStringList& list,
 }  // namespace
 
 int Run(int argc, wchar_t** argv) {
+    SetUpProcess();
     CConsole& console = g_console;
+    SetCrashSink(console);
     console.ParseCommandLine(argc, argv);
     console.ShowBanner();
     if (console.ReportParameters()) {

@@ -363,18 +363,24 @@ void MakeUnixSymlink(const std::string& strTarget, const std::wstring& strLink) 
     }
 }
 
-std::vector<std::wstring> ListProgramTempFiles() {
-    wchar_t szTemp[MAX_PATH + 1];
-    ::GetTempPathW(MAX_PATH + 1, szTemp);
+std::vector<std::wstring> ListFiles(const std::wstring& strPattern) {
     std::vector<std::wstring> files;
     WIN32_FIND_DATAW fd;
-    CFindHandle hFind(::FindFirstFileW((std::wstring(szTemp) + L"quo*.tmp").c_str(), &fd));
+    CFindHandle hFind(::FindFirstFileW(strPattern.c_str(), &fd));
     if (hFind) {
         do {
-            files.push_back(fd.cFileName);
+            if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                files.push_back(fd.cFileName);
+            }
         } while (::FindNextFileW(hFind.Get(), &fd));
     }
     return files;
+}
+
+std::vector<std::wstring> ListProgramTempFiles() {
+    wchar_t szTemp[MAX_PATH + 1];
+    ::GetTempPathW(MAX_PATH + 1, szTemp);
+    return ListFiles(std::wstring(szTemp) + L"quo*.tmp");
 }
 
 }  // namespace test

@@ -90,6 +90,9 @@ void RenameThroughUnix(const std::wstring& strPath, const std::wstring& strNewNa
 // The Unix path that a Windows path stands for under Wine.
 std::wstring UnixPathOf(const std::wstring& strPath);
 
+// The names of the files (not folders) that a wildcard pattern finds.
+std::vector<std::wstring> ListFiles(const std::wstring& strPattern);
+
 // Lists the temporary files whose names start with "quo" in the system's
 // temporary folder (the listing cache files of the program).
 std::vector<std::wstring> ListProgramTempFiles();

@@ -1,0 +1,165 @@
+#include "runtime/crash_dump.h"
+
+#include <cstdlib>
+#include <cwchar>
+
+#include <dbghelp.h>
+#include <shlwapi.h>
+
+#include "console/message_writer.h"
+#include "resources/resource.h"
+#include "runtime/handle.h"
+#include "runtime/library.h"
+#include "runtime/version_info.h"
+
+PFN_CRASH_SINK g_pfnCrashSink = nullptr;
+CMessageWriter* g_pCrashSinkConsole = nullptr;
+
+namespace {
+
+// Appends pszPiece to pszPath (MAX_PATH characters) when the whole fits.
+bool AppendPiece(wchar_t* pszPath, const wchar_t* pszPiece) {
+    const size_t cchPath = std::wcslen(pszPath);
+    const size_t cchPiece = std::wcslen(pszPiece);
+    if (cchPath + cchPiece >= MAX_PATH) {
+        ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return false;
+    }
+    std::wmemcpy(pszPath + cchPath, pszPiece, cchPiece + 1);
+    return true;
+}
+
+bool ComposeInto(const wchar_t* pszModulePath, const wchar_t* pszFolder,
+                 const SYSTEMTIME& localTime, wchar_t* pszPath) {
+    if (pszModulePath == nullptr || pszFolder == nullptr) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    wchar_t szName[MAX_PATH] = L"";
+    if (!AppendPiece(pszPath, pszFolder) || !AppendPiece(szName, pszModulePath)) {
+        return false;
+    }
+    ::PathStripPathW(szName);
+    // PathAppendW puts at most one backslash between the two parts; make sure
+    // the result fits before it writes.
+    if (std::wcslen(pszPath) + 1 + std::wcslen(szName) >= MAX_PATH) {
+        ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return false;
+    }
+    if (!::PathAppendW(pszPath, szName)) {
+        ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return false;
+    }
+
+    wchar_t szPiece[MAX_PATH];
+    CVersionInfo versionInfo;
+    if (versionInfo.Load(pszModulePath)) {
+        std::swprintf(szPiece, MAX_PATH, L"_%d.%d.%d.%d", HIWORD(versionInfo.dwFileVersionMS),
+                      LOWORD(versionInfo.dwFileVersionMS), HIWORD(versionInfo.dwFileVersionLS),
+                      LOWORD(versionInfo.dwFileVersionLS));
+        if (!AppendPiece(szPiece, L"_x86") || !AppendPiece(pszPath, szPiece)) {
+            return false;
+        }
+    }
+
+    std::swprintf(szPiece, MAX_PATH, L"_%4d-%02d-%02d_%02d%02d%02d_%03d", localTime.wYear,
+                  localTime.wMonth, localTime.wDay, localTime.wHour, localTime.wMinute,
+                  localTime.wSecond, localTime.wMilliseconds);
+    return AppendPiece(pszPath, szPiece) && AppendPiece(pszPath, L".dmp");
+}
+
+}  // namespace
+
+void SetUpProcess() {
+    ::SetUnhandledExceptionFilter(CrashDumpFilter);
+    // Neither setting changes what the program does; their results do not
+    // matter.
+    ::HeapSetInformation(nullptr, HeapEnableTerminationOnCorruption, nullptr, 0);
+    ULONG ulLowFragmentation = 2;
+    ::HeapSetInformation(::GetProcessHeap(), HeapCompatibilityInformation, &ulLowFragmentation,
+                         sizeof(ulLowFragmentation));
+}
+
+void SetCrashSink(CMessageWriter& console) {
+    g_pfnCrashSink = ReportCrash;
+    g_pCrashSinkConsole = &console;
+}
+
+LONG WINAPI CrashDumpFilter(EXCEPTION_POINTERS* pExceptionPointers) {
+    wchar_t szPath[MAX_PATH];
+    if (!GetCrashDumpPath(szPath)) {
+        return EXCEPTION_CONTINUE_SEARCH;
+    }
+    CFileHandle hFile(::CreateFileW(szPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!hFile) {
+        return EXCEPTION_CONTINUE_SEARCH;
+    }
+    if (!WriteCrashDump(hFile.Get(), pExceptionPointers)) {
+        const DWORD dwError = ::GetLastError();
+        hFile.Reset();
+        ::DeleteFileW(szPath);
+        ::SetLastError(dwError);
+        return EXCEPTION_CONTINUE_SEARCH;
+    }
+    hFile.Reset();
+    if (g_pfnCrashSink != nullptr) {
+        g_pfnCrashSink(szPath);
+    }
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+
+bool GetCrashDumpPath(wchar_t* pszPath) {
+    pszPath[0] = L'\0';
+    wchar_t szModulePath[MAX_PATH];
+    const DWORD cchModulePath = ::GetModuleFileNameW(nullptr, szModulePath, MAX_PATH);
+    if (cchModulePath == 0) {
+        return false;
+    }
+    // A path cut to the buffer is no path at all.
+    if (cchModulePath >= MAX_PATH) {
+        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return false;
+    }
+    wchar_t szFolder[MAX_PATH];
+    if (!GetAppDataFolder(szFolder)) {
+        return false;
+    }
+    SYSTEMTIME localTime;
+    ::GetLocalTime(&localTime);
+    return ComposeCrashDumpPath(szModulePath, szFolder, localTime, pszPath);
+}
+
+bool ComposeCrashDumpPath(const wchar_t* pszModulePath, const wchar_t* pszFolder,
+                          const SYSTEMTIME& localTime, wchar_t* pszPath) {
+    pszPath[0] = L'\0';
+    if (!ComposeInto(pszModulePath, pszFolder, localTime, pszPath)) {
+        const DWORD dwError = ::GetLastError();
+        pszPath[0] = L'\0';
+        ::SetLastError(dwError);
+        return false;
+    }
+    return true;
+}
+
+bool WriteCrashDump(HANDLE hFile, EXCEPTION_POINTERS* pExceptionPointers) {
+    using PFN_MINIDUMPWRITEDUMP = decltype(&::MiniDumpWriteDump);
+    CModuleProcPtr<PFN_MINIDUMPWRITEDUMP> pfnWriteDump;
+    if (!pfnWriteDump.Load(L"DbgHelp.dll", "MiniDumpWriteDump")) {
+        return false;
+    }
+    MINIDUMP_EXCEPTION_INFORMATION exceptionInformation;
+    exceptionInformation.ThreadId = ::GetCurrentThreadId();
+    exceptionInformation.ExceptionPointers = pExceptionPointers;
+    exceptionInformation.ClientPointers = FALSE;
+    // The library is released, keeping the last error, when pfnWriteDump goes.
+    return pfnWriteDump.Get()(::GetCurrentProcess(), ::GetCurrentProcessId(), hFile,
+                              MiniDumpNormal, &exceptionInformation, nullptr, nullptr) != FALSE;
+}
+
+void ReportCrash(const wchar_t* pszDumpPath) {
+    if (g_pCrashSinkConsole != nullptr) {
+        WriteResourceMessage(*g_pCrashSinkConsole, IDS_CRASH_MESSAGE, MSG_ERROR, 1, pszDumpPath);
+    }
+    std::exit(-1);
+}

@@ -1,0 +1,60 @@
+// The crash handler: an exception that nothing handles leaves a minidump of
+// the process under the program's local application data folder, the user is
+// told its name, and the process ends with exit code -1.
+//
+// Installed once, as the first action of the run. Nothing here allocates a
+// handle that outlives the filter; every failure keeps its last error so that
+// the platform's own crash handling sees the code of the failing step.
+#pragma once
+
+#include "runtime/platform.h"
+
+class CMessageWriter;
+
+// Called with the dump file's path after a dump was written.
+typedef void (*PFN_CRASH_SINK)(const wchar_t* pszDumpPath);
+
+// Who is told about a dump: null while nobody is.
+extern PFN_CRASH_SINK g_pfnCrashSink;
+// The console through which ReportCrash writes its message, or null.
+extern CMessageWriter* g_pCrashSinkConsole;
+
+// Installs CrashDumpFilter as the unhandled exception filter, makes the
+// process end on heap corruption and turns on the low-fragmentation heap.
+void SetUpProcess();
+
+// From now on a dump is reported through console by ReportCrash.
+void SetCrashSink(CMessageWriter& console);
+
+// The unhandled exception filter. Writes the dump and, with a sink set,
+// reports it (the console's sink ends the process). Returns
+// EXCEPTION_EXECUTE_HANDLER after a dump was written, EXCEPTION_CONTINUE_SEARCH
+// when none could be.
+LONG WINAPI CrashDumpFilter(EXCEPTION_POINTERS* pExceptionPointers);
+
+// Composes the path of a new dump file in pszPath (MAX_PATH characters):
+// <application data folder>\<executable name>[_<file version>_x86]
+// _<yyyy-mm-dd_hhmmss_mmm local time>.dmp. Creates the folder when missing.
+// Returns false, with the last error set, when the path cannot be composed.
+bool GetCrashDumpPath(wchar_t* pszPath);
+
+// The composition of GetCrashDumpPath from its parts: the executable's full
+// path (its file name goes into the dump's name and its version block gives
+// the version piece, left out with the architecture when the block cannot be
+// read), the dump folder and the time. pszPath receives the result
+// (MAX_PATH characters) and holds an empty text on failure. Returns false
+// with ERROR_FILENAME_EXCED_RANGE when the result would not fit; nothing is
+// ever written beyond MAX_PATH characters.
+bool ComposeCrashDumpPath(const wchar_t* pszModulePath, const wchar_t* pszFolder,
+                          const SYSTEMTIME& localTime, wchar_t* pszPath);
+
+// Writes a normal minidump of the process into hFile with the exception of
+// the calling thread, through MiniDumpWriteDump of DbgHelp.dll (loaded as
+// LoadLibraryByName does and released before returning). Returns false with
+// the last error of the failing step.
+bool WriteCrashDump(HANDLE hFile, EXCEPTION_POINTERS* pExceptionPointers);
+
+// The console's sink: writes the crash message with the dump's path as an
+// error through g_pCrashSinkConsole (when set), then leaves through the
+// runtime's exit with status -1, so that global objects are destroyed.
+[[noreturn]] void ReportCrash(const wchar_t* pszDumpPath);
