@@ -1,6 +1,7 @@
 #include "comparison/compare_engine.h"
 
 #include <cstdarg>
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -9,8 +10,8 @@
 #include "comparison/file_time.h"
 #include "comparison/name_index.h"
 #include "console/console.h"
-#include "hashing/background_hash.h"
 #include "hashing/hash.h"
+#include "hashing/hash_queue.h"
 #include "paths/long_path.h"
 #include "runtime/handle.h"
 #include "runtime/platform.h"
@@ -36,10 +37,10 @@ int CheckOwnerAndDacl(const wchar_t* pszPath) {
 namespace {
 
 const wchar_t kBackslash[] = L"\\";
-// Pairs of files at least this large are hashed on two threads at once.
-// Below it, opening and closing the files costs more than hashing them, and
-// handing a file to the other thread would cost more than it saves.
-constexpr ULONGLONG kBackgroundHashMinSize = 256 * 1024;
+// The most threads that hash files ahead of the engine. Opening and closing
+// a file mostly waits on the system, so more files are kept in flight than
+// there are processors.
+constexpr DWORD kMaxHashThreads = 8;
 SecurityCheckFunction g_pfnSecurityCheck = CheckOwnerAndDacl;
 
 // One folder of each side: its files and, when subfolders are compared, its
@@ -67,7 +68,10 @@ struct CFolderListing {
 class CComparison {
 public:
     CComparison(CConsole& console, CComparisonResults& results)
-        : m_console(console), m_results(results), m_dwOptions(console.m_dwOptions) {}
+        : m_console(console),
+          m_results(results),
+          m_dwOptions(console.m_dwOptions),
+          m_algId(console.m_nHashAlgorithm == HASH_MD5 ? CALG_MD5 : CALG_SHA1) {}
 
     bool Run();
 
@@ -84,9 +88,18 @@ private:
     // The date, size and hash checks of a pair; false when an error stopped
     // the comparison.
     bool ComparePair(CFileEntry& source, CFileEntry& destination);
+    // Whether the last-write times of a pair are within the tolerance.
+    bool DatesMatch(const CFileEntry& source, const CFileEntry& destination) const;
+    // Adds to the hash queue every pair of the folder whose contents will be
+    // compared, in the order of the source pass, and starts it. False when
+    // the queue is not used.
+    bool QueueHashes(const CFolderListing& source, const CFolderListing& destination);
     bool CompareHashes(const CFileEntry& source, const CFileEntry& destination);
-    // Whether the destination file of a pair is hashed on a second thread.
-    bool UseBackgroundHash();
+    // Counts a file that could not be read; false after reporting any other
+    // failure to hash it.
+    bool AcceptHashResult(const CHashResult& result, bool bSource, bool& bDenied);
+    // Whether files are hashed ahead on threads of their own.
+    bool UseHashQueue();
     void CheckSecurity(const CFileEntry* pSource, const CFileEntry* pDestination);
     bool CompareSubfolders(const std::wstring& strRelative, const std::wstring& strSourceFolder,
                            const std::wstring& strDestinationFolder, const CFolderListing& source,
@@ -122,10 +135,33 @@ private:
     std::wstring m_strRelative;
     std::wstring m_strSourceFolder;
     std::wstring m_strDestinationFolder;
-    // The destination file of a pair is hashed on this thread while the
-    // engine's own thread hashes the source file.
-    CBackgroundHash m_destinationHasher{g_destinationHash};
-    int m_nBackgroundHash = -1;  // -1 not decided yet, 0 no, 1 yes
+    const ALG_ID m_algId;
+    // Hashes the files of the folder's pairs ahead of the source pass, which
+    // takes the results in order; without it the engine hashes each pair
+    // itself when it comes to it.
+    CHashQueue m_hashQueue{g_hashProvider};
+    int m_nHashQueue = -1;  // -1 not decided yet, 0 no, 1 yes
+    bool m_bHashesQueued = false;
+    size_t m_iNextHash = 0;  // the queued pair that the source pass takes next
+};
+
+// Stops the hash queue when the files of a folder are done with, also when
+// the comparison ends early: the queue reads the listing's names.
+class CHashQueueStop {
+public:
+    CHashQueueStop(CHashQueue& queue, bool& bQueued) noexcept : m_queue(queue), m_bQueued(bQueued) {}
+    ~CHashQueueStop() {
+        if (m_bQueued) {
+            m_queue.Stop();
+            m_bQueued = false;
+        }
+    }
+    CHashQueueStop(const CHashQueueStop&) = delete;
+    CHashQueueStop& operator=(const CHashQueueStop&) = delete;
+
+private:
+    CHashQueue& m_queue;
+    bool& m_bQueued;
 };
 
 // The long path of a root folder, without a final backslash so that names
@@ -175,9 +211,13 @@ bool CComparison::CompareFolder(const std::wstring& strRelative, const std::wstr
     m_strRelative = strRelative;
     m_strSourceFolder = strSourceFolder;
     m_strDestinationFolder = strDestinationFolder;
-    for (size_t i = 0; i < source.files.GetCount(); ++i) {
-        if (!CompareSourceFile(source.files[i], destination)) {
-            return false;
+    {
+        CHashQueueStop queueStop(m_hashQueue, m_bHashesQueued);
+        m_bHashesQueued = QueueHashes(source, destination);
+        for (size_t i = 0; i < source.files.GetCount(); ++i) {
+            if (!CompareSourceFile(source.files[i], destination)) {
+                return false;
+            }
         }
     }
     for (size_t i = 0; i < destination.files.GetCount(); ++i) {
@@ -269,19 +309,24 @@ bool CComparison::CompareDestinationFile(CFileEntry& destination,
     return true;
 }
 
+ULONGLONG FileTimeValue(const FILETIME& time) {
+    return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+bool CComparison::DatesMatch(const CFileEntry& source, const CFileEntry& destination) const {
+    const ULONGLONG nSource = FileTimeValue(source.ftLastWrite);
+    const ULONGLONG nDestination = FileTimeValue(destination.ftLastWrite);
+    // The gap is taken in unsigned arithmetic so that no pair of times can
+    // overflow it; the tolerance is never negative.
+    const ULONGLONG nGap = nDestination > nSource ? nDestination - nSource : nSource - nDestination;
+    return nGap <= static_cast<ULONGLONG>(m_console.m_nDateTolerance);
+}
+
 bool CComparison::ComparePair(CFileEntry& source, CFileEntry& destination) {
     if (m_dwOptions & OPT_DATE) {
-        const ULONGLONG nSource =
-            (static_cast<ULONGLONG>(source.ftLastWrite.dwHighDateTime) << 32) |
-            source.ftLastWrite.dwLowDateTime;
-        const ULONGLONG nDestination =
-            (static_cast<ULONGLONG>(destination.ftLastWrite.dwHighDateTime) << 32) |
-            destination.ftLastWrite.dwLowDateTime;
-        // The gap is taken in unsigned arithmetic so that no pair of times
-        // can overflow it; the tolerance is never negative.
-        const ULONGLONG nGap =
-            nDestination > nSource ? nDestination - nSource : nSource - nDestination;
-        if (nGap > static_cast<ULONGLONG>(m_console.m_nDateTolerance)) {
+        if (!DatesMatch(source, destination)) {
+            const ULONGLONG nSource = FileTimeValue(source.ftLastWrite);
+            const ULONGLONG nDestination = FileTimeValue(destination.ftLastWrite);
             ++m_results.m_nDateMismatches;
             std::wstring strSourceTime;
             if (!FormatFileTime(source.ftLastWrite, strSourceTime)) {
@@ -322,92 +367,107 @@ bool CComparison::ComparePair(CFileEntry& source, CFileEntry& destination) {
     return true;
 }
 
-bool CComparison::UseBackgroundHash() {
-    if (m_nBackgroundHash < 0) {
+bool CComparison::UseHashQueue() {
+    if (m_nHashQueue < 0) {
         SYSTEM_INFO info;
         ::GetSystemInfo(&info);
-        // The context must be held before a second thread hashes with it.
-        // When it cannot be acquired, the source file's hash reports why.
-        m_nBackgroundHash = info.dwNumberOfProcessors > 1 && g_hashProvider.Acquire() &&
-                                    m_destinationHasher.Open()
-                                ? 1
-                                : 0;
+        const DWORD nThreads = std::min(2 * std::max<DWORD>(info.dwNumberOfProcessors, 1),
+                                        kMaxHashThreads);
+        // The context must be held before the threads hash with it. When it
+        // cannot be acquired, the engine hashes by itself and the source
+        // file's hash reports why.
+        m_nHashQueue = g_hashProvider.Acquire() && m_hashQueue.Open(nThreads) ? 1 : 0;
     }
-    return m_nBackgroundHash == 1;
+    return m_nHashQueue == 1;
 }
 
-// Hashes the source file and the destination file (also when the source is
-// denied) and compares the two values. Both files are hashed at once, the
-// destination on a second thread; what is reported, and in which order, is
-// the same as if the source were hashed first. Each side's file is opened by
-// its own name: on a file system that tells case apart, the destination's
-// name may differ from the source's in the case of A to Z.
-bool CComparison::CompareHashes(const CFileEntry& source, const CFileEntry& destination) {
-    const ALG_ID algId = m_console.m_nHashAlgorithm == HASH_MD5 ? CALG_MD5 : CALG_SHA1;
-
-    if (!SetItemPath(m_strSourceFolder, source.szName)) {
-        return ReportPathError(L"could not build the source path.");
+bool CComparison::QueueHashes(const CFolderListing& source, const CFolderListing& destination) {
+    if (!(m_dwOptions & OPT_HASH) || !UseHashQueue()) {
+        return false;
     }
-    bool bInBackground = false;
-    if (source.nSize >= kBackgroundHashMinSize && UseBackgroundHash()) {
-        // The source's path stays in g_itemPath; the destination's is built
-        // in g_searchPath, which no listing uses while files are compared.
-        if (g_searchPath.AssignChild(m_strDestinationFolder.c_str(), m_strDestinationFolder.size(),
-                                     destination.szName)) {
-            m_destinationHasher.Start(g_searchPath.GetPath(), algId);
-            bInBackground = true;
+    // The same decisions as the source pass: a pair is hashed when both
+    // files exist, their dates match (when compared) and their sizes do.
+    for (size_t i = 0; i < source.files.GetCount(); ++i) {
+        const CFileEntry& sourceFile = source.files[i];
+        const size_t nFound = destination.fileIndex.Find(sourceFile.szName);
+        if (nFound == CNameIndex::npos) {
+            continue;
         }
+        const CFileEntry& destinationFile = destination.files[nFound];
+        if (((m_dwOptions & OPT_DATE) && !DatesMatch(sourceFile, destinationFile)) ||
+            sourceFile.nSize != destinationFile.nSize) {
+            continue;
+        }
+        m_hashQueue.Add(sourceFile.szName, destinationFile.szName);
     }
-    const BOOL bSourceHashed = g_sourceHash.HashFile(g_itemPath.GetPath(), algId);
-    const DWORD dwSourceError = ::GetLastError();
-    BOOL bDestinationHashed = FALSE;
-    DWORD dwDestinationError = ERROR_SUCCESS;
-    if (bInBackground) {
-        bDestinationHashed = m_destinationHasher.Wait();
-        dwDestinationError = ::GetLastError();
+    m_hashQueue.Start(m_strSourceFolder, m_strDestinationFolder, m_algId);
+    m_iNextHash = 0;
+    return true;
+}
+
+// Compares the contents of a pair: the source file and the destination file
+// (also when the source is denied) are hashed, each opened by its own name
+// (on a file system that tells case apart, the destination's name may differ
+// from the source's in the case of A to Z). Their results are reported
+// source first.
+bool CComparison::CompareHashes(const CFileEntry& source, const CFileEntry& destination) {
+    const CHashResult* pSource = nullptr;
+    const CHashResult* pDestination = nullptr;
+    CHashResult sourceResult;
+    CHashResult destinationResult;
+    if (m_bHashesQueued && m_iNextHash < m_hashQueue.GetCount()) {
+        m_hashQueue.Wait(m_iNextHash++, &pSource, &pDestination);
+    } else {
+        HashListedFile(g_sourceHash, g_itemPath, m_strSourceFolder, source.szName, m_algId,
+                       sourceResult);
+        HashListedFile(g_destinationHash, g_itemPath, m_strDestinationFolder, destination.szName,
+                       m_algId, destinationResult);
+        pSource = &sourceResult;
+        pDestination = &destinationResult;
     }
 
     bool bSourceDenied = false;
     bool bDestinationDenied = false;
-    if (!bSourceHashed) {
-        ::SetLastError(dwSourceError);
-        if (dwSourceError != ERROR_ACCESS_DENIED) {
-            return ReportPathError(L"could not compute source file hash.");
-        }
-        ++m_results.m_source.m_nInaccessibleFiles;
-        bSourceDenied = true;
+    if (!AcceptHashResult(*pSource, true, bSourceDenied) ||
+        !AcceptHashResult(*pDestination, false, bDestinationDenied)) {
+        return false;
     }
-    if (!bInBackground) {
-        if (!SetItemPath(m_strDestinationFolder, destination.szName)) {
-            return ReportPathError(L"could not build the destination path.");
-        }
-        bDestinationHashed = g_destinationHash.HashFile(g_itemPath.GetPath(), algId);
-        dwDestinationError = ::GetLastError();
-    }
-    if (!bDestinationHashed) {
-        ::SetLastError(dwDestinationError);
-        if (dwDestinationError != ERROR_ACCESS_DENIED) {
-            return ReportPathError(L"could not compute destination file hash.");
-        }
-        ++m_results.m_destination.m_nInaccessibleFiles;
-        bDestinationDenied = true;
-    }
-
     if (bSourceDenied) {
         ReportFinding(bDestinationDenied ? L": file inaccessible in both source and destination."
                                          : L": file inaccessible in source.");
     } else if (bDestinationDenied) {
         ReportFinding(L": file inaccessible in destination.");
-    } else if (g_sourceHash.IsEqual(g_destinationHash)) {
+    } else if (pSource->cbValue == pDestination->cbValue &&
+               std::memcmp(pSource->value, pDestination->value, pSource->cbValue) == 0) {
         ++m_results.m_nIdentical;
         if (IsVerbose()) {
-            ReportFinding(L": files are identical (%s).", g_sourceHash.GetHashText().c_str());
+            ReportFinding(L": files are identical (%s).",
+                          FormatHashText(pSource->value, pSource->cbValue).c_str());
         }
     } else {
         ++m_results.m_nHashMismatches;
         ReportFinding(L": file contents are different! (%s != %s).",
-                      g_sourceHash.GetHashText().c_str(), g_destinationHash.GetHashText().c_str());
+                      FormatHashText(pSource->value, pSource->cbValue).c_str(),
+                      FormatHashText(pDestination->value, pDestination->cbValue).c_str());
     }
+    return true;
+}
+
+bool CComparison::AcceptHashResult(const CHashResult& result, bool bSource, bool& bDenied) {
+    if (result.bHashed) {
+        return true;
+    }
+    ::SetLastError(result.dwError);
+    if (!result.bPathBuilt) {
+        return ReportPathError(bSource ? L"could not build the source path."
+                                       : L"could not build the destination path.");
+    }
+    if (result.dwError != ERROR_ACCESS_DENIED) {
+        return ReportPathError(bSource ? L"could not compute source file hash."
+                                       : L"could not compute destination file hash.");
+    }
+    ++(bSource ? m_results.m_source : m_results.m_destination).m_nInaccessibleFiles;
+    bDenied = true;
     return true;
 }
 

@@ -177,15 +177,16 @@ BOOL CHashObject::IsEqual(const CHashObject& other) const {
 }
 
 std::wstring CHashObject::GetHashText() const {
+    return m_pbValue ? FormatHashText(m_pbValue.get(), m_cbValue) : std::wstring();
+}
+
+std::wstring FormatHashText(const BYTE* pbValue, DWORD cbValue) {
     static const wchar_t kDigits[] = L"0123456789abcdef";
     std::wstring strText;
-    if (!m_pbValue) {
-        return strText;
-    }
-    strText.reserve(2 * static_cast<size_t>(m_cbValue));
-    for (DWORD i = 0; i < m_cbValue; ++i) {
-        strText += kDigits[m_pbValue[i] >> 4];
-        strText += kDigits[m_pbValue[i] & 0x0F];
+    strText.reserve(2 * static_cast<size_t>(cbValue));
+    for (DWORD i = 0; i < cbValue; ++i) {
+        strText += kDigits[pbValue[i] >> 4];
+        strText += kDigits[pbValue[i] & 0x0F];
     }
     return strText;
 }

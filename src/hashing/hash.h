@@ -134,6 +134,9 @@ private:
     DWORD m_cbValue = 0;  // 0 while a computation is open or there is no value
 };
 
+// cbValue bytes as lower-case hexadecimal text, two characters per byte.
+std::wstring FormatHashText(const BYTE* pbValue, DWORD cbValue);
+
 // The provider of the run and the objects that hash the source and the
 // destination file of each pair (defined with the other globals, so that
 // the provider is destroyed after both objects).

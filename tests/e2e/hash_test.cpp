@@ -2,7 +2,10 @@
 // SHA1, and a file that cannot be read stops the comparison.
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "e2e/e2e_support.h"
+#include "support/test_support.h"
 #include "runtime/handle.h"
 
 namespace {
@@ -95,8 +98,7 @@ TEST(HashCompareTest, ContentsComparedByDigest) {
 }
 
 TEST(HashCompareTest, FileHeldOpenForWritingStopsTheComparison) {
-    // Small files are hashed one after the other, large ones on two threads
-    // at once: the report is the same.
+    // Small and large files take the same way: the report is the same.
     for (const size_t cbFile : {size_t(4), size_t(1) << 20})
     for (bool bSource : {true, false}) {
         SCOPED_TRACE(testing::Message() << (bSource ? "source, " : "destination, ") << cbFile);
@@ -121,6 +123,89 @@ TEST(HashCompareTest, FileHeldOpenForWritingStopsTheComparison) {
                        L"\\f.bin\nERROR: the comparison could not be completed.\n" + strError +
                        L"\n"),
                   result.strOutput);
+        EXPECT_TRUE(trees.TempFolderIsEmpty());
+    }
+}
+
+// Many pairs, hashed ahead of the report on several threads: the findings
+// come in the source's listing order, each kind with its own text, and an
+// error on the destination side of a pair stops the report at that pair.
+TEST(HashCompareTest, FindingsOfManyPairsKeepTheListingOrder) {
+    const wchar_t kDigestA[] = L"0cc175b9c0f1b6a831c399e269772661";
+    const wchar_t kDigestB[] = L"92eb5ffee6ae2fec3ad71c777531578f";
+    const int kFiles = 120;
+    const int kHeldOpen = 79;  // an identical pair
+    for (bool bHoldOpen : {false, true}) {
+        SCOPED_TRACE(bHoldOpen ? "a destination file held open" : "every file readable");
+        e2e::CTwoTrees trees;
+        // Kinds by i % 5: identical, contents differ, sizes differ, missing
+        // in the destination, identical.
+        for (int i = 0; i < kFiles; ++i) {
+            const std::wstring strName = L"f" + std::to_wstring(i);
+            test::MakeFile(trees.Source(strName), "a");
+            const int nKind = i % 5;
+            if (nKind != 3) {
+                test::MakeFile(trees.Destination(strName), nKind == 1 ? "b" : nKind == 2 ? "aa" : "a");
+            }
+        }
+        test::MakeFile(trees.Destination(L"only"), "xyz");
+        CFileHandle hWriter;
+        if (bHoldOpen) {
+            hWriter.Reset(::CreateFileW(trees.Destination(L"f" + std::to_wstring(kHeldOpen)).c_str(),
+                                        GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                        OPEN_EXISTING, 0, nullptr));
+            ASSERT_TRUE(hWriter);
+        }
+        const test::CRunResult result = trees.Run(L"/hash /display:verbose");
+
+        std::wstring strFindings;
+        e2e::CCounts counts;
+        bool bStopped = false;
+        for (const std::wstring& strName : test::ListFiles(trees.Source(L"*"))) {
+            const int i = std::stoi(strName.substr(1));
+            const std::wstring strPath = L"\\" + strName;
+            if (bHoldOpen && i == kHeldOpen) {
+                const std::wstring strError = e2e::SystemText(ERROR_SHARING_VIOLATION);
+                strFindings += strPath + L"\nERROR: could not compute destination file hash.\n" +
+                               strError + L"\n" + e2e::FailedSummaryHeader() + strPath +
+                               L"\nERROR: the comparison could not be completed.\n" + strError +
+                               L"\n";
+                bStopped = true;
+                break;
+            }
+            switch (i % 5) {
+            case 1:
+                strFindings += strPath + L": file contents are different! (" + kDigestA + L" != " +
+                               kDigestB + L").\n";
+                ++counts.nHashMismatches;
+                break;
+            case 2:
+                strFindings += strPath + L": file sizes are different! (1 bytes != 2 bytes).\n";
+                ++counts.nSizeMismatches;
+                break;
+            case 3:
+                strFindings += strPath + L": file not found in destination, 1 bytes expected.\n";
+                ++counts.destination.nMissingFiles;
+                break;
+            default:
+                strFindings += strPath + L": files are identical (" + kDigestA + L").\n";
+                ++counts.nIdentical;
+                break;
+            }
+        }
+        ASSERT_EQ(bHoldOpen, bStopped);
+        std::wstring strExpected = e2e::Banner() +
+                                   L"Using MD5 hash algorithm for file data comparisons.\n\n" +
+                                   e2e::StartLines(trees.Source(), trees.Destination()) + strFindings;
+        if (!bHoldOpen) {
+            counts.source.nTested = kFiles;
+            counts.destination.nTested = kFiles - kFiles / 5 + 1;
+            counts.source.nMissingFiles = 1;
+            strExpected += L"\\only: file not found in source, 3 bytes expected.\n" +
+                           e2e::Completed() + e2e::Summary(counts, e2e::SHOW_HASH);
+        }
+        EXPECT_EQ(bHoldOpen ? 3u : 4u, result.dwExitCode);
+        EXPECT_EQ(Crlf(strExpected), e2e::NormalizeDuration(result.strOutput));
         EXPECT_TRUE(trees.TempFolderIsEmpty());
     }
 }

@@ -1,0 +1,152 @@
+#include "hashing/hash_queue.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/test_support.h"
+
+namespace {
+
+// Contents that differ from name to name and in size, some beyond the read
+// buffer.
+std::string Contents(int i) {
+    const size_t cb = (i % 7 == 0) ? HASH_BUFFER_SIZE + 17 * i : static_cast<size_t>(i * 31 % 500);
+    return std::string(cb, static_cast<char>('a' + i % 26));
+}
+
+std::wstring Text(const CHashResult& result) { return FormatHashText(result.value, result.cbValue); }
+
+// Two folders of files, and the value of each file as one hash object
+// computes it.
+class HashQueueTest : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_provider.Acquire());
+        for (const wchar_t* pszSide : {L"src", L"dst"}) {
+            ASSERT_TRUE(::CreateDirectoryW((m_root / pszSide).c_str(), nullptr));
+        }
+    }
+
+    // Makes pair i: the destination differs from the source in odd pairs.
+    void MakePair(int i) {
+        const std::wstring strName = L"f" + std::to_wstring(i);
+        m_names.push_back(strName);
+        test::MakeFile(Source() + L"\\" + strName, Contents(i));
+        test::MakeFile(Destination() + L"\\" + strName, Contents(i % 2 ? i + 1 : i));
+    }
+
+    std::wstring Expected(const std::wstring& strFolder, const std::wstring& strName, ALG_ID algId) {
+        CHashObject hash(m_provider);
+        EXPECT_TRUE(hash.HashFile((strFolder + L"\\" + strName).c_str(), algId));
+        return hash.GetHashText();
+    }
+
+    std::wstring Source() const { return m_root / L"src"; }
+    std::wstring Destination() const { return m_root / L"dst"; }
+
+    test::CTempFolder m_root;
+    CHashProvider m_provider;
+    std::vector<std::wstring> m_names;
+};
+
+TEST_F(HashQueueTest, GivesEachPairTheValuesOfItsOwnFiles) {
+    const int kPairs = 60;
+    for (int i = 0; i < kPairs; ++i) {
+        MakePair(i);
+    }
+    for (DWORD nThreads : {1, 3, 8}) {
+        for (ALG_ID algId : {ALG_ID(CALG_MD5), ALG_ID(CALG_SHA1)}) {
+            SCOPED_TRACE(testing::Message() << nThreads << " threads, algorithm " << algId);
+            CHashQueue queue(m_provider);
+            ASSERT_TRUE(queue.Open(nThreads));
+            for (const std::wstring& strName : m_names) {
+                queue.Add(strName.c_str(), strName.c_str());
+            }
+            ASSERT_EQ(static_cast<size_t>(kPairs), queue.GetCount());
+            queue.Start(Source(), Destination(), algId);
+            // Taken from the end first: each pair keeps its own results
+            // whatever the order of asking.
+            for (int i = kPairs - 1; i >= 0; --i) {
+                const CHashResult* pSource = nullptr;
+                const CHashResult* pDestination = nullptr;
+                queue.Wait(i, &pSource, &pDestination);
+                ASSERT_TRUE(pSource->bHashed);
+                ASSERT_TRUE(pDestination->bHashed);
+                EXPECT_EQ(Expected(Source(), m_names[i], algId), Text(*pSource));
+                EXPECT_EQ(Expected(Destination(), m_names[i], algId), Text(*pDestination));
+                EXPECT_EQ(i % 2 == 0, Text(*pSource) == Text(*pDestination));
+            }
+            queue.Stop();
+            EXPECT_EQ(0u, queue.GetCount());
+        }
+    }
+}
+
+TEST_F(HashQueueTest, FailuresAreKeptPerFile) {
+    MakePair(0);
+    MakePair(1);
+    ::DeleteFileW((Destination() + L"\\f0").c_str());
+    // A folder path too long for any file name to be joined to it.
+    const std::wstring strTooLong = L"\\\\?\\C:\\" + std::wstring(40000, L'x');
+
+    CHashQueue queue(m_provider);
+    ASSERT_TRUE(queue.Open(2));
+    queue.Add(L"f0", L"f0");
+    queue.Add(L"missing", L"f1");
+    queue.Start(Source(), Destination(), CALG_MD5);
+    const CHashResult* pSource = nullptr;
+    const CHashResult* pDestination = nullptr;
+    queue.Wait(0, &pSource, &pDestination);
+    EXPECT_TRUE(pSource->bHashed);
+    EXPECT_TRUE(pDestination->bPathBuilt);
+    EXPECT_FALSE(pDestination->bHashed);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), pDestination->dwError);
+    queue.Wait(1, &pSource, &pDestination);
+    EXPECT_FALSE(pSource->bHashed);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), pSource->dwError);
+    EXPECT_TRUE(pDestination->bHashed);
+    queue.Stop();
+
+    queue.Add(L"f0", L"f0");
+    queue.Start(strTooLong, Destination(), CALG_MD5);
+    queue.Wait(0, &pSource, &pDestination);
+    EXPECT_FALSE(pSource->bPathBuilt);
+    EXPECT_FALSE(pSource->bHashed);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ARITHMETIC_OVERFLOW), pSource->dwError);
+    queue.Stop();
+}
+
+// The engine stops the queue when a pair fails, with files still posted,
+// and starts it again for the next folder; destroying it with files posted
+// ends its threads as well.
+TEST_F(HashQueueTest, StopsWithFilesPostedAndStartsAgain) {
+    const int kPairs = 40;
+    for (int i = 0; i < kPairs; ++i) {
+        MakePair(i);
+    }
+    CHashQueue queue(m_provider);
+    ASSERT_TRUE(queue.Open(4));
+    for (int nRound = 0; nRound < 3; ++nRound) {
+        for (const std::wstring& strName : m_names) {
+            queue.Add(strName.c_str(), strName.c_str());
+        }
+        queue.Start(Source(), Destination(), CALG_SHA1);
+        const CHashResult* pSource = nullptr;
+        const CHashResult* pDestination = nullptr;
+        queue.Wait(nRound, &pSource, &pDestination);
+        EXPECT_EQ(Expected(Source(), m_names[nRound], CALG_SHA1), Text(*pSource));
+        queue.Stop();
+    }
+    {
+        CHashQueue abandoned(m_provider);
+        ASSERT_TRUE(abandoned.Open(2));
+        for (const std::wstring& strName : m_names) {
+            abandoned.Add(strName.c_str(), strName.c_str());
+        }
+        abandoned.Start(Source(), Destination(), CALG_MD5);
+    }
+}
+
+}  // namespace
