@@ -11,21 +11,7 @@
 namespace {
 
 using test::CTestConsole;
-
-// Parses the arguments (after the program name) as wmain would get them.
-void Parse(CTestConsole& console, const std::vector<std::wstring>& arguments) {
-    std::vector<std::vector<wchar_t>> buffers;
-    buffers.push_back({L'q', L'\0'});
-    for (const std::wstring& str : arguments) {
-        buffers.emplace_back(str.c_str(), str.c_str() + str.size() + 1);
-    }
-    std::vector<wchar_t*> argv;
-    for (auto& buffer : buffers) {
-        argv.push_back(buffer.data());
-    }
-    argv.push_back(nullptr);
-    console.ParseCommandLine(static_cast<int>(buffers.size()), argv.data());
-}
+using test::Parse;
 
 std::wstring Repeat(const std::wstring& strValue, int nCount) {
     std::wstring str;

@@ -11,6 +11,8 @@
 
 namespace {
 
+using test::Parse;
+
 // The program's console writing to a file of its own, with the parse
 // results open to the tests.
 class CConsoleUnderTest : private test::COutputFile, public CConsole {
@@ -26,21 +28,6 @@ public:
     using CBaseConsole::m_strUnknown;
     using CMessageWriter::m_dwDecoration;
 };
-
-// Parses the arguments (after the program name) as wmain would get them.
-void Parse(CConsole& console, const std::vector<std::wstring>& arguments) {
-    std::vector<std::vector<wchar_t>> buffers;
-    buffers.push_back({L'q', L'\0'});
-    for (const std::wstring& str : arguments) {
-        buffers.emplace_back(str.c_str(), str.c_str() + str.size() + 1);
-    }
-    std::vector<wchar_t*> argv;
-    for (auto& buffer : buffers) {
-        argv.push_back(buffer.data());
-    }
-    argv.push_back(nullptr);
-    console.ParseCommandLine(static_cast<int>(buffers.size()), argv.data());
-}
 
 // Replaces "{src}", "{dst}" and "{root}" in an argument.
 std::wstring Substitute(std::wstring strArgument, const std::wstring& strRoot) {

@@ -9,11 +9,27 @@
 #include <cstdio>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "console/base_console.h"
 #include "support/test_support.h"
 
 namespace test {
+
+// Parses the arguments (after the program name) as wmain would get them.
+inline void Parse(CBaseConsole& console, const std::vector<std::wstring>& arguments) {
+    std::vector<std::vector<wchar_t>> buffers;
+    buffers.push_back({L'q', L'\0'});
+    for (const std::wstring& str : arguments) {
+        buffers.emplace_back(str.c_str(), str.c_str() + str.size() + 1);
+    }
+    std::vector<wchar_t*> argv;
+    for (auto& buffer : buffers) {
+        argv.push_back(buffer.data());
+    }
+    argv.push_back(nullptr);
+    console.ParseCommandLine(static_cast<int>(buffers.size()), argv.data());
+}
 
 // Keeps every composed piece; the writer's state is open to the tests.
 class CCaptureWriter : public CMessageWriter {
