@@ -6,6 +6,7 @@
 
 #include "comparison/comparison_results.h"
 #include "exclusions/exclusions.h"
+#include "runtime/library.h"
 
 bool CFileEntryArray::SetCount(size_t nCount) {
     m_pEntries.reset();
@@ -23,17 +24,8 @@ bool CFileEntryArray::SetCount(size_t nCount) {
 
 BOOL CCacheFile::Create() {
     m_hFile.Reset();
-    wchar_t szFolder[MAX_PATH];
-    const DWORD cchFolder = ::GetTempPathW(MAX_PATH, szFolder);
-    if (cchFolder == 0) {
-        return FALSE;
-    }
-    if (cchFolder >= MAX_PATH) {
-        ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
-        return FALSE;
-    }
     wchar_t szPath[MAX_PATH];
-    if (::GetTempFileNameW(szFolder, L"quorva", 0, szPath) == 0) {
+    if (!CreateTempFileName(szPath)) {
         return FALSE;
     }
     m_hFile.Reset(::CreateFileW(
