@@ -101,6 +101,10 @@ private:
     // Whether files are hashed ahead on threads of their own.
     bool UseHashQueue();
     void CheckSecurity(const CFileEntry* pSource, const CFileEntry* pDestination);
+    // Checks the owner and DACL of one side's file: true when one is
+    // missing (and counted); false when both are there or after reporting
+    // an error, with which the comparison goes on.
+    bool HasSecurityIssue(const CFileEntry& entry, bool bSource);
     bool CompareSubfolders(const std::wstring& strRelative, const std::wstring& strSourceFolder,
                            const std::wstring& strDestinationFolder, const CFolderListing& source,
                            const CFolderListing& destination);
@@ -471,35 +475,30 @@ bool CComparison::AcceptHashResult(const CHashResult& result, bool bSource, bool
     return true;
 }
 
+bool CComparison::HasSecurityIssue(const CFileEntry& entry, bool bSource) {
+    if (!SetItemPath(bSource ? m_strSourceFolder : m_strDestinationFolder, entry.szName)) {
+        ReportEngineError(bSource ? L"could not build the source path."
+                                  : L"could not build the destination path.",
+                          HResultFromLastError());
+        return false;
+    }
+    const int nResult = g_pfnSecurityCheck(g_itemPath.GetPath());
+    if (nResult < 0) {
+        ReportEngineError(bSource ? L"could not get security descriptor of source."
+                                  : L"could not get security descriptor of destination.",
+                          nResult);
+        return false;
+    }
+    if (nResult == 1) {
+        ++(bSource ? m_results.m_source : m_results.m_destination).m_nSecurityIssues;
+        return true;
+    }
+    return false;
+}
+
 void CComparison::CheckSecurity(const CFileEntry* pSource, const CFileEntry* pDestination) {
-    bool bSourceIssue = false;
-    bool bDestinationIssue = false;
-    if (pSource != nullptr) {
-        if (!SetItemPath(m_strSourceFolder, pSource->szName)) {
-            ReportEngineError(L"could not build the source path.", HResultFromLastError());
-        } else {
-            const int nResult = g_pfnSecurityCheck(g_itemPath.GetPath());
-            if (nResult < 0) {
-                ReportEngineError(L"could not get security descriptor of source.", nResult);
-            } else if (nResult == 1) {
-                ++m_results.m_source.m_nSecurityIssues;
-                bSourceIssue = true;
-            }
-        }
-    }
-    if (pDestination != nullptr) {
-        if (!SetItemPath(m_strDestinationFolder, pDestination->szName)) {
-            ReportEngineError(L"could not build the destination path.", HResultFromLastError());
-        } else {
-            const int nResult = g_pfnSecurityCheck(g_itemPath.GetPath());
-            if (nResult < 0) {
-                ReportEngineError(L"could not get security descriptor of destination.", nResult);
-            } else if (nResult == 1) {
-                ++m_results.m_destination.m_nSecurityIssues;
-                bDestinationIssue = true;
-            }
-        }
-    }
+    const bool bSourceIssue = pSource != nullptr && HasSecurityIssue(*pSource, true);
+    const bool bDestinationIssue = pDestination != nullptr && HasSecurityIssue(*pDestination, false);
     if (bSourceIssue) {
         ReportFinding(bDestinationIssue
                           ? L": file does not have any owner or DACL in both source and destination."
