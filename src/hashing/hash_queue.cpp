@@ -1,6 +1,5 @@
 #include "hashing/hash_queue.h"
 
-#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -146,11 +145,14 @@ void HashListedFile(CHashObject& hash, CLongPath& path, const std::wstring& strF
     if (result.bPathBuilt) {
         result.bHashed = hash.HashFile(path.GetPath(), algId);
     }
+    if (result.bHashed && hash.GetValueSize() > HASH_MAX_VALUE_SIZE) {
+        result.bHashed = FALSE;
+        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    }
     if (!result.bHashed) {
         result.dwError = ::GetLastError();
         return;
     }
-    // MD5 and SHA1 values always fit.
-    result.cbValue = std::min(hash.GetValueSize(), HASH_MAX_VALUE_SIZE);
+    result.cbValue = hash.GetValueSize();
     std::memcpy(result.value, hash.GetValue(), result.cbValue);
 }

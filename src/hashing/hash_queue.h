@@ -21,9 +21,9 @@
 #include "runtime/handle.h"
 #include "runtime/platform.h"
 
-// The largest value that a hash algorithm of the program delivers (SHA1 has
-// 20 bytes, MD5 16).
-constexpr DWORD HASH_MAX_VALUE_SIZE = 64;
+// The largest value that a hash algorithm of the program delivers: SHA1 has
+// 20 bytes, MD5 16.
+constexpr DWORD HASH_MAX_VALUE_SIZE = 20;
 
 // The result of hashing one file.
 struct CHashResult {
@@ -36,7 +36,8 @@ struct CHashResult {
 
 // Hashes the file pszName of the folder strFolder (a long path without a
 // final backslash) with hash, building its full path in path, and fills
-// result.
+// result. A value longer than HASH_MAX_VALUE_SIZE bytes fails with
+// ERROR_INSUFFICIENT_BUFFER.
 void HashListedFile(CHashObject& hash, CLongPath& path, const std::wstring& strFolder,
                     const wchar_t* pszName, ALG_ID algId, CHashResult& result);
 

@@ -109,6 +109,15 @@ TEST_F(HashQueueTest, FailuresAreKeptPerFile) {
     EXPECT_TRUE(pDestination->bHashed);
     queue.Stop();
 
+    // An algorithm that the provider refuses fails both files with its code.
+    queue.Add(L"f1", L"f1");
+    queue.Start(Source(), Destination(), CALG_SHA_256);
+    queue.Wait(0, &pSource, &pDestination);
+    EXPECT_FALSE(pSource->bHashed);
+    EXPECT_EQ(static_cast<DWORD>(NTE_BAD_ALGID), pSource->dwError);
+    EXPECT_EQ(static_cast<DWORD>(NTE_BAD_ALGID), pDestination->dwError);
+    queue.Stop();
+
     queue.Add(L"f0", L"f0");
     queue.Start(strTooLong, Destination(), CALG_MD5);
     queue.Wait(0, &pSource, &pDestination);
