@@ -42,6 +42,7 @@ const wchar_t kBackslash[] = L"\\";
 // there are processors.
 constexpr DWORD kMaxHashThreads = 8;
 SecurityCheckFunction g_pfnSecurityCheck = CheckOwnerAndDacl;
+DWORD g_nHashThreads = HASH_THREADS_AUTO;
 
 // One folder of each side: its files and, when subfolders are compared, its
 // subfolders, each indexed by name.
@@ -373,14 +374,17 @@ bool CComparison::ComparePair(CFileEntry& source, CFileEntry& destination) {
 
 bool CComparison::UseHashQueue() {
     if (m_nHashQueue < 0) {
-        SYSTEM_INFO info;
-        ::GetSystemInfo(&info);
-        const DWORD nThreads = std::min(2 * std::max<DWORD>(info.dwNumberOfProcessors, 1),
-                                        kMaxHashThreads);
+        DWORD nThreads = g_nHashThreads;
+        if (nThreads == HASH_THREADS_AUTO) {
+            SYSTEM_INFO info;
+            ::GetSystemInfo(&info);
+            nThreads = std::min(2 * std::max<DWORD>(info.dwNumberOfProcessors, 1), kMaxHashThreads);
+        }
         // The context must be held before the threads hash with it. When it
         // cannot be acquired, the engine hashes by itself and the source
         // file's hash reports why.
-        m_nHashQueue = g_hashProvider.Acquire() && m_hashQueue.Open(nThreads) ? 1 : 0;
+        m_nHashQueue =
+            nThreads != 0 && g_hashProvider.Acquire() && m_hashQueue.Open(nThreads) ? 1 : 0;
     }
     return m_nHashQueue == 1;
 }
@@ -578,6 +582,8 @@ bool CompareFolders(CConsole& console, CComparisonResults& results) {
 }
 
 bool CompareFolders(CComparisonResults& results) { return CompareFolders(g_console, results); }
+
+void SetHashThreads(DWORD nThreads) { g_nHashThreads = nThreads; }
 
 void SetSecurityCheck(SecurityCheckFunction pfnCheck) {
     g_pfnSecurityCheck = pfnCheck != nullptr ? pfnCheck : CheckOwnerAndDacl;

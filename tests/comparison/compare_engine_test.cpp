@@ -13,6 +13,7 @@
 #include "comparison/file_listing.h"
 #include "console/console.h"
 #include "paths/long_path.h"
+#include "runtime/handle.h"
 #include "support/test_support.h"
 
 namespace {
@@ -50,6 +51,7 @@ protected:
     }
     void TearDown() override {
         SetSecurityCheck(nullptr);
+        SetHashThreads(HASH_THREADS_AUTO);
         g_withoutDacl.clear();
         g_deleteFirst.clear();
         g_cacheFile.Close();
@@ -154,6 +156,65 @@ TEST(CheckOwnerAndDaclTest, RealFilesHaveBothAndMissingFilesFail) {
     EXPECT_EQ(0, CheckOwnerAndDacl((folder / L"f.txt").c_str()));
     EXPECT_EQ(0, CheckOwnerAndDacl(folder.Path().c_str()));
     EXPECT_EQ(static_cast<int>(0x80070002), CheckOwnerAndDacl((folder / L"missing.txt").c_str()));
+}
+
+// The engine hashes a pair by itself when no thread hashes ahead of it, or
+// takes the results of one to eight threads: the report is the same, errors
+// included.
+TEST_F(CompareEngineTest, HashingWithOrWithoutThreadsReportsTheSame) {
+    const int kFiles = 30;
+    const int kHeldOpen = 20;  // an identical pair
+    for (int i = 0; i < kFiles; ++i) {
+        const std::wstring strName = L"f" + std::to_wstring(i);
+        test::MakeFile(Source(strName), i % 3 == 2 ? "aa" : "a");
+        test::MakeFile(Destination(strName), i % 3 == 1 ? "b" : i % 3 == 2 ? "ab" : "a");
+    }
+    m_console.m_dwOptions = OPT_HASH;
+    m_console.m_nHashAlgorithm = HASH_MD5;
+
+    // The report as the source's listing order gives it.
+    std::wstring strExpected;
+    std::wstring strUntilHeldOpen;
+    for (const std::wstring& strName : test::ListFiles(Source(L"*"))) {
+        const int i = std::stoi(strName.substr(1));
+        if (i == kHeldOpen) {
+            strUntilHeldOpen = strExpected;
+        }
+        if (i % 3 == 1) {
+            strExpected += L"\\" + strName +
+                           L": file contents are different! (0cc175b9c0f1b6a831c399e269772661 != "
+                           L"92eb5ffee6ae2fec3ad71c777531578f).\n";
+        } else if (i % 3 == 2) {
+            strExpected += L"\\" + strName +
+                           L": file contents are different! (4124bc0a9335c27f086f24ba207a4912 != "
+                           L"187ef4436122d1cc2f40dc2b92f0eba0).\n";
+        }
+    }
+    const std::wstring strError = L"\\f" + std::to_wstring(kHeldOpen) +
+                                  L"\nERROR: could not compute destination file hash.\n";
+
+    for (DWORD nThreads : {0u, 1u, 3u, 8u}) {
+        SCOPED_TRACE(testing::Message() << nThreads << " threads");
+        SetHashThreads(nThreads);
+        m_console.m_strText.clear();
+        m_results.Clear();
+        ASSERT_TRUE(Compare());
+        EXPECT_EQ(strExpected, m_console.m_strText);
+        EXPECT_EQ(kFiles / 3, m_results.m_nIdentical);
+        EXPECT_EQ(2 * kFiles / 3, m_results.m_nHashMismatches);
+
+        CFileHandle hWriter(::CreateFileW(Destination(L"f" + std::to_wstring(kHeldOpen)).c_str(),
+                                          GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                          nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(hWriter);
+        m_console.m_strText.clear();
+        m_results.Clear();
+        EXPECT_FALSE(Compare());
+        EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), ::GetLastError());
+        // The system's text of the error follows on the next line.
+        EXPECT_EQ(strUntilHeldOpen + strError,
+                  m_console.m_strText.substr(0, strUntilHeldOpen.size() + strError.size()));
+    }
 }
 
 }  // namespace
