@@ -1,7 +1,7 @@
 #include "comparison/compare_engine.h"
 
-#include <cstdarg>
 #include <algorithm>
+#include <cstdarg>
 #include <cstring>
 #include <vector>
 
@@ -119,9 +119,7 @@ private:
     bool SetItemPath(const std::wstring& strFolder, const wchar_t* pszName) {
         return g_itemPath.AssignChild(strFolder.c_str(), strFolder.size(), pszName);
     }
-    bool IsVerbose() const {
-        return (m_console.GetDisplayLevel() & 0x7FFFFFFF) == DISPLAY_VERBOSE;
-    }
+    bool IsVerbose() const { return (m_console.GetDisplayLevel() & 0x7FFFFFFF) == DISPLAY_VERBOSE; }
     static const wchar_t* SizeText(CFileEntry& entry);
 
     // A finding: the display path, then the text on the same line.
@@ -154,7 +152,8 @@ private:
 // the comparison ends early: the queue reads the listing's names.
 class CHashQueueStop {
 public:
-    CHashQueueStop(CHashQueue& queue, bool& bQueued) noexcept : m_queue(queue), m_bQueued(bQueued) {}
+    CHashQueueStop(CHashQueue& queue, bool& bQueued) noexcept
+        : m_queue(queue), m_bQueued(bQueued) {}
     ~CHashQueueStop() {
         if (m_bQueued) {
             m_queue.Stop();
@@ -196,7 +195,8 @@ bool CComparison::Run() {
     return CompareFolder(std::wstring(), strSourceRoot, strDestinationRoot);
 }
 
-bool CComparison::CompareFolder(const std::wstring& strRelative, const std::wstring& strSourceFolder,
+bool CComparison::CompareFolder(const std::wstring& strRelative,
+                                const std::wstring& strSourceFolder,
                                 const std::wstring& strDestinationFolder) {
     CFolderListing source;
     CFolderListing destination;
@@ -268,8 +268,8 @@ void CComparison::ReportDeniedFolders(const CFolderListing& source,
                                       const CFolderListing& destination) {
     WriteMessage(m_console, g_displayPath.GetPath(), MSG_INFO | MSG_VERBATIM, 0);
     PrintLine(m_console, !destination.bDenied ? L": folder inaccessible in source."
-                         : source.bDenied     ? L": folder inaccessible in both source and destination."
-                                              : L": folder inaccessible in destination.");
+                         : source.bDenied ? L": folder inaccessible in both source and destination."
+                                          : L": folder inaccessible in destination.");
 }
 
 bool CComparison::CompareSourceFile(CFileEntry& source, const CFolderListing& destinationListing) {
@@ -341,8 +341,9 @@ bool CComparison::ComparePair(CFileEntry& source, CFileEntry& destination) {
             if (!FormatFileTime(destination.ftLastWrite, strDestinationTime)) {
                 return ReportPathError(L"could not format destination file time.");
             }
-            ReportFinding(nDestination > nSource ? L": file in destination is more recent! (%s < %s)."
-                                                 : L": file in source is more recent! (%s > %s).",
+            ReportFinding(nDestination > nSource
+                              ? L": file in destination is more recent! (%s < %s)."
+                              : L": file in source is more recent! (%s > %s).",
                           strSourceTime.c_str(), strDestinationTime.c_str());
             return true;
         }
@@ -502,11 +503,13 @@ bool CComparison::HasSecurityIssue(const CFileEntry& entry, bool bSource) {
 
 void CComparison::CheckSecurity(const CFileEntry* pSource, const CFileEntry* pDestination) {
     const bool bSourceIssue = pSource != nullptr && HasSecurityIssue(*pSource, true);
-    const bool bDestinationIssue = pDestination != nullptr && HasSecurityIssue(*pDestination, false);
+    const bool bDestinationIssue =
+        pDestination != nullptr && HasSecurityIssue(*pDestination, false);
     if (bSourceIssue) {
-        ReportFinding(bDestinationIssue
-                          ? L": file does not have any owner or DACL in both source and destination."
-                          : L": file does not have any owner or DACL in source.");
+        ReportFinding(
+            bDestinationIssue
+                ? L": file does not have any owner or DACL in both source and destination."
+                : L": file does not have any owner or DACL in source.");
     } else if (bDestinationIssue) {
         ReportFinding(L": file does not have any owner or DACL in destination.");
     }
@@ -581,9 +584,13 @@ bool CompareFolders(CConsole& console, CComparisonResults& results) {
     return comparison.Run();
 }
 
-bool CompareFolders(CComparisonResults& results) { return CompareFolders(g_console, results); }
+bool CompareFolders(CComparisonResults& results) {
+    return CompareFolders(g_console, results);
+}
 
-void SetHashThreads(DWORD nThreads) { g_nHashThreads = nThreads; }
+void SetHashThreads(DWORD nThreads) {
+    g_nHashThreads = nThreads;
+}
 
 void SetSecurityCheck(SecurityCheckFunction pfnCheck) {
     g_pfnSecurityCheck = pfnCheck != nullptr ? pfnCheck : CheckOwnerAndDacl;

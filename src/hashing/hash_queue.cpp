@@ -11,7 +11,9 @@ constexpr int kSpinRounds = 200;
 // Holds an SRW lock exclusively for one scope.
 class CLockGuard {
 public:
-    explicit CLockGuard(SRWLOCK& lock) noexcept : m_lock(lock) { ::AcquireSRWLockExclusive(&m_lock); }
+    explicit CLockGuard(SRWLOCK& lock) noexcept : m_lock(lock) {
+        ::AcquireSRWLockExclusive(&m_lock);
+    }
     ~CLockGuard() { ::ReleaseSRWLockExclusive(&m_lock); }
     CLockGuard(const CLockGuard&) = delete;
     CLockGuard& operator=(const CLockGuard&) = delete;

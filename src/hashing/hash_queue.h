@@ -100,9 +100,9 @@ private:
     SRWLOCK m_lock = SRWLOCK_INIT;
     CONDITION_VARIABLE m_workPosted = CONDITION_VARIABLE_INIT;  // a file to take, or quit
     CONDITION_VARIABLE m_fileDone = CONDITION_VARIABLE_INIT;    // a file is done
-    size_t m_nPosted = 0;    // the files the threads may take
-    size_t m_iNext = 0;      // the next file to take
-    size_t m_nInFlight = 0;  // taken and not yet done
+    size_t m_nPosted = 0;                                       // the files the threads may take
+    size_t m_iNext = 0;                                         // the next file to take
+    size_t m_nInFlight = 0;                                     // taken and not yet done
     bool m_bOwnerWaits = false;
     bool m_bQuit = false;
     std::wstring m_strSourceFolder;

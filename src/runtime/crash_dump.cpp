@@ -153,8 +153,8 @@ bool WriteCrashDump(HANDLE hFile, EXCEPTION_POINTERS* pExceptionPointers) {
     exceptionInformation.ExceptionPointers = pExceptionPointers;
     exceptionInformation.ClientPointers = FALSE;
     // The library is released, keeping the last error, when pfnWriteDump goes.
-    return pfnWriteDump.Get()(::GetCurrentProcess(), ::GetCurrentProcessId(), hFile,
-                              MiniDumpNormal, &exceptionInformation, nullptr, nullptr) != FALSE;
+    return pfnWriteDump.Get()(::GetCurrentProcess(), ::GetCurrentProcessId(), hFile, MiniDumpNormal,
+                              &exceptionInformation, nullptr, nullptr) != FALSE;
 }
 
 void ReportCrash(const wchar_t* pszDumpPath) {

@@ -136,9 +136,10 @@ TEST_F(CompareEngineTest, UnreadableDescriptorIsReportedAndTheComparisonGoesOn) 
     ASSERT_TRUE(Compare());
 
     wchar_t szText[512] = {};
-    DWORD cch = ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                 ERROR_FILE_NOT_FOUND, 0x400, szText, 512, nullptr);
-    while (cch > 0 && (szText[cch - 1] == L'\r' || szText[cch - 1] == L'\n' || szText[cch - 1] == L' ')) {
+    DWORD cch = ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                 nullptr, ERROR_FILE_NOT_FOUND, 0x400, szText, 512, nullptr);
+    while (cch > 0 &&
+           (szText[cch - 1] == L'\r' || szText[cch - 1] == L'\n' || szText[cch - 1] == L' ')) {
         szText[--cch] = 0;
     }
     EXPECT_EQ(std::wstring(L"\\a.txt\nERROR: could not get security descriptor of source.\n") +

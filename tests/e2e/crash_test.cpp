@@ -31,16 +31,19 @@ std::set<std::wstring> DumpFiles() {
     return std::set<std::wstring>(files.begin(), files.end());
 }
 
-std::string Narrow(const std::wstring& strText) { return std::string(strText.begin(), strText.end()); }
+std::string Narrow(const std::wstring& strText) {
+    return std::string(strText.begin(), strText.end());
+}
 
 // Runs the faulting program with a temporary folder of its own, which the
 // listing cache file must have left when the process is gone.
 CRunResult RunProbe(const std::wstring& strArguments) {
     CTempFolder temp;
-    const CRunResult result = test::RunProgram(test::GetProgramFolder() + L"\\quorva_crash_probe.exe",
-                                               strArguments, std::wstring(),
-                                               {L"TMP=" + temp.Path(), L"TEMP=" + temp.Path()});
-    EXPECT_TRUE(test::ListFiles(temp.Path() + L"\\*").empty()) << "the cache file outlived the process";
+    const CRunResult result =
+        test::RunProgram(test::GetProgramFolder() + L"\\quorva_crash_probe.exe", strArguments,
+                         std::wstring(), {L"TMP=" + temp.Path(), L"TEMP=" + temp.Path()});
+    EXPECT_TRUE(test::ListFiles(temp.Path() + L"\\*").empty())
+        << "the cache file outlived the process";
     return result;
 }
 
@@ -63,9 +66,9 @@ TEST(CrashTest, AFaultLeavesADumpAndTheMessage) {
     const std::string strFolder = Narrow(DumpFolder()) + "\\";
     ASSERT_EQ(strFolder, strPath.substr(0, strFolder.size()));
     const std::string strName = strPath.substr(strFolder.size());
-    EXPECT_TRUE(std::regex_match(
-        strName, std::regex(R"(quorva_crash_probe\.exe_\d+\.\d+\.\d+\.\d+_x86_)"
-                            R"(\d{4}-\d\d-\d\d_\d{6}_\d{3}\.dmp)")))
+    EXPECT_TRUE(
+        std::regex_match(strName, std::regex(R"(quorva_crash_probe\.exe_\d+\.\d+\.\d+\.\d+_x86_)"
+                                             R"(\d{4}-\d\d-\d\d_\d{6}_\d{3}\.dmp)")))
         << strName;
 
     const std::wstring strDump(strPath.begin(), strPath.end());

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "e2e/e2e_support.h"
-#include "support/test_support.h"
 #include "runtime/handle.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -16,11 +16,14 @@ std::wstring HashSummary(int nIdentical, int nHash) {
     return L"Identical file(s):                      " + std::to_wstring(nIdentical) +
            L"\nMissing file(s) (source + destination): 0"
            L"\nFile size mismatch(es):                 0"
-           L"\nFile hash mismatch(es):                 " + std::to_wstring(nHash) +
+           L"\nFile hash mismatch(es):                 " +
+           std::to_wstring(nHash) +
            L"\n\n- Source:\n\n  Tested file(s):         1\n  Inaccessible file(s):   0\n"
-           L"  Missing file(s):        0\n\n  Inaccessible folder(s): 0\n  Missing folder(s):      0\n\n"
+           L"  Missing file(s):        0\n\n  Inaccessible folder(s): 0\n  Missing folder(s):      "
+           L"0\n\n"
            L"- Destination:\n\n  Tested file(s):         1\n  Inaccessible file(s):   0\n"
-           L"  Missing file(s):        0\n\n  Inaccessible folder(s): 0\n  Missing folder(s):      0\n\n";
+           L"  Missing file(s):        0\n\n  Inaccessible folder(s): 0\n  Missing folder(s):      "
+           L"0\n\n";
 }
 
 TEST(HashCompareTest, LargePairsHashedAtOnceGiveTheSameFindings) {
@@ -100,31 +103,32 @@ TEST(HashCompareTest, ContentsComparedByDigest) {
 TEST(HashCompareTest, FileHeldOpenForWritingStopsTheComparison) {
     // Small and large files take the same way: the report is the same.
     for (const size_t cbFile : {size_t(4), size_t(1) << 20})
-    for (bool bSource : {true, false}) {
-        SCOPED_TRACE(testing::Message() << (bSource ? "source, " : "destination, ") << cbFile);
-        e2e::CTwoTrees trees;
-        const std::string strContents(cbFile, 's');
-        test::MakeFile(trees.Source(L"f.bin"), strContents);
-        test::MakeFile(trees.Destination(L"f.bin"), strContents);
-        // Another process writes the file: the program refuses to share
-        // reading with a writer.
-        CFileHandle hWriter(::CreateFileW(
-            (bSource ? trees.Source(L"f.bin") : trees.Destination(L"f.bin")).c_str(),
-            GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
-        ASSERT_TRUE(hWriter);
-        const test::CRunResult result = trees.Run(L"/hash");
-        EXPECT_EQ(3u, result.dwExitCode);
-        const std::wstring strError = e2e::SystemText(ERROR_SHARING_VIOLATION);
-        EXPECT_EQ(Crlf(e2e::Banner() + L"Using MD5 hash algorithm for file data comparisons.\n\n" +
-                       e2e::StartLines(trees.Source(), trees.Destination()) +
-                       L"\\f.bin\nERROR: could not compute " +
-                       (bSource ? L"source" : L"destination") + L" file hash.\n" + strError +
-                       L"\n" + e2e::FailedSummaryHeader() +
-                       L"\\f.bin\nERROR: the comparison could not be completed.\n" + strError +
-                       L"\n"),
-                  result.strOutput);
-        EXPECT_TRUE(trees.TempFolderIsEmpty());
-    }
+        for (bool bSource : {true, false}) {
+            SCOPED_TRACE(testing::Message() << (bSource ? "source, " : "destination, ") << cbFile);
+            e2e::CTwoTrees trees;
+            const std::string strContents(cbFile, 's');
+            test::MakeFile(trees.Source(L"f.bin"), strContents);
+            test::MakeFile(trees.Destination(L"f.bin"), strContents);
+            // Another process writes the file: the program refuses to share
+            // reading with a writer.
+            CFileHandle hWriter(::CreateFileW(
+                (bSource ? trees.Source(L"f.bin") : trees.Destination(L"f.bin")).c_str(),
+                GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                nullptr));
+            ASSERT_TRUE(hWriter);
+            const test::CRunResult result = trees.Run(L"/hash");
+            EXPECT_EQ(3u, result.dwExitCode);
+            const std::wstring strError = e2e::SystemText(ERROR_SHARING_VIOLATION);
+            EXPECT_EQ(
+                Crlf(
+                    e2e::Banner() + L"Using MD5 hash algorithm for file data comparisons.\n\n" +
+                    e2e::StartLines(trees.Source(), trees.Destination()) +
+                    L"\\f.bin\nERROR: could not compute " + (bSource ? L"source" : L"destination") +
+                    L" file hash.\n" + strError + L"\n" + e2e::FailedSummaryHeader() +
+                    L"\\f.bin\nERROR: the comparison could not be completed.\n" + strError + L"\n"),
+                result.strOutput);
+            EXPECT_TRUE(trees.TempFolderIsEmpty());
+        }
 }
 
 // Many pairs, hashed ahead of the report on several threads: the findings
@@ -145,15 +149,17 @@ TEST(HashCompareTest, FindingsOfManyPairsKeepTheListingOrder) {
             test::MakeFile(trees.Source(strName), "a");
             const int nKind = i % 5;
             if (nKind != 3) {
-                test::MakeFile(trees.Destination(strName), nKind == 1 ? "b" : nKind == 2 ? "aa" : "a");
+                test::MakeFile(trees.Destination(strName), nKind == 1   ? "b"
+                                                           : nKind == 2 ? "aa"
+                                                                        : "a");
             }
         }
         test::MakeFile(trees.Destination(L"only"), "xyz");
         CFileHandle hWriter;
         if (bHoldOpen) {
-            hWriter.Reset(::CreateFileW(trees.Destination(L"f" + std::to_wstring(kHeldOpen)).c_str(),
-                                        GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                        OPEN_EXISTING, 0, nullptr));
+            hWriter.Reset(::CreateFileW(
+                trees.Destination(L"f" + std::to_wstring(kHeldOpen)).c_str(), GENERIC_WRITE,
+                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
             ASSERT_TRUE(hWriter);
         }
         const test::CRunResult result = trees.Run(L"/hash /display:verbose");
@@ -174,29 +180,30 @@ TEST(HashCompareTest, FindingsOfManyPairsKeepTheListingOrder) {
                 break;
             }
             switch (i % 5) {
-            case 1:
-                strFindings += strPath + L": file contents are different! (" + kDigestA + L" != " +
-                               kDigestB + L").\n";
-                ++counts.nHashMismatches;
-                break;
-            case 2:
-                strFindings += strPath + L": file sizes are different! (1 bytes != 2 bytes).\n";
-                ++counts.nSizeMismatches;
-                break;
-            case 3:
-                strFindings += strPath + L": file not found in destination, 1 bytes expected.\n";
-                ++counts.destination.nMissingFiles;
-                break;
-            default:
-                strFindings += strPath + L": files are identical (" + kDigestA + L").\n";
-                ++counts.nIdentical;
-                break;
+                case 1:
+                    strFindings += strPath + L": file contents are different! (" + kDigestA +
+                                   L" != " + kDigestB + L").\n";
+                    ++counts.nHashMismatches;
+                    break;
+                case 2:
+                    strFindings += strPath + L": file sizes are different! (1 bytes != 2 bytes).\n";
+                    ++counts.nSizeMismatches;
+                    break;
+                case 3:
+                    strFindings +=
+                        strPath + L": file not found in destination, 1 bytes expected.\n";
+                    ++counts.destination.nMissingFiles;
+                    break;
+                default:
+                    strFindings += strPath + L": files are identical (" + kDigestA + L").\n";
+                    ++counts.nIdentical;
+                    break;
             }
         }
         ASSERT_EQ(bHoldOpen, bStopped);
-        std::wstring strExpected = e2e::Banner() +
-                                   L"Using MD5 hash algorithm for file data comparisons.\n\n" +
-                                   e2e::StartLines(trees.Source(), trees.Destination()) + strFindings;
+        std::wstring strExpected =
+            e2e::Banner() + L"Using MD5 hash algorithm for file data comparisons.\n\n" +
+            e2e::StartLines(trees.Source(), trees.Destination()) + strFindings;
         if (!bHoldOpen) {
             counts.source.nTested = kFiles;
             counts.destination.nTested = kFiles - kFiles / 5 + 1;

@@ -16,7 +16,9 @@ std::string Contents(int i) {
     return std::string(cb, static_cast<char>('a' + i % 26));
 }
 
-std::wstring Text(const CHashResult& result) { return FormatHashText(result.value, result.cbValue); }
+std::wstring Text(const CHashResult& result) {
+    return FormatHashText(result.value, result.cbValue);
+}
 
 // Two folders of files, and the value of each file as one hash object
 // computes it.
@@ -37,7 +39,8 @@ protected:
         test::MakeFile(Destination() + L"\\" + strName, Contents(i % 2 ? i + 1 : i));
     }
 
-    std::wstring Expected(const std::wstring& strFolder, const std::wstring& strName, ALG_ID algId) {
+    std::wstring Expected(const std::wstring& strFolder, const std::wstring& strName,
+                          ALG_ID algId) {
         CHashObject hash(m_provider);
         EXPECT_TRUE(hash.HashFile((strFolder + L"\\" + strName).c_str(), algId));
         return hash.GetHashText();

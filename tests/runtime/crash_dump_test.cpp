@@ -40,7 +40,8 @@ TEST(CrashDumpPathTest, NamesTheDumpAfterProgramVersionAndTime) {
         // Without a readable version block both pieces are left out.
         {strLibraries + L"\\qvver_notrans.dll", L"C:\\dumps",
          L"C:\\dumps\\qvver_notrans.dll_2026-12-06_101530_042.dmp"},
-        {L"C:\\nowhere\\quorva.exe", L"C:\\dumps", L"C:\\dumps\\quorva.exe_2026-12-06_101530_042.dmp"},
+        {L"C:\\nowhere\\quorva.exe", L"C:\\dumps",
+         L"C:\\dumps\\quorva.exe_2026-12-06_101530_042.dmp"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.strModule);
@@ -67,8 +68,7 @@ TEST(CrashDumpPathTest, PathsBeyondTheLimitAreRefusedWithoutOverrun) {
         size_t cchFolder;
         bool bFits;
     } cases[] = {
-        {MAX_PATH - 1 - cchName, true},
-        {MAX_PATH - cchName, false},
+        {MAX_PATH - 1 - cchName, true}, {MAX_PATH - cchName, false},
         {MAX_PATH - 4, false},   // the folder and its separator fit, the name not
         {MAX_PATH - 1, false},   // the folder alone fills the buffer
         {MAX_PATH + 40, false},  // the folder itself is too long
@@ -78,8 +78,8 @@ TEST(CrashDumpPathTest, PathsBeyondTheLimitAreRefusedWithoutOverrun) {
         const std::wstring strFolder = L"C:\\" + std::wstring(c.cchFolder - 3, L'f');
         std::vector<wchar_t> buffer(MAX_PATH + 64, L'#');
         ::SetLastError(0);
-        const bool bComposed = ComposeCrashDumpPath(strModule.c_str(), strFolder.c_str(), kTime,
-                                                    buffer.data());
+        const bool bComposed =
+            ComposeCrashDumpPath(strModule.c_str(), strFolder.c_str(), kTime, buffer.data());
         EXPECT_EQ(c.bFits, bComposed);
         if (c.bFits) {
             EXPECT_EQ(MAX_PATH - 1, std::wcslen(buffer.data()));
@@ -148,7 +148,9 @@ TEST(CrashDumpTest, WritesAMinidumpOfTheProcess) {
 // the process, so a recording one stands in for it here.
 std::vector<std::wstring> g_reportedDumps;
 
-void RecordDump(const wchar_t* pszPath) { g_reportedDumps.push_back(pszPath); }
+void RecordDump(const wchar_t* pszPath) {
+    g_reportedDumps.push_back(pszPath);
+}
 
 TEST(CrashDumpTest, FilterWritesTheDumpAndTellsTheSink) {
     g_reportedDumps.clear();
