@@ -218,4 +218,46 @@ TEST_F(CompareEngineTest, HashingWithOrWithoutThreadsReportsTheSame) {
     }
 }
 
+// With dates compared, the pairs whose dates differ are not hashed: the
+// threads hash exactly the pairs that the engine would hash by itself.
+TEST_F(CompareEngineTest, PairsWithDifferentDatesAreNotHashedWithOrWithoutThreads) {
+    const int kFiles = 40;
+    int nDateMismatches = 0;
+    int nHashMismatches = 0;
+    for (int i = 0; i < kFiles; ++i) {
+        const std::wstring strName = L"f" + std::to_wstring(i);
+        test::MakeFile(Source(strName), "a");
+        test::MakeFile(Destination(strName), i % 2 ? "b" : "a");
+        const uint64_t nTime = test::GetLastWriteTime(Source(strName));
+        // Every third pair is a second apart; 5 ms apart stays within the
+        // tolerance.
+        test::SetLastWriteTime(Destination(strName), nTime + (i % 3 == 0 ? 10000000 : 50000));
+        if (i % 3 == 0) {
+            ++nDateMismatches;
+        } else if (i % 2) {
+            ++nHashMismatches;
+        }
+    }
+    m_console.m_dwOptions = OPT_HASH | OPT_DATE;
+    m_console.m_nHashAlgorithm = HASH_SHA1;
+    m_console.m_nDateTolerance = 100000;
+
+    std::wstring strByItself;
+    for (DWORD nThreads : {0u, 4u}) {
+        SCOPED_TRACE(testing::Message() << nThreads << " threads");
+        SetHashThreads(nThreads);
+        m_console.m_strText.clear();
+        m_results.Clear();
+        ASSERT_TRUE(Compare());
+        EXPECT_EQ(nDateMismatches, m_results.m_nDateMismatches);
+        EXPECT_EQ(nHashMismatches, m_results.m_nHashMismatches);
+        EXPECT_EQ(kFiles - nDateMismatches - nHashMismatches, m_results.m_nIdentical);
+        if (nThreads == 0) {
+            strByItself = m_console.m_strText;
+        } else {
+            EXPECT_EQ(strByItself, m_console.m_strText);
+        }
+    }
+}
+
 }  // namespace
