@@ -9,16 +9,13 @@
 
 namespace {
 
-using e2e::Banner;
-using e2e::Completed;
-using e2e::StartLines;
+using e2e::kIdentical;
 using test::Crlf;
 
 class CompareTest : public ::testing::Test {
 protected:
     std::string Expected(const std::wstring& strFindings, const std::wstring& strVerdict) const {
-        return Crlf(Banner() + StartLines(m_trees.Source(), m_trees.Destination()) + strFindings +
-                    Completed() + strVerdict);
+        return m_trees.CompletedOutput(L"", strFindings, strVerdict);
     }
 
     void ExpectRun(DWORD dwExitCode, const std::wstring& strFindings,
@@ -32,23 +29,16 @@ protected:
     e2e::CTwoTrees m_trees;
 };
 
-const wchar_t kIdentical[] = L"The source and the destination are identical.\n";
-
 std::wstring Summary(int nIdentical, int nMissingInSource, int nMissingInDestination,
                      int nSizeMismatches, int nSourceTested, int nDestinationTested) {
-    return L"Identical file(s):                      " + std::to_wstring(nIdentical) +
-           L"\nMissing file(s) (source + destination): " +
-           std::to_wstring(nMissingInSource + nMissingInDestination) +
-           L"\nFile size mismatch(es):                 " + std::to_wstring(nSizeMismatches) +
-           L"\n\n- Source:\n\n  Tested file(s):         " + std::to_wstring(nSourceTested) +
-           L"\n  Inaccessible file(s):   0\n  Missing file(s):        " +
-           std::to_wstring(nMissingInSource) +
-           L"\n\n  Inaccessible folder(s): 0\n  Missing folder(s):      0\n\n"
-           L"- Destination:\n\n  Tested file(s):         " +
-           std::to_wstring(nDestinationTested) +
-           L"\n  Inaccessible file(s):   0\n  Missing file(s):        " +
-           std::to_wstring(nMissingInDestination) +
-           L"\n\n  Inaccessible folder(s): 0\n  Missing folder(s):      0\n\n";
+    e2e::CCounts counts;
+    counts.nIdentical = nIdentical;
+    counts.nSizeMismatches = nSizeMismatches;
+    counts.source.nTested = nSourceTested;
+    counts.source.nMissingFiles = nMissingInSource;
+    counts.destination.nTested = nDestinationTested;
+    counts.destination.nMissingFiles = nMissingInDestination;
+    return e2e::Summary(counts);
 }
 
 TEST_F(CompareTest, IdenticalFoldersGiveNoFindings) {
@@ -59,7 +49,9 @@ TEST_F(CompareTest, IdenticalFoldersGiveNoFindings) {
     ExpectRun(0, L"", kIdentical);
 }
 
-TEST_F(CompareTest, TwoEmptyFoldersAreIdentical) { ExpectRun(0, L"", kIdentical); }
+TEST_F(CompareTest, TwoEmptyFoldersAreIdentical) {
+    ExpectRun(0, L"", kIdentical);
+}
 
 TEST_F(CompareTest, FoldersHoldingOnlySubfoldersListAsEmpty) {
     test::MakeFolder(m_trees.Source(L"sub\\deeper"));
@@ -89,7 +81,8 @@ TEST_F(CompareTest, SizeMismatchForms) {
         size_t cbDestination;
         const wchar_t* pszFinding;
     } const kCases[] = {
-        {"both non-empty", 1023, 1024, L"\\f.bin: file sizes are different! (1023 bytes != 1.00 KB).\n"},
+        {"both non-empty", 1023, 1024,
+         L"\\f.bin: file sizes are different! (1023 bytes != 1.00 KB).\n"},
         {"source empty", 0, 10, L"\\f.bin: source file size is null, 10 bytes expected.\n"},
         {"destination empty", 7, 0, L"\\f.bin: destination file size is null, 7 bytes expected.\n"},
     };
@@ -146,7 +139,8 @@ TEST_F(CompareTest, NamesEqualButForCaseOnOneSidePairWithTheFirstListed) {
     test::MakeFile(m_trees.Source(L"other"), "abc");
     test::RenameThroughUnix(m_trees.Source(L"other"), L"TWO.bin");
     test::MakeFile(m_trees.Destination(L"two.BIN"), "ab");
-    ASSERT_EQ(3u, ListingOrder(m_trees.Source()).size()) << "the file system does not tell case apart";
+    ASSERT_EQ(3u, ListingOrder(m_trees.Source()).size())
+        << "the file system does not tell case apart";
 
     // Both source files pair with the one destination file; both
     // destination files pair with the first source file listed.
@@ -191,8 +185,9 @@ TEST_F(CompareTest, FindingsInTheThreeEncodings) {
     e2e::CCounts counts;
     counts.source.nTested = 1;
     counts.destination.nMissingFiles = 1;
-    const std::wstring strText = Banner() + StartLines(m_trees.Source(), m_trees.Destination()) +
-                                 strFinding + Completed() + e2e::Summary(counts);
+    const std::wstring strText = e2e::Banner() +
+                                 e2e::StartLines(m_trees.Source(), m_trees.Destination()) +
+                                 strFinding + e2e::Completed() + e2e::Summary(counts);
     std::wstring strNarrow;
     for (wchar_t ch : strText) {
         if (ch <= 0xFF) {
@@ -224,8 +219,9 @@ TEST_F(CompareTest, FindingsInTheThreeEncodings) {
             }
         } else if (tc.mode == UNICODE16) {
             for (size_t i = 0; i + 1 < strBytes.size(); i += 2) {
-                strOutput += static_cast<wchar_t>(static_cast<unsigned char>(strBytes[i]) |
-                                                  (static_cast<unsigned char>(strBytes[i + 1]) << 8));
+                strOutput +=
+                    static_cast<wchar_t>(static_cast<unsigned char>(strBytes[i]) |
+                                         (static_cast<unsigned char>(strBytes[i + 1]) << 8));
             }
         } else {
             strOutput.resize(strBytes.size());

@@ -6,8 +6,6 @@
 
 namespace {
 
-using test::Crlf;
-
 // 2024-01-02 12:00:00 UTC in FILETIME units.
 constexpr uint64_t kNoon = 133486704000000000ULL;
 
@@ -26,15 +24,15 @@ std::wstring TimeText(uint64_t nTime) {
     return std::wstring(szDate) + L" " + szTime;
 }
 
+// The summary of one pair of files.
 std::wstring DateSummary(int nIdentical, int nSize, int nDate) {
-    return L"Identical file(s):                      " + std::to_wstring(nIdentical) +
-           L"\nMissing file(s) (source + destination): 0"
-           L"\nFile size mismatch(es):                 " + std::to_wstring(nSize) +
-           L"\nFile date mismatch(es):                 " + std::to_wstring(nDate) +
-           L"\n\n- Source:\n\n  Tested file(s):         1\n  Inaccessible file(s):   0\n"
-           L"  Missing file(s):        0\n\n  Inaccessible folder(s): 0\n  Missing folder(s):      0\n\n"
-           L"- Destination:\n\n  Tested file(s):         1\n  Inaccessible file(s):   0\n"
-           L"  Missing file(s):        0\n\n  Inaccessible folder(s): 0\n  Missing folder(s):      0\n\n";
+    e2e::CCounts counts;
+    counts.nIdentical = nIdentical;
+    counts.nSizeMismatches = nSize;
+    counts.nDateMismatches = nDate;
+    counts.source.nTested = 1;
+    counts.destination.nTested = 1;
+    return e2e::Summary(counts, e2e::SHOW_DATE);
 }
 
 TEST(DateTest, ToleranceAndMoreRecentFindings) {
@@ -48,14 +46,16 @@ TEST(DateTest, ToleranceAndMoreRecentFindings) {
         const wchar_t* pszRelation;
     } const kCases[] = {
         {"equal times", L"/date:", kNoon, kNoon, "same", nullptr, nullptr},
-        {"gap equal to the tolerance", L"/date:1000", kNoon, kNoon + 10000000, "same", nullptr, nullptr},
+        {"gap equal to the tolerance", L"/date:1000", kNoon, kNoon + 10000000, "same", nullptr,
+         nullptr},
         {"gap one unit beyond", L"/date:1000", kNoon, kNoon + 10000001, "same",
          L": file in destination is more recent! (", L" < "},
         {"source more recent, value as next argument", L"/date 1000", kNoon + 10000001, kNoon,
          "same", L": file in source is more recent! (", L" > "},
         {"date mismatch hides a size mismatch", L"/date:0", kNoon, kNoon + 20000000, "longer!",
          L": file in destination is more recent! (", L" < "},
-        {"sizes compared when dates pass", L"/date:5", kNoon, kNoon + 50000, "longer!", nullptr, nullptr},
+        {"sizes compared when dates pass", L"/date:5", kNoon, kNoon + 50000, "longer!", nullptr,
+         nullptr},
     };
     for (const auto& tc : kCases) {
         SCOPED_TRACE(tc.pszName);
@@ -76,13 +76,12 @@ TEST(DateTest, ToleranceAndMoreRecentFindings) {
             strFindings = L"\\f.txt: file sizes are different! (4 bytes != 7 bytes).\n";
             strVerdict = DateSummary(0, 1, 0);
         } else {
-            strVerdict = L"The source and the destination are identical.\n";
+            strVerdict = e2e::kIdentical;
         }
         // A time zone far from UTC: the times must still show as stored.
         const test::CRunResult result = trees.Run(tc.pszOption, {L"TZ=JST-9"});
         EXPECT_EQ(strFindings.empty() ? 0u : 4u, result.dwExitCode);
-        EXPECT_EQ(Crlf(e2e::Banner() + e2e::StartLines(trees.Source(), trees.Destination()) +
-                       strFindings + e2e::Completed() + strVerdict),
+        EXPECT_EQ(trees.CompletedOutput(L"", strFindings, strVerdict),
                   e2e::NormalizeDuration(result.strOutput));
     }
 }

@@ -29,6 +29,13 @@ std::wstring Completed() {
            L"Comparison completed in <time>.\n\n";
 }
 
+std::string CompletedOutput(const std::wstring& strHeader, const std::wstring& strSource,
+                            const std::wstring& strDestination, const std::wstring& strFindings,
+                            const std::wstring& strVerdict) {
+    return test::Crlf(Banner() + strHeader + StartLines(strSource, strDestination) + strFindings +
+                      Completed() + strVerdict);
+}
+
 std::wstring FailedSummaryHeader() {
     return L"\n------------------------------------------------------------------\nSummary:\n\n";
 }
@@ -67,16 +74,19 @@ static std::wstring SideBlock(const CSide& side, unsigned nShow) {
 }
 
 std::wstring Summary(const CCounts& counts, unsigned nShow) {
-    std::wstring str = L"Identical file(s):                      " + std::to_wstring(counts.nIdentical) +
-                       L"\nMissing file(s) (source + destination): " +
-                       std::to_wstring(counts.source.nMissingFiles + counts.destination.nMissingFiles) +
-                       L"\nFile size mismatch(es):                 " +
-                       std::to_wstring(counts.nSizeMismatches) + L"\n";
+    std::wstring str =
+        L"Identical file(s):                      " + std::to_wstring(counts.nIdentical) +
+        L"\nMissing file(s) (source + destination): " +
+        std::to_wstring(counts.source.nMissingFiles + counts.destination.nMissingFiles) +
+        L"\nFile size mismatch(es):                 " + std::to_wstring(counts.nSizeMismatches) +
+        L"\n";
     if (nShow & SHOW_DATE) {
-        str += L"File date mismatch(es):                 " + std::to_wstring(counts.nDateMismatches) + L"\n";
+        str += L"File date mismatch(es):                 " +
+               std::to_wstring(counts.nDateMismatches) + L"\n";
     }
     if (nShow & SHOW_HASH) {
-        str += L"File hash mismatch(es):                 " + std::to_wstring(counts.nHashMismatches) + L"\n";
+        str += L"File hash mismatch(es):                 " +
+               std::to_wstring(counts.nHashMismatches) + L"\n";
     }
     return str + L"\n- Source:\n\n" + SideBlock(counts.source, nShow) + L"- Destination:\n\n" +
            SideBlock(counts.destination, nShow);

@@ -14,6 +14,16 @@ std::wstring StartLines(const std::wstring& strSource, const std::wstring& strDe
 // What follows the findings of a comparison that completed: the block's end,
 // the summary header and the elapsed-time line (its duration as "<time>").
 std::wstring Completed();
+// The line that announces MD5 hashing, with the empty line that follows it.
+constexpr wchar_t kMd5Line[] = L"Using MD5 hash algorithm for file data comparisons.\n\n";
+// The verdict of a comparison that found no difference.
+constexpr wchar_t kIdentical[] = L"The source and the destination are identical.\n";
+// The whole output of a comparison that completed, as bytes: the banner,
+// strHeader (the lines before the start lines), the start lines, the
+// findings, the summary header with the duration as "<time>", the verdict.
+std::string CompletedOutput(const std::wstring& strHeader, const std::wstring& strSource,
+                            const std::wstring& strDestination, const std::wstring& strFindings,
+                            const std::wstring& strVerdict);
 // What follows the findings of a failed comparison, up to its final error.
 std::wstring FailedSummaryHeader();
 // The system's text for a Win32 error, as the program appends it; empty
@@ -30,7 +40,13 @@ struct CCounts {
     CSide source, destination;
 };
 // Which optional summary lines appear.
-enum : unsigned { SHOW_DATE = 1, SHOW_HASH = 2, SHOW_EXFILE = 4, SHOW_SECURITY = 8, SHOW_EXFOLDER = 16 };
+enum : unsigned {
+    SHOW_DATE = 1,
+    SHOW_HASH = 2,
+    SHOW_EXFILE = 4,
+    SHOW_SECURITY = 8,
+    SHOW_EXFOLDER = 16
+};
 // The summary block written after the elapsed-time line of a comparison
 // that found differences.
 std::wstring Summary(const CCounts& counts, unsigned nShow = 0);
@@ -47,11 +63,19 @@ public:
     CTwoTrees();
     std::wstring Source() const { return m_root / L"src"; }
     std::wstring Destination() const { return m_root / L"dst"; }
-    std::wstring Source(const std::wstring& strRelative) const { return Source() + L"\\" + strRelative; }
+    std::wstring Source(const std::wstring& strRelative) const {
+        return Source() + L"\\" + strRelative;
+    }
     std::wstring Destination(const std::wstring& strRelative) const {
         return Destination() + L"\\" + strRelative;
     }
     const test::CTempFolder& Root() const { return m_root; }
+
+    // CompletedOutput for a comparison of these two folders.
+    std::string CompletedOutput(const std::wstring& strHeader, const std::wstring& strFindings,
+                                const std::wstring& strVerdict) const {
+        return e2e::CompletedOutput(strHeader, Source(), Destination(), strFindings, strVerdict);
+    }
 
     // Runs quorva.exe with the two folders and the extra arguments, with
     // the private temporary folder as TMP and TEMP.

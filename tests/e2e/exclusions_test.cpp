@@ -14,19 +14,16 @@ std::wstring LoadingLines(const std::wstring& strList, int nCount) {
 }
 
 std::wstring ExcludedSummary(int nIdentical, int nMissingInDestination, int nSourceTested,
-                             int nDestinationTested, int nSourceExcluded, int nDestinationExcluded) {
-    return L"Identical file(s):                      " + std::to_wstring(nIdentical) +
-           L"\nMissing file(s) (source + destination): " + std::to_wstring(nMissingInDestination) +
-           L"\nFile size mismatch(es):                 0\n\n- Source:\n\n"
-           L"  Excluded file(s):       " + std::to_wstring(nSourceExcluded) +
-           L"\n  Tested file(s):         " + std::to_wstring(nSourceTested) +
-           L"\n  Inaccessible file(s):   0\n  Missing file(s):        0\n\n"
-           L"  Inaccessible folder(s): 0\n  Missing folder(s):      0\n\n- Destination:\n\n"
-           L"  Excluded file(s):       " + std::to_wstring(nDestinationExcluded) +
-           L"\n  Tested file(s):         " + std::to_wstring(nDestinationTested) +
-           L"\n  Inaccessible file(s):   0\n  Missing file(s):        " +
-           std::to_wstring(nMissingInDestination) +
-           L"\n\n  Inaccessible folder(s): 0\n  Missing folder(s):      0\n\n";
+                             int nDestinationTested, int nSourceExcluded,
+                             int nDestinationExcluded) {
+    e2e::CCounts counts;
+    counts.nIdentical = nIdentical;
+    counts.source.nTested = nSourceTested;
+    counts.source.nExcludedFiles = nSourceExcluded;
+    counts.destination.nTested = nDestinationTested;
+    counts.destination.nMissingFiles = nMissingInDestination;
+    counts.destination.nExcludedFiles = nDestinationExcluded;
+    return e2e::Summary(counts, e2e::SHOW_EXFILE);
 }
 
 TEST(ExfileTest, ListsLeaveMatchingFilesOut) {
@@ -39,15 +36,19 @@ TEST(ExfileTest, ListsLeaveMatchingFilesOut) {
         int nIdentical, nMissing, nSourceTested, nDestinationTested, nSourceExcluded,
             nDestinationExcluded;
     } const kCases[] = {
-        {"comments, blank lines and white space only", "; nothing here\r\n\r\n  \t \n   ; indented\n",
-         0, L"\\only-src.tmp: file not found in destination, 1 bytes expected.\n", false, 3, 1, 4,
-         3, 0, 0},
-        {"trimmed wildcard, upper case, no final line end", "  *.TMP\t", 1, L"", true, 0, 0, 0, 0, 0, 0},
-        {"a line with a blank and a semicolon is two wildcards", "keep ;*.tmp\n", 1, L"", true, 0, 0, 0, 0, 0, 0},
+        {"comments, blank lines and white space only",
+         "; nothing here\r\n\r\n  \t \n   ; indented\n", 0,
+         L"\\only-src.tmp: file not found in destination, 1 bytes expected.\n", false, 3, 1, 4, 3,
+         0, 0},
+        {"trimmed wildcard, upper case, no final line end", "  *.TMP\t", 1, L"", true, 0, 0, 0, 0,
+         0, 0},
+        {"a line with a blank and a semicolon is two wildcards", "keep ;*.tmp\n", 1, L"", true, 0,
+         0, 0, 0, 0, 0},
         {"every file", "*.*\n", 1, L"", true, 0, 0, 0, 0, 0, 0},
         {"duplicates count twice", "*.tmp\n*.tmp\n", 2, L"", true, 0, 0, 0, 0, 0, 0},
         {"UTF-8 with its mark", "\xEF\xBB\xBF*.tmp\n", 1, L"", true, 0, 0, 0, 0, 0, 0},
-        {"UTF-16 with its mark", std::string("\xFF\xFE*\0.\0t\0m\0p\0\n\0", 14), 1, L"", true, 0, 0, 0, 0, 0, 0},
+        {"UTF-16 with its mark", std::string("\xFF\xFE*\0.\0t\0m\0p\0\n\0", 14), 1, L"", true, 0, 0,
+         0, 0, 0, 0},
         {"a wildcard with a folder never matches", "*\\*.tmp\n", 1,
          L"\\only-src.tmp: file not found in destination, 1 bytes expected.\n", false, 3, 1, 4, 3,
          0, 0},
@@ -67,14 +68,13 @@ TEST(ExfileTest, ListsLeaveMatchingFilesOut) {
         const test::CRunResult result = trees.Run(L"/exfile:" + test::Quote(strList));
         EXPECT_EQ(tc.bIdentical ? 0u : 4u, result.dwExitCode);
         const std::wstring strVerdict =
-            tc.bIdentical ? L"The source and the destination are identical.\n"
+            tc.bIdentical ? e2e::kIdentical
                           : ExcludedSummary(tc.nIdentical, tc.nMissing, tc.nSourceTested,
                                             tc.nDestinationTested, tc.nSourceExcluded,
                                             tc.nDestinationExcluded);
-        EXPECT_EQ(Crlf(e2e::Banner() + LoadingLines(strList, tc.nLoaded) +
-                       e2e::StartLines(trees.Source(), trees.Destination()) + tc.pszFindings +
-                       e2e::Completed() + strVerdict),
-                  e2e::NormalizeDuration(result.strOutput));
+        EXPECT_EQ(
+            trees.CompletedOutput(LoadingLines(strList, tc.nLoaded), tc.pszFindings, strVerdict),
+            e2e::NormalizeDuration(result.strOutput));
     }
 }
 
@@ -90,20 +90,19 @@ TEST(ExfileTest, ExcludedFilesAreCountedPerSide) {
     test::MakeFile(strList, "*.log\n");
     const test::CRunResult result = trees.Run(L"/exfile " + test::Quote(strList));
     EXPECT_EQ(4u, result.dwExitCode);
-    EXPECT_EQ(Crlf(e2e::Banner() + LoadingLines(strList, 1) +
-                   e2e::StartLines(trees.Source(), trees.Destination()) +
-                   L"\\extra.txt: file not found in source, 1 bytes expected.\n" +
-                   e2e::Completed() +
-                   L"Identical file(s):                      1\n"
-                   L"Missing file(s) (source + destination): 1\n"
-                   L"File size mismatch(es):                 0\n\n- Source:\n\n"
-                   L"  Excluded file(s):       2\n  Tested file(s):         1\n"
-                   L"  Inaccessible file(s):   0\n  Missing file(s):        1\n\n"
-                   L"  Inaccessible folder(s): 0\n  Missing folder(s):      0\n\n- Destination:\n\n"
-                   L"  Excluded file(s):       1\n  Tested file(s):         2\n"
-                   L"  Inaccessible file(s):   0\n  Missing file(s):        0\n\n"
-                   L"  Inaccessible folder(s): 0\n  Missing folder(s):      0\n\n"),
-              e2e::NormalizeDuration(result.strOutput));
+    EXPECT_EQ(
+        trees.CompletedOutput(
+            LoadingLines(strList, 1), L"\\extra.txt: file not found in source, 1 bytes expected.\n",
+            L"Identical file(s):                      1\n"
+            L"Missing file(s) (source + destination): 1\n"
+            L"File size mismatch(es):                 0\n\n- Source:\n\n"
+            L"  Excluded file(s):       2\n  Tested file(s):         1\n"
+            L"  Inaccessible file(s):   0\n  Missing file(s):        1\n\n"
+            L"  Inaccessible folder(s): 0\n  Missing folder(s):      0\n\n- Destination:\n\n"
+            L"  Excluded file(s):       1\n  Tested file(s):         2\n"
+            L"  Inaccessible file(s):   0\n  Missing file(s):        0\n\n"
+            L"  Inaccessible folder(s): 0\n  Missing folder(s):      0\n\n"),
+        e2e::NormalizeDuration(result.strOutput));
 }
 
 TEST(ExfileTest, ListsThatCannotBeLoaded) {
@@ -141,7 +140,8 @@ TEST(ExfileTest, MissingListIsRefusedBeforeAnyWork) {
     const std::string strExpectedEnd =
         Crlf(L"ERROR: the specified file for file exclusions does not exist.\n\n");
     ASSERT_GE(result.strOutput.size(), strExpectedEnd.size());
-    EXPECT_EQ(strExpectedEnd, result.strOutput.substr(result.strOutput.size() - strExpectedEnd.size()));
+    EXPECT_EQ(strExpectedEnd,
+              result.strOutput.substr(result.strOutput.size() - strExpectedEnd.size()));
     EXPECT_NE(std::string::npos, result.strOutput.find("Usage:"));
 }
 

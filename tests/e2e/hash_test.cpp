@@ -12,18 +12,14 @@ namespace {
 
 using test::Crlf;
 
+// The summary of one pair of files.
 std::wstring HashSummary(int nIdentical, int nHash) {
-    return L"Identical file(s):                      " + std::to_wstring(nIdentical) +
-           L"\nMissing file(s) (source + destination): 0"
-           L"\nFile size mismatch(es):                 0"
-           L"\nFile hash mismatch(es):                 " +
-           std::to_wstring(nHash) +
-           L"\n\n- Source:\n\n  Tested file(s):         1\n  Inaccessible file(s):   0\n"
-           L"  Missing file(s):        0\n\n  Inaccessible folder(s): 0\n  Missing folder(s):      "
-           L"0\n\n"
-           L"- Destination:\n\n  Tested file(s):         1\n  Inaccessible file(s):   0\n"
-           L"  Missing file(s):        0\n\n  Inaccessible folder(s): 0\n  Missing folder(s):      "
-           L"0\n\n";
+    e2e::CCounts counts;
+    counts.nIdentical = nIdentical;
+    counts.nHashMismatches = nHash;
+    counts.source.nTested = 1;
+    counts.destination.nTested = 1;
+    return e2e::Summary(counts, e2e::SHOW_HASH);
 }
 
 TEST(HashCompareTest, LargePairsHashedAtOnceGiveTheSameFindings) {
@@ -54,10 +50,9 @@ TEST(HashCompareTest, LargePairsHashedAtOnceGiveTheSameFindings) {
     counts.nHashMismatches = 1;
     counts.source.nTested = 4;
     counts.destination.nTested = 4;
-    EXPECT_EQ(Crlf(e2e::Banner() + L"Using MD5 hash algorithm for file data comparisons.\n\n" +
-                   e2e::StartLines(trees.Source(), trees.Destination()) + strFindings +
-                   e2e::Completed() + e2e::Summary(counts, e2e::SHOW_HASH)),
-              e2e::NormalizeDuration(result.strOutput));
+    EXPECT_EQ(
+        trees.CompletedOutput(e2e::kMd5Line, strFindings, e2e::Summary(counts, e2e::SHOW_HASH)),
+        e2e::NormalizeDuration(result.strOutput));
 }
 
 TEST(HashCompareTest, ContentsComparedByDigest) {
@@ -89,13 +84,10 @@ TEST(HashCompareTest, ContentsComparedByDigest) {
         test::MakeFile(trees.Destination(L"f.bin"), tc.pszDestination);
         const test::CRunResult result = trees.Run(tc.pszOptions);
         EXPECT_EQ(tc.dwExitCode, result.dwExitCode);
-        const std::wstring strVerdict = tc.dwExitCode == 0
-                                            ? L"The source and the destination are identical.\n"
-                                            : HashSummary(0, 1);
-        EXPECT_EQ(Crlf(e2e::Banner() + L"Using " + tc.pszAlgorithm +
-                       L" hash algorithm for file data comparisons.\n\n" +
-                       e2e::StartLines(trees.Source(), trees.Destination()) + tc.pszFinding +
-                       e2e::Completed() + strVerdict),
+        const std::wstring strVerdict = tc.dwExitCode == 0 ? e2e::kIdentical : HashSummary(0, 1);
+        EXPECT_EQ(trees.CompletedOutput(std::wstring(L"Using ") + tc.pszAlgorithm +
+                                            L" hash algorithm for file data comparisons.\n\n",
+                                        tc.pszFinding, strVerdict),
                   e2e::NormalizeDuration(result.strOutput));
     }
 }
@@ -119,14 +111,14 @@ TEST(HashCompareTest, FileHeldOpenForWritingStopsTheComparison) {
             const test::CRunResult result = trees.Run(L"/hash");
             EXPECT_EQ(3u, result.dwExitCode);
             const std::wstring strError = e2e::SystemText(ERROR_SHARING_VIOLATION);
-            EXPECT_EQ(
-                Crlf(
-                    e2e::Banner() + L"Using MD5 hash algorithm for file data comparisons.\n\n" +
-                    e2e::StartLines(trees.Source(), trees.Destination()) +
-                    L"\\f.bin\nERROR: could not compute " + (bSource ? L"source" : L"destination") +
-                    L" file hash.\n" + strError + L"\n" + e2e::FailedSummaryHeader() +
-                    L"\\f.bin\nERROR: the comparison could not be completed.\n" + strError + L"\n"),
-                result.strOutput);
+            EXPECT_EQ(Crlf(e2e::Banner() + e2e::kMd5Line +
+                           e2e::StartLines(trees.Source(), trees.Destination()) +
+                           L"\\f.bin\nERROR: could not compute " +
+                           (bSource ? L"source" : L"destination") + L" file hash.\n" + strError +
+                           L"\n" + e2e::FailedSummaryHeader() +
+                           L"\\f.bin\nERROR: the comparison could not be completed.\n" + strError +
+                           L"\n"),
+                      result.strOutput);
             EXPECT_TRUE(trees.TempFolderIsEmpty());
         }
 }
@@ -201,9 +193,9 @@ TEST(HashCompareTest, FindingsOfManyPairsKeepTheListingOrder) {
             }
         }
         ASSERT_EQ(bHoldOpen, bStopped);
-        std::wstring strExpected =
-            e2e::Banner() + L"Using MD5 hash algorithm for file data comparisons.\n\n" +
-            e2e::StartLines(trees.Source(), trees.Destination()) + strFindings;
+        std::wstring strExpected = e2e::Banner() + e2e::kMd5Line +
+                                   e2e::StartLines(trees.Source(), trees.Destination()) +
+                                   strFindings;
         if (!bHoldOpen) {
             counts.source.nTested = kFiles;
             counts.destination.nTested = kFiles - kFiles / 5 + 1;

@@ -36,22 +36,22 @@ TEST(LongPathCompareTest, FilesBeyondTheClassicLimitCompareBySizeAndHash) {
         test::RunQuorva(test::Quote(strSource) + L" " + test::Quote(strDestination) + L" /hash",
                         L"", {L"TMP=" + (root / L"tmp"), L"TEMP=" + (root / L"tmp")});
     EXPECT_EQ(4u, result.dwExitCode);
-    EXPECT_EQ(Crlf(e2e::Banner() + L"Using MD5 hash algorithm for file data comparisons.\n\n" +
-                   e2e::StartLines(strSource, strDestination) + L"\\" + strDiffer +
-                   L": file contents are different! (0cc175b9c0f1b6a831c399e269772661 != "
-                   L"92eb5ffee6ae2fec3ad71c777531578f).\n\\" +
-                   strSize + L": file sizes are different! (1 bytes != 3 bytes).\n" +
-                   e2e::Completed() +
-                   L"Identical file(s):                      1\n"
-                   L"Missing file(s) (source + destination): 0\n"
-                   L"File size mismatch(es):                 1\n"
-                   L"File hash mismatch(es):                 1\n\n- Source:\n\n"
-                   L"  Tested file(s):         3\n  Inaccessible file(s):   0\n"
-                   L"  Missing file(s):        0\n\n"
-                   L"  Inaccessible folder(s): 0\n  Missing folder(s):      0\n\n- Destination:\n\n"
-                   L"  Tested file(s):         3\n  Inaccessible file(s):   0\n"
-                   L"  Missing file(s):        0\n\n"
-                   L"  Inaccessible folder(s): 0\n  Missing folder(s):      0\n\n"),
+    EXPECT_EQ(e2e::CompletedOutput(
+                  e2e::kMd5Line, strSource, strDestination,
+                  L"\\" + strDiffer +
+                      L": file contents are different! (0cc175b9c0f1b6a831c399e269772661 != "
+                      L"92eb5ffee6ae2fec3ad71c777531578f).\n\\" +
+                      strSize + L": file sizes are different! (1 bytes != 3 bytes).\n",
+                  L"Identical file(s):                      1\n"
+                  L"Missing file(s) (source + destination): 0\n"
+                  L"File size mismatch(es):                 1\n"
+                  L"File hash mismatch(es):                 1\n\n- Source:\n\n"
+                  L"  Tested file(s):         3\n  Inaccessible file(s):   0\n"
+                  L"  Missing file(s):        0\n\n"
+                  L"  Inaccessible folder(s): 0\n  Missing folder(s):      0\n\n- Destination:\n\n"
+                  L"  Tested file(s):         3\n  Inaccessible file(s):   0\n"
+                  L"  Missing file(s):        0\n\n"
+                  L"  Inaccessible folder(s): 0\n  Missing folder(s):      0\n\n"),
               e2e::NormalizeDuration(result.strOutput));
 }
 

@@ -6,7 +6,7 @@
 namespace {
 
 using e2e::CCounts;
-using test::Crlf;
+using e2e::kIdentical;
 
 class SubdirTest : public ::testing::Test {
 protected:
@@ -15,20 +15,17 @@ protected:
         test::MakeFile(m_trees.Source(strRelative), strContents);
         test::MakeFile(m_trees.Destination(strRelative), strContents);
     }
-    void ExpectRun(const std::wstring& strArguments, DWORD dwExitCode, const std::wstring& strHeader,
-                   const std::wstring& strFindings, const std::wstring& strVerdict) {
+    void ExpectRun(const std::wstring& strArguments, DWORD dwExitCode,
+                   const std::wstring& strHeader, const std::wstring& strFindings,
+                   const std::wstring& strVerdict) {
         const test::CRunResult result = m_trees.Run(strArguments);
         EXPECT_EQ(dwExitCode, result.dwExitCode);
-        EXPECT_EQ(Crlf(e2e::Banner() + strHeader +
-                       e2e::StartLines(m_trees.Source(), m_trees.Destination()) + strFindings +
-                       e2e::Completed() + strVerdict),
+        EXPECT_EQ(m_trees.CompletedOutput(strHeader, strFindings, strVerdict),
                   e2e::NormalizeDuration(result.strOutput));
     }
 
     e2e::CTwoTrees m_trees;
 };
-
-const wchar_t kIdentical[] = L"The source and the destination are identical.\n";
 
 TEST_F(SubdirTest, IdenticalTreesThreeLevelsDeep) {
     Both(L"top.txt");
@@ -107,18 +104,15 @@ TEST_F(SubdirTest, FolderExclusionsByNameWildcardAndCase) {
     const std::wstring strList = m_trees.Root() / L"folders.txt";
     test::MakeFile(strList, "bin\n*.TMP\n  cache  \n; comment\n");
 
-    const test::CRunResult result = m_trees.Run(L"/subdir /exfolder " + test::Quote(strList));
-    EXPECT_EQ(4u, result.dwExitCode);
     CCounts counts;
     counts.nIdentical = 1;
     counts.source = {2, 0, 0, 0, 0, 0, 0, 2};
     counts.destination = {1, 0, 1, 0, 0, 0, 0, 2};
-    EXPECT_EQ(Crlf(e2e::Banner() + L"Loading folder exclusions from " + strList +
-                   L"...\n3 folder exclusion(s) loaded.\n\n" +
-                   e2e::StartLines(m_trees.Source(), m_trees.Destination()) +
-                   L"\\report.tmp: file not found in destination, 1 bytes expected.\n" +
-                   e2e::Completed() + e2e::Summary(counts, e2e::SHOW_EXFOLDER)),
-              e2e::NormalizeDuration(result.strOutput));
+    ExpectRun(
+        L"/subdir /exfolder " + test::Quote(strList), 4,
+        L"Loading folder exclusions from " + strList + L"...\n3 folder exclusion(s) loaded.\n\n",
+        L"\\report.tmp: file not found in destination, 1 bytes expected.\n",
+        e2e::Summary(counts, e2e::SHOW_EXFOLDER));
 }
 
 TEST_F(SubdirTest, MissingFolderExclusionListIsRefused) {
@@ -126,7 +120,7 @@ TEST_F(SubdirTest, MissingFolderExclusionListIsRefused) {
         m_trees.Run(L"/subdir /exfolder:" + test::Quote(m_trees.Root() / L"missing.txt"));
     EXPECT_EQ(1u, result.dwExitCode);
     const std::string strEnd =
-        Crlf(L"ERROR: the specified file for folder exclusions does not exist.\n\n");
+        test::Crlf(L"ERROR: the specified file for folder exclusions does not exist.\n\n");
     ASSERT_GE(result.strOutput.size(), strEnd.size());
     EXPECT_EQ(strEnd, result.strOutput.substr(result.strOutput.size() - strEnd.size()));
 }
@@ -137,7 +131,8 @@ TEST_F(SubdirTest, LinksToFoldersAreNotFollowed) {
     test::MakeUnixSymlink("..", m_trees.Source(L"a\\up"));
     test::MakeUnixSymlink("..", m_trees.Destination(L"a\\up"));
     const std::wstring strTarget = test::UnixPathOf(m_trees.Source(L"a"));
-    test::MakeUnixSymlink(std::string(strTarget.begin(), strTarget.end()), m_trees.Source(L"alias"));
+    test::MakeUnixSymlink(std::string(strTarget.begin(), strTarget.end()),
+                          m_trees.Source(L"alias"));
     for (const std::wstring& strLink :
          {m_trees.Source(L"a\\up"), m_trees.Destination(L"a\\up"), m_trees.Source(L"alias")}) {
         const DWORD dwAttributes = ::GetFileAttributesW(strLink.c_str());

@@ -71,9 +71,7 @@ TEST(ExclusionsTest, LoadsTrimmedWildcardsInLineOrder) {
         EXPECT_EQ(S_FALSE, LoadExclusions(strPath.c_str(), list));
         EXPECT_EQ(tc.expected, list);
         // The file was closed: it can be opened exclusively.
-        CFileHandle hFile(::CreateFileW(strPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        EXPECT_TRUE(hFile);
+        EXPECT_TRUE(test::CanOpenExclusively(strPath));
     }
 }
 

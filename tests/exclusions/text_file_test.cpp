@@ -220,9 +220,7 @@ TEST(TextFileTest, FailedOpenReportsTheCauseAndLeavesTheObjectClosed) {
     CTextFile file;
     EXPECT_EQ(E_INVALIDARG, file.Open(nullptr, READ_FLAGS));
     // Nothing refused stays open: the file can be opened exclusively.
-    CFileHandle hFile(::CreateFileW(strBigEndian.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    EXPECT_TRUE(hFile);
+    EXPECT_TRUE(test::CanOpenExclusively(strBigEndian));
 }
 
 TEST(TextFileTest, BigEndianMarkIsTextWithoutUnicodeOrWhenEmptied) {

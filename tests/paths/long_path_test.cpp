@@ -40,6 +40,19 @@ private:
     std::vector<wchar_t> m_buffer;
 };
 
+// Converts pszPath with pfnConvert into another buffer and in place, and
+// expects pszExpected from both.
+template <typename Convert>
+void ExpectIntoAnotherBufferAndInPlace(Convert pfnConvert, const wchar_t* pszPath,
+                                       const wchar_t* pszExpected) {
+    CGuardedBuffer out;
+    ASSERT_TRUE(pfnConvert(out.Get(), pszPath));
+    EXPECT_EQ(pszExpected, out.Text());
+    CGuardedBuffer inPlace(pszPath);
+    ASSERT_TRUE(pfnConvert(inPlace.Get(), inPlace.Get()));
+    EXPECT_EQ(pszExpected, inPlace.Text());
+}
+
 // "\\?\D:\" followed by as many "a" as make a text of cch characters.
 std::wstring LongText(size_t cch) {
     const std::wstring strHead = L"\\\\?\\D:\\";
@@ -75,13 +88,8 @@ TEST(LongPathTest, NormalizesBodies) {
     };
     for (const auto& tc : CASES) {
         SCOPED_TRACE(tc.pszPath);
-        CGuardedBuffer out;
-        ASSERT_TRUE(NormalizeLongPath(out.Get(), tc.pszPath));
-        EXPECT_EQ(tc.pszExpected, out.Text());
-        // In place, as CombinePath and MakeLongPath use it.
-        CGuardedBuffer inPlace(tc.pszPath);
-        ASSERT_TRUE(NormalizeLongPath(inPlace.Get(), inPlace.Get()));
-        EXPECT_EQ(tc.pszExpected, inPlace.Text());
+        // In place too, as CombinePath and MakeLongPath use it.
+        ExpectIntoAnotherBufferAndInPlace(NormalizeLongPath, tc.pszPath, tc.pszExpected);
     }
 }
 
@@ -106,12 +114,7 @@ TEST(LongPathTest, MakesLongPathsOfRoots) {
     };
     for (const auto& tc : CASES) {
         SCOPED_TRACE(tc.pszPath);
-        CGuardedBuffer out;
-        ASSERT_TRUE(MakeLongPath(out.Get(), tc.pszPath));
-        EXPECT_EQ(tc.pszExpected, out.Text());
-        CGuardedBuffer inPlace(tc.pszPath);
-        ASSERT_TRUE(MakeLongPath(inPlace.Get(), inPlace.Get()));
-        EXPECT_EQ(tc.pszExpected, inPlace.Text());
+        ExpectIntoAnotherBufferAndInPlace(MakeLongPath, tc.pszPath, tc.pszExpected);
     }
 }
 

@@ -42,7 +42,9 @@ CTempFolder::CTempFolder() {
     }
 }
 
-CTempFolder::~CTempFolder() { RemoveTree(m_strPath); }
+CTempFolder::~CTempFolder() {
+    RemoveTree(m_strPath);
+}
 
 std::wstring CTempFolder::operator/(const std::wstring& strRelative) const {
     return m_strPath + L"\\" + strRelative;
@@ -107,7 +109,8 @@ void MakeFile(const std::wstring& strPath, const std::string& strBytes) {
     }
     size_t nDone = 0;
     while (nDone < strBytes.size()) {
-        const DWORD cbChunk = static_cast<DWORD>(std::min<size_t>(strBytes.size() - nDone, 1 << 24));
+        const DWORD cbChunk =
+            static_cast<DWORD>(std::min<size_t>(strBytes.size() - nDone, 1 << 24));
         DWORD cbWritten = 0;
         if (!::WriteFile(hFile.Get(), strBytes.data() + nDone, cbChunk, &cbWritten, nullptr)) {
             Fail("WriteFile", strPath);
@@ -162,7 +165,9 @@ std::wstring GetProgramFolder() {
     return strPath.substr(0, strPath.find_last_of(L'\\'));
 }
 
-std::wstring GetQuorvaPath() { return GetProgramFolder() + L"\\quorva.exe"; }
+std::wstring GetQuorvaPath() {
+    return GetProgramFolder() + L"\\quorva.exe";
+}
 
 std::wstring Quote(const std::wstring& strArgument) {
     // Backslashes before the closing quote are doubled so that they do not
@@ -211,10 +216,10 @@ CRunResult RunProgram(const std::wstring& strProgram, const std::wstring& strArg
     si.hStdError = hWrite.Get();
     PROCESS_INFORMATION pi = {};
     std::wstring strCommandLine = Quote(strProgram) + L" " + strArguments;
-    if (!::CreateProcessW(strProgram.c_str(), &strCommandLine[0], nullptr, nullptr, TRUE,
-                          CREATE_UNICODE_ENVIRONMENT,
-                          strEnvironment.empty() ? nullptr : &strEnvironment[0],
-                          strWorkingFolder.empty() ? nullptr : strWorkingFolder.c_str(), &si, &pi)) {
+    if (!::CreateProcessW(
+            strProgram.c_str(), &strCommandLine[0], nullptr, nullptr, TRUE,
+            CREATE_UNICODE_ENVIRONMENT, strEnvironment.empty() ? nullptr : &strEnvironment[0],
+            strWorkingFolder.empty() ? nullptr : strWorkingFolder.c_str(), &si, &pi)) {
         Fail("CreateProcessW", strProgram);
     }
     CKernelHandle hProcess(pi.hProcess);
@@ -285,11 +290,11 @@ std::string Utf8Crlf(const std::wstring& strText) {
     if (strCrlf.empty()) {
         return std::string();
     }
-    const int cb = ::WideCharToMultiByte(CP_UTF8, 0, strCrlf.data(), static_cast<int>(strCrlf.size()),
-                                         nullptr, 0, nullptr, nullptr);
+    const int cb = ::WideCharToMultiByte(
+        CP_UTF8, 0, strCrlf.data(), static_cast<int>(strCrlf.size()), nullptr, 0, nullptr, nullptr);
     std::string strBytes(static_cast<size_t>(cb), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, strCrlf.data(), static_cast<int>(strCrlf.size()), &strBytes[0],
-                          cb, nullptr, nullptr);
+    ::WideCharToMultiByte(CP_UTF8, 0, strCrlf.data(), static_cast<int>(strCrlf.size()),
+                          &strBytes[0], cb, nullptr, nullptr);
     return strBytes;
 }
 
@@ -358,9 +363,16 @@ void MakeUnixSymlink(const std::string& strTarget, const std::wstring& strLink) 
         UnixPathOf(strLink.substr(0, nSlash)) + L"/" + strLink.substr(nSlash + 1);
     RunUnixCommand(L"/bin/ln -s " + Quote(std::wstring(strTarget.begin(), strTarget.end())) + L" " +
                    Quote(strUnixLink));
-    for (int i = 0; i < 200 && ::GetFileAttributesW(strLink.c_str()) == INVALID_FILE_ATTRIBUTES; ++i) {
+    for (int i = 0; i < 200 && ::GetFileAttributesW(strLink.c_str()) == INVALID_FILE_ATTRIBUTES;
+         ++i) {
         ::Sleep(10);
     }
+}
+
+bool CanOpenExclusively(const std::wstring& strPath) {
+    CFileHandle hFile(::CreateFileW(strPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return static_cast<bool>(hFile);
 }
 
 std::vector<std::wstring> ListFiles(const std::wstring& strPattern) {

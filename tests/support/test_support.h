@@ -90,6 +90,10 @@ void RenameThroughUnix(const std::wstring& strPath, const std::wstring& strNewNa
 // The Unix path that a Windows path stands for under Wine.
 std::wstring UnixPathOf(const std::wstring& strPath);
 
+// True when the file can be opened for reading and writing without sharing:
+// no handle to it is left open.
+bool CanOpenExclusively(const std::wstring& strPath);
+
 // The names of the files (not folders) that a wildcard pattern finds.
 std::vector<std::wstring> ListFiles(const std::wstring& strPattern);
 
