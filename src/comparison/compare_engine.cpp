@@ -84,7 +84,7 @@ private:
                        const std::wstring& strDestinationFolder);
     bool ListFolder(const std::wstring& strFolder, CFolderListing& listing, CSideResults& side);
     void ReportDeniedFolders(const CFolderListing& source, const CFolderListing& destination);
-    bool CompareSourceFile(CFileEntry& source, const CFolderListing& destinationListing);
+    bool CompareSourceFile(CFileEntry& source, CFolderListing& destinationListing);
     bool CompareDestinationFile(CFileEntry& destination, const CFolderListing& sourceListing);
     // The date, size and hash checks of a pair; false when an error stopped
     // the comparison.
@@ -272,27 +272,21 @@ void CComparison::ReportDeniedFolders(const CFolderListing& source,
                                           : L": folder inaccessible in destination.");
 }
 
-bool CComparison::CompareSourceFile(CFileEntry& source, const CFolderListing& destinationListing) {
+bool CComparison::CompareSourceFile(CFileEntry& source, CFolderListing& destinationListing) {
     if (!SetDisplayPath(source.szName)) {
         return ReportPathError(L"could not build the source path.", kBackslash);
     }
     const size_t nFound = destinationListing.fileIndex.Find(source.szName);
-    CFileEntry destination;
-    if (nFound == CNameIndex::npos) {
+    CFileEntry* pDestination =
+        nFound == CNameIndex::npos ? nullptr : &destinationListing.files[nFound];
+    if (pDestination == nullptr) {
         ++m_results.m_destination.m_nMissingFiles;
         ReportFinding(L": file not found in destination, %s expected.", SizeText(source));
-    } else {
-        // The engine's own copy of the destination entry.
-        const CFileEntry& found = destinationListing.files[nFound];
-        ::memcpy(destination.szName, found.szName, sizeof(destination.szName));
-        destination.ftLastWrite = found.ftLastWrite;
-        destination.nSize = found.nSize;
-        if (!ComparePair(source, destination)) {
-            return false;
-        }
+    } else if (!ComparePair(source, *pDestination)) {
+        return false;
     }
     if (m_dwOptions & OPT_SECURITY) {
-        CheckSecurity(&source, nFound == CNameIndex::npos ? nullptr : &destination);
+        CheckSecurity(&source, pDestination);
     }
     ++m_results.m_source.m_nTested;
     return true;

@@ -82,10 +82,6 @@ BOOL RewindCacheFile() {
     return ::SetFilePointerEx(g_cacheFile.GetHandle(), zero, nullptr, FILE_BEGIN);
 }
 
-}  // namespace
-
-namespace {
-
 bool IsDotOrDotDot(const wchar_t* pszName) {
     return pszName[0] == L'.' && (pszName[1] == 0 || (pszName[1] == L'.' && pszName[2] == 0));
 }
