@@ -13,6 +13,17 @@ namespace {
 
 using test::Parse;
 
+// A temporary folder holding the folders "src" and "dst" and the exclusion
+// list "exclusions.txt" that the option tests name.
+class COptionFolders : public test::CTempFolder {
+public:
+    COptionFolders() {
+        test::MakeFolder(*this / L"src");
+        test::MakeFolder(*this / L"dst");
+        test::MakeFile(*this / L"exclusions.txt", "*.tmp\r\n");
+    }
+};
+
 // The program's console writing to a file of its own, with the parse
 // results open to the tests.
 class CConsoleUnderTest : private test::COutputFile, public CConsole {
@@ -66,10 +77,7 @@ TEST(Console, StartsWithPrefixesAndThreeDisplayLevels) {
 }
 
 TEST(Console, ParsesOptions) {
-    test::CTempFolder root;
-    test::MakeFolder(root / L"src");
-    test::MakeFolder(root / L"dst");
-    test::MakeFile(root / L"exclusions.txt", "*.tmp\r\n");
+    const COptionFolders root;
 
     struct {
         const char* pszName;
@@ -184,7 +192,13 @@ TEST(Console, ParsesOptions) {
          0},
         {"exfile", {L"/exfile", L"{root}\\exclusions.txt"}, OPT_EXFILE, 0, 0, L"", L"", 0},
         {"exfolder", {L"/exfolder:{root}\\exclusions.txt"}, OPT_EXFOLDER, 0, 0, L"", L"", 0},
-        {"exfolder with two values", {L"/exfolder:a;b"}, OPT_EXFOLDER, 0, 0, L"\t/exfolder\n", L"",
+        {"exfolder with two values",
+         {L"/exfolder:a;b"},
+         OPT_EXFOLDER,
+         0,
+         0,
+         L"\t/exfolder\n",
+         L"",
          0},
         {"exfolder without value", {L"/exfolder"}, OPT_EXFOLDER, 0, 0, L"\t/exfolder\n", L"", 0},
         {"exfile with two values", {L"/exfile:a,b"}, OPT_EXFILE, 0, 0, L"\t/exfile\n", L"", 0},
@@ -240,10 +254,7 @@ TEST(Console, ParsesOptions) {
 }
 
 TEST(Console, ValidatesPaths) {
-    test::CTempFolder root;
-    test::MakeFolder(root / L"src");
-    test::MakeFolder(root / L"dst");
-    test::MakeFile(root / L"exclusions.txt", "*.tmp\r\n");
+    const COptionFolders root;
 
     struct {
         const char* pszName;
@@ -312,10 +323,7 @@ TEST(Console, ValidatesPaths) {
 }
 
 TEST(Console, MakesPathsAbsolute) {
-    test::CTempFolder root;
-    test::MakeFolder(root / L"src");
-    test::MakeFolder(root / L"dst");
-    test::MakeFile(root / L"exclusions.txt", "*.tmp\r\n");
+    const COptionFolders root;
     const test::CScopedCurrentFolder currentFolder(root.Path());
     const test::CScopedEnvironmentVariable rootVariable(L"QUORVA_CONSOLE_TEST_ROOT", root.Path());
     // Expands to more characters than a path may hold.

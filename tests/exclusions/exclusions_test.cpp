@@ -14,13 +14,9 @@ namespace {
 using test::CTempFolder;
 using test::MakeFile;
 
+// UTF-16 little-endian with its mark.
 std::string Utf16Le(const std::wstring& strText) {
-    std::string strBytes("\xFF\xFE");
-    for (wchar_t ch : strText) {
-        strBytes += static_cast<char>(ch & 0xFF);
-        strBytes += static_cast<char>((ch >> 8) & 0xFF);
-    }
-    return strBytes;
+    return "\xFF\xFE" + test::Utf16LeBytes(strText);
 }
 
 // Puts a list into g_fileExclusions for one test and puts the old one back.

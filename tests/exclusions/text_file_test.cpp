@@ -15,27 +15,13 @@ using test::MakeFile;
 
 constexpr DWORD READ_FLAGS = TF_READ | TF_UNICODE | TF_SHARE_DENYWR;
 
+// UTF-16 little-endian and UTF-8, each with its mark.
 std::string Utf16Le(const std::wstring& strText) {
-    std::string strBytes("\xFF\xFE");
-    for (wchar_t ch : strText) {
-        strBytes += static_cast<char>(ch & 0xFF);
-        strBytes += static_cast<char>((ch >> 8) & 0xFF);
-    }
-    return strBytes;
+    return "\xFF\xFE" + test::Utf16LeBytes(strText);
 }
 
 std::string Utf8(const std::wstring& strText) {
-    std::string strBytes("\xEF\xBB\xBF");
-    if (!strText.empty()) {
-        const int cb =
-            ::WideCharToMultiByte(CP_UTF8, 0, strText.data(), static_cast<int>(strText.size()),
-                                  nullptr, 0, nullptr, nullptr);
-        std::string strBody(static_cast<size_t>(cb), '\0');
-        ::WideCharToMultiByte(CP_UTF8, 0, strText.data(), static_cast<int>(strText.size()),
-                              &strBody[0], cb, nullptr, nullptr);
-        strBytes += strBody;
-    }
-    return strBytes;
+    return "\xEF\xBB\xBF" + test::Utf8Bytes(strText);
 }
 
 // Characters of one code each, so that a piece read out of place shows.

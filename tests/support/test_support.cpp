@@ -266,20 +266,29 @@ std::string Crlf(const std::string& strText) {
     return strBytes;
 }
 
-std::string Utf16Crlf(const std::wstring& strText) {
+std::string Utf16LeBytes(const std::wstring& strText) {
     std::string strBytes;
     for (wchar_t ch : strText) {
-        if (ch == L'\n') {
-            strBytes.append("\r\0\n\0", 4);
-        } else {
-            strBytes += static_cast<char>(ch & 0xFF);
-            strBytes += static_cast<char>((ch >> 8) & 0xFF);
-        }
+        strBytes += static_cast<char>(ch & 0xFF);
+        strBytes += static_cast<char>((ch >> 8) & 0xFF);
     }
     return strBytes;
 }
 
-std::string Utf8Crlf(const std::wstring& strText) {
+std::string Utf8Bytes(const std::wstring& strText) {
+    if (strText.empty()) {
+        return std::string();
+    }
+    const int cb = ::WideCharToMultiByte(
+        CP_UTF8, 0, strText.data(), static_cast<int>(strText.size()), nullptr, 0, nullptr, nullptr);
+    std::string strBytes(static_cast<size_t>(cb), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, strText.data(), static_cast<int>(strText.size()),
+                          &strBytes[0], cb, nullptr, nullptr);
+    return strBytes;
+}
+
+// The text with every line feed preceded by a carriage return.
+static std::wstring WithCrlf(const std::wstring& strText) {
     std::wstring strCrlf;
     for (wchar_t ch : strText) {
         if (ch == L'\n') {
@@ -287,15 +296,15 @@ std::string Utf8Crlf(const std::wstring& strText) {
         }
         strCrlf += ch;
     }
-    if (strCrlf.empty()) {
-        return std::string();
-    }
-    const int cb = ::WideCharToMultiByte(
-        CP_UTF8, 0, strCrlf.data(), static_cast<int>(strCrlf.size()), nullptr, 0, nullptr, nullptr);
-    std::string strBytes(static_cast<size_t>(cb), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, strCrlf.data(), static_cast<int>(strCrlf.size()),
-                          &strBytes[0], cb, nullptr, nullptr);
-    return strBytes;
+    return strCrlf;
+}
+
+std::string Utf16Crlf(const std::wstring& strText) {
+    return Utf16LeBytes(WithCrlf(strText));
+}
+
+std::string Utf8Crlf(const std::wstring& strText) {
+    return Utf8Bytes(WithCrlf(strText));
 }
 
 std::wstring UnixPathOf(const std::wstring& strPath) {

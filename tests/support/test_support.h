@@ -71,6 +71,10 @@ std::wstring Quote(const std::wstring& strArgument);
 std::string Crlf(const std::wstring& strText);
 std::string Crlf(const std::string& strText);
 
+// UTF-16 little-endian and UTF-8 bytes of a text, without a mark.
+std::string Utf16LeBytes(const std::wstring& strText);
+std::string Utf8Bytes(const std::wstring& strText);
+
 // UTF-16 little-endian and UTF-8 bytes of a text, line feeds as CR LF.
 std::string Utf16Crlf(const std::wstring& strText);
 std::string Utf8Crlf(const std::wstring& strText);
