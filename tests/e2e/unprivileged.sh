@@ -8,7 +8,8 @@ set -euo pipefail
 
 build="$(cd "${1:?usage: unprivileged.sh BUILD_DIR}" && pwd)"
 uid=65534
-home=/tmp/quorva-unprivileged
+# QUORVA_UNPRIVILEGED_HOME keeps runs from two checkouts apart.
+home="${QUORVA_UNPRIVILEGED_HOME:-/tmp/quorva-unprivileged}"
 bin="$home/bin"
 
 if [ "$(id -u)" -ne 0 ]; then
