@@ -17,7 +17,8 @@ struct CName {
 std::wstring Folded(const wchar_t* pszName) {
     std::wstring str;
     for (; *pszName != 0; ++pszName) {
-        str += (*pszName >= L'A' && *pszName <= L'Z') ? static_cast<wchar_t>(*pszName + 32) : *pszName;
+        str +=
+            (*pszName >= L'A' && *pszName <= L'Z') ? static_cast<wchar_t>(*pszName + 32) : *pszName;
     }
     return str;
 }
@@ -46,7 +47,7 @@ TEST(NameIndexTest, PairsTwoHundredThousandNamesLikeALinearSearch) {
         ::wcscpy(names[i].szName, str.c_str());
     }
     CNameIndex index;
-    index.Build(names[0].szName, sizeof(CName), kCount);
+    index.Build({names[0].szName, sizeof(CName), kCount});
 
     // What a linear search from the start finds: the first of equal names.
     std::unordered_map<std::wstring, size_t> first;
@@ -71,7 +72,7 @@ TEST(NameIndexTest, EmptyIndexFindsNothing) {
     CNameIndex never;
     EXPECT_EQ(CNameIndex::npos, never.Find(L"a"));
     CNameIndex empty;
-    empty.Build(nullptr, sizeof(CName), 0);
+    empty.Build({nullptr, sizeof(CName), 0});
     EXPECT_EQ(CNameIndex::npos, empty.Find(L"a"));
     EXPECT_EQ(CNameIndex::npos, empty.Find(L""));
 }
@@ -85,7 +86,7 @@ TEST(NameIndexTest, AgreesWithFindEntryOnAListing) {
         listing[i].nSize = i;
     }
     CNameIndex index;
-    index.Build(listing[0].szName, sizeof(CFileEntry), listing.GetCount());
+    index.Build({listing[0].szName, sizeof(CFileEntry), listing.GetCount()});
     for (const wchar_t* pszName : {L"readme", L"B.TXT", L"\u00E9t\u00E9", L"\u00C9T\u00C9", L"x"}) {
         SCOPED_TRACE(testing::Message() << "name of " << wcslen(pszName) << " characters");
         CFileEntry entry;
@@ -95,6 +96,112 @@ TEST(NameIndexTest, AgreesWithFindEntryOnAListing) {
         if (bFound) {
             EXPECT_EQ(entry.nSize, listing[nIndex].nSize);
         }
+    }
+}
+
+constexpr size_t npos = CNameIndex::npos;
+
+CNameList ListOf(const std::vector<CName>& names) {
+    return {names.empty() ? nullptr : names[0].szName, sizeof(CName), names.size()};
+}
+
+std::vector<CName> Names(const std::vector<std::wstring>& texts) {
+    std::vector<CName> names(texts.size());
+    for (size_t i = 0; i < texts.size(); ++i) {
+        ::wcscpy(names[i].szName, texts[i].c_str());
+    }
+    return names;
+}
+
+// The pairing as its rule states it, in quadratic time: exact names, then
+// each unpaired source name in order takes the first unpaired destination
+// name equal but for the case of A to Z.
+std::vector<size_t> PairSlowly(const std::vector<CName>& source,
+                               const std::vector<CName>& destination) {
+    std::vector<size_t> pairs(source.size(), npos);
+    std::vector<bool> taken(destination.size(), false);
+    for (int nStep = 0; nStep < 2; ++nStep) {
+        for (size_t i = 0; i < source.size(); ++i) {
+            for (size_t j = 0; j < destination.size() && pairs[i] == npos; ++j) {
+                const bool bEqual = nStep == 0
+                                        ? ::wcscmp(source[i].szName, destination[j].szName) == 0
+                                        : Folded(source[i].szName) == Folded(destination[j].szName);
+                if (!taken[j] && bEqual) {
+                    pairs[i] = j;
+                    taken[j] = true;
+                }
+            }
+        }
+    }
+    return pairs;
+}
+
+// Checks that the two pair lists are each other's inverse and returns the
+// source's.
+std::vector<size_t> Pair(const std::vector<CName>& source, const std::vector<CName>& destination) {
+    std::vector<size_t> sourcePairs;
+    std::vector<size_t> destinationPairs;
+    PairNames(ListOf(source), ListOf(destination), sourcePairs, destinationPairs);
+    EXPECT_EQ(destination.size(), destinationPairs.size());
+    for (size_t j = 0; j < destinationPairs.size(); ++j) {
+        if (destinationPairs[j] != npos) {
+            EXPECT_EQ(j, sourcePairs.at(destinationPairs[j]));
+        }
+    }
+    for (size_t i = 0; i < sourcePairs.size(); ++i) {
+        if (sourcePairs[i] != npos) {
+            EXPECT_EQ(i, destinationPairs.at(sourcePairs[i]));
+        }
+    }
+    return sourcePairs;
+}
+
+TEST(PairNamesTest, ExactNamesFirstThenCaseTwinsInListingOrder) {
+    struct {
+        const char* pszName;
+        std::vector<std::wstring> source;
+        std::vector<std::wstring> destination;
+        std::vector<size_t> pairs;
+    } const kCases[] = {
+        {"no twins: case of A to Z ignored", {L"a", L"B", L"c"}, {L"b", L"A", L"d"}, {1, 0, npos}},
+        {"twins on both sides pair exactly", {L"a.txt", L"A.TXT"}, {L"A.TXT", L"a.txt"}, {1, 0}},
+        {"two source twins, one destination name", {L"a.txt", L"A.TXT"}, {L"A.txt"}, {0, npos}},
+        {"an exact partner wins over an earlier twin", {L"a.txt", L"A.TXT"}, {L"A.TXT"}, {npos, 0}},
+        {"two destination twins, one source name", {L"X"}, {L"x", L"X"}, {1}},
+        {"three and two", {L"Dup", L"DUP", L"dup"}, {L"dUp", L"DUP"}, {0, 1, npos}},
+        {"accented letters never fold", {L"\u00C9"}, {L"\u00E9"}, {npos}},
+        {"an empty side", {L"a"}, {}, {npos}},
+    };
+    for (const auto& tc : kCases) {
+        SCOPED_TRACE(tc.pszName);
+        EXPECT_EQ(tc.pairs, Pair(Names(tc.source), Names(tc.destination)));
+    }
+}
+
+TEST(PairNamesTest, AgreesWithTheRuleOnManyTwins) {
+    // Names of few letters in random case: many twins on each side.
+    uint32_t nRandom = 777;
+    auto random = [&nRandom](uint32_t n) {
+        nRandom = nRandom * 1103515245u + 12345u;
+        return (nRandom >> 8) % n;
+    };
+    for (int nRound = 0; nRound < 20; ++nRound) {
+        SCOPED_TRACE(nRound);
+        std::vector<CName> sides[2];
+        for (auto& side : sides) {
+            std::unordered_map<std::wstring, bool> seen;  // a folder holds each name once
+            for (uint32_t n = random(300); n > 0; --n) {
+                std::wstring str = L"ab";
+                for (wchar_t& ch : str) {
+                    ch = static_cast<wchar_t>((random(3) == 0 ? L'A' : L'a') + random(2));
+                }
+                if (seen.emplace(str, true).second) {
+                    side.emplace_back();
+                    ::wcscpy(side.back().szName, str.c_str());
+                }
+            }
+        }
+        EXPECT_EQ(PairSlowly(sides[0], sides[1]), Pair(sides[0], sides[1]));
     }
 }
 

@@ -85,6 +85,8 @@ TEST_F(CompareTest, SizeMismatchForms) {
          L"\\f.bin: file sizes are different! (1023 bytes != 1.00 KB).\n"},
         {"source empty", 0, 10, L"\\f.bin: source file size is null, 10 bytes expected.\n"},
         {"destination empty", 7, 0, L"\\f.bin: destination file size is null, 7 bytes expected.\n"},
+        {"short texts that read the same", 1024, 1025,
+         L"\\f.bin: file sizes are different! (1024 bytes != 1025 bytes).\n"},
     };
     for (const auto& tc : kCases) {
         SCOPED_TRACE(tc.pszName);
@@ -113,62 +115,84 @@ TEST_F(CompareTest, NamesPairIgnoringCaseOfAToZOnly) {
 
 namespace {
 
-// The names of a folder in the order the platform lists them.
-std::vector<std::wstring> ListingOrder(const std::wstring& strFolder) {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW fd;
-    HANDLE hFind = ::FindFirstFileW((strFolder + L"\\*").c_str(), &fd);
-    if (hFind != INVALID_HANDLE_VALUE) {
-        do {
-            if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-                names.push_back(fd.cFileName);
-            }
-        } while (::FindNextFileW(hFind, &fd));
-        ::FindClose(hFind);
+// A file, or a folder holding the file "f", in a folder of one side.
+struct CEntry {
+    const wchar_t* pszName;
+    const char* pszContents;
+    bool bFolder;
+};
+
+// Makes the entry; a name equal but for case to one already there (a file
+// system that tells case apart can hold both) is made through Unix, as Wine
+// would open the existing one.
+void MakeEntry(const std::wstring& strFolder, const CEntry& entry) {
+    const std::wstring strPath = strFolder + L"\\" + entry.pszName;
+    const bool bTwin = ::GetFileAttributesW(strPath.c_str()) != INVALID_FILE_ATTRIBUTES;
+    const std::wstring strMade = bTwin ? strFolder + L"\\twin.tmp" : strPath;
+    test::MakeFile(entry.bFolder ? strMade + L"\\f" : strMade, entry.pszContents);
+    if (bTwin) {
+        test::RenameThroughUnix(strMade, entry.pszName);
     }
-    return names;
 }
 
-TEST_F(CompareTest, NamesEqualButForCaseOnOneSidePairWithTheFirstListed) {
-    // A file system that tells case apart can hold both names.
-    test::MakeFile(m_trees.Source(L"Dup.txt"), "1");
-    test::MakeFile(m_trees.Destination(L"DUP.TXT"), "1");
-    test::MakeFile(m_trees.Destination(L"other"), "22");
-    test::RenameThroughUnix(m_trees.Destination(L"other"), L"dup.txt");
-    test::MakeFile(m_trees.Source(L"Two.bin"), "ab");
-    test::MakeFile(m_trees.Source(L"other"), "abc");
-    test::RenameThroughUnix(m_trees.Source(L"other"), L"TWO.bin");
-    test::MakeFile(m_trees.Destination(L"two.BIN"), "ab");
-    ASSERT_EQ(3u, ListingOrder(m_trees.Source()).size())
-        << "the file system does not tell case apart";
-
-    // Both source files pair with the one destination file; both
-    // destination files pair with the first source file listed.
-    const bool bBigFirst = ListingOrder(m_trees.Destination())[0] == L"DUP.TXT";
-    std::wstring strFindings;
-    int nIdentical = 0;
-    int nSizes = 0;
-    for (const std::wstring& strName : ListingOrder(m_trees.Source())) {
-        if (strName == L"Dup.txt") {
-            if (bBigFirst) {
-                ++nIdentical;
-            } else {
-                ++nSizes;
-                strFindings += L"\\Dup.txt: file sizes are different! (1 bytes != 2 bytes).\n";
-            }
-        } else if (strName == L"Two.bin") {
-            ++nIdentical;
-        } else {
-            ++nSizes;
-            strFindings += L"\\TWO.bin: file sizes are different! (3 bytes != 2 bytes).\n";
+TEST(CaseTwinsTest, EveryFileAndFolderIsAccountedForOnce) {
+    using e2e::CCounts;
+    struct {
+        const char* pszName;
+        const wchar_t* pszOption;
+        std::vector<CEntry> source;
+        std::vector<CEntry> destination;
+        const wchar_t* pszFindings;
+        CCounts counts;  // all 0: identical
+    } const kCases[] = {
+        {"file twins against a copy",
+         L"/hash",
+         {{L"a.txt", "one", false}, {L"A.TXT", "two", false}},
+         {{L"a.txt", "one", false}, {L"A.TXT", "two", false}},
+         L"",
+         {}},
+        {"file twins in the destination",
+         L"",
+         {{L"X", "x", false}},
+         {{L"X", "x", false}, {L"x", "y", false}},
+         L"\\x: file not found in source, 1 bytes expected.\n",
+         {1, 0, 0, 0, {1, 0, 1}, {2}}},
+        {"file twins in the source, one exactly in the destination",
+         L"",
+         {{L"a.txt", "1", false}, {L"A.TXT", "2", false}},
+         {{L"A.TXT", "2", false}},
+         L"\\a.txt: file not found in destination, 1 bytes expected.\n",
+         {1, 0, 0, 0, {2}, {1, 0, 1}}},
+        {"folder twins against a copy",
+         L"/subdir",
+         {{L"DirX", "1", true}, {L"dirx", "22", true}},
+         {{L"DirX", "1", true}, {L"dirx", "22", true}},
+         L"",
+         {}},
+        {"folder twins in the destination",
+         L"/subdir",
+         {{L"Dir", "1", true}},
+         {{L"Dir", "1", true}, {L"DIR", "1", true}},
+         L"\\DIR: folder not found in source.\n",
+         {1, 0, 0, 0, {1, 0, 0, 0, 0, 0, 1}, {1}}},
+    };
+    for (const auto& tc : kCases) {
+        SCOPED_TRACE(tc.pszName);
+        e2e::CTwoTrees trees;
+        for (const CEntry& entry : tc.source) {
+            MakeEntry(trees.Source(), entry);
         }
+        for (const CEntry& entry : tc.destination) {
+            MakeEntry(trees.Destination(), entry);
+        }
+        const bool bIdentical = *tc.pszFindings == 0;
+        const bool bHash = std::wstring(tc.pszOption) == L"/hash";
+        const test::CRunResult result = trees.Run(tc.pszOption);
+        EXPECT_EQ(bIdentical ? 0u : 4u, result.dwExitCode);
+        EXPECT_EQ(trees.CompletedOutput(bHash ? e2e::kMd5Line : L"", tc.pszFindings,
+                                        bIdentical ? kIdentical : e2e::Summary(tc.counts)),
+                  e2e::NormalizeDuration(result.strOutput));
     }
-    e2e::CCounts counts;
-    counts.nIdentical = nIdentical;
-    counts.nSizeMismatches = nSizes;
-    counts.source.nTested = 3;
-    counts.destination.nTested = 3;
-    ExpectRun(4, strFindings, e2e::Summary(counts));
 }
 
 }  // namespace
@@ -243,6 +267,40 @@ TEST_F(CompareTest, FindingsInTheThreeEncodings) {
         static const std::wregex kDuration(L"Comparison completed in [^\\n]*second\\(s\\)\\.");
         EXPECT_EQ(tc.strExpected,
                   std::regex_replace(strLines, kDuration, L"Comparison completed in <time>."));
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// The program's listing cache file is not part of a tree, also when the
+// temporary folder lies inside one.
+TEST(OwnCacheFileTest, TemporaryFolderInsideATreeIsNotReported) {
+    struct {
+        const char* pszName;
+        const wchar_t* pszTemp;  // below the folder that holds both trees
+        const wchar_t* pszOption;
+    } const kCases[] = {
+        {"the source root", L"src", L""},
+        {"a subfolder of the source", L"src\\Temp", L"/subdir"},
+        {"a subfolder of the destination", L"dst\\Temp", L"/subdir"},
+    };
+    for (const auto& tc : kCases) {
+        SCOPED_TRACE(tc.pszName);
+        e2e::CTwoTrees trees;
+        for (const std::wstring& strRoot : {trees.Source(), trees.Destination()}) {
+            test::MakeFile(strRoot + L"\\f.txt", "f");
+            test::MakeFolder(strRoot + L"\\Temp");
+        }
+        const std::wstring strTemp = trees.Root() / tc.pszTemp;
+        const test::CRunResult result =
+            test::RunQuorva(test::Quote(trees.Source()) + L" " + test::Quote(trees.Destination()) +
+                                L" " + tc.pszOption,
+                            std::wstring(), {L"TMP=" + strTemp, L"TEMP=" + strTemp});
+        EXPECT_EQ(0u, result.dwExitCode);
+        EXPECT_EQ(trees.CompletedOutput(L"", L"", kIdentical),
+                  e2e::NormalizeDuration(result.strOutput));
     }
 }
 

@@ -16,6 +16,9 @@ namespace test {
 class CTempFolder {
 public:
     CTempFolder();
+    // The same under the folder strParent (for a file system of a chosen
+    // kind); empty: the system's temporary folder.
+    explicit CTempFolder(const std::wstring& strParent);
     ~CTempFolder();
     CTempFolder(const CTempFolder&) = delete;
     CTempFolder& operator=(const CTempFolder&) = delete;
@@ -79,6 +82,10 @@ std::string Utf8Bytes(const std::wstring& strText);
 std::string Utf16Crlf(const std::wstring& strText);
 std::string Utf8Crlf(const std::wstring& strText);
 
+// Runs a Unix command line (program and arguments, quoted as Quote does)
+// through Wine's start.exe, which does not wait for it: callers wait for its
+// effect themselves.
+void RunUnixCommand(const std::wstring& strCommandLine);
 // Changes the Unix permission bits of a file or folder (mode as chmod
 // takes it, e.g. L"000"), through Wine's start.exe /unix. Only an
 // unprivileged user is denied by mode 000: root reads everything.
