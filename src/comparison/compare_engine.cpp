@@ -323,13 +323,9 @@ bool CComparison::CompareDestinationFile(CFileEntry& destination, bool bPaired) 
     return true;
 }
 
-ULONGLONG FileTimeValue(const FILETIME& time) {
-    return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-}
-
 bool CComparison::DatesMatch(const CFileEntry& source, const CFileEntry& destination) const {
-    const ULONGLONG nSource = FileTimeValue(source.ftLastWrite);
-    const ULONGLONG nDestination = FileTimeValue(destination.ftLastWrite);
+    const ULONGLONG nSource = FileTimeOrder(source.ftLastWrite);
+    const ULONGLONG nDestination = FileTimeOrder(destination.ftLastWrite);
     // The gap is taken in unsigned arithmetic so that no pair of times can
     // overflow it; the tolerance is never negative.
     const ULONGLONG nGap = nDestination > nSource ? nDestination - nSource : nSource - nDestination;
@@ -339,8 +335,8 @@ bool CComparison::DatesMatch(const CFileEntry& source, const CFileEntry& destina
 bool CComparison::ComparePair(CFileEntry& source, CFileEntry& destination) {
     if (m_dwOptions & OPT_DATE) {
         if (!DatesMatch(source, destination)) {
-            const ULONGLONG nSource = FileTimeValue(source.ftLastWrite);
-            const ULONGLONG nDestination = FileTimeValue(destination.ftLastWrite);
+            const ULONGLONG nSource = FileTimeOrder(source.ftLastWrite);
+            const ULONGLONG nDestination = FileTimeOrder(destination.ftLastWrite);
             ++m_results.m_nDateMismatches;
             std::wstring strSourceTime;
             std::wstring strDestinationTime;

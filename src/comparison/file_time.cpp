@@ -174,6 +174,10 @@ bool LocaleText(const SYSTEMTIME& st, const wchar_t* pszTimePicture, std::wstrin
 
 }  // namespace
 
+ULONGLONG FileTimeOrder(const FILETIME& ft) {
+    return TimeValue(ft) + (1ULL << 62);
+}
+
 std::wstring FormatFileTime(const FILETIME& ft, unsigned nFractionDigits) {
     const ULONGLONG nTime = TimeValue(ft);
     SYSTEMTIME st;
