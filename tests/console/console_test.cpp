@@ -203,7 +203,6 @@ TEST(Console, ParsesOptions) {
         {"exfolder without value", {L"/exfolder"}, OPT_EXFOLDER, 0, 0, L"\t/exfolder\n", L"", 0},
         {"exfile with two values", {L"/exfile:a,b"}, OPT_EXFILE, 0, 0, L"\t/exfile\n", L"", 0},
         {"exfile without value", {L"/exfile"}, OPT_EXFILE, 0, 0, L"\t/exfile\n", L"", 0},
-        {"exfile empty value", {L"/exfile:"}, OPT_EXFILE, 0, 0, L"\t/exfile\n", L"", 0},
         {"exfolder empty value", {L"/exfolder:"}, OPT_EXFOLDER, 0, 0, L"\t/exfolder\n", L"", 0},
         {"progress is refused",
          {L"/display:progress"},

@@ -130,9 +130,9 @@ TEST(Report, ShowsWhatIsWrongWithTheParameters) {
 }
 
 TEST(Report, ComparesTheFolderThatEachSpellingOfARootNames) {
-    // Each row spells src and dst (which differ in one file's size) and is
-    // run twice: its two folders against each other, then src's full path
-    // against its spelling of src, which names the same folder.
+    // Each row spells src and dst ({x}), which differ in one file's size, and
+    // is run twice: its src against its dst, then src's full path against
+    // its src, which is the same folder.
     const e2e::CTwoTrees trees;
     test::MakeFile(trees.Source(L"x.txt"), "1");
     test::MakeFile(trees.Destination(L"x.txt"), "22");
@@ -143,15 +143,15 @@ TEST(Report, ComparesTheFolderThatEachSpellingOfARootNames) {
     std::replace(strSlashes.begin(), strSlashes.end(), L'\\', L'/');
     std::wstring strOnZ = L"Z:" + test::UnixPathOf(strRoot);
     std::replace(strOnZ.begin(), strOnZ.end(), L'/', L'\\');
-    const std::pair<std::wstring, std::wstring> kNames[] = {
-        {L"{R}", strRoot},
-        {L"{R/}", strSlashes},
-        {L"{Z}", strOnZ},
-        {L"{rooted}", strRoot.substr(2)},  // without its drive
-        {L"{long}", std::wstring(300, L'x')},
-    };
-    const auto fill = [&](const wchar_t* pszPattern) {
-        std::wstring str = pszPattern;
+    const auto fill = [&](std::wstring str, const wchar_t* pszFolder) {
+        const std::pair<std::wstring, std::wstring> kNames[] = {
+            {L"{R}", strRoot},
+            {L"{R/}", strSlashes},
+            {L"{Z}", strOnZ},
+            {L"{x}", pszFolder},
+            {L"{long}", std::wstring(300, L'x')},
+            {L"{rooted}", strRoot.substr(2)},  // without its drive
+        };
         for (const auto& name : kNames) {
             for (size_t pos; (pos = str.find(name.first)) != std::wstring::npos;) {
                 str.replace(pos, name.first.size(), name.second);
@@ -163,27 +163,22 @@ TEST(Report, ComparesTheFolderThatEachSpellingOfARootNames) {
     struct {
         const char* pszName;
         const wchar_t* pszFolder;  // the current folder
-        const wchar_t* pszSource;
-        const wchar_t* pszDestination;
-        const wchar_t* pszShownSource;  // null: {R}\src and {R}\dst
-        const wchar_t* pszShownDestination;
-        const wchar_t* pszError;      // null: compared
-        const wchar_t* pszSameError;  // null: the folders must be different
+        const wchar_t* pszSpelling;
+        const wchar_t* pszShown;      // null: refused with the two errors
+        const wchar_t* pszError;      // of the first run
+        const wchar_t* pszSameError;  // of the second run
     } const kCases[] = {
-        {"forward slashes", L"{R}", L"{R/}/src", L"{R/}/dst", nullptr, nullptr, nullptr, nullptr},
-        {"trailing blank", L"{R}", L"{R}\\src ", L"{R}\\dst ", nullptr, nullptr, nullptr, nullptr},
-        {"trailing dot", L"{R}", L"{R}\\src.", L"{R}\\dst.", nullptr, nullptr, nullptr, nullptr},
-        {"dot and dot-dot", L"{R}\\src", L".", L"..\\dst", nullptr, nullptr, nullptr, nullptr},
-        {"drive-relative", L"{Z}", L"Z:src", L"Z:dst", L"{Z}\\src", L"{Z}\\dst", nullptr, nullptr},
-        {"rooted without a drive", L"{R}\\dst", L"{rooted}\\src", L"{rooted}\\dst", nullptr,
-         nullptr, nullptr, nullptr},
-        {"trailing backslash", L"{R}", L"{R}\\src\\", L"{R}\\dst\\", L"{R}\\src\\", L"{R}\\dst\\",
-         nullptr, nullptr},
-        {"symbolic links", L"{R}", L"{R}\\src-link", L"{R}\\dst-link", L"{R}\\src-link",
-         L"{R}\\dst-link", nullptr, nullptr},
-        {"too long", L"{R}", L"{R}\\{long}\\src", L"{R}\\{long}\\dst", nullptr, nullptr,
-         L"the source path is too long.", L"the destination path is too long."},
-        {"empty", L"{R}", L"", L"", nullptr, nullptr, L"a source path is required.",
+        {"forward slashes", L"{R}", L"{R/}/{x}", L"{R}\\{x}", nullptr, nullptr},
+        {"trailing blank", L"{R}", L"{R}\\{x} ", L"{R}\\{x}", nullptr, nullptr},
+        {"trailing dot", L"{R}", L"{R}\\{x}.", L"{R}\\{x}", nullptr, nullptr},
+        {"dot and dot-dot", L"{R}\\src", L"..\\{x}\\.", L"{R}\\{x}", nullptr, nullptr},
+        {"drive-relative", L"{Z}", L"Z:{x}", L"{Z}\\{x}", nullptr, nullptr},
+        {"rooted without a drive", L"{R}\\dst", L"{rooted}\\{x}", L"{R}\\{x}", nullptr, nullptr},
+        {"trailing backslash", L"{R}", L"{R}\\{x}\\", L"{R}\\{x}\\", nullptr, nullptr},
+        {"symbolic links", L"{R}", L"{R}\\{x}-link", L"{R}\\{x}-link", nullptr, nullptr},
+        {"too long", L"{R}", L"{R}\\{long}\\{x}", nullptr, L"the source path is too long.",
+         L"the destination path is too long."},
+        {"empty", L"{R}", L"", nullptr, L"a source path is required.",
          L"a destination path is required."},
     };
     e2e::CCounts counts;
@@ -193,25 +188,25 @@ TEST(Report, ComparesTheFolderThatEachSpellingOfARootNames) {
     const std::wstring strRefused = e2e::Banner() + UsageBlock() + L"ERROR: ";
     for (const auto& tc : kCases) {
         SCOPED_TRACE(tc.pszName);
-        const std::wstring strFolder = fill(tc.pszFolder);
-        const test::CRunResult different = test::RunQuorva(
-            test::Quote(fill(tc.pszSource)) + L" " + test::Quote(fill(tc.pszDestination)),
+        const std::wstring strFolder = fill(tc.pszFolder, L"");
+        const test::CRunResult different =
+            test::RunQuorva(test::Quote(fill(tc.pszSpelling, L"src")) + L" " +
+                                test::Quote(fill(tc.pszSpelling, L"dst")),
+                            strFolder);
+        const test::CRunResult same = test::RunQuorva(
+            test::Quote(trees.Source()) + L" " + test::Quote(fill(tc.pszSpelling, L"src")),
             strFolder);
-        if (tc.pszError == nullptr) {
+        if (tc.pszShown != nullptr) {
             EXPECT_EQ(4u, different.dwExitCode);
             EXPECT_EQ(
-                e2e::CompletedOutput(
-                    L"", tc.pszShownSource ? fill(tc.pszShownSource) : trees.Source(),
-                    tc.pszShownDestination ? fill(tc.pszShownDestination) : trees.Destination(),
-                    L"\\x.txt: file sizes are different! (1 bytes != 2 bytes).\n",
-                    e2e::Summary(counts)),
+                e2e::CompletedOutput(L"", fill(tc.pszShown, L"src"), fill(tc.pszShown, L"dst"),
+                                     L"\\x.txt: file sizes are different! (1 bytes != 2 bytes).\n",
+                                     e2e::Summary(counts)),
                 e2e::NormalizeDuration(different.strOutput));
         } else {
             EXPECT_EQ(1u, different.dwExitCode);
             EXPECT_EQ(test::Crlf(strRefused + tc.pszError + L"\n\n"), different.strOutput);
         }
-        const test::CRunResult same = test::RunQuorva(
-            test::Quote(trees.Source()) + L" " + test::Quote(fill(tc.pszSource)), strFolder);
         EXPECT_EQ(1u, same.dwExitCode);
         EXPECT_EQ(
             test::Crlf(strRefused +
