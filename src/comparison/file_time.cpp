@@ -64,6 +64,11 @@ namespace {
 constexpr ULONGLONG kTicksPerSecond = 10000000;
 constexpr ULONGLONG kTicksPerDay = 86400 * kTicksPerSecond;
 
+// Values are read as counts from 2^62 units before 1601: those with the top
+// two bits 11 wrap around to the start of that range, before 1601, and all
+// others follow, up to the year 45442.
+constexpr ULONGLONG kOrderStart = 1ULL << 62;
+
 ULONGLONG TimeValue(const FILETIME& ft) {
     return (static_cast<ULONGLONG>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
 }
@@ -84,23 +89,18 @@ std::wstring FractionDigits(ULONGLONG nTicks, unsigned nDigits) {
 // date in UTC with the year in at least four digits, a sign before a year
 // beyond 9999 or below 0.
 std::wstring IsoText(ULONGLONG nTime, unsigned nFractionDigits) {
-    long long nDays;
-    ULONGLONG nRest;
-    if ((nTime >> 62) == 3) {
-        // A negative count, before 1601: days rounded down.
-        const long long nSigned = static_cast<long long>(nTime);
-        const long long nPerDay = static_cast<long long>(kTicksPerDay);
-        nDays = nSigned / nPerDay;
-        long long nSignedRest = nSigned % nPerDay;
-        if (nSignedRest < 0) {
-            nSignedRest += nPerDay;
-            --nDays;
-        }
-        nRest = static_cast<ULONGLONG>(nSignedRest);
-    } else {
-        nDays = static_cast<long long>(nTime / kTicksPerDay);
-        nRest = nTime % kTicksPerDay;
+    // The ordering count, split into days and ticks since 1601 (negative days
+    // before it) without overflowing.
+    const ULONGLONG nCount = nTime + kOrderStart;
+    long long nDays = static_cast<long long>(nCount / kTicksPerDay) -
+                      static_cast<long long>(kOrderStart / kTicksPerDay);
+    long long nTicks = static_cast<long long>(nCount % kTicksPerDay) -
+                       static_cast<long long>(kOrderStart % kTicksPerDay);
+    if (nTicks < 0) {
+        nTicks += static_cast<long long>(kTicksPerDay);
+        --nDays;
     }
+    const ULONGLONG nRest = static_cast<ULONGLONG>(nTicks);
     // Days to a civil date (H. Hinnant's days_from_civil, inverted), counted
     // from 0000-03-01; 1601-01-01 is day 584694 of that count.
     const long long z = nDays + 584694;
@@ -175,7 +175,7 @@ bool LocaleText(const SYSTEMTIME& st, const wchar_t* pszTimePicture, std::wstrin
 }  // namespace
 
 ULONGLONG FileTimeOrder(const FILETIME& ft) {
-    return TimeValue(ft) + (1ULL << 62);
+    return TimeValue(ft) + kOrderStart;
 }
 
 std::wstring FormatFileTime(const FILETIME& ft, unsigned nFractionDigits) {

@@ -41,10 +41,10 @@ int FormatLocalTime(std::wstring& str);
 // them. Only running out of memory can fail (it throws).
 std::wstring FormatFileTime(const FILETIME& ft, unsigned nFractionDigits = 0);
 
-// A file time as a count that orders times as FormatFileTime reads them:
-// the 100-nanosecond units since 2^62 units before 1601, so that a value
-// with its top two bits 11 (before 1601) comes first and one with 10 (after
-// 30827) last. The difference of two counts is the gap between the times.
+// A file time as a count that orders times as FormatFileTime reads them: a
+// value with its top two bits 11 (before 1601) comes first and one with 10
+// (after 30827) last. The difference of two counts is the gap between the
+// times.
 ULONGLONG FileTimeOrder(const FILETIME& ft);
 
 // The texts of two file times that differ: as FormatFileTime makes them,

@@ -151,28 +151,15 @@ TEST_F(CompareEngineTest, UnreadableDescriptorIsReportedAndTheComparisonGoesOn) 
     EXPECT_EQ(2, m_results.m_source.m_nTested);
 }
 
-// A root that passed the checks of the parameters but is gone when the
-// comparison starts is an error on the root, never an empty side.
+// A root that is gone when the comparison starts is an error on the root,
+// never an empty side.
 TEST_F(CompareEngineTest, RootThatCannotBeFoundFailsTheComparison) {
-    struct {
-        const char* pszName;
-        bool bSource;
-        const wchar_t* pszError;
-    } const kCases[] = {
-        {"source", true, L"\\\nERROR: could not search for files in source path.\n"},
-        {"destination", false, L"\\\nERROR: could not search for files in destination path.\n"},
-    };
-    test::MakeFile(Source(L"f.txt"), "x");
     test::MakeFile(Destination(L"f.txt"), "x");
-    for (const auto& tc : kCases) {
-        SCOPED_TRACE(tc.pszName);
-        m_console.m_strSourcePath = tc.bSource ? m_root / L"gone" : Source();
-        m_console.m_strDestinationPath = tc.bSource ? Destination() : m_root / L"gone";
-        m_console.m_strText.clear();
-        EXPECT_FALSE(Compare());
-        EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), ::GetLastError());
-        EXPECT_EQ(tc.pszError, m_console.m_strText.substr(0, wcslen(tc.pszError)));
-    }
+    m_console.m_strSourcePath = m_root / L"gone";
+    EXPECT_FALSE(Compare());
+    EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), ::GetLastError());
+    EXPECT_EQ(0u,
+              m_console.m_strText.find(L"\\\nERROR: could not search for files in source path.\n"));
 }
 
 TEST(CheckOwnerAndDaclTest, RealFilesHaveBothAndMissingFilesFail) {

@@ -115,82 +115,69 @@ TEST_F(CompareTest, NamesPairIgnoringCaseOfAToZOnly) {
 
 namespace {
 
-// A file, or a folder holding the file "f", in a folder of one side.
-struct CEntry {
-    const wchar_t* pszName;
-    const char* pszContents;
-    bool bFolder;
-};
-
-// Makes the entry; a name equal but for case to one already there (a file
-// system that tells case apart can hold both) is made through Unix, as Wine
-// would open the existing one.
-void MakeEntry(const std::wstring& strFolder, const CEntry& entry) {
-    const std::wstring strPath = strFolder + L"\\" + entry.pszName;
-    const bool bTwin = ::GetFileAttributesW(strPath.c_str()) != INVALID_FILE_ATTRIBUTES;
-    const std::wstring strMade = bTwin ? strFolder + L"\\twin.tmp" : strPath;
-    test::MakeFile(entry.bFolder ? strMade + L"\\f" : strMade, entry.pszContents);
+// Makes the file strRelative ("name" or "folder\\name") under strRoot with
+// its own path as contents. A top name equal but for case to one already
+// there is made through Unix: Wine would open the existing one.
+void MakeTwin(const std::wstring& strRoot, const std::wstring& strRelative) {
+    const size_t nSlash = strRelative.find(L'\\');
+    const std::wstring strTop = strRelative.substr(0, nSlash);
+    const bool bTwin =
+        ::GetFileAttributesW((strRoot + L"\\" + strTop).c_str()) != INVALID_FILE_ATTRIBUTES;
+    const std::wstring strMade = strRoot + L"\\" + (bTwin ? L"twin.tmp" : strTop);
+    test::MakeFile(strMade + (nSlash == std::wstring::npos ? L"" : strRelative.substr(nSlash)),
+                   std::string(strRelative.begin(), strRelative.end()));
     if (bTwin) {
-        test::RenameThroughUnix(strMade, entry.pszName);
+        test::RenameThroughUnix(strMade, strTop);
     }
 }
 
 TEST(CaseTwinsTest, EveryFileAndFolderIsAccountedForOnce) {
-    using e2e::CCounts;
     struct {
         const char* pszName;
         const wchar_t* pszOption;
-        std::vector<CEntry> source;
-        std::vector<CEntry> destination;
-        const wchar_t* pszFindings;
-        CCounts counts;  // all 0: identical
+        std::vector<const wchar_t*> source, destination;
+        const wchar_t* pszFindings;  // none: identical
+        e2e::CCounts counts;
     } const kCases[] = {
         {"file twins against a copy",
          L"/hash",
-         {{L"a.txt", "one", false}, {L"A.TXT", "two", false}},
-         {{L"a.txt", "one", false}, {L"A.TXT", "two", false}},
+         {L"a.txt", L"A.TXT"},
+         {L"a.txt", L"A.TXT"},
          L"",
          {}},
-        {"file twins in the destination",
+        {"file twins on one side",
          L"",
-         {{L"X", "x", false}},
-         {{L"X", "x", false}, {L"x", "y", false}},
+         {L"X"},
+         {L"X", L"x"},
          L"\\x: file not found in source, 1 bytes expected.\n",
          {1, 0, 0, 0, {1, 0, 1}, {2}}},
-        {"file twins in the source, one exactly in the destination",
-         L"",
-         {{L"a.txt", "1", false}, {L"A.TXT", "2", false}},
-         {{L"A.TXT", "2", false}},
-         L"\\a.txt: file not found in destination, 1 bytes expected.\n",
-         {1, 0, 0, 0, {2}, {1, 0, 1}}},
         {"folder twins against a copy",
-         L"/subdir",
-         {{L"DirX", "1", true}, {L"dirx", "22", true}},
-         {{L"DirX", "1", true}, {L"dirx", "22", true}},
+         L"/subdir /hash",
+         {L"DirX\\f", L"dirx\\f"},
+         {L"DirX\\f", L"dirx\\f"},
          L"",
          {}},
-        {"folder twins in the destination",
+        {"folder twins on one side",
          L"/subdir",
-         {{L"Dir", "1", true}},
-         {{L"Dir", "1", true}, {L"DIR", "1", true}},
+         {L"Dir\\f"},
+         {L"Dir\\f", L"DIR\\f"},
          L"\\DIR: folder not found in source.\n",
          {1, 0, 0, 0, {1, 0, 0, 0, 0, 0, 1}, {1}}},
     };
     for (const auto& tc : kCases) {
         SCOPED_TRACE(tc.pszName);
         e2e::CTwoTrees trees;
-        for (const CEntry& entry : tc.source) {
-            MakeEntry(trees.Source(), entry);
+        for (const wchar_t* pszFile : tc.source) {
+            MakeTwin(trees.Source(), pszFile);
         }
-        for (const CEntry& entry : tc.destination) {
-            MakeEntry(trees.Destination(), entry);
+        for (const wchar_t* pszFile : tc.destination) {
+            MakeTwin(trees.Destination(), pszFile);
         }
-        const bool bIdentical = *tc.pszFindings == 0;
-        const bool bHash = std::wstring(tc.pszOption) == L"/hash";
         const test::CRunResult result = trees.Run(tc.pszOption);
-        EXPECT_EQ(bIdentical ? 0u : 4u, result.dwExitCode);
-        EXPECT_EQ(trees.CompletedOutput(bHash ? e2e::kMd5Line : L"", tc.pszFindings,
-                                        bIdentical ? kIdentical : e2e::Summary(tc.counts)),
+        EXPECT_EQ(*tc.pszFindings ? 4u : 0u, result.dwExitCode);
+        EXPECT_EQ(trees.CompletedOutput(wcsstr(tc.pszOption, L"/hash") ? e2e::kMd5Line : L"",
+                                        tc.pszFindings,
+                                        *tc.pszFindings ? e2e::Summary(tc.counts) : kIdentical),
                   e2e::NormalizeDuration(result.strOutput));
     }
 }
@@ -277,27 +264,16 @@ namespace {
 // The program's listing cache file is not part of a tree, also when the
 // temporary folder lies inside one.
 TEST(OwnCacheFileTest, TemporaryFolderInsideATreeIsNotReported) {
-    struct {
-        const char* pszName;
-        const wchar_t* pszTemp;  // below the folder that holds both trees
-        const wchar_t* pszOption;
-    } const kCases[] = {
-        {"the source root", L"src", L""},
-        {"a subfolder of the source", L"src\\Temp", L"/subdir"},
-        {"a subfolder of the destination", L"dst\\Temp", L"/subdir"},
-    };
-    for (const auto& tc : kCases) {
-        SCOPED_TRACE(tc.pszName);
+    for (const wchar_t* pszTemp : {L"src", L"src\\Temp", L"dst\\Temp"}) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(pszTemp)));
         e2e::CTwoTrees trees;
         for (const std::wstring& strRoot : {trees.Source(), trees.Destination()}) {
-            test::MakeFile(strRoot + L"\\f.txt", "f");
-            test::MakeFolder(strRoot + L"\\Temp");
+            test::MakeFile(strRoot + L"\\Temp\\f.txt", "f");
         }
-        const std::wstring strTemp = trees.Root() / tc.pszTemp;
-        const test::CRunResult result =
-            test::RunQuorva(test::Quote(trees.Source()) + L" " + test::Quote(trees.Destination()) +
-                                L" " + tc.pszOption,
-                            std::wstring(), {L"TMP=" + strTemp, L"TEMP=" + strTemp});
+        const std::wstring strTemp = trees.Root() / pszTemp;
+        const test::CRunResult result = test::RunQuorva(
+            test::Quote(trees.Source()) + L" " + test::Quote(trees.Destination()) + L" /subdir",
+            std::wstring(), {L"TMP=" + strTemp, L"TEMP=" + strTemp});
         EXPECT_EQ(0u, result.dwExitCode);
         EXPECT_EQ(trees.CompletedOutput(L"", L"", kIdentical),
                   e2e::NormalizeDuration(result.strOutput));

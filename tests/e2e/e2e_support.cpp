@@ -40,14 +40,6 @@ std::wstring FailedSummaryHeader() {
     return L"\n------------------------------------------------------------------\nSummary:\n\n";
 }
 
-std::wstring Stopped(const std::wstring& strDisplayPath, const std::wstring& strError,
-                     DWORD dwError) {
-    const std::wstring strSystem = SystemText(dwError);
-    return strDisplayPath + L"\nERROR: " + strError + L"\n" + strSystem + L"\n" +
-           FailedSummaryHeader() + strDisplayPath +
-           L"\nERROR: the comparison could not be completed.\n" + strSystem + L"\n";
-}
-
 std::wstring SystemText(DWORD dwError) {
     wchar_t szText[512] = {};
     DWORD cch = ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
@@ -104,8 +96,6 @@ std::string NormalizeDuration(const std::string& strOutput) {
     static const std::regex kDuration("Comparison completed in [^\\r\\n]*second\\(s\\)\\.");
     return std::regex_replace(strOutput, kDuration, "Comparison completed in <time>.");
 }
-
-CTwoTrees::CTwoTrees() : CTwoTrees(std::wstring()) {}
 
 CTwoTrees::CTwoTrees(const std::wstring& strParent) : m_root(strParent) {
     test::MakeFolder(Source());

@@ -26,11 +26,6 @@ std::string CompletedOutput(const std::wstring& strHeader, const std::wstring& s
                             const std::wstring& strVerdict);
 // What follows the findings of a failed comparison, up to its final error.
 std::wstring FailedSummaryHeader();
-// What follows the start lines when the engine stopped on strDisplayPath
-// with the error text strError and the Win32 error dwError: the error, the
-// summary header and the run's final error.
-std::wstring Stopped(const std::wstring& strDisplayPath, const std::wstring& strError,
-                     DWORD dwError);
 // The system's text for a Win32 error, as the program appends it; empty
 // when the system has no text for it.
 std::wstring SystemText(DWORD dwError);
@@ -65,9 +60,8 @@ std::string NormalizeDuration(const std::string& strOutput);
 // that nothing is left behind).
 class CTwoTrees {
 public:
-    CTwoTrees();
-    // The same in a folder made under strParent.
-    explicit CTwoTrees(const std::wstring& strParent);
+    // In a folder made under strParent (empty: the system's temporary folder).
+    explicit CTwoTrees(const std::wstring& strParent = std::wstring());
     std::wstring Source() const { return m_root / L"src"; }
     std::wstring Destination() const { return m_root / L"dst"; }
     std::wstring Source(const std::wstring& strRelative) const {

@@ -30,8 +30,6 @@ static std::wstring TempPath() {
     return szTemp;
 }
 
-CTempFolder::CTempFolder() : CTempFolder(std::wstring()) {}
-
 CTempFolder::CTempFolder(const std::wstring& strParent) {
     const std::wstring strFolder = strParent.empty()           ? TempPath()
                                    : strParent.back() == L'\\' ? strParent

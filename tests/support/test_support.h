@@ -15,10 +15,8 @@ namespace test {
 // contents when the object is destroyed (also when a test fails).
 class CTempFolder {
 public:
-    CTempFolder();
-    // The same under the folder strParent (for a file system of a chosen
-    // kind); empty: the system's temporary folder.
-    explicit CTempFolder(const std::wstring& strParent);
+    // Under strParent instead when it is given (a file system of a chosen kind).
+    explicit CTempFolder(const std::wstring& strParent = std::wstring());
     ~CTempFolder();
     CTempFolder(const CTempFolder&) = delete;
     CTempFolder& operator=(const CTempFolder&) = delete;
