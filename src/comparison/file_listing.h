@@ -16,10 +16,10 @@ struct CSideResults;
 // One listed file. Its layout in memory is the layout of a record in the
 // cache file (576 bytes, little-endian).
 struct CFileEntry {
-    wchar_t szName[MAX_PATH];  // name as the search returned it, no path
-    FILETIME ftLastWrite;      // last-write time as the search returned it (UTC)
-    wchar_t szSizeText[20];    // room for the size text of a finding
-    ULONGLONG nSize;           // size in bytes
+    wchar_t szName[MAX_PATH];   // name as the search returned it, no path
+    FILETIME ftLastWrite;       // last-write time as the search returned it (UTC)
+    wchar_t szSizeText[20];     // room for the size text of a finding
+    ULONGLONG nSize;            // size in bytes
 
     CFileEntry() : szName(), ftLastWrite(), szSizeText(), nSize(0) {}
 };

@@ -82,8 +82,7 @@ int Run(int argc, wchar_t** argv) {
     const DWORD dwError = ::GetLastError();
 
     console.EndBlock();
-    PrintLine(console,
-              L"------------------------------------------------------------------\nSummary:\n");
+    PrintLine(console, L"------------------------------------------------------------------\nSummary:\n");
     if (bCompared) {
         PrintLine(console, L"Comparison completed in %s.\n",
                   FormatElapsedTime(timer.GetElapsed()).c_str());

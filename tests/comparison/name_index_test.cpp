@@ -15,8 +15,7 @@ struct CName {
 std::wstring Folded(const wchar_t* pszName) {
     std::wstring str;
     for (; *pszName != 0; ++pszName) {
-        str +=
-            (*pszName >= L'A' && *pszName <= L'Z') ? static_cast<wchar_t>(*pszName + 32) : *pszName;
+        str += (*pszName >= L'A' && *pszName <= L'Z') ? static_cast<wchar_t>(*pszName + 32) : *pszName;
     }
     return str;
 }
