@@ -14,6 +14,7 @@ enum : DWORD {
     OPT_ID_SUBDIR = 0x20003,
     OPT_ID_DATE = 0x20004,
     OPT_ID_SECURITY = 0x20005,
+    OPT_ID_REPORT = 0x20006,
 };
 
 // Option flags in m_dwOptions.
@@ -24,6 +25,7 @@ enum : DWORD {
     OPT_SUBDIR = 0x08,
     OPT_DATE = 0x10,
     OPT_SECURITY = 0x20,
+    OPT_REPORT = 0x40,
 };
 
 enum : int {
@@ -39,20 +41,22 @@ public:
     ~CConsole() override;
 
     std::wstring GetDescription() const override;
-    // The usage text: 34 lines, each ending with a line feed.
+    // The usage text: 35 lines, each ending with a line feed.
     std::wstring GetUsage() const override;
     // Index 1 is the source folder, index 2 the destination folder: the full
     // path of the text is stored and 0 returned, also when the path cannot
     // be made absolute (the path then keeps its previous value and Validate
     // reports it). Any other index returns PARAM_UNEXPECTED.
     int OnPositional(int nIndex, const wchar_t* pszText) override;
-    // The program's options (date, exfile, exfolder, hash, security, subdir,
-    // by abbreviation), then the framework's. Sets the option's flag before
+    // The program's options (date, exfile, exfolder, hash, report, security,
+    // subdir, by abbreviation), then the framework's. Sets the option's flag before
     // its values are examined. Returns 0 or the row index when accepted,
     // PARAM_UNKNOWN or PARAM_INVALID.
     int OnOption(const wchar_t* pszName, wchar_t** ppszValues, int nValues) override;
     // False when help was requested (without a message) or when a path is
-    // missing, does not exist or the two folders are the same (with the
+    // missing, does not exist or the two folders are the same, or when the
+    // report file would lie in a folder that does not exist or inside a
+    // compared folder (directly, or at any depth with /subdir) (with the
     // reason set by SetError).
     bool Validate() override;
 
@@ -63,6 +67,7 @@ public:
     std::wstring m_strDestinationPath;
     std::wstring m_strFileExclusions;
     std::wstring m_strFolderExclusions;
+    std::wstring m_strReportPath;
     LONGLONG m_nDateTolerance = 0;  // 100-nanosecond units
     int m_nHashAlgorithm = 0;
 
