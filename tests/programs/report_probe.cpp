@@ -1,7 +1,8 @@
-// Writes a JSON report of hand-made findings (one of each kind, names that
-// need escaping) and errors to the path given, for e2e/json_report.py, which
-// reads it back with a strict parser.
+// Writes a JSON report of hand-made findings (each kind, names that need
+// escaping) and errors to the path given, for e2e/json_report.py to read
+// back with a strict parser.
 #include <cstring>
+#include <numeric>
 
 #include "comparison/comparison_results.h"
 #include "comparison/json_report.h"
@@ -9,17 +10,20 @@
 
 namespace {
 
+// Present, with its size, time and, from a first byte, a 20-byte hash.
 CItemFacts Facts(ULONGLONG nSize, ULONGLONG nTime, BYTE bHash = 0) {
     CItemFacts facts;
     facts.bPresent = true;
     facts.nSize = nSize;
     facts.ftLastWrite = {static_cast<DWORD>(nTime), static_cast<DWORD>(nTime >> 32)};
     facts.cbHash = bHash != 0 ? 20 : 0;
-    for (DWORD i = 0; i < facts.cbHash; ++i) {
-        facts.hash[i] = static_cast<BYTE>(bHash + i);
-    }
+    std::iota(facts.hash, facts.hash + facts.cbHash, bHash);
     return facts;
 }
+
+using K = FindingKind;
+using S = FindingSide;
+const CItemFacts NONE;
 
 }  // namespace
 
@@ -36,38 +40,26 @@ int wmain(int argc, wchar_t** argv) {
     if (argc != 2 || report.Open(argv[1], console) != ERROR_SUCCESS) {
         return 2;
     }
-    const struct {
-        FindingKind kind;
-        bool bFolder;
-        FindingSide side;
-        const wchar_t* pszPath;
-        CItemFacts source;
-        CItemFacts destination;
-    } kFindings[] = {
-        {FindingKind::MissingInDestination, false, FindingSide::None, L"\\a\x01\t\"\\b",
-         Facts(5, 0), CItemFacts()},
-        {FindingKind::MissingInSource, true, FindingSide::None, L"\\dir\xd800", CItemFacts(),
-         Facts(0, ~0ULL)},
-        {FindingKind::Date, false, FindingSide::None, L"\\\xdc00z", Facts(1, 1), Facts(1, 2)},
-        {FindingKind::Size, false, FindingSide::None, L"\\\xd83d\xde00", Facts(1, 3), Facts(2, 3)},
-        {FindingKind::Contents, false, FindingSide::None, L"\\c", Facts(3, 4, 1), Facts(3, 4, 2)},
-        {FindingKind::Inaccessible, false, FindingSide::Both, L"\\i", Facts(3, 4), Facts(3, 4)},
-        {FindingKind::Inaccessible, true, FindingSide::Source, L"\\f", Facts(0, 5), Facts(0, 5)},
-        {FindingKind::Security, false, FindingSide::Destination, L"\\s", Facts(3, 4), Facts(3, 4)},
-        {FindingKind::Identical, false, FindingSide::None, L"\\=", Facts(3, 4, 1), Facts(3, 4, 1)},
+    const CFinding kFindings[] = {
+        {K::MissingInDestination, false, S::None, L"\\a\x01\t\"\\b", Facts(5, 0), NONE},
+        {K::MissingInSource, true, S::None, L"\\dir\xd800", NONE, Facts(0, ~0ULL)},
+        {K::Date, false, S::None, L"\\\xdc00z", Facts(1, 1), Facts(1, 2)},
+        {K::Size, false, S::None, L"\\\xd83d\xde00", Facts(1, 3), Facts(2, 3)},
+        {K::Contents, false, S::None, L"\\c", Facts(3, 4, 1), Facts(3, 4, 2)},
+        {K::Inaccessible, false, S::Both, L"\\i", Facts(3, 4), Facts(3, 4)},
+        {K::Inaccessible, true, S::Source, L"\\f", Facts(0, 5), Facts(0, 5)},
+        {K::Security, false, S::Destination, L"\\s", Facts(3, 4), Facts(3, 4)},
+        {K::Identical, false, S::None, L"\\=", Facts(3, 4, 1), Facts(3, 4, 1)},
     };
-    for (const auto& item : kFindings) {
-        report.OnFinding(
-            {item.kind, item.bFolder, item.side, item.pszPath, item.source, item.destination});
+    for (const CFinding& finding : kFindings) {
+        report.OnFinding(finding);
     }
     report.OnError(L"\\c", L"could not compute source file hash.",
                    HResultFromWin32(ERROR_SHARING_VIOLATION));
     report.OnError(L"\\", L"no text", static_cast<HRESULT>(0x8FFF0001));
     // The twenty counters numbered 1 to 20 in the order of their declaration.
     int counters[20];
-    for (int i = 0; i < 20; ++i) {
-        counters[i] = i + 1;
-    }
+    std::iota(counters, counters + 20, 1);
     CComparisonResults results;
     static_assert(sizeof(results) == sizeof(counters), "twenty int counters");
     std::memcpy(&results, counters, sizeof(counters));
