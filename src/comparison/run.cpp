@@ -3,6 +3,7 @@
 #include "comparison/compare_engine.h"
 #include "comparison/comparison_results.h"
 #include "comparison/file_listing.h"
+#include "comparison/json_report.h"
 #include "console/console.h"
 #include "exclusions/exclusions.h"
 #include "paths/long_path.h"
@@ -25,6 +26,8 @@ const CListTexts kFileListTexts = {L"Loading exclusions from %s...",
 const CListTexts kFolderListTexts = {L"Loading folder exclusions from %s...",
                                      L"%d folder exclusion(s) loaded.\n",
                                      L"folder exclusion file could not be loaded."};
+
+const wchar_t kReportFailed[] = L"report file could not be written.";
 
 // Loads an exclusion list; false after reporting the failure.
 bool LoadList(CConsole& console, const std::wstring& strPath, CStringList& list,
@@ -70,6 +73,15 @@ int Run(int argc, wchar_t** argv) {
         PrintLastError(console, L"cache file could not be created.");
         return EXIT_SETUP_FAILED;
     }
+    CJsonReport report;
+    const bool bReport = (console.m_dwOptions & OPT_REPORT) != 0;
+    if (bReport) {
+        const DWORD dwReportError = report.Open(console.m_strReportPath.c_str(), console);
+        if (dwReportError != ERROR_SUCCESS) {
+            PrintError(console, kReportFailed, HResultFromWin32(dwReportError));
+            return EXIT_SETUP_FAILED;
+        }
+    }
 
     CComparisonResults results;
     results.Clear();
@@ -80,24 +92,36 @@ int Run(int argc, wchar_t** argv) {
     // The engine leaves its failure in the last error; keep it for the
     // final message through the summary header.
     const DWORD dwError = ::GetLastError();
+    // The report records the run's exit code; when it cannot be completed,
+    // the run ends as a failed setup.
+    const auto finish = [&](int nExitCode) {
+        const DWORD dwReportError =
+            bReport ? report.Finish(results, timer.GetElapsed(), nExitCode) : ERROR_SUCCESS;
+        if (dwReportError == ERROR_SUCCESS) {
+            return nExitCode;
+        }
+        PrintError(console, kReportFailed, HResultFromWin32(dwReportError));
+        return static_cast<int>(EXIT_SETUP_FAILED);
+    };
 
     console.EndBlock();
-    PrintLine(console, L"------------------------------------------------------------------\nSummary:\n");
+    PrintLine(console,
+              L"------------------------------------------------------------------\nSummary:\n");
     if (bCompared) {
         PrintLine(console, L"Comparison completed in %s.\n",
                   FormatElapsedTime(timer.GetElapsed()).c_str());
         if (results.IsIdentical()) {
             if (!results.HasInaccessible()) {
                 PrintLine(console, L"The source and the destination are identical.");
-                return EXIT_IDENTICAL;
+                return finish(EXIT_IDENTICAL);
             }
             // The counters show what could not be read and so was not compared.
             PrintLine(console, L"The source and the destination are identical.\n");
             results.PrintSummary(console, console.m_dwOptions);
-            return EXIT_IDENTICAL;
+            return finish(EXIT_IDENTICAL);
         }
         results.PrintSummary(console, console.m_dwOptions);
-        return EXIT_DIFFERENT;
+        return finish(EXIT_DIFFERENT);
     }
 
     const wchar_t* pszDisplayPath = g_displayPath.GetPath();
@@ -107,5 +131,5 @@ int Run(int argc, wchar_t** argv) {
     }
     ::SetLastError(dwError);
     PrintLastError(console, L"the comparison could not be completed.");
-    return EXIT_COMPARE_FAILED;
+    return finish(EXIT_COMPARE_FAILED);
 }

@@ -3,6 +3,7 @@
 #include <shlwapi.h>
 #include <wchar.h>
 
+#include <algorithm>
 #include <limits>
 
 #include "runtime/handle.h"
@@ -10,12 +11,13 @@
 
 namespace {
 
-// The order decides abbreviations: "d" is "date", "s" is "security"; "di"
-// and "he" match nothing here and fall through to the framework's display
-// and help.
+// The order decides abbreviations: "d" is "date", "r" is "report", "s" is
+// "security"; "di" and "he" match nothing here and fall through to the
+// framework's display and help.
 const KEYWORD_ENTRY g_programOptions[] = {
-    {L"date", OPT_ID_DATE}, {L"exfile", OPT_ID_EXFILE},     {L"exfolder", OPT_ID_EXFOLDER},
-    {L"hash", OPT_ID_HASH}, {L"security", OPT_ID_SECURITY}, {L"subdir", OPT_ID_SUBDIR},
+    {L"date", OPT_ID_DATE},     {L"exfile", OPT_ID_EXFILE}, {L"exfolder", OPT_ID_EXFOLDER},
+    {L"hash", OPT_ID_HASH},     {L"report", OPT_ID_REPORT}, {L"security", OPT_ID_SECURITY},
+    {L"subdir", OPT_ID_SUBDIR},
 };
 
 const KEYWORD_ENTRY g_hashAlgorithms[] = {
@@ -26,7 +28,7 @@ const KEYWORD_ENTRY g_hashAlgorithms[] = {
 const wchar_t* const g_usageLines[] = {
     L"<srcpath> <dstpath> [/date [<tolerance>]] [/display [<level>",
     L"\t[<mode>]]] [/exfile <file.ext>] [/exfolder <file.ext>] [/hash [<alg>]]",
-    L"\t[/security] [/subdir] [/?]",
+    L"\t[/report <file.json>] [/security] [/subdir] [/?]",
     L"",
     L"Where:",
     L"",
@@ -55,6 +57,7 @@ const wchar_t* const g_usageLines[] = {
     L"               <alg> is either of the following values:",
     L"                md5     - hash files using MD5 algorithm (default).",
     L"                sha1    - hash files using SHA1 algorithm.",
+    L"  /report     Writes every finding and the summary to a JSON file.",
     L"  /security   Verifies that the files have valid owners and DACLs.",
     L"  /subdir     Compares subfolders recursively.",
     L"  /?          Displays this help message.",
@@ -282,6 +285,11 @@ int CConsole::OnOption(const wchar_t* pszName, wchar_t** ppszValues, int nValues
                 return PARAM_INVALID;
             }
             return 0;
+        case OPT_ID_REPORT:
+            if (nValues != 1 || !SetFullPath(ppszValues[0], m_strReportPath)) {
+                return PARAM_INVALID;
+            }
+            return 0;
         case OPT_ID_DATE:
             if (nValues != 1) {
                 return PARAM_INVALID;
@@ -323,6 +331,30 @@ bool CConsole::Validate() {
     if (pszError != nullptr) {
         SetError(pszError);
         return false;
+    }
+    if (!m_strReportPath.empty()) {
+        // The report's folder and each compared folder, with "/" read as "\"
+        // and a final backslash, so that C:\data does not hold C:\data2\r.json.
+        const auto folderOf = [](std::wstring str) {
+            std::replace(str.begin(), str.end(), L'/', L'\\');
+            return !str.empty() && str.back() == L'\\' ? str : str + L'\\';
+        };
+        const std::wstring strFolder =
+            folderOf(m_strReportPath.substr(0, m_strReportPath.find_last_of(L"\\/")));
+        const bool bSubdir = (m_dwOptions & OPT_SUBDIR) != 0;
+        for (const std::wstring& strPath : {m_strSourcePath, m_strDestinationPath}) {
+            const std::wstring strRoot = folderOf(strPath);
+            if ((bSubdir ? strFolder.size() >= strRoot.size()
+                         : strFolder.size() == strRoot.size()) &&
+                ::_wcsnicmp(strFolder.c_str(), strRoot.c_str(), strRoot.size()) == 0) {
+                SetError(L"the report file must not be inside the source or destination folder.");
+                return false;
+            }
+        }
+        if (!::PathIsDirectoryW(strFolder.c_str())) {
+            SetError(L"the folder of the report file does not exist.");
+            return false;
+        }
     }
     return true;
 }

@@ -14,6 +14,7 @@ enum : DWORD {
     OPT_ID_SUBDIR = 0x20003,
     OPT_ID_DATE = 0x20004,
     OPT_ID_SECURITY = 0x20005,
+    OPT_ID_REPORT = 0x20006,
 };
 
 // Option flags in m_dwOptions.
@@ -24,6 +25,7 @@ enum : DWORD {
     OPT_SUBDIR = 0x08,
     OPT_DATE = 0x10,
     OPT_SECURITY = 0x20,
+    OPT_REPORT = 0x40,
 };
 
 enum : int {
@@ -39,7 +41,7 @@ public:
     ~CConsole() override;
 
     std::wstring GetDescription() const override;
-    // The usage text: 34 lines, each ending with a line feed.
+    // The usage text: 35 lines, each ending with a line feed.
     std::wstring GetUsage() const override;
     // Index 1 is the source folder, index 2 the destination folder: the full
     // path of the text (ExpandFullPath) is stored and 0 returned, also when
@@ -47,8 +49,8 @@ public:
     // keeps its previous value and Validate reports it). Any other index
     // returns PARAM_UNEXPECTED.
     int OnPositional(int nIndex, const wchar_t* pszText) override;
-    // The program's options (date, exfile, exfolder, hash, security, subdir,
-    // by abbreviation), then the framework's. Sets the option's flag before
+    // The program's options (date, exfile, exfolder, hash, report, security,
+    // subdir, by abbreviation), then the framework's. Sets the option's flag before
     // its values are examined. Returns 0 or the row index when accepted,
     // PARAM_UNKNOWN or PARAM_INVALID.
     int OnOption(const wchar_t* pszName, wchar_t** ppszValues, int nValues) override;
@@ -57,7 +59,9 @@ public:
     // the two folders are the same (with the reason set by SetError). The
     // folders are the same when their full paths are equal ignoring case and
     // a trailing backslash, or when the platform gives both the same identity
-    // (volume serial number and file index).
+    // (volume serial number and file index); or when the report file would
+    // lie in a folder that does not exist or inside a compared folder
+    // (directly, or at any depth with /subdir).
     bool Validate() override;
 
     // The options record, written while the command line is parsed and
@@ -67,6 +71,7 @@ public:
     std::wstring m_strDestinationPath;
     std::wstring m_strFileExclusions;
     std::wstring m_strFolderExclusions;
+    std::wstring m_strReportPath;
     LONGLONG m_nDateTolerance = 0;  // 100-nanosecond units
     int m_nHashAlgorithm = 0;
 

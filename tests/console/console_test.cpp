@@ -20,6 +20,7 @@ public:
     COptionFolders() {
         test::MakeFolder(*this / L"src");
         test::MakeFolder(*this / L"dst");
+        test::MakeFolder(*this / L"src\\sub");
         test::MakeFile(*this / L"exclusions.txt", "*.tmp\r\n");
     }
 };
@@ -201,6 +202,7 @@ TEST(Console, ParsesOptions) {
          L"",
          0},
         {"exfolder without value", {L"/exfolder"}, OPT_EXFOLDER, 0, 0, L"\t/exfolder\n", L"", 0},
+        {"r is report", {L"/r", L"{root}\\r.json"}, OPT_REPORT, 0, 0, L"", L"", 0},
         {"exfile with two values", {L"/exfile:a,b"}, OPT_EXFILE, 0, 0, L"\t/exfile\n", L"", 0},
         {"exfile without value", {L"/exfile"}, OPT_EXFILE, 0, 0, L"\t/exfile\n", L"", 0},
         {"exfolder empty value", {L"/exfolder:"}, OPT_EXFOLDER, 0, 0, L"\t/exfolder\n", L"", 0},
@@ -251,6 +253,8 @@ TEST(Console, ParsesOptions) {
         } else {
             EXPECT_EQ(L"", console.m_strFileExclusions);
         }
+        EXPECT_EQ(tc.strInvalid.empty() && (tc.dwOptions & OPT_REPORT) ? root / L"r.json" : L"",
+                  console.m_strReportPath);
     }
 }
 
@@ -306,6 +310,14 @@ TEST(Console, ValidatesPaths) {
         {"file exclusions are checked first",
          {L"{src}", L"{dst}", L"/exfolder:{root}\\none.txt", L"/exfile:{root}\\none.txt"},
          L"the specified file for file exclusions does not exist.",
+         true},
+        {"report in a subfolder without subdir",
+         {L"{src}", L"{dst}", L"/report", L"{src}\\sub\\r.json"},
+         L"",
+         false},
+        {"report in a folder whose name begins with the source's",
+         {L"{src}", L"{dst}", L"/subdir", L"/report", L"{src}2\\r.json"},
+         L"the folder of the report file does not exist.",
          true},
         {"help stops the validation", {L"/?"}, L"", true},
         {"unknown parameter stops the validation", {L"{src}", L"{src}", L"/x"}, L"", true},
@@ -398,7 +410,7 @@ TEST(Console, UsageText) {
     const wchar_t* const kLines[] = {
         L"<srcpath> <dstpath> [/date [<tolerance>]] [/display [<level>",
         L"\t[<mode>]]] [/exfile <file.ext>] [/exfolder <file.ext>] [/hash [<alg>]]",
-        L"\t[/security] [/subdir] [/?]",
+        L"\t[/report <file.json>] [/security] [/subdir] [/?]",
         L"",
         L"Where:",
         L"",
@@ -427,6 +439,7 @@ TEST(Console, UsageText) {
         L"               <alg> is either of the following values:",
         L"                md5     - hash files using MD5 algorithm (default).",
         L"                sha1    - hash files using SHA1 algorithm.",
+        L"  /report     Writes every finding and the summary to a JSON file.",
         L"  /security   Verifies that the files have valid owners and DACLs.",
         L"  /subdir     Compares subfolders recursively.",
         L"  /?          Displays this help message.",
@@ -441,7 +454,7 @@ TEST(Console, UsageText) {
         lines.push_back(strUsage.substr(start, end - start));
         start = end == std::wstring::npos ? strUsage.size() : end + 1;
     }
-    ASSERT_EQ(34u, lines.size());
+    ASSERT_EQ(35u, lines.size());
     for (size_t i = 0; i < lines.size(); ++i) {
         SCOPED_TRACE("line " + std::to_string(i + 1));
         EXPECT_EQ(kLines[i], lines[i]);

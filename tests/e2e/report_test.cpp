@@ -13,7 +13,7 @@ namespace {
 const wchar_t kUsage[] =
     L"<srcpath> <dstpath> [/date [<tolerance>]] [/display [<level>\n"
     L"\t[<mode>]]] [/exfile <file.ext>] [/exfolder <file.ext>] [/hash [<alg>]]\n"
-    L"\t[/security] [/subdir] [/?]\n"
+    L"\t[/report <file.json>] [/security] [/subdir] [/?]\n"
     L"\n"
     L"Where:\n"
     L"\n"
@@ -42,6 +42,7 @@ const wchar_t kUsage[] =
     L"               <alg> is either of the following values:\n"
     L"                md5     - hash files using MD5 algorithm (default).\n"
     L"                sha1    - hash files using SHA1 algorithm.\n"
+    L"  /report     Writes every finding and the summary to a JSON file.\n"
     L"  /security   Verifies that the files have valid owners and DACLs.\n"
     L"  /subdir     Compares subfolders recursively.\n"
     L"  /?          Displays this help message.\n";
@@ -81,6 +82,8 @@ TEST(Report, ShowsWhatIsWrongWithTheParameters) {
     const e2e::CTwoTrees trees;
     const std::wstring strBanner = e2e::Banner();
     const std::wstring strUsage = UsageBlock();
+    const std::wstring strReportInside =
+        L"ERROR: the report file must not be inside the source or destination folder.\n\n";
 
     struct {
         const char* pszName;
@@ -95,6 +98,13 @@ TEST(Report, ShowsWhatIsWrongWithTheParameters) {
         {"no arguments", L"", strBanner + strUsage + L"ERROR: a source path is required.\n\n"},
         {"source missing", L"{missing} {dst}",
          strBanner + strUsage + L"ERROR: the source path does not exist.\n\n"},
+        {"report inside the source", L"{src} {dst} /report {src}\\r.json",
+         strBanner + strUsage + strReportInside},
+        {"report deep inside the destination with subdir",
+         L"{src} {dst} /subdir /report {dst}\\a\\b\\r.json",
+         strBanner + strUsage + strReportInside},
+        {"report in a folder that does not exist", L"{src} {dst} /report {missing}\\r.json",
+         strBanner + strUsage + L"ERROR: the folder of the report file does not exist.\n\n"},
         {"source and destination equal but for case", L"{src} {SRC}",
          strBanner + strUsage + L"ERROR: source and destination paths must be different.\n\n"},
         {"unknown parameter", L"{src} {dst} /x",

@@ -1,0 +1,408 @@
+#include "comparison/json_report.h"
+
+#include <wchar.h>
+
+#include <cstdio>
+#include <utility>
+#include <vector>
+
+#include "comparison/comparison_results.h"
+#include "console/console.h"
+#include "runtime/error_text.h"
+#include "version.h"
+
+namespace {
+
+// The buffer is written out when it holds this many bytes, so that memory
+// stays the same however many findings there are.
+constexpr size_t FLUSH_SIZE = 64 * 1024;
+
+// 100-nanosecond units per millisecond of the /date tolerance.
+constexpr LONGLONG UNITS_PER_MILLISECOND = 10000;
+
+// The SHA-256 algorithm's number in the options record.
+constexpr int HASH_SHA256_VALUE = 3;
+
+const struct {
+    int nAlgorithm;
+    const char* pszName;
+} kHashNames[] = {{HASH_MD5, "md5"}, {HASH_SHA1, "sha1"}, {HASH_SHA256_VALUE, "sha256"}};
+
+// Indexed by FindingKind.
+const char* const kKindNames[] = {
+    "missing-in-destination", "missing-in-source", "date",     "size", "contents",
+    "inaccessible",           "security",          "identical"};
+
+// Indexed by FindingSide.
+const char* const kSideNames[] = {"null", "\"source\"", "\"destination\"", "\"both\""};
+
+void AppendHex(std::string& strOut, unsigned nValue, int nDigits) {
+    static const char kDigits[] = "0123456789abcdef";
+    for (int i = nDigits - 1; i >= 0; --i) {
+        strOut += kDigits[(nValue >> (4 * i)) & 0xF];
+    }
+}
+
+void AppendUtf8(std::string& strOut, unsigned nCodePoint) {
+    if (nCodePoint < 0x80) {
+        strOut += static_cast<char>(nCodePoint);
+    } else if (nCodePoint < 0x800) {
+        strOut += static_cast<char>(0xC0 | (nCodePoint >> 6));
+        strOut += static_cast<char>(0x80 | (nCodePoint & 0x3F));
+    } else if (nCodePoint < 0x10000) {
+        strOut += static_cast<char>(0xE0 | (nCodePoint >> 12));
+        strOut += static_cast<char>(0x80 | ((nCodePoint >> 6) & 0x3F));
+        strOut += static_cast<char>(0x80 | (nCodePoint & 0x3F));
+    } else {
+        strOut += static_cast<char>(0xF0 | (nCodePoint >> 18));
+        strOut += static_cast<char>(0x80 | ((nCodePoint >> 12) & 0x3F));
+        strOut += static_cast<char>(0x80 | ((nCodePoint >> 6) & 0x3F));
+        strOut += static_cast<char>(0x80 | (nCodePoint & 0x3F));
+    }
+}
+
+// A string literal, or null for an empty text.
+void AppendJsonStringOrNull(std::string& strOut, const std::wstring& strText) {
+    if (strText.empty()) {
+        strOut += "null";
+    } else {
+        AppendJsonString(strOut, strText.c_str());
+    }
+}
+
+// What one side knows: null when the item is not there; the size only for
+// files, the hash value only where it was computed.
+void AppendFacts(std::string& strOut, const CItemFacts& facts, bool bFolder) {
+    if (!facts.bPresent) {
+        strOut += "null";
+        return;
+    }
+    strOut += '{';
+    if (!bFolder) {
+        strOut += "\"size\": " + std::to_string(facts.nSize) + ", ";
+    }
+    strOut += "\"lastWrite\": \"" + FormatJsonTime(facts.ftLastWrite) + '"';
+    if (facts.cbHash > 0) {
+        strOut += ", \"hash\": \"";
+        for (DWORD i = 0; i < facts.cbHash && i < FINDING_MAX_HASH_SIZE; ++i) {
+            AppendHex(strOut, facts.hash[i], 2);
+        }
+        strOut += '"';
+    }
+    strOut += '}';
+}
+
+void AppendCounter(std::string& strOut, const char* pszName, int nValue, bool bFirst = false) {
+    if (!bFirst) {
+        strOut += ", ";
+    }
+    strOut += '"';
+    strOut += pszName;
+    strOut += "\": " + std::to_string(nValue);
+}
+
+void AppendSide(std::string& strOut, const char* pszName, const CSideResults& side) {
+    strOut += "\"";
+    strOut += pszName;
+    strOut += "\": {";
+    AppendCounter(strOut, "tested", side.m_nTested, true);
+    AppendCounter(strOut, "missingFiles", side.m_nMissingFiles);
+    AppendCounter(strOut, "excludedFiles", side.m_nExcludedFiles);
+    AppendCounter(strOut, "inaccessibleFiles", side.m_nInaccessibleFiles);
+    AppendCounter(strOut, "securityIssues", side.m_nSecurityIssues);
+    AppendCounter(strOut, "missingFolders", side.m_nMissingFolders);
+    AppendCounter(strOut, "excludedFolders", side.m_nExcludedFolders);
+    AppendCounter(strOut, "inaccessibleFolders", side.m_nInaccessibleFolders);
+    strOut += '}';
+}
+
+// strLongPath := the extended-length form of pszPath, after the usual
+// Win32 rules (GetFullPathNameW: "/" as "\", "." and ".." resolved, trailing
+// dots and blanks dropped), so that the temporary name may pass MAX_PATH
+// characters and both names mean what the plain path means. Returns
+// ERROR_SUCCESS or the failure's code.
+DWORD GetLongFormOf(const wchar_t* pszPath, std::wstring& strLongPath) {
+    if (::wcsncmp(pszPath, L"\\\\?\\", 4) == 0) {
+        strLongPath = pszPath;
+        return ERROR_SUCCESS;
+    }
+    const DWORD cchNeeded = ::GetFullPathNameW(pszPath, 0, nullptr, nullptr);
+    if (cchNeeded == 0) {
+        return ::GetLastError();
+    }
+    std::vector<wchar_t> fullPath(cchNeeded);
+    const DWORD cchFull = ::GetFullPathNameW(pszPath, cchNeeded, fullPath.data(), nullptr);
+    if (cchFull == 0) {
+        return ::GetLastError();
+    }
+    if (cchFull >= cchNeeded) {
+        return ERROR_INSUFFICIENT_BUFFER;
+    }
+    const wchar_t* pszFull = fullPath.data();
+    strLongPath = ::wcsncmp(pszFull, L"\\\\", 2) == 0
+                      ? std::wstring(L"\\\\?\\UNC\\") + (pszFull + 2)
+                      : std::wstring(L"\\\\?\\") + pszFull;
+    return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+void AppendJsonString(std::string& strOut, const wchar_t* pszText) {
+    strOut += '"';
+    for (const wchar_t* p = pszText; *p != 0; ++p) {
+        const unsigned ch = static_cast<unsigned>(*p);
+        switch (ch) {
+            case L'"':
+                strOut += "\\\"";
+                continue;
+            case L'\\':
+                strOut += "\\\\";
+                continue;
+            case L'\b':
+                strOut += "\\b";
+                continue;
+            case L'\f':
+                strOut += "\\f";
+                continue;
+            case L'\n':
+                strOut += "\\n";
+                continue;
+            case L'\r':
+                strOut += "\\r";
+                continue;
+            case L'\t':
+                strOut += "\\t";
+                continue;
+            default:
+                break;
+        }
+        const bool bHigh = ch >= 0xD800 && ch <= 0xDBFF;
+        const bool bLow = ch >= 0xDC00 && ch <= 0xDFFF;
+        if (bHigh && p[1] >= 0xDC00 && p[1] <= 0xDFFF) {
+            ++p;
+            AppendUtf8(strOut,
+                       0x10000 + ((ch - 0xD800) << 10) + (static_cast<unsigned>(*p) - 0xDC00));
+        } else if (ch < 0x20 || bHigh || bLow) {
+            // A surrogate alone has no UTF-8 form.
+            strOut += "\\u";
+            AppendHex(strOut, ch, 4);
+        } else {
+            AppendUtf8(strOut, ch);
+        }
+    }
+    strOut += '"';
+}
+
+std::string FormatJsonTime(const FILETIME& ft) {
+    const unsigned long long nTime =
+        (static_cast<unsigned long long>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+    const unsigned nFraction = static_cast<unsigned>(nTime % 10000000);
+    const unsigned long long nSeconds = nTime / 10000000;
+    const unsigned nSecondOfDay = static_cast<unsigned>(nSeconds % 86400);
+    // The civil date of a day count, computed here rather than by
+    // FileTimeToSystemTime, which refuses times from the year 30828 on.
+    // Days are counted from 0000-03-01 so that the leap day ends a year;
+    // 1601-01-01 is day 584694.
+    const unsigned long long nDay = nSeconds / 86400 + 584694;
+    const unsigned long long nEra = nDay / 146097;
+    const unsigned nDayOfEra = static_cast<unsigned>(nDay - nEra * 146097);
+    const unsigned nYearOfEra =
+        (nDayOfEra - nDayOfEra / 1460 + nDayOfEra / 36524 - nDayOfEra / 146096) / 365;
+    const unsigned nDayOfYear = nDayOfEra - (365 * nYearOfEra + nYearOfEra / 4 - nYearOfEra / 100);
+    const unsigned nMonthIndex = (5 * nDayOfYear + 2) / 153;  // 0 is March
+    const unsigned nDayOfMonth = nDayOfYear - (153 * nMonthIndex + 2) / 5 + 1;
+    const unsigned nMonth = nMonthIndex < 10 ? nMonthIndex + 3 : nMonthIndex - 9;
+    const unsigned nYear = static_cast<unsigned>(nEra * 400) + nYearOfEra + (nMonth <= 2 ? 1 : 0);
+
+    char szText[40];
+    ::snprintf(szText, sizeof(szText), "%04u-%02u-%02uT%02u:%02u:%02u.%07uZ", nYear, nMonth,
+               nDayOfMonth, nSecondOfDay / 3600, nSecondOfDay / 60 % 60, nSecondOfDay % 60,
+               nFraction);
+    return szText;
+}
+
+CJsonReport::~CJsonReport() {
+    if (!m_strTemporary.empty()) {
+        const DWORD dwError = ::GetLastError();
+        m_hFile.Reset();
+        ::DeleteFileW(m_strTemporary.c_str());
+        ::SetLastError(dwError);
+    }
+}
+
+DWORD CJsonReport::Open(const wchar_t* pszPath, const CConsole& console) {
+    const DWORD dwPathError = GetLongFormOf(pszPath, m_strTarget);
+    if (dwPathError != ERROR_SUCCESS) {
+        return dwPathError;
+    }
+    // A folder or a read-only file at the target would refuse the final
+    // move: tell it now rather than after the whole comparison.
+    const DWORD dwAttributes = ::GetFileAttributesW(m_strTarget.c_str());
+    if (dwAttributes != INVALID_FILE_ATTRIBUTES &&
+        (dwAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) {
+        return ERROR_ACCESS_DENIED;
+    }
+    // Beside the target, so that the final move is a rename on one volume;
+    // the process id keeps two runs that write the same report apart, and a
+    // file that happens to have the name is never overwritten.
+    wchar_t szSuffix[24];
+    ::_snwprintf(szSuffix, 24, L".%lu.tmp", ::GetCurrentProcessId());
+    szSuffix[23] = L'\0';
+    const std::wstring strTemporary = m_strTarget + szSuffix;
+    CFileHandle hFile(::CreateFileW(strTemporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!hFile) {
+        return ::GetLastError();
+    }
+    m_hFile = std::move(hFile);
+    m_strTemporary = strTemporary;
+    m_bVerbose = console.GetDisplayLevel() == DISPLAY_VERBOSE;
+
+    std::string& str = m_strBuffer;
+    str += "{\r\n  \"program\": \"Quorva\",\r\n  \"version\": \"" QUORVA_VERSION_TEXT "\",\r\n";
+    str += "  \"source\": ";
+    AppendJsonString(str, console.m_strSourcePath.c_str());
+    str += ",\r\n  \"destination\": ";
+    AppendJsonString(str, console.m_strDestinationPath.c_str());
+    str += ",\r\n  \"options\": {\"date\": ";
+    str += (console.m_dwOptions & OPT_DATE)
+               ? std::to_string(console.m_nDateTolerance / UNITS_PER_MILLISECOND)
+               : "null";
+    str += ", \"hash\": ";
+    std::string strHash = "null";
+    for (const auto& hash : kHashNames) {
+        if ((console.m_dwOptions & OPT_HASH) && console.m_nHashAlgorithm == hash.nAlgorithm) {
+            strHash = std::string("\"") + hash.pszName + '"';
+        }
+    }
+    str += strHash;
+    str += ", \"security\": ";
+    str += (console.m_dwOptions & OPT_SECURITY) ? "true" : "false";
+    str += ", \"subdir\": ";
+    str += (console.m_dwOptions & OPT_SUBDIR) ? "true" : "false";
+    str += ", \"fileExclusions\": ";
+    AppendJsonStringOrNull(str, console.m_strFileExclusions);
+    str += ", \"folderExclusions\": ";
+    AppendJsonStringOrNull(str, console.m_strFolderExclusions);
+    str += "},\r\n  \"findings\": [";
+    Flush();
+    if (m_dwError != ERROR_SUCCESS) {
+        m_hFile.Reset();
+        ::DeleteFileW(m_strTemporary.c_str());
+        m_strTemporary.clear();
+    }
+    return m_dwError;
+}
+
+void CJsonReport::OnFinding(const CFinding& finding) {
+    if (m_dwError != ERROR_SUCCESS || (finding.kind == FindingKind::Identical && !m_bVerbose)) {
+        return;
+    }
+    std::string& str = m_strBuffer;
+    str += m_nFindings++ == 0 ? "\r\n    {\"path\": " : ",\r\n    {\"path\": ";
+    AppendJsonString(str, finding.pszPath != nullptr ? finding.pszPath : L"");
+    str += finding.bFolder ? ", \"type\": \"folder\", \"kind\": \""
+                           : ", \"type\": \"file\", \"kind\": \"";
+    str += kKindNames[static_cast<int>(finding.kind)];
+    str += '"';
+    if (finding.kind == FindingKind::Inaccessible || finding.kind == FindingKind::Security) {
+        str += ", \"side\": ";
+        str += kSideNames[static_cast<int>(finding.side)];
+    }
+    str += ", \"source\": ";
+    AppendFacts(str, finding.source, finding.bFolder);
+    str += ", \"destination\": ";
+    AppendFacts(str, finding.destination, finding.bFolder);
+    str += '}';
+    if (str.size() >= FLUSH_SIZE) {
+        Flush();
+    }
+}
+
+void CJsonReport::OnError(const wchar_t* pszPath, const wchar_t* pszMessage, HRESULT hrCode) {
+    // The code as the console shows it: a Win32 code by itself, any other
+    // HRESULT as its unsigned value.
+    const DWORD dwCode = static_cast<DWORD>(hrCode);
+    const DWORD dwShown =
+        (dwCode <= 0xFFFF || (dwCode & 0x1FFF0000) == 0x00070000) ? dwCode & 0xFFFF : dwCode;
+    std::string& str = m_strErrors;
+    str += str.empty() ? "\r\n    {\"path\": " : ",\r\n    {\"path\": ";
+    AppendJsonString(str, pszPath != nullptr ? pszPath : L"");
+    str += ", \"message\": ";
+    AppendJsonString(str, pszMessage != nullptr ? pszMessage : L"");
+    str += ", \"code\": " + std::to_string(dwShown) + ", \"text\": ";
+    wchar_t szText[SYSTEM_ERROR_TEXT_CHARS];
+    if (dwCode != 0 && GetSystemErrorText(dwCode, szText)) {
+        // Without the code that GetSystemErrorText puts after the text.
+        std::wstring strText = szText;
+        strText.erase(strText.rfind(L" ("));
+        AppendJsonString(str, strText.c_str());
+    } else {
+        str += "null";
+    }
+    str += '}';
+}
+
+DWORD CJsonReport::Finish(const CComparisonResults& results, LONGLONG nElapsedNanoseconds,
+                          int nExitCode, bool bInterrupted) {
+    if (!m_hFile) {
+        return m_dwError != ERROR_SUCCESS ? m_dwError : ERROR_INVALID_HANDLE;
+    }
+    std::string& str = m_strBuffer;
+    str += "\r\n  ],\r\n  \"errors\": [" + m_strErrors + "\r\n  ],\r\n  \"summary\": {";
+    AppendCounter(str, "identical", results.m_nIdentical, true);
+    AppendCounter(str, "sizeMismatches", results.m_nSizeMismatches);
+    AppendCounter(str, "dateMismatches", results.m_nDateMismatches);
+    AppendCounter(str, "hashMismatches", results.m_nHashMismatches);
+    str += ",\r\n    ";
+    AppendSide(str, "source", results.m_source);
+    str += ",\r\n    ";
+    AppendSide(str, "destination", results.m_destination);
+    const LONGLONG nElapsed = nElapsedNanoseconds > 0 ? nElapsedNanoseconds : 0;
+    char szFraction[8];
+    ::snprintf(szFraction, sizeof(szFraction), "%06u",
+               static_cast<unsigned>(nElapsed % 1000000000 / 1000));
+    str += "},\r\n  \"elapsedSeconds\": " + std::to_string(nElapsed / 1000000000) + "." +
+           szFraction + ",\r\n  \"exitCode\": " + std::to_string(nExitCode);
+    if (bInterrupted) {
+        str += ",\r\n  \"interrupted\": true";
+    }
+    str += "\r\n}\r\n";
+    Flush();
+    // On the disk before it replaces an earlier report.
+    if (m_dwError == ERROR_SUCCESS && !::FlushFileBuffers(m_hFile.Get())) {
+        m_dwError = ::GetLastError();
+    }
+    m_hFile.Reset();
+    if (m_dwError == ERROR_SUCCESS &&
+        !::MoveFileExW(m_strTemporary.c_str(), m_strTarget.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        m_dwError = ::GetLastError();
+    }
+    if (m_dwError != ERROR_SUCCESS) {
+        ::DeleteFileW(m_strTemporary.c_str());
+    }
+    m_strTemporary.clear();
+    return m_dwError;
+}
+
+void CJsonReport::Flush() {
+    if (m_dwError == ERROR_SUCCESS) {
+        const char* pb = m_strBuffer.data();
+        size_t cbLeft = m_strBuffer.size();
+        while (cbLeft > 0) {
+            DWORD cbWritten = 0;
+            if (!::WriteFile(m_hFile.Get(), pb, static_cast<DWORD>(cbLeft), &cbWritten, nullptr)) {
+                m_dwError = ::GetLastError();
+                break;
+            }
+            if (cbWritten == 0) {
+                m_dwError = ERROR_WRITE_FAULT;
+                break;
+            }
+            pb += cbWritten;
+            cbLeft -= cbWritten;
+        }
+    }
+    m_strBuffer.clear();
+}

@@ -1,0 +1,75 @@
+// The report for scripts: every finding, every error and the summary of a
+// run as one JSON document in UTF-8 without a byte-order mark. The document
+// is streamed to a temporary file beside its target while the comparison
+// runs and moved over the target when it is complete, so that a reader never
+// sees half a report and an earlier report stays as it is when this one
+// fails.
+#pragma once
+
+#include <string>
+
+#include "comparison/finding.h"
+#include "runtime/handle.h"
+
+struct CComparisonResults;
+class CConsole;
+
+// Appends the JSON string literal of pszText (UTF-16, quotes included) to
+// strOut in UTF-8: '"' and '\' escaped, control characters as \b \f \n \r \t
+// or \u00XX, a surrogate that is not half of a pair as \uXXXX, everything
+// else as its UTF-8 bytes.
+void AppendJsonString(std::string& strOut, const wchar_t* pszText);
+
+// The text of a file time (100-nanosecond units since 1601-01-01, UTC) as
+// the document writes it: "2024-03-07T14:05:09.1234567Z", every value of the
+// 64 bits included (the year grows past four digits after 9999).
+std::string FormatJsonTime(const FILETIME& ft);
+
+// Writes the document. Open it before the comparison, hand it findings and
+// errors, then Finish it; a report destroyed before Finish succeeded removes
+// its temporary file and leaves the target untouched. Writing stops at the
+// first failure, whose code Finish returns. Prints nothing.
+class CJsonReport : public CComparisonReport {
+public:
+    CJsonReport() = default;
+    CJsonReport(const CJsonReport&) = delete;
+    CJsonReport& operator=(const CJsonReport&) = delete;
+    ~CJsonReport() override;
+
+    // Creates the temporary file beside pszPath (a full path) and writes the
+    // document's head from console's options record: program, version, the
+    // two folders and the options. Identical files are written only when
+    // console's display level is verbose. Returns ERROR_SUCCESS, or the
+    // failure's code with no file left behind (ERROR_ACCESS_DENIED when the
+    // target is a folder or a read-only file, which could never be
+    // replaced).
+    DWORD Open(const wchar_t* pszPath, const CConsole& console);
+
+    // Writes the errors, the counters of results, the elapsed time, the exit
+    // code and, when bInterrupted, "interrupted": true; then moves the
+    // document over the target. Returns ERROR_SUCCESS when the target holds
+    // the whole document, or the code of the first failure of the report;
+    // the temporary file is gone either way.
+    DWORD Finish(const CComparisonResults& results, LONGLONG nElapsedNanoseconds, int nExitCode,
+                 bool bInterrupted = false);
+
+    void OnFinding(const CFinding& finding) override;
+    // Errors are kept in memory until Finish writes them after the findings:
+    // the comparison stops at the first error that is not an access denial,
+    // so there are never more than a few.
+    void OnError(const wchar_t* pszPath, const wchar_t* pszMessage, HRESULT hrCode) override;
+
+private:
+    // Writes the buffer to the file and empties it; keeps the first
+    // failure's code and writes nothing after it.
+    void Flush();
+
+    CFileHandle m_hFile;
+    std::wstring m_strTarget;     // long form of the report's path
+    std::wstring m_strTemporary;  // long form of the temporary file's path
+    std::string m_strBuffer;      // UTF-8 not yet written
+    std::string m_strErrors;      // the error objects, written by Finish
+    DWORD m_dwError = ERROR_SUCCESS;
+    unsigned long long m_nFindings = 0;
+    bool m_bVerbose = false;
+};

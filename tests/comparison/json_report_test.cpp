@@ -1,0 +1,97 @@
+#include "comparison/json_report.h"
+
+#include <gtest/gtest.h>
+
+#include "comparison/comparison_results.h"
+#include "console/console.h"
+#include "support/test_support.h"
+
+namespace {
+
+TEST(JsonReport, EscapesStrings) {
+    const struct {
+        const char* pszName;
+        const wchar_t* pszText;
+        const char* pszJson;
+    } kCases[] = {
+        {"path", L"\\sub\\a \"b\".txt", "\"\\\\sub\\\\a \\\"b\\\".txt\""},
+        {"short escapes", L"\b\f\n\r\t", "\"\\b\\f\\n\\r\\t\""},
+        {"other control characters", L"\x01\x1f\x7f", "\"\\u0001\\u001f\x7f\""},
+        {"two and three bytes", L"\u00e9\u20ac\uffff", "\"\xc3\xa9\xe2\x82\xac\xef\xbf\xbf\""},
+        {"surrogate pair", L"\xd83d\xde00", "\"\xf0\x9f\x98\x80\""},
+        {"high surrogate at the end", L"a\xd800", "\"a\\ud800\""},
+        {"low, then high before a letter", L"\xdc00\xdbffz", "\"\\udc00\\udbffz\""},
+    };
+    for (const auto& tc : kCases) {
+        SCOPED_TRACE(tc.pszName);
+        std::string strJson = "x";
+        AppendJsonString(strJson, tc.pszText);
+        EXPECT_EQ(std::string("x") + tc.pszJson, strJson);
+    }
+}
+
+TEST(JsonReport, WritesTimesInUtcWithSevenDigits) {
+    const struct {
+        unsigned long long nTime;
+        const char* pszText;
+    } kCases[] = {
+        {0, "1601-01-01T00:00:00.0000000Z"},
+        {0x01DA709876CB6F07, "2024-03-07T14:05:09.1234567Z"},
+        {0x01DA6B6B6752BFFF, "2024-02-29T23:59:59.9999999Z"},
+        {0x24C85A5ED1C03FFF, "9999-12-31T23:59:59.9999999Z"},
+        {0x7FFFFFFFFFFFFFFF, "30828-09-14T02:48:05.4775807Z"},
+        {0xFFFFFFFFFFFFFFFF, "60056-05-28T05:36:10.9551615Z"},
+    };
+    for (const auto& tc : kCases) {
+        SCOPED_TRACE(tc.pszText);
+        const FILETIME ft = {static_cast<DWORD>(tc.nTime), static_cast<DWORD>(tc.nTime >> 32)};
+        EXPECT_EQ(tc.pszText, FormatJsonTime(ft));
+    }
+}
+
+// The folder holds the target alone, or nothing: no temporary file is left
+// behind. Identical files are left out when the display level is not verbose.
+TEST(JsonReport, ReplacesTheTargetOnlyWhenComplete) {
+    enum Step { FINISH, ABANDON, FOLDER_AT_TARGET };
+    const struct {
+        const char* pszName;
+        Step step;
+        DWORD dwFinish;
+        const char* pszTarget;  // the target's first bytes afterwards; null: no file
+    } kCases[] = {
+        {"finished", FINISH, ERROR_SUCCESS, "{\r\n  \"program\": \"Quorva\""},
+        {"abandoned", ABANDON, ERROR_SUCCESS, "earlier"},
+        {"target became a folder", FOLDER_AT_TARGET, ERROR_ACCESS_DENIED, nullptr},
+    };
+    const CConsole console;
+    for (const auto& tc : kCases) {
+        SCOPED_TRACE(tc.pszName);
+        const test::CTempFolder folder;
+        const std::wstring strTarget = folder / L"r.json";
+        test::MakeFile(strTarget, "earlier");
+        {
+            CJsonReport report;
+            ASSERT_EQ(ERROR_SUCCESS, report.Open(strTarget.c_str(), console));
+            CFinding identical;
+            identical.pszPath = L"\\same";
+            report.OnFinding(identical);
+            if (tc.step == FOLDER_AT_TARGET) {
+                ASSERT_TRUE(::DeleteFileW(strTarget.c_str()));
+                test::MakeFolder(strTarget);
+            }
+            if (tc.step != ABANDON) {
+                EXPECT_EQ(tc.dwFinish, report.Finish(CComparisonResults(), 0, 0));
+            }
+        }
+        EXPECT_EQ(tc.pszTarget != nullptr ? std::vector<std::wstring>{L"r.json"}
+                                          : std::vector<std::wstring>(),
+                  test::ListFiles(folder / L"*"));
+        if (tc.pszTarget != nullptr) {
+            const std::string strDocument = test::ReadWholeFile(strTarget);
+            EXPECT_EQ(0u, strDocument.find(tc.pszTarget));
+            EXPECT_EQ(std::string::npos, strDocument.find("same"));
+        }
+    }
+}
+
+}  // namespace

@@ -1,0 +1,67 @@
+// Writes a JSON report of hand-made findings (each kind, names that need
+// escaping) and errors to the path given, for e2e/json_report.py to read
+// back with a strict parser.
+#include <cstring>
+#include <numeric>
+
+#include "comparison/comparison_results.h"
+#include "comparison/json_report.h"
+#include "console/console.h"
+
+namespace {
+
+// Present, with its size, time and, from a first byte, a 20-byte hash.
+CItemFacts Facts(ULONGLONG nSize, ULONGLONG nTime, BYTE bHash = 0) {
+    CItemFacts facts;
+    facts.bPresent = true;
+    facts.nSize = nSize;
+    facts.ftLastWrite = {static_cast<DWORD>(nTime), static_cast<DWORD>(nTime >> 32)};
+    facts.cbHash = bHash != 0 ? 20 : 0;
+    std::iota(facts.hash, facts.hash + facts.cbHash, bHash);
+    return facts;
+}
+
+using K = FindingKind;
+using S = FindingSide;
+const CItemFacts NONE;
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    CConsole console;
+    console.SetDisplayLevel(DISPLAY_VERBOSE);
+    console.m_dwOptions = OPT_DATE | OPT_HASH | OPT_SUBDIR | OPT_EXFILE;
+    console.m_nDateTolerance = 20000000;
+    console.m_nHashAlgorithm = HASH_SHA1;
+    console.m_strSourcePath = L"C:\\src";
+    console.m_strDestinationPath = L"\\\\server\\share\\\x00e9t\x00e9";
+    console.m_strFileExclusions = L"C:\\x\\ex.txt";
+    CJsonReport report;
+    if (argc != 2 || report.Open(argv[1], console) != ERROR_SUCCESS) {
+        return 2;
+    }
+    const CFinding kFindings[] = {
+        {K::MissingInDestination, false, S::None, L"\\a\x01\t\"\\b", Facts(5, 0), NONE},
+        {K::MissingInSource, true, S::None, L"\\dir\xd800", NONE, Facts(0, ~0ULL)},
+        {K::Date, false, S::None, L"\\\xdc00z", Facts(1, 1), Facts(1, 2)},
+        {K::Size, false, S::None, L"\\\xd83d\xde00", Facts(1, 3), Facts(2, 3)},
+        {K::Contents, false, S::None, L"\\c", Facts(3, 4, 1), Facts(3, 4, 2)},
+        {K::Inaccessible, false, S::Both, L"\\i", Facts(3, 4), Facts(3, 4)},
+        {K::Inaccessible, true, S::Source, L"\\f", Facts(0, 5), Facts(0, 5)},
+        {K::Security, false, S::Destination, L"\\s", Facts(3, 4), Facts(3, 4)},
+        {K::Identical, false, S::None, L"\\=", Facts(3, 4, 1), Facts(3, 4, 1)},
+    };
+    for (const CFinding& finding : kFindings) {
+        report.OnFinding(finding);
+    }
+    report.OnError(L"\\c", L"could not compute source file hash.",
+                   HResultFromWin32(ERROR_SHARING_VIOLATION));
+    report.OnError(L"\\", L"no text", static_cast<HRESULT>(0x8FFF0001));
+    // The twenty counters numbered 1 to 20 in the order of their declaration.
+    int counters[20];
+    std::iota(counters, counters + 20, 1);
+    CComparisonResults results;
+    static_assert(sizeof(results) == sizeof(counters), "twenty int counters");
+    std::memcpy(&results, counters, sizeof(counters));
+    return report.Finish(results, 1500000000, 4, true) == ERROR_SUCCESS ? 0 : 3;
+}
