@@ -86,6 +86,7 @@ enum : DWORD {
     PATH_DESTINATION = 0x02,
     PATH_FILE_EXCLUSIONS = 0x04,
     PATH_FOLDER_EXCLUSIONS = 0x08,
+    PATH_REPORT = 0x10,
 };
 
 // What Validate says about one path of the command line, in the order it
@@ -286,7 +287,7 @@ int CConsole::OnOption(const wchar_t* pszName, wchar_t** ppszValues, int nValues
             }
             return 0;
         case OPT_ID_REPORT:
-            if (nValues != 1 || !SetFullPath(ppszValues[0], m_strReportPath)) {
+            if (nValues != 1 || !StorePath(ppszValues[0], m_strReportPath, PATH_REPORT)) {
                 return PARAM_INVALID;
             }
             return 0;
@@ -327,6 +328,9 @@ bool CConsole::Validate() {
     if (pszError == nullptr) {
         pszError = CheckPath(m_strFolderExclusions, (m_dwTooLong & PATH_FOLDER_EXCLUSIONS) != 0,
                              kFolderListTexts);
+    }
+    if (pszError == nullptr && (m_dwTooLong & PATH_REPORT) != 0) {
+        pszError = L"the report path is too long.";
     }
     if (pszError != nullptr) {
         SetError(pszError);

@@ -392,6 +392,12 @@ TEST(Console, MakesPathsAbsolute) {
          L"{dst}",
          L"",
          L"the folder exclusions path is too long."},
+        {"expansion too long for a report",
+         {L"src", L"dst", L"/report", L"%QUORVA_CONSOLE_TEST_LONG%"},
+         L"{src}",
+         L"{dst}",
+         L"",
+         L"the report path is too long."},
     };
     for (const auto& tc : cases) {
         SCOPED_TRACE(tc.pszName);
