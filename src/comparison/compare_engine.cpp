@@ -1,7 +1,6 @@
 #include "comparison/compare_engine.h"
 
 #include <algorithm>
-#include <cstdarg>
 #include <cstring>
 #include <cwchar>
 #include <string>
@@ -10,6 +9,7 @@
 #include "comparison/comparison_results.h"
 #include "comparison/file_listing.h"
 #include "comparison/file_time.h"
+#include "comparison/finding.h"
 #include "comparison/name_index.h"
 #include "console/console.h"
 #include "hashing/hash.h"
@@ -48,6 +48,27 @@ DWORD g_nHashThreads = HASH_THREADS_AUTO;
 
 constexpr size_t npos = CNameIndex::npos;
 
+// What a listing tells of a file or folder.
+CItemFacts FactsOf(const CFileEntry& entry) {
+    CItemFacts facts;
+    facts.bPresent = true;
+    facts.nSize = entry.nSize;
+    facts.ftLastWrite = entry.ftLastWrite;
+    return facts;
+}
+
+// The same with the result of hashing the file.
+CItemFacts FactsOf(const CFileEntry& entry, const CHashResult& result) {
+    CItemFacts facts = FactsOf(entry);
+    if (result.bHashed) {
+        facts.cbHash = std::min<DWORD>(result.cbValue, FINDING_MAX_HASH_SIZE);
+        std::memcpy(facts.hash, result.value, facts.cbHash);
+    } else {
+        facts.dwError = result.dwError;
+    }
+    return facts;
+}
+
 // One folder of each side: its files and, when subfolders are compared, its
 // subfolders, each with the position of its partner on the other side (or
 // npos).
@@ -80,8 +101,9 @@ void PairListings(CFolderListing& source, CFolderListing& destination) {
 
 class CComparison {
 public:
-    CComparison(CConsole& console, CComparisonResults& results)
+    CComparison(const CConsole& console, CComparisonReport& report, CComparisonResults& results)
         : m_console(console),
+          m_report(report),
           m_results(results),
           m_dwOptions(console.m_dwOptions),
           m_algId(console.m_nHashAlgorithm == HASH_MD5 ? CALG_MD5 : CALG_SHA1) {}
@@ -131,22 +153,20 @@ private:
     bool SetItemPath(const std::wstring& strFolder, const wchar_t* pszName) {
         return g_itemPath.AssignChild(strFolder.c_str(), strFolder.size(), pszName);
     }
-    bool IsVerbose() const { return (m_console.GetDisplayLevel() & 0x7FFFFFFF) == DISPLAY_VERBOSE; }
-    static const wchar_t* SizeText(CFileEntry& entry);
-    // The size texts of a pair whose sizes differ: the short texts, or both
-    // sizes in bytes when the short texts would read the same.
-    static void SizeTexts(CFileEntry& source, CFileEntry& destination, std::wstring& strSource,
-                          std::wstring& strDestination);
 
-    // A finding: the display path, then the text on the same line.
-    void ReportFinding(const wchar_t* pszFormat, ...);
-    // An engine error: the display path on its own line, then the error.
+    // Hands the report a finding on the display path, with what is known of
+    // each side's file or folder (null: not there).
+    void ReportFinding(FindingKind kind, const CFileEntry* pSource, const CFileEntry* pDestination,
+                       FindingSide side = FindingSide::None, bool bFolder = false);
+    void ReportFinding(CFinding& finding, FindingKind kind, FindingSide side = FindingSide::None);
+    // An engine error on the display path.
     void ReportEngineError(const wchar_t* pszText, HRESULT hrCode);
     // Reports the thread's last error with pszText, first making
     // pszDisplayPath the display path when it is given. Returns false.
     bool ReportPathError(const wchar_t* pszText, const wchar_t* pszDisplayPath = nullptr);
 
-    CConsole& m_console;
+    const CConsole& m_console;
+    CComparisonReport& m_report;
     CComparisonResults& m_results;
     const DWORD m_dwOptions;
     // The folder being compared: its display path and its long path on
@@ -285,10 +305,14 @@ bool CComparison::ListFolder(const std::wstring& strFolder, CFolderListing& list
 
 void CComparison::ReportDeniedFolders(const CFolderListing& source,
                                       const CFolderListing& destination) {
-    WriteMessage(m_console, g_displayPath.GetPath(), MSG_INFO | MSG_VERBATIM, 0);
-    PrintLine(m_console, !destination.bDenied ? L": folder inaccessible in source."
-                         : source.bDenied ? L": folder inaccessible in both source and destination."
-                                          : L": folder inaccessible in destination.");
+    CFinding finding;
+    finding.bFolder = true;
+    finding.source.dwError = source.bDenied ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
+    finding.destination.dwError = destination.bDenied ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
+    ReportFinding(finding, FindingKind::Inaccessible,
+                  !destination.bDenied ? FindingSide::Source
+                  : source.bDenied     ? FindingSide::Both
+                                       : FindingSide::Destination);
 }
 
 bool CComparison::CompareSourceFile(CFileEntry& source, CFileEntry* pDestination) {
@@ -297,7 +321,7 @@ bool CComparison::CompareSourceFile(CFileEntry& source, CFileEntry* pDestination
     }
     if (pDestination == nullptr) {
         ++m_results.m_destination.m_nMissingFiles;
-        ReportFinding(L": file not found in destination, %s expected.", SizeText(source));
+        ReportFinding(FindingKind::MissingInDestination, &source, nullptr);
     } else if (!ComparePair(source, *pDestination)) {
         return false;
     }
@@ -314,7 +338,7 @@ bool CComparison::CompareDestinationFile(CFileEntry& destination, bool bPaired) 
             return ReportPathError(L"could not build the source path.", kBackslash);
         }
         ++m_results.m_source.m_nMissingFiles;
-        ReportFinding(L": file not found in source, %s expected.", SizeText(destination));
+        ReportFinding(FindingKind::MissingInSource, nullptr, &destination);
         if (m_dwOptions & OPT_SECURITY) {
             CheckSecurity(nullptr, &destination);
         }
@@ -335,34 +359,15 @@ bool CComparison::DatesMatch(const CFileEntry& source, const CFileEntry& destina
 bool CComparison::ComparePair(CFileEntry& source, CFileEntry& destination) {
     if (m_dwOptions & OPT_DATE) {
         if (!DatesMatch(source, destination)) {
-            const ULONGLONG nSource = FileTimeOrder(source.ftLastWrite);
-            const ULONGLONG nDestination = FileTimeOrder(destination.ftLastWrite);
             ++m_results.m_nDateMismatches;
-            std::wstring strSourceTime;
-            std::wstring strDestinationTime;
-            FormatFileTimes(source.ftLastWrite, destination.ftLastWrite, strSourceTime,
-                            strDestinationTime);
-            ReportFinding(nDestination > nSource
-                              ? L": file in destination is more recent! (%s < %s)."
-                              : L": file in source is more recent! (%s > %s).",
-                          strSourceTime.c_str(), strDestinationTime.c_str());
+            ReportFinding(FindingKind::Date, &source, &destination);
             return true;
         }
     }
 
     if (source.nSize != destination.nSize) {
         ++m_results.m_nSizeMismatches;
-        if (source.nSize == 0) {
-            ReportFinding(L": source file size is null, %s expected.", SizeText(destination));
-        } else if (destination.nSize == 0) {
-            ReportFinding(L": destination file size is null, %s expected.", SizeText(source));
-        } else {
-            std::wstring strSourceSize;
-            std::wstring strDestinationSize;
-            SizeTexts(source, destination, strSourceSize, strDestinationSize);
-            ReportFinding(L": file sizes are different! (%s != %s).", strSourceSize.c_str(),
-                          strDestinationSize.c_str());
-        }
+        ReportFinding(FindingKind::Size, &source, &destination);
         return true;
     }
 
@@ -371,9 +376,7 @@ bool CComparison::ComparePair(CFileEntry& source, CFileEntry& destination) {
     }
 
     ++m_results.m_nIdentical;
-    if (IsVerbose()) {
-        ReportFinding(L": files are identical.");
-    }
+    ReportFinding(FindingKind::Identical, &source, &destination);
     return true;
 }
 
@@ -444,23 +447,21 @@ bool CComparison::CompareHashes(const CFileEntry& source, const CFileEntry& dest
         !AcceptHashResult(*pDestination, false, bDestinationDenied)) {
         return false;
     }
-    if (bSourceDenied) {
-        ReportFinding(bDestinationDenied ? L": file inaccessible in both source and destination."
-                                         : L": file inaccessible in source.");
-    } else if (bDestinationDenied) {
-        ReportFinding(L": file inaccessible in destination.");
+    CFinding finding;
+    finding.source = FactsOf(source, *pSource);
+    finding.destination = FactsOf(destination, *pDestination);
+    if (bSourceDenied || bDestinationDenied) {
+        ReportFinding(finding, FindingKind::Inaccessible,
+                      !bDestinationDenied ? FindingSide::Source
+                      : bSourceDenied     ? FindingSide::Both
+                                          : FindingSide::Destination);
     } else if (pSource->cbValue == pDestination->cbValue &&
                std::memcmp(pSource->value, pDestination->value, pSource->cbValue) == 0) {
         ++m_results.m_nIdentical;
-        if (IsVerbose()) {
-            ReportFinding(L": files are identical (%s).",
-                          FormatHashText(pSource->value, pSource->cbValue).c_str());
-        }
+        ReportFinding(finding, FindingKind::Identical);
     } else {
         ++m_results.m_nHashMismatches;
-        ReportFinding(L": file contents are different! (%s != %s).",
-                      FormatHashText(pSource->value, pSource->cbValue).c_str(),
-                      FormatHashText(pDestination->value, pDestination->cbValue).c_str());
+        ReportFinding(finding, FindingKind::Contents);
     }
     return true;
 }
@@ -508,13 +509,11 @@ void CComparison::CheckSecurity(const CFileEntry* pSource, const CFileEntry* pDe
     const bool bSourceIssue = pSource != nullptr && HasSecurityIssue(*pSource, true);
     const bool bDestinationIssue =
         pDestination != nullptr && HasSecurityIssue(*pDestination, false);
-    if (bSourceIssue) {
-        ReportFinding(
-            bDestinationIssue
-                ? L": file does not have any owner or DACL in both source and destination."
-                : L": file does not have any owner or DACL in source.");
-    } else if (bDestinationIssue) {
-        ReportFinding(L": file does not have any owner or DACL in destination.");
+    if (bSourceIssue || bDestinationIssue) {
+        ReportFinding(FindingKind::Security, pSource, pDestination,
+                      !bDestinationIssue ? FindingSide::Source
+                      : bSourceIssue     ? FindingSide::Both
+                                         : FindingSide::Destination);
     }
 }
 
@@ -533,7 +532,8 @@ bool CComparison::CompareSubfolders(const std::wstring& strRelative,
         if (nFound == npos) {
             ++m_results.m_destination.m_nMissingFolders;
             g_displayPath.Assign(strChild.c_str());
-            ReportFinding(L": folder not found in destination.");
+            ReportFinding(FindingKind::MissingInDestination, &folder, nullptr, FindingSide::None,
+                          true);
             continue;
         }
         if (!CompareFolder(strChild, strSourceFolder + L"\\" + folder.szName,
@@ -546,40 +546,34 @@ bool CComparison::CompareSubfolders(const std::wstring& strRelative,
         if (destination.folderPairs[i] == npos) {
             ++m_results.m_source.m_nMissingFolders;
             g_displayPath.Assign((strRelative + L"\\" + folder.szName).c_str());
-            ReportFinding(L": folder not found in source.");
+            ReportFinding(FindingKind::MissingInSource, nullptr, &folder, FindingSide::None, true);
         }
     }
     return true;
 }
 
-const wchar_t* CComparison::SizeText(CFileEntry& entry) {
-    ::StrFormatByteSizeW(static_cast<LONGLONG>(entry.nSize), entry.szSizeText,
-                         ARRAYSIZE(entry.szSizeText));
-    return entry.szSizeText;
-}
-
-void CComparison::SizeTexts(CFileEntry& source, CFileEntry& destination, std::wstring& strSource,
-                            std::wstring& strDestination) {
-    strSource = SizeText(source);
-    strDestination = SizeText(destination);
-    if (strSource == strDestination) {
-        strSource = std::to_wstring(source.nSize) + L" bytes";
-        strDestination = std::to_wstring(destination.nSize) + L" bytes";
+void CComparison::ReportFinding(FindingKind kind, const CFileEntry* pSource,
+                                const CFileEntry* pDestination, FindingSide side, bool bFolder) {
+    CFinding finding;
+    finding.bFolder = bFolder;
+    if (pSource != nullptr) {
+        finding.source = FactsOf(*pSource);
     }
+    if (pDestination != nullptr) {
+        finding.destination = FactsOf(*pDestination);
+    }
+    ReportFinding(finding, kind, side);
 }
 
-void CComparison::ReportFinding(const wchar_t* pszFormat, ...) {
-    WriteMessage(m_console, g_displayPath.GetPath(), MSG_INFO | MSG_VERBATIM, 0);
-    va_list args;
-    va_start(args, pszFormat);
-    m_console.Write(pszFormat, MSG_INFO | MSG_NEWLINE, 0, args);
-    va_end(args);
+void CComparison::ReportFinding(CFinding& finding, FindingKind kind, FindingSide side) {
+    finding.kind = kind;
+    finding.side = side;
+    finding.pszPath = g_displayPath.GetPath();
+    m_report.OnFinding(finding);
 }
 
 void CComparison::ReportEngineError(const wchar_t* pszText, HRESULT hrCode) {
-    WriteMessage(m_console, g_displayPath.GetPath(), MSG_INFO | MSG_VERBATIM, 0);
-    WriteMessage(m_console, nullptr, MSG_INFO | MSG_NEWLINE, 0);
-    PrintError(m_console, pszText, hrCode);
+    m_report.OnError(g_displayPath.GetPath(), pszText, hrCode);
 }
 
 bool CComparison::ReportPathError(const wchar_t* pszText, const wchar_t* pszDisplayPath) {
@@ -594,13 +588,10 @@ bool CComparison::ReportPathError(const wchar_t* pszText, const wchar_t* pszDisp
 
 }  // namespace
 
-bool CompareFolders(CConsole& console, CComparisonResults& results) {
-    CComparison comparison(console, results);
+bool CompareFolders(const CConsole& console, CComparisonReport& report,
+                    CComparisonResults& results) {
+    CComparison comparison(console, report, results);
     return comparison.Run();
-}
-
-bool CompareFolders(CComparisonResults& results) {
-    return CompareFolders(g_console, results);
 }
 
 void SetHashThreads(DWORD nThreads) {

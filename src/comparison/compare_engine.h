@@ -1,24 +1,24 @@
 // The tree comparison engine: lists the source and the destination folder,
 // pairs their files by name, checks each pair (date, size, contents, owner
-// and DACL as the options ask), writes one line per finding and counts
-// every outcome.
+// and DACL as the options ask), hands each finding to a report as a value and
+// counts every outcome.
 #pragma once
 
 #include <string>
 
 #include "runtime/platform.h"
 
+class CComparisonReport;
 struct CComparisonResults;
 class CConsole;
 
-// Compares the folders of console's options record, writing findings
-// through console and counting into results (which the caller cleared).
-// Returns true when both listings were gone through; false when an error
-// stopped the comparison, after writing that error; g_displayPath then
-// names its subject. Needs g_cacheFile open.
-bool CompareFolders(CConsole& console, CComparisonResults& results);
-// The same with g_console.
-bool CompareFolders(CComparisonResults& results);
+// Compares the folders of console's options record, handing findings and
+// errors to report and counting into results (which the caller cleared).
+// Returns true when both trees were gone through; false when an error
+// stopped the comparison, after the report received that error; g_displayPath
+// then names its subject. Needs g_cacheFile open.
+bool CompareFolders(const CConsole& console, CComparisonReport& report,
+                    CComparisonResults& results);
 
 // 1 when the file or folder at pszPath has no owner or no DACL (a null DACL
 // counts as none), 0 when it has both, a negative HRESULT when its security

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "runtime/platform.h"
 
@@ -70,4 +71,36 @@ public:
         (void)nFilesCompared;
         (void)nBytesHashed;
     }
+};
+
+// Hands everything it receives to each report added, in the order added: the
+// console's lines and the JSON document of one run see the same findings.
+class CReportFanOut : public CComparisonReport {
+public:
+    // The report must outlive this object.
+    void Add(CComparisonReport& report) { m_reports.push_back(&report); }
+
+    void OnFinding(const CFinding& finding) override {
+        for (CComparisonReport* pReport : m_reports) {
+            pReport->OnFinding(finding);
+        }
+    }
+    void OnError(const wchar_t* pszPath, const wchar_t* pszMessage, HRESULT hrCode) override {
+        for (CComparisonReport* pReport : m_reports) {
+            pReport->OnError(pszPath, pszMessage, hrCode);
+        }
+    }
+    void OnFolder(const wchar_t* pszPath) override {
+        for (CComparisonReport* pReport : m_reports) {
+            pReport->OnFolder(pszPath);
+        }
+    }
+    void OnProgress(uint64_t nFilesCompared, uint64_t nBytesHashed) override {
+        for (CComparisonReport* pReport : m_reports) {
+            pReport->OnProgress(nFilesCompared, nBytesHashed);
+        }
+    }
+
+private:
+    std::vector<CComparisonReport*> m_reports;
 };

@@ -2,6 +2,7 @@
 
 #include "comparison/compare_engine.h"
 #include "comparison/comparison_results.h"
+#include "comparison/console_report.h"
 #include "comparison/file_listing.h"
 #include "comparison/json_report.h"
 #include "console/console.h"
@@ -87,7 +88,9 @@ int Run(int argc, wchar_t** argv) {
     results.Clear();
     CElapsedTimer timer;
     timer.Start();
-    const bool bCompared = CompareFolders(console, results);
+    CConsoleReport consoleReport(console,
+                                 (console.GetDisplayLevel() & 0x7FFFFFFF) == DISPLAY_VERBOSE);
+    const bool bCompared = CompareFolders(console, consoleReport, results);
     timer.Stop();
     // The engine leaves its failure in the last error; keep it for the
     // final message through the summary header.

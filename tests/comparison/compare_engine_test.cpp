@@ -1,27 +1,47 @@
-// The comparison engine run in-process on real folders, for what the
-// platform cannot be made to do on demand: Wine keeps no file without an
-// owner or a DACL (it rebuilds both from the Unix mode), so the owner and
-// DACL query is replaced here for chosen files.
+// The comparison engine run in-process on real folders, its findings
+// recorded as values. Also for what the platform cannot be made to do on
+// demand: Wine keeps no file without an owner or a DACL (it rebuilds both
+// from the Unix mode), so the owner and DACL query is replaced here for
+// chosen files.
 #include "comparison/compare_engine.h"
 
 #include <gtest/gtest.h>
 
 #include <set>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "comparison/comparison_results.h"
 #include "comparison/file_listing.h"
+#include "comparison/finding.h"
 #include "console/console.h"
-#include "paths/long_path.h"
+#include "hashing/hash.h"
 #include "runtime/handle.h"
 #include "support/test_support.h"
 
 namespace {
 
-class CCapturingConsole : public CConsole {
+using K = FindingKind;
+using S = FindingSide;
+// A finding as the tests compare it: display path, kind, side.
+using CRecord = std::tuple<std::wstring, FindingKind, FindingSide>;
+
+// Keeps what the engine hands it.
+class CRecorder : public CComparisonReport {
 public:
-    void Output(const std::wstring& strText) override { m_strText += strText; }
-    std::wstring m_strText;
+    void OnFinding(const CFinding& finding) override {
+        m_findings.emplace_back(finding.pszPath, finding.kind, finding.side);
+        m_hashes.push_back(FormatHashText(finding.source.hash, finding.source.cbHash) + L" " +
+                           FormatHashText(finding.destination.hash, finding.destination.cbHash));
+    }
+    void OnError(const wchar_t* pszPath, const wchar_t* pszMessage, HRESULT hrCode) override {
+        m_errors.emplace_back(std::wstring(pszPath) + L": " + pszMessage, hrCode);
+    }
+
+    std::vector<CRecord> m_findings;
+    std::vector<std::wstring> m_hashes;  // per finding: "<source> <destination>"
+    std::vector<std::pair<std::wstring, HRESULT>> m_errors;
 };
 
 // Files (by long path) that the replaced query reports without owner or
@@ -65,32 +85,35 @@ protected:
     }
     static std::wstring Long(const std::wstring& strPath) { return L"\\\\?\\" + strPath; }
 
-    bool Compare() { return CompareFolders(m_console, m_results); }
+    // Compares afresh: nothing recorded or counted before.
+    bool Compare() {
+        m_report = CRecorder();
+        m_results.Clear();
+        return CompareFolders(m_console, m_report, m_results);
+    }
 
     test::CTempFolder m_root;
-    CCapturingConsole m_console;
+    CConsole m_console;
+    CRecorder m_report;
     CComparisonResults m_results;
 };
 
 TEST_F(CompareEngineTest, MissingOwnerOrDaclIsReportedPerSide) {
-    struct {
-        const char* pszName;
+    const struct {
         bool bSource;
         bool bDestination;
-        const wchar_t* pszFinding;
-    } const kCases[] = {
-        {"source", true, false, L"\\f.txt: file does not have any owner or DACL in source.\n"},
-        {"destination", false, true,
-         L"\\f.txt: file does not have any owner or DACL in destination.\n"},
-        {"both", true, true,
-         L"\\f.txt: file does not have any owner or DACL in both source and destination.\n"},
-        {"neither", false, false, L""},
+        FindingSide side;
+    } kCases[] = {
+        {true, false, S::Source},
+        {false, true, S::Destination},
+        {true, true, S::Both},
+        {false, false, S::None},
     };
     test::MakeFile(Source(L"f.txt"), "x");
     test::MakeFile(Destination(L"f.txt"), "x");
     m_console.m_dwOptions = OPT_SECURITY;
     for (const auto& tc : kCases) {
-        SCOPED_TRACE(tc.pszName);
+        SCOPED_TRACE(static_cast<int>(tc.side));
         g_withoutDacl.clear();
         if (tc.bSource) {
             g_withoutDacl.insert(Long(Source(L"f.txt")));
@@ -98,10 +121,12 @@ TEST_F(CompareEngineTest, MissingOwnerOrDaclIsReportedPerSide) {
         if (tc.bDestination) {
             g_withoutDacl.insert(Long(Destination(L"f.txt")));
         }
-        m_console.m_strText.clear();
-        m_results.Clear();
         ASSERT_TRUE(Compare());
-        EXPECT_EQ(tc.pszFinding, m_console.m_strText);
+        std::vector<CRecord> expected = {{L"\\f.txt", K::Identical, S::None}};
+        if (tc.side != S::None) {
+            expected.emplace_back(L"\\f.txt", K::Security, tc.side);
+        }
+        EXPECT_EQ(expected, m_report.m_findings);
         EXPECT_EQ(tc.bSource ? 1 : 0, m_results.m_source.m_nSecurityIssues);
         EXPECT_EQ(tc.bDestination ? 1 : 0, m_results.m_destination.m_nSecurityIssues);
         EXPECT_EQ(1, m_results.m_nIdentical);
@@ -115,12 +140,11 @@ TEST_F(CompareEngineTest, FilesOnOneSideAreCheckedOnThatSideOnly) {
     g_withoutDacl = {Long(Source(L"only-src.txt")), Long(Destination(L"only-dst.txt"))};
     m_console.m_dwOptions = OPT_SECURITY;
     ASSERT_TRUE(Compare());
-    EXPECT_EQ(
-        L"\\only-src.txt: file not found in destination, 1 bytes expected.\n"
-        L"\\only-src.txt: file does not have any owner or DACL in source.\n"
-        L"\\only-dst.txt: file not found in source, 1 bytes expected.\n"
-        L"\\only-dst.txt: file does not have any owner or DACL in destination.\n",
-        m_console.m_strText);
+    EXPECT_EQ((std::vector<CRecord>{{L"\\only-src.txt", K::MissingInDestination, S::None},
+                                    {L"\\only-src.txt", K::Security, S::Source},
+                                    {L"\\only-dst.txt", K::MissingInSource, S::None},
+                                    {L"\\only-dst.txt", K::Security, S::Destination}}),
+              m_report.m_findings);
     EXPECT_EQ(1, m_results.m_source.m_nSecurityIssues);
     EXPECT_EQ(1, m_results.m_destination.m_nSecurityIssues);
 }
@@ -134,17 +158,10 @@ TEST_F(CompareEngineTest, UnreadableDescriptorIsReportedAndTheComparisonGoesOn) 
     g_deleteFirst = {Long(Source(L"a.txt"))};
     m_console.m_dwOptions = OPT_SECURITY;
     ASSERT_TRUE(Compare());
-
-    wchar_t szText[512] = {};
-    DWORD cch = ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                 nullptr, ERROR_FILE_NOT_FOUND, 0x400, szText, 512, nullptr);
-    while (cch > 0 &&
-           (szText[cch - 1] == L'\r' || szText[cch - 1] == L'\n' || szText[cch - 1] == L' ')) {
-        szText[--cch] = 0;
-    }
-    EXPECT_EQ(std::wstring(L"\\a.txt\nERROR: could not get security descriptor of source.\n") +
-                  szText + L" (2)\n",
-              m_console.m_strText);
+    EXPECT_EQ((std::vector<std::pair<std::wstring, HRESULT>>{
+                  {L"\\a.txt: could not get security descriptor of source.",
+                   HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)}}),
+              m_report.m_errors);
     EXPECT_EQ(0, m_results.m_source.m_nSecurityIssues);
     EXPECT_EQ(0, m_results.m_destination.m_nSecurityIssues);
     EXPECT_EQ(2, m_results.m_nIdentical);
@@ -158,8 +175,11 @@ TEST_F(CompareEngineTest, RootThatCannotBeFoundFailsTheComparison) {
     m_console.m_strSourcePath = m_root / L"gone";
     EXPECT_FALSE(Compare());
     EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), ::GetLastError());
-    EXPECT_EQ(0u,
-              m_console.m_strText.find(L"\\\nERROR: could not search for files in source path.\n"));
+    EXPECT_EQ((std::vector<std::pair<std::wstring, HRESULT>>{
+                  {L"\\: could not search for files in source path.",
+                   HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)}}),
+              m_report.m_errors);
+    EXPECT_TRUE(m_report.m_findings.empty());
 }
 
 TEST(CheckOwnerAndDaclTest, RealFilesHaveBothAndMissingFilesFail) {
@@ -170,104 +190,82 @@ TEST(CheckOwnerAndDaclTest, RealFilesHaveBothAndMissingFilesFail) {
     EXPECT_EQ(static_cast<int>(0x80070002), CheckOwnerAndDacl((folder / L"missing.txt").c_str()));
 }
 
-// The engine hashes a pair by itself when no thread hashes ahead of it, or
-// takes the results of one to eight threads: the report is the same, errors
-// included.
-TEST_F(CompareEngineTest, HashingWithOrWithoutThreadsReportsTheSame) {
-    const int kFiles = 30;
-    const int kHeldOpen = 20;  // an identical pair
+// Many pairs of every kind, their contents hashed on the engine's thread or
+// on one to eight threads ahead of it: the findings come in the source's
+// listing order, each with the values of its own files; pairs whose dates
+// differ are not hashed; a destination file that cannot be read stops the
+// comparison at its pair.
+TEST_F(CompareEngineTest, FindingsOfManyPairsKeepTheListingOrderWithAnyNumberOfThreads) {
+    const std::wstring kDigestA = L"0cc175b9c0f1b6a831c399e269772661";
+    const std::wstring kDigestB = L"92eb5ffee6ae2fec3ad71c777531578f";
+    const int kFiles = 120;
+    const int kHeldOpen = 78;  // an identical pair
+    // By i % 6: identical; contents differ; sizes differ; missing in the
+    // destination; a second apart (contents differ too); 5 ms apart, within
+    // the tolerance.
     for (int i = 0; i < kFiles; ++i) {
         const std::wstring strName = L"f" + std::to_wstring(i);
-        test::MakeFile(Source(strName), i % 3 == 2 ? "aa" : "a");
-        test::MakeFile(Destination(strName), i % 3 == 1 ? "b" : i % 3 == 2 ? "ab" : "a");
+        test::MakeFile(Source(strName), "a");
+        const int nKind = i % 6;
+        if (nKind != 3) {
+            test::MakeFile(Destination(strName), nKind == 1 || nKind == 4 ? "b"
+                                                 : nKind == 2             ? "aa"
+                                                                          : "a");
+            test::SetLastWriteTime(Destination(strName),
+                                   test::GetLastWriteTime(Source(strName)) + (nKind == 4 ? 10000000
+                                                                              : nKind == 5 ? 50000
+                                                                                           : 0));
+        }
     }
-    m_console.m_dwOptions = OPT_HASH;
+    test::MakeFile(Destination(L"only"), "xyz");
+    m_console.m_dwOptions = OPT_HASH | OPT_DATE;
     m_console.m_nHashAlgorithm = HASH_MD5;
+    m_console.m_nDateTolerance = 100000;
 
-    // The report as the source's listing order gives it.
-    std::wstring strExpected;
-    std::wstring strUntilHeldOpen;
+    std::vector<CRecord> expected;
+    std::vector<std::wstring> hashes;
+    size_t nUntilHeldOpen = 0;
     for (const std::wstring& strName : test::ListFiles(Source(L"*"))) {
         const int i = std::stoi(strName.substr(1));
         if (i == kHeldOpen) {
-            strUntilHeldOpen = strExpected;
+            nUntilHeldOpen = expected.size();
         }
-        if (i % 3 == 1) {
-            strExpected += L"\\" + strName +
-                           L": file contents are different! (0cc175b9c0f1b6a831c399e269772661 != "
-                           L"92eb5ffee6ae2fec3ad71c777531578f).\n";
-        } else if (i % 3 == 2) {
-            strExpected += L"\\" + strName +
-                           L": file contents are different! (4124bc0a9335c27f086f24ba207a4912 != "
-                           L"187ef4436122d1cc2f40dc2b92f0eba0).\n";
-        }
+        const FindingKind kKinds[] = {K::Identical, K::Contents, K::Size, K::MissingInDestination,
+                                      K::Date,      K::Identical};
+        expected.emplace_back(L"\\" + strName, kKinds[i % 6], S::None);
+        hashes.push_back(i % 6 == 0 || i % 6 == 5 ? kDigestA + L" " + kDigestA
+                         : i % 6 == 1             ? kDigestA + L" " + kDigestB
+                                                  : L" ");
     }
-    const std::wstring strError = L"\\f" + std::to_wstring(kHeldOpen) +
-                                  L"\nERROR: could not compute destination file hash.\n";
+    expected.emplace_back(L"\\only", K::MissingInSource, S::None);
+    hashes.push_back(L" ");
 
     for (DWORD nThreads : {0u, 1u, 3u, 8u}) {
         SCOPED_TRACE(testing::Message() << nThreads << " threads");
         SetHashThreads(nThreads);
-        m_console.m_strText.clear();
-        m_results.Clear();
         ASSERT_TRUE(Compare());
-        EXPECT_EQ(strExpected, m_console.m_strText);
+        EXPECT_EQ(expected, m_report.m_findings);
+        EXPECT_EQ(hashes, m_report.m_hashes);
         EXPECT_EQ(kFiles / 3, m_results.m_nIdentical);
-        EXPECT_EQ(2 * kFiles / 3, m_results.m_nHashMismatches);
+        EXPECT_EQ(kFiles / 6, m_results.m_nHashMismatches);
+        EXPECT_EQ(kFiles / 6, m_results.m_nSizeMismatches);
+        EXPECT_EQ(kFiles / 6, m_results.m_nDateMismatches);
+        EXPECT_EQ(kFiles / 6, m_results.m_destination.m_nMissingFiles);
+        EXPECT_EQ(1, m_results.m_source.m_nMissingFiles);
 
         CFileHandle hWriter(::CreateFileW(Destination(L"f" + std::to_wstring(kHeldOpen)).c_str(),
                                           GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                           nullptr, OPEN_EXISTING, 0, nullptr));
         ASSERT_TRUE(hWriter);
-        m_console.m_strText.clear();
-        m_results.Clear();
         EXPECT_FALSE(Compare());
         EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), ::GetLastError());
-        // The system's text of the error follows on the next line.
-        EXPECT_EQ(strUntilHeldOpen + strError,
-                  m_console.m_strText.substr(0, strUntilHeldOpen.size() + strError.size()));
-    }
-}
-
-// With dates compared, the pairs whose dates differ are not hashed: the
-// threads hash exactly the pairs that the engine would hash by itself.
-TEST_F(CompareEngineTest, PairsWithDifferentDatesAreNotHashedWithOrWithoutThreads) {
-    const int kFiles = 40;
-    int nDateMismatches = 0;
-    int nHashMismatches = 0;
-    for (int i = 0; i < kFiles; ++i) {
-        const std::wstring strName = L"f" + std::to_wstring(i);
-        test::MakeFile(Source(strName), "a");
-        test::MakeFile(Destination(strName), i % 2 ? "b" : "a");
-        const uint64_t nTime = test::GetLastWriteTime(Source(strName));
-        // Every third pair is a second apart; 5 ms apart stays within the
-        // tolerance.
-        test::SetLastWriteTime(Destination(strName), nTime + (i % 3 == 0 ? 10000000 : 50000));
-        if (i % 3 == 0) {
-            ++nDateMismatches;
-        } else if (i % 2) {
-            ++nHashMismatches;
-        }
-    }
-    m_console.m_dwOptions = OPT_HASH | OPT_DATE;
-    m_console.m_nHashAlgorithm = HASH_SHA1;
-    m_console.m_nDateTolerance = 100000;
-
-    std::wstring strByItself;
-    for (DWORD nThreads : {0u, 4u}) {
-        SCOPED_TRACE(testing::Message() << nThreads << " threads");
-        SetHashThreads(nThreads);
-        m_console.m_strText.clear();
-        m_results.Clear();
-        ASSERT_TRUE(Compare());
-        EXPECT_EQ(nDateMismatches, m_results.m_nDateMismatches);
-        EXPECT_EQ(nHashMismatches, m_results.m_nHashMismatches);
-        EXPECT_EQ(kFiles - nDateMismatches - nHashMismatches, m_results.m_nIdentical);
-        if (nThreads == 0) {
-            strByItself = m_console.m_strText;
-        } else {
-            EXPECT_EQ(strByItself, m_console.m_strText);
-        }
+        EXPECT_EQ(std::vector<CRecord>(expected.begin(), expected.begin() + nUntilHeldOpen),
+                  m_report.m_findings);
+        EXPECT_EQ((std::vector<std::pair<std::wstring, HRESULT>>{
+                      {L"\\f" + std::to_wstring(kHeldOpen) +
+                           L": could not compute destination file hash.",
+                       HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION)}}),
+                  m_report.m_errors);
     }
 }
 

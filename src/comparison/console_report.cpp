@@ -1,0 +1,116 @@
+#include "comparison/console_report.h"
+
+#include "comparison/file_time.h"
+#include "console/message_writer.h"
+#include "hashing/hash.h"
+#include "runtime/wide_string.h"
+
+#include <shlwapi.h>
+
+namespace {
+
+// Which side a finding is about, as the texts name it.
+const wchar_t* SideText(FindingSide side) {
+    switch (side) {
+        case FindingSide::Source:
+            return L"source";
+        case FindingSide::Destination:
+            return L"destination";
+        default:
+            return L"both source and destination";
+    }
+}
+
+// The short size text of the platform, for instance "1.00 KB".
+std::wstring SizeText(ULONGLONG nSize) {
+    wchar_t szText[20];
+    ::StrFormatByteSizeW(static_cast<LONGLONG>(nSize), szText, ARRAYSIZE(szText));
+    return szText;
+}
+
+std::wstring HashText(const CItemFacts& facts) {
+    return FormatHashText(facts.hash, facts.cbHash);
+}
+
+std::wstring SizesText(const CFinding& finding) {
+    const ULONGLONG nSource = finding.source.nSize;
+    const ULONGLONG nDestination = finding.destination.nSize;
+    if (nSource == 0) {
+        return FormatString(L": source file size is null, %s expected.",
+                            SizeText(nDestination).c_str());
+    }
+    if (nDestination == 0) {
+        return FormatString(L": destination file size is null, %s expected.",
+                            SizeText(nSource).c_str());
+    }
+    std::wstring strSource = SizeText(nSource);
+    std::wstring strDestination = SizeText(nDestination);
+    if (strSource == strDestination) {
+        // The short texts would read the same: the sizes in bytes tell.
+        strSource = std::to_wstring(nSource) + L" bytes";
+        strDestination = std::to_wstring(nDestination) + L" bytes";
+    }
+    return FormatString(L": file sizes are different! (%s != %s).", strSource.c_str(),
+                        strDestination.c_str());
+}
+
+std::wstring DatesText(const CFinding& finding) {
+    std::wstring strSource;
+    std::wstring strDestination;
+    FormatFileTimes(finding.source.ftLastWrite, finding.destination.ftLastWrite, strSource,
+                    strDestination);
+    return FormatString(
+        FileTimeOrder(finding.destination.ftLastWrite) > FileTimeOrder(finding.source.ftLastWrite)
+            ? L": file in destination is more recent! (%s < %s)."
+            : L": file in source is more recent! (%s > %s).",
+        strSource.c_str(), strDestination.c_str());
+}
+
+}  // namespace
+
+std::wstring FormatFinding(const CFinding& finding) {
+    const wchar_t* const pszItem = finding.bFolder ? L"folder" : L"file";
+    switch (finding.kind) {
+        case FindingKind::MissingInDestination:
+            return finding.bFolder ? L": folder not found in destination."
+                                   : FormatString(L": file not found in destination, %s expected.",
+                                                  SizeText(finding.source.nSize).c_str());
+        case FindingKind::MissingInSource:
+            return finding.bFolder ? L": folder not found in source."
+                                   : FormatString(L": file not found in source, %s expected.",
+                                                  SizeText(finding.destination.nSize).c_str());
+        case FindingKind::Date:
+            return DatesText(finding);
+        case FindingKind::Size:
+            return SizesText(finding);
+        case FindingKind::Contents:
+            return FormatString(L": file contents are different! (%s != %s).",
+                                HashText(finding.source).c_str(),
+                                HashText(finding.destination).c_str());
+        case FindingKind::Inaccessible:
+            return FormatString(L": %s inaccessible in %s.", pszItem, SideText(finding.side));
+        case FindingKind::Security:
+            return FormatString(L": %s does not have any owner or DACL in %s.", pszItem,
+                                SideText(finding.side));
+        case FindingKind::Identical:
+            return finding.source.cbHash != 0 ? FormatString(L": files are identical (%s).",
+                                                             HashText(finding.source).c_str())
+                                              : std::wstring(L": files are identical.");
+    }
+    return std::wstring();
+}
+
+void CConsoleReport::OnFinding(const CFinding& finding) {
+    if (finding.kind == FindingKind::Identical && !m_bVerbose) {
+        return;
+    }
+    WriteMessage(m_writer, finding.pszPath, MSG_INFO | MSG_VERBATIM, 0);
+    WriteMessage(m_writer, FormatFinding(finding).c_str(), MSG_INFO | MSG_VERBATIM | MSG_NEWLINE,
+                 0);
+}
+
+void CConsoleReport::OnError(const wchar_t* pszPath, const wchar_t* pszMessage, HRESULT hrCode) {
+    WriteMessage(m_writer, pszPath, MSG_INFO | MSG_VERBATIM, 0);
+    WriteMessage(m_writer, nullptr, MSG_INFO | MSG_NEWLINE, 0);
+    WriteMessage(m_writer, pszMessage, MSG_ERROR | MSG_VERBATIM, hrCode);
+}

@@ -1,0 +1,29 @@
+// The console's lines of a comparison: each finding as its display path
+// followed by its text on the same line, each engine error as the display
+// path on a line of its own and the error under it.
+#pragma once
+
+#include <string>
+
+#include "comparison/finding.h"
+
+class CMessageWriter;
+
+// The text of a finding that follows its display path, beginning with ": ",
+// for instance ": file sizes are different! (1 bytes != 2 bytes).".
+std::wstring FormatFinding(const CFinding& finding);
+
+class CConsoleReport : public CComparisonReport {
+public:
+    // Writes through writer, which must outlive the report; identical files
+    // are written only when bVerbose.
+    CConsoleReport(CMessageWriter& writer, bool bVerbose) noexcept
+        : m_writer(writer), m_bVerbose(bVerbose) {}
+
+    void OnFinding(const CFinding& finding) override;
+    void OnError(const wchar_t* pszPath, const wchar_t* pszMessage, HRESULT hrCode) override;
+
+private:
+    CMessageWriter& m_writer;
+    const bool m_bVerbose;
+};
