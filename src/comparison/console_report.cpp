@@ -21,13 +21,6 @@ const wchar_t* SideText(FindingSide side) {
     }
 }
 
-// The short size text of the platform, for instance "1.00 KB".
-std::wstring SizeText(ULONGLONG nSize) {
-    wchar_t szText[20];
-    ::StrFormatByteSizeW(static_cast<LONGLONG>(nSize), szText, ARRAYSIZE(szText));
-    return szText;
-}
-
 std::wstring HashText(const CItemFacts& facts) {
     return FormatHashText(facts.hash, facts.cbHash);
 }
@@ -67,6 +60,12 @@ std::wstring DatesText(const CFinding& finding) {
 }
 
 }  // namespace
+
+std::wstring SizeText(ULONGLONG nSize) {
+    wchar_t szText[20];
+    ::StrFormatByteSizeW(static_cast<LONGLONG>(nSize), szText, ARRAYSIZE(szText));
+    return szText;
+}
 
 std::wstring FormatFinding(const CFinding& finding) {
     const wchar_t* const pszItem = finding.bFolder ? L"folder" : L"file";

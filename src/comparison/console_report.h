@@ -9,6 +9,9 @@
 
 class CMessageWriter;
 
+// The short size text of the platform, for instance "1.00 KB" or "12.4 GB".
+std::wstring SizeText(ULONGLONG nSize);
+
 // The text of a finding that follows its display path, beginning with ": ",
 // for instance ": file sizes are different! (1 bytes != 2 bytes).".
 std::wstring FormatFinding(const CFinding& finding);

@@ -15,6 +15,12 @@ namespace {
 // Room reserved for a progress line, so that ordinary lines never grow.
 constexpr size_t PROGRESS_LINE_RESERVE = 1024;
 
+// Blanks the console line that a progress line took: 78 spaces between two
+// carriage returns, 80 characters in all.
+std::wstring ProgressBlank() {
+    return L"\r" + std::wstring(78, L' ') + L"\r";
+}
+
 // The answers of a question in the order they are offered, with the bit
 // that allows each and the dialog result it stands for.
 struct ANSWER_ENTRY {
@@ -131,7 +137,11 @@ CBaseConsole::CBaseConsole(FILE* pOutput) : m_pOutput(pOutput), m_pfnReadKey(::_
 CBaseConsole::~CBaseConsole() = default;
 
 void CBaseConsole::Output(const std::wstring& strText) {
-    if (!m_strProgressPath.empty()) {
+    // A progress line on the console gives way to the message instead of
+    // leaving its path behind on a line of its own.
+    if (m_bProgressShown) {
+        EraseProgress();
+    } else if (!m_strProgressPath.empty()) {
         WriteProgress(L"\n");
     }
     if (m_nDisplayLevel >= DISPLAY_NORMAL) {
@@ -179,7 +189,17 @@ void CBaseConsole::WriteOutput(const std::wstring& strText) {
     ++m_nWrites;
 }
 
+void CBaseConsole::EraseProgress() {
+    if (!m_bProgressShown) {
+        return;
+    }
+    WriteOutput(ProgressBlank());
+    m_bProgressShown = false;
+    m_strProgressPath.clear();
+}
+
 void CBaseConsole::EndBlock() {
+    EraseProgress();
     if (m_nWrites == 0) {
         return;
     }
@@ -223,15 +243,17 @@ void CBaseConsole::WriteProgress(const wchar_t* pszFormat, ...) {
     if (!strLine.empty() && strLine.back() == L'\n') {
         if (m_nDisplayLevel >= DISPLAY_PROGRESS) {
             if (m_bConsole) {
-                WriteOutput(L"\r" + std::wstring(78, L' ') + L"\r");
+                WriteOutput(ProgressBlank());
             }
             WriteOutput(strLine);
         }
         m_strProgressPath.clear();
+        m_bProgressShown = false;
     } else if (m_nDisplayLevel >= DISPLAY_PROGRESS && m_bConsole) {
         // An unfinished progress line only makes sense where the next one
         // can overwrite it.
         WriteOutput(strLine);
+        m_bProgressShown = true;
     }
 }
 

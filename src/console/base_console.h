@@ -46,7 +46,8 @@ public:
     CBaseConsole();
 
     // Writes the text when the display level is at least DISPLAY_NORMAL,
-    // after closing an open progress line.
+    // after closing an open progress line: one shown on the console is
+    // erased, so that the text takes its place.
     void Output(const std::wstring& strText) override;
     // Shows the answers allowed by dwFlags and reads keys until one matches;
     // returns its IDOK ... IDCANCEL. Returns IDCANCEL when no key can be read
@@ -75,12 +76,19 @@ public:
     virtual bool ClearOption(DWORD dwId);
 
     // Ends a block of output with one empty line when anything was written
-    // since the last block end.
+    // since the last block end, after erasing a progress line shown on the
+    // console.
     void EndBlock();
     // Writes a progress-line message: one without a final line feed only on
     // a console (the next one overwrites it), one with a final line feed
     // also to a redirected output; the latter closes the progress line.
     void WriteProgress(const wchar_t* pszFormat, ...);
+    // The path at the head of the progress line; WriteProgress shortens it
+    // to the progress width on a console. Emptied when the line is closed.
+    void SetProgressPath(const std::wstring& strPath) { m_strProgressPath = strPath; }
+    // Whether standard output is a console, where an unfinished progress
+    // line is shown.
+    bool IsConsoleOutput() const { return m_bConsole != FALSE; }
 
     // Parses argv (element 0 is the program); cuts option arguments at
     // their ":" in place. Fills the flags, options and error lists.
@@ -119,6 +127,9 @@ protected:
     // and counts the write. On a redirected output the bytes are exactly
     // EncodeOutput(strText, mode).
     void WriteOutput(const std::wstring& strText);
+    // Blanks an unfinished progress line shown on the console and closes
+    // it, the cursor left at the start of the line; nothing when none is.
+    void EraseProgress();
 
     DWORD m_dwFlags = 0;
     std::wstring m_strExpected;
@@ -132,6 +143,8 @@ protected:
     DWORD m_nWrites = 0;
     int m_nProgressWidth = 40;
     BOOL m_bConsole = FALSE;
+    // An unfinished progress line stands on the console.
+    bool m_bProgressShown = false;
     int m_nTranslationMode = 0;
     // Where WriteOutput writes: standard output, or the stream given to the
     // protected constructor.

@@ -1,0 +1,44 @@
+#include "comparison/progress_report.h"
+
+#include "comparison/console_report.h"
+#include "console/base_console.h"
+
+std::wstring FormatGroupedNumber(uint64_t n) {
+    std::wstring strDigits = std::to_wstring(n);
+    for (size_t i = strDigits.size(); i > 3; i -= 3) {
+        strDigits.insert(i - 3, 1, L',');
+    }
+    return strDigits;
+}
+
+void CProgressReport::OnFolder(const wchar_t* pszPath) {
+    m_strFolder = pszPath;
+    Refresh();
+}
+
+void CProgressReport::OnProgress(uint64_t nFilesCompared, uint64_t nBytesHashed) {
+    m_nFiles = nFilesCompared;
+    m_nBytes = nBytesHashed;
+    Refresh();
+}
+
+void CProgressReport::Refresh() {
+    // Unsigned arithmetic keeps the interval right across the wrap of the
+    // tick count after 49.7 days.
+    const DWORD dwNow = m_pfnTickCount();
+    if (m_bDrawn && dwNow - m_dwDrawn < PROGRESS_INTERVAL_MS) {
+        return;
+    }
+    m_bDrawn = true;
+    m_dwDrawn = dwNow;
+    const std::wstring strFiles = FormatGroupedNumber(m_nFiles);
+    const wchar_t* const pszFiles = m_nFiles == 1 ? L"file" : L"files";
+    // A message of the console closes the line and forgets its path.
+    m_console.SetProgressPath(m_strFolder);
+    if (m_bHashed) {
+        m_console.WriteProgress(L"%s %s, %s hashed", strFiles.c_str(), pszFiles,
+                                SizeText(m_nBytes).c_str());
+    } else {
+        m_console.WriteProgress(L"%s %s", strFiles.c_str(), pszFiles);
+    }
+}
