@@ -327,9 +327,7 @@ std::wstring UnixPathOf(const std::wstring& strPath) {
     return strUnix;
 }
 
-// Runs a Unix command through Wine's start.exe; start.exe does not wait for
-// a Unix process, so callers wait for its effect themselves.
-static void RunUnixCommand(const std::wstring& strCommandLine) {
+void RunUnixCommand(const std::wstring& strCommandLine) {
     wchar_t szSystem[MAX_PATH];
     ::GetSystemDirectoryW(szSystem, MAX_PATH);
     const CRunResult result =
@@ -375,6 +373,24 @@ void MakeUnixSymlink(const std::string& strTarget, const std::wstring& strLink) 
     for (int i = 0; i < 200 && ::GetFileAttributesW(strLink.c_str()) == INVALID_FILE_ATTRIBUTES;
          ++i) {
         ::Sleep(10);
+    }
+}
+
+CUnixRemoval::~CUnixRemoval() {
+    try {
+        std::wstring strCommandLine = L"/bin/rm -f";
+        for (const std::wstring& strPath : m_paths) {
+            strCommandLine += L" " + Quote(UnixPathOf(strPath));
+        }
+        RunUnixCommand(strCommandLine);
+    } catch (const std::exception&) {
+        return;  // the files stay; the destructor must not throw
+    }
+    for (const std::wstring& strPath : m_paths) {
+        for (int i = 0; i < 500 && ::GetFileAttributesW(strPath.c_str()) != INVALID_FILE_ATTRIBUTES;
+             ++i) {
+            ::Sleep(10);
+        }
     }
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "runtime/platform.h"
@@ -79,6 +80,10 @@ std::string Utf8Bytes(const std::wstring& strText);
 std::string Utf16Crlf(const std::wstring& strText);
 std::string Utf8Crlf(const std::wstring& strText);
 
+// Runs a Unix command line (a program by its Unix path and its quoted
+// arguments) through Wine's start.exe. start.exe does not wait for a Unix
+// process, so callers wait for its effect themselves.
+void RunUnixCommand(const std::wstring& strCommandLine);
 // Changes the Unix permission bits of a file or folder (mode as chmod
 // takes it, e.g. L"000"), through Wine's start.exe /unix. Only an
 // unprivileged user is denied by mode 000: root reads everything.
@@ -87,6 +92,19 @@ void ChangeUnixMode(const std::wstring& strPath, const std::wstring& strMode);
 // takes it, for example ".." or a Unix path), through start.exe /unix, and
 // waits until the link can be seen.
 void MakeUnixSymlink(const std::string& strTarget, const std::wstring& strLink);
+// Removes files through Unix when it goes out of scope, and waits until
+// they are gone: under Wine, DeleteFileW removes neither a named pipe nor a
+// link to a device.
+class CUnixRemoval {
+public:
+    explicit CUnixRemoval(std::vector<std::wstring> paths) : m_paths(std::move(paths)) {}
+    ~CUnixRemoval();
+    CUnixRemoval(const CUnixRemoval&) = delete;
+    CUnixRemoval& operator=(const CUnixRemoval&) = delete;
+
+private:
+    std::vector<std::wstring> m_paths;
+};
 // Renames a file to strNewName in its folder through Unix, which can make
 // names that differ only in case (Wine would open the existing file), and
 // waits until the folder lists the new name.
