@@ -3,9 +3,8 @@
 #include <new>
 #include <string>
 
-#include <shlwapi.h>
-
 #include "exclusions/text_file.h"
+#include "exclusions/wildcard.h"
 
 HRESULT LoadExclusions(const wchar_t* pszPath, CStringList& list) {
     CTextFile file;
@@ -36,7 +35,7 @@ bool IsExcludedName(const CStringList& list, const wchar_t* pszName) {
         return false;
     }
     for (const std::wstring& strWildcard : list) {
-        if (::PathMatchSpecW(pszName, strWildcard.c_str())) {
+        if (MatchWildcard(pszName, strWildcard.c_str())) {
             return true;
         }
     }

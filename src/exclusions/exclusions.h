@@ -6,8 +6,8 @@
 // UTF-16 big-endian mark is refused). Each line is trimmed of white space
 // (iswspace) at both ends; empty lines and lines starting with ";" are
 // skipped; every other line is kept whole, duplicates included. A kept line is
-// a PathMatchSpecW pattern: "*" and "?", letters without regard to case, and
-// several patterns separated by ";".
+// matched as PathMatchSpecW matches (MatchWildcard): "*" and "?", letters
+// without regard to case, and several patterns separated by ";".
 #pragma once
 
 #include "runtime/platform.h"
