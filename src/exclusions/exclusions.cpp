@@ -6,9 +6,12 @@
 #include "exclusions/text_file.h"
 #include "exclusions/wildcard.h"
 
-HRESULT LoadExclusions(const wchar_t* pszPath, CStringList& list) {
+HRESULT LoadExclusions(const wchar_t* pszPath, CStringList& list, DWORD* pdwEncoding) {
     CTextFile file;
     HRESULT hr = file.Open(pszPath, TF_READ | TF_UNICODE | TF_SHARE_DENYWR);
+    if (pdwEncoding != nullptr) {
+        *pdwEncoding = file.GetEncoding();
+    }
     if (FAILED(hr)) {
         return hr;
     }

@@ -60,12 +60,18 @@ std::vector<std::wstring> ReadAllLines(CTextFile& file) {
     return lines;
 }
 
-std::vector<std::wstring> ReadFileLines(const std::wstring& strPath, DWORD dwFlags = READ_FLAGS) {
+// Every line of a file; *pdwEncoding, when given, receives the encoding in
+// which it was read.
+std::vector<std::wstring> ReadFileLines(const std::wstring& strPath, DWORD dwFlags = READ_FLAGS,
+                                        DWORD* pdwEncoding = nullptr) {
     CTextFile file;
     const HRESULT hr = file.Open(strPath.c_str(), dwFlags);
     EXPECT_EQ(S_OK, hr);
     if (hr != S_OK) {
         return {};
+    }
+    if (pdwEncoding != nullptr) {
+        *pdwEncoding = file.GetEncoding();
     }
     std::vector<std::wstring> lines = ReadAllLines(file);
     file.Close();
@@ -83,6 +89,7 @@ struct CLinesCase {
     const char* pszName;
     std::string strBytes;
     std::vector<std::wstring> lines;
+    DWORD dwEncoding;
 };
 
 TEST(TextFileTest, ReadsLinesInEveryEncoding) {
@@ -95,39 +102,81 @@ TEST(TextFileTest, ReadsLinesInEveryEncoding) {
         strHighChars += static_cast<wchar_t>(n);
     }
     const std::vector<CLinesCase> cases = {
-        {"empty file", "", {}},
-        {"utf-8 mark alone", "\xEF\xBB\xBF", {}},
-        {"utf-16 mark alone", "\xFF\xFE", {}},
-        {"8-bit", Narrow(strText), sameLines},
-        {"utf-8", Utf8(strText), sameLines},
-        {"utf-16 le", Utf16Le(strText), sameLines},
-        {"8-bit, final line feed", "a\nb\n", {L"a", L"b"}},
-        {"utf-16 le, final line feed", Utf16Le(L"a\r\nb\r\n"), {L"a", L"b"}},
-        {"a line feed alone", "\n", {L""}},
+        {"empty file", "", {}, TF_8BIT},
+        {"utf-8 mark alone", "\xEF\xBB\xBF", {}, TF_UTF8},
+        {"utf-16 mark alone", "\xFF\xFE", {}, TF_UTF16},
+        {"8-bit", Narrow(strText), sameLines, TF_8BIT},
+        {"utf-8", Utf8(strText), sameLines, TF_UTF8},
+        {"utf-16 le", Utf16Le(strText), sameLines, TF_UTF16},
+        {"8-bit, final line feed", "a\nb\n", {L"a", L"b"}, TF_8BIT},
+        {"utf-16 le, final line feed", Utf16Le(L"a\r\nb\r\n"), {L"a", L"b"}, TF_UTF16},
+        {"a line feed alone", "\n", {L""}, TF_8BIT},
         {"utf-8 beyond 8 bits",
          Utf8(L"caf\u00E9 \u20AC\n\u4E2D"),
-         {L"caf\u00E9 \u20AC", L"\u4E2D"}},
-        {"utf-16 beyond 8 bits", Utf16Le(L"\u0100\u20AC\n\u4E2D"), {L"\u0100\u20AC", L"\u4E2D"}},
-        {"8-bit bytes 0x80-0xFF", strHighBytes + "\n" + strHighBytes, {strHighChars, strHighChars}},
-        {"8-bit, a mark cut short", "\xEF\xBB", {L"\u00EF\u00BB"}},
-        {"8-bit, a lone FF", "\xFF", {L"\u00FF"}},
-        {"carriage returns", "a\r\nb\rc\r\nd\r\r\n\r", {L"a", L"b\rc", L"d\r", L"\r"}},
-        {"utf-16 carriage returns", Utf16Le(L"a\r\nb\rc\r"), {L"a", L"b\rc\r"}},
-        {"NUL ends a line", std::string("ab\0cd\nef\n\0x\ny", 13), {L"ab", L"ef", L"", L"y"}},
-        {"utf-16 NUL ends a line", Utf16Le(std::wstring(L"ab\0cd\nef", 8)), {L"ab", L"ef"}},
+         {L"caf\u00E9 \u20AC", L"\u4E2D"},
+         TF_UTF8},
+        {"utf-16 beyond 8 bits",
+         Utf16Le(L"\u0100\u20AC\n\u4E2D"),
+         {L"\u0100\u20AC", L"\u4E2D"},
+         TF_UTF16},
+        {"8-bit bytes 0x80-0xFF",
+         strHighBytes + "\n" + strHighBytes,
+         {strHighChars, strHighChars},
+         TF_8BIT},
+        {"8-bit, a mark cut short", "\xEF\xBB", {L"\u00EF\u00BB"}, TF_8BIT},
+        {"8-bit, a lone FF", "\xFF", {L"\u00FF"}, TF_8BIT},
+        {"carriage returns", "a\r\nb\rc\r\nd\r\r\n\r", {L"a", L"b\rc", L"d\r", L"\r"}, TF_8BIT},
+        {"utf-16 carriage returns", Utf16Le(L"a\r\nb\rc\r"), {L"a", L"b\rc\r"}, TF_UTF16},
+        {"NUL ends a line",
+         std::string("ab\0cd\nef\n\0x\ny", 13),
+         {L"ab", L"ef", L"", L"y"},
+         TF_8BIT},
+        {"utf-16 NUL ends a line",
+         Utf16Le(std::wstring(L"ab\0cd\nef", 8)),
+         {L"ab", L"ef"},
+         TF_UTF16},
         {"NUL early in a long line",
          "abc" + std::string(1, '\0') + std::string(300, 'x') + "\nnext",
-         {L"abc", L"next"}},
+         {L"abc", L"next"},
+         TF_8BIT},
         {"NUL late in a long line",
          Narrow(Pattern(200)) + std::string(1, '\0') + "tail\nnext",
-         {Pattern(200), L"next"}},
+         {Pattern(200), L"next"},
+         TF_8BIT},
+        // Without a mark, as editors and tools write lists today.
+        {"utf-16 le without a mark", test::Utf16LeBytes(strText), sameLines, TF_UTF16},
+        {"utf-16 le without a mark, beyond 8 bits",
+         test::Utf16LeBytes(L"*.log\r\n\u4E2D*"),
+         {L"*.log", L"\u4E2D*"},
+         TF_UTF16},
+        {"utf-8 without a mark",
+         test::Utf8Bytes(L"caf\u00E9*\r\n\u20AC \U0001F600"),
+         {L"caf\u00E9*", L"\u20AC \U0001F600"},
+         TF_UTF8},
+        {"utf-8 without a mark, multi-byte sequence in the last piece",
+         std::string(20000, 'a') + "\n\xC3\xA9",
+         {std::wstring(20000, L'a'), L"\u00E9"},
+         TF_UTF8},
+        {"ascii without a mark", "caf*\r\n", {L"caf*"}, TF_8BIT},
+        {"8-bit, high bytes that are not utf-8",
+         "caf\xE9*\r\n\xC3",
+         {L"caf\u00E9*", L"\u00C3"},
+         TF_8BIT},
+        {"8-bit, an overlong utf-8 form", "\xC0\xAF\n", {L"\u00C0\u00AF"}, TF_8BIT},
+        {"8-bit, a utf-8 surrogate", "\xED\xA0\x80\n", {L"\u00ED\u00A0\u0080"}, TF_8BIT},
+        {"8-bit, utf-8 cut short at the end",
+         "\xC3\xA9\xE2\x82",
+         {L"\u00C3\u00A9\u00E2\u0082"},
+         TF_8BIT},
     };
     for (const CLinesCase& tc : cases) {
         SCOPED_TRACE(tc.pszName);
         CTempFolder folder;
         const std::wstring strPath = folder / L"list.txt";
         MakeFile(strPath, tc.strBytes);
-        EXPECT_EQ(tc.lines, ReadFileLines(strPath));
+        DWORD dwEncoding = TF_ENCODING_UNKNOWN;
+        EXPECT_EQ(tc.lines, ReadFileLines(strPath, READ_FLAGS, &dwEncoding));
+        EXPECT_EQ(tc.dwEncoding, dwEncoding);
     }
 }
 
