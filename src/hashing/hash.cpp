@@ -16,9 +16,9 @@ namespace {
 // Wine, a network share): reading a pipe with a writer attached or a device
 // such as /dev/zero never ends. GetFileType tells pipes and character
 // devices apart; a block device looks like a disk to it, but, like every
-// device, has no basic information under Wine (and carries
-// FILE_ATTRIBUTE_DEVICE on Windows). GetFileInformationByHandle would tell
-// as much but costs a round trip to the Wine server per file.
+// device, has no basic information under Wine, and FILE_ATTRIBUTE_DEVICE
+// says device wherever a system sets it. (GetFileInformationByHandle fails
+// on devices too, but costs a round trip to the Wine server per file.)
 bool IsRegularFile(HANDLE hFile) {
     if (::GetFileType(hFile) != FILE_TYPE_DISK) {
         return false;
@@ -179,9 +179,11 @@ BOOL CHashObject::HashFile(const wchar_t* pszPath, ALG_ID algId) {
     CFileHandle hFile(::CreateFileW(pszPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!hFile) {
-        // Wine opens a Unix socket (or a device without a driver) as no
-        // device at all (ERROR_NO_SUCH_DEVICE); Windows refuses the special
-        // files of its Linux subsystem with ERROR_CANT_ACCESS_FILE.
+        // Not regular files either: Wine opens a Unix socket (or a device
+        // without a driver) as no device at all (ERROR_NO_SUCH_DEVICE);
+        // Windows refuses a reparse point of a kind it does not handle, such
+        // as a special file of its Linux subsystem, with
+        // ERROR_CANT_ACCESS_FILE.
         const DWORD dwError = ::GetLastError();
         if (dwError == ERROR_NO_SUCH_DEVICE || dwError == ERROR_CANT_ACCESS_FILE) {
             ::SetLastError(ERROR_UNSUPPORTED_TYPE);
