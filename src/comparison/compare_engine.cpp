@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstring>
+#include <cwchar>
+#include <string>
 #include <vector>
 
 #include "comparison/comparison_results.h"
@@ -45,27 +47,37 @@ constexpr DWORD kMaxHashThreads = 8;
 SecurityCheckFunction g_pfnSecurityCheck = CheckOwnerAndDacl;
 DWORD g_nHashThreads = HASH_THREADS_AUTO;
 
+constexpr size_t npos = CNameIndex::npos;
+
 // One folder of each side: its files and, when subfolders are compared, its
-// subfolders, each indexed by name.
+// subfolders, each with the position of its partner on the other side (or
+// npos).
 struct CFolderListing {
     CFileEntryArray files;
     std::vector<CFileEntry> folders;
-    CNameIndex fileIndex;
-    CNameIndex folderIndex;
+    std::vector<size_t> filePairs;
+    std::vector<size_t> folderPairs;
     bool bDenied = false;
 
-    void Index() {
-        fileIndex.Build(files.GetCount() ? files[0].szName : nullptr, sizeof(CFileEntry),
-                        files.GetCount());
-        folderIndex.Build(folders.empty() ? nullptr : folders[0].szName, sizeof(CFileEntry),
-                          folders.size());
+    CNameList FileNames() const {
+        return {files.GetCount() ? files[0].szName : nullptr, sizeof(CFileEntry), files.GetCount()};
+    }
+    CNameList FolderNames() const {
+        return {folders.empty() ? nullptr : folders[0].szName, sizeof(CFileEntry), folders.size()};
     }
     // Frees the files; the subfolders stay for the descent.
     void ReleaseFiles() {
         files.SetCount(0);
-        fileIndex = CNameIndex();
+        filePairs = std::vector<size_t>();
     }
 };
+
+// Pairs the files, and the subfolders, of the two sides by name.
+void PairListings(CFolderListing& source, CFolderListing& destination) {
+    PairNames(source.FileNames(), destination.FileNames(), source.filePairs, destination.filePairs);
+    PairNames(source.FolderNames(), destination.FolderNames(), source.folderPairs,
+              destination.folderPairs);
+}
 
 class CComparison {
 public:
@@ -85,8 +97,8 @@ private:
                        const std::wstring& strDestinationFolder);
     bool ListFolder(const std::wstring& strFolder, CFolderListing& listing, CSideResults& side);
     void ReportDeniedFolders(const CFolderListing& source, const CFolderListing& destination);
-    bool CompareSourceFile(CFileEntry& source, CFolderListing& destinationListing);
-    bool CompareDestinationFile(CFileEntry& destination, const CFolderListing& sourceListing);
+    bool CompareSourceFile(CFileEntry& source, CFileEntry* pDestination);
+    bool CompareDestinationFile(CFileEntry& destination, bool bPaired);
     // The date, size and hash checks of a pair; false when an error stopped
     // the comparison.
     bool ComparePair(CFileEntry& source, CFileEntry& destination);
@@ -122,6 +134,10 @@ private:
     }
     bool IsVerbose() const { return (m_console.GetDisplayLevel() & 0x7FFFFFFF) == DISPLAY_VERBOSE; }
     static const wchar_t* SizeText(CFileEntry& entry);
+    // The size texts of a pair whose sizes differ: the short texts, or both
+    // sizes in bytes when the short texts would read the same.
+    static void SizeTexts(CFileEntry& source, CFileEntry& destination, std::wstring& strSource,
+                          std::wstring& strDestination);
 
     // A finding: the display path, then the text on the same line.
     void ReportFinding(const wchar_t* pszFormat, ...);
@@ -216,7 +232,13 @@ bool CComparison::CompareFolder(const std::wstring& strRelative,
     if (source.bDenied || destination.bDenied) {
         SetFolderDisplayPath(strRelative);
         ReportDeniedFolders(source, destination);
+        if (strRelative.empty() && source.bDenied && destination.bDenied) {
+            // Nothing of either tree could be read: nothing was compared.
+            ::SetLastError(ERROR_ACCESS_DENIED);
+            return false;
+        }
     }
+    PairListings(source, destination);
 
     m_strRelative = strRelative;
     m_strSourceFolder = strSourceFolder;
@@ -225,13 +247,15 @@ bool CComparison::CompareFolder(const std::wstring& strRelative,
         CHashQueueStop queueStop(m_hashQueue, m_bHashesQueued);
         m_bHashesQueued = QueueHashes(source, destination);
         for (size_t i = 0; i < source.files.GetCount(); ++i) {
-            if (!CompareSourceFile(source.files[i], destination)) {
+            const size_t nPair = source.filePairs[i];
+            if (!CompareSourceFile(source.files[i],
+                                   nPair == npos ? nullptr : &destination.files[nPair])) {
                 return false;
             }
         }
     }
     for (size_t i = 0; i < destination.files.GetCount(); ++i) {
-        if (!CompareDestinationFile(destination.files[i], source)) {
+        if (!CompareDestinationFile(destination.files[i], destination.filePairs[i] != npos)) {
             return false;
         }
     }
@@ -247,15 +271,11 @@ bool CComparison::CompareFolder(const std::wstring& strRelative,
 
 bool CComparison::ListFolder(const std::wstring& strFolder, CFolderListing& listing,
                              CSideResults& side) {
-    // A missing root lists as empty: every file of the other side is then
-    // missing on this one. (With its backslash, a drive root is a folder.)
-    if (!::PathFileExistsW((strFolder + L"\\").c_str())) {
-        return true;
-    }
+    // A folder that cannot be searched, the roots included, is never taken
+    // for an empty one: only a denial is counted and passed over.
     if (g_searchPath.AssignChild(strFolder.c_str(), strFolder.size(), L"*.*") &&
         ListFiles(g_searchPath.GetPath(), listing.files, side,
                   (m_dwOptions & OPT_SUBDIR) ? &listing.folders : nullptr)) {
-        listing.Index();
         return true;
     }
     if (::GetLastError() == ERROR_ACCESS_DENIED) {
@@ -263,7 +283,6 @@ bool CComparison::ListFolder(const std::wstring& strFolder, CFolderListing& list
         listing.bDenied = true;
         listing.files.SetCount(0);
         listing.folders.clear();
-        listing.Index();
         return true;
     }
     return false;
@@ -277,13 +296,10 @@ void CComparison::ReportDeniedFolders(const CFolderListing& source,
                                           : L": folder inaccessible in destination.");
 }
 
-bool CComparison::CompareSourceFile(CFileEntry& source, CFolderListing& destinationListing) {
+bool CComparison::CompareSourceFile(CFileEntry& source, CFileEntry* pDestination) {
     if (!SetDisplayPath(source.szName)) {
         return ReportPathError(L"could not build the source path.", kBackslash);
     }
-    const size_t nFound = destinationListing.fileIndex.Find(source.szName);
-    CFileEntry* pDestination =
-        nFound == CNameIndex::npos ? nullptr : &destinationListing.files[nFound];
     if (pDestination == nullptr) {
         ++m_results.m_destination.m_nMissingFiles;
         ReportFinding(L": file not found in destination, %s expected.", SizeText(source));
@@ -297,9 +313,8 @@ bool CComparison::CompareSourceFile(CFileEntry& source, CFolderListing& destinat
     return true;
 }
 
-bool CComparison::CompareDestinationFile(CFileEntry& destination,
-                                         const CFolderListing& sourceListing) {
-    if (sourceListing.fileIndex.Find(destination.szName) == CNameIndex::npos) {
+bool CComparison::CompareDestinationFile(CFileEntry& destination, bool bPaired) {
+    if (!bPaired) {
         if (!SetDisplayPath(destination.szName)) {
             return ReportPathError(L"could not build the source path.", kBackslash);
         }
@@ -313,13 +328,9 @@ bool CComparison::CompareDestinationFile(CFileEntry& destination,
     return true;
 }
 
-ULONGLONG FileTimeValue(const FILETIME& time) {
-    return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-}
-
 bool CComparison::DatesMatch(const CFileEntry& source, const CFileEntry& destination) const {
-    const ULONGLONG nSource = FileTimeValue(source.ftLastWrite);
-    const ULONGLONG nDestination = FileTimeValue(destination.ftLastWrite);
+    const ULONGLONG nSource = FileTimeOrder(source.ftLastWrite);
+    const ULONGLONG nDestination = FileTimeOrder(destination.ftLastWrite);
     // The gap is taken in unsigned arithmetic so that no pair of times can
     // overflow it; the tolerance is never negative.
     const ULONGLONG nGap = nDestination > nSource ? nDestination - nSource : nSource - nDestination;
@@ -329,17 +340,13 @@ bool CComparison::DatesMatch(const CFileEntry& source, const CFileEntry& destina
 bool CComparison::ComparePair(CFileEntry& source, CFileEntry& destination) {
     if (m_dwOptions & OPT_DATE) {
         if (!DatesMatch(source, destination)) {
-            const ULONGLONG nSource = FileTimeValue(source.ftLastWrite);
-            const ULONGLONG nDestination = FileTimeValue(destination.ftLastWrite);
+            const ULONGLONG nSource = FileTimeOrder(source.ftLastWrite);
+            const ULONGLONG nDestination = FileTimeOrder(destination.ftLastWrite);
             ++m_results.m_nDateMismatches;
             std::wstring strSourceTime;
-            if (!FormatFileTime(source.ftLastWrite, strSourceTime)) {
-                return ReportPathError(L"could not format source file time.");
-            }
             std::wstring strDestinationTime;
-            if (!FormatFileTime(destination.ftLastWrite, strDestinationTime)) {
-                return ReportPathError(L"could not format destination file time.");
-            }
+            FormatFileTimes(source.ftLastWrite, destination.ftLastWrite, strSourceTime,
+                            strDestinationTime);
             ReportFinding(nDestination > nSource
                               ? L": file in destination is more recent! (%s < %s)."
                               : L": file in source is more recent! (%s > %s).",
@@ -355,8 +362,11 @@ bool CComparison::ComparePair(CFileEntry& source, CFileEntry& destination) {
         } else if (destination.nSize == 0) {
             ReportFinding(L": destination file size is null, %s expected.", SizeText(source));
         } else {
-            ReportFinding(L": file sizes are different! (%s != %s).", SizeText(source),
-                          SizeText(destination));
+            std::wstring strSourceSize;
+            std::wstring strDestinationSize;
+            SizeTexts(source, destination, strSourceSize, strDestinationSize);
+            ReportFinding(L": file sizes are different! (%s != %s).", strSourceSize.c_str(),
+                          strDestinationSize.c_str());
         }
         return true;
     }
@@ -397,11 +407,10 @@ bool CComparison::QueueHashes(const CFolderListing& source, const CFolderListing
     // files exist, their dates match (when compared) and their sizes do.
     for (size_t i = 0; i < source.files.GetCount(); ++i) {
         const CFileEntry& sourceFile = source.files[i];
-        const size_t nFound = destination.fileIndex.Find(sourceFile.szName);
-        if (nFound == CNameIndex::npos) {
+        if (source.filePairs[i] == npos) {
             continue;
         }
-        const CFileEntry& destinationFile = destination.files[nFound];
+        const CFileEntry& destinationFile = destination.files[source.filePairs[i]];
         if (((m_dwOptions & OPT_DATE) && !DatesMatch(sourceFile, destinationFile)) ||
             sourceFile.nSize != destinationFile.nSize) {
             continue;
@@ -529,10 +538,11 @@ bool CComparison::CompareSubfolders(const std::wstring& strRelative,
                                     const std::wstring& strDestinationFolder,
                                     const CFolderListing& source,
                                     const CFolderListing& destination) {
-    for (const CFileEntry& folder : source.folders) {
+    for (size_t i = 0; i < source.folders.size(); ++i) {
+        const CFileEntry& folder = source.folders[i];
         const std::wstring strChild = strRelative + L"\\" + folder.szName;
-        const size_t nFound = destination.folderIndex.Find(folder.szName);
-        if (nFound == CNameIndex::npos) {
+        const size_t nFound = source.folderPairs[i];
+        if (nFound == npos) {
             ++m_results.m_destination.m_nMissingFolders;
             g_displayPath.Assign(strChild.c_str());
             ReportFinding(L": folder not found in destination.");
@@ -543,8 +553,9 @@ bool CComparison::CompareSubfolders(const std::wstring& strRelative,
             return false;
         }
     }
-    for (const CFileEntry& folder : destination.folders) {
-        if (source.folderIndex.Find(folder.szName) == CNameIndex::npos) {
+    for (size_t i = 0; i < destination.folders.size(); ++i) {
+        const CFileEntry& folder = destination.folders[i];
+        if (destination.folderPairs[i] == npos) {
             ++m_results.m_source.m_nMissingFolders;
             g_displayPath.Assign((strRelative + L"\\" + folder.szName).c_str());
             ReportFinding(L": folder not found in source.");
@@ -557,6 +568,16 @@ const wchar_t* CComparison::SizeText(CFileEntry& entry) {
     ::StrFormatByteSizeW(static_cast<LONGLONG>(entry.nSize), entry.szSizeText,
                          ARRAYSIZE(entry.szSizeText));
     return entry.szSizeText;
+}
+
+void CComparison::SizeTexts(CFileEntry& source, CFileEntry& destination, std::wstring& strSource,
+                            std::wstring& strDestination) {
+    strSource = SizeText(source);
+    strDestination = SizeText(destination);
+    if (strSource == strDestination) {
+        strSource = std::to_wstring(source.nSize) + L" bytes";
+        strDestination = std::to_wstring(destination.nSize) + L" bytes";
+    }
 }
 
 void CComparison::ReportFinding(const wchar_t* pszFormat, ...) {

@@ -9,6 +9,11 @@ bool CComparisonResults::IsIdentical() const {
            m_destination.m_nMissingFiles == 0 && m_destination.m_nMissingFolders == 0;
 }
 
+bool CComparisonResults::HasInaccessible() const {
+    return m_source.m_nInaccessibleFiles != 0 || m_source.m_nInaccessibleFolders != 0 ||
+           m_destination.m_nInaccessibleFiles != 0 || m_destination.m_nInaccessibleFolders != 0;
+}
+
 // Labels are 40 characters wide in the overall block and 26 in the side
 // blocks, so that the numbers line up in one column.
 void CComparisonResults::PrintSummary(CMessageWriter& writer, unsigned long dwOptions) const {

@@ -35,6 +35,9 @@ struct CComparisonResults {
     // identical, tested, excluded and inaccessible counts and security
     // issues play no part.
     bool IsIdentical() const;
+    // True when a file or folder of either side could not be read (was
+    // counted inaccessible): then not everything was compared.
+    bool HasInaccessible() const;
     // Writes the counters block; dwOptions decides which lines appear.
     void PrintSummary(CMessageWriter& writer, unsigned long dwOptions) const;
 };

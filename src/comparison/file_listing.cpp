@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <new>
+#include <string>
 #include <vector>
 
 #include "comparison/comparison_results.h"
@@ -39,7 +40,38 @@ BOOL CCacheFile::Create() {
         ::SetLastError(dwError);
         return FALSE;
     }
+    // Without its identity the file cannot be told apart from a namesake, so
+    // none is left out of a listing.
+    const wchar_t* pszName = ::wcsrchr(szPath, L'\\');
+    if (::GetFileInformationByHandle(m_hFile.Get(), &m_identity) && pszName != nullptr) {
+        m_strName = pszName + 1;
+    }
     return TRUE;
+}
+
+void CCacheFile::Close() {
+    m_hFile.Reset();
+    m_strName.clear();
+}
+
+bool CCacheFile::IsThisFile(const wchar_t* pszFolder, size_t cchFolder,
+                            const wchar_t* pszName) const {
+    if (m_strName.empty() || !IsSameName(m_strName.c_str(), pszName)) {
+        return false;
+    }
+    const DWORD dwError = ::GetLastError();
+    // Opened for no access, which our unshared handle allows.
+    const std::wstring strPath = std::wstring(pszFolder, cchFolder) + L"\\" + pszName;
+    CFileHandle hFile(::CreateFileW(strPath.c_str(), 0,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr));
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool bSame = hFile && ::GetFileInformationByHandle(hFile.Get(), &info) &&
+                       info.dwVolumeSerialNumber == m_identity.dwVolumeSerialNumber &&
+                       info.nFileIndexHigh == m_identity.nFileIndexHigh &&
+                       info.nFileIndexLow == m_identity.nFileIndexLow;
+    ::SetLastError(dwError);
+    return bSame;
 }
 
 namespace {
@@ -98,17 +130,41 @@ HANDLE FindFirst(const wchar_t* pszSearchPath, WIN32_FIND_DATAW& fd) {
     return hFind;
 }
 
+// Whether the first cchFolder characters of pszPath name a folder; FALSE
+// with the last error set when they do not.
+BOOL IsExistingFolder(const wchar_t* pszPath, size_t cchFolder) {
+    // With its final backslash, a drive root is a folder too.
+    const DWORD dwAttributes = ::GetFileAttributesW(std::wstring(pszPath, cchFolder + 1).c_str());
+    if (dwAttributes == INVALID_FILE_ATTRIBUTES) {
+        return FALSE;
+    }
+    if (!(dwAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        ::SetLastError(ERROR_DIRECTORY);
+        return FALSE;
+    }
+    return TRUE;
+}
+
 }  // namespace
 
 BOOL ListFiles(const wchar_t* pszSearchPath, CFileEntryArray& listing, CSideResults& side,
                std::vector<CFileEntry>* pFolders) {
-    RewindCacheFile();
+    if (!RewindCacheFile()) {
+        return FALSE;
+    }
+    // The folder's path: the search path up to its last backslash.
+    const wchar_t* pszPattern = ::wcsrchr(pszSearchPath, L'\\');
+    const size_t cchFolder = pszPattern != nullptr ? pszPattern - pszSearchPath : 0;
 
     WIN32_FIND_DATAW fd;
     CFindHandle hFind(FindFirst(pszSearchPath, fd));
     if (!hFind) {
-        // A drive root has no "." entry, so an empty one finds nothing at all.
-        return ::GetLastError() == ERROR_FILE_NOT_FOUND ? TRUE : FALSE;
+        // A drive root has no "." entry, so an empty one finds nothing at all;
+        // anything else that finds nothing is not a folder that exists.
+        return ::GetLastError() == ERROR_FILE_NOT_FOUND &&
+                       IsExistingFolder(pszSearchPath, cchFolder)
+                   ? TRUE
+                   : FALSE;
     }
 
     CRecordWriter writer(g_cacheFile.GetHandle());
@@ -128,6 +184,9 @@ BOOL ListFiles(const wchar_t* pszSearchPath, CFileEntryArray& listing, CSideResu
                     folder.ftLastWrite = fd.ftLastWriteTime;
                 }
             }
+            continue;
+        }
+        if (g_cacheFile.IsThisFile(pszSearchPath, cchFolder, fd.cFileName)) {
             continue;
         }
         if (IsExcludedFile(fd.cFileName)) {
@@ -161,7 +220,9 @@ BOOL ListFiles(const wchar_t* pszSearchPath, CFileEntryArray& listing, CSideResu
         return TRUE;
     }
 
-    RewindCacheFile();
+    if (!RewindCacheFile()) {
+        return FALSE;  // reading on would give the records of another listing
+    }
     if (!listing.SetCount(nRecords)) {
         ::SetLastError(ERROR_OUTOFMEMORY);
         return FALSE;

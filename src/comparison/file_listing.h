@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "runtime/handle.h"
@@ -61,10 +62,18 @@ public:
     BOOL Create();
     HANDLE GetHandle() const { return m_hFile.Get(); }
     bool IsOpen() const { return static_cast<bool>(m_hFile); }
-    void Close() { m_hFile.Reset(); }
+    void Close();
+
+    // True when the file pszName of the folder pszFolder (cchFolder
+    // characters, without a final backslash) is this very file: the temporary
+    // folder may lie inside a compared tree. Only a file of the same name is
+    // opened, to compare its volume serial number and file index with ours.
+    bool IsThisFile(const wchar_t* pszFolder, size_t cchFolder, const wchar_t* pszName) const;
 
 private:
     CFileHandle m_hFile;
+    std::wstring m_strName;  // the file's name without its folder; empty when unknown
+    BY_HANDLE_FILE_INFORMATION m_identity = {};
 };
 
 extern CCacheFile g_cacheFile;
@@ -75,9 +84,10 @@ extern CCacheFile g_cacheFile;
 // the subfolders are added to it in listing order (name and time only):
 // not "." and "..", not links to folders (reparse points, which are never
 // followed), and not those whose names match g_folderExclusions, which are
-// counted in side.m_nExcludedFolders. Returns TRUE on success; FALSE with the
-// last error set to the cause otherwise. A search that finds nothing at all
-// (an empty drive root) is an empty listing.
+// counted in side.m_nExcludedFolders. The cache file itself is never listed.
+// Returns TRUE on success; FALSE with the last error set to the cause
+// otherwise: a folder that cannot be searched is never an empty listing.
+// A search that finds nothing at all (an empty drive root) is empty.
 BOOL ListFiles(const wchar_t* pszSearchPath, CFileEntryArray& listing, CSideResults& side,
                std::vector<CFileEntry>* pFolders = nullptr);
 

@@ -27,8 +27,28 @@ int FormatDateTime(const SYSTEMTIME& st, DWORD dwStyle, wchar_t* pszBuffer, int 
 // (the text's length plus one), 0 on failure with the last error set.
 int FormatLocalTime(std::wstring& str);
 
-// str := the date, one blank and the time of ft in the user's default short
-// date and time formats. The time is shown as stored (UTC for last-write
-// times), never converted to local time. Returns false on failure with the
-// last error set.
-bool FormatFileTime(const FILETIME& ft, std::wstring& str);
+// The text of a file time: the date, one blank and the time of ft in the
+// user's default short date and time formats, shown as stored (UTC for
+// last-write times), never converted to local time. With nFractionDigits (3
+// or 7) the seconds carry that many digits of their fraction (the locale's
+// decimal separator, then the digits, cut, not rounded, from the 100-
+// nanosecond units). A time the platform cannot show (before 1601 or after
+// 30827: a value with its top bit set) or a locale whose time shows no
+// seconds gives the program's own ISO 8601 form instead, which cannot fail:
+// "2024-01-02T12:00:00Z", "+33658-09-27T01:46:40.250Z", "1336-03-23T12:26:40Z".
+// A value with the top two bits 10 counts as after 30827, one with 11 as a
+// negative count (before 1601), as file systems that store wider times give
+// them. Only running out of memory can fail (it throws).
+std::wstring FormatFileTime(const FILETIME& ft, unsigned nFractionDigits = 0);
+
+// A file time as a count that orders times as FormatFileTime reads them: a
+// value with its top two bits 11 (before 1601) comes first and one with 10
+// (after 30827) last. The difference of two counts is the gap between the
+// times.
+ULONGLONG FileTimeOrder(const FILETIME& ft);
+
+// The texts of two file times that differ: as FormatFileTime makes them,
+// or, when those read the same, with milliseconds, and when those still read
+// the same, with all seven digits of the fraction.
+void FormatFileTimes(const FILETIME& ftA, const FILETIME& ftB, std::wstring& strA,
+                     std::wstring& strB);

@@ -1,38 +1,44 @@
 #include "comparison/name_index.h"
 
+#include <cwchar>
+
 #include "comparison/file_listing.h"
 
-uint32_t CNameIndex::Hash(const wchar_t* pszName) {
-    // FNV-1a over the folded code units.
+uint32_t CNameIndex::Hash(const wchar_t* pszName) const {
+    // FNV-1a over the code units, folded unless names must be exactly equal.
     uint32_t nHash = 2166136261u;
     for (; *pszName != 0; ++pszName) {
-        nHash = (nHash ^ static_cast<uint32_t>(FoldNameChar(*pszName))) * 16777619u;
+        const wchar_t ch = m_bExact ? *pszName : FoldNameChar(*pszName);
+        nHash = (nHash ^ static_cast<uint32_t>(ch)) * 16777619u;
     }
     return nHash;
 }
 
-void CNameIndex::Build(const wchar_t* pFirstName, size_t cbStride, size_t nCount) {
-    m_pFirstName = pFirstName;
-    m_cbStride = cbStride;
+bool CNameIndex::IsEqual(const wchar_t* pszA, const wchar_t* pszB) const {
+    return m_bExact ? std::wcscmp(pszA, pszB) == 0 : IsSameName(pszA, pszB);
+}
+
+void CNameIndex::Build(const CNameList& names, bool bExact) {
+    m_names = names;
+    m_bExact = bExact;
     // Open addressing, at most half full.
     size_t nSlots = 8;
-    while (nSlots < nCount * 2) {
+    while (nSlots < names.nCount * 2) {
         nSlots *= 2;
     }
     m_slots.assign(nSlots, 0);
+    m_next.assign(names.nCount, 0);
     m_nMask = static_cast<uint32_t>(nSlots - 1);
-    for (size_t i = 0; i < nCount; ++i) {
-        const wchar_t* pszName = NameAt(i);
+    // From the last name to the first, so that each slot ends holding the
+    // first of its equal names and each chain runs in listing order.
+    for (size_t i = names.nCount; i-- > 0;) {
+        const wchar_t* pszName = names[i];
         uint32_t nSlot = Hash(pszName) & m_nMask;
-        for (;; nSlot = (nSlot + 1) & m_nMask) {
-            if (m_slots[nSlot] == 0) {
-                m_slots[nSlot] = static_cast<uint32_t>(i + 1);
-                break;
-            }
-            if (IsSameName(NameAt(m_slots[nSlot] - 1), pszName)) {
-                break;  // an earlier equal name stays the one found
-            }
+        while (m_slots[nSlot] != 0 && !IsEqual(names[m_slots[nSlot] - 1], pszName)) {
+            nSlot = (nSlot + 1) & m_nMask;
         }
+        m_next[i] = m_slots[nSlot];
+        m_slots[nSlot] = static_cast<uint32_t>(i + 1);
     }
 }
 
@@ -45,8 +51,68 @@ size_t CNameIndex::Find(const wchar_t* pszName) const {
         if (nEntry == 0) {
             return npos;
         }
-        if (IsSameName(NameAt(nEntry - 1), pszName)) {
+        if (IsEqual(m_names[nEntry - 1], pszName)) {
             return nEntry - 1;
+        }
+    }
+}
+
+void PairNames(const CNameList& source, const CNameList& destination,
+               std::vector<size_t>& sourcePairs, std::vector<size_t>& destinationPairs) {
+    constexpr size_t npos = CNameIndex::npos;
+    sourcePairs.assign(source.nCount, npos);
+    destinationPairs.assign(destination.nCount, npos);
+    if (source.nCount == 0 || destination.nCount == 0) {
+        return;
+    }
+    CNameIndex folded;
+    folded.Build(destination);
+    // Exactly equal names first. Only where the destination holds case twins
+    // is an index of exact names needed; it is built then, once.
+    CNameIndex exact;
+    bool bUnpaired = false;
+    for (size_t i = 0; i < source.nCount; ++i) {
+        size_t j = folded.Find(source[i]);
+        if (j != npos && folded.FindNext(j) != npos) {
+            if (!exact.IsBuilt()) {
+                exact.Build(destination, true);
+            }
+            j = exact.Find(source[i]);
+        } else if (j != npos && std::wcscmp(destination[j], source[i]) != 0) {
+            j = npos;
+        }
+        if (j != npos && destinationPairs[j] == npos) {
+            sourcePairs[i] = j;
+            destinationPairs[j] = i;
+        } else {
+            bUnpaired = true;
+        }
+    }
+    if (!bUnpaired) {
+        return;
+    }
+    // Then names equal but for case. Each group of destination names equal
+    // but for case is walked once from its first name on: resume[first]
+    // remembers where the walk stands (npos: not begun; nCount: at its end).
+    const size_t nEnd = destination.nCount;
+    std::vector<size_t> resume(destination.nCount, npos);
+    for (size_t i = 0; i < source.nCount; ++i) {
+        if (sourcePairs[i] != npos) {
+            continue;
+        }
+        const size_t nFirst = folded.Find(source[i]);
+        if (nFirst == npos) {
+            continue;
+        }
+        size_t j = resume[nFirst] == npos ? nFirst : resume[nFirst];
+        while (j != nEnd && destinationPairs[j] != npos) {
+            j = folded.FindNext(j);
+            j = j == npos ? nEnd : j;
+        }
+        resume[nFirst] = j;
+        if (j != nEnd) {
+            sourcePairs[i] = j;
+            destinationPairs[j] = i;
         }
     }
 }

@@ -1,33 +1,60 @@
-// An index over the names of a listing, so that pairing the two sides of a
-// folder takes time in proportion to their sizes rather than their product.
-// Names are compared as the pairing compares them: equal but for the case of
-// A to Z. Of equal names the first in listing order is the one found.
+// Indexes over the names of a listing, and the pairing of two listings'
+// names, in time in proportion to their sizes rather than their product.
+//
+// Names are equal code unit for code unit, or, in the pairing's second step,
+// equal but for the case of A to Z. A folder on a file system that tells case
+// apart may hold names of both kinds ("a.txt" and "A.TXT"): the pairing gives
+// every name of either side at most one partner.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
+// The names of a listing: name i is the NUL-terminated text at pFirstName +
+// i * cbStride bytes. The names must stay in place while they are used.
+struct CNameList {
+    const wchar_t* pFirstName = nullptr;
+    size_t cbStride = 0;
+    size_t nCount = 0;
+
+    const wchar_t* operator[](size_t i) const {
+        return reinterpret_cast<const wchar_t*>(reinterpret_cast<const char*>(pFirstName) +
+                                                i * cbStride);
+    }
+};
+
 class CNameIndex {
 public:
     static constexpr size_t npos = static_cast<size_t>(-1);
 
-    // Indexes nCount names; name i is the NUL-terminated text at
-    // pFirstName + i * cbStride bytes. The names must stay in place while
-    // the index is used.
-    void Build(const wchar_t* pFirstName, size_t cbStride, size_t nCount);
+    // Indexes the names; with bExact they are equal only code unit for code
+    // unit, otherwise also when they differ in the case of A to Z.
+    void Build(const CNameList& names, bool bExact = false);
+    bool IsBuilt() const { return !m_slots.empty(); }
     // The listing position of the first name equal to pszName, or npos.
     size_t Find(const wchar_t* pszName) const;
+    // The listing position of the next name after position i that is equal to
+    // name i, or npos.
+    size_t FindNext(size_t i) const { return m_next[i] == 0 ? npos : m_next[i] - 1; }
 
 private:
-    const wchar_t* NameAt(size_t i) const {
-        return reinterpret_cast<const wchar_t*>(reinterpret_cast<const char*>(m_pFirstName) +
-                                                i * m_cbStride);
-    }
-    static uint32_t Hash(const wchar_t* pszName);
+    uint32_t Hash(const wchar_t* pszName) const;
+    bool IsEqual(const wchar_t* pszA, const wchar_t* pszB) const;
 
-    const wchar_t* m_pFirstName = nullptr;
-    size_t m_cbStride = 0;
-    std::vector<uint32_t> m_slots;  // listing position + 1; 0 marks an empty slot
+    CNameList m_names;
+    bool m_bExact = false;
+    std::vector<uint32_t> m_slots;  // first listing position of a name + 1; 0 marks an empty slot
+    std::vector<uint32_t> m_next;   // per position: the next equal name's position + 1, or 0
     uint32_t m_nMask = 0;
 };
+
+// Pairs the names of a source and a destination listing as a matching:
+// first the names that are equal code unit for code unit, then, among those
+// still unpaired, names equal but for the case of A to Z, each source name in
+// listing order taking the first unpaired destination name in listing order.
+// Afterwards sourcePairs[i] is the destination position paired with source
+// name i, or CNameIndex::npos, and destinationPairs[j] the source position
+// paired with destination name j, or npos.
+void PairNames(const CNameList& source, const CNameList& destination,
+               std::vector<size_t>& sourcePairs, std::vector<size_t>& destinationPairs);

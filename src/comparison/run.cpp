@@ -95,7 +95,13 @@ int Run(int argc, wchar_t** argv) {
         PrintLine(console, L"Comparison completed in %s.\n",
                   FormatElapsedTime(timer.GetElapsed()).c_str());
         if (results.IsIdentical()) {
-            PrintLine(console, L"The source and the destination are identical.");
+            if (!results.HasInaccessible()) {
+                PrintLine(console, L"The source and the destination are identical.");
+                return EXIT_IDENTICAL;
+            }
+            // The counters show what could not be read and so was not compared.
+            PrintLine(console, L"The source and the destination are identical.\n");
+            results.PrintSummary(console, console.m_dwOptions);
             return EXIT_IDENTICAL;
         }
         results.PrintSummary(console, console.m_dwOptions);

@@ -5,6 +5,7 @@
 
 #include <limits>
 
+#include "runtime/handle.h"
 #include "runtime/library.h"
 
 namespace {
@@ -76,15 +77,93 @@ DWORD FlagOf(DWORD dwId) {
     return 1u << (dwId & 0x1F);
 }
 
-// Paths given on the command line are limited to MAX_PATH characters; the
-// string keeps its previous value when the path cannot be made absolute.
-bool SetFullPath(const wchar_t* pszPath, std::wstring& strFullPath) {
-    wchar_t szFullPath[MAX_PATH + 1];
-    if (!ExpandFullPath(pszPath, szFullPath, MAX_PATH + 1)) {
-        return false;
+// The paths of the command line, as bits of CConsole::m_dwTooLong.
+enum : DWORD {
+    PATH_SOURCE = 0x01,
+    PATH_DESTINATION = 0x02,
+    PATH_FILE_EXCLUSIONS = 0x04,
+    PATH_FOLDER_EXCLUSIONS = 0x08,
+};
+
+// What Validate says about one path of the command line, in the order it
+// checks: too long, none given (folders only; an exclusion list is
+// optional), not there, and for a list a folder where its file belongs.
+struct CPathTexts {
+    bool bFolder;
+    const wchar_t* pszTooLong;
+    const wchar_t* pszRequired;
+    const wchar_t* pszNotFound;
+    const wchar_t* pszIsFolder;
+};
+
+const CPathTexts kSourceTexts = {true, L"the source path is too long.",
+                                 L"a source path is required.", L"the source path does not exist.",
+                                 nullptr};
+const CPathTexts kDestinationTexts = {true, L"the destination path is too long.",
+                                      L"a destination path is required.",
+                                      L"the destination path does not exist.", nullptr};
+const CPathTexts kFileListTexts = {false, L"the file exclusions path is too long.", nullptr,
+                                   L"the specified file for file exclusions does not exist.",
+                                   L"the specified file for file exclusions is a folder."};
+const CPathTexts kFolderListTexts = {false, L"the folder exclusions path is too long.", nullptr,
+                                     L"the specified file for folder exclusions does not exist.",
+                                     L"the specified file for folder exclusions is a folder."};
+
+// Why a path of the command line cannot be used, or null when it can.
+const wchar_t* CheckPath(const std::wstring& strPath, bool bTooLong, const CPathTexts& texts) {
+    if (bTooLong) {
+        return texts.pszTooLong;
     }
-    strFullPath = szFullPath;
-    return true;
+    if (strPath.empty()) {
+        return texts.pszRequired;
+    }
+    const bool bIsFolder = ::PathIsDirectoryW(strPath.c_str()) != FALSE;
+    if (texts.bFolder) {
+        return bIsFolder ? nullptr : texts.pszNotFound;
+    }
+    if (!::PathFileExistsW(strPath.c_str())) {
+        return texts.pszNotFound;
+    }
+    return bIsFolder ? texts.pszIsFolder : nullptr;
+}
+
+// A full path without the backslashes that end it, but for a drive's root.
+std::wstring WithoutTrailingBackslash(std::wstring strPath) {
+    while (strPath.size() > 3 && strPath.back() == L'\\') {
+        strPath.pop_back();
+    }
+    return strPath;
+}
+
+// The identity of a file or folder: its volume serial number and file index.
+// False when the platform gives none that can be trusted: the folder cannot
+// be opened, or the serial number or the index is 0. (Wine gives serial 0 to
+// everything on a Unix mount that holds no drive's root, and index 1 to the
+// root of each such mount.)
+bool GetIdentity(const std::wstring& strPath, BY_HANDLE_FILE_INFORMATION& info) {
+    // FILE_FLAG_BACKUP_SEMANTICS is what lets CreateFileW open a folder.
+    const CFileHandle hFile(::CreateFileW(strPath.c_str(), FILE_READ_ATTRIBUTES,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                          nullptr));
+    return hFile && ::GetFileInformationByHandle(hFile.Get(), &info) &&
+           info.dwVolumeSerialNumber != 0 && (info.nFileIndexHigh != 0 || info.nFileIndexLow != 0);
+}
+
+// Two full paths name the same folder when they are equal but for case and
+// a trailing backslash, or when both have the same identity: a link to the
+// folder, or the folder reached through another drive or share.
+bool IsSameFolder(const std::wstring& strFirst, const std::wstring& strSecond) {
+    if (::_wcsicmp(WithoutTrailingBackslash(strFirst).c_str(),
+                   WithoutTrailingBackslash(strSecond).c_str()) == 0) {
+        return true;
+    }
+    BY_HANDLE_FILE_INFORMATION first;
+    BY_HANDLE_FILE_INFORMATION second;
+    return GetIdentity(strFirst, first) && GetIdentity(strSecond, second) &&
+           first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+           first.nFileIndexHigh == second.nFileIndexHigh &&
+           first.nFileIndexLow == second.nFileIndexLow;
 }
 
 // The tolerance of a /date value that begins with a digit: the decimal
@@ -135,15 +214,31 @@ std::wstring CConsole::GetUsage() const {
     return strUsage;
 }
 
+bool CConsole::StorePath(const wchar_t* pszPath, std::wstring& strFullPath, DWORD dwPath) {
+    // Paths given on the command line are limited to MAX_PATH characters.
+    wchar_t szFullPath[MAX_PATH + 1];
+    m_dwTooLong &= ~dwPath;
+    if (!ExpandFullPath(pszPath, szFullPath, MAX_PATH + 1)) {
+        const DWORD dwError = ::GetLastError();
+        if (dwError == ERROR_FILENAME_EXCED_RANGE || dwError == ERROR_INSUFFICIENT_BUFFER) {
+            m_dwTooLong |= dwPath;
+            return true;
+        }
+        return false;
+    }
+    strFullPath = szFullPath;
+    return true;
+}
+
 int CConsole::OnPositional(int nIndex, const wchar_t* pszText) {
-    // A path that cannot be made absolute is not refused here: it stays
-    // empty and Validate names what is missing.
+    // A path that cannot be used is not refused here: Validate names what is
+    // wrong with it.
     if (nIndex == 1) {
-        SetFullPath(pszText, m_strSourcePath);
+        StorePath(pszText, m_strSourcePath, PATH_SOURCE);
         return 0;
     }
     if (nIndex == 2) {
-        SetFullPath(pszText, m_strDestinationPath);
+        StorePath(pszText, m_strDestinationPath, PATH_DESTINATION);
         return 0;
     }
     return PARAM_UNEXPECTED;
@@ -173,13 +268,17 @@ int CConsole::OnOption(const wchar_t* pszName, wchar_t** ppszValues, int nValues
             m_nHashAlgorithm = static_cast<int>(dwAlgorithm);
             return 0;
         }
+        // An empty value is refused here; a path too long is named by
+        // Validate.
         case OPT_ID_EXFILE:
-            if (nValues != 1 || !SetFullPath(ppszValues[0], m_strFileExclusions)) {
+            if (nValues != 1 ||
+                !StorePath(ppszValues[0], m_strFileExclusions, PATH_FILE_EXCLUSIONS)) {
                 return PARAM_INVALID;
             }
             return 0;
         case OPT_ID_EXFOLDER:
-            if (nValues != 1 || !SetFullPath(ppszValues[0], m_strFolderExclusions)) {
+            if (nValues != 1 ||
+                !StorePath(ppszValues[0], m_strFolderExclusions, PATH_FOLDER_EXCLUSIONS)) {
                 return PARAM_INVALID;
             }
             return 0;
@@ -204,32 +303,25 @@ bool CConsole::Validate() {
     if (IsOptionSet(PARAM_HELP)) {
         return false;
     }
-    if (m_strSourcePath.empty()) {
-        SetError(L"a source path is required.");
-        return false;
+    const wchar_t* pszError =
+        CheckPath(m_strSourcePath, (m_dwTooLong & PATH_SOURCE) != 0, kSourceTexts);
+    if (pszError == nullptr) {
+        pszError = CheckPath(m_strDestinationPath, (m_dwTooLong & PATH_DESTINATION) != 0,
+                             kDestinationTexts);
     }
-    if (!::PathIsDirectoryW(m_strSourcePath.c_str())) {
-        SetError(L"the source path does not exist.");
-        return false;
+    if (pszError == nullptr && IsSameFolder(m_strSourcePath, m_strDestinationPath)) {
+        pszError = L"source and destination paths must be different.";
     }
-    if (m_strDestinationPath.empty()) {
-        SetError(L"a destination path is required.");
-        return false;
+    if (pszError == nullptr) {
+        pszError = CheckPath(m_strFileExclusions, (m_dwTooLong & PATH_FILE_EXCLUSIONS) != 0,
+                             kFileListTexts);
     }
-    if (!::PathIsDirectoryW(m_strDestinationPath.c_str())) {
-        SetError(L"the destination path does not exist.");
-        return false;
+    if (pszError == nullptr) {
+        pszError = CheckPath(m_strFolderExclusions, (m_dwTooLong & PATH_FOLDER_EXCLUSIONS) != 0,
+                             kFolderListTexts);
     }
-    if (::_wcsicmp(m_strSourcePath.c_str(), m_strDestinationPath.c_str()) == 0) {
-        SetError(L"source and destination paths must be different.");
-        return false;
-    }
-    if (!m_strFileExclusions.empty() && !::PathFileExistsW(m_strFileExclusions.c_str())) {
-        SetError(L"the specified file for file exclusions does not exist.");
-        return false;
-    }
-    if (!m_strFolderExclusions.empty() && !::PathFileExistsW(m_strFolderExclusions.c_str())) {
-        SetError(L"the specified file for folder exclusions does not exist.");
+    if (pszError != nullptr) {
+        SetError(pszError);
         return false;
     }
     return true;

@@ -42,9 +42,10 @@ public:
     // The usage text: 34 lines, each ending with a line feed.
     std::wstring GetUsage() const override;
     // Index 1 is the source folder, index 2 the destination folder: the full
-    // path of the text is stored and 0 returned, also when the path cannot
-    // be made absolute (the path then keeps its previous value and Validate
-    // reports it). Any other index returns PARAM_UNEXPECTED.
+    // path of the text (ExpandFullPath) is stored and 0 returned, also when
+    // the path is empty, too long or cannot be made absolute (the path then
+    // keeps its previous value and Validate reports it). Any other index
+    // returns PARAM_UNEXPECTED.
     int OnPositional(int nIndex, const wchar_t* pszText) override;
     // The program's options (date, exfile, exfolder, hash, security, subdir,
     // by abbreviation), then the framework's. Sets the option's flag before
@@ -52,8 +53,11 @@ public:
     // PARAM_UNKNOWN or PARAM_INVALID.
     int OnOption(const wchar_t* pszName, wchar_t** ppszValues, int nValues) override;
     // False when help was requested (without a message) or when a path is
-    // missing, does not exist or the two folders are the same (with the
-    // reason set by SetError).
+    // missing, too long or does not exist, an exclusion list is a folder, or
+    // the two folders are the same (with the reason set by SetError). The
+    // folders are the same when their full paths are equal ignoring case and
+    // a trailing backslash, or when the platform gives both the same identity
+    // (volume serial number and file index).
     bool Validate() override;
 
     // The options record, written while the command line is parsed and
@@ -70,6 +74,16 @@ protected:
     // As CConsole(), writing to pOutput instead of standard output (see
     // CBaseConsole(FILE*)); standard output and error are left as they are.
     explicit CConsole(FILE* pOutput);
+
+private:
+    // Stores the full path of pszPath in strFullPath and notes in
+    // m_dwTooLong, under dwPath, whether it was too long to be stored. False
+    // when the path is empty or cannot be made absolute for another reason;
+    // the string keeps its previous value unless the path was stored.
+    bool StorePath(const wchar_t* pszPath, std::wstring& strFullPath, DWORD dwPath);
+
+    // The paths (PATH_ bits) whose full path was longer than a path may be.
+    DWORD m_dwTooLong = 0;
 };
 
 extern CConsole g_console;

@@ -31,9 +31,10 @@ constexpr DWORD MAX_LONG_PATH = 32776;
 // - a UNC path \\server\share\x becomes \\?\UNC\server\share\x, normalised,
 //   without environment expansion;
 // - a plain path is ExpandFullPath'd (environment references expanded, then
-//   made absolute against the current folder unless it has a drive letter;
+//   made absolute and normalised as the platform resolves an ordinary path;
 //   at most MAX_PATH characters) and given the prefix "\\?\", or "\\?\UNC\"
-//   when it turned out to be a UNC path.
+//   when it turned out to be a UNC path, so that it names what the plain
+//   path names.
 // pszOut may be pszPath. Returns TRUE on success; on failure the last error is
 // that of ExpandFullPath or as described at the top.
 BOOL MakeLongPath(wchar_t* pszOut, const wchar_t* pszPath);

@@ -98,36 +98,35 @@ BOOL ExpandFullPath(const wchar_t* pszSource, wchar_t* pszOut, DWORD cchOut) {
         return FALSE;
     }
 
-    // Both branches build the result in a MAX_PATH work area, because
-    // PathCanonicalizeW and PathAppendW assume buffers of that size whatever
-    // cchOut is, and then copy it within cchOut.
+    // An empty path names nothing; GetFullPathNameW would not always say so.
+    if (szExpanded[0] == L'\0') {
+        pszOut[0] = L'\0';
+        ::SetLastError(ERROR_INVALID_NAME);
+        return FALSE;
+    }
+
+    // GetFullPathNameW resolves the text exactly as opening an ordinary path
+    // does, so that the extended-length form of the result (which gets none
+    // of these rules) names the same file: "/" read as "\", "." and ".."
+    // resolved, trailing blanks and dots of the last component dropped, "D:x"
+    // taken from drive D's current folder and "\x" from the current drive's
+    // root.
     wchar_t szFull[MAX_PATH];
-    if (::PathIsUNCW(szExpanded) || ::PathGetDriveNumberW(szExpanded) != -1) {
-        ::SetLastError(ERROR_SUCCESS);
-        if (!::PathCanonicalizeW(szFull, szExpanded)) {
-            // PathCanonicalizeW does not always leave a reason.
-            if (::GetLastError() == ERROR_SUCCESS) {
-                ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
-            }
-            pszOut[0] = L'\0';
-            return FALSE;
+    ::SetLastError(ERROR_SUCCESS);
+    const DWORD cchFull = ::GetFullPathNameW(szExpanded, MAX_PATH, szFull, nullptr);
+    if (cchFull == 0) {
+        // Wine fails for a path of blanks only without a reason.
+        if (::GetLastError() == ERROR_SUCCESS) {
+            ::SetLastError(ERROR_INVALID_NAME);
         }
-    } else {
-        const DWORD cchCurrent = ::GetCurrentDirectoryW(MAX_PATH, szFull);
-        if (cchCurrent == 0) {
-            pszOut[0] = L'\0';
-            return FALSE;
-        }
-        // A larger result is the size needed; the buffer is then undefined.
-        if (cchCurrent >= MAX_PATH) {
-            pszOut[0] = L'\0';
-            ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
-            return FALSE;
-        }
-        if (!AppendToPath(szFull, szExpanded)) {
-            pszOut[0] = L'\0';
-            return FALSE;
-        }
+        pszOut[0] = L'\0';
+        return FALSE;
+    }
+    // A larger result is the size needed; the buffer is then undefined.
+    if (cchFull >= MAX_PATH) {
+        pszOut[0] = L'\0';
+        ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return FALSE;
     }
     return CopyToBuffer(szFull, pszOut, cchOut);
 }

@@ -18,18 +18,21 @@
 class CVersionInfo;
 
 // Expands the environment references of pszSource and makes the result
-// absolute, writing it to pszOut (cchOut characters, terminator included):
-// - a UNC path or a path that begins with a drive letter is canonicalised
-//   ("." and ".." resolved) and never resolved against the current folder;
-// - any other path is appended to the current folder (PathAppendW: leading
-//   backslashes of the path are skipped) and canonicalised.
+// absolute and normalised as the platform resolves any ordinary path
+// (GetFullPathNameW), writing it to pszOut (cchOut characters, terminator
+// included): "/" becomes "\", "." and ".." are resolved, trailing blanks and
+// dots of the last component are dropped, a drive-relative path ("D:x") is
+// taken from that drive's current folder, a rooted path ("\x") from the
+// current drive's root and a relative path from the current folder.
 // The expanded text must fit in MAX_PATH characters and so must the result.
 // pszOut may overlap pszSource: the source is read completely first.
 // Returns TRUE on success. On failure pszOut holds an empty text (when
 // cchOut > 0) and the last error is the failing platform call's code,
-// ERROR_INVALID_PARAMETER for null arguments, ERROR_FILENAME_EXCED_RANGE when
-// the expansion or the absolute path does not fit in MAX_PATH characters, or
-// ERROR_INSUFFICIENT_BUFFER when the result does not fit in cchOut characters.
+// ERROR_INVALID_PARAMETER for null arguments, ERROR_INVALID_NAME for a path
+// that is empty (after expansion) or names nothing, ERROR_FILENAME_EXCED_RANGE
+// when the expansion or the absolute path does not fit in MAX_PATH
+// characters, or ERROR_INSUFFICIENT_BUFFER when the result does not fit in
+// cchOut characters.
 BOOL ExpandFullPath(const wchar_t* pszSource, wchar_t* pszOut, DWORD cchOut);
 
 // Loads a library from the system folder when pszName is a bare file name,

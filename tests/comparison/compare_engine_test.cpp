@@ -151,6 +151,17 @@ TEST_F(CompareEngineTest, UnreadableDescriptorIsReportedAndTheComparisonGoesOn) 
     EXPECT_EQ(2, m_results.m_source.m_nTested);
 }
 
+// A root that is gone when the comparison starts is an error on the root,
+// never an empty side.
+TEST_F(CompareEngineTest, RootThatCannotBeFoundFailsTheComparison) {
+    test::MakeFile(Destination(L"f.txt"), "x");
+    m_console.m_strSourcePath = m_root / L"gone";
+    EXPECT_FALSE(Compare());
+    EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), ::GetLastError());
+    EXPECT_EQ(0u,
+              m_console.m_strText.find(L"\\\nERROR: could not search for files in source path.\n"));
+}
+
 TEST(CheckOwnerAndDaclTest, RealFilesHaveBothAndMissingFilesFail) {
     test::CTempFolder folder;
     test::MakeFile(folder / L"f.txt", "x");

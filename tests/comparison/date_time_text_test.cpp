@@ -66,4 +66,24 @@ TEST(DateTimeText, LocalTimeLengthIsResultMinusOne) {
     EXPECT_NE(std::wstring::npos, str.find(L' '));
 }
 
+TEST(FileTimeText, TimesThePlatformCannotShowAreWrittenInIso8601) {
+    struct {
+        ULONGLONG nTime;
+        unsigned nDigits;
+        const wchar_t* pszText;
+    } const kCases[] = {
+        {0x8000000000000000ULL, 7, L"+30828-09-14T02:48:05.4775808Z"},
+        {0x8C64D4E35F268000ULL, 0, L"+33658-09-27T01:46:40Z"},  // 10^12 s after 1970
+        {0xBFFFFFFFFFFFFFFFULL, 3, L"+45442-07-22T16:12:08.216Z"},
+        {0xC000000000000000ULL, 3, L"-13013-02-24T10:35:57.261Z"},
+        {0xFED726EE1A2A8000ULL, 0, L"1336-03-23T12:26:40Z"},  // -2 * 10^10 s
+        {0xFFFFFFFFFFFFFFFFULL, 7, L"1600-12-31T23:59:59.9999999Z"},
+    };
+    for (const auto& tc : kCases) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(tc.pszText)));
+        const FILETIME ft = {static_cast<DWORD>(tc.nTime), static_cast<DWORD>(tc.nTime >> 32)};
+        EXPECT_EQ(tc.pszText, FormatFileTime(ft, tc.nDigits));
+    }
+}
+
 }  // namespace

@@ -6,8 +6,6 @@
 #include <unordered_map>
 #include <vector>
 
-#include "comparison/file_listing.h"
-
 namespace {
 
 struct CName {
@@ -46,7 +44,7 @@ TEST(NameIndexTest, PairsTwoHundredThousandNamesLikeALinearSearch) {
         ::wcscpy(names[i].szName, str.c_str());
     }
     CNameIndex index;
-    index.Build(names[0].szName, sizeof(CName), kCount);
+    index.Build({names[0].szName, sizeof(CName), kCount});
 
     // What a linear search from the start finds: the first of equal names.
     std::unordered_map<std::wstring, size_t> first;
@@ -71,30 +69,52 @@ TEST(NameIndexTest, EmptyIndexFindsNothing) {
     CNameIndex never;
     EXPECT_EQ(CNameIndex::npos, never.Find(L"a"));
     CNameIndex empty;
-    empty.Build(nullptr, sizeof(CName), 0);
+    empty.Build({nullptr, sizeof(CName), 0});
     EXPECT_EQ(CNameIndex::npos, empty.Find(L"a"));
     EXPECT_EQ(CNameIndex::npos, empty.Find(L""));
 }
 
-TEST(NameIndexTest, AgreesWithFindEntryOnAListing) {
-    CFileEntryArray listing;
-    ASSERT_TRUE(listing.SetCount(4));
-    const wchar_t* const kNames[] = {L"b.txt", L"README", L"ReadMe", L"\u00C9t\u00E9"};
-    for (int i = 0; i < 4; ++i) {
-        ::wcscpy(listing[i].szName, kNames[i]);
-        listing[i].nSize = i;
+// Pairs names given as texts and checks that the two pair lists are each
+// other's inverse; returns the source's.
+std::vector<size_t> Pair(const std::vector<std::wstring>& source,
+                         const std::vector<std::wstring>& destination) {
+    std::vector<CName> names(source.size() + destination.size() + 1);  // one to spare
+    for (size_t i = 0; i + 1 < names.size(); ++i) {
+        ::wcscpy(names[i].szName,
+                 (i < source.size() ? source[i] : destination[i - source.size()]).c_str());
     }
-    CNameIndex index;
-    index.Build(listing[0].szName, sizeof(CFileEntry), listing.GetCount());
-    for (const wchar_t* pszName : {L"readme", L"B.TXT", L"\u00E9t\u00E9", L"\u00C9T\u00C9", L"x"}) {
-        SCOPED_TRACE(testing::Message() << "name of " << wcslen(pszName) << " characters");
-        CFileEntry entry;
-        const bool bFound = FindEntry(listing, pszName, entry);
-        const size_t nIndex = index.Find(pszName);
-        ASSERT_EQ(bFound, nIndex != CNameIndex::npos);
-        if (bFound) {
-            EXPECT_EQ(entry.nSize, listing[nIndex].nSize);
+    std::vector<size_t> pairs[2];
+    PairNames({names[0].szName, sizeof(CName), source.size()},
+              {names[source.size()].szName, sizeof(CName), destination.size()}, pairs[0], pairs[1]);
+    for (int nSide = 0; nSide < 2; ++nSide) {
+        for (size_t i = 0; i < pairs[nSide].size(); ++i) {
+            EXPECT_TRUE(pairs[nSide][i] == CNameIndex::npos ||
+                        pairs[1 - nSide].at(pairs[nSide][i]) == i);
         }
+    }
+    return pairs[0];
+}
+
+TEST(PairNamesTest, ExactNamesFirstThenCaseTwinsInListingOrder) {
+    constexpr size_t npos = CNameIndex::npos;
+    struct {
+        const char* pszName;
+        std::vector<std::wstring> source;
+        std::vector<std::wstring> destination;
+        std::vector<size_t> pairs;
+    } const kCases[] = {
+        {"no twins: case of A to Z ignored", {L"a", L"B", L"c"}, {L"b", L"A", L"d"}, {1, 0, npos}},
+        {"twins on both sides pair exactly", {L"a.txt", L"A.TXT"}, {L"A.TXT", L"a.txt"}, {1, 0}},
+        {"two source twins, one destination name", {L"a.txt", L"A.TXT"}, {L"A.txt"}, {0, npos}},
+        {"an exact partner wins over an earlier twin", {L"a.txt", L"A.TXT"}, {L"A.TXT"}, {npos, 0}},
+        {"two destination twins, one source name", {L"X"}, {L"x", L"X"}, {1}},
+        {"three and two", {L"Dup", L"DUP", L"dup", L"dUP"}, {L"dUp", L"DUP"}, {0, 1, npos, npos}},
+        {"accented letters never fold", {L"\u00C9"}, {L"\u00E9"}, {npos}},
+        {"an empty side", {L"a"}, {}, {npos}},
+    };
+    for (const auto& tc : kCases) {
+        SCOPED_TRACE(tc.pszName);
+        EXPECT_EQ(tc.pairs, Pair(tc.source, tc.destination));
     }
 }
 

@@ -203,6 +203,7 @@ TEST(Console, ParsesOptions) {
         {"exfolder without value", {L"/exfolder"}, OPT_EXFOLDER, 0, 0, L"\t/exfolder\n", L"", 0},
         {"exfile with two values", {L"/exfile:a,b"}, OPT_EXFILE, 0, 0, L"\t/exfile\n", L"", 0},
         {"exfile without value", {L"/exfile"}, OPT_EXFILE, 0, 0, L"\t/exfile\n", L"", 0},
+        {"exfolder empty value", {L"/exfolder:"}, OPT_EXFOLDER, 0, 0, L"\t/exfolder\n", L"", 0},
         {"progress is refused",
          {L"/display:progress"},
          0,
@@ -298,6 +299,10 @@ TEST(Console, ValidatesPaths) {
          {L"{src}", L"{dst}", L"/exfolder", L"{root}\\none.txt"},
          L"the specified file for folder exclusions does not exist.",
          true},
+        {"folder exclusion file is a folder",
+         {L"{src}", L"{dst}", L"/exfolder", L"{root}"},
+         L"the specified file for folder exclusions is a folder.",
+         true},
         {"file exclusions are checked first",
          {L"{src}", L"{dst}", L"/exfolder:{root}\\none.txt", L"/exfile:{root}\\none.txt"},
          L"the specified file for file exclusions does not exist.",
@@ -356,13 +361,25 @@ TEST(Console, MakesPathsAbsolute) {
          L"",
          L"{dst}",
          L"",
-         L"a source path is required."},
+         L"the source path is too long."},
         {"expansion too long for a destination",
          {L"src", L"%QUORVA_CONSOLE_TEST_LONG%"},
          L"{src}",
          L"",
          L"",
-         L"a destination path is required."},
+         L"the destination path is too long."},
+        {"expansion too long for file exclusions",
+         {L"src", L"dst", L"/exfile", L"%QUORVA_CONSOLE_TEST_LONG%"},
+         L"{src}",
+         L"{dst}",
+         L"",
+         L"the file exclusions path is too long."},
+        {"expansion too long for folder exclusions",
+         {L"src", L"dst", L"/exfolder:%QUORVA_CONSOLE_TEST_LONG%"},
+         L"{src}",
+         L"{dst}",
+         L"",
+         L"the folder exclusions path is too long."},
     };
     for (const auto& tc : cases) {
         SCOPED_TRACE(tc.pszName);
@@ -375,12 +392,6 @@ TEST(Console, MakesPathsAbsolute) {
         EXPECT_EQ(L"", console.m_strInvalid);
         EXPECT_EQ(L"", console.m_strUnknown);
     }
-
-    // An exclusion file whose expansion is too long is an invalid value.
-    CConsoleUnderTest console;
-    Parse(console, {L"src", L"dst", L"/exfile", L"%QUORVA_CONSOLE_TEST_LONG%"});
-    EXPECT_EQ(L"\t/exfile\n", console.m_strInvalid);
-    EXPECT_EQ(L"", console.m_strFileExclusions);
 }
 
 TEST(Console, UsageText) {

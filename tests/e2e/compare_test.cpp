@@ -85,6 +85,8 @@ TEST_F(CompareTest, SizeMismatchForms) {
          L"\\f.bin: file sizes are different! (1023 bytes != 1.00 KB).\n"},
         {"source empty", 0, 10, L"\\f.bin: source file size is null, 10 bytes expected.\n"},
         {"destination empty", 7, 0, L"\\f.bin: destination file size is null, 7 bytes expected.\n"},
+        {"short texts that read the same", 1024, 1025,
+         L"\\f.bin: file sizes are different! (1024 bytes != 1025 bytes).\n"},
     };
     for (const auto& tc : kCases) {
         SCOPED_TRACE(tc.pszName);
@@ -113,62 +115,71 @@ TEST_F(CompareTest, NamesPairIgnoringCaseOfAToZOnly) {
 
 namespace {
 
-// The names of a folder in the order the platform lists them.
-std::vector<std::wstring> ListingOrder(const std::wstring& strFolder) {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW fd;
-    HANDLE hFind = ::FindFirstFileW((strFolder + L"\\*").c_str(), &fd);
-    if (hFind != INVALID_HANDLE_VALUE) {
-        do {
-            if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-                names.push_back(fd.cFileName);
-            }
-        } while (::FindNextFileW(hFind, &fd));
-        ::FindClose(hFind);
+// Makes the file strRelative ("name" or "folder\\name") under strRoot with
+// its own path as contents. A top name equal but for case to one already
+// there is made through Unix: Wine would open the existing one.
+void MakeTwin(const std::wstring& strRoot, const std::wstring& strRelative) {
+    const size_t nSlash = strRelative.find(L'\\');
+    const std::wstring strTop = strRelative.substr(0, nSlash);
+    const bool bTwin =
+        ::GetFileAttributesW((strRoot + L"\\" + strTop).c_str()) != INVALID_FILE_ATTRIBUTES;
+    const std::wstring strMade = strRoot + L"\\" + (bTwin ? L"twin.tmp" : strTop);
+    test::MakeFile(strMade + (nSlash == std::wstring::npos ? L"" : strRelative.substr(nSlash)),
+                   std::string(strRelative.begin(), strRelative.end()));
+    if (bTwin) {
+        test::RenameThroughUnix(strMade, strTop);
     }
-    return names;
 }
 
-TEST_F(CompareTest, NamesEqualButForCaseOnOneSidePairWithTheFirstListed) {
-    // A file system that tells case apart can hold both names.
-    test::MakeFile(m_trees.Source(L"Dup.txt"), "1");
-    test::MakeFile(m_trees.Destination(L"DUP.TXT"), "1");
-    test::MakeFile(m_trees.Destination(L"other"), "22");
-    test::RenameThroughUnix(m_trees.Destination(L"other"), L"dup.txt");
-    test::MakeFile(m_trees.Source(L"Two.bin"), "ab");
-    test::MakeFile(m_trees.Source(L"other"), "abc");
-    test::RenameThroughUnix(m_trees.Source(L"other"), L"TWO.bin");
-    test::MakeFile(m_trees.Destination(L"two.BIN"), "ab");
-    ASSERT_EQ(3u, ListingOrder(m_trees.Source()).size())
-        << "the file system does not tell case apart";
-
-    // Both source files pair with the one destination file; both
-    // destination files pair with the first source file listed.
-    const bool bBigFirst = ListingOrder(m_trees.Destination())[0] == L"DUP.TXT";
-    std::wstring strFindings;
-    int nIdentical = 0;
-    int nSizes = 0;
-    for (const std::wstring& strName : ListingOrder(m_trees.Source())) {
-        if (strName == L"Dup.txt") {
-            if (bBigFirst) {
-                ++nIdentical;
-            } else {
-                ++nSizes;
-                strFindings += L"\\Dup.txt: file sizes are different! (1 bytes != 2 bytes).\n";
-            }
-        } else if (strName == L"Two.bin") {
-            ++nIdentical;
-        } else {
-            ++nSizes;
-            strFindings += L"\\TWO.bin: file sizes are different! (3 bytes != 2 bytes).\n";
+TEST(CaseTwinsTest, EveryFileAndFolderIsAccountedForOnce) {
+    struct {
+        const char* pszName;
+        const wchar_t* pszOption;
+        std::vector<const wchar_t*> source, destination;
+        const wchar_t* pszFindings;  // none: identical
+        e2e::CCounts counts;
+    } const kCases[] = {
+        {"file twins against a copy",
+         L"/hash",
+         {L"a.txt", L"A.TXT"},
+         {L"a.txt", L"A.TXT"},
+         L"",
+         {}},
+        {"file twins on one side",
+         L"",
+         {L"X"},
+         {L"X", L"x"},
+         L"\\x: file not found in source, 1 bytes expected.\n",
+         {1, 0, 0, 0, {1, 0, 1}, {2}}},
+        {"folder twins against a copy",
+         L"/subdir /hash",
+         {L"DirX\\f", L"dirx\\f"},
+         {L"DirX\\f", L"dirx\\f"},
+         L"",
+         {}},
+        {"folder twins on one side",
+         L"/subdir",
+         {L"Dir\\f"},
+         {L"Dir\\f", L"DIR\\f"},
+         L"\\DIR: folder not found in source.\n",
+         {1, 0, 0, 0, {1, 0, 0, 0, 0, 0, 1}, {1}}},
+    };
+    for (const auto& tc : kCases) {
+        SCOPED_TRACE(tc.pszName);
+        e2e::CTwoTrees trees;
+        for (const wchar_t* pszFile : tc.source) {
+            MakeTwin(trees.Source(), pszFile);
         }
+        for (const wchar_t* pszFile : tc.destination) {
+            MakeTwin(trees.Destination(), pszFile);
+        }
+        const test::CRunResult result = trees.Run(tc.pszOption);
+        EXPECT_EQ(*tc.pszFindings ? 4u : 0u, result.dwExitCode);
+        EXPECT_EQ(trees.CompletedOutput(wcsstr(tc.pszOption, L"/hash") ? e2e::kMd5Line : L"",
+                                        tc.pszFindings,
+                                        *tc.pszFindings ? e2e::Summary(tc.counts) : kIdentical),
+                  e2e::NormalizeDuration(result.strOutput));
     }
-    e2e::CCounts counts;
-    counts.nIdentical = nIdentical;
-    counts.nSizeMismatches = nSizes;
-    counts.source.nTested = 3;
-    counts.destination.nTested = 3;
-    ExpectRun(4, strFindings, e2e::Summary(counts));
 }
 
 }  // namespace
@@ -243,6 +254,29 @@ TEST_F(CompareTest, FindingsInTheThreeEncodings) {
         static const std::wregex kDuration(L"Comparison completed in [^\\n]*second\\(s\\)\\.");
         EXPECT_EQ(tc.strExpected,
                   std::regex_replace(strLines, kDuration, L"Comparison completed in <time>."));
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// The program's listing cache file is not part of a tree, also when the
+// temporary folder lies inside one.
+TEST(OwnCacheFileTest, TemporaryFolderInsideATreeIsNotReported) {
+    for (const wchar_t* pszTemp : {L"src", L"src\\Temp", L"dst\\Temp"}) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(pszTemp)));
+        e2e::CTwoTrees trees;
+        for (const std::wstring& strRoot : {trees.Source(), trees.Destination()}) {
+            test::MakeFile(strRoot + L"\\Temp\\f.txt", "f");
+        }
+        const std::wstring strTemp = trees.Root() / pszTemp;
+        const test::CRunResult result = test::RunQuorva(
+            test::Quote(trees.Source()) + L" " + test::Quote(trees.Destination()) + L" /subdir",
+            std::wstring(), {L"TMP=" + strTemp, L"TEMP=" + strTemp});
+        EXPECT_EQ(0u, result.dwExitCode);
+        EXPECT_EQ(trees.CompletedOutput(L"", L"", kIdentical),
+                  e2e::NormalizeDuration(result.strOutput));
     }
 }
 

@@ -8,19 +8,33 @@ namespace {
 
 // 2024-01-02 12:00:00 UTC in FILETIME units.
 constexpr uint64_t kNoon = 133486704000000000ULL;
+// 10^12 seconds after 1970 (in the year 33658): beyond what the platform can
+// show as a date, its top bit set.
+constexpr uint64_t kAfter30827 = 10116444736000000000ULL;
 
 // The text the platform gives for a FILETIME in the short date and default
-// time formats, without any time-zone conversion.
-std::wstring TimeText(uint64_t nTime) {
+// time formats, without any time-zone conversion; with nDigits, the
+// locale's seconds followed by its decimal separator and that many digits of
+// the fraction.
+std::wstring TimeText(uint64_t nTime, unsigned nDigits = 0) {
     FILETIME ft;
     ft.dwLowDateTime = static_cast<DWORD>(nTime);
     ft.dwHighDateTime = static_cast<DWORD>(nTime >> 32);
     SYSTEMTIME st;
     ::FileTimeToSystemTime(&ft, &st);
+    wchar_t szPicture[80];
+    wchar_t szDecimal[8];
+    ::GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STIMEFORMAT, szPicture, 80);
+    ::GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, szDecimal, 8);
+    std::wstring strPicture = szPicture;
+    const std::wstring strFraction =
+        std::to_wstring(nTime % 10000000 + 10000000).substr(1, nDigits);
+    strPicture.replace(strPicture.find(L"ss"), 2, L"ss'" + (szDecimal + strFraction) + L"'");
     wchar_t szDate[128];
     wchar_t szTime[128];
     ::GetDateFormatW(LOCALE_USER_DEFAULT, 0, &st, nullptr, szDate, 128);
-    ::GetTimeFormatW(LOCALE_USER_DEFAULT, 0, &st, nullptr, szTime, 128);
+    ::GetTimeFormatW(LOCALE_USER_DEFAULT, 0, &st, nDigits ? strPicture.c_str() : nullptr, szTime,
+                     128);
     return std::wstring(szDate) + L" " + szTime;
 }
 
@@ -44,6 +58,8 @@ TEST(DateTest, ToleranceAndMoreRecentFindings) {
         const char* pszDestinationContents;
         const wchar_t* pszFinding;  // before the two times; null: no date finding
         const wchar_t* pszRelation;
+        unsigned nDigits = 0;                    // of the fraction of a second in both texts
+        const wchar_t* pszSourceText = nullptr;  // null: the platform's text of nSource
     } const kCases[] = {
         {"equal times", L"/date:", kNoon, kNoon, "same", nullptr, nullptr},
         {"gap equal to the tolerance", L"/date:1000", kNoon, kNoon + 10000000, "same", nullptr,
@@ -56,21 +72,42 @@ TEST(DateTest, ToleranceAndMoreRecentFindings) {
          L": file in destination is more recent! (", L" < "},
         {"sizes compared when dates pass", L"/date:5", kNoon, kNoon + 50000, "longer!", nullptr,
          nullptr},
+        {"texts that would read the same carry milliseconds", L"/date:0", kNoon + 2500000,
+         kNoon + 7500000, "same", L": file in destination is more recent! (", L" < ", 3},
+        {"and then all seven digits", L"/date:0", kNoon + 2, kNoon + 1, "same",
+         L": file in source is more recent! (", L" > ", 7},
+        // Only Unix sets it (on a file system that keeps it): the time 10^12
+        // seconds after 1970.
+        {"a time after the year 30827", L"/date:", kAfter30827, kNoon, "same",
+         L": file in source is more recent! (", L" > ", 0, L"+33658-09-27T01:46:40Z"},
     };
     for (const auto& tc : kCases) {
         SCOPED_TRACE(tc.pszName);
-        e2e::CTwoTrees trees;
+        // Unlike ext4, tmpfs keeps times up to the end of 64-bit seconds.
+        const bool bUnixTime = tc.nSource == kAfter30827;
+        e2e::CTwoTrees trees(bUnixTime ? L"Z:\\dev\\shm" : L"");
         test::MakeFile(trees.Source(L"f.txt"), "same");
         test::MakeFile(trees.Destination(L"f.txt"), tc.pszDestinationContents);
-        test::SetLastWriteTime(trees.Source(L"f.txt"), tc.nSource);
+        if (bUnixTime) {
+            test::RunUnixCommand(L"/bin/touch -d @1000000000000 " +
+                                 test::Quote(test::UnixPathOf(trees.Source(L"f.txt"))));
+            for (int i = 0; i < 500 && test::GetLastWriteTime(trees.Source(L"f.txt")) != tc.nSource;
+                 ++i) {
+                ::Sleep(10);
+            }
+            ASSERT_EQ(tc.nSource, test::GetLastWriteTime(trees.Source(L"f.txt")));
+        } else {
+            test::SetLastWriteTime(trees.Source(L"f.txt"), tc.nSource);
+        }
         test::SetLastWriteTime(trees.Destination(L"f.txt"), tc.nDestination);
         const bool bSizesDiffer = std::string(tc.pszDestinationContents) != "same";
 
         std::wstring strFindings;
         std::wstring strVerdict;
         if (tc.pszFinding != nullptr) {
-            strFindings = std::wstring(L"\\f.txt") + tc.pszFinding + TimeText(tc.nSource) +
-                          tc.pszRelation + TimeText(tc.nDestination) + L").\n";
+            strFindings = std::wstring(L"\\f.txt") + tc.pszFinding +
+                          (tc.pszSourceText ? tc.pszSourceText : TimeText(tc.nSource, tc.nDigits)) +
+                          tc.pszRelation + TimeText(tc.nDestination, tc.nDigits) + L").\n";
             strVerdict = DateSummary(0, 0, 1);
         } else if (bSizesDiffer) {
             strFindings = L"\\f.txt: file sizes are different! (4 bytes != 7 bytes).\n";

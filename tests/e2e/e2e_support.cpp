@@ -97,7 +97,7 @@ std::string NormalizeDuration(const std::string& strOutput) {
     return std::regex_replace(strOutput, kDuration, "Comparison completed in <time>.");
 }
 
-CTwoTrees::CTwoTrees() {
+CTwoTrees::CTwoTrees(const std::wstring& strParent) : m_root(strParent) {
     test::MakeFolder(Source());
     test::MakeFolder(Destination());
     test::MakeFolder(m_root / L"tmp");

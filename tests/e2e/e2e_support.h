@@ -60,7 +60,8 @@ std::string NormalizeDuration(const std::string& strOutput);
 // that nothing is left behind).
 class CTwoTrees {
 public:
-    CTwoTrees();
+    // In a folder made under strParent (empty: the system's temporary folder).
+    explicit CTwoTrees(const std::wstring& strParent = std::wstring());
     std::wstring Source() const { return m_root / L"src"; }
     std::wstring Destination() const { return m_root / L"dst"; }
     std::wstring Source(const std::wstring& strRelative) const {

@@ -1,6 +1,7 @@
 // The banner and the report of wrong parameters, as quorva.exe writes them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cwctype>
 #include <string>
 
@@ -100,6 +101,10 @@ TEST(Report, ShowsWhatIsWrongWithTheParameters) {
          strBanner + strUsage + L"Unknown parameter(s):\n\n\t/x\n\n"},
         {"third positional argument", L"{src} {dst} extra",
          strBanner + strUsage + L"Unknown parameter(s):\n\n\textra\n\n"},
+        {"file exclusions that are a folder", L"{src} {dst} /exfile:{dst}",
+         strBanner + strUsage + L"ERROR: the specified file for file exclusions is a folder.\n\n"},
+        {"empty file exclusions", L"{src} {dst} /exfile:",
+         strBanner + L"Invalid parameter value(s):\n\n\t/exfile\n\n"},
         {"invalid value", L"{src} {dst} /hash:x",
          strBanner + L"Invalid parameter value(s):\n\n\t/hash (expected: md5,sha1)\n\n"},
         {"two invalid values", L"{src} {dst} /date /display:progress",
@@ -121,6 +126,94 @@ TEST(Report, ShowsWhatIsWrongWithTheParameters) {
         const test::CRunResult result = test::RunQuorva(Substitute(tc.strArguments, trees));
         EXPECT_EQ(1u, result.dwExitCode);
         EXPECT_EQ(test::Crlf(tc.strOutput), result.strOutput);
+    }
+}
+
+TEST(Report, ComparesTheFolderThatEachSpellingOfARootNames) {
+    // Each row spells src and dst ({x}), which differ in one file's size, and
+    // is run twice: its src against its dst, then src's full path against
+    // its src, which is the same folder.
+    const e2e::CTwoTrees trees;
+    test::MakeFile(trees.Source(L"x.txt"), "1");
+    test::MakeFile(trees.Destination(L"x.txt"), "22");
+    test::MakeUnixSymlink("src", trees.Root() / L"src-link");
+    test::MakeUnixSymlink("dst", trees.Root() / L"dst-link");
+    const std::wstring strRoot = trees.Root().Path();
+    std::wstring strSlashes = strRoot;
+    std::replace(strSlashes.begin(), strSlashes.end(), L'\\', L'/');
+    std::wstring strOnZ = L"Z:" + test::UnixPathOf(strRoot);
+    std::replace(strOnZ.begin(), strOnZ.end(), L'/', L'\\');
+    const auto fill = [&](std::wstring str, const wchar_t* pszFolder) {
+        const std::pair<std::wstring, std::wstring> kNames[] = {
+            {L"{R}", strRoot},
+            {L"{R/}", strSlashes},
+            {L"{Z}", strOnZ},
+            {L"{x}", pszFolder},
+            {L"{long}", std::wstring(300, L'x')},
+            {L"{rooted}", strRoot.substr(2)},  // without its drive
+        };
+        for (const auto& name : kNames) {
+            for (size_t pos; (pos = str.find(name.first)) != std::wstring::npos;) {
+                str.replace(pos, name.first.size(), name.second);
+            }
+        }
+        return str;
+    };
+
+    struct {
+        const char* pszName;
+        const wchar_t* pszFolder;  // the current folder
+        const wchar_t* pszSpelling;
+        const wchar_t* pszShown;      // null: refused with the two errors
+        const wchar_t* pszError;      // of the first run
+        const wchar_t* pszSameError;  // of the second run
+    } const kCases[] = {
+        {"forward slashes", L"{R}", L"{R/}/{x}", L"{R}\\{x}", nullptr, nullptr},
+        {"trailing blank", L"{R}", L"{R}\\{x} ", L"{R}\\{x}", nullptr, nullptr},
+        {"trailing dot", L"{R}", L"{R}\\{x}.", L"{R}\\{x}", nullptr, nullptr},
+        {"dot and dot-dot", L"{R}\\src", L"..\\{x}\\.", L"{R}\\{x}", nullptr, nullptr},
+        {"drive-relative", L"{Z}", L"Z:{x}", L"{Z}\\{x}", nullptr, nullptr},
+        {"rooted without a drive", L"{R}\\dst", L"{rooted}\\{x}", L"{R}\\{x}", nullptr, nullptr},
+        {"trailing backslash", L"{R}", L"{R}\\{x}\\", L"{R}\\{x}\\", nullptr, nullptr},
+        {"symbolic links", L"{R}", L"{R}\\{x}-link", L"{R}\\{x}-link", nullptr, nullptr},
+        {"too long", L"{R}", L"{R}\\{long}\\{x}", nullptr, L"the source path is too long.",
+         L"the destination path is too long."},
+        {"empty", L"{R}", L"", nullptr, L"a source path is required.",
+         L"a destination path is required."},
+    };
+    e2e::CCounts counts;
+    counts.nSizeMismatches = 1;
+    counts.source.nTested = 1;
+    counts.destination.nTested = 1;
+    const std::wstring strRefused = e2e::Banner() + UsageBlock() + L"ERROR: ";
+    for (const auto& tc : kCases) {
+        SCOPED_TRACE(tc.pszName);
+        const std::wstring strFolder = fill(tc.pszFolder, L"");
+        const test::CRunResult different =
+            test::RunQuorva(test::Quote(fill(tc.pszSpelling, L"src")) + L" " +
+                                test::Quote(fill(tc.pszSpelling, L"dst")),
+                            strFolder);
+        const test::CRunResult same = test::RunQuorva(
+            test::Quote(trees.Source()) + L" " + test::Quote(fill(tc.pszSpelling, L"src")),
+            strFolder);
+        if (tc.pszShown != nullptr) {
+            EXPECT_EQ(4u, different.dwExitCode);
+            EXPECT_EQ(
+                e2e::CompletedOutput(L"", fill(tc.pszShown, L"src"), fill(tc.pszShown, L"dst"),
+                                     L"\\x.txt: file sizes are different! (1 bytes != 2 bytes).\n",
+                                     e2e::Summary(counts)),
+                e2e::NormalizeDuration(different.strOutput));
+        } else {
+            EXPECT_EQ(1u, different.dwExitCode);
+            EXPECT_EQ(test::Crlf(strRefused + tc.pszError + L"\n\n"), different.strOutput);
+        }
+        EXPECT_EQ(1u, same.dwExitCode);
+        EXPECT_EQ(
+            test::Crlf(strRefused +
+                       (tc.pszSameError ? tc.pszSameError
+                                        : L"source and destination paths must be different.") +
+                       L"\n\n"),
+            same.strOutput);
     }
 }
 

@@ -164,3 +164,78 @@ TEST_F(SubdirTest, TreesBeyondTheClassicPathLimit) {
 }
 
 }  // namespace
+
+namespace {
+
+// A subfolder that was listed but cannot be searched is never an empty
+// folder: the comparison stops on it with the system's reason (only a denial
+// is counted and passed over), though files differ inside.
+TEST(UnsearchableSubfolderTest, StopsTheComparison) {
+    std::wstring strDeep;
+    for (int i = 0; i < 25; ++i) {
+        strDeep += L"\\" + std::wstring(200, L'n');
+    }
+    struct {
+        const char* pszName;
+        const wchar_t* pszMake;  // a shell command that makes the folder in each tree
+        std::wstring strFolder;  // what it made
+    } const kCases[] = {
+        {"a name Windows forbids", L"mkdir -p 'a/b*c' && cd 'a/b*c'", L"\\a\\b*c"},
+        {"a control character", L"d=$(printf 'c\\001d') && mkdir $d && cd $d", L"\\c\u0001d"},
+        {"25 levels of 200 characters", L"for i in $(seq 25); do mkdir $n && cd -P $n; done",
+         strDeep},
+    };
+    for (const auto& tc : kCases) {
+        SCOPED_TRACE(tc.pszName);
+        e2e::CTwoTrees trees;
+        // Only Unix can make them (and remove them), also when the test fails.
+        const std::wstring strTop = test::UnixPathOf(trees.Root().Path());
+        struct CRemoval {
+            const e2e::CTwoTrees& trees;
+            ~CRemoval() {
+                test::RunUnixCommand(L"/bin/rm -rf " +
+                                     test::Quote(test::UnixPathOf(trees.Source())) + L" " +
+                                     test::Quote(test::UnixPathOf(trees.Destination())));
+                for (int i = 0; i < 500 && ::GetFileAttributesW(trees.Destination().c_str()) !=
+                                               INVALID_FILE_ATTRIBUTES;
+                     ++i) {
+                    ::Sleep(10);
+                }
+            }
+        } const removal{trees};
+        test::RunUnixCommand(
+            L"/bin/sh -c " +
+            test::Quote(L"n=$(printf 'n%.0s' $(seq 200)); for t in src dst; do (cd '" + strTop +
+                        L"'/$t && " + tc.pszMake + L" && echo $t > f.txt); done; : > '" + strTop +
+                        L"/made'"));
+        for (int i = 0; i < 500 && ::GetFileAttributesW((trees.Root() / L"made").c_str()) ==
+                                       INVALID_FILE_ATTRIBUTES;
+             ++i) {
+            ::Sleep(10);
+        }
+        // The engine stops on the first folder that the system cannot open.
+        std::wstring strStop;
+        DWORD dwError = ERROR_SUCCESS;
+        for (size_t n = 1; dwError == ERROR_SUCCESS && n <= tc.strFolder.size(); ++n) {
+            if (n == tc.strFolder.size() || tc.strFolder[n] == L'\\') {
+                strStop = tc.strFolder.substr(0, n);
+                if (::GetFileAttributesW((L"\\\\?\\" + trees.Source() + strStop).c_str()) ==
+                    INVALID_FILE_ATTRIBUTES) {
+                    dwError = ::GetLastError();
+                }
+            }
+        }
+        ASSERT_NE(static_cast<DWORD>(ERROR_SUCCESS), dwError) << "the system opens every folder";
+        const test::CRunResult result = trees.Run(L"/subdir /hash");
+        EXPECT_EQ(3u, result.dwExitCode);
+        const std::wstring strError = e2e::SystemText(dwError) + L"\n";
+        EXPECT_EQ(test::Crlf(e2e::Banner() + e2e::kMd5Line +
+                             e2e::StartLines(trees.Source(), trees.Destination()) + strStop +
+                             L"\nERROR: could not search for files in source path.\n" + strError +
+                             e2e::FailedSummaryHeader() + strStop +
+                             L"\nERROR: the comparison could not be completed.\n" + strError),
+                  result.strOutput);
+    }
+}
+
+}  // namespace

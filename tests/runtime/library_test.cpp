@@ -90,6 +90,9 @@ TEST(LibraryTest, ExpandsAndCompletesPaths) {
         {L"sub", temp.Path() + L"\\sub"},
         {L"sub\\..\\y", temp.Path() + L"\\y"},
         {L"%QV_TEST_RELATIVE%", temp.Path() + L"\\sub"},
+        // As the platform resolves an ordinary path.
+        {L"D:/a/b. ", L"D:\\a\\b"},
+        {L"\\rooted", temp.Path().substr(0, 2) + L"\\rooted"},
     };
     for (const auto& tc : CASES) {
         SCOPED_TRACE(tc.pszSource);
@@ -118,6 +121,7 @@ TEST(LibraryTest, RejectsPathsThatDoNotFit) {
         {L"D:\\%QV_TEST_FAR%", MAX_PATH, ERROR_FILENAME_EXCED_RANGE},
         {L"%QV_TEST_FAR%", MAX_PATH, ERROR_FILENAME_EXCED_RANGE},
         {L"D:\\data", 7, ERROR_INSUFFICIENT_BUFFER},
+        {L"", MAX_PATH, ERROR_INVALID_NAME},
         {L"D:\\data", 8, ERROR_SUCCESS},
     };
     for (const auto& tc : CASES) {

@@ -21,17 +21,24 @@ std::atomic<unsigned> g_nextFolder{0};
 
 }  // namespace
 
-CTempFolder::CTempFolder() {
+static std::wstring TempPath() {
     wchar_t szTemp[MAX_PATH + 1];
     const DWORD cch = ::GetTempPathW(MAX_PATH + 1, szTemp);
     if (cch == 0 || cch > MAX_PATH) {
         Fail("GetTempPathW", L"");
     }
+    return szTemp;
+}
+
+CTempFolder::CTempFolder(const std::wstring& strParent) {
+    const std::wstring strFolder = strParent.empty()           ? TempPath()
+                                   : strParent.back() == L'\\' ? strParent
+                                                               : strParent + L"\\";
     for (;;) {
         wchar_t szName[64];
         ::swprintf(szName, 64, L"qt%lu_%u_%lu", ::GetCurrentProcessId(), g_nextFolder++,
                    ::GetTickCount());
-        std::wstring strPath = std::wstring(szTemp) + szName;
+        std::wstring strPath = strFolder + szName;
         if (::CreateDirectoryW(strPath.c_str(), nullptr)) {
             m_strPath = strPath;
             return;
@@ -197,9 +204,23 @@ CRunResult RunProgram(const std::wstring& strProgram, const std::wstring& strArg
 
     std::wstring strEnvironment;
     if (!environment.empty()) {
+        // A variable given replaces the current one of that name: the
+        // platform would find the first of two.
+        auto isGiven = [&environment](const wchar_t* pszVariable) {
+            for (const std::wstring& strVariable : environment) {
+                const size_t nEquals = strVariable.find(L'=');
+                if (nEquals != std::wstring::npos &&
+                    ::_wcsnicmp(pszVariable, strVariable.c_str(), nEquals + 1) == 0) {
+                    return true;
+                }
+            }
+            return false;
+        };
         wchar_t* pszBlock = ::GetEnvironmentStringsW();
         for (const wchar_t* p = pszBlock; *p != 0; p += wcslen(p) + 1) {
-            strEnvironment.append(p).push_back(L'\0');
+            if (!isGiven(p)) {
+                strEnvironment.append(p).push_back(L'\0');
+            }
         }
         ::FreeEnvironmentStringsW(pszBlock);
         for (const std::wstring& strVariable : environment) {

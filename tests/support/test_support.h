@@ -16,7 +16,8 @@ namespace test {
 // contents when the object is destroyed (also when a test fails).
 class CTempFolder {
 public:
-    CTempFolder();
+    // Under strParent instead when it is given (a file system of a chosen kind).
+    explicit CTempFolder(const std::wstring& strParent = std::wstring());
     ~CTempFolder();
     CTempFolder(const CTempFolder&) = delete;
     CTempFolder& operator=(const CTempFolder&) = delete;
@@ -80,9 +81,9 @@ std::string Utf8Bytes(const std::wstring& strText);
 std::string Utf16Crlf(const std::wstring& strText);
 std::string Utf8Crlf(const std::wstring& strText);
 
-// Runs a Unix command line (a program by its Unix path and its quoted
-// arguments) through Wine's start.exe. start.exe does not wait for a Unix
-// process, so callers wait for its effect themselves.
+// Runs a Unix command line (program and arguments, quoted as Quote does)
+// through Wine's start.exe, which does not wait for it: callers wait for its
+// effect themselves.
 void RunUnixCommand(const std::wstring& strCommandLine);
 // Changes the Unix permission bits of a file or folder (mode as chmod
 // takes it, e.g. L"000"), through Wine's start.exe /unix. Only an

@@ -103,8 +103,15 @@ TEST_F(DeniedTest, DeniedFilesOfHashedPairsAreCountedAndStillIdentical) {
             for (const std::wstring& strPath : denied) {
                 Allow(strPath);
             }
+            // Identical, and the counters show what could not be compared.
+            e2e::CCounts counts;
+            counts.nIdentical = 1;
+            counts.source = {2, tc.bDenySource ? 1 : 0};
+            counts.destination = {2, tc.bDenyDestination ? 1 : 0};
             EXPECT_EQ(0u, result.dwExitCode);
-            EXPECT_EQ(trees.CompletedOutput(kMd5Line, tc.pszFinding, kIdentical),
+            EXPECT_EQ(trees.CompletedOutput(
+                          kMd5Line, tc.pszFinding,
+                          kIdentical + std::wstring(L"\n") + e2e::Summary(counts, e2e::SHOW_HASH)),
                       e2e::NormalizeDuration(result.strOutput));
         }
 }
@@ -136,14 +143,17 @@ TEST_F(DeniedTest, DeniedSourceRootReportsEveryDestinationFileMissing) {
               e2e::NormalizeDuration(result.strOutput));
 }
 
-TEST_F(DeniedTest, BothRootsDeniedIsIdentical) {
+TEST_F(DeniedTest, BothRootsDeniedFailTheComparison) {
     DenyPath(m_trees.Source(), true);
     DenyPath(m_trees.Destination(), true);
     const test::CRunResult result = m_trees.Run();
-    EXPECT_EQ(0u, result.dwExitCode);
-    EXPECT_EQ(
-        Expected(L"", L"\\: folder inaccessible in both source and destination.\n", kIdentical),
-        e2e::NormalizeDuration(result.strOutput));
+    EXPECT_EQ(3u, result.dwExitCode);
+    EXPECT_EQ(test::Crlf(e2e::Banner() + e2e::StartLines(m_trees.Source(), m_trees.Destination()) +
+                         L"\\: folder inaccessible in both source and destination.\n" +
+                         e2e::FailedSummaryHeader() +
+                         L"\\\nERROR: the comparison could not be completed.\n" +
+                         e2e::SystemText(ERROR_ACCESS_DENIED) + L"\n"),
+              result.strOutput);
 }
 
 TEST_F(DeniedTest, DeniedSubfoldersAreReportedAndTheComparisonGoesOn) {
@@ -167,9 +177,11 @@ TEST_F(DeniedTest, DeniedSubfoldersAreReportedAndTheComparisonGoesOn) {
     DenyPath(m_trees.Destination(L"sub"), true);
     const test::CRunResult bothSides = m_trees.Run(L"/subdir");
     EXPECT_EQ(0u, bothSides.dwExitCode);
-    EXPECT_EQ(
-        Expected(L"", L"\\sub: folder inaccessible in both source and destination.\n", kIdentical),
-        e2e::NormalizeDuration(bothSides.strOutput));
+    counts.source = {1, 0, 0, 0, 0, 1};
+    counts.destination = {1, 0, 0, 0, 0, 1};
+    EXPECT_EQ(Expected(L"", L"\\sub: folder inaccessible in both source and destination.\n",
+                       kIdentical + std::wstring(L"\n") + e2e::Summary(counts)),
+              e2e::NormalizeDuration(bothSides.strOutput));
 }
 
 }  // namespace

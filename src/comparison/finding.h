@@ -1,0 +1,73 @@
+// What the comparison finds, as values. The engine produces them in the
+// order it finds them and hands them to a report; a report turns them into
+// the console's lines, a JSON document or a progress line. Nothing here
+// formats text.
+#pragma once
+
+#include <cstdint>
+
+#include "runtime/platform.h"
+
+// Room for the largest hash value the program computes (SHA-256).
+constexpr DWORD FINDING_MAX_HASH_SIZE = 32;
+
+enum class FindingKind {
+    MissingInDestination,  // present in the source only
+    MissingInSource,       // present in the destination only
+    Date,                  // last-write times differ beyond the tolerance
+    Size,                  // sizes differ
+    Contents,              // hash values differ
+    Inaccessible,          // could not be read (a file) or listed (a folder) on side
+    Security,              // no owner or no DACL on side
+    Identical,             // passed every requested check
+};
+
+// Which side an Inaccessible or Security finding is about.
+enum class FindingSide {
+    None,
+    Source,
+    Destination,
+    Both,
+};
+
+// What the comparison knows of one side's file or folder.
+struct CItemFacts {
+    bool bPresent = false;      // listed on this side
+    ULONGLONG nSize = 0;        // files only
+    FILETIME ftLastWrite = {};  // as listed (UTC)
+    DWORD cbHash = 0;           // 0 when not hashed
+    BYTE hash[FINDING_MAX_HASH_SIZE] = {};
+    DWORD dwError = ERROR_SUCCESS;  // why it could not be read or listed
+};
+
+struct CFinding {
+    FindingKind kind = FindingKind::Identical;
+    bool bFolder = false;
+    FindingSide side = FindingSide::None;
+    // The display path: relative to the roots, beginning with a backslash
+    // ("\" for the roots themselves). Valid during the call only.
+    const wchar_t* pszPath = nullptr;
+    CItemFacts source;
+    CItemFacts destination;
+};
+
+// Receives what the engine finds. Findings and errors arrive in the order of
+// the console's output; the progress calls arrive in between, often.
+class CComparisonReport {
+public:
+    virtual ~CComparisonReport() = default;
+
+    virtual void OnFinding(const CFinding& finding) = 0;
+    // An error on pszPath (a display path) with the message of the program
+    // and the failure's code; the comparison goes on or stops after it.
+    virtual void OnError(const wchar_t* pszPath, const wchar_t* pszMessage, HRESULT hrCode) = 0;
+
+    // The comparison enters the folder pair at display path pszPath.
+    virtual void OnFolder(const wchar_t* pszPath) { (void)pszPath; }
+    // One more pair or one-sided file was examined; nBytesHashed bytes of
+    // file contents have been hashed so far in the whole run.
+    virtual void OnProgress(uint64_t nFilesCompared, uint64_t nBytesHashed) {
+        (void)nFilesCompared;
+        (void)nBytesHashed;
+    }
+};
