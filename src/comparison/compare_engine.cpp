@@ -15,6 +15,7 @@
 #include "hashing/hash.h"
 #include "hashing/hash_queue.h"
 #include "paths/long_path.h"
+#include "runtime/error_text.h"
 #include "runtime/handle.h"
 #include "runtime/platform.h"
 #include "runtime/wide_string.h"
@@ -140,6 +141,10 @@ private:
 
     // A finding: the display path, then the text on the same line.
     void ReportFinding(const wchar_t* pszFormat, ...);
+    // A finding about a file that could not be read, then, unless access
+    // was denied, why: the system's text and the code, on a line of its own
+    // as under an error.
+    void ReportInaccessible(const wchar_t* pszFinding, DWORD dwError);
     // An engine error: the display path on its own line, then the error.
     void ReportEngineError(const wchar_t* pszText, HRESULT hrCode);
     // Reports the thread's last error with pszText, first making
@@ -444,11 +449,16 @@ bool CComparison::CompareHashes(const CFileEntry& source, const CFileEntry& dest
         !AcceptHashResult(*pDestination, false, bDestinationDenied)) {
         return false;
     }
-    if (bSourceDenied) {
-        ReportFinding(bDestinationDenied ? L": file inaccessible in both source and destination."
-                                         : L": file inaccessible in source.");
-    } else if (bDestinationDenied) {
-        ReportFinding(L": file inaccessible in destination.");
+    if (bSourceDenied && bDestinationDenied && pSource->dwError == pDestination->dwError) {
+        ReportInaccessible(L": file inaccessible in both source and destination.",
+                           pSource->dwError);
+    } else if (bSourceDenied || bDestinationDenied) {
+        if (bSourceDenied) {
+            ReportInaccessible(L": file inaccessible in source.", pSource->dwError);
+        }
+        if (bDestinationDenied) {
+            ReportInaccessible(L": file inaccessible in destination.", pDestination->dwError);
+        }
     } else if (pSource->cbValue == pDestination->cbValue &&
                std::memcmp(pSource->value, pDestination->value, pSource->cbValue) == 0) {
         ++m_results.m_nIdentical;
@@ -474,7 +484,9 @@ bool CComparison::AcceptHashResult(const CHashResult& result, bool bSource, bool
         return ReportPathError(bSource ? L"could not build the source path."
                                        : L"could not build the destination path.");
     }
-    if (result.dwError != ERROR_ACCESS_DENIED) {
+    // A file that is not a regular file (a pipe, a device) is not read:
+    // it is as inaccessible as a denied one.
+    if (result.dwError != ERROR_ACCESS_DENIED && result.dwError != ERROR_UNSUPPORTED_TYPE) {
         return ReportPathError(bSource ? L"could not compute source file hash."
                                        : L"could not compute destination file hash.");
     }
@@ -574,6 +586,15 @@ void CComparison::ReportFinding(const wchar_t* pszFormat, ...) {
     va_start(args, pszFormat);
     m_console.Write(pszFormat, MSG_INFO | MSG_NEWLINE, 0, args);
     va_end(args);
+}
+
+void CComparison::ReportInaccessible(const wchar_t* pszFinding, DWORD dwError) {
+    ReportFinding(pszFinding);
+    wchar_t szReason[SYSTEM_ERROR_TEXT_CHARS];
+    if (dwError != ERROR_ACCESS_DENIED && GetSystemErrorText(dwError, szReason)) {
+        WriteMessage(m_console, szReason, MSG_INFO | MSG_VERBATIM | MSG_NODECORATION | MSG_NEWLINE,
+                     0);
+    }
 }
 
 void CComparison::ReportEngineError(const wchar_t* pszText, HRESULT hrCode) {
