@@ -11,6 +11,7 @@
 #include "runtime/crash_dump.h"
 #include "runtime/elapsed_format.h"
 #include "runtime/elapsed_timer.h"
+#include "runtime/process_end.h"
 
 namespace {
 
@@ -55,6 +56,8 @@ int Run(int argc, wchar_t** argv) {
     SetUpProcess();
     CConsole& console = g_console;
     SetCrashSink(console);
+    // A run stopped on the console did not compare the trees.
+    InstallStopHandler(EXIT_COMPARE_FAILED);
     console.ParseCommandLine(argc, argv);
     console.ShowBanner();
     if (console.ReportParameters()) {
