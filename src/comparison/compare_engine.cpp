@@ -450,11 +450,16 @@ bool CComparison::CompareHashes(const CFileEntry& source, const CFileEntry& dest
     CFinding finding;
     finding.source = FactsOf(source, *pSource);
     finding.destination = FactsOf(destination, *pDestination);
-    if (bSourceDenied || bDestinationDenied) {
-        ReportFinding(finding, FindingKind::Inaccessible,
-                      !bDestinationDenied ? FindingSide::Source
-                      : bSourceDenied     ? FindingSide::Both
-                                          : FindingSide::Destination);
+    if (bSourceDenied && bDestinationDenied && pSource->dwError == pDestination->dwError) {
+        ReportFinding(finding, FindingKind::Inaccessible, FindingSide::Both);
+    } else if (bSourceDenied || bDestinationDenied) {
+        // Each side with its own reason.
+        if (bSourceDenied) {
+            ReportFinding(finding, FindingKind::Inaccessible, FindingSide::Source);
+        }
+        if (bDestinationDenied) {
+            ReportFinding(finding, FindingKind::Inaccessible, FindingSide::Destination);
+        }
     } else if (pSource->cbValue == pDestination->cbValue &&
                std::memcmp(pSource->value, pDestination->value, pSource->cbValue) == 0) {
         ++m_results.m_nIdentical;
@@ -475,7 +480,9 @@ bool CComparison::AcceptHashResult(const CHashResult& result, bool bSource, bool
         return ReportPathError(bSource ? L"could not build the source path."
                                        : L"could not build the destination path.");
     }
-    if (result.dwError != ERROR_ACCESS_DENIED) {
+    // A file that is not a regular file (a pipe, a device) is not read:
+    // it is as inaccessible as a denied one.
+    if (result.dwError != ERROR_ACCESS_DENIED && result.dwError != ERROR_UNSUPPORTED_TYPE) {
         return ReportPathError(bSource ? L"could not compute source file hash."
                                        : L"could not compute destination file hash.");
     }

@@ -3,6 +3,7 @@
 #include "comparison/file_time.h"
 #include "console/message_writer.h"
 #include "hashing/hash.h"
+#include "runtime/error_text.h"
 #include "runtime/wide_string.h"
 
 #include <shlwapi.h>
@@ -106,6 +107,18 @@ void CConsoleReport::OnFinding(const CFinding& finding) {
     WriteMessage(m_writer, finding.pszPath, MSG_INFO | MSG_VERBATIM, 0);
     WriteMessage(m_writer, FormatFinding(finding).c_str(), MSG_INFO | MSG_VERBATIM | MSG_NEWLINE,
                  0);
+    // What could not be read for another reason than a denial (a pipe, a
+    // device) says why on a line of its own, as under an error.
+    if (finding.kind == FindingKind::Inaccessible) {
+        const DWORD dwError = finding.side == FindingSide::Destination ? finding.destination.dwError
+                                                                       : finding.source.dwError;
+        wchar_t szReason[SYSTEM_ERROR_TEXT_CHARS];
+        if (dwError != ERROR_SUCCESS && dwError != ERROR_ACCESS_DENIED &&
+            GetSystemErrorText(dwError, szReason)) {
+            WriteMessage(m_writer, szReason,
+                         MSG_INFO | MSG_VERBATIM | MSG_NODECORATION | MSG_NEWLINE, 0);
+        }
+    }
 }
 
 void CConsoleReport::OnError(const wchar_t* pszPath, const wchar_t* pszMessage, HRESULT hrCode) {

@@ -7,34 +7,42 @@
 #include "comparison/json_report.h"
 #include "console/console.h"
 #include "exclusions/exclusions.h"
+#include "exclusions/text_file.h"
 #include "paths/long_path.h"
 #include "runtime/crash_dump.h"
 #include "runtime/elapsed_format.h"
 #include "runtime/elapsed_timer.h"
+#include "runtime/process_end.h"
 
 namespace {
 
 // The texts around the loading of one exclusion list.
 struct CListTexts {
-    const wchar_t* pszLoading;
+    const wchar_t* pszKind;
     const wchar_t* pszLoaded;
     const wchar_t* pszFailed;
 };
 
-const CListTexts kFileListTexts = {L"Loading exclusions from %s...",
-                                   L"%d file exclusion(s) loaded.\n",
+const CListTexts kFileListTexts = {L"file exclusions", L"%d file exclusion(s) loaded.\n",
                                    L"exclusion file could not be loaded."};
-const CListTexts kFolderListTexts = {L"Loading folder exclusions from %s...",
-                                     L"%d folder exclusion(s) loaded.\n",
+const CListTexts kFolderListTexts = {L"folder exclusions", L"%d folder exclusion(s) loaded.\n",
                                      L"folder exclusion file could not be loaded."};
 
 const wchar_t kReportFailed[] = L"report file could not be written.";
 
-// Loads an exclusion list; false after reporting the failure.
+// Loads an exclusion list; false after reporting the failure. The loading
+// line names the encoding in which the list was read, once it is known.
 bool LoadList(CConsole& console, const std::wstring& strPath, CStringList& list,
               const CListTexts& texts) {
-    PrintLine(console, texts.pszLoading, strPath.c_str());
-    const HRESULT hr = LoadExclusions(strPath.c_str(), list);
+    DWORD dwEncoding = TF_ENCODING_UNKNOWN;
+    const HRESULT hr = LoadExclusions(strPath.c_str(), list, &dwEncoding);
+    const wchar_t* pszEncoding = GetEncodingName(dwEncoding);
+    if (pszEncoding != nullptr) {
+        PrintLine(console, L"Loading %s from %s (%s)...", texts.pszKind, strPath.c_str(),
+                  pszEncoding);
+    } else {
+        PrintLine(console, L"Loading %s from %s...", texts.pszKind, strPath.c_str());
+    }
     if (FAILED(hr)) {
         PrintError(console, texts.pszFailed, hr);
         return false;
@@ -49,6 +57,8 @@ int Run(int argc, wchar_t** argv) {
     SetUpProcess();
     CConsole& console = g_console;
     SetCrashSink(console);
+    // A run stopped on the console did not compare the trees.
+    InstallStopHandler(EXIT_COMPARE_FAILED);
     console.ParseCommandLine(argc, argv);
     console.ShowBanner();
     if (console.ReportParameters()) {

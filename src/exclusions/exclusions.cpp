@@ -3,13 +3,15 @@
 #include <new>
 #include <string>
 
-#include <shlwapi.h>
-
 #include "exclusions/text_file.h"
+#include "exclusions/wildcard.h"
 
-HRESULT LoadExclusions(const wchar_t* pszPath, CStringList& list) {
+HRESULT LoadExclusions(const wchar_t* pszPath, CStringList& list, DWORD* pdwEncoding) {
     CTextFile file;
     HRESULT hr = file.Open(pszPath, TF_READ | TF_UNICODE | TF_SHARE_DENYWR);
+    if (pdwEncoding != nullptr) {
+        *pdwEncoding = file.GetEncoding();
+    }
     if (FAILED(hr)) {
         return hr;
     }
@@ -36,7 +38,7 @@ bool IsExcludedName(const CStringList& list, const wchar_t* pszName) {
         return false;
     }
     for (const std::wstring& strWildcard : list) {
-        if (::PathMatchSpecW(pszName, strWildcard.c_str())) {
+        if (MatchWildcard(pszName, strWildcard.c_str())) {
             return true;
         }
     }

@@ -2,12 +2,13 @@
 // files, and the test of a bare name against such a list.
 //
 // An exclusion file holds one wildcard per line (encoding by byte-order mark:
-// UTF-8, UTF-16 little-endian, otherwise 8-bit; a file starting with the
+// UTF-8, UTF-16 little-endian; without one UTF-16 little-endian, UTF-8 or
+// 8-bit as its contents tell, see TF_UNICODE; a file starting with the
 // UTF-16 big-endian mark is refused). Each line is trimmed of white space
 // (iswspace) at both ends; empty lines and lines starting with ";" are
 // skipped; every other line is kept whole, duplicates included. A kept line is
-// a PathMatchSpecW pattern: "*" and "?", letters without regard to case, and
-// several patterns separated by ";".
+// matched as PathMatchSpecW matches (MatchWildcard): "*" and "?", letters
+// without regard to case, and several patterns separated by ";".
 #pragma once
 
 #include "runtime/platform.h"
@@ -23,8 +24,10 @@ extern CStringList g_folderExclusions;
 // list in the order of its lines. Prints nothing and closes the file on every
 // path. S_FALSE: the whole file was read. Negative: the open's error (nothing
 // appended), a read error or E_OUTOFMEMORY; wildcards appended before a read
-// error or a failed allocation stay in list.
-HRESULT LoadExclusions(const wchar_t* pszPath, CStringList& list);
+// error or a failed allocation stay in list. When pdwEncoding is not null it
+// receives the encoding in which the file was read (TF_8BIT, TF_UTF8 or
+// TF_UTF16), or TF_ENCODING_UNKNOWN when it could not be opened.
+HRESULT LoadExclusions(const wchar_t* pszPath, CStringList& list, DWORD* pdwEncoding = nullptr);
 
 // True when at least one wildcard of list matches the bare name pszName
 // (tested in list order, the first match ends the test). False for an empty

@@ -139,27 +139,131 @@ HRESULT RuntimeError() {
     }
 }
 
-// True when the file starts with the UTF-16 big-endian mark FE FF. Some C
-// runtimes refuse such a file in their Unicode modes without an
-// operating-system code, and Wine's msvcrt reads it as 8-bit text; looking
-// before the runtime opens gives one answer everywhere. A file that cannot be
-// opened here is left to the runtime's open, which reports why.
-bool StartsWithBigEndianMark(const wchar_t* pszPath) {
+// Bytes read at a time while the encoding of a file is looked for.
+constexpr DWORD CB_DETECT_PIECE = 16384;
+// The first characters of a file that tell UTF-16 little-endian without a
+// mark: each is one byte and a NUL. Text in 8-bit or UTF-8 holds no NUL,
+// and two characters are few enough for a list to start with them (a
+// wildcard's "*.", a comment's ";") before any beyond U+00FF.
+constexpr DWORD CCH_UTF16_PROBE = 2;
+
+// Whether a stream of bytes, given in pieces, is valid UTF-8 (no overlong
+// forms, no surrogates, nothing beyond U+10FFFF, no sequence cut short)
+// holding at least one sequence of more than one byte.
+class CUtf8Check {
+public:
+    // Takes the next piece; false once the bytes are known not to be UTF-8.
+    bool Add(const unsigned char* pb, DWORD cb) {
+        for (DWORD i = 0; i < cb && !m_bInvalid; ++i) {
+            const unsigned char b = pb[i];
+            if (m_nPending > 0) {
+                m_bInvalid = b < m_bLow || b > m_bHigh;
+                m_bLow = 0x80;
+                m_bHigh = 0xBF;
+                --m_nPending;
+                continue;
+            }
+            if (b < 0x80) {
+                continue;
+            }
+            m_bMultiByte = true;
+            // The lead byte gives the length and the range of the byte
+            // after it; the later ones are all 80-BF.
+            if (b >= 0xC2 && b <= 0xDF) {
+                m_nPending = 1;
+            } else if (b >= 0xE0 && b <= 0xEF) {
+                m_nPending = 2;
+                m_bLow = b == 0xE0 ? 0xA0 : 0x80;
+                m_bHigh = b == 0xED ? 0x9F : 0xBF;
+            } else if (b >= 0xF0 && b <= 0xF4) {
+                m_nPending = 3;
+                m_bLow = b == 0xF0 ? 0x90 : 0x80;
+                m_bHigh = b == 0xF4 ? 0x8F : 0xBF;
+            } else {
+                m_bInvalid = true;
+            }
+        }
+        return !m_bInvalid;
+    }
+    // After the last piece: valid, complete, and not plain ASCII.
+    bool IsMultiByteUtf8() const { return !m_bInvalid && m_nPending == 0 && m_bMultiByte; }
+
+private:
+    unsigned m_nPending = 0;  // continuation bytes still to come
+    unsigned char m_bLow = 0x80;
+    unsigned char m_bHigh = 0xBF;
+    bool m_bMultiByte = false;
+    bool m_bInvalid = false;
+};
+
+// What the start of a file, and for TF_UNICODE without a mark its whole
+// contents, say about the encoding in which to read it.
+struct CDetectedEncoding {
+    DWORD dwEncoding;  // TF_8BIT, TF_UTF8 or TF_UTF16
+    bool bMark;        // a UTF-8 or UTF-16 little-endian mark, which the runtime skips
+    bool bBigEndian;   // the UTF-16 big-endian mark FE FF
+};
+
+// Looks at a file before the runtime opens it in one of the Unicode
+// encodings dwNamed. A byte-order mark decides: EF BB BF UTF-8, FF FE UTF-16
+// little-endian, FE FF refused (some C runtimes refuse it without an
+// operating-system code, Wine's msvcrt reads it as 8-bit text; looking here
+// gives one answer everywhere). Without a mark, TF_UTF8 and TF_UTF16 stay;
+// TF_UNICODE reads what today's editors and tools write: UTF-16
+// little-endian when each of the first two characters is one byte and a NUL,
+// UTF-8 when the whole file is valid UTF-8 with a sequence of several bytes,
+// otherwise 8-bit text. A file that cannot be opened or read here is left
+// to the runtime, which reports why.
+CDetectedEncoding DetectEncoding(const wchar_t* pszPath, DWORD dwNamed) {
+    CDetectedEncoding detected = {dwNamed == TF_UNICODE ? TF_8BIT : dwNamed, false, false};
     CFileHandle hFile(::CreateFileW(pszPath, GENERIC_READ,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!hFile) {
-        return false;
+                                    OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    unsigned char piece[CB_DETECT_PIECE];
+    DWORD cbPiece = 0;
+    if (!hFile || !::ReadFile(hFile.Get(), piece, sizeof(piece), &cbPiece, nullptr)) {
+        return detected;
     }
-    unsigned char mark[2] = {};
-    DWORD cbRead = 0;
-    return ::ReadFile(hFile.Get(), mark, sizeof(mark), &cbRead, nullptr) &&
-           cbRead == sizeof(mark) && mark[0] == 0xFE && mark[1] == 0xFF;
+    if (cbPiece >= 2 && piece[0] == 0xFE && piece[1] == 0xFF) {
+        detected.bBigEndian = true;
+        return detected;
+    }
+    if (cbPiece >= 3 && piece[0] == 0xEF && piece[1] == 0xBB && piece[2] == 0xBF) {
+        return {TF_UTF8, true, false};
+    }
+    if (cbPiece >= 2 && piece[0] == 0xFF && piece[1] == 0xFE) {
+        return {TF_UTF16, true, false};
+    }
+    if (dwNamed != TF_UNICODE) {
+        return detected;
+    }
+
+    const DWORD cchProbe = cbPiece / 2 < CCH_UTF16_PROBE ? cbPiece / 2 : CCH_UTF16_PROBE;
+    bool bUtf16 = cchProbe > 0;
+    for (DWORD i = 0; i < cchProbe && bUtf16; ++i) {
+        bUtf16 = piece[2 * i] != 0 && piece[2 * i + 1] == 0;
+    }
+    if (bUtf16) {
+        detected.dwEncoding = TF_UTF16;
+        return detected;
+    }
+
+    CUtf8Check check;
+    while (cbPiece > 0 && check.Add(piece, cbPiece)) {
+        if (!::ReadFile(hFile.Get(), piece, sizeof(piece), &cbPiece, nullptr)) {
+            return detected;
+        }
+    }
+    if (cbPiece == 0 && check.IsMultiByteUtf8()) {
+        detected.dwEncoding = TF_UTF8;
+    }
+    return detected;
 }
 
 }  // namespace
 
-CTextFile::CTextFile() noexcept : m_hFile(INVALID_HANDLE_VALUE) {}
+CTextFile::CTextFile() noexcept
+    : m_hFile(INVALID_HANDLE_VALUE), m_dwEncoding(TF_ENCODING_UNKNOWN) {}
 
 CTextFile::~CTextFile() {
     Close();
@@ -169,6 +273,7 @@ void CTextFile::Close() {
     // CStream keeps the last error across fclose.
     m_pFile.Reset();
     m_hFile = INVALID_HANDLE_VALUE;
+    m_dwEncoding = TF_ENCODING_UNKNOWN;
 }
 
 HRESULT CTextFile::Open(const wchar_t* pszPath, DWORD dwFlags) {
@@ -178,9 +283,19 @@ HRESULT CTextFile::Open(const wchar_t* pszPath, DWORD dwFlags) {
     if (pszPath == nullptr || !DecodeOpenFlags(dwFlags, mode)) {
         return E_INVALIDARG;
     }
-    if ((dwFlags & TF_ENCODING_MASK) != 0 && mode.bReads && !mode.bTruncates &&
-        StartsWithBigEndianMark(pszPath)) {
-        return HResultFromWin32(ERROR_UNSUPPORTED_TYPE);
+    DWORD dwEncoding = dwFlags & TF_ENCODING_MASK;
+    if (dwEncoding != TF_8BIT && mode.bReads && !mode.bTruncates) {
+        const CDetectedEncoding detected = DetectEncoding(pszPath, dwEncoding);
+        if (detected.bBigEndian) {
+            return HResultFromWin32(ERROR_UNSUPPORTED_TYPE);
+        }
+        // With a mark the runtime's Unicode modes find the encoding (and
+        // skip the mark) themselves; without one it is named.
+        if (!detected.bMark && detected.dwEncoding != TF_8BIT) {
+            mode.nOpenFlags &= ~(_O_WTEXT | _O_U8TEXT | _O_U16TEXT);
+            mode.nOpenFlags |= detected.dwEncoding == TF_UTF8 ? _O_U8TEXT : _O_U16TEXT;
+        }
+        dwEncoding = detected.dwEncoding;
     }
 
     int nFd = -1;
@@ -197,6 +312,7 @@ HRESULT CTextFile::Open(const wchar_t* pszPath, DWORD dwFlags) {
     }
     m_pFile.Reset(pFile);
     m_hFile = reinterpret_cast<HANDLE>(::_get_osfhandle(nFd));
+    m_dwEncoding = dwEncoding;
     return S_OK;
 }
 
@@ -314,4 +430,17 @@ HRESULT CTextFile::ReadLine(std::wstring& strLine) {
         strLine.pop_back();
     }
     return S_OK;
+}
+
+const wchar_t* GetEncodingName(DWORD dwEncoding) {
+    switch (dwEncoding) {
+        case TF_8BIT:
+            return L"Latin-1";
+        case TF_UTF8:
+            return L"UTF-8";
+        case TF_UTF16:
+            return L"UTF-16LE";
+        default:
+            return nullptr;
+    }
 }

@@ -24,19 +24,26 @@ constexpr DWORD TF_READWRITE = 0x2;      // read and write; the file must exist
 constexpr DWORD TF_CREATE = 0x4;         // read and write; created, or emptied if it exists
 constexpr DWORD TF_CREATE_APPEND = 0x8;  // with TF_CREATE: kept if it exists, writes at the end
 
-// Encoding (mask TF_ENCODING_MASK). With 0 every byte is the character of
-// the same code (0-255). When the file is opened with read access, a
-// byte-order mark at its start chooses the encoding of the three others:
-// EF BB BF UTF-8, FF FE UTF-16 little-endian, no mark the named encoding
-// (8-bit for TF_UNICODE); a file starting with FE FF (UTF-16 big-endian) is
-// refused. A mark is never part of the text read. As in every C runtime
-// text stream, a Ctrl+Z character (0x1A) ends the reading of the file. What
-// the writing modes put at the start of a file (a mark for a new Unicode
-// file) is the C runtime's choice.
+// Encoding (mask TF_ENCODING_MASK). With TF_8BIT every byte is the
+// character of the same code (0-255, Latin-1). When the file is opened with
+// read access, a byte-order mark at its start chooses the encoding of the
+// three others: EF BB BF UTF-8, FF FE UTF-16 little-endian; a file starting
+// with FE FF (UTF-16 big-endian) is refused. Without a mark TF_UTF8 and
+// TF_UTF16 read the named encoding, and TF_UNICODE what the file holds:
+// UTF-16 little-endian when each of its first two characters is one byte
+// followed by a NUL byte, UTF-8 when the whole file is valid UTF-8 and
+// holds at least one sequence of several bytes, otherwise 8-bit text. A
+// mark is never part of the text read. As in every C runtime text stream, a
+// Ctrl+Z character (0x1A) ends the reading of the file. What the writing
+// modes put at the start of a file (a mark for a new Unicode file) is the C
+// runtime's choice.
 constexpr DWORD TF_ENCODING_MASK = 0x30;
+constexpr DWORD TF_8BIT = 0x00;
 constexpr DWORD TF_UTF8 = 0x10;
 constexpr DWORD TF_UTF16 = 0x20;
 constexpr DWORD TF_UNICODE = 0x30;
+// GetEncoding of a closed object.
+constexpr DWORD TF_ENCODING_UNKNOWN = 0xFFFFFFFF;
 
 constexpr DWORD TF_NOINHERIT = 0x80;  // child processes do not inherit the handle
 
@@ -86,6 +93,12 @@ public:
     // of the Unicode encodings.
     virtual HRESULT Open(const wchar_t* pszPath, DWORD dwFlags);
 
+    // The encoding in which the open file is read: for an open with read
+    // access that keeps the file's contents, TF_8BIT, TF_UTF8 or TF_UTF16 as
+    // its mark or contents decided; otherwise the encoding field given to
+    // Open. TF_ENCODING_UNKNOWN when closed.
+    DWORD GetEncoding() const noexcept { return m_dwEncoding; }
+
     // FlushFileBuffers on the handle (characters still in the stream's
     // buffer are not written by it). E_HANDLE when closed.
     virtual HRESULT Flush();
@@ -126,6 +139,11 @@ public:
     virtual HRESULT ReadString(wchar_t* pszBuffer, int cchBuffer);
 
 private:
-    CStream m_pFile;  // the open stream; empty when closed
-    HANDLE m_hFile;   // the handle under m_pFile (owned by it); INVALID_HANDLE_VALUE when closed
+    CStream m_pFile;     // the open stream; empty when closed
+    HANDLE m_hFile;      // the handle under m_pFile (owned by it); INVALID_HANDLE_VALUE when closed
+    DWORD m_dwEncoding;  // GetEncoding
 };
+
+// The usual name of an encoding that GetEncoding gives: "Latin-1" (TF_8BIT),
+// "UTF-8" or "UTF-16LE"; null for any other value.
+const wchar_t* GetEncodingName(DWORD dwEncoding);

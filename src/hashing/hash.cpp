@@ -4,6 +4,32 @@
 #include <new>
 #include <utility>
 
+// Not in every SDK's winerror.h.
+#ifndef ERROR_NO_SUCH_DEVICE
+#define ERROR_NO_SUCH_DEVICE 433L
+#endif
+
+namespace {
+
+// True when hFile is a regular file on a disk. A folder may list a named
+// pipe or a character device as a file (a Linux file system seen through
+// Wine, a network share): reading a pipe with a writer attached or a device
+// such as /dev/zero never ends. GetFileType tells pipes and character
+// devices apart; a block device looks like a disk to it, but, like every
+// device, has no basic information under Wine, and FILE_ATTRIBUTE_DEVICE
+// says device wherever a system sets it. (GetFileInformationByHandle fails
+// on devices too, but costs a round trip to the Wine server per file.)
+bool IsRegularFile(HANDLE hFile) {
+    if (::GetFileType(hFile) != FILE_TYPE_DISK) {
+        return false;
+    }
+    FILE_BASIC_INFO info;
+    return ::GetFileInformationByHandleEx(hFile, FileBasicInfo, &info, sizeof(info)) &&
+           (info.FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
+}
+
+}  // namespace
+
 CHashProvider::~CHashProvider() = default;
 
 BOOL CHashProvider::Acquire() {
@@ -98,6 +124,13 @@ BOOL CHashObject::HashFileHandle(HANDLE hFile, ALG_ID algId) {
         ::SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
+    // The size now bounds the reading: a file that keeps growing (a log
+    // being written) is read up to this size and one piece more, never for
+    // ever; one that shrinks ends at its first empty read.
+    LARGE_INTEGER size;
+    if (!::GetFileSizeEx(hFile, &size)) {
+        return FALSE;
+    }
     if (!m_pbBuffer) {
         m_pbBuffer.reset(new (std::nothrow) BYTE[HASH_BUFFER_SIZE]);
         if (!m_pbBuffer) {
@@ -108,11 +141,9 @@ BOOL CHashObject::HashFileHandle(HANDLE hFile, ALG_ID algId) {
     if (!BeginHash(algId)) {
         return FALSE;
     }
-    // The length is never asked for: the loop ends on the first empty read,
-    // so a file that grows or shrinks meanwhile is hashed as read, and sizes
-    // beyond 4 GiB need no special care. A failed step closes the
-    // computation (Reset keeps the step's last error), so that the object
-    // can begin the next file.
+    // A failed step closes the computation (Reset keeps the step's last
+    // error), so that the object can begin the next file.
+    ULONGLONG nRead = 0;
     for (;;) {
         DWORD cbRead = 0;
         if (!::ReadFile(hFile, m_pbBuffer.get(), HASH_BUFFER_SIZE, &cbRead, nullptr)) {
@@ -125,6 +156,10 @@ BOOL CHashObject::HashFileHandle(HANDLE hFile, ALG_ID algId) {
         if (!::CryptHashData(m_hHash.Get(), m_pbBuffer.get(), cbRead, 0)) {
             m_hHash.Reset();
             return FALSE;
+        }
+        nRead += cbRead;
+        if (nRead > static_cast<ULONGLONG>(size.QuadPart)) {
+            break;
         }
     }
     if (!FinishHash()) {
@@ -144,6 +179,19 @@ BOOL CHashObject::HashFile(const wchar_t* pszPath, ALG_ID algId) {
     CFileHandle hFile(::CreateFileW(pszPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!hFile) {
+        // Not regular files either: Wine opens a Unix socket (or a device
+        // without a driver) as no device at all (ERROR_NO_SUCH_DEVICE);
+        // Windows refuses a reparse point of a kind it does not handle, such
+        // as a special file of its Linux subsystem, with
+        // ERROR_CANT_ACCESS_FILE.
+        const DWORD dwError = ::GetLastError();
+        if (dwError == ERROR_NO_SUCH_DEVICE || dwError == ERROR_CANT_ACCESS_FILE) {
+            ::SetLastError(ERROR_UNSUPPORTED_TYPE);
+        }
+        return FALSE;
+    }
+    if (!IsRegularFile(hFile.Get())) {
+        ::SetLastError(ERROR_UNSUPPORTED_TYPE);
         return FALSE;
     }
     // hFile closes when it goes out of scope, keeping the hashing's error.

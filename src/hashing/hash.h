@@ -86,21 +86,27 @@ public:
     // either way).
     BOOL DestroyHash();
 
-    // Hashes everything read from hFile's current position up to the first
-    // read that returns no bytes (files of any size, in HASH_BUFFER_SIZE
-    // pieces); the handle needs read access and stays open. Fails with
+    // Hashes what is read from hFile's current position up to the first
+    // read that returns no bytes, in HASH_BUFFER_SIZE pieces (files of any
+    // size), or until more than the file's size at the call has been read:
+    // a file that keeps growing is read up to that size and what one more
+    // read returns. The handle needs read access and stays open. Fails with
     // ERROR_INVALID_PARAMETER for a null or INVALID_HANDLE_VALUE handle,
+    // GetFileSizeEx's error (a handle without a size; previous value kept),
     // ERROR_OUTOFMEMORY, BeginHash's error (previous value kept), or the
     // error of ReadFile, CryptHashData or FinishHash; after a failure past
     // BeginHash the computation is closed and the object holds no value.
     BOOL HashFileHandle(HANDLE hFile, ALG_ID algId);
     // Opens the file for reading, sharing it for reading only, and hashes it
-    // with HashFileHandle. Fails with ERROR_INVALID_PARAMETER for a null
-    // path, with CreateFileW's error when the file cannot be opened (for
-    // instance ERROR_ACCESS_DENIED, or ERROR_SHARING_VIOLATION while another
-    // handle has it open for writing) leaving the previous value in place,
-    // or with HashFileHandle's error; closing the file never changes the
-    // error reported.
+    // with HashFileHandle when it is a regular file on a disk. Fails with
+    // ERROR_INVALID_PARAMETER for a null path; with CreateFileW's error when
+    // the file cannot be opened (for instance ERROR_ACCESS_DENIED, or
+    // ERROR_SHARING_VIOLATION while another handle has it open for writing);
+    // with ERROR_UNSUPPORTED_TYPE, without reading it, when the name is not
+    // a regular file (a named pipe, a character or block device, a socket);
+    // these failures leave the previous value in place. Otherwise with
+    // HashFileHandle's error; closing the file never changes the error
+    // reported.
     BOOL HashFile(const wchar_t* pszPath, ALG_ID algId);
 
     // Nonzero when the cbValue bytes at pbValue equal this object's value,

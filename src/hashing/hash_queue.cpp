@@ -1,6 +1,7 @@
 #include "hashing/hash_queue.h"
 
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -41,11 +42,17 @@ bool CHashQueue::Open(DWORD nThreads) {
         auto pWorker = std::make_unique<CWorker>();
         pWorker->pQueue = this;
         pWorker->pHash = std::make_unique<CHashObject>(m_provider);
-        pWorker->hThread.Reset(::CreateThread(nullptr, 0, ThreadMain, pWorker.get(), 0, nullptr));
-        if (!pWorker->hThread) {
+        // Stored before its thread starts: storing may throw, and a thread
+        // must never run on a worker that is gone.
+        m_workers.push_back(std::move(pWorker));
+        CWorker& worker = *m_workers.back();
+        worker.hThread.Reset(::CreateThread(nullptr, 0, ThreadMain, &worker, 0, nullptr));
+        if (!worker.hThread) {
+            const DWORD dwError = ::GetLastError();
+            m_workers.pop_back();
+            ::SetLastError(dwError);
             break;
         }
-        m_workers.push_back(std::move(pWorker));
     }
     return !m_workers.empty();
 }
@@ -127,6 +134,7 @@ void CHashQueue::Work(CWorker& worker) {
         CFile& file = m_files[iFile];
         // The folders and the algorithm stay as they are while a file is in
         // flight: Start comes only after Stop has waited for every file.
+        // HashListedFile throws nothing, so the lock is always taken back.
         ::ReleaseSRWLockExclusive(&m_lock);
         HashListedFile(*worker.pHash, worker.path,
                        iFile % 2 == 0 ? m_strSourceFolder : m_strDestinationFolder, file.pszName,
@@ -141,11 +149,16 @@ void CHashQueue::Work(CWorker& worker) {
 }
 
 void HashListedFile(CHashObject& hash, CLongPath& path, const std::wstring& strFolder,
-                    const wchar_t* pszName, ALG_ID algId, CHashResult& result) {
+                    const wchar_t* pszName, ALG_ID algId, CHashResult& result) noexcept {
     result = CHashResult();
-    result.bPathBuilt = path.AssignChild(strFolder.c_str(), strFolder.size(), pszName);
-    if (result.bPathBuilt) {
-        result.bHashed = hash.HashFile(path.GetPath(), algId);
+    try {
+        result.bPathBuilt = path.AssignChild(strFolder.c_str(), strFolder.size(), pszName);
+        if (result.bPathBuilt) {
+            result.bHashed = hash.HashFile(path.GetPath(), algId);
+        }
+    } catch (const std::bad_alloc&) {
+        // Running out of memory fails this file as a failed read would.
+        ::SetLastError(ERROR_OUTOFMEMORY);
     }
     if (result.bHashed && hash.GetValueSize() > HASH_MAX_VALUE_SIZE) {
         result.bHashed = FALSE;

@@ -37,9 +37,11 @@ struct CHashResult {
 // Hashes the file pszName of the folder strFolder (a long path without a
 // final backslash) with hash, building its full path in path, and fills
 // result. A value longer than HASH_MAX_VALUE_SIZE bytes fails with
-// ERROR_INSUFFICIENT_BUFFER.
+// ERROR_INSUFFICIENT_BUFFER; running out of memory fails with
+// ERROR_OUTOFMEMORY (bPathBuilt then tells whether the path was built).
+// Throws nothing.
 void HashListedFile(CHashObject& hash, CLongPath& path, const std::wstring& strFolder,
-                    const wchar_t* pszName, ALG_ID algId, CHashResult& result);
+                    const wchar_t* pszName, ALG_ID algId, CHashResult& result) noexcept;
 
 class CHashQueue {
 public:

@@ -1,7 +1,7 @@
 #include "runtime/crash_dump.h"
 
-#include <cstdlib>
 #include <cwchar>
+#include <exception>
 
 #include <dbghelp.h>
 #include <shlwapi.h>
@@ -10,12 +10,25 @@
 #include "resources/resource.h"
 #include "runtime/handle.h"
 #include "runtime/library.h"
+#include "runtime/process_end.h"
 #include "runtime/version_info.h"
 
 PFN_CRASH_SINK g_pfnCrashSink = nullptr;
 CMessageWriter* g_pCrashSinkConsole = nullptr;
 
 namespace {
+
+// The thread inside CrashDumpFilter, or 0.
+volatile LONG g_nCrashThread = 0;
+
+// An exception that nothing catches (std::bad_alloc most of all) goes to the
+// crash handler as a fault does. Nothing has been unwound yet, so the dump
+// shows where it was thrown.
+[[noreturn]] void OnTerminate() noexcept {
+    ::RaiseException(EXCEPTION_UNCAUGHT_CPP, EXCEPTION_NONCONTINUABLE, 0, nullptr);
+    // Not reached: the exception cannot be continued.
+    EndProcessNow(static_cast<UINT>(-1));
+}
 
 // Appends pszPiece to pszPath (MAX_PATH characters) when the whole fits.
 bool AppendPiece(wchar_t* pszPath, const wchar_t* pszPiece) {
@@ -68,24 +81,7 @@ bool ComposeInto(const wchar_t* pszModulePath, const wchar_t* pszFolder,
     return AppendPiece(pszPath, szPiece) && AppendPiece(pszPath, L".dmp");
 }
 
-}  // namespace
-
-void SetUpProcess() {
-    ::SetUnhandledExceptionFilter(CrashDumpFilter);
-    // Neither setting changes what the program does; their results do not
-    // matter.
-    ::HeapSetInformation(nullptr, HeapEnableTerminationOnCorruption, nullptr, 0);
-    ULONG ulLowFragmentation = 2;
-    ::HeapSetInformation(::GetProcessHeap(), HeapCompatibilityInformation, &ulLowFragmentation,
-                         sizeof(ulLowFragmentation));
-}
-
-void SetCrashSink(CMessageWriter& console) {
-    g_pfnCrashSink = ReportCrash;
-    g_pCrashSinkConsole = &console;
-}
-
-LONG WINAPI CrashDumpFilter(EXCEPTION_POINTERS* pExceptionPointers) {
+LONG WriteAndReportDump(EXCEPTION_POINTERS* pExceptionPointers) {
     wchar_t szPath[MAX_PATH];
     if (!GetCrashDumpPath(szPath)) {
         return EXCEPTION_CONTINUE_SEARCH;
@@ -107,6 +103,53 @@ LONG WINAPI CrashDumpFilter(EXCEPTION_POINTERS* pExceptionPointers) {
         g_pfnCrashSink(szPath);
     }
     return EXCEPTION_EXECUTE_HANDLER;
+}
+
+}  // namespace
+
+void SetUpProcess() {
+    ::SetUnhandledExceptionFilter(CrashDumpFilter);
+    std::set_terminate(OnTerminate);
+    // Libraries that the system's own libraries load by name come from the
+    // system folder only, never from the current folder. Older systems lack
+    // the function (kernel32 is always loaded: nothing is loaded to look).
+    using PFN_SET_DEFAULT_DLL_DIRECTORIES = BOOL(WINAPI*)(DWORD);
+    CProcPtr<PFN_SET_DEFAULT_DLL_DIRECTORIES> pfnSetDefaultDllDirectories;
+    if (pfnSetDefaultDllDirectories.Resolve(::GetModuleHandleW(L"kernel32.dll"),
+                                            "SetDefaultDllDirectories")) {
+        pfnSetDefaultDllDirectories.Get()(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    }
+    // Neither setting changes what the program does; their results do not
+    // matter.
+    ::HeapSetInformation(nullptr, HeapEnableTerminationOnCorruption, nullptr, 0);
+    ULONG ulLowFragmentation = 2;
+    ::HeapSetInformation(::GetProcessHeap(), HeapCompatibilityInformation, &ulLowFragmentation,
+                         sizeof(ulLowFragmentation));
+}
+
+void SetCrashSink(CMessageWriter& console) {
+    g_pfnCrashSink = ReportCrash;
+    g_pCrashSinkConsole = &console;
+}
+
+LONG WINAPI CrashDumpFilter(EXCEPTION_POINTERS* pExceptionPointers) {
+    // One thread at a time writes a dump and reports it. The process ends
+    // with that thread's report (or with its exception when the filter
+    // returns), so a thread that faults meanwhile waits for that end. A fault
+    // inside the filter itself is left to the platform.
+    const LONG nThread = static_cast<LONG>(::GetCurrentThreadId());
+    const LONG nOwner = ::InterlockedCompareExchange(&g_nCrashThread, nThread, 0);
+    if (nOwner == nThread) {
+        return EXCEPTION_CONTINUE_SEARCH;
+    }
+    if (nOwner != 0) {
+        for (;;) {
+            ::Sleep(INFINITE);
+        }
+    }
+    const LONG lDisposition = WriteAndReportDump(pExceptionPointers);
+    ::InterlockedExchange(&g_nCrashThread, 0);
+    return lDisposition;
 }
 
 bool GetCrashDumpPath(wchar_t* pszPath) {
@@ -145,6 +188,8 @@ bool ComposeCrashDumpPath(const wchar_t* pszModulePath, const wchar_t* pszFolder
 bool WriteCrashDump(HANDLE hFile, EXCEPTION_POINTERS* pExceptionPointers) {
     using PFN_MINIDUMPWRITEDUMP = decltype(&::MiniDumpWriteDump);
     CModuleProcPtr<PFN_MINIDUMPWRITEDUMP> pfnWriteDump;
+    // From the system folder only: a DbgHelp.dll planted in the current or
+    // the program's folder must not run.
     if (!pfnWriteDump.Load(L"DbgHelp.dll", "MiniDumpWriteDump")) {
         return false;
     }
@@ -161,5 +206,5 @@ void ReportCrash(const wchar_t* pszDumpPath) {
     if (g_pCrashSinkConsole != nullptr) {
         WriteResourceMessage(*g_pCrashSinkConsole, IDS_CRASH_MESSAGE, MSG_ERROR, 1, pszDumpPath);
     }
-    std::exit(-1);
+    EndProcessNow(static_cast<UINT>(-1));
 }

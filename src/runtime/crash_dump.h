@@ -19,8 +19,16 @@ extern PFN_CRASH_SINK g_pfnCrashSink;
 // The console through which ReportCrash writes its message, or null.
 extern CMessageWriter* g_pCrashSinkConsole;
 
-// Installs CrashDumpFilter as the unhandled exception filter, makes the
-// process end on heap corruption and turns on the low-fragmentation heap.
+// The exception code with which an uncaught C++ exception reaches the crash
+// handler.
+constexpr DWORD EXCEPTION_UNCAUGHT_CPP = 0xE0435050;
+
+// Installs CrashDumpFilter as the unhandled exception filter and a terminate
+// handler that raises EXCEPTION_UNCAUGHT_CPP, so that an uncaught exception on
+// any thread (running out of memory) ends in the crash handler too; keeps the
+// libraries that system libraries load by name to the system folder (where
+// the platform can); makes the process end on heap corruption and turns on
+// the low-fragmentation heap.
 void SetUpProcess();
 
 // From now on a dump is reported through console by ReportCrash.
@@ -29,7 +37,9 @@ void SetCrashSink(CMessageWriter& console);
 // The unhandled exception filter. Writes the dump and, with a sink set,
 // reports it (the console's sink ends the process). Returns
 // EXCEPTION_EXECUTE_HANDLER after a dump was written, EXCEPTION_CONTINUE_SEARCH
-// when none could be.
+// when none could be. One thread at a time: a thread that faults while
+// another is in the filter waits there for the process to end, so that one
+// dump is written and reported.
 LONG WINAPI CrashDumpFilter(EXCEPTION_POINTERS* pExceptionPointers);
 
 // Composes the path of a new dump file in pszPath (MAX_PATH characters):
@@ -49,12 +59,13 @@ bool ComposeCrashDumpPath(const wchar_t* pszModulePath, const wchar_t* pszFolder
                           const SYSTEMTIME& localTime, wchar_t* pszPath);
 
 // Writes a normal minidump of the process into hFile with the exception of
-// the calling thread, through MiniDumpWriteDump of DbgHelp.dll (loaded as
-// LoadLibraryByName does and released before returning). Returns false with
-// the last error of the failing step.
+// the calling thread, through MiniDumpWriteDump of DbgHelp.dll (loaded from
+// the system folder by LoadSystemLibrary and released before returning).
+// Returns false with the last error of the failing step.
 bool WriteCrashDump(HANDLE hFile, EXCEPTION_POINTERS* pExceptionPointers);
 
 // The console's sink: writes the crash message with the dump's path as an
-// error through g_pCrashSinkConsole (when set), then leaves through the
-// runtime's exit with status -1, so that global objects are destroyed.
+// error through g_pCrashSinkConsole (when set), then ends the process with
+// exit code -1 (EndProcessNow): the global objects are not destroyed, since
+// other threads may still be using them.
 [[noreturn]] void ReportCrash(const wchar_t* pszDumpPath);

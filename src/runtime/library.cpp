@@ -137,47 +137,42 @@ HMODULE LoadSystemLibrary(const wchar_t* pszName) {
         return nullptr;
     }
     wchar_t szPath[MAX_PATH];
-    if (::PathIsFileSpecW(pszName)) {
-        if (!::PathIsRelativeW(pszName)) {
-            ::SetLastError(ERROR_INVALID_PARAMETER);
+    if (!::PathIsFileSpecW(pszName)) {
+        if (!ExpandFullPath(pszName, szPath, MAX_PATH)) {
             return nullptr;
         }
-        const UINT cchSystem = ::GetSystemDirectoryW(szPath, MAX_PATH);
-        if (cchSystem == 0) {
-            return nullptr;
-        }
-        if (cchSystem >= MAX_PATH) {
-            ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
-            return nullptr;
-        }
-        if (!AppendToPath(szPath, pszName)) {
-            return nullptr;
-        }
-    } else if (!ExpandFullPath(pszName, szPath, MAX_PATH)) {
-        return nullptr;
+        return ::LoadLibraryExW(szPath, nullptr, 0);
     }
-    return ::LoadLibraryExW(szPath, nullptr, 0);
-}
-
-HMODULE LoadLibraryByName(const wchar_t* pszName) {
-    if (pszName == nullptr) {
+    if (!::PathIsRelativeW(pszName)) {
         ::SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    // A full path keeps LoadLibraryExW from searching the program's folder,
-    // the PATH and the rest of its own order.
-    wchar_t szPath[MAX_PATH];
-    if (ExpandFullPath(pszName, szPath, MAX_PATH)) {
-        const HMODULE hModule = ::LoadLibraryExW(szPath, nullptr, 0);
-        if (hModule != nullptr) {
-            return hModule;
-        }
+    // A full path keeps LoadLibraryExW from its own search order, which
+    // begins with the program's folder and also holds the current folder: a
+    // library of the same name planted there must not run.
+    const UINT cchSystem = ::GetSystemDirectoryW(szPath, MAX_PATH);
+    if (cchSystem == 0) {
+        return nullptr;
     }
-    return LoadSystemLibrary(pszName);
+    if (cchSystem >= MAX_PATH) {
+        ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return nullptr;
+    }
+    if (!AppendToPath(szPath, pszName)) {
+        return nullptr;
+    }
+    // The flag also keeps the libraries that this one needs to the system
+    // folder. Systems without it refuse it with ERROR_INVALID_PARAMETER; there
+    // the library's own folder, the system folder, is searched first.
+    const HMODULE hModule = ::LoadLibraryExW(szPath, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (hModule != nullptr || ::GetLastError() != ERROR_INVALID_PARAMETER) {
+        return hModule;
+    }
+    return ::LoadLibraryExW(szPath, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
 bool CModule::Load(const wchar_t* pszName) {
-    const HMODULE hModule = LoadLibraryByName(pszName);
+    const HMODULE hModule = LoadSystemLibrary(pszName);
     if (hModule == nullptr) {
         return false;
     }

@@ -35,16 +35,15 @@ class CVersionInfo;
 // cchOut characters.
 BOOL ExpandFullPath(const wchar_t* pszSource, wchar_t* pszOut, DWORD cchOut);
 
-// Loads a library from the system folder when pszName is a bare file name,
-// otherwise from ExpandFullPath(pszName). Returns the module handle (owned by
-// the caller, released with FreeLibrary) or null with the last error set.
+// Loads a library by name. A bare file name ("DbgHelp.dll") is loaded from
+// the system folder only, never from the current folder, the program's folder
+// or the PATH, and the libraries it needs are looked for in the system folder
+// too (LOAD_LIBRARY_SEARCH_SYSTEM32; where the platform lacks that flag, the
+// library's own folder first). A name with a folder is loaded from
+// ExpandFullPath(pszName). Returns the module handle (owned by the caller,
+// released with FreeLibrary) or null with the last error set
+// (ERROR_INVALID_PARAMETER for a null name).
 HMODULE LoadSystemLibrary(const wchar_t* pszName);
-
-// Loads a library in the program's order: first ExpandFullPath(pszName) (for
-// a bare name, the file of that name in the current folder), then
-// LoadSystemLibrary(pszName). Returns the module handle (owned by the caller)
-// or null with the last error of the last attempt.
-HMODULE LoadLibraryByName(const wchar_t* pszName);
 
 // Owns one library loaded at run time.
 class CModule {
@@ -55,7 +54,7 @@ public:
     // Releases the library as Free does.
     virtual ~CModule() = default;
 
-    // Loads the library with LoadLibraryByName. On success the library held
+    // Loads the library with LoadSystemLibrary. On success the library held
     // before (if any) is released and true is returned; on failure false is
     // returned, the last error tells why and the library held stays held.
     bool Load(const wchar_t* pszName);
@@ -121,7 +120,7 @@ public:
         return CProcPtr<T>::Resolve(hModule, pszName);
     }
 
-    // Releases the library held, loads pszLibrary with LoadLibraryByName and
+    // Releases the library held, loads pszLibrary with LoadSystemLibrary and
     // resolves pszProc in it. Returns true when both succeeded; the library
     // then stays loaded until Free, Load, Resolve or destruction. On failure
     // the procedure is null, no library is held and the last error is that

@@ -8,9 +8,10 @@ namespace {
 
 using test::Crlf;
 
-std::wstring LoadingLines(const std::wstring& strList, int nCount) {
-    return L"Loading exclusions from " + strList + L"...\n" + std::to_wstring(nCount) +
-           L" file exclusion(s) loaded.\n\n";
+std::wstring LoadingLines(const std::wstring& strList, int nCount,
+                          const wchar_t* pszEncoding = L"Latin-1") {
+    return L"Loading file exclusions from " + strList + L" (" + pszEncoding + L")...\n" +
+           std::to_wstring(nCount) + L" file exclusion(s) loaded.\n\n";
 }
 
 std::wstring ExcludedSummary(int nIdentical, int nMissingInDestination, int nSourceTested,
@@ -35,6 +36,7 @@ TEST(ExfileTest, ListsLeaveMatchingFilesOut) {
         bool bIdentical;
         int nIdentical, nMissing, nSourceTested, nDestinationTested, nSourceExcluded,
             nDestinationExcluded;
+        const wchar_t* pszEncoding = L"Latin-1";
     } const kCases[] = {
         {"comments, blank lines and white space only",
          "; nothing here\r\n\r\n  \t \n   ; indented\n", 0,
@@ -46,9 +48,16 @@ TEST(ExfileTest, ListsLeaveMatchingFilesOut) {
          0, 0, 0, 0, 0},
         {"every file", "*.*\n", 1, L"", true, 0, 0, 0, 0, 0, 0},
         {"duplicates count twice", "*.tmp\n*.tmp\n", 2, L"", true, 0, 0, 0, 0, 0, 0},
-        {"UTF-8 with its mark", "\xEF\xBB\xBF*.tmp\n", 1, L"", true, 0, 0, 0, 0, 0, 0},
+        {"UTF-8 with its mark", "\xEF\xBB\xBF*.tmp\n", 1, L"", true, 0, 0, 0, 0, 0, 0, L"UTF-8"},
         {"UTF-16 with its mark", std::string("\xFF\xFE*\0.\0t\0m\0p\0\n\0", 14), 1, L"", true, 0, 0,
-         0, 0, 0, 0},
+         0, 0, 0, 0, L"UTF-16LE"},
+        // Read as 8-bit text, "*\0.\0l..." would be "*" and leave nothing.
+        {"UTF-16 without a mark", std::string("*\0.\0l\0o\0g\0\n\0", 12), 1,
+         L"\\only-src.tmp: file not found in destination, 1 bytes expected.\n", false, 3, 1, 4, 3,
+         0, 0, L"UTF-16LE"},
+        {"UTF-8 without a mark", "caf\xC3\xA9*\n*.tmp\n", 2, L"", true, 0, 0, 0, 0, 0, 0, L"UTF-8"},
+        {"8-bit with bytes that are not UTF-8", "caf\xE9*\n*.tmp\n", 2, L"", true, 0, 0, 0, 0, 0,
+         0},
         {"a wildcard with a folder never matches", "*\\*.tmp\n", 1,
          L"\\only-src.tmp: file not found in destination, 1 bytes expected.\n", false, 3, 1, 4, 3,
          0, 0},
@@ -72,9 +81,9 @@ TEST(ExfileTest, ListsLeaveMatchingFilesOut) {
                           : ExcludedSummary(tc.nIdentical, tc.nMissing, tc.nSourceTested,
                                             tc.nDestinationTested, tc.nSourceExcluded,
                                             tc.nDestinationExcluded);
-        EXPECT_EQ(
-            trees.CompletedOutput(LoadingLines(strList, tc.nLoaded), tc.pszFindings, strVerdict),
-            e2e::NormalizeDuration(result.strOutput));
+        EXPECT_EQ(trees.CompletedOutput(LoadingLines(strList, tc.nLoaded, tc.pszEncoding),
+                                        tc.pszFindings, strVerdict),
+                  e2e::NormalizeDuration(result.strOutput));
     }
 }
 
@@ -121,7 +130,7 @@ TEST(ExfileTest, ListsThatCannotBeLoaded) {
         const test::CRunResult result = trees.Run(L"/exfile:" + test::Quote(tc.strList));
         EXPECT_EQ(2u, result.dwExitCode);
         const std::wstring strText = e2e::SystemText(tc.dwError);
-        EXPECT_EQ(Crlf(e2e::Banner() + L"Loading exclusions from " + tc.strList +
+        EXPECT_EQ(Crlf(e2e::Banner() + L"Loading file exclusions from " + tc.strList +
                        L"...\nERROR: exclusion file could not be loaded.\n" +
                        (strText.empty() ? L"" : strText + L"\n")),
                   result.strOutput);

@@ -123,4 +123,56 @@ TEST(HashCompareTest, FileHeldOpenForWritingStopsTheComparison) {
         }
 }
 
+// A named pipe with a writer attached and a device read for ever are not
+// read: each is reported inaccessible on its side, with the reason, and the
+// comparison goes on.
+TEST(HashCompareTest, PipesAndDevicesAreNotRead) {
+    e2e::CTwoTrees trees;
+    test::MakeFile(trees.Source(L"a.txt"), "one");
+    test::MakeFile(trees.Destination(L"a.txt"), "two");
+    test::MakeFile(trees.Destination(L"zero"), "");
+    const test::CUnixRemoval removal(
+        {trees.Source(L"pipe"), trees.Destination(L"pipe"), trees.Source(L"zero")});
+    // The shell holds both pipes open for reading and writing until the
+    // source's pipe is removed (at most a minute).
+    const std::wstring strScript = trees.Root() / L"pipes.sh";
+    const std::wstring strReady = trees.Root() / L"ready";
+    test::MakeFile(
+        strScript,
+        "exec </dev/null >/dev/null 2>&1\n"
+        "mkfifo \"$1/pipe\" \"$2/pipe\" && ln -s /dev/zero \"$1/zero\" || exit 1\n"
+        "exec 3<>\"$1/pipe\" 4<>\"$2/pipe\" && : >\"$3\"\n"
+        "n=0; while [ -e \"$1/pipe\" ] && [ $n -lt 600 ]; do sleep 0.1; n=$((n+1)); done\n");
+    std::wstring strCommandLine = L"/bin/sh";
+    for (const std::wstring& strPath : {strScript, trees.Source(), trees.Destination(), strReady}) {
+        strCommandLine += L" " + test::Quote(test::UnixPathOf(strPath));
+    }
+    test::RunUnixCommand(strCommandLine);
+    for (int i = 0; i < 500 && test::ListFiles(strReady).empty(); ++i) {
+        ::Sleep(10);
+    }
+    ASSERT_FALSE(test::ListFiles(strReady).empty());
+
+    const test::CRunResult result = trees.Run(L"/hash");
+    EXPECT_EQ(4u, result.dwExitCode);
+    const std::wstring strReason = e2e::SystemText(ERROR_UNSUPPORTED_TYPE) + L"\n";
+    std::wstring strFindings;
+    for (const std::wstring& strName : test::ListFiles(trees.Source(L"*"))) {
+        strFindings +=
+            strName == L"a.txt"
+                ? L"\\a.txt: file contents are different! (f97c5d29941bfb1b2fdab0874906ab82"
+                  L" != b8a9f715dbb64fd5c56e7783c6820a61).\n"
+            : strName == L"pipe"
+                ? L"\\pipe: file inaccessible in both source and destination.\n" + strReason
+                : L"\\zero: file inaccessible in source.\n" + strReason;
+    }
+    e2e::CCounts counts;
+    counts.nHashMismatches = 1;
+    counts.source = {3, 2};
+    counts.destination = {3, 1};
+    EXPECT_EQ(
+        trees.CompletedOutput(e2e::kMd5Line, strFindings, e2e::Summary(counts, e2e::SHOW_HASH)),
+        e2e::NormalizeDuration(result.strOutput));
+}
+
 }  // namespace

@@ -60,12 +60,18 @@ std::vector<std::wstring> ReadAllLines(CTextFile& file) {
     return lines;
 }
 
-std::vector<std::wstring> ReadFileLines(const std::wstring& strPath, DWORD dwFlags = READ_FLAGS) {
+// Every line of a file; *pdwEncoding, when given, receives the encoding in
+// which it was read.
+std::vector<std::wstring> ReadFileLines(const std::wstring& strPath, DWORD dwFlags = READ_FLAGS,
+                                        DWORD* pdwEncoding = nullptr) {
     CTextFile file;
     const HRESULT hr = file.Open(strPath.c_str(), dwFlags);
     EXPECT_EQ(S_OK, hr);
     if (hr != S_OK) {
         return {};
+    }
+    if (pdwEncoding != nullptr) {
+        *pdwEncoding = file.GetEncoding();
     }
     std::vector<std::wstring> lines = ReadAllLines(file);
     file.Close();
@@ -83,6 +89,7 @@ struct CLinesCase {
     const char* pszName;
     std::string strBytes;
     std::vector<std::wstring> lines;
+    DWORD dwEncoding = TF_ENCODING_UNKNOWN;  // when given, GetEncoding's answer
 };
 
 TEST(TextFileTest, ReadsLinesInEveryEncoding) {
@@ -121,13 +128,41 @@ TEST(TextFileTest, ReadsLinesInEveryEncoding) {
         {"NUL late in a long line",
          Narrow(Pattern(200)) + std::string(1, '\0') + "tail\nnext",
          {Pattern(200), L"next"}},
+        // Without a mark, as editors and tools write lists today.
+        {"utf-16 le without a mark, beyond 8 bits",
+         test::Utf16LeBytes(L"*.log\r\n\u4E2D*"),
+         {L"*.log", L"\u4E2D*"},
+         TF_UTF16},
+        {"utf-8 without a mark",
+         test::Utf8Bytes(L"caf\u00E9*\r\n\u20AC \U0001F600"),
+         {L"caf\u00E9*", L"\u20AC \U0001F600"},
+         TF_UTF8},
+        {"utf-8 without a mark, multi-byte sequence in the last piece",
+         std::string(20000, 'a') + "\n\xC3\xA9",
+         {std::wstring(20000, L'a'), L"\u00E9"},
+         TF_UTF8},
+        {"ascii without a mark", "caf*\r\n", {L"caf*"}, TF_8BIT},
+        {"8-bit, high bytes that are not utf-8",
+         "caf\xE9*\r\n\xC3",
+         {L"caf\u00E9*", L"\u00C3"},
+         TF_8BIT},
+        {"8-bit, an overlong utf-8 form", "\xC0\xAF\n", {L"\u00C0\u00AF"}, TF_8BIT},
+        {"8-bit, a utf-8 surrogate", "\xED\xA0\x80\n", {L"\u00ED\u00A0\u0080"}, TF_8BIT},
+        {"8-bit, utf-8 cut short at the end",
+         "\xC3\xA9\xE2\x82",
+         {L"\u00C3\u00A9\u00E2\u0082"},
+         TF_8BIT},
     };
     for (const CLinesCase& tc : cases) {
         SCOPED_TRACE(tc.pszName);
         CTempFolder folder;
         const std::wstring strPath = folder / L"list.txt";
         MakeFile(strPath, tc.strBytes);
-        EXPECT_EQ(tc.lines, ReadFileLines(strPath));
+        DWORD dwEncoding = TF_ENCODING_UNKNOWN;
+        EXPECT_EQ(tc.lines, ReadFileLines(strPath, READ_FLAGS, &dwEncoding));
+        if (tc.dwEncoding != TF_ENCODING_UNKNOWN) {
+            EXPECT_EQ(tc.dwEncoding, dwEncoding);
+        }
     }
 }
 

@@ -2,10 +2,39 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdint>
+#include <cstdlib>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "support/test_support.h"
+
+namespace {
+
+// While set, allocations of at least this many bytes fail, as they would when
+// memory runs out: the buffers of hashing are that large, the tests' own
+// allocations are far smaller.
+std::atomic<size_t> g_cbFailFrom{SIZE_MAX};
+
+}  // namespace
+
+// The program's allocations all come here (libstdc++'s non-throwing new calls
+// this one too).
+void* operator new(size_t cb) {
+    void* p = cb < g_cbFailFrom.load() ? std::malloc(cb != 0 ? cb : 1) : nullptr;
+    if (p == nullptr) {
+        throw std::bad_alloc();
+    }
+    return p;
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, size_t) noexcept {
+    std::free(p);
+}
 
 namespace {
 
@@ -127,6 +156,34 @@ TEST_F(HashQueueTest, FailuresAreKeptPerFile) {
     EXPECT_FALSE(pSource->bPathBuilt);
     EXPECT_FALSE(pSource->bHashed);
     EXPECT_EQ(static_cast<DWORD>(ERROR_ARITHMETIC_OVERFLOW), pSource->dwError);
+    queue.Stop();
+}
+
+// Out of memory on a hashing thread fails that file and nothing else: the
+// thread goes on, and its lock with it.
+TEST_F(HashQueueTest, RunningOutOfMemoryFailsTheFile) {
+    MakePair(0);
+    CHashQueue queue(m_provider);
+    ASSERT_TRUE(queue.Open(2));
+    const CHashResult* pSource = nullptr;
+    const CHashResult* pDestination = nullptr;
+    queue.Add(L"f0", L"f0");
+    // Each thread's path buffer is allocated for its first file.
+    g_cbFailFrom = MAX_LONG_PATH * sizeof(wchar_t);
+    queue.Start(Source(), Destination(), CALG_MD5);
+    queue.Wait(0, &pSource, &pDestination);
+    g_cbFailFrom = SIZE_MAX;
+    for (const CHashResult* pResult : {pSource, pDestination}) {
+        EXPECT_FALSE(pResult->bHashed);
+        EXPECT_EQ(static_cast<DWORD>(ERROR_OUTOFMEMORY), pResult->dwError);
+    }
+    queue.Stop();
+
+    queue.Add(L"f0", L"f0");
+    queue.Start(Source(), Destination(), CALG_MD5);
+    queue.Wait(0, &pSource, &pDestination);
+    EXPECT_TRUE(pSource->bHashed);
+    EXPECT_TRUE(pDestination->bHashed);
     queue.Stop();
 }
 

@@ -150,6 +150,10 @@ TEST(HashTest, FailedOpenKeepsThePreviousValue) {
     test::MakeFile(strKnown, "abc");
     test::MakeFile(strHeld, "being written");
     test::MakeFolder(strSubfolder);
+    // A device that never ends: it is not read at all.
+    const std::wstring strDevice = folder / L"zero";
+    test::MakeUnixSymlink("/dev/zero", strDevice);
+    const test::CUnixRemoval removal({strDevice});
     // Another handle writing the file, sharing it with everyone: our
     // read-only sharing conflicts with its write access.
     CFileHandle hWriter = OpenShared(strHeld, GENERIC_WRITE);
@@ -164,6 +168,7 @@ TEST(HashTest, FailedOpenKeepsThePreviousValue) {
         {L"missing", folder / L"missing.txt", ERROR_FILE_NOT_FOUND},
         // A folder cannot be opened as a file.
         {L"folder", strSubfolder, ERROR_ACCESS_DENIED},
+        {L"character device", strDevice, ERROR_UNSUPPORTED_TYPE},
     };
     CHashProvider provider;
     CHashObject hash(provider);
@@ -175,6 +180,21 @@ TEST(HashTest, FailedOpenKeepsThePreviousValue) {
         EXPECT_EQ(L"900150983cd24fb0d6963f7d28e17f72", hash.GetHashText());
         EXPECT_EQ(static_cast<ALG_ID>(CALG_MD5), hash.GetAlgorithm());
     }
+}
+
+// A handle that reads for ever (a file that keeps growing) is read up to
+// its size when hashing begins, here 0, and what one more read returns.
+TEST(HashTest, EndlessHandleIsReadUpToItsSizeAndOneReadMore) {
+    test::CTempFolder folder;
+    const std::wstring strDevice = folder / L"zero";
+    test::MakeUnixSymlink("/dev/zero", strDevice);
+    const test::CUnixRemoval removal({strDevice});
+    CFileHandle hFile = OpenShared(strDevice, GENERIC_READ);
+    ASSERT_TRUE(hFile) << ::GetLastError();
+    CHashProvider provider;
+    CHashObject hash(provider);
+    ASSERT_TRUE(hash.HashFileHandle(hFile.Get(), CALG_MD5)) << ::GetLastError();
+    EXPECT_EQ(HashInOnePiece(std::string(HASH_BUFFER_SIZE, '\0'), CALG_MD5), hash.GetHashText());
 }
 
 TEST(HashTest, FailedReadClosesTheComputation) {

@@ -1,22 +1,73 @@
 // Sets the process up exactly as the run does, creates the listing cache
-// file, writes one line and then faults, for the crash handler's end-to-end
-// test. With the argument "nosink" no crash sink is registered.
+// file, writes one line and then fails, for the crash handler's end-to-end
+// test. The argument names the failure:
+//   (none)         an access violation;
+//   nosink         the same with no crash sink registered;
+//   twothreads     access violations on two threads at the same moment;
+//   nomemory       an allocation that cannot be met, never caught;
+//   nomemorythread the same on a thread.
 #include <cwchar>
+#include <new>
 
 #include "comparison/file_listing.h"
 #include "console/console.h"
 #include "runtime/crash_dump.h"
+#include "runtime/handle.h"
+
+namespace {
+
+void* volatile g_pAllocated = nullptr;
+// More than a 32-bit process can hold, so that the allocator fails for real;
+// read at run time, where the compiler does not object to the size.
+volatile size_t g_cbTooMuch = static_cast<size_t>(-1) - 0xFFFF;
+
+DWORD WINAPI Fault(void* pGo) {
+    if (pGo != nullptr) {
+        ::WaitForSingleObject(static_cast<HANDLE>(pGo), INFINITE);
+    }
+    volatile int* pNowhere = nullptr;
+    *pNowhere = 1;
+    return 0;
+}
+
+DWORD WINAPI RunOutOfMemory(void*) {
+    g_pAllocated = ::operator new(g_cbTooMuch);
+    return 0;
+}
+
+// Runs pfnThread on nThreads threads, lets them go at once and waits.
+void RunOnThreads(LPTHREAD_START_ROUTINE pfnThread, DWORD nThreads) {
+    CKernelHandle hGo(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    CKernelHandle threads[2];
+    HANDLE handles[2];
+    for (DWORD i = 0; i < nThreads; ++i) {
+        threads[i].Reset(::CreateThread(nullptr, 0, pfnThread, hGo.Get(), 0, nullptr));
+        handles[i] = threads[i].Get();
+    }
+    ::SetEvent(hGo.Get());
+    ::WaitForMultipleObjects(nThreads, handles, TRUE, INFINITE);
+}
+
+}  // namespace
 
 int wmain(int argc, wchar_t** argv) {
     SetUpProcess();
-    if (argc < 2 || std::wcscmp(argv[1], L"nosink") != 0) {
+    const wchar_t* pszMode = argc < 2 ? L"" : argv[1];
+    if (std::wcscmp(pszMode, L"nosink") != 0) {
         SetCrashSink(g_console);
     }
     if (!g_cacheFile.Create()) {
         return 2;
     }
     PrintLine(g_console, L"Faulting now.");
-    volatile int* pNowhere = nullptr;
-    *pNowhere = 1;
+    if (std::wcscmp(pszMode, L"twothreads") == 0) {
+        RunOnThreads(Fault, 2);
+    } else if (std::wcscmp(pszMode, L"nomemory") == 0) {
+        RunOutOfMemory(nullptr);
+    } else if (std::wcscmp(pszMode, L"nomemorythread") == 0) {
+        RunOnThreads(RunOutOfMemory, 1);
+    } else {
+        Fault(nullptr);
+    }
     return 0;
 }

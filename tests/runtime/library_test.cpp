@@ -143,37 +143,41 @@ TEST(LibraryTest, RejectsPathsThatDoNotFit) {
     }
 }
 
-TEST(LibraryTest, TriesTheCurrentFolderFirstThenTheSystemFolder) {
+TEST(LibraryTest, LoadsBareNamesFromTheSystemFolderOnly) {
     test::CTempFolder temp;
-    ASSERT_TRUE(::CopyFileW(TestLibraryPath().c_str(), (temp / L"qvlocal.dll").c_str(), TRUE));
+    // Planted in the current folder: a library of no system name and one
+    // named as a system library.
+    for (const wchar_t* pszName : {L"qvlocal.dll", L"dbghelp.dll", L"sub\\qvsub.dll"}) {
+        test::MakeFile(temp / pszName);
+        ASSERT_TRUE(::CopyFileW(TestLibraryPath().c_str(), (temp / pszName).c_str(), FALSE));
+    }
     test::CScopedCurrentFolder current(temp.Path());
     wchar_t szSystem[MAX_PATH];
     ASSERT_NE(0u, ::GetSystemDirectoryW(szSystem, MAX_PATH));
 
-    // Only in the current folder.
-    CModuleHandle hLocal(LoadLibraryByName(L"qvlocal.dll"));
-    ASSERT_TRUE(hLocal);
-    EXPECT_TRUE(SameText(temp / L"qvlocal.dll", ModuleFileName(hLocal.Get())));
-    ::SetLastError(ERROR_SUCCESS);
-    EXPECT_EQ(nullptr, LoadSystemLibrary(L"qvlocal.dll"));
-    EXPECT_NE(static_cast<DWORD>(ERROR_SUCCESS), ::GetLastError());
-
-    // Only in the system folder.
-    CModuleHandle hSystem(LoadLibraryByName(L"dbghelp.dll"));
-    ASSERT_TRUE(hSystem);
-    EXPECT_TRUE(SameText(szSystem, FolderOf(ModuleFileName(hSystem.Get()))));
-
-    // Nowhere.
-    ::SetLastError(ERROR_SUCCESS);
-    EXPECT_EQ(nullptr, LoadLibraryByName(L"qvnowhere.dll"));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_MOD_NOT_FOUND), ::GetLastError());
-
-    // A name with a folder is made absolute against the current folder.
-    ASSERT_TRUE(::CreateDirectoryW((temp / L"sub").c_str(), nullptr));
-    ASSERT_TRUE(::CopyFileW(TestLibraryPath().c_str(), (temp / L"sub\\qvsub.dll").c_str(), TRUE));
-    CModuleHandle hSub(LoadSystemLibrary(L"sub\\qvsub.dll"));
-    ASSERT_TRUE(hSub);
-    EXPECT_TRUE(SameText(temp / L"sub\\qvsub.dll", ModuleFileName(hSub.Get())));
+    const struct {
+        const wchar_t* pszName;
+        std::wstring strExpected;  // the file loaded; empty: none
+    } CASES[] = {
+        {L"dbghelp.dll", std::wstring(szSystem) + L"\\dbghelp.dll"},
+        {L"qvlocal.dll", std::wstring()},
+        {L"qvnowhere.dll", std::wstring()},
+        // A name with a folder is made absolute against the current folder.
+        {L"sub\\qvsub.dll", temp / L"sub\\qvsub.dll"},
+    };
+    for (const auto& tc : CASES) {
+        SCOPED_TRACE(tc.pszName);
+        ::SetLastError(ERROR_SUCCESS);
+        CModuleHandle hModule(LoadSystemLibrary(tc.pszName));
+        if (tc.strExpected.empty()) {
+            EXPECT_FALSE(hModule);
+            EXPECT_EQ(static_cast<DWORD>(ERROR_MOD_NOT_FOUND), ::GetLastError());
+        } else {
+            ASSERT_TRUE(hModule);
+            EXPECT_TRUE(SameText(tc.strExpected, ModuleFileName(hModule.Get())))
+                << ModuleFileName(hModule.Get());
+        }
+    }
 }
 
 TEST(LibraryTest, ReleasingALibraryKeepsTheLastError) {

@@ -397,6 +397,24 @@ void MakeUnixSymlink(const std::string& strTarget, const std::wstring& strLink) 
     }
 }
 
+CUnixRemoval::~CUnixRemoval() {
+    try {
+        std::wstring strCommandLine = L"/bin/rm -f";
+        for (const std::wstring& strPath : m_paths) {
+            strCommandLine += L" " + Quote(UnixPathOf(strPath));
+        }
+        RunUnixCommand(strCommandLine);
+    } catch (const std::exception&) {
+        return;  // the files stay; the destructor must not throw
+    }
+    for (const std::wstring& strPath : m_paths) {
+        for (int i = 0; i < 500 && ::GetFileAttributesW(strPath.c_str()) != INVALID_FILE_ATTRIBUTES;
+             ++i) {
+            ::Sleep(10);
+        }
+    }
+}
+
 bool CanOpenExclusively(const std::wstring& strPath) {
     CFileHandle hFile(::CreateFileW(strPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "runtime/platform.h"
@@ -92,6 +93,19 @@ void ChangeUnixMode(const std::wstring& strPath, const std::wstring& strMode);
 // takes it, for example ".." or a Unix path), through start.exe /unix, and
 // waits until the link can be seen.
 void MakeUnixSymlink(const std::string& strTarget, const std::wstring& strLink);
+// Removes files through Unix when it goes out of scope, and waits until
+// they are gone: under Wine, DeleteFileW removes neither a named pipe nor a
+// link to a device.
+class CUnixRemoval {
+public:
+    explicit CUnixRemoval(std::vector<std::wstring> paths) : m_paths(std::move(paths)) {}
+    ~CUnixRemoval();
+    CUnixRemoval(const CUnixRemoval&) = delete;
+    CUnixRemoval& operator=(const CUnixRemoval&) = delete;
+
+private:
+    std::vector<std::wstring> m_paths;
+};
 // Renames a file to strNewName in its folder through Unix, which can make
 // names that differ only in case (Wine would open the existing file), and
 // waits until the folder lists the new name.
