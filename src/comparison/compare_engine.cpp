@@ -17,6 +17,7 @@
 #include "paths/long_path.h"
 #include "runtime/handle.h"
 #include "runtime/platform.h"
+#include "runtime/process_end.h"
 #include "runtime/wide_string.h"
 
 #include <aclapi.h>
@@ -144,6 +145,18 @@ private:
                            const std::wstring& strDestinationFolder, const CFolderListing& source,
                            const CFolderListing& destination);
 
+    // Hands the report the progress; false, with ERROR_CANCELLED, when the
+    // run was asked to stop, so that no further file is compared.
+    bool GoOn() {
+        m_report.OnProgress(m_results.m_source.m_nTested + m_results.m_source.m_nMissingFiles,
+                            GetBytesHashed());
+        if (IsStopRequested()) {
+            ::SetLastError(ERROR_CANCELLED);
+            return false;
+        }
+        return true;
+    }
+
     bool SetDisplayPath(const wchar_t* pszName) {
         return g_displayPath.AssignChild(m_strRelative.c_str(), m_strRelative.size(), pszName);
     }
@@ -234,6 +247,10 @@ bool CComparison::Run() {
 bool CComparison::CompareFolder(const std::wstring& strRelative,
                                 const std::wstring& strSourceFolder,
                                 const std::wstring& strDestinationFolder) {
+    m_report.OnFolder(strRelative.empty() ? kBackslash : strRelative.c_str());
+    if (!GoOn()) {
+        return false;
+    }
     CFolderListing source;
     CFolderListing destination;
     if (!ListFolder(strSourceFolder, source, m_results.m_source)) {
@@ -263,14 +280,16 @@ bool CComparison::CompareFolder(const std::wstring& strRelative,
         m_bHashesQueued = QueueHashes(source, destination);
         for (size_t i = 0; i < source.files.GetCount(); ++i) {
             const size_t nPair = source.filePairs[i];
-            if (!CompareSourceFile(source.files[i],
+            if (!GoOn() ||
+                !CompareSourceFile(source.files[i],
                                    nPair == npos ? nullptr : &destination.files[nPair])) {
                 return false;
             }
         }
     }
     for (size_t i = 0; i < destination.files.GetCount(); ++i) {
-        if (!CompareDestinationFile(destination.files[i], destination.filePairs[i] != npos)) {
+        if (!GoOn() ||
+            !CompareDestinationFile(destination.files[i], destination.filePairs[i] != npos)) {
             return false;
         }
     }
@@ -476,6 +495,9 @@ bool CComparison::AcceptHashResult(const CHashResult& result, bool bSource, bool
         return true;
     }
     ::SetLastError(result.dwError);
+    if (result.dwError == ERROR_CANCELLED) {
+        return false;  // the run was asked to stop: no error of the comparison
+    }
     if (!result.bPathBuilt) {
         return ReportPathError(bSource ? L"could not build the source path."
                                        : L"could not build the destination path.");

@@ -5,6 +5,7 @@
 #include "comparison/console_report.h"
 #include "comparison/file_listing.h"
 #include "comparison/json_report.h"
+#include "comparison/progress_report.h"
 #include "console/console.h"
 #include "exclusions/exclusions.h"
 #include "exclusions/text_file.h"
@@ -100,16 +101,32 @@ int Run(int argc, wchar_t** argv) {
     timer.Start();
     CConsoleReport consoleReport(console,
                                  (console.GetDisplayLevel() & 0x7FFFFFFF) == DISPLAY_VERBOSE);
-    const bool bCompared = CompareFolders(console, consoleReport, results);
+    CProgressReport progressReport(console, (console.m_dwOptions & OPT_HASH) != 0);
+    CReportFanOut reports;
+    reports.Add(consoleReport);
+    if (bReport) {
+        reports.Add(report);
+    }
+    // The progress line only where the next message erases it: on a
+    // console that shows messages. Elsewhere not a byte of it is written.
+    if (console.IsConsoleOutput() && console.GetDisplayLevel() >= DISPLAY_NORMAL) {
+        reports.Add(progressReport);
+    }
+    const bool bCompared = CompareFolders(console, reports, results);
     timer.Stop();
     // The engine leaves its failure in the last error; keep it for the
     // final message through the summary header.
     const DWORD dwError = ::GetLastError();
+    // A stop asked for on the console ends the comparison before its next
+    // file; that is no failure of the comparison, and what was compared is
+    // reported.
+    const bool bInterrupted = !bCompared && dwError == ERROR_CANCELLED && IsStopRequested();
     // The report records the run's exit code; when it cannot be completed,
     // the run ends as a failed setup.
     const auto finish = [&](int nExitCode) {
         const DWORD dwReportError =
-            bReport ? report.Finish(results, timer.GetElapsed(), nExitCode) : ERROR_SUCCESS;
+            bReport ? report.Finish(results, timer.GetElapsed(), nExitCode, bInterrupted)
+                    : ERROR_SUCCESS;
         if (dwReportError == ERROR_SUCCESS) {
             return nExitCode;
         }
@@ -117,9 +134,18 @@ int Run(int argc, wchar_t** argv) {
         return static_cast<int>(EXIT_SETUP_FAILED);
     };
 
+    if (bInterrupted) {
+        PrintError(console, L"the comparison was interrupted.", 0);
+    }
     console.EndBlock();
     PrintLine(console,
               L"------------------------------------------------------------------\nSummary:\n");
+    if (bInterrupted) {
+        PrintLine(console, L"Comparison interrupted after %s.\n",
+                  FormatElapsedTime(timer.GetElapsed()).c_str());
+        results.PrintSummary(console, console.m_dwOptions);
+        return finish(EXIT_COMPARE_FAILED);
+    }
     if (bCompared) {
         PrintLine(console, L"Comparison completed in %s.\n",
                   FormatElapsedTime(timer.GetElapsed()).c_str());

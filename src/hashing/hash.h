@@ -14,6 +14,7 @@
 // use, and Acquire and Release are not safe against a hash in progress.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -94,8 +95,10 @@ public:
     // ERROR_INVALID_PARAMETER for a null or INVALID_HANDLE_VALUE handle,
     // GetFileSizeEx's error (a handle without a size; previous value kept),
     // ERROR_OUTOFMEMORY, BeginHash's error (previous value kept), or the
-    // error of ReadFile, CryptHashData or FinishHash; after a failure past
-    // BeginHash the computation is closed and the object holds no value.
+    // error of ReadFile, CryptHashData or FinishHash, or ERROR_CANCELLED
+    // when a stop was asked for (IsStopRequested, checked after each read);
+    // after a failure past BeginHash the computation is closed and the
+    // object holds no value.
     BOOL HashFileHandle(HANDLE hFile, ALG_ID algId);
     // Opens the file for reading, sharing it for reading only, and hashes it
     // with HashFileHandle when it is a regular file on a disk. Fails with
@@ -142,6 +145,10 @@ private:
 
 // cbValue bytes as lower-case hexadecimal text, two characters per byte.
 std::wstring FormatHashText(const BYTE* pbValue, DWORD cbValue);
+
+// The bytes that every hash object of the process has read from files so
+// far, counted as they are read; any thread may ask.
+uint64_t GetBytesHashed() noexcept;
 
 // The provider of the run and the objects with which the engine hashes the
 // source and the destination file of a pair by itself, when no hash queue
