@@ -100,11 +100,8 @@ int Run(int argc, wchar_t** argv) {
     timer.Start();
     CConsoleReport consoleReport(console,
                                  (console.GetDisplayLevel() & 0x7FFFFFFF) == DISPLAY_VERBOSE);
-    const bool bCompared = CompareFolders(console, consoleReport, results);
+    const DWORD dwError = CompareFolders(console, consoleReport, results);
     timer.Stop();
-    // The engine leaves its failure in the last error; keep it for the
-    // final message through the summary header.
-    const DWORD dwError = ::GetLastError();
     // The report records the run's exit code; when it cannot be completed,
     // the run ends as a failed setup.
     const auto finish = [&](int nExitCode) {
@@ -120,7 +117,7 @@ int Run(int argc, wchar_t** argv) {
     console.EndBlock();
     PrintLine(console,
               L"------------------------------------------------------------------\nSummary:\n");
-    if (bCompared) {
+    if (dwError == ERROR_SUCCESS) {
         PrintLine(console, L"Comparison completed in %s.\n",
                   FormatElapsedTime(timer.GetElapsed()).c_str());
         if (results.IsIdentical()) {
@@ -142,7 +139,6 @@ int Run(int argc, wchar_t** argv) {
         WriteMessage(console, pszDisplayPath, MSG_INFO | MSG_VERBATIM, 0);
         WriteMessage(console, nullptr, MSG_INFO | MSG_NEWLINE, 0);
     }
-    ::SetLastError(dwError);
-    PrintLastError(console, L"the comparison could not be completed.");
+    PrintError(console, L"the comparison could not be completed.", HResultFromWin32(dwError));
     return finish(EXIT_COMPARE_FAILED);
 }

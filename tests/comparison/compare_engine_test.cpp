@@ -86,7 +86,7 @@ protected:
     static std::wstring Long(const std::wstring& strPath) { return L"\\\\?\\" + strPath; }
 
     // Compares afresh: nothing recorded or counted before.
-    bool Compare() {
+    DWORD Compare() {
         m_report = CRecorder();
         m_results.Clear();
         return CompareFolders(m_console, m_report, m_results);
@@ -121,7 +121,7 @@ TEST_F(CompareEngineTest, MissingOwnerOrDaclIsReportedPerSide) {
         if (tc.bDestination) {
             g_withoutDacl.insert(Long(Destination(L"f.txt")));
         }
-        ASSERT_TRUE(Compare());
+        ASSERT_EQ(0u, Compare());
         std::vector<CRecord> expected = {{L"\\f.txt", K::Identical, S::None}};
         if (tc.side != S::None) {
             expected.emplace_back(L"\\f.txt", K::Security, tc.side);
@@ -139,7 +139,7 @@ TEST_F(CompareEngineTest, FilesOnOneSideAreCheckedOnThatSideOnly) {
     test::MakeFile(Destination(L"only-dst.txt"), "d");
     g_withoutDacl = {Long(Source(L"only-src.txt")), Long(Destination(L"only-dst.txt"))};
     m_console.m_dwOptions = OPT_SECURITY;
-    ASSERT_TRUE(Compare());
+    ASSERT_EQ(0u, Compare());
     EXPECT_EQ((std::vector<CRecord>{{L"\\only-src.txt", K::MissingInDestination, S::None},
                                     {L"\\only-src.txt", K::Security, S::Source},
                                     {L"\\only-dst.txt", K::MissingInSource, S::None},
@@ -157,7 +157,7 @@ TEST_F(CompareEngineTest, UnreadableDescriptorIsReportedAndTheComparisonGoesOn) 
     // a.txt disappears from the source between listing and checking.
     g_deleteFirst = {Long(Source(L"a.txt"))};
     m_console.m_dwOptions = OPT_SECURITY;
-    ASSERT_TRUE(Compare());
+    ASSERT_EQ(0u, Compare());
     EXPECT_EQ((std::vector<std::pair<std::wstring, HRESULT>>{
                   {L"\\a.txt: could not get security descriptor of source.",
                    HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)}}),
@@ -173,8 +173,7 @@ TEST_F(CompareEngineTest, UnreadableDescriptorIsReportedAndTheComparisonGoesOn) 
 TEST_F(CompareEngineTest, RootThatCannotBeFoundFailsTheComparison) {
     test::MakeFile(Destination(L"f.txt"), "x");
     m_console.m_strSourcePath = m_root / L"gone";
-    EXPECT_FALSE(Compare());
-    EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), ::GetLastError());
+    EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), Compare());
     EXPECT_EQ((std::vector<std::pair<std::wstring, HRESULT>>{
                   {L"\\: could not search for files in source path.",
                    HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)}}),
@@ -243,7 +242,7 @@ TEST_F(CompareEngineTest, FindingsOfManyPairsKeepTheListingOrderWithAnyNumberOfT
     for (DWORD nThreads : {0u, 1u, 3u, 8u}) {
         SCOPED_TRACE(testing::Message() << nThreads << " threads");
         SetHashThreads(nThreads);
-        ASSERT_TRUE(Compare());
+        ASSERT_EQ(0u, Compare());
         EXPECT_EQ(expected, m_report.m_findings);
         EXPECT_EQ(hashes, m_report.m_hashes);
         EXPECT_EQ(kFiles / 3, m_results.m_nIdentical);
@@ -257,8 +256,7 @@ TEST_F(CompareEngineTest, FindingsOfManyPairsKeepTheListingOrderWithAnyNumberOfT
                                           GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                           nullptr, OPEN_EXISTING, 0, nullptr));
         ASSERT_TRUE(hWriter);
-        EXPECT_FALSE(Compare());
-        EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), ::GetLastError());
+        EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), Compare());
         EXPECT_EQ(std::vector<CRecord>(expected.begin(), expected.begin() + nUntilHeldOpen),
                   m_report.m_findings);
         EXPECT_EQ((std::vector<std::pair<std::wstring, HRESULT>>{
