@@ -1,8 +1,8 @@
 #include "comparison/compare_engine.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
-#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -18,10 +18,8 @@
 #include "runtime/handle.h"
 #include "runtime/platform.h"
 #include "runtime/process_end.h"
-#include "runtime/wide_string.h"
 
 #include <aclapi.h>
-#include <shlwapi.h>
 
 int CheckOwnerAndDacl(const wchar_t* pszPath) {
     PSID pOwner = nullptr;
@@ -49,6 +47,79 @@ DWORD g_nHashThreads = HASH_THREADS_AUTO;
 
 constexpr size_t npos = CNameIndex::npos;
 
+// A folder of each side being compared: its display path below the roots
+// ("" for the roots, "\a\b" below them) and its long path on each side,
+// without a final backslash.
+struct CFolder {
+    std::wstring strRelative;
+    std::wstring strSource;
+    std::wstring strDestination;
+
+    CFolder Child(const wchar_t* pszSourceName, const wchar_t* pszDestinationName) const {
+        return {strRelative + L"\\" + pszSourceName, strSource + L"\\" + pszSourceName,
+                strDestination + L"\\" + pszDestinationName};
+    }
+    // The display path of the folder itself: "\" for the roots.
+    const wchar_t* DisplayPath() const {
+        return strRelative.empty() ? kBackslash : strRelative.c_str();
+    }
+};
+
+// One side of a folder: its files and, when subfolders are compared, its
+// subfolders.
+struct CSideListing {
+    CFileEntryArray files;
+    std::vector<CFileEntry> folders;
+    bool bDenied = false;  // access to the folder was denied: nothing listed
+
+    CNameList FileNames() const {
+        return {files.GetCount() ? files[0].szName : nullptr, sizeof(CFileEntry), files.GetCount()};
+    }
+    CNameList FolderNames() const {
+        return {folders.empty() ? nullptr : folders[0].szName, sizeof(CFileEntry), folders.size()};
+    }
+};
+
+// What is decided for a file of either side, once.
+enum class Verdict : uint8_t {
+    MissingInDestination,
+    MissingInSource,
+    DatesDiffer,
+    SizesDiffer,
+    NeedsContents,  // the hash values decide
+    Identical,
+};
+
+// A file of the folder as it will be reported: its position in each side's
+// listing (npos where it is missing), the verdict and, for a pair whose
+// contents decide, its number in the hash queue.
+struct CPlannedFile {
+    size_t iSource;
+    size_t iDestination;
+    Verdict verdict;
+    size_t nHashPair;
+};
+
+// A folder pair listed, paired and decided: the files in the order of their
+// findings (the source's files in listing order, then the destination's
+// files that have no partner), and the pairing of the subfolders.
+struct CFolderPlan {
+    CFolder folder;
+    CSideListing source;
+    CSideListing destination;
+    std::vector<CPlannedFile> files;
+    size_t nFed = 0;  // the files whose contents the hash queue was given
+    std::vector<size_t> sourceFolderPairs;
+    std::vector<size_t> destinationFolderPairs;
+
+    // Frees what the files took; the subfolders stay for the descent.
+    void ReleaseFiles() {
+        source.files.SetCount(0);
+        destination.files.SetCount(0);
+        files = std::vector<CPlannedFile>();
+    }
+};
+
 // What a listing tells of a file or folder.
 CItemFacts FactsOf(const CFileEntry& entry) {
     CItemFacts facts;
@@ -70,461 +141,355 @@ CItemFacts FactsOf(const CFileEntry& entry, const CHashResult& result) {
     return facts;
 }
 
-// One folder of each side: its files and, when subfolders are compared, its
-// subfolders, each with the position of its partner on the other side (or
-// npos).
-struct CFolderListing {
-    CFileEntryArray files;
-    std::vector<CFileEntry> folders;
-    std::vector<size_t> filePairs;
-    std::vector<size_t> folderPairs;
-    bool bDenied = false;
-
-    CNameList FileNames() const {
-        return {files.GetCount() ? files[0].szName : nullptr, sizeof(CFileEntry), files.GetCount()};
+// The long path of a root folder, without a final backslash so that names
+// can be joined to it with one: the full path that the options hold (already
+// made absolute and normalised) behind the prefix that turns off the
+// platform's processing of it.
+std::wstring LongRoot(const std::wstring& strRoot) {
+    std::wstring strLong =
+        strRoot.compare(0, 4, L"\\\\?\\") == 0 || strRoot.compare(0, 4, L"\\\\.\\") == 0 ? strRoot
+        : strRoot.compare(0, 2, L"\\\\") == 0 ? L"\\\\?\\UNC\\" + strRoot.substr(2)
+                                              : L"\\\\?\\" + strRoot;
+    if (!strLong.empty() && strLong.back() == L'\\') {
+        strLong.pop_back();
     }
-    CNameList FolderNames() const {
-        return {folders.empty() ? nullptr : folders[0].szName, sizeof(CFileEntry), folders.size()};
-    }
-    // Frees the files; the subfolders stay for the descent.
-    void ReleaseFiles() {
-        files.SetCount(0);
-        filePairs = std::vector<size_t>();
-    }
-};
-
-// Pairs the files, and the subfolders, of the two sides by name.
-void PairListings(CFolderListing& source, CFolderListing& destination) {
-    PairNames(source.FileNames(), destination.FileNames(), source.filePairs, destination.filePairs);
-    PairNames(source.FolderNames(), destination.FolderNames(), source.folderPairs,
-              destination.folderPairs);
+    return strLong;
 }
 
 class CComparison {
 public:
-    CComparison(const CConsole& console, CComparisonReport& report, CComparisonResults& results)
-        : m_console(console),
+    CComparison(const CConsole& options, CComparisonReport& report, CComparisonResults& results)
+        : m_options(options),
           m_report(report),
           m_results(results),
-          m_dwOptions(console.m_dwOptions),
-          m_algId(console.m_nHashAlgorithm == HASH_MD5 ? CALG_MD5 : CALG_SHA1) {}
+          m_dwOptions(options.m_dwOptions) {}
 
-    bool Run();
+    DWORD Run();
 
 private:
-    // Compares one folder of each side and, with /subdir, what lies below.
-    // strRelative is the folder's display path below the roots ("" for the
-    // roots, "\a\b" below them); the two long paths name it on each side.
-    bool CompareFolder(const std::wstring& strRelative, const std::wstring& strSourceFolder,
-                       const std::wstring& strDestinationFolder);
-    bool ListFolder(const std::wstring& strFolder, CFolderListing& listing, CSideResults& side);
-    void ReportDeniedFolders(const CFolderListing& source, const CFolderListing& destination);
-    bool CompareSourceFile(CFileEntry& source, CFileEntry* pDestination);
-    bool CompareDestinationFile(CFileEntry& destination, bool bPaired);
-    // The date, size and hash checks of a pair; false when an error stopped
-    // the comparison.
-    bool ComparePair(CFileEntry& source, CFileEntry& destination);
-    // Whether the last-write times of a pair are within the tolerance.
-    bool DatesMatch(const CFileEntry& source, const CFileEntry& destination) const;
-    // Adds to the hash queue every pair of the folder whose contents will be
-    // compared, in the order of the source pass, and starts it. False when
-    // the queue is not used.
-    bool QueueHashes(const CFolderListing& source, const CFolderListing& destination);
-    bool CompareHashes(const CFileEntry& source, const CFileEntry& destination);
-    // Counts a file that could not be read; false after reporting any other
-    // failure to hash it.
-    bool AcceptHashResult(const CHashResult& result, bool bSource, bool& bDenied);
-    // Whether files are hashed ahead on threads of their own.
-    bool UseHashQueue();
-    void CheckSecurity(const CFileEntry* pSource, const CFileEntry* pDestination);
-    // Checks the owner and DACL of one side's file: true when one is
-    // missing (and counted); false when both are there or after reporting
-    // an error, with which the comparison goes on.
-    bool HasSecurityIssue(const CFileEntry& entry, bool bSource);
-    bool CompareSubfolders(const std::wstring& strRelative, const std::wstring& strSourceFolder,
-                           const std::wstring& strDestinationFolder, const CFolderListing& source,
-                           const CFolderListing& destination);
+    // Compares a folder pair and, with /subdir, what lies below it.
+    DWORD CompareFolder(const CFolder& folder);
+    // Lists both sides of the folder, pairs them and decides each file.
+    DWORD PlanFolder(CFolderPlan& plan);
+    DWORD ListSide(const std::wstring& strFolder, CSideListing& listing, CSideResults& side);
+    // The one decision about a pair, by date and size; the contents decide
+    // what is left.
+    Verdict Decide(const CFileEntry& source, const CFileEntry& destination) const;
+    // Gives the hash queue the contents pairs of the plan that it has room
+    // for, in the order of the plan.
+    void FeedHashQueue(CFolderPlan& plan);
+    DWORD ReportFiles(CFolderPlan& plan);
+    DWORD ReportFile(CFolderPlan& plan, const CPlannedFile& file);
+    // Collects the hash values of a pair and reports what they tell.
+    DWORD CompareContents(const CPlannedFile& file, CFinding& finding);
+    void CheckSecurity(const CFolder& folder, const CFileEntry* pSource,
+                       const CFileEntry* pDestination);
+    // Whether a side's file lacks an owner or a DACL (counted); false when
+    // it has both or after reporting an error, with which the comparison
+    // goes on.
+    bool HasSecurityIssue(const std::wstring& strFolder, const wchar_t* pszName, bool bSource);
+    DWORD CompareSubfolders(const CFolderPlan& plan);
 
-    // Hands the report the progress; false, with ERROR_CANCELLED, when the
-    // run was asked to stop, so that no further file is compared.
-    bool GoOn() {
-        m_report.OnProgress(m_results.m_source.m_nTested + m_results.m_source.m_nMissingFiles,
-                            GetBytesHashed());
-        if (IsStopRequested()) {
-            ::SetLastError(ERROR_CANCELLED);
-            return false;
-        }
-        return true;
+    // Hands the report a finding on the display path.
+    void Report(CFinding& finding, FindingKind kind, FindingSide side = FindingSide::None);
+    void ReportError(const wchar_t* pszText, HRESULT hrCode) {
+        m_report.OnError(g_displayPath.GetPath(), pszText, hrCode);
+    }
+    // Reports an error that stops the comparison and returns its code.
+    DWORD Fail(const wchar_t* pszText, DWORD dwError) {
+        ReportError(pszText, HResultFromWin32(dwError));
+        return dwError;
     }
 
-    bool SetDisplayPath(const wchar_t* pszName) {
-        return g_displayPath.AssignChild(m_strRelative.c_str(), m_strRelative.size(), pszName);
-    }
-    void SetFolderDisplayPath(const std::wstring& strRelative) {
-        g_displayPath.Assign(strRelative.empty() ? kBackslash : strRelative.c_str());
-    }
-    bool SetItemPath(const std::wstring& strFolder, const wchar_t* pszName) {
-        return g_itemPath.AssignChild(strFolder.c_str(), strFolder.size(), pszName);
-    }
-
-    // Hands the report a finding on the display path, with what is known of
-    // each side's file or folder (null: not there).
-    void ReportFinding(FindingKind kind, const CFileEntry* pSource, const CFileEntry* pDestination,
-                       FindingSide side = FindingSide::None, bool bFolder = false);
-    void ReportFinding(CFinding& finding, FindingKind kind, FindingSide side = FindingSide::None);
-    // An engine error on the display path.
-    void ReportEngineError(const wchar_t* pszText, HRESULT hrCode);
-    // Reports the thread's last error with pszText, first making
-    // pszDisplayPath the display path when it is given. Returns false.
-    bool ReportPathError(const wchar_t* pszText, const wchar_t* pszDisplayPath = nullptr);
-
-    const CConsole& m_console;
+    const CConsole& m_options;
     CComparisonReport& m_report;
     CComparisonResults& m_results;
     const DWORD m_dwOptions;
-    // The folder being compared: its display path and its long path on
-    // each side, without a final backslash.
-    std::wstring m_strRelative;
-    std::wstring m_strSourceFolder;
-    std::wstring m_strDestinationFolder;
-    const ALG_ID m_algId;
-    // Hashes the files of the folder's pairs ahead of the source pass, which
-    // takes the results in order; without it the engine hashes each pair
-    // itself when it comes to it.
+    // The only way files are hashed; opened when contents are compared.
     CHashQueue m_hashQueue{g_hashProvider};
-    int m_nHashQueue = -1;  // -1 not decided yet, 0 no, 1 yes
-    bool m_bHashesQueued = false;
-    size_t m_iNextHash = 0;  // the queued pair that the source pass takes next
+    size_t m_nHashPairs = 0;  // the contents pairs planned so far
+    uint64_t m_nFilesCompared = 0;
+    uint64_t m_nBytesHashed = 0;
 };
 
-// Stops the hash queue when the files of a folder are done with, also when
-// the comparison ends early: the queue reads the listing's names.
-class CHashQueueStop {
-public:
-    CHashQueueStop(CHashQueue& queue, bool& bQueued) noexcept
-        : m_queue(queue), m_bQueued(bQueued) {}
-    ~CHashQueueStop() {
-        if (m_bQueued) {
-            m_queue.Stop();
-            m_bQueued = false;
-        }
-    }
-    CHashQueueStop(const CHashQueueStop&) = delete;
-    CHashQueueStop& operator=(const CHashQueueStop&) = delete;
-
-private:
-    CHashQueue& m_queue;
-    bool& m_bQueued;
-};
-
-// The long path of a root folder, without a final backslash so that names
-// can be joined to it with one.
-bool BuildRoot(const std::wstring& strRoot, std::wstring& strLongRoot) {
-    // Appending a lone backslash normalises the path: a bare drive becomes
-    // its root folder.
-    if (!g_itemPath.Assign(strRoot.c_str()) || !g_itemPath.Append(kBackslash)) {
-        return false;
-    }
-    strLongRoot = g_itemPath.GetPath();
-    if (!strLongRoot.empty() && strLongRoot.back() == L'\\') {
-        strLongRoot.pop_back();
-    }
-    return true;
-}
-
-bool CComparison::Run() {
-    std::wstring strSourceRoot;
-    std::wstring strDestinationRoot;
-    if (!BuildRoot(m_console.m_strSourcePath, strSourceRoot)) {
-        return ReportPathError(L"could not build the source path.", kBackslash);
-    }
-    if (!BuildRoot(m_console.m_strDestinationPath, strDestinationRoot)) {
-        return ReportPathError(L"could not build the destination path.", kBackslash);
-    }
-    return CompareFolder(std::wstring(), strSourceRoot, strDestinationRoot);
-}
-
-bool CComparison::CompareFolder(const std::wstring& strRelative,
-                                const std::wstring& strSourceFolder,
-                                const std::wstring& strDestinationFolder) {
-    m_report.OnFolder(strRelative.empty() ? kBackslash : strRelative.c_str());
-    if (!GoOn()) {
-        return false;
-    }
-    CFolderListing source;
-    CFolderListing destination;
-    if (!ListFolder(strSourceFolder, source, m_results.m_source)) {
-        SetFolderDisplayPath(strRelative);
-        return ReportPathError(L"could not search for files in source path.");
-    }
-    if (!ListFolder(strDestinationFolder, destination, m_results.m_destination)) {
-        SetFolderDisplayPath(strRelative);
-        return ReportPathError(L"could not search for files in destination path.");
-    }
-    if (source.bDenied || destination.bDenied) {
-        SetFolderDisplayPath(strRelative);
-        ReportDeniedFolders(source, destination);
-        if (strRelative.empty() && source.bDenied && destination.bDenied) {
-            // Nothing of either tree could be read: nothing was compared.
-            ::SetLastError(ERROR_ACCESS_DENIED);
-            return false;
-        }
-    }
-    PairListings(source, destination);
-
-    m_strRelative = strRelative;
-    m_strSourceFolder = strSourceFolder;
-    m_strDestinationFolder = strDestinationFolder;
-    {
-        CHashQueueStop queueStop(m_hashQueue, m_bHashesQueued);
-        m_bHashesQueued = QueueHashes(source, destination);
-        for (size_t i = 0; i < source.files.GetCount(); ++i) {
-            const size_t nPair = source.filePairs[i];
-            if (!GoOn() ||
-                !CompareSourceFile(source.files[i],
-                                   nPair == npos ? nullptr : &destination.files[nPair])) {
-                return false;
-            }
-        }
-    }
-    for (size_t i = 0; i < destination.files.GetCount(); ++i) {
-        if (!GoOn() ||
-            !CompareDestinationFile(destination.files[i], destination.filePairs[i] != npos)) {
-            return false;
-        }
-    }
-    if (!(m_dwOptions & OPT_SUBDIR)) {
-        return true;
-    }
-    // Only the subfolders' names are kept while the comparison goes deeper.
-    source.ReleaseFiles();
-    destination.ReleaseFiles();
-    return CompareSubfolders(strRelative, strSourceFolder, strDestinationFolder, source,
-                             destination);
-}
-
-bool CComparison::ListFolder(const std::wstring& strFolder, CFolderListing& listing,
-                             CSideResults& side) {
-    // A folder that cannot be searched, the roots included, is never taken
-    // for an empty one: only a denial is counted and passed over.
-    if (g_searchPath.AssignChild(strFolder.c_str(), strFolder.size(), L"*.*") &&
-        ListFiles(g_searchPath.GetPath(), listing.files, side,
-                  (m_dwOptions & OPT_SUBDIR) ? &listing.folders : nullptr)) {
-        return true;
-    }
-    if (::GetLastError() == ERROR_ACCESS_DENIED) {
-        ++side.m_nInaccessibleFolders;
-        listing.bDenied = true;
-        listing.files.SetCount(0);
-        listing.folders.clear();
-        return true;
-    }
-    return false;
-}
-
-void CComparison::ReportDeniedFolders(const CFolderListing& source,
-                                      const CFolderListing& destination) {
-    CFinding finding;
-    finding.bFolder = true;
-    finding.source.dwError = source.bDenied ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
-    finding.destination.dwError = destination.bDenied ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
-    ReportFinding(finding, FindingKind::Inaccessible,
-                  !destination.bDenied ? FindingSide::Source
-                  : source.bDenied     ? FindingSide::Both
-                                       : FindingSide::Destination);
-}
-
-bool CComparison::CompareSourceFile(CFileEntry& source, CFileEntry* pDestination) {
-    if (!SetDisplayPath(source.szName)) {
-        return ReportPathError(L"could not build the source path.", kBackslash);
-    }
-    if (pDestination == nullptr) {
-        ++m_results.m_destination.m_nMissingFiles;
-        ReportFinding(FindingKind::MissingInDestination, &source, nullptr);
-    } else if (!ComparePair(source, *pDestination)) {
-        return false;
-    }
-    if (m_dwOptions & OPT_SECURITY) {
-        CheckSecurity(&source, pDestination);
-    }
-    ++m_results.m_source.m_nTested;
-    return true;
-}
-
-bool CComparison::CompareDestinationFile(CFileEntry& destination, bool bPaired) {
-    if (!bPaired) {
-        if (!SetDisplayPath(destination.szName)) {
-            return ReportPathError(L"could not build the source path.", kBackslash);
-        }
-        ++m_results.m_source.m_nMissingFiles;
-        ReportFinding(FindingKind::MissingInSource, nullptr, &destination);
-        if (m_dwOptions & OPT_SECURITY) {
-            CheckSecurity(nullptr, &destination);
-        }
-    }
-    ++m_results.m_destination.m_nTested;
-    return true;
-}
-
-bool CComparison::DatesMatch(const CFileEntry& source, const CFileEntry& destination) const {
-    const ULONGLONG nSource = FileTimeOrder(source.ftLastWrite);
-    const ULONGLONG nDestination = FileTimeOrder(destination.ftLastWrite);
-    // The gap is taken in unsigned arithmetic so that no pair of times can
-    // overflow it; the tolerance is never negative.
-    const ULONGLONG nGap = nDestination > nSource ? nDestination - nSource : nSource - nDestination;
-    return nGap <= static_cast<ULONGLONG>(m_console.m_nDateTolerance);
-}
-
-bool CComparison::ComparePair(CFileEntry& source, CFileEntry& destination) {
-    if (m_dwOptions & OPT_DATE) {
-        if (!DatesMatch(source, destination)) {
-            ++m_results.m_nDateMismatches;
-            ReportFinding(FindingKind::Date, &source, &destination);
-            return true;
-        }
-    }
-
-    if (source.nSize != destination.nSize) {
-        ++m_results.m_nSizeMismatches;
-        ReportFinding(FindingKind::Size, &source, &destination);
-        return true;
-    }
-
+DWORD CComparison::Run() {
     if (m_dwOptions & OPT_HASH) {
-        return CompareHashes(source, destination);
-    }
-
-    ++m_results.m_nIdentical;
-    ReportFinding(FindingKind::Identical, &source, &destination);
-    return true;
-}
-
-bool CComparison::UseHashQueue() {
-    if (m_nHashQueue < 0) {
         DWORD nThreads = g_nHashThreads;
         if (nThreads == HASH_THREADS_AUTO) {
             SYSTEM_INFO info;
             ::GetSystemInfo(&info);
             nThreads = std::min(2 * std::max<DWORD>(info.dwNumberOfProcessors, 1), kMaxHashThreads);
         }
-        // The context must be held before the threads hash with it. When it
-        // cannot be acquired, the engine hashes by itself and the source
-        // file's hash reports why.
-        m_nHashQueue =
-            nThreads != 0 && g_hashProvider.Acquire() && m_hashQueue.Open(nThreads) ? 1 : 0;
+        m_hashQueue.Open(nThreads, m_options.m_nHashAlgorithm == HASH_MD5 ? CALG_MD5 : CALG_SHA1);
     }
-    return m_nHashQueue == 1;
+    return CompareFolder({std::wstring(), LongRoot(m_options.m_strSourcePath),
+                          LongRoot(m_options.m_strDestinationPath)});
 }
 
-bool CComparison::QueueHashes(const CFolderListing& source, const CFolderListing& destination) {
-    if (!(m_dwOptions & OPT_HASH) || !UseHashQueue()) {
-        return false;
+DWORD CComparison::CompareFolder(const CFolder& folder) {
+    g_displayPath.Assign(folder.DisplayPath());
+    m_report.OnFolder(g_displayPath.GetPath());
+    if (IsStopRequested()) {
+        return ERROR_CANCELLED;
     }
-    // The same decisions as the source pass: a pair is hashed when both
-    // files exist, their dates match (when compared) and their sizes do.
+    CFolderPlan plan;
+    plan.folder = folder;
+    DWORD dwError = PlanFolder(plan);
+    if (dwError == ERROR_SUCCESS) {
+        dwError = ReportFiles(plan);
+    }
+    if (dwError != ERROR_SUCCESS || !(m_dwOptions & OPT_SUBDIR)) {
+        return dwError;
+    }
+    // Only the subfolders' names are kept while the comparison goes deeper.
+    plan.ReleaseFiles();
+    return CompareSubfolders(plan);
+}
+
+DWORD CComparison::PlanFolder(CFolderPlan& plan) {
+    const CFolder& folder = plan.folder;
+    CSideListing& source = plan.source;
+    CSideListing& destination = plan.destination;
+    DWORD dwError = ListSide(folder.strSource, source, m_results.m_source);
+    if (dwError != ERROR_SUCCESS) {
+        return Fail(L"could not search for files in source path.", dwError);
+    }
+    dwError = ListSide(folder.strDestination, destination, m_results.m_destination);
+    if (dwError != ERROR_SUCCESS) {
+        return Fail(L"could not search for files in destination path.", dwError);
+    }
+    if (source.bDenied || destination.bDenied) {
+        CFinding finding;
+        finding.bFolder = true;
+        finding.source.dwError = source.bDenied ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
+        finding.destination.dwError = destination.bDenied ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
+        Report(finding, FindingKind::Inaccessible,
+               !destination.bDenied ? FindingSide::Source
+               : source.bDenied     ? FindingSide::Both
+                                    : FindingSide::Destination);
+        if (folder.strRelative.empty() && source.bDenied && destination.bDenied) {
+            // Nothing of either tree could be read: nothing was compared.
+            return ERROR_ACCESS_DENIED;
+        }
+    }
+
+    std::vector<size_t> sourcePairs;
+    std::vector<size_t> destinationPairs;
+    PairNames(source.FileNames(), destination.FileNames(), sourcePairs, destinationPairs);
+    plan.files.reserve(source.files.GetCount() + destination.files.GetCount());
     for (size_t i = 0; i < source.files.GetCount(); ++i) {
-        const CFileEntry& sourceFile = source.files[i];
-        if (source.filePairs[i] == npos) {
-            continue;
-        }
-        const CFileEntry& destinationFile = destination.files[source.filePairs[i]];
-        if (((m_dwOptions & OPT_DATE) && !DatesMatch(sourceFile, destinationFile)) ||
-            sourceFile.nSize != destinationFile.nSize) {
-            continue;
-        }
-        m_hashQueue.Add(sourceFile.szName, destinationFile.szName);
+        const size_t j = sourcePairs[i];
+        const Verdict verdict = j == npos ? Verdict::MissingInDestination
+                                          : Decide(source.files[i], destination.files[j]);
+        plan.files.push_back(
+            {i, j, verdict, verdict == Verdict::NeedsContents ? m_nHashPairs++ : npos});
     }
-    m_hashQueue.Start(m_strSourceFolder, m_strDestinationFolder, m_algId);
-    m_iNextHash = 0;
-    return true;
+    for (size_t j = 0; j < destination.files.GetCount(); ++j) {
+        if (destinationPairs[j] == npos) {
+            plan.files.push_back({npos, j, Verdict::MissingInSource, npos});
+        }
+    }
+    PairNames(source.FolderNames(), destination.FolderNames(), plan.sourceFolderPairs,
+              plan.destinationFolderPairs);
+    return ERROR_SUCCESS;
 }
 
-// Compares the contents of a pair: the source file and the destination file
-// (also when the source is denied) are hashed, each opened by its own name
-// (on a file system that tells case apart, the destination's name may differ
-// from the source's in the case of A to Z). Their results are reported
-// source first.
-bool CComparison::CompareHashes(const CFileEntry& source, const CFileEntry& destination) {
-    const CHashResult* pSource = nullptr;
-    const CHashResult* pDestination = nullptr;
-    CHashResult sourceResult;
-    CHashResult destinationResult;
-    if (m_bHashesQueued && m_iNextHash < m_hashQueue.GetCount()) {
-        m_hashQueue.Wait(m_iNextHash++, &pSource, &pDestination);
-    } else {
-        HashListedFile(g_sourceHash, g_itemPath, m_strSourceFolder, source.szName, m_algId,
-                       sourceResult);
-        HashListedFile(g_destinationHash, g_itemPath, m_strDestinationFolder, destination.szName,
-                       m_algId, destinationResult);
-        pSource = &sourceResult;
-        pDestination = &destinationResult;
+DWORD CComparison::ListSide(const std::wstring& strFolder, CSideListing& listing,
+                            CSideResults& side) {
+    // A folder that cannot be searched, the roots included, is never taken
+    // for an empty one: only a denial is counted and passed over.
+    if (g_searchPath.AssignChild(strFolder.c_str(), strFolder.size(), L"*.*") &&
+        ListFiles(g_searchPath.GetPath(), listing.files, side,
+                  (m_dwOptions & OPT_SUBDIR) ? &listing.folders : nullptr)) {
+        return ERROR_SUCCESS;
     }
+    const DWORD dwError = ::GetLastError();
+    if (dwError != ERROR_ACCESS_DENIED) {
+        return dwError;
+    }
+    ++side.m_nInaccessibleFolders;
+    listing.bDenied = true;
+    listing.files.SetCount(0);
+    listing.folders.clear();
+    return ERROR_SUCCESS;
+}
 
-    bool bSourceDenied = false;
-    bool bDestinationDenied = false;
-    if (!AcceptHashResult(*pSource, true, bSourceDenied) ||
-        !AcceptHashResult(*pDestination, false, bDestinationDenied)) {
-        return false;
+Verdict CComparison::Decide(const CFileEntry& source, const CFileEntry& destination) const {
+    if (m_dwOptions & OPT_DATE) {
+        const ULONGLONG nSource = FileTimeOrder(source.ftLastWrite);
+        const ULONGLONG nDestination = FileTimeOrder(destination.ftLastWrite);
+        // The gap is taken in unsigned arithmetic so that no pair of times
+        // can overflow it; the tolerance is never negative.
+        const ULONGLONG nGap =
+            nDestination > nSource ? nDestination - nSource : nSource - nDestination;
+        if (nGap > static_cast<ULONGLONG>(m_options.m_nDateTolerance)) {
+            return Verdict::DatesDiffer;
+        }
+    }
+    if (source.nSize != destination.nSize) {
+        return Verdict::SizesDiffer;
+    }
+    return (m_dwOptions & OPT_HASH) ? Verdict::NeedsContents : Verdict::Identical;
+}
+
+void CComparison::FeedHashQueue(CFolderPlan& plan) {
+    for (; plan.nFed < plan.files.size() && m_hashQueue.HasRoom(); ++plan.nFed) {
+        const CPlannedFile& file = plan.files[plan.nFed];
+        if (file.verdict == Verdict::NeedsContents) {
+            // Each file opened by its own name: on a file system that tells
+            // case apart, the destination's may differ from the source's.
+            m_hashQueue.Add(file.nHashPair,
+                            plan.folder.strSource + L"\\" + plan.source.files[file.iSource].szName,
+                            plan.folder.strDestination + L"\\" +
+                                plan.destination.files[file.iDestination].szName);
+        }
+    }
+}
+
+DWORD CComparison::ReportFiles(CFolderPlan& plan) {
+    for (const CPlannedFile& file : plan.files) {
+        // A stop asked for on the console ends the comparison before the
+        // next file, with no error of its own.
+        if (IsStopRequested()) {
+            return ERROR_CANCELLED;
+        }
+        const DWORD dwError = ReportFile(plan, file);
+        if (dwError != ERROR_SUCCESS) {
+            return dwError;
+        }
+        m_report.OnProgress(++m_nFilesCompared, m_nBytesHashed);
+    }
+    return ERROR_SUCCESS;
+}
+
+DWORD CComparison::ReportFile(CFolderPlan& plan, const CPlannedFile& file) {
+    const CFileEntry* pSource = file.iSource != npos ? &plan.source.files[file.iSource] : nullptr;
+    const CFileEntry* pDestination =
+        file.iDestination != npos ? &plan.destination.files[file.iDestination] : nullptr;
+    const std::wstring& strRelative = plan.folder.strRelative;
+    if (!g_displayPath.AssignChild(strRelative.c_str(), strRelative.size(),
+                                   (pSource != nullptr ? pSource : pDestination)->szName)) {
+        const DWORD dwError = ::GetLastError();
+        g_displayPath.Assign(kBackslash);
+        return Fail(L"could not build the source path.", dwError);
     }
     CFinding finding;
-    finding.source = FactsOf(source, *pSource);
-    finding.destination = FactsOf(destination, *pDestination);
-    if (bSourceDenied && bDestinationDenied && pSource->dwError == pDestination->dwError) {
-        ReportFinding(finding, FindingKind::Inaccessible, FindingSide::Both);
-    } else if (bSourceDenied || bDestinationDenied) {
+    if (pSource != nullptr) {
+        finding.source = FactsOf(*pSource);
+        ++m_results.m_source.m_nTested;
+    }
+    if (pDestination != nullptr) {
+        finding.destination = FactsOf(*pDestination);
+        ++m_results.m_destination.m_nTested;
+    }
+    switch (file.verdict) {
+        case Verdict::MissingInDestination:
+            ++m_results.m_destination.m_nMissingFiles;
+            Report(finding, FindingKind::MissingInDestination);
+            break;
+        case Verdict::MissingInSource:
+            ++m_results.m_source.m_nMissingFiles;
+            Report(finding, FindingKind::MissingInSource);
+            break;
+        case Verdict::DatesDiffer:
+            ++m_results.m_nDateMismatches;
+            Report(finding, FindingKind::Date);
+            break;
+        case Verdict::SizesDiffer:
+            ++m_results.m_nSizeMismatches;
+            Report(finding, FindingKind::Size);
+            break;
+        case Verdict::NeedsContents: {
+            FeedHashQueue(plan);
+            const DWORD dwError = CompareContents(file, finding);
+            if (dwError == ERROR_CANCELLED) {
+                // Stopped while the pair was hashed: it was not compared.
+                --m_results.m_source.m_nTested;
+                --m_results.m_destination.m_nTested;
+            }
+            if (dwError != ERROR_SUCCESS) {
+                return dwError;
+            }
+            break;
+        }
+        case Verdict::Identical:
+            ++m_results.m_nIdentical;
+            Report(finding, FindingKind::Identical);
+            break;
+    }
+    if (m_dwOptions & OPT_SECURITY) {
+        CheckSecurity(plan.folder, pSource, pDestination);
+    }
+    return ERROR_SUCCESS;
+}
+
+// Both files are hashed, the destination also when the source was denied;
+// their results are reported source first. A file that is denied or is not
+// a regular file (a pipe, a device) is inaccessible on its side; any other
+// failure stops the comparison.
+DWORD CComparison::CompareContents(const CPlannedFile& file, CFinding& finding) {
+    const CHashResult* pSource = nullptr;
+    const CHashResult* pDestination = nullptr;
+    m_hashQueue.Wait(file.nHashPair, &pSource, &pDestination);
+    bool bUnread[2] = {};
+    const CHashResult* const results[2] = {pSource, pDestination};
+    CItemFacts* const facts[2] = {&finding.source, &finding.destination};
+    for (int nSide = 0; nSide < 2; ++nSide) {
+        const CHashResult& result = *results[nSide];
+        CItemFacts& side = *facts[nSide];
+        if (result.bHashed) {
+            side.cbHash = std::min<DWORD>(result.cbValue, FINDING_MAX_HASH_SIZE);
+            std::memcpy(side.hash, result.value, side.cbHash);
+            m_nBytesHashed += side.nSize;
+            continue;
+        }
+        side.dwError = result.dwError;
+        if (result.dwError == ERROR_CANCELLED && IsStopRequested()) {
+            return ERROR_CANCELLED;
+        }
+        if (result.dwError != ERROR_ACCESS_DENIED && result.dwError != ERROR_UNSUPPORTED_TYPE) {
+            return Fail(nSide == 0 ? L"could not compute source file hash."
+                                   : L"could not compute destination file hash.",
+                        result.dwError);
+        }
+        ++(nSide == 0 ? m_results.m_source : m_results.m_destination).m_nInaccessibleFiles;
+        bUnread[nSide] = true;
+    }
+    if (bUnread[0] && bUnread[1] && pSource->dwError == pDestination->dwError) {
+        Report(finding, FindingKind::Inaccessible, FindingSide::Both);
+    } else if (bUnread[0] || bUnread[1]) {
         // Each side with its own reason.
-        if (bSourceDenied) {
-            ReportFinding(finding, FindingKind::Inaccessible, FindingSide::Source);
+        if (bUnread[0]) {
+            Report(finding, FindingKind::Inaccessible, FindingSide::Source);
         }
-        if (bDestinationDenied) {
-            ReportFinding(finding, FindingKind::Inaccessible, FindingSide::Destination);
+        if (bUnread[1]) {
+            Report(finding, FindingKind::Inaccessible, FindingSide::Destination);
         }
-    } else if (pSource->cbValue == pDestination->cbValue &&
-               std::memcmp(pSource->value, pDestination->value, pSource->cbValue) == 0) {
+    } else if (finding.source.cbHash == finding.destination.cbHash &&
+               std::memcmp(finding.source.hash, finding.destination.hash, finding.source.cbHash) ==
+                   0) {
         ++m_results.m_nIdentical;
-        ReportFinding(finding, FindingKind::Identical);
+        Report(finding, FindingKind::Identical);
     } else {
         ++m_results.m_nHashMismatches;
-        ReportFinding(finding, FindingKind::Contents);
+        Report(finding, FindingKind::Contents);
     }
-    return true;
+    return ERROR_SUCCESS;
 }
 
-bool CComparison::AcceptHashResult(const CHashResult& result, bool bSource, bool& bDenied) {
-    if (result.bHashed) {
-        return true;
-    }
-    ::SetLastError(result.dwError);
-    if (result.dwError == ERROR_CANCELLED) {
-        return false;  // the run was asked to stop: no error of the comparison
-    }
-    if (!result.bPathBuilt) {
-        return ReportPathError(bSource ? L"could not build the source path."
-                                       : L"could not build the destination path.");
-    }
-    // A file that is not a regular file (a pipe, a device) is not read:
-    // it is as inaccessible as a denied one.
-    if (result.dwError != ERROR_ACCESS_DENIED && result.dwError != ERROR_UNSUPPORTED_TYPE) {
-        return ReportPathError(bSource ? L"could not compute source file hash."
-                                       : L"could not compute destination file hash.");
-    }
-    ++(bSource ? m_results.m_source : m_results.m_destination).m_nInaccessibleFiles;
-    bDenied = true;
-    return true;
-}
-
-bool CComparison::HasSecurityIssue(const CFileEntry& entry, bool bSource) {
-    if (!SetItemPath(bSource ? m_strSourceFolder : m_strDestinationFolder, entry.szName)) {
-        ReportEngineError(bSource ? L"could not build the source path."
-                                  : L"could not build the destination path.",
-                          HResultFromLastError());
+bool CComparison::HasSecurityIssue(const std::wstring& strFolder, const wchar_t* pszName,
+                                   bool bSource) {
+    if (!g_itemPath.AssignChild(strFolder.c_str(), strFolder.size(), pszName)) {
+        ReportError(bSource ? L"could not build the source path."
+                            : L"could not build the destination path.",
+                    HResultFromLastError());
         return false;
     }
     const int nResult = g_pfnSecurityCheck(g_itemPath.GetPath());
     if (nResult < 0) {
-        ReportEngineError(bSource ? L"could not get security descriptor of source."
-                                  : L"could not get security descriptor of destination.",
-                          nResult);
+        ReportError(bSource ? L"could not get security descriptor of source."
+                            : L"could not get security descriptor of destination.",
+                    nResult);
         return false;
     }
     if (nResult == 1) {
@@ -534,92 +499,76 @@ bool CComparison::HasSecurityIssue(const CFileEntry& entry, bool bSource) {
     return false;
 }
 
-void CComparison::CheckSecurity(const CFileEntry* pSource, const CFileEntry* pDestination) {
-    const bool bSourceIssue = pSource != nullptr && HasSecurityIssue(*pSource, true);
+void CComparison::CheckSecurity(const CFolder& folder, const CFileEntry* pSource,
+                                const CFileEntry* pDestination) {
+    const bool bSourceIssue =
+        pSource != nullptr && HasSecurityIssue(folder.strSource, pSource->szName, true);
     const bool bDestinationIssue =
-        pDestination != nullptr && HasSecurityIssue(*pDestination, false);
+        pDestination != nullptr &&
+        HasSecurityIssue(folder.strDestination, pDestination->szName, false);
     if (bSourceIssue || bDestinationIssue) {
-        ReportFinding(FindingKind::Security, pSource, pDestination,
-                      !bDestinationIssue ? FindingSide::Source
-                      : bSourceIssue     ? FindingSide::Both
-                                         : FindingSide::Destination);
+        CFinding finding;
+        if (pSource != nullptr) {
+            finding.source = FactsOf(*pSource);
+        }
+        if (pDestination != nullptr) {
+            finding.destination = FactsOf(*pDestination);
+        }
+        Report(finding, FindingKind::Security,
+               !bDestinationIssue ? FindingSide::Source
+               : bSourceIssue     ? FindingSide::Both
+                                  : FindingSide::Destination);
     }
 }
 
 // Enters every subfolder present on both sides, in the source's listing
 // order, and reports those present on one side only: first the source's,
 // as they come, then the destination's.
-bool CComparison::CompareSubfolders(const std::wstring& strRelative,
-                                    const std::wstring& strSourceFolder,
-                                    const std::wstring& strDestinationFolder,
-                                    const CFolderListing& source,
-                                    const CFolderListing& destination) {
-    for (size_t i = 0; i < source.folders.size(); ++i) {
-        const CFileEntry& folder = source.folders[i];
-        const std::wstring strChild = strRelative + L"\\" + folder.szName;
-        const size_t nFound = source.folderPairs[i];
-        if (nFound == npos) {
-            ++m_results.m_destination.m_nMissingFolders;
-            g_displayPath.Assign(strChild.c_str());
-            ReportFinding(FindingKind::MissingInDestination, &folder, nullptr, FindingSide::None,
-                          true);
+DWORD CComparison::CompareSubfolders(const CFolderPlan& plan) {
+    const std::vector<CFileEntry>& source = plan.source.folders;
+    const std::vector<CFileEntry>& destination = plan.destination.folders;
+    for (size_t i = 0; i < source.size(); ++i) {
+        const size_t j = plan.sourceFolderPairs[i];
+        if (j != npos) {
+            const DWORD dwError =
+                CompareFolder(plan.folder.Child(source[i].szName, destination[j].szName));
+            if (dwError != ERROR_SUCCESS) {
+                return dwError;
+            }
             continue;
         }
-        if (!CompareFolder(strChild, strSourceFolder + L"\\" + folder.szName,
-                           strDestinationFolder + L"\\" + destination.folders[nFound].szName)) {
-            return false;
-        }
+        ++m_results.m_destination.m_nMissingFolders;
+        g_displayPath.Assign((plan.folder.strRelative + L"\\" + source[i].szName).c_str());
+        CFinding finding;
+        finding.bFolder = true;
+        finding.source = FactsOf(source[i]);
+        Report(finding, FindingKind::MissingInDestination);
     }
-    for (size_t i = 0; i < destination.folders.size(); ++i) {
-        const CFileEntry& folder = destination.folders[i];
-        if (destination.folderPairs[i] == npos) {
+    for (size_t j = 0; j < destination.size(); ++j) {
+        if (plan.destinationFolderPairs[j] == npos) {
             ++m_results.m_source.m_nMissingFolders;
-            g_displayPath.Assign((strRelative + L"\\" + folder.szName).c_str());
-            ReportFinding(FindingKind::MissingInSource, nullptr, &folder, FindingSide::None, true);
+            g_displayPath.Assign((plan.folder.strRelative + L"\\" + destination[j].szName).c_str());
+            CFinding finding;
+            finding.bFolder = true;
+            finding.destination = FactsOf(destination[j]);
+            Report(finding, FindingKind::MissingInSource);
         }
     }
-    return true;
+    return ERROR_SUCCESS;
 }
 
-void CComparison::ReportFinding(FindingKind kind, const CFileEntry* pSource,
-                                const CFileEntry* pDestination, FindingSide side, bool bFolder) {
-    CFinding finding;
-    finding.bFolder = bFolder;
-    if (pSource != nullptr) {
-        finding.source = FactsOf(*pSource);
-    }
-    if (pDestination != nullptr) {
-        finding.destination = FactsOf(*pDestination);
-    }
-    ReportFinding(finding, kind, side);
-}
-
-void CComparison::ReportFinding(CFinding& finding, FindingKind kind, FindingSide side) {
+void CComparison::Report(CFinding& finding, FindingKind kind, FindingSide side) {
     finding.kind = kind;
     finding.side = side;
     finding.pszPath = g_displayPath.GetPath();
     m_report.OnFinding(finding);
 }
 
-void CComparison::ReportEngineError(const wchar_t* pszText, HRESULT hrCode) {
-    m_report.OnError(g_displayPath.GetPath(), pszText, hrCode);
-}
-
-bool CComparison::ReportPathError(const wchar_t* pszText, const wchar_t* pszDisplayPath) {
-    const DWORD dwError = ::GetLastError();
-    if (pszDisplayPath != nullptr) {
-        g_displayPath.Assign(pszDisplayPath);
-    }
-    ReportEngineError(pszText, HResultFromWin32(dwError));
-    ::SetLastError(dwError);
-    return false;
-}
-
 }  // namespace
 
-bool CompareFolders(const CConsole& console, CComparisonReport& report,
-                    CComparisonResults& results) {
-    CComparison comparison(console, report, results);
+DWORD CompareFolders(const CConsole& options, CComparisonReport& report,
+                     CComparisonResults& results) {
+    CComparison comparison(options, report, results);
     return comparison.Run();
 }
 

@@ -12,13 +12,15 @@ class CComparisonReport;
 struct CComparisonResults;
 class CConsole;
 
-// Compares the folders of console's options record, handing findings and
-// errors to report and counting into results (which the caller cleared).
-// Returns true when both trees were gone through; false when an error
-// stopped the comparison, after the report received that error; g_displayPath
+// Compares the folders of options (the options record of the console),
+// handing findings and errors to report and counting into results (which
+// the caller cleared). Returns ERROR_SUCCESS when both trees were gone
+// through; otherwise the code of the failure that stopped the comparison,
+// after the report received the error (none when neither root could be
+// read: ERROR_ACCESS_DENIED after the finding that says so); g_displayPath
 // then names its subject. Needs g_cacheFile open.
-bool CompareFolders(const CConsole& console, CComparisonReport& report,
-                    CComparisonResults& results);
+DWORD CompareFolders(const CConsole& options, CComparisonReport& report,
+                     CComparisonResults& results);
 
 // 1 when the file or folder at pszPath has no owner or no DACL (a null DACL
 // counts as none), 0 when it has both, a negative HRESULT when its security

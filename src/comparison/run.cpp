@@ -112,15 +112,12 @@ int Run(int argc, wchar_t** argv) {
     if (console.IsConsoleOutput() && console.GetDisplayLevel() >= DISPLAY_NORMAL) {
         reports.Add(progressReport);
     }
-    const bool bCompared = CompareFolders(console, reports, results);
+    const DWORD dwError = CompareFolders(console, reports, results);
     timer.Stop();
-    // The engine leaves its failure in the last error; keep it for the
-    // final message through the summary header.
-    const DWORD dwError = ::GetLastError();
     // A stop asked for on the console ends the comparison before its next
     // file; that is no failure of the comparison, and what was compared is
     // reported.
-    const bool bInterrupted = !bCompared && dwError == ERROR_CANCELLED && IsStopRequested();
+    const bool bInterrupted = dwError == ERROR_CANCELLED && IsStopRequested();
     // The report records the run's exit code; when it cannot be completed,
     // the run ends as a failed setup.
     const auto finish = [&](int nExitCode) {
@@ -146,7 +143,7 @@ int Run(int argc, wchar_t** argv) {
         results.PrintSummary(console, console.m_dwOptions);
         return finish(EXIT_COMPARE_FAILED);
     }
-    if (bCompared) {
+    if (dwError == ERROR_SUCCESS) {
         PrintLine(console, L"Comparison completed in %s.\n",
                   FormatElapsedTime(timer.GetElapsed()).c_str());
         if (results.IsIdentical()) {
@@ -168,7 +165,6 @@ int Run(int argc, wchar_t** argv) {
         WriteMessage(console, pszDisplayPath, MSG_INFO | MSG_VERBATIM, 0);
         WriteMessage(console, nullptr, MSG_INFO | MSG_NEWLINE, 0);
     }
-    ::SetLastError(dwError);
-    PrintLastError(console, L"the comparison could not be completed.");
+    PrintError(console, L"the comparison could not be completed.", HResultFromWin32(dwError));
     return finish(EXIT_COMPARE_FAILED);
 }

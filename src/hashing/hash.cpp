@@ -1,6 +1,5 @@
 #include "hashing/hash.h"
 
-#include <atomic>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -13,9 +12,6 @@
 #endif
 
 namespace {
-
-// The bytes read by every hash object, for the progress of a long run.
-std::atomic<uint64_t> g_nBytesHashed{0};
 
 // True when hFile is a regular file on a disk. A folder may list a named
 // pipe or a character device as a file (a Linux file system seen through
@@ -164,7 +160,6 @@ BOOL CHashObject::HashFileHandle(HANDLE hFile, ALG_ID algId) {
             return FALSE;
         }
         nRead += cbRead;
-        g_nBytesHashed.fetch_add(cbRead, std::memory_order_relaxed);
         // A stop ends a large file within one read buffer.
         if (IsStopRequested()) {
             m_hHash.Reset();
@@ -239,10 +234,6 @@ BOOL CHashObject::IsEqual(const CHashObject& other) const {
 
 std::wstring CHashObject::GetHashText() const {
     return m_pbValue ? FormatHashText(m_pbValue.get(), m_cbValue) : std::wstring();
-}
-
-uint64_t GetBytesHashed() noexcept {
-    return g_nBytesHashed.load(std::memory_order_relaxed);
 }
 
 std::wstring FormatHashText(const BYTE* pbValue, DWORD cbValue) {

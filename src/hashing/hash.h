@@ -14,7 +14,6 @@
 // use, and Acquire and Release are not safe against a hash in progress.
 #pragma once
 
-#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -146,14 +145,10 @@ private:
 // cbValue bytes as lower-case hexadecimal text, two characters per byte.
 std::wstring FormatHashText(const BYTE* pbValue, DWORD cbValue);
 
-// The bytes that every hash object of the process has read from files so
-// far, counted as they are read; any thread may ask.
-uint64_t GetBytesHashed() noexcept;
-
-// The provider of the run and the objects with which the engine hashes the
-// source and the destination file of a pair by itself, when no hash queue
-// does it (defined with the other globals, so that the provider is
-// destroyed after both objects).
+// The provider of the run, whose context the hash queue's objects share, and
+// the program's two global hash objects, which the comparison itself does not
+// use: it hashes only through its queue (defined with the other globals, so
+// that the provider is destroyed after both objects).
 extern CHashProvider g_hashProvider;
 extern CHashObject g_sourceHash;
 extern CHashObject g_destinationHash;

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <new>
+#include <stdexcept>
 
 namespace {
 
@@ -23,10 +24,31 @@ private:
     SRWLOCK& m_lock;
 };
 
+// Hashes the file at strPath into result. Throws nothing: running out of
+// memory fails the file as a failed read would.
+void HashInto(CHashObject& hash, const std::wstring& strPath, ALG_ID algId,
+              CHashResult& result) noexcept {
+    result = CHashResult();
+    try {
+        result.bHashed = hash.HashFile(strPath.c_str(), algId);
+    } catch (const std::bad_alloc&) {
+        ::SetLastError(ERROR_OUTOFMEMORY);
+    }
+    if (result.bHashed && hash.GetValueSize() > HASH_MAX_VALUE_SIZE) {
+        result.bHashed = FALSE;
+        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    }
+    if (!result.bHashed) {
+        result.dwError = ::GetLastError();
+        return;
+    }
+    result.cbValue = hash.GetValueSize();
+    std::memcpy(result.value, hash.GetValue(), result.cbValue);
+}
+
 }  // namespace
 
 CHashQueue::~CHashQueue() {
-    Stop();
     {
         CLockGuard guard(m_lock);
         m_bQuit = true;
@@ -37,54 +59,72 @@ CHashQueue::~CHashQueue() {
     }
 }
 
-bool CHashQueue::Open(DWORD nThreads) {
-    while (m_workers.size() < nThreads) {
-        auto pWorker = std::make_unique<CWorker>();
-        pWorker->pQueue = this;
-        pWorker->pHash = std::make_unique<CHashObject>(m_provider);
-        // Stored before its thread starts: storing may throw, and a thread
-        // must never run on a worker that is gone.
-        m_workers.push_back(std::move(pWorker));
-        CWorker& worker = *m_workers.back();
-        worker.hThread.Reset(::CreateThread(nullptr, 0, ThreadMain, &worker, 0, nullptr));
-        if (!worker.hThread) {
-            const DWORD dwError = ::GetLastError();
-            m_workers.pop_back();
-            ::SetLastError(dwError);
-            break;
+void CHashQueue::Open(DWORD nThreads, ALG_ID algId) {
+    m_algId = algId;
+    m_slots.resize(HASH_QUEUE_PAIRS);
+    // The context must be held before the threads hash with it.
+    if (nThreads != 0 && m_provider.Acquire()) {
+        while (m_workers.size() < nThreads) {
+            auto pWorker = std::make_unique<CWorker>();
+            pWorker->pQueue = this;
+            pWorker->pHash = std::make_unique<CHashObject>(m_provider);
+            // Stored before its thread starts: storing may throw, and a
+            // thread must never run on a worker that is gone.
+            m_workers.push_back(std::move(pWorker));
+            CWorker& worker = *m_workers.back();
+            worker.hThread.Reset(::CreateThread(nullptr, 0, ThreadMain, &worker, 0, nullptr));
+            if (!worker.hThread) {
+                m_workers.pop_back();
+                break;
+            }
         }
     }
-    return !m_workers.empty();
+    if (m_workers.empty()) {
+        m_pOwnHash = std::make_unique<CHashObject>(m_provider);
+    }
 }
 
-void CHashQueue::Add(const wchar_t* pszSourceName, const wchar_t* pszDestinationName) {
-    m_files.push_back(CFile{pszSourceName, 0, CHashResult()});
-    m_files.push_back(CFile{pszDestinationName, 0, CHashResult()});
-}
-
-void CHashQueue::Start(const std::wstring& strSourceFolder,
-                       const std::wstring& strDestinationFolder, ALG_ID algId) {
+void CHashQueue::Add(size_t nPair, const std::wstring& strSourcePath,
+                     const std::wstring& strDestinationPath) {
+    if (nPair != m_nAdded || !HasRoom()) {
+        throw std::logic_error("hash queue: pair added out of turn");
+    }
+    // No thread touches the slot: its previous pair was collected, and this
+    // one is not posted yet.
+    CSlot& slot = m_slots[nPair % m_slots.size()];
+    slot.strPath[0] = strSourcePath;
+    slot.strPath[1] = strDestinationPath;
+    slot.nDone[0] = 0;
+    slot.nDone[1] = 0;
     {
         CLockGuard guard(m_lock);
-        m_strSourceFolder = strSourceFolder;
-        m_strDestinationFolder = strDestinationFolder;
-        m_algId = algId;
-        m_iNext = 0;
-        m_nPosted = m_files.size();
+        ++m_nAdded;
     }
-    ::WakeAllConditionVariable(&m_workPosted);
+    if (!m_workers.empty()) {
+        ::WakeAllConditionVariable(&m_workPosted);
+    }
 }
 
-void CHashQueue::Wait(size_t iPair, const CHashResult** ppSource,
+void CHashQueue::Wait(size_t nPair, const CHashResult** ppSource,
                       const CHashResult** ppDestination) {
-    WaitFile(2 * iPair);
-    WaitFile(2 * iPair + 1);
-    *ppSource = &m_files[2 * iPair].result;
-    *ppDestination = &m_files[2 * iPair + 1].result;
+    if (nPair != m_nCollected || nPair >= m_nAdded) {
+        throw std::logic_error("hash queue: pair collected out of turn");
+    }
+    CSlot& slot = m_slots[nPair % m_slots.size()];
+    WaitFile(slot, 0);
+    WaitFile(slot, 1);
+    ++m_nCollected;
+    *ppSource = &slot.result[0];
+    *ppDestination = &slot.result[1];
 }
 
-void CHashQueue::WaitFile(size_t iFile) {
-    LONG& nDone = m_files[iFile].nDone;
+void CHashQueue::WaitFile(CSlot& slot, int nSide) {
+    LONG& nDone = slot.nDone[nSide];
+    if (m_pOwnHash) {
+        HashInto(*m_pOwnHash, slot.strPath[nSide], m_algId, slot.result[nSide]);
+        nDone = 1;
+        return;
+    }
     for (int i = 0; i < kSpinRounds; ++i) {
         if (::InterlockedCompareExchange(&nDone, 0, 0) != 0) {
             return;
@@ -99,21 +139,6 @@ void CHashQueue::WaitFile(size_t iFile) {
     m_bOwnerWaits = false;
 }
 
-void CHashQueue::Stop() {
-    {
-        CLockGuard guard(m_lock);
-        // No file is taken any more; those in flight finish.
-        m_nPosted = 0;
-        m_iNext = 0;
-        while (m_nInFlight != 0) {
-            m_bOwnerWaits = true;
-            ::SleepConditionVariableSRW(&m_fileDone, &m_lock, INFINITE, 0);
-        }
-        m_bOwnerWaits = false;
-    }
-    m_files.clear();
-}
-
 DWORD WINAPI CHashQueue::ThreadMain(void* pParameter) {
     CWorker& worker = *static_cast<CWorker*>(pParameter);
     worker.pQueue->Work(worker);
@@ -123,51 +148,24 @@ DWORD WINAPI CHashQueue::ThreadMain(void* pParameter) {
 void CHashQueue::Work(CWorker& worker) {
     CLockGuard guard(m_lock);
     for (;;) {
-        while (!m_bQuit && m_iNext >= m_nPosted) {
+        while (!m_bQuit && m_nTaken >= 2 * m_nAdded) {
             ::SleepConditionVariableSRW(&m_workPosted, &m_lock, INFINITE, 0);
         }
         if (m_bQuit) {
             return;
         }
-        const size_t iFile = m_iNext++;
-        ++m_nInFlight;
-        CFile& file = m_files[iFile];
-        // The folders and the algorithm stay as they are while a file is in
-        // flight: Start comes only after Stop has waited for every file.
-        // HashListedFile throws nothing, so the lock is always taken back.
+        const size_t nFile = m_nTaken++;
+        CSlot& slot = m_slots[nFile / 2 % m_slots.size()];
+        const int nSide = static_cast<int>(nFile % 2);
+        // The slot stays as it is while its file is in flight: it is reused
+        // only after the owner has collected both of its results. HashInto
+        // throws nothing, so the lock is always taken back.
         ::ReleaseSRWLockExclusive(&m_lock);
-        HashListedFile(*worker.pHash, worker.path,
-                       iFile % 2 == 0 ? m_strSourceFolder : m_strDestinationFolder, file.pszName,
-                       m_algId, file.result);
-        ::InterlockedExchange(&file.nDone, 1);
+        HashInto(*worker.pHash, slot.strPath[nSide], m_algId, slot.result[nSide]);
+        ::InterlockedExchange(&slot.nDone[nSide], 1);
         ::AcquireSRWLockExclusive(&m_lock);
-        --m_nInFlight;
         if (m_bOwnerWaits) {
             ::WakeAllConditionVariable(&m_fileDone);
         }
     }
-}
-
-void HashListedFile(CHashObject& hash, CLongPath& path, const std::wstring& strFolder,
-                    const wchar_t* pszName, ALG_ID algId, CHashResult& result) noexcept {
-    result = CHashResult();
-    try {
-        result.bPathBuilt = path.AssignChild(strFolder.c_str(), strFolder.size(), pszName);
-        if (result.bPathBuilt) {
-            result.bHashed = hash.HashFile(path.GetPath(), algId);
-        }
-    } catch (const std::bad_alloc&) {
-        // Running out of memory fails this file as a failed read would.
-        ::SetLastError(ERROR_OUTOFMEMORY);
-    }
-    if (result.bHashed && hash.GetValueSize() > HASH_MAX_VALUE_SIZE) {
-        result.bHashed = FALSE;
-        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    }
-    if (!result.bHashed) {
-        result.dwError = ::GetLastError();
-        return;
-    }
-    result.cbValue = hash.GetValueSize();
-    std::memcpy(result.value, hash.GetValue(), result.cbValue);
 }

@@ -1,15 +1,17 @@
-// Hashes the files of a folder's pairs ahead of the engine, on a few threads.
+// Hashes the files of pairs ahead of the engine, on a few threads: the only
+// way the comparison hashes files.
 //
-// The engine adds the pairs whose contents it will compare, in the order in
-// which it will compare them, then starts the queue. The threads take the
-// files in that order (the source file, then the destination file of each
-// pair) and hash them at once, several files in flight, so that the opening,
-// reading and hashing of one file overlaps with those of the others. The
-// engine collects each pair's two results in order with Wait and reports
-// them itself: nothing here prints or counts.
+// The engine adds the pairs whose contents it will compare, numbered 0, 1,
+// 2, ... in the order it adds them, and collects each pair's two results with
+// Wait in the same order, by the pair's number. The threads take the files
+// in that order (the source file, then the destination file of each pair)
+// and hash them at once, several files in flight, so that the opening,
+// reading and hashing of one file overlaps with those of the others. At most
+// HASH_QUEUE_PAIRS pairs wait in the queue: the engine adds more as it
+// collects results. Without threads, Wait hashes each pair on the caller's
+// thread when it is asked for it. Nothing here prints or counts.
 //
-// Only the thread that owns the queue calls its operations. The names added
-// belong to the caller and must stay valid until Stop.
+// Only the thread that owns the queue calls its operations.
 #pragma once
 
 #include <memory>
@@ -17,7 +19,6 @@
 #include <vector>
 
 #include "hashing/hash.h"
-#include "paths/long_path.h"
 #include "runtime/handle.h"
 #include "runtime/platform.h"
 
@@ -25,89 +26,83 @@
 // 20 bytes, MD5 16.
 constexpr DWORD HASH_MAX_VALUE_SIZE = 20;
 
+// The most pairs added and not yet collected with Wait.
+constexpr size_t HASH_QUEUE_PAIRS = 64;
+
 // The result of hashing one file.
 struct CHashResult {
     BOOL bHashed = FALSE;           // the value was computed
-    BOOL bPathBuilt = FALSE;        // the file's full path could be built
     DWORD dwError = ERROR_SUCCESS;  // the failing step's code, when not hashed
     DWORD cbValue = 0;
     BYTE value[HASH_MAX_VALUE_SIZE];
 };
 
-// Hashes the file pszName of the folder strFolder (a long path without a
-// final backslash) with hash, building its full path in path, and fills
-// result. A value longer than HASH_MAX_VALUE_SIZE bytes fails with
-// ERROR_INSUFFICIENT_BUFFER; running out of memory fails with
-// ERROR_OUTOFMEMORY (bPathBuilt then tells whether the path was built).
-// Throws nothing.
-void HashListedFile(CHashObject& hash, CLongPath& path, const std::wstring& strFolder,
-                    const wchar_t* pszName, ALG_ID algId, CHashResult& result) noexcept;
-
 class CHashQueue {
 public:
-    // The threads hash with contexts of provider, which must already be
-    // acquired when Open is called and stay so while the queue is open.
+    // The files are hashed with contexts of provider, which must outlive the
+    // queue.
     explicit CHashQueue(CHashProvider& provider) noexcept : m_provider(provider) {}
     CHashQueue(const CHashQueue&) = delete;
     CHashQueue& operator=(const CHashQueue&) = delete;
-    // Stops the work in progress and ends the threads.
+    // Lets the files in flight finish and ends the threads; the files not
+    // yet taken are left.
     ~CHashQueue();
 
-    // Starts nThreads threads (at least one). False, with the last error set,
-    // when not even one could be started; the caller then hashes by itself.
-    bool Open(DWORD nThreads);
+    // Makes the queue hash with algId on nThreads threads. With none, or
+    // when no thread can be started or the provider's context cannot be
+    // acquired, Wait hashes each pair on the caller's thread (a context that
+    // cannot be acquired then fails each file with its error). Once, before
+    // the first Add.
+    void Open(DWORD nThreads, ALG_ID algId);
 
-    // Adds a pair of files, named as listed in the source and the
-    // destination folder that Start will give. Only while stopped.
-    void Add(const wchar_t* pszSourceName, const wchar_t* pszDestinationName);
-    // The pairs added since the last Stop.
-    size_t GetCount() const noexcept { return m_files.size() / 2; }
-    // Lets the threads hash the pairs added: the files are looked for in the
-    // two folders (long paths without a final backslash).
-    void Start(const std::wstring& strSourceFolder, const std::wstring& strDestinationFolder,
-               ALG_ID algId);
-    // Waits until both files of pair iPair are hashed (or have failed) and
-    // gives their results, valid until Stop.
-    void Wait(size_t iPair, const CHashResult** ppSource, const CHashResult** ppDestination);
-    // Leaves the files not yet taken, waits for those in flight and forgets
-    // every pair. The queue can then take new pairs.
-    void Stop();
+    // Whether a pair can be added now: fewer than HASH_QUEUE_PAIRS pairs
+    // wait to be collected.
+    bool HasRoom() const noexcept { return m_nAdded - m_nCollected < m_slots.size(); }
+    // Adds pair nPair, which must be the number of pairs added before it:
+    // the files at the two full (long) paths. Only while HasRoom. A pair
+    // added out of turn throws std::logic_error.
+    void Add(size_t nPair, const std::wstring& strSourcePath,
+             const std::wstring& strDestinationPath);
+    // Waits until both files of pair nPair are hashed (or have failed) and
+    // gives their results, valid until the next Add. Pairs are collected
+    // once each, in the order added; a pair asked for out of turn throws
+    // std::logic_error.
+    void Wait(size_t nPair, const CHashResult** ppSource, const CHashResult** ppDestination);
 
 private:
-    // One file to hash and, once done, its result.
-    struct CFile {
-        const wchar_t* pszName;
-        LONG nDone;  // set, through an interlocked write, when result holds
-        CHashResult result;
+    // One pair: the paths of its two files and, once done, their results.
+    struct CSlot {
+        std::wstring strPath[2];
+        CHashResult result[2];
+        LONG nDone[2];  // set, through an interlocked write, when the result holds
     };
 
     // A thread with what it works with.
     struct CWorker {
         CHashQueue* pQueue;
         std::unique_ptr<CHashObject> pHash;
-        CLongPath path{FALSE};
         CKernelHandle hThread;
     };
 
     static DWORD WINAPI ThreadMain(void* pParameter);
     void Work(CWorker& worker);
-    // Waits until file iFile is done.
-    void WaitFile(size_t iFile);
+    // Waits until file nSide (0 source, 1 destination) of slot is done, or
+    // hashes it here when no thread does.
+    void WaitFile(CSlot& slot, int nSide);
 
     CHashProvider& m_provider;
+    ALG_ID m_algId = 0;
     std::vector<std::unique_ptr<CWorker>> m_workers;
-    std::vector<CFile> m_files;  // source, destination, source, ...
+    std::unique_ptr<CHashObject> m_pOwnHash;  // hashes on the owner's thread without workers
+    std::vector<CSlot> m_slots;               // pair n in slot n % HASH_QUEUE_PAIRS
+    size_t m_nCollected = 0;                  // the pairs collected with Wait
 
     // Everything below is shared with the threads, under m_lock.
     SRWLOCK m_lock = SRWLOCK_INIT;
     CONDITION_VARIABLE m_workPosted = CONDITION_VARIABLE_INIT;  // a file to take, or quit
     CONDITION_VARIABLE m_fileDone = CONDITION_VARIABLE_INIT;    // a file is done
-    size_t m_nPosted = 0;                                       // the files the threads may take
-    size_t m_iNext = 0;                                         // the next file to take
-    size_t m_nInFlight = 0;                                     // taken and not yet done
+    size_t m_nAdded = 0;                                        // the pairs added
+    size_t m_nTaken = 0;  // the files taken: pair n's source is file 2n
     bool m_bOwnerWaits = false;
     bool m_bQuit = false;
-    std::wstring m_strSourceFolder;
-    std::wstring m_strDestinationFolder;
-    ALG_ID m_algId = 0;
 };

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -84,23 +85,23 @@ protected:
 };
 
 TEST_F(HashQueueTest, GivesEachPairTheValuesOfItsOwnFiles) {
-    const int kPairs = 60;
-    for (int i = 0; i < kPairs; ++i) {
-        MakePair(i);
+    // More pairs than the queue holds: it is filled again as pairs are
+    // collected.
+    const size_t kPairs = HASH_QUEUE_PAIRS + 36;
+    for (size_t i = 0; i < kPairs; ++i) {
+        MakePair(static_cast<int>(i));
     }
-    for (DWORD nThreads : {1, 3, 8}) {
+    for (DWORD nThreads : {0, 1, 3, 8}) {
         for (ALG_ID algId : {ALG_ID(CALG_MD5), ALG_ID(CALG_SHA1)}) {
             SCOPED_TRACE(testing::Message() << nThreads << " threads, algorithm " << algId);
             CHashQueue queue(m_provider);
-            ASSERT_TRUE(queue.Open(nThreads));
-            for (const std::wstring& strName : m_names) {
-                queue.Add(strName.c_str(), strName.c_str());
-            }
-            ASSERT_EQ(static_cast<size_t>(kPairs), queue.GetCount());
-            queue.Start(Source(), Destination(), algId);
-            // Taken from the end first: each pair keeps its own results
-            // whatever the order of asking.
-            for (int i = kPairs - 1; i >= 0; --i) {
+            queue.Open(nThreads, algId);
+            size_t nAdded = 0;
+            for (size_t i = 0; i < kPairs; ++i) {
+                for (; nAdded < kPairs && queue.HasRoom(); ++nAdded) {
+                    queue.Add(nAdded, Source() + L"\\" + m_names[nAdded],
+                              Destination() + L"\\" + m_names[nAdded]);
+                }
                 const CHashResult* pSource = nullptr;
                 const CHashResult* pDestination = nullptr;
                 queue.Wait(i, &pSource, &pDestination);
@@ -110,8 +111,6 @@ TEST_F(HashQueueTest, GivesEachPairTheValuesOfItsOwnFiles) {
                 EXPECT_EQ(Expected(Destination(), m_names[i], algId), Text(*pDestination));
                 EXPECT_EQ(i % 2 == 0, Text(*pSource) == Text(*pDestination));
             }
-            queue.Stop();
-            EXPECT_EQ(0u, queue.GetCount());
         }
     }
 }
@@ -120,43 +119,38 @@ TEST_F(HashQueueTest, FailuresAreKeptPerFile) {
     MakePair(0);
     MakePair(1);
     ::DeleteFileW((Destination() + L"\\f0").c_str());
-    // A folder path too long for any file name to be joined to it.
-    const std::wstring strTooLong = L"\\\\?\\C:\\" + std::wstring(40000, L'x');
-
-    CHashQueue queue(m_provider);
-    ASSERT_TRUE(queue.Open(2));
-    queue.Add(L"f0", L"f0");
-    queue.Add(L"missing", L"f1");
-    queue.Start(Source(), Destination(), CALG_MD5);
     const CHashResult* pSource = nullptr;
     const CHashResult* pDestination = nullptr;
-    queue.Wait(0, &pSource, &pDestination);
-    EXPECT_TRUE(pSource->bHashed);
-    EXPECT_TRUE(pDestination->bPathBuilt);
-    EXPECT_FALSE(pDestination->bHashed);
-    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), pDestination->dwError);
-    queue.Wait(1, &pSource, &pDestination);
-    EXPECT_FALSE(pSource->bHashed);
-    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), pSource->dwError);
-    EXPECT_TRUE(pDestination->bHashed);
-    queue.Stop();
+    for (DWORD nThreads : {0, 2}) {
+        SCOPED_TRACE(testing::Message() << nThreads << " threads");
+        CHashQueue queue(m_provider);
+        queue.Open(nThreads, CALG_MD5);
+        queue.Add(0, Source() + L"\\f0", Destination() + L"\\f0");
+        queue.Add(1, Source() + L"\\missing", Destination() + L"\\f1");
+        queue.Wait(0, &pSource, &pDestination);
+        EXPECT_TRUE(pSource->bHashed);
+        EXPECT_FALSE(pDestination->bHashed);
+        EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), pDestination->dwError);
+        queue.Wait(1, &pSource, &pDestination);
+        EXPECT_FALSE(pSource->bHashed);
+        EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), pSource->dwError);
+        EXPECT_TRUE(pDestination->bHashed);
+        // Pairs only in turn: a result never lands on another pair.
+        EXPECT_THROW(queue.Add(3, Source() + L"\\f1", Destination() + L"\\f1"), std::logic_error);
+        EXPECT_THROW(queue.Wait(2, &pSource, &pDestination), std::logic_error);
+        // A comparison that stops leaves pairs in the queue: its threads end
+        // all the same.
+        queue.Add(2, Source() + L"\\f1", Destination() + L"\\f1");
+    }
 
     // An algorithm that the provider refuses fails both files with its code.
-    queue.Add(L"f1", L"f1");
-    queue.Start(Source(), Destination(), CALG_SHA_256);
+    CHashQueue queue(m_provider);
+    queue.Open(2, CALG_SKIPJACK);
+    queue.Add(0, Source() + L"\\f1", Destination() + L"\\f1");
     queue.Wait(0, &pSource, &pDestination);
     EXPECT_FALSE(pSource->bHashed);
     EXPECT_EQ(static_cast<DWORD>(NTE_BAD_ALGID), pSource->dwError);
     EXPECT_EQ(static_cast<DWORD>(NTE_BAD_ALGID), pDestination->dwError);
-    queue.Stop();
-
-    queue.Add(L"f0", L"f0");
-    queue.Start(strTooLong, Destination(), CALG_MD5);
-    queue.Wait(0, &pSource, &pDestination);
-    EXPECT_FALSE(pSource->bPathBuilt);
-    EXPECT_FALSE(pSource->bHashed);
-    EXPECT_EQ(static_cast<DWORD>(ERROR_ARITHMETIC_OVERFLOW), pSource->dwError);
-    queue.Stop();
 }
 
 // Out of memory on a hashing thread fails that file and nothing else: the
@@ -164,58 +158,22 @@ TEST_F(HashQueueTest, FailuresAreKeptPerFile) {
 TEST_F(HashQueueTest, RunningOutOfMemoryFailsTheFile) {
     MakePair(0);
     CHashQueue queue(m_provider);
-    ASSERT_TRUE(queue.Open(2));
+    queue.Open(2, CALG_MD5);
     const CHashResult* pSource = nullptr;
     const CHashResult* pDestination = nullptr;
-    queue.Add(L"f0", L"f0");
-    // Each thread's path buffer is allocated for its first file.
-    g_cbFailFrom = MAX_LONG_PATH * sizeof(wchar_t);
-    queue.Start(Source(), Destination(), CALG_MD5);
+    // Each thread's read buffer is allocated for its first file.
+    g_cbFailFrom = HASH_BUFFER_SIZE;
+    queue.Add(0, Source() + L"\\f0", Destination() + L"\\f0");
     queue.Wait(0, &pSource, &pDestination);
     g_cbFailFrom = SIZE_MAX;
     for (const CHashResult* pResult : {pSource, pDestination}) {
         EXPECT_FALSE(pResult->bHashed);
         EXPECT_EQ(static_cast<DWORD>(ERROR_OUTOFMEMORY), pResult->dwError);
     }
-    queue.Stop();
-
-    queue.Add(L"f0", L"f0");
-    queue.Start(Source(), Destination(), CALG_MD5);
-    queue.Wait(0, &pSource, &pDestination);
+    queue.Add(1, Source() + L"\\f0", Destination() + L"\\f0");
+    queue.Wait(1, &pSource, &pDestination);
     EXPECT_TRUE(pSource->bHashed);
     EXPECT_TRUE(pDestination->bHashed);
-    queue.Stop();
-}
-
-// The engine stops the queue when a pair fails, with files still posted,
-// and starts it again for the next folder; destroying it with files posted
-// ends its threads as well.
-TEST_F(HashQueueTest, StopsWithFilesPostedAndStartsAgain) {
-    const int kPairs = 40;
-    for (int i = 0; i < kPairs; ++i) {
-        MakePair(i);
-    }
-    CHashQueue queue(m_provider);
-    ASSERT_TRUE(queue.Open(4));
-    for (int nRound = 0; nRound < 3; ++nRound) {
-        for (const std::wstring& strName : m_names) {
-            queue.Add(strName.c_str(), strName.c_str());
-        }
-        queue.Start(Source(), Destination(), CALG_SHA1);
-        const CHashResult* pSource = nullptr;
-        const CHashResult* pDestination = nullptr;
-        queue.Wait(nRound, &pSource, &pDestination);
-        EXPECT_EQ(Expected(Source(), m_names[nRound], CALG_SHA1), Text(*pSource));
-        queue.Stop();
-    }
-    {
-        CHashQueue abandoned(m_provider);
-        ASSERT_TRUE(abandoned.Open(2));
-        for (const std::wstring& strName : m_names) {
-            abandoned.Add(strName.c_str(), strName.c_str());
-        }
-        abandoned.Start(Source(), Destination(), CALG_MD5);
-    }
 }
 
 }  // namespace
