@@ -18,6 +18,7 @@
 #include "console/console.h"
 #include "hashing/hash.h"
 #include "runtime/handle.h"
+#include "support/scoped_state.h"
 #include "support/test_support.h"
 
 namespace {
@@ -27,11 +28,15 @@ using S = FindingSide;
 // A finding as the tests compare it: display path, kind, side.
 using CRecord = std::tuple<std::wstring, FindingKind, FindingSide>;
 
-// Keeps what the engine hands it.
+// Keeps what the engine hands it; asks the run to stop once it holds
+// m_nStopAt findings, as Ctrl+C would.
 class CRecorder : public CComparisonReport {
 public:
     void OnFinding(const CFinding& finding) override {
         m_findings.emplace_back(finding.pszPath, finding.kind, finding.side);
+        if (m_findings.size() == m_nStopAt) {
+            SetStopRequested(true);
+        }
         m_hashes.push_back(FormatHashText(finding.source.hash, finding.source.cbHash) + L" " +
                            FormatHashText(finding.destination.hash, finding.destination.cbHash));
     }
@@ -42,6 +47,7 @@ public:
     std::vector<CRecord> m_findings;
     std::vector<std::wstring> m_hashes;  // per finding: "<source> <destination>"
     std::vector<std::pair<std::wstring, HRESULT>> m_errors;
+    size_t m_nStopAt = 0;
 };
 
 // Files (by long path) that the replaced query reports without owner or
@@ -86,8 +92,9 @@ protected:
     static std::wstring Long(const std::wstring& strPath) { return L"\\\\?\\" + strPath; }
 
     // Compares afresh: nothing recorded or counted before.
-    bool Compare() {
+    DWORD Compare(size_t nStopAt = 0) {
         m_report = CRecorder();
+        m_report.m_nStopAt = nStopAt;
         m_results.Clear();
         return CompareFolders(m_console, m_report, m_results);
     }
@@ -121,7 +128,7 @@ TEST_F(CompareEngineTest, MissingOwnerOrDaclIsReportedPerSide) {
         if (tc.bDestination) {
             g_withoutDacl.insert(Long(Destination(L"f.txt")));
         }
-        ASSERT_TRUE(Compare());
+        ASSERT_EQ(0u, Compare());
         std::vector<CRecord> expected = {{L"\\f.txt", K::Identical, S::None}};
         if (tc.side != S::None) {
             expected.emplace_back(L"\\f.txt", K::Security, tc.side);
@@ -139,7 +146,7 @@ TEST_F(CompareEngineTest, FilesOnOneSideAreCheckedOnThatSideOnly) {
     test::MakeFile(Destination(L"only-dst.txt"), "d");
     g_withoutDacl = {Long(Source(L"only-src.txt")), Long(Destination(L"only-dst.txt"))};
     m_console.m_dwOptions = OPT_SECURITY;
-    ASSERT_TRUE(Compare());
+    ASSERT_EQ(0u, Compare());
     EXPECT_EQ((std::vector<CRecord>{{L"\\only-src.txt", K::MissingInDestination, S::None},
                                     {L"\\only-src.txt", K::Security, S::Source},
                                     {L"\\only-dst.txt", K::MissingInSource, S::None},
@@ -157,7 +164,7 @@ TEST_F(CompareEngineTest, UnreadableDescriptorIsReportedAndTheComparisonGoesOn) 
     // a.txt disappears from the source between listing and checking.
     g_deleteFirst = {Long(Source(L"a.txt"))};
     m_console.m_dwOptions = OPT_SECURITY;
-    ASSERT_TRUE(Compare());
+    ASSERT_EQ(0u, Compare());
     EXPECT_EQ((std::vector<std::pair<std::wstring, HRESULT>>{
                   {L"\\a.txt: could not get security descriptor of source.",
                    HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)}}),
@@ -173,8 +180,7 @@ TEST_F(CompareEngineTest, UnreadableDescriptorIsReportedAndTheComparisonGoesOn) 
 TEST_F(CompareEngineTest, RootThatCannotBeFoundFailsTheComparison) {
     test::MakeFile(Destination(L"f.txt"), "x");
     m_console.m_strSourcePath = m_root / L"gone";
-    EXPECT_FALSE(Compare());
-    EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), ::GetLastError());
+    EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), Compare());
     EXPECT_EQ((std::vector<std::pair<std::wstring, HRESULT>>{
                   {L"\\: could not search for files in source path.",
                    HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)}}),
@@ -194,7 +200,8 @@ TEST(CheckOwnerAndDaclTest, RealFilesHaveBothAndMissingFilesFail) {
 // on one to eight threads ahead of it: the findings come in the source's
 // listing order, each with the values of its own files; pairs whose dates
 // differ are not hashed; a destination file that cannot be read stops the
-// comparison at its pair.
+// comparison at its pair; a stop asked for stops it before the next file,
+// with no error, the hashing ahead included.
 TEST_F(CompareEngineTest, FindingsOfManyPairsKeepTheListingOrderWithAnyNumberOfThreads) {
     const std::wstring kDigestA = L"0cc175b9c0f1b6a831c399e269772661";
     const std::wstring kDigestB = L"92eb5ffee6ae2fec3ad71c777531578f";
@@ -243,7 +250,7 @@ TEST_F(CompareEngineTest, FindingsOfManyPairsKeepTheListingOrderWithAnyNumberOfT
     for (DWORD nThreads : {0u, 1u, 3u, 8u}) {
         SCOPED_TRACE(testing::Message() << nThreads << " threads");
         SetHashThreads(nThreads);
-        ASSERT_TRUE(Compare());
+        ASSERT_EQ(0u, Compare());
         EXPECT_EQ(expected, m_report.m_findings);
         EXPECT_EQ(hashes, m_report.m_hashes);
         EXPECT_EQ(kFiles / 3, m_results.m_nIdentical);
@@ -257,8 +264,7 @@ TEST_F(CompareEngineTest, FindingsOfManyPairsKeepTheListingOrderWithAnyNumberOfT
                                           GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                           nullptr, OPEN_EXISTING, 0, nullptr));
         ASSERT_TRUE(hWriter);
-        EXPECT_FALSE(Compare());
-        EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), ::GetLastError());
+        EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), Compare());
         EXPECT_EQ(std::vector<CRecord>(expected.begin(), expected.begin() + nUntilHeldOpen),
                   m_report.m_findings);
         EXPECT_EQ((std::vector<std::pair<std::wstring, HRESULT>>{
@@ -266,6 +272,17 @@ TEST_F(CompareEngineTest, FindingsOfManyPairsKeepTheListingOrderWithAnyNumberOfT
                            L": could not compute destination file hash.",
                        HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION)}}),
                   m_report.m_errors);
+        hWriter.Reset();
+
+        const test::CStopRequestReset stopReset;
+        EXPECT_EQ(static_cast<DWORD>(ERROR_CANCELLED), Compare(50));
+        EXPECT_EQ(std::vector<CRecord>(expected.begin(), expected.begin() + 50),
+                  m_report.m_findings);
+        EXPECT_TRUE(m_report.m_errors.empty());
+        EXPECT_EQ(50, m_results.m_source.m_nTested);
+        EXPECT_EQ(50, m_results.m_nIdentical + m_results.m_nHashMismatches +
+                          m_results.m_nSizeMismatches + m_results.m_nDateMismatches +
+                          m_results.m_destination.m_nMissingFiles);
     }
 }
 
