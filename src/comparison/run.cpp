@@ -98,9 +98,15 @@ int Run(int argc, wchar_t** argv) {
     results.Clear();
     CElapsedTimer timer;
     timer.Start();
+    // The console's lines and the document get the same findings.
     CConsoleReport consoleReport(console,
                                  (console.GetDisplayLevel() & 0x7FFFFFFF) == DISPLAY_VERBOSE);
-    const DWORD dwError = CompareFolders(console, consoleReport, results);
+    CReportFanOut reports;
+    reports.Add(consoleReport);
+    if (bReport) {
+        reports.Add(report);
+    }
+    const DWORD dwError = CompareFolders(console, reports, results);
     timer.Stop();
     // The report records the run's exit code; when it cannot be completed,
     // the run ends as a failed setup.
