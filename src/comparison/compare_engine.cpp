@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <deque>
+#include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -42,6 +45,11 @@ const wchar_t kBackslash[] = L"\\";
 // a file mostly waits on the system, so more files are kept in flight than
 // there are processors.
 constexpr DWORD kMaxHashThreads = 8;
+// How far the listing runs ahead of the report while the hash queue has room:
+// at most this many folders planned and not yet reported, and no further
+// folder once these hold this many files.
+constexpr size_t kFoldersAhead = 64;
+constexpr size_t kFilesAhead = 4096;
 SecurityCheckFunction g_pfnSecurityCheck = CheckOwnerAndDacl;
 DWORD g_nHashThreads = HASH_THREADS_AUTO;
 
@@ -65,19 +73,13 @@ struct CFolder {
     }
 };
 
-// One side of a folder: its files and, when subfolders are compared, its
-// subfolders.
-struct CSideListing {
-    CFileEntryArray files;
-    std::vector<CFileEntry> folders;
-    bool bDenied = false;  // access to the folder was denied: nothing listed
-
-    CNameList FileNames() const {
-        return {files.GetCount() ? files[0].szName : nullptr, sizeof(CFileEntry), files.GetCount()};
-    }
-    CNameList FolderNames() const {
-        return {folders.empty() ? nullptr : folders[0].szName, sizeof(CFileEntry), folders.size()};
-    }
+// The subfolders of a folder pair, each side's in listing order, each with
+// the position of its partner on the other side (or npos).
+struct CSubfolders {
+    CItemList source;
+    CItemList destination;
+    std::vector<size_t> sourcePairs;
+    std::vector<size_t> destinationPairs;
 };
 
 // What is decided for a file of either side, once.
@@ -100,62 +102,70 @@ struct CPlannedFile {
     size_t nHashPair;
 };
 
-// A folder pair listed, paired and decided: the files in the order of their
-// findings (the source's files in listing order, then the destination's
-// files that have no partner), and the pairing of the subfolders.
+// A folder pair listed, paired and decided, waiting to be reported.
 struct CFolderPlan {
     CFolder folder;
-    CSideListing source;
-    CSideListing destination;
+    // Why the folder could not be listed, and the message: the comparison
+    // stops there when the folder's turn comes.
+    DWORD dwError = ERROR_SUCCESS;
+    const wchar_t* pszError = nullptr;
+    bool bSourceDenied = false;
+    bool bDestinationDenied = false;
+    // What the listing counted (excluded files and folders, a denied
+    // folder), added to the results in the folder's turn.
+    CSideResults sourceCounts;
+    CSideResults destinationCounts;
+    CItemList sourceFiles;
+    CItemList destinationFiles;
+    // The files in the order of their findings: the source's in listing
+    // order, then the destination's that have no partner.
     std::vector<CPlannedFile> files;
-    size_t nFed = 0;  // the files whose contents the hash queue was given
-    std::vector<size_t> sourceFolderPairs;
-    std::vector<size_t> destinationFolderPairs;
+    size_t nFed = 0;  // the files that the hash queue was given
+    // With /subdir; shared with the walk that plans the folders below.
+    std::shared_ptr<CSubfolders> pSubfolders;
 
     // Frees what the files took; the subfolders stay for the descent.
     void ReleaseFiles() {
-        source.files.SetCount(0);
-        destination.files.SetCount(0);
+        sourceFiles.Clear();
+        destinationFiles.Clear();
         files = std::vector<CPlannedFile>();
     }
 };
 
 // What a listing tells of a file or folder.
-CItemFacts FactsOf(const CFileEntry& entry) {
+CItemFacts FactsOf(const CItemList& list, size_t i) {
     CItemFacts facts;
     facts.bPresent = true;
-    facts.nSize = entry.nSize;
-    facts.ftLastWrite = entry.ftLastWrite;
-    return facts;
-}
-
-// The same with the result of hashing the file.
-CItemFacts FactsOf(const CFileEntry& entry, const CHashResult& result) {
-    CItemFacts facts = FactsOf(entry);
-    if (result.bHashed) {
-        facts.cbHash = std::min<DWORD>(result.cbValue, FINDING_MAX_HASH_SIZE);
-        std::memcpy(facts.hash, result.value, facts.cbHash);
-    } else {
-        facts.dwError = result.dwError;
-    }
+    facts.nSize = list[i].nSize;
+    facts.ftLastWrite = list[i].ftLastWrite;
     return facts;
 }
 
 // The long path of a root folder, without a final backslash so that names
-// can be joined to it with one: the full path that the options hold (already
-// made absolute and normalised) behind the prefix that turns off the
-// platform's processing of it.
+// can be joined to it with one: the full path that the options hold (made
+// absolute and normalised when the command line was read) behind the prefix
+// that keeps the platform from processing it again.
 std::wstring LongRoot(const std::wstring& strRoot) {
-    std::wstring strLong =
-        strRoot.compare(0, 4, L"\\\\?\\") == 0 || strRoot.compare(0, 4, L"\\\\.\\") == 0 ? strRoot
-        : strRoot.compare(0, 2, L"\\\\") == 0 ? L"\\\\?\\UNC\\" + strRoot.substr(2)
-                                              : L"\\\\?\\" + strRoot;
+    std::wstring strLong;
+    if (strRoot.compare(0, 4, L"\\\\?\\") == 0 || strRoot.compare(0, 4, L"\\\\.\\") == 0) {
+        strLong = strRoot;
+    } else if (strRoot.compare(0, 2, L"\\\\") == 0) {
+        strLong = L"\\\\?\\UNC\\" + strRoot.substr(2);
+    } else {
+        strLong = L"\\\\?\\" + strRoot;
+    }
     if (!strLong.empty() && strLong.back() == L'\\') {
         strLong.pop_back();
     }
     return strLong;
 }
 
+// The comparison reads: list, pair, decide (PlanFolder), hash (the queue),
+// report and count (ReportFolder). Folders are planned in the order in which
+// they are reported (each folder's files, then its subfolders, depth
+// first); while files are hashed, the planning runs a few folders ahead, so
+// that the hash queue is fed with the next folders' pairs while the current
+// folder's results are reported.
 class CComparison {
 public:
     CComparison(const CConsole& options, CComparisonReport& report, CComparisonResults& results)
@@ -167,28 +177,36 @@ public:
     DWORD Run();
 
 private:
-    // Compares a folder pair and, with /subdir, what lies below it.
-    DWORD CompareFolder(const CFolder& folder);
-    // Lists both sides of the folder, pairs them and decides each file.
-    DWORD PlanFolder(CFolderPlan& plan);
-    DWORD ListSide(const std::wstring& strFolder, CSideListing& listing, CSideResults& side);
+    // Lists both sides of the folder, pairs them and decides each file; the
+    // plan joins the folders planned. A folder that cannot be listed is
+    // planned with its failure, and nothing after it.
+    void PlanFolder(const CFolder& folder);
+    DWORD ListSide(const std::wstring& strFolder, CItemList& files, CItemList* pFolders,
+                   CSideResults& counts, bool& bDenied);
     // The one decision about a pair, by date and size; the contents decide
     // what is left.
-    Verdict Decide(const CFileEntry& source, const CFileEntry& destination) const;
-    // Gives the hash queue the contents pairs of the plan that it has room
-    // for, in the order of the plan.
-    void FeedHashQueue(CFolderPlan& plan);
+    Verdict Decide(const CListedItem& source, const CListedItem& destination) const;
+    // Plans the next folder in the order of the report; false when there is
+    // none.
+    bool PlanNextFolder();
+    // The next planned folder, which must be strRelative.
+    std::unique_ptr<CFolderPlan> TakePlan(const std::wstring& strRelative);
+    // Gives the hash queue the contents pairs it has room for, in the order
+    // of the report, planning ahead when the planned ones are all in.
+    void FeedHashQueue();
+
+    // Reports and counts a folder and, with /subdir, what lies below it.
+    DWORD ReportFolder(CFolderPlan& plan);
     DWORD ReportFiles(CFolderPlan& plan);
-    DWORD ReportFile(CFolderPlan& plan, const CPlannedFile& file);
+    DWORD ReportFile(const CFolderPlan& plan, const CPlannedFile& file);
     // Collects the hash values of a pair and reports what they tell.
     DWORD CompareContents(const CPlannedFile& file, CFinding& finding);
-    void CheckSecurity(const CFolder& folder, const CFileEntry* pSource,
-                       const CFileEntry* pDestination);
+    void CheckSecurity(const CFolderPlan& plan, const CPlannedFile& file);
     // Whether a side's file lacks an owner or a DACL (counted); false when
     // it has both or after reporting an error, with which the comparison
     // goes on.
     bool HasSecurityIssue(const std::wstring& strFolder, const wchar_t* pszName, bool bSource);
-    DWORD CompareSubfolders(const CFolderPlan& plan);
+    DWORD ReportSubfolders(const CFolderPlan& plan);
 
     // Hands the report a finding on the display path.
     void Report(CFinding& finding, FindingKind kind, FindingSide side = FindingSide::None);
@@ -201,6 +219,14 @@ private:
         return dwError;
     }
 
+    // For each planned folder whose subfolders are not all planned yet: the
+    // next source subfolder to look at.
+    struct CWalkStep {
+        std::shared_ptr<const CSubfolders> pSubfolders;
+        CFolder folder;
+        size_t iNext;
+    };
+
     const CConsole& m_options;
     CComparisonReport& m_report;
     CComparisonResults& m_results;
@@ -208,6 +234,13 @@ private:
     // The only way files are hashed; opened when contents are compared.
     CHashQueue m_hashQueue{g_hashProvider};
     size_t m_nHashPairs = 0;  // the contents pairs planned so far
+    // The folders planned and not yet reported, in the order of the report,
+    // and the files they hold.
+    std::deque<std::unique_ptr<CFolderPlan>> m_planned;
+    size_t m_nFilesPlanned = 0;
+    std::vector<CWalkStep> m_walk;
+    bool m_bWalkStopped = false;          // a folder could not be listed
+    CFolderPlan* m_pReporting = nullptr;  // the folder whose files are reported
     uint64_t m_nFilesCompared = 0;
     uint64_t m_nBytesHashed = 0;
 };
@@ -222,99 +255,85 @@ DWORD CComparison::Run() {
         }
         m_hashQueue.Open(nThreads, m_options.m_nHashAlgorithm == HASH_MD5 ? CALG_MD5 : CALG_SHA1);
     }
-    return CompareFolder({std::wstring(), LongRoot(m_options.m_strSourcePath),
-                          LongRoot(m_options.m_strDestinationPath)});
+    PlanFolder({std::wstring(), LongRoot(m_options.m_strSourcePath),
+                LongRoot(m_options.m_strDestinationPath)});
+    return ReportFolder(*TakePlan(std::wstring()));
 }
 
-DWORD CComparison::CompareFolder(const CFolder& folder) {
-    g_displayPath.Assign(folder.DisplayPath());
-    m_report.OnFolder(g_displayPath.GetPath());
-    if (IsStopRequested()) {
-        return ERROR_CANCELLED;
-    }
-    CFolderPlan plan;
+void CComparison::PlanFolder(const CFolder& folder) {
+    auto pPlan = std::make_unique<CFolderPlan>();
+    CFolderPlan& plan = *pPlan;
     plan.folder = folder;
-    DWORD dwError = PlanFolder(plan);
-    if (dwError == ERROR_SUCCESS) {
-        dwError = ReportFiles(plan);
+    if (m_dwOptions & OPT_SUBDIR) {
+        plan.pSubfolders = std::make_shared<CSubfolders>();
     }
-    if (dwError != ERROR_SUCCESS || !(m_dwOptions & OPT_SUBDIR)) {
-        return dwError;
+    CSubfolders* const pSubfolders = plan.pSubfolders.get();
+    plan.dwError =
+        ListSide(folder.strSource, plan.sourceFiles, pSubfolders ? &pSubfolders->source : nullptr,
+                 plan.sourceCounts, plan.bSourceDenied);
+    plan.pszError = L"could not search for files in source path.";
+    if (plan.dwError == ERROR_SUCCESS) {
+        plan.dwError = ListSide(folder.strDestination, plan.destinationFiles,
+                                pSubfolders ? &pSubfolders->destination : nullptr,
+                                plan.destinationCounts, plan.bDestinationDenied);
+        plan.pszError = L"could not search for files in destination path.";
     }
-    // Only the subfolders' names are kept while the comparison goes deeper.
-    plan.ReleaseFiles();
-    return CompareSubfolders(plan);
-}
-
-DWORD CComparison::PlanFolder(CFolderPlan& plan) {
-    const CFolder& folder = plan.folder;
-    CSideListing& source = plan.source;
-    CSideListing& destination = plan.destination;
-    DWORD dwError = ListSide(folder.strSource, source, m_results.m_source);
-    if (dwError != ERROR_SUCCESS) {
-        return Fail(L"could not search for files in source path.", dwError);
-    }
-    dwError = ListSide(folder.strDestination, destination, m_results.m_destination);
-    if (dwError != ERROR_SUCCESS) {
-        return Fail(L"could not search for files in destination path.", dwError);
-    }
-    if (source.bDenied || destination.bDenied) {
-        CFinding finding;
-        finding.bFolder = true;
-        finding.source.dwError = source.bDenied ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
-        finding.destination.dwError = destination.bDenied ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
-        Report(finding, FindingKind::Inaccessible,
-               !destination.bDenied ? FindingSide::Source
-               : source.bDenied     ? FindingSide::Both
-                                    : FindingSide::Destination);
-        if (folder.strRelative.empty() && source.bDenied && destination.bDenied) {
-            // Nothing of either tree could be read: nothing was compared.
-            return ERROR_ACCESS_DENIED;
-        }
+    if (plan.dwError != ERROR_SUCCESS) {
+        // The comparison stops at this folder: nothing after it is planned.
+        m_bWalkStopped = true;
+        m_planned.push_back(std::move(pPlan));
+        return;
     }
 
     std::vector<size_t> sourcePairs;
     std::vector<size_t> destinationPairs;
-    PairNames(source.FileNames(), destination.FileNames(), sourcePairs, destinationPairs);
-    plan.files.reserve(source.files.GetCount() + destination.files.GetCount());
-    for (size_t i = 0; i < source.files.GetCount(); ++i) {
+    const CItemList& source = plan.sourceFiles;
+    const CItemList& destination = plan.destinationFiles;
+    PairNames(source, destination, sourcePairs, destinationPairs);
+    plan.files.reserve(source.size() + destination.size());
+    for (size_t i = 0; i < source.size(); ++i) {
         const size_t j = sourcePairs[i];
-        const Verdict verdict = j == npos ? Verdict::MissingInDestination
-                                          : Decide(source.files[i], destination.files[j]);
+        const Verdict verdict =
+            j == npos ? Verdict::MissingInDestination : Decide(source[i], destination[j]);
         plan.files.push_back(
             {i, j, verdict, verdict == Verdict::NeedsContents ? m_nHashPairs++ : npos});
     }
-    for (size_t j = 0; j < destination.files.GetCount(); ++j) {
+    for (size_t j = 0; j < destination.size(); ++j) {
         if (destinationPairs[j] == npos) {
             plan.files.push_back({npos, j, Verdict::MissingInSource, npos});
         }
     }
-    PairNames(source.FolderNames(), destination.FolderNames(), plan.sourceFolderPairs,
-              plan.destinationFolderPairs);
-    return ERROR_SUCCESS;
+    if (pSubfolders != nullptr) {
+        PairNames(pSubfolders->source, pSubfolders->destination, pSubfolders->sourcePairs,
+                  pSubfolders->destinationPairs);
+        m_walk.push_back({plan.pSubfolders, folder, 0});
+    }
+    m_nFilesPlanned += plan.files.size();
+    m_planned.push_back(std::move(pPlan));
 }
 
-DWORD CComparison::ListSide(const std::wstring& strFolder, CSideListing& listing,
-                            CSideResults& side) {
+DWORD CComparison::ListSide(const std::wstring& strFolder, CItemList& files, CItemList* pFolders,
+                            CSideResults& counts, bool& bDenied) {
     // A folder that cannot be searched, the roots included, is never taken
     // for an empty one: only a denial is counted and passed over.
     if (g_searchPath.AssignChild(strFolder.c_str(), strFolder.size(), L"*.*") &&
-        ListFiles(g_searchPath.GetPath(), listing.files, side,
-                  (m_dwOptions & OPT_SUBDIR) ? &listing.folders : nullptr)) {
+        ListFiles(g_searchPath.GetPath(), files, counts, pFolders)) {
         return ERROR_SUCCESS;
     }
     const DWORD dwError = ::GetLastError();
     if (dwError != ERROR_ACCESS_DENIED) {
         return dwError;
     }
-    ++side.m_nInaccessibleFolders;
-    listing.bDenied = true;
-    listing.files.SetCount(0);
-    listing.folders.clear();
+    ++counts.m_nInaccessibleFolders;
+    bDenied = true;
+    files.Clear();
+    if (pFolders != nullptr) {
+        pFolders->Clear();
+    }
     return ERROR_SUCCESS;
 }
 
-Verdict CComparison::Decide(const CFileEntry& source, const CFileEntry& destination) const {
+Verdict CComparison::Decide(const CListedItem& source, const CListedItem& destination) const {
     if (m_dwOptions & OPT_DATE) {
         const ULONGLONG nSource = FileTimeOrder(source.ftLastWrite);
         const ULONGLONG nDestination = FileTimeOrder(destination.ftLastWrite);
@@ -332,18 +351,100 @@ Verdict CComparison::Decide(const CFileEntry& source, const CFileEntry& destinat
     return (m_dwOptions & OPT_HASH) ? Verdict::NeedsContents : Verdict::Identical;
 }
 
-void CComparison::FeedHashQueue(CFolderPlan& plan) {
-    for (; plan.nFed < plan.files.size() && m_hashQueue.HasRoom(); ++plan.nFed) {
-        const CPlannedFile& file = plan.files[plan.nFed];
-        if (file.verdict == Verdict::NeedsContents) {
-            // Each file opened by its own name: on a file system that tells
-            // case apart, the destination's may differ from the source's.
-            m_hashQueue.Add(file.nHashPair,
-                            plan.folder.strSource + L"\\" + plan.source.files[file.iSource].szName,
-                            plan.folder.strDestination + L"\\" +
-                                plan.destination.files[file.iDestination].szName);
+bool CComparison::PlanNextFolder() {
+    while (!m_bWalkStopped && !m_walk.empty()) {
+        CWalkStep& step = m_walk.back();
+        const CSubfolders& subfolders = *step.pSubfolders;
+        while (step.iNext < subfolders.source.size() &&
+               subfolders.sourcePairs[step.iNext] == npos) {
+            ++step.iNext;
+        }
+        if (step.iNext == subfolders.source.size()) {
+            m_walk.pop_back();
+            continue;
+        }
+        const size_t i = step.iNext++;
+        // Planning may add a step for the folder below: step is not used
+        // afterwards.
+        PlanFolder(step.folder.Child(subfolders.source.Name(i),
+                                     subfolders.destination.Name(subfolders.sourcePairs[i])));
+        return true;
+    }
+    return false;
+}
+
+std::unique_ptr<CFolderPlan> CComparison::TakePlan(const std::wstring& strRelative) {
+    if (m_planned.empty()) {
+        PlanNextFolder();
+    }
+    if (m_planned.empty() || m_planned.front()->folder.strRelative != strRelative) {
+        throw std::logic_error("comparison: folders planned out of turn");
+    }
+    std::unique_ptr<CFolderPlan> pPlan = std::move(m_planned.front());
+    m_planned.pop_front();
+    m_nFilesPlanned -= pPlan->files.size();
+    return pPlan;
+}
+
+void CComparison::FeedHashQueue() {
+    CFolderPlan* pPlan = m_pReporting;
+    size_t nNext = 0;  // the planned folder to feed from next
+    while (m_hashQueue.HasRoom()) {
+        if (pPlan != nullptr && pPlan->nFed < pPlan->files.size()) {
+            const CPlannedFile& file = pPlan->files[pPlan->nFed++];
+            if (file.verdict == Verdict::NeedsContents) {
+                // Each file opened by its own name: on a file system that
+                // tells case apart, the destination's may differ from the
+                // source's.
+                const CFolder& folder = pPlan->folder;
+                m_hashQueue.Add(file.nHashPair,
+                                folder.strSource + L"\\" + pPlan->sourceFiles.Name(file.iSource),
+                                folder.strDestination + L"\\" +
+                                    pPlan->destinationFiles.Name(file.iDestination));
+            }
+        } else if (nNext < m_planned.size()) {
+            pPlan = m_planned[nNext++].get();
+        } else if (m_planned.size() >= kFoldersAhead || m_nFilesPlanned >= kFilesAhead ||
+                   !PlanNextFolder()) {
+            break;
         }
     }
+}
+
+DWORD CComparison::ReportFolder(CFolderPlan& plan) {
+    g_displayPath.Assign(plan.folder.DisplayPath());
+    m_report.OnFolder(g_displayPath.GetPath());
+    if (IsStopRequested()) {
+        return ERROR_CANCELLED;
+    }
+    m_results.m_source.Add(plan.sourceCounts);
+    m_results.m_destination.Add(plan.destinationCounts);
+    if (plan.dwError != ERROR_SUCCESS) {
+        return Fail(plan.pszError, plan.dwError);
+    }
+    if (plan.bSourceDenied || plan.bDestinationDenied) {
+        CFinding finding;
+        finding.bFolder = true;
+        finding.source.dwError = plan.bSourceDenied ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
+        finding.destination.dwError = plan.bDestinationDenied ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
+        Report(finding, FindingKind::Inaccessible,
+               !plan.bDestinationDenied ? FindingSide::Source
+               : plan.bSourceDenied     ? FindingSide::Both
+                                        : FindingSide::Destination);
+        if (plan.folder.strRelative.empty() && plan.bSourceDenied && plan.bDestinationDenied) {
+            // Nothing of either tree could be read: nothing was compared.
+            return ERROR_ACCESS_DENIED;
+        }
+    }
+    m_pReporting = &plan;
+    const DWORD dwError = ReportFiles(plan);
+    m_pReporting = nullptr;
+    if (dwError != ERROR_SUCCESS || !plan.pSubfolders) {
+        return dwError;
+    }
+    // Only the subfolders' names are kept while the comparison goes deeper.
+    plan.ReleaseFiles();
+    return ReportSubfolders(plan);
 }
 
 DWORD CComparison::ReportFiles(CFolderPlan& plan) {
@@ -362,24 +463,24 @@ DWORD CComparison::ReportFiles(CFolderPlan& plan) {
     return ERROR_SUCCESS;
 }
 
-DWORD CComparison::ReportFile(CFolderPlan& plan, const CPlannedFile& file) {
-    const CFileEntry* pSource = file.iSource != npos ? &plan.source.files[file.iSource] : nullptr;
-    const CFileEntry* pDestination =
-        file.iDestination != npos ? &plan.destination.files[file.iDestination] : nullptr;
+DWORD CComparison::ReportFile(const CFolderPlan& plan, const CPlannedFile& file) {
+    const bool bSource = file.iSource != npos;
+    const bool bDestination = file.iDestination != npos;
     const std::wstring& strRelative = plan.folder.strRelative;
     if (!g_displayPath.AssignChild(strRelative.c_str(), strRelative.size(),
-                                   (pSource != nullptr ? pSource : pDestination)->szName)) {
+                                   bSource ? plan.sourceFiles.Name(file.iSource)
+                                           : plan.destinationFiles.Name(file.iDestination))) {
         const DWORD dwError = ::GetLastError();
         g_displayPath.Assign(kBackslash);
         return Fail(L"could not build the source path.", dwError);
     }
     CFinding finding;
-    if (pSource != nullptr) {
-        finding.source = FactsOf(*pSource);
+    if (bSource) {
+        finding.source = FactsOf(plan.sourceFiles, file.iSource);
         ++m_results.m_source.m_nTested;
     }
-    if (pDestination != nullptr) {
-        finding.destination = FactsOf(*pDestination);
+    if (bDestination) {
+        finding.destination = FactsOf(plan.destinationFiles, file.iDestination);
         ++m_results.m_destination.m_nTested;
     }
     switch (file.verdict) {
@@ -400,7 +501,7 @@ DWORD CComparison::ReportFile(CFolderPlan& plan, const CPlannedFile& file) {
             Report(finding, FindingKind::Size);
             break;
         case Verdict::NeedsContents: {
-            FeedHashQueue(plan);
+            FeedHashQueue();
             const DWORD dwError = CompareContents(file, finding);
             if (dwError == ERROR_CANCELLED) {
                 // Stopped while the pair was hashed: it was not compared.
@@ -418,7 +519,7 @@ DWORD CComparison::ReportFile(CFolderPlan& plan, const CPlannedFile& file) {
             break;
     }
     if (m_dwOptions & OPT_SECURITY) {
-        CheckSecurity(plan.folder, pSource, pDestination);
+        CheckSecurity(plan, file);
     }
     return ERROR_SUCCESS;
 }
@@ -431,9 +532,9 @@ DWORD CComparison::CompareContents(const CPlannedFile& file, CFinding& finding) 
     const CHashResult* pSource = nullptr;
     const CHashResult* pDestination = nullptr;
     m_hashQueue.Wait(file.nHashPair, &pSource, &pDestination);
-    bool bUnread[2] = {};
     const CHashResult* const results[2] = {pSource, pDestination};
     CItemFacts* const facts[2] = {&finding.source, &finding.destination};
+    bool bUnread[2] = {};
     for (int nSide = 0; nSide < 2; ++nSide) {
         const CHashResult& result = *results[nSide];
         CItemFacts& side = *facts[nSide];
@@ -499,58 +600,56 @@ bool CComparison::HasSecurityIssue(const std::wstring& strFolder, const wchar_t*
     return false;
 }
 
-void CComparison::CheckSecurity(const CFolder& folder, const CFileEntry* pSource,
-                                const CFileEntry* pDestination) {
-    const bool bSourceIssue =
-        pSource != nullptr && HasSecurityIssue(folder.strSource, pSource->szName, true);
-    const bool bDestinationIssue =
-        pDestination != nullptr &&
-        HasSecurityIssue(folder.strDestination, pDestination->szName, false);
-    if (bSourceIssue || bDestinationIssue) {
-        CFinding finding;
-        if (pSource != nullptr) {
-            finding.source = FactsOf(*pSource);
-        }
-        if (pDestination != nullptr) {
-            finding.destination = FactsOf(*pDestination);
-        }
+void CComparison::CheckSecurity(const CFolderPlan& plan, const CPlannedFile& file) {
+    CFinding finding;
+    bool bIssue[2] = {};
+    if (file.iSource != npos) {
+        finding.source = FactsOf(plan.sourceFiles, file.iSource);
+        bIssue[0] =
+            HasSecurityIssue(plan.folder.strSource, plan.sourceFiles.Name(file.iSource), true);
+    }
+    if (file.iDestination != npos) {
+        finding.destination = FactsOf(plan.destinationFiles, file.iDestination);
+        bIssue[1] = HasSecurityIssue(plan.folder.strDestination,
+                                     plan.destinationFiles.Name(file.iDestination), false);
+    }
+    if (bIssue[0] || bIssue[1]) {
         Report(finding, FindingKind::Security,
-               !bDestinationIssue ? FindingSide::Source
-               : bSourceIssue     ? FindingSide::Both
-                                  : FindingSide::Destination);
+               !bIssue[1]  ? FindingSide::Source
+               : bIssue[0] ? FindingSide::Both
+                           : FindingSide::Destination);
     }
 }
 
 // Enters every subfolder present on both sides, in the source's listing
 // order, and reports those present on one side only: first the source's,
 // as they come, then the destination's.
-DWORD CComparison::CompareSubfolders(const CFolderPlan& plan) {
-    const std::vector<CFileEntry>& source = plan.source.folders;
-    const std::vector<CFileEntry>& destination = plan.destination.folders;
-    for (size_t i = 0; i < source.size(); ++i) {
-        const size_t j = plan.sourceFolderPairs[i];
-        if (j != npos) {
-            const DWORD dwError =
-                CompareFolder(plan.folder.Child(source[i].szName, destination[j].szName));
+DWORD CComparison::ReportSubfolders(const CFolderPlan& plan) {
+    const CSubfolders& subfolders = *plan.pSubfolders;
+    const std::wstring& strRelative = plan.folder.strRelative;
+    for (size_t i = 0; i < subfolders.source.size(); ++i) {
+        const std::wstring strChild = strRelative + L"\\" + subfolders.source.Name(i);
+        if (subfolders.sourcePairs[i] != npos) {
+            const DWORD dwError = ReportFolder(*TakePlan(strChild));
             if (dwError != ERROR_SUCCESS) {
                 return dwError;
             }
             continue;
         }
         ++m_results.m_destination.m_nMissingFolders;
-        g_displayPath.Assign((plan.folder.strRelative + L"\\" + source[i].szName).c_str());
+        g_displayPath.Assign(strChild.c_str());
         CFinding finding;
         finding.bFolder = true;
-        finding.source = FactsOf(source[i]);
+        finding.source = FactsOf(subfolders.source, i);
         Report(finding, FindingKind::MissingInDestination);
     }
-    for (size_t j = 0; j < destination.size(); ++j) {
-        if (plan.destinationFolderPairs[j] == npos) {
+    for (size_t j = 0; j < subfolders.destination.size(); ++j) {
+        if (subfolders.destinationPairs[j] == npos) {
             ++m_results.m_source.m_nMissingFolders;
-            g_displayPath.Assign((plan.folder.strRelative + L"\\" + destination[j].szName).c_str());
+            g_displayPath.Assign((strRelative + L"\\" + subfolders.destination.Name(j)).c_str());
             CFinding finding;
             finding.bFolder = true;
-            finding.destination = FactsOf(destination[j]);
+            finding.destination = FactsOf(subfolders.destination, j);
             Report(finding, FindingKind::MissingInSource);
         }
     }

@@ -35,6 +35,17 @@ void CComparisonResults::PrintSummary(CMessageWriter& writer, unsigned long dwOp
     m_destination.PrintCounters(writer, dwOptions);
 }
 
+void CSideResults::Add(const CSideResults& other) {
+    m_nTested += other.m_nTested;
+    m_nMissingFiles += other.m_nMissingFiles;
+    m_nExcludedFiles += other.m_nExcludedFiles;
+    m_nInaccessibleFiles += other.m_nInaccessibleFiles;
+    m_nSecurityIssues += other.m_nSecurityIssues;
+    m_nMissingFolders += other.m_nMissingFolders;
+    m_nExcludedFolders += other.m_nExcludedFolders;
+    m_nInaccessibleFolders += other.m_nInaccessibleFolders;
+}
+
 void CSideResults::PrintCounters(CMessageWriter& writer, unsigned long dwOptions) const {
     if (dwOptions & OPT_EXFILE) {
         Print(writer, L"  Excluded file(s):       %d\n", m_nExcludedFiles);

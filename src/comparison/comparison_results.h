@@ -17,6 +17,8 @@ struct CSideResults {
     int m_nInaccessibleFolders = 0;  // folders that could not be listed
 
     void Clear() { *this = CSideResults(); }
+    // Adds every counter of other to this side's.
+    void Add(const CSideResults& other);
     // Writes this side's block; dwOptions decides which lines appear.
     void PrintCounters(CMessageWriter& writer, unsigned long dwOptions) const;
 };

@@ -1,7 +1,8 @@
 #include "comparison/file_listing.h"
 
-#include <cstring>
-#include <new>
+#include <algorithm>
+#include <cstddef>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -9,18 +10,21 @@
 #include "exclusions/exclusions.h"
 #include "runtime/library.h"
 
-bool CFileEntryArray::SetCount(size_t nCount) {
-    m_pEntries.reset();
-    m_nCount = 0;
-    if (nCount == 0) {
-        return true;
-    }
-    m_pEntries.reset(new (std::nothrow) CFileEntry[nCount]);
-    if (!m_pEntries) {
-        return false;
-    }
-    m_nCount = nCount;
-    return true;
+void CItemList::Reserve(size_t nItems, size_t cchNames) {
+    m_items.reserve(m_items.size() + nItems);
+    m_names.reserve(m_names.size() + cchNames);
+}
+
+void CItemList::Add(const wchar_t* pszName, size_t cchName, const FILETIME& ftLastWrite,
+                    ULONGLONG nSize) {
+    m_items.push_back({nSize, ftLastWrite, static_cast<uint32_t>(m_names.size())});
+    m_names.insert(m_names.end(), pszName, pszName + cchName);
+    m_names.push_back(L'\0');
+}
+
+void CItemList::Clear() {
+    m_items = std::vector<CListedItem>();
+    m_names = std::vector<wchar_t>();
 }
 
 BOOL CCacheFile::Create() {
@@ -56,7 +60,9 @@ void CCacheFile::Close() {
 
 bool CCacheFile::IsThisFile(const wchar_t* pszFolder, size_t cchFolder,
                             const wchar_t* pszName) const {
-    if (m_strName.empty() || !IsSameName(m_strName.c_str(), pszName)) {
+    // Names that differ but for case are opened too: the identity decides.
+    if (m_strName.empty() ||
+        ::CompareStringOrdinal(m_strName.c_str(), -1, pszName, -1, TRUE) != CSTR_EQUAL) {
         return false;
     }
     const DWORD dwError = ::GetLastError();
@@ -76,17 +82,31 @@ bool CCacheFile::IsThisFile(const wchar_t* pszFolder, size_t cchFolder,
 
 namespace {
 
-// Records are collected and written in blocks rather than one by one: the
-// file receives the same bytes with far fewer calls.
-constexpr size_t kRecordsPerWrite = 112;  // 64,512 bytes
+// One listed file as the cache file holds it: a record of 576 bytes,
+// little-endian.
+struct CFileEntry {
+    wchar_t szName[MAX_PATH];  // name as the search returned it, no path
+    FILETIME ftLastWrite;      // last-write time as the search returned it (UTC)
+    wchar_t szSizeText[20];    // room for the size text of a finding, written empty
+    ULONGLONG nSize;           // size in bytes
+};
+
+static_assert(sizeof(CFileEntry) == 576, "a cache record is 576 bytes");
+static_assert(offsetof(CFileEntry, ftLastWrite) == 520, "cache record layout");
+static_assert(offsetof(CFileEntry, szSizeText) == 528, "cache record layout");
+static_assert(offsetof(CFileEntry, nSize) == 568, "cache record layout");
+
+// Records are written and read in blocks rather than one by one: the file
+// receives the same bytes with far fewer calls.
+constexpr size_t kRecordsPerBlock = 112;  // 64,512 bytes
 
 class CRecordWriter {
 public:
-    explicit CRecordWriter(HANDLE hFile) : m_hFile(hFile) { m_records.reserve(kRecordsPerWrite); }
+    explicit CRecordWriter(HANDLE hFile) : m_hFile(hFile) { m_records.reserve(kRecordsPerBlock); }
 
     BOOL Add(const CFileEntry& entry) {
         m_records.push_back(entry);
-        return m_records.size() < kRecordsPerWrite ? TRUE : Flush();
+        return m_records.size() < kRecordsPerBlock ? TRUE : Flush();
     }
 
     BOOL Flush() {
@@ -145,10 +165,40 @@ BOOL IsExistingFolder(const wchar_t* pszPath, size_t cchFolder) {
     return TRUE;
 }
 
+// Reads nRecords records back from the start of the cache file into files.
+BOOL ReadRecords(size_t nRecords, size_t cchNames, CItemList& files) {
+    if (!RewindCacheFile()) {
+        return FALSE;  // reading on would give the records of another listing
+    }
+    files.Reserve(nRecords, cchNames);
+    std::vector<CFileEntry> block(std::min(nRecords, kRecordsPerBlock));
+    for (size_t nLeft = nRecords; nLeft > 0;) {
+        const size_t nRead = std::min(nLeft, kRecordsPerBlock);
+        const DWORD cbWanted = static_cast<DWORD>(nRead * sizeof(CFileEntry));
+        DWORD cbRead = 0;
+        if (!::ReadFile(g_cacheFile.GetHandle(), block.data(), cbWanted, &cbRead, nullptr)) {
+            return FALSE;
+        }
+        if (cbRead != cbWanted) {
+            // A short read would hand the comparison records that were never
+            // written.
+            ::SetLastError(ERROR_HANDLE_EOF);
+            return FALSE;
+        }
+        for (size_t i = 0; i < nRead; ++i) {
+            const CFileEntry& entry = block[i];
+            files.Add(entry.szName, ::wcsnlen(entry.szName, MAX_PATH), entry.ftLastWrite,
+                      entry.nSize);
+        }
+        nLeft -= nRead;
+    }
+    return TRUE;
+}
+
 }  // namespace
 
-BOOL ListFiles(const wchar_t* pszSearchPath, CFileEntryArray& listing, CSideResults& side,
-               std::vector<CFileEntry>* pFolders) {
+BOOL ListFiles(const wchar_t* pszSearchPath, CItemList& files, CSideResults& side,
+               CItemList* pFolders) {
     if (!RewindCacheFile()) {
         return FALSE;
     }
@@ -169,19 +219,18 @@ BOOL ListFiles(const wchar_t* pszSearchPath, CFileEntryArray& listing, CSideResu
 
     CRecordWriter writer(g_cacheFile.GetHandle());
     size_t nRecords = 0;
+    size_t cchNames = 0;
     DWORD dwError = ERROR_SUCCESS;
-    CFileEntry entry;
+    CFileEntry entry = {};
     do {
+        const size_t cchName = ::wcsnlen(fd.cFileName, MAX_PATH - 1);
         if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             if (pFolders != nullptr && !(fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
                 !IsDotOrDotDot(fd.cFileName)) {
                 if (IsExcludedName(g_folderExclusions, fd.cFileName)) {
                     ++side.m_nExcludedFolders;
                 } else {
-                    pFolders->emplace_back();
-                    CFileEntry& folder = pFolders->back();
-                    ::wcsncpy(folder.szName, fd.cFileName, MAX_PATH - 1);
-                    folder.ftLastWrite = fd.ftLastWriteTime;
+                    pFolders->Add(fd.cFileName, cchName, fd.ftLastWriteTime, 0);
                 }
             }
             continue;
@@ -193,16 +242,16 @@ BOOL ListFiles(const wchar_t* pszSearchPath, CFileEntryArray& listing, CSideResu
             ++side.m_nExcludedFiles;
             continue;
         }
-        ::wcsncpy(entry.szName, fd.cFileName, MAX_PATH - 1);
-        entry.szName[MAX_PATH - 1] = 0;
+        ::wmemcpy(entry.szName, fd.cFileName, cchName);
+        entry.szName[cchName] = 0;
         entry.ftLastWrite = fd.ftLastWriteTime;
-        entry.szSizeText[0] = 0;
         entry.nSize = (static_cast<ULONGLONG>(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow;
         if (!writer.Add(entry)) {
             dwError = ::GetLastError();
             break;
         }
         ++nRecords;
+        cchNames += cchName + 1;
     } while (::FindNextFileW(hFind.Get(), &fd));
 
     if (dwError == ERROR_SUCCESS) {
@@ -216,49 +265,5 @@ BOOL ListFiles(const wchar_t* pszSearchPath, CFileEntryArray& listing, CSideResu
         ::SetLastError(dwError);
         return FALSE;
     }
-    if (nRecords == 0) {
-        return TRUE;
-    }
-
-    if (!RewindCacheFile()) {
-        return FALSE;  // reading on would give the records of another listing
-    }
-    if (!listing.SetCount(nRecords)) {
-        ::SetLastError(ERROR_OUTOFMEMORY);
-        return FALSE;
-    }
-    const DWORD cbWanted = static_cast<DWORD>(nRecords * sizeof(CFileEntry));
-    DWORD cbRead = 0;
-    if (!::ReadFile(g_cacheFile.GetHandle(), listing.GetData(), cbWanted, &cbRead, nullptr)) {
-        return FALSE;
-    }
-    if (cbRead != cbWanted) {
-        // A short read would hand the comparison records that were never written.
-        ::SetLastError(ERROR_HANDLE_EOF);
-        return FALSE;
-    }
-    return TRUE;
-}
-
-bool IsSameName(const wchar_t* pszA, const wchar_t* pszB) {
-    for (;; ++pszA, ++pszB) {
-        if (FoldNameChar(*pszA) != FoldNameChar(*pszB)) {
-            return false;
-        }
-        if (*pszA == 0) {
-            return true;
-        }
-    }
-}
-
-bool FindEntry(const CFileEntryArray& listing, const wchar_t* pszName, CFileEntry& entry) {
-    for (size_t i = 0; i < listing.GetCount(); ++i) {
-        if (IsSameName(listing[i].szName, pszName)) {
-            ::memcpy(entry.szName, listing[i].szName, sizeof(entry.szName));
-            entry.ftLastWrite = listing[i].ftLastWrite;
-            entry.nSize = listing[i].nSize;
-            return true;
-        }
-    }
-    return false;
+    return nRecords == 0 ? TRUE : ReadRecords(nRecords, cchNames, files);
 }

@@ -1,10 +1,11 @@
 // The listing of one folder: its files with name, last-write time and size,
 // written to a temporary cache file while the folder search runs and read
-// back in one block into an array of exactly the right length.
+// back into a compact list: the names in one block of text, beside each
+// item only what the comparison needs.
 #pragma once
 
 #include <cstddef>
-#include <memory>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -13,40 +14,34 @@
 
 struct CSideResults;
 
-// One listed file. Its layout in memory is the layout of a record in the
-// cache file (576 bytes, little-endian).
-struct CFileEntry {
-    wchar_t szName[MAX_PATH];   // name as the search returned it, no path
-    FILETIME ftLastWrite;       // last-write time as the search returned it (UTC)
-    wchar_t szSizeText[20];     // room for the size text of a finding
-    ULONGLONG nSize;            // size in bytes
-
-    CFileEntry() : szName(), ftLastWrite(), szSizeText(), nSize(0) {}
+// One listed file or folder: what the comparison needs of it.
+struct CListedItem {
+    ULONGLONG nSize;       // size in bytes (files only)
+    FILETIME ftLastWrite;  // last-write time as the search returned it (UTC)
+    uint32_t nName;        // where its name begins in the list's names
 };
 
-static_assert(sizeof(CFileEntry) == 576, "a cache record is 576 bytes");
-static_assert(offsetof(CFileEntry, ftLastWrite) == 520, "cache record layout");
-static_assert(offsetof(CFileEntry, szSizeText) == 528, "cache record layout");
-static_assert(offsetof(CFileEntry, nSize) == 568, "cache record layout");
-
-// An array of entries that owns its storage.
-class CFileEntryArray {
+// Listed files or folders in listing order, their names in one block of
+// text that belongs to the list.
+class CItemList {
 public:
-    CFileEntryArray() = default;
-    CFileEntryArray(const CFileEntryArray&) = delete;
-    CFileEntryArray& operator=(const CFileEntryArray&) = delete;
+    size_t size() const noexcept { return m_items.size(); }
+    bool empty() const noexcept { return m_items.empty(); }
+    const CListedItem& operator[](size_t i) const { return m_items[i]; }
+    // The name of item i (no path), valid until the list changes.
+    const wchar_t* Name(size_t i) const { return m_names.data() + m_items[i].nName; }
 
-    // Allocates storage for exactly nCount new entries, replacing any
-    // earlier ones. Returns false when the storage cannot be allocated.
-    bool SetCount(size_t nCount);
-    size_t GetCount() const { return m_nCount; }
-    CFileEntry* GetData() { return m_pEntries.get(); }
-    CFileEntry& operator[](size_t i) { return m_pEntries[i]; }
-    const CFileEntry& operator[](size_t i) const { return m_pEntries[i]; }
+    // Makes room for nItems more items with names of cchNames characters in
+    // all, terminators included.
+    void Reserve(size_t nItems, size_t cchNames);
+    // Adds an item; cchName characters of pszName are its name.
+    void Add(const wchar_t* pszName, size_t cchName, const FILETIME& ftLastWrite, ULONGLONG nSize);
+    // Removes every item and frees the storage.
+    void Clear();
 
 private:
-    std::unique_ptr<CFileEntry[]> m_pEntries;
-    size_t m_nCount = 0;
+    std::vector<CListedItem> m_items;
+    std::vector<wchar_t> m_names;  // each name followed by its terminator
 };
 
 // The temporary file that holds listings while they are made. Closing its
@@ -79,27 +74,17 @@ private:
 extern CCacheFile g_cacheFile;
 
 // Lists the files (not folders, not excluded) that the search pattern
-// pszSearchPath finds into the empty listing, through g_cacheFile, and
-// counts excluded files in side.m_nExcludedFiles. When pFolders is given,
-// the subfolders are added to it in listing order (name and time only):
-// not "." and "..", not links to folders (reparse points, which are never
-// followed), and not those whose names match g_folderExclusions, which are
-// counted in side.m_nExcludedFolders. The cache file itself is never listed.
-// Returns TRUE on success; FALSE with the last error set to the cause
-// otherwise: a folder that cannot be searched is never an empty listing.
-// A search that finds nothing at all (an empty drive root) is empty.
-BOOL ListFiles(const wchar_t* pszSearchPath, CFileEntryArray& listing, CSideResults& side,
-               std::vector<CFileEntry>* pFolders = nullptr);
-
-// Folds a name's code unit as the pairing does: only A to Z are made lower case.
-inline wchar_t FoldNameChar(wchar_t ch) {
-    return (ch >= L'A' && ch <= L'Z') ? static_cast<wchar_t>(ch + 0x20) : ch;
-}
-
-// True when two names are equal, ignoring the case of A to Z only.
-bool IsSameName(const wchar_t* pszA, const wchar_t* pszB);
-
-// Copies the name, time and size of the first entry of the listing whose
-// name equals pszName (ignoring the case of A to Z only) into entry and
-// returns true; returns false and leaves entry unchanged when none does.
-bool FindEntry(const CFileEntryArray& listing, const wchar_t* pszName, CFileEntry& entry);
+// pszSearchPath finds into the empty list files, in listing order, and
+// counts excluded files in side.m_nExcludedFiles. While the search runs,
+// each file goes to g_cacheFile as a record of 576 bytes (name, last-write
+// time, room for a size text, size); the records are read back in blocks
+// into the list. When pFolders is given, the subfolders are added to it in
+// listing order (name and time): not "." and "..", not links to folders
+// (reparse points, which are never followed), and not those whose names
+// match g_folderExclusions, which are counted in side.m_nExcludedFolders. The
+// cache file itself is never listed. Returns TRUE on success; FALSE with the
+// last error set to the cause otherwise: a folder that cannot be searched is
+// never an empty listing. A search that finds nothing at all (an empty
+// drive root) is empty.
+BOOL ListFiles(const wchar_t* pszSearchPath, CItemList& files, CSideResults& side,
+               CItemList* pFolders = nullptr);

@@ -2,7 +2,16 @@
 
 #include <cwchar>
 
-#include "comparison/file_listing.h"
+bool IsSameName(const wchar_t* pszA, const wchar_t* pszB) {
+    for (;; ++pszA, ++pszB) {
+        if (FoldNameChar(*pszA) != FoldNameChar(*pszB)) {
+            return false;
+        }
+        if (*pszA == 0) {
+            return true;
+        }
+    }
+}
 
 uint32_t CNameIndex::Hash(const wchar_t* pszName) const {
     // FNV-1a over the code units, folded unless names must be exactly equal.
@@ -18,23 +27,23 @@ bool CNameIndex::IsEqual(const wchar_t* pszA, const wchar_t* pszB) const {
     return m_bExact ? std::wcscmp(pszA, pszB) == 0 : IsSameName(pszA, pszB);
 }
 
-void CNameIndex::Build(const CNameList& names, bool bExact) {
-    m_names = names;
+void CNameIndex::Build(const CItemList& names, bool bExact) {
+    m_pNames = &names;
     m_bExact = bExact;
     // Open addressing, at most half full.
     size_t nSlots = 8;
-    while (nSlots < names.nCount * 2) {
+    while (nSlots < names.size() * 2) {
         nSlots *= 2;
     }
     m_slots.assign(nSlots, 0);
-    m_next.assign(names.nCount, 0);
+    m_next.assign(names.size(), 0);
     m_nMask = static_cast<uint32_t>(nSlots - 1);
     // From the last name to the first, so that each slot ends holding the
     // first of its equal names and each chain runs in listing order.
-    for (size_t i = names.nCount; i-- > 0;) {
-        const wchar_t* pszName = names[i];
+    for (size_t i = names.size(); i-- > 0;) {
+        const wchar_t* pszName = names.Name(i);
         uint32_t nSlot = Hash(pszName) & m_nMask;
-        while (m_slots[nSlot] != 0 && !IsEqual(names[m_slots[nSlot] - 1], pszName)) {
+        while (m_slots[nSlot] != 0 && !IsEqual(names.Name(m_slots[nSlot] - 1), pszName)) {
             nSlot = (nSlot + 1) & m_nMask;
         }
         m_next[i] = m_slots[nSlot];
@@ -51,18 +60,18 @@ size_t CNameIndex::Find(const wchar_t* pszName) const {
         if (nEntry == 0) {
             return npos;
         }
-        if (IsEqual(m_names[nEntry - 1], pszName)) {
+        if (IsEqual(m_pNames->Name(nEntry - 1), pszName)) {
             return nEntry - 1;
         }
     }
 }
 
-void PairNames(const CNameList& source, const CNameList& destination,
+void PairNames(const CItemList& source, const CItemList& destination,
                std::vector<size_t>& sourcePairs, std::vector<size_t>& destinationPairs) {
     constexpr size_t npos = CNameIndex::npos;
-    sourcePairs.assign(source.nCount, npos);
-    destinationPairs.assign(destination.nCount, npos);
-    if (source.nCount == 0 || destination.nCount == 0) {
+    sourcePairs.assign(source.size(), npos);
+    destinationPairs.assign(destination.size(), npos);
+    if (source.size() == 0 || destination.size() == 0) {
         return;
     }
     CNameIndex folded;
@@ -71,14 +80,14 @@ void PairNames(const CNameList& source, const CNameList& destination,
     // is an index of exact names needed; it is built then, once.
     CNameIndex exact;
     bool bUnpaired = false;
-    for (size_t i = 0; i < source.nCount; ++i) {
-        size_t j = folded.Find(source[i]);
+    for (size_t i = 0; i < source.size(); ++i) {
+        size_t j = folded.Find(source.Name(i));
         if (j != npos && folded.FindNext(j) != npos) {
             if (!exact.IsBuilt()) {
                 exact.Build(destination, true);
             }
-            j = exact.Find(source[i]);
-        } else if (j != npos && std::wcscmp(destination[j], source[i]) != 0) {
+            j = exact.Find(source.Name(i));
+        } else if (j != npos && std::wcscmp(destination.Name(j), source.Name(i)) != 0) {
             j = npos;
         }
         if (j != npos && destinationPairs[j] == npos) {
@@ -94,13 +103,13 @@ void PairNames(const CNameList& source, const CNameList& destination,
     // Then names equal but for case. Each group of destination names equal
     // but for case is walked once from its first name on: resume[first]
     // remembers where the walk stands (npos: not begun; nCount: at its end).
-    const size_t nEnd = destination.nCount;
-    std::vector<size_t> resume(destination.nCount, npos);
-    for (size_t i = 0; i < source.nCount; ++i) {
+    const size_t nEnd = destination.size();
+    std::vector<size_t> resume(destination.size(), npos);
+    for (size_t i = 0; i < source.size(); ++i) {
         if (sourcePairs[i] != npos) {
             continue;
         }
-        const size_t nFirst = folded.Find(source[i]);
+        const size_t nFirst = folded.Find(source.Name(i));
         if (nFirst == npos) {
             continue;
         }

@@ -11,26 +11,25 @@
 #include <cstdint>
 #include <vector>
 
-// The names of a listing: name i is the NUL-terminated text at pFirstName +
-// i * cbStride bytes. The names must stay in place while they are used.
-struct CNameList {
-    const wchar_t* pFirstName = nullptr;
-    size_t cbStride = 0;
-    size_t nCount = 0;
+#include "comparison/file_listing.h"
 
-    const wchar_t* operator[](size_t i) const {
-        return reinterpret_cast<const wchar_t*>(reinterpret_cast<const char*>(pFirstName) +
-                                                i * cbStride);
-    }
-};
+// Folds a name's code unit as the pairing does: only A to Z are made lower
+// case.
+inline wchar_t FoldNameChar(wchar_t ch) {
+    return (ch >= L'A' && ch <= L'Z') ? static_cast<wchar_t>(ch + 0x20) : ch;
+}
+
+// True when two names are equal, ignoring the case of A to Z only.
+bool IsSameName(const wchar_t* pszA, const wchar_t* pszB);
 
 class CNameIndex {
 public:
     static constexpr size_t npos = static_cast<size_t>(-1);
 
-    // Indexes the names; with bExact they are equal only code unit for code
+    // Indexes the names of the list, which must stay as it is while the
+    // index is used; with bExact they are equal only code unit for code
     // unit, otherwise also when they differ in the case of A to Z.
-    void Build(const CNameList& names, bool bExact = false);
+    void Build(const CItemList& names, bool bExact = false);
     bool IsBuilt() const { return !m_slots.empty(); }
     // The listing position of the first name equal to pszName, or npos.
     size_t Find(const wchar_t* pszName) const;
@@ -42,7 +41,7 @@ private:
     uint32_t Hash(const wchar_t* pszName) const;
     bool IsEqual(const wchar_t* pszA, const wchar_t* pszB) const;
 
-    CNameList m_names;
+    const CItemList* m_pNames = nullptr;
     bool m_bExact = false;
     std::vector<uint32_t> m_slots;  // first listing position of a name + 1; 0 marks an empty slot
     std::vector<uint32_t> m_next;   // per position: the next equal name's position + 1, or 0
@@ -56,5 +55,5 @@ private:
 // Afterwards sourcePairs[i] is the destination position paired with source
 // name i, or CNameIndex::npos, and destinationPairs[j] the source position
 // paired with destination name j, or npos.
-void PairNames(const CNameList& source, const CNameList& destination,
+void PairNames(const CItemList& source, const CItemList& destination,
                std::vector<size_t>& sourcePairs, std::vector<size_t>& destinationPairs);

@@ -99,6 +99,7 @@ int Run(int argc, wchar_t** argv) {
     results.Clear();
     CElapsedTimer timer;
     timer.Start();
+    // The console's lines and the document get the same findings.
     CConsoleReport consoleReport(console,
                                  (console.GetDisplayLevel() & 0x7FFFFFFF) == DISPLAY_VERBOSE);
     CProgressReport progressReport(console, (console.m_dwOptions & OPT_HASH) != 0);

@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """The /report document read back by a strict parser (UTF-8 without a mark,
 no duplicate key, no NaN): hand-made findings written by
-quorva_report_probe.exe, a silent run of quorva.exe, and runs whose report
-cannot be written.  Usage: json_report.py BUILD_DIR"""
-import json, os, subprocess, sys, tempfile, unittest
+quorva_report_probe.exe, runs of quorva.exe at each display level checked
+against their console output, and runs whose report cannot be written.
+Usage: json_report.py BUILD_DIR"""
+import json, os, re, subprocess, sys, tempfile, unittest
 
 BUILD = os.path.abspath(sys.argv.pop(1))
 
@@ -46,6 +47,64 @@ def facts(size, units, first_hash_byte=0):
 def finding(path, kind, source, destination, type="file", side=None):
     value = {"path": path, "type": type, "kind": kind}
     return dict(value, **({"side": side} if side else {}), source=source, destination=destination)
+
+
+# The console's finding texts by kind: (pattern, type, kind, side group).
+KINDS = [(r"(file|folder) not found in destination", "missing-in-destination"),
+         (r"(file|folder) not found in source", "missing-in-source"),
+         (r"file in (source|destination) is more recent", "date"),
+         (r"(file sizes are different|(source|destination) file size is null)", "size"),
+         (r"file contents are different! \((\w+) != (\w+)\)", "contents"),
+         (r"(file|folder) inaccessible in (source|destination|both)", "inaccessible"),
+         (r"file does not have any owner or DACL in (source|destination|both)", "security"),
+         (r"files are identical( \((\w+)\))?", "identical")]
+
+
+def console_findings(lines):
+    """The findings of the console's lines as (path, type, kind, side,
+    [source hash, destination hash]); other lines are left out."""
+    findings = []
+    for line in lines:
+        match = re.match(r"^(\\[^:]*): (.*)\.$", line)
+        if not match:
+            continue
+        path, text = match.groups()
+        for pattern, kind in KINDS:
+            found = re.match(pattern, text)
+            if found:
+                break
+        else:
+            raise AssertionError("not a finding: " + line)
+        type = "folder" if text.startswith("folder") else "file"
+        side = {"both": "both", "source": "source", "destination": "destination"}.get(
+            found.groups()[-1]) if kind in ("inaccessible", "security") else None
+        hashes = list(found.groups()) if kind == "contents" else \
+            [found.group(2)] * 2 if kind == "identical" else [None, None]
+        findings.append((path, type, kind, side, hashes))
+    return findings
+
+
+def console_summary(lines):
+    """The counters of the console's summary block, named as the document
+    names them."""
+    text = "\n".join(lines)
+    number = lambda label, block=text: int(re.search(re.escape(label) + r"\s+(\d+)", block).group(1))
+    source, destination = text.split("- Source:")[1].split("- Destination:")
+    side = lambda block: {"tested": number("Tested file(s):", block),
+                          "missingFiles": number("Missing file(s):", block),
+                          "inaccessibleFiles": number("Inaccessible file(s):", block),
+                          "missingFolders": number("Missing folder(s):", block),
+                          "inaccessibleFolders": number("Inaccessible folder(s):", block)}
+    summary = {"identical": number("Identical file(s):"),
+               "sizeMismatches": number("File size mismatch(es):"),
+               "dateMismatches": number("File date mismatch(es):"),
+               "hashMismatches": number("File hash mismatch(es):"),
+               "source": side(source), "destination": side(destination)}
+    # The console shows no excluded files or folders and no security issues
+    # without their options: the document counts none.
+    for counts in (summary["source"], summary["destination"]):
+        counts.update(excludedFiles=0, securityIssues=0, excludedFolders=0)
+    return summary
 
 
 COUNTERS = ["tested", "missingFiles", "excludedFiles", "inaccessibleFiles", "securityIssues",
@@ -108,6 +167,51 @@ class JsonReport(unittest.TestCase):
                     f.write(text)
         return wine("quorva.exe", windows(self.root + "/src"), windows(self.root + "/dst"),
                     "/report", windows(self.report), *arguments)
+
+    def test_every_kind_of_finding_at_each_display_level(self):
+        # A file of each kind, folders on one side, a named pipe on both
+        # sides (held open here, so that it has a writer) and a subfolder.
+        trees = {"src": {"same": "x", "only-src": "s", "date": "d", "size": "1", "contents": "a",
+                         "sub/deep": "y", "sub/deep-size": "1", "dir-src/f": "f"},
+                 "dst": {"same": "x", "only-dst": "dd", "date": "d", "size": "22", "contents": "b",
+                         "sub/deep": "y", "sub/deep-size": "333", "dir-dst/f": "f"}}
+        pipes = []
+        for tree, files in trees.items():
+            for name, text in files.items():
+                path = os.path.join(self.root, tree, name)
+                os.makedirs(os.path.dirname(path), exist_ok=True)
+                with open(path, "w") as f:
+                    f.write(text)
+                os.utime(path, (1700000000, 1700000000 + (10 if name == "date" and tree == "dst"
+                                                          else 0)))
+            pipe = os.path.join(self.root, tree, "pipe")
+            os.mkfifo(pipe)
+            os.utime(pipe, (1700000000, 1700000000))
+            pipes.append(os.open(pipe, os.O_RDWR))
+        self.addCleanup(lambda: [os.close(fd) for fd in pipes])
+        arguments = [windows(self.root + "/src"), windows(self.root + "/dst"), "/report",
+                     windows(self.report), "/hash", "/date:0", "/subdir"]
+        documents = {}
+        for level in ["normal", "verbose", "none"]:
+            with self.subTest(level):
+                result = wine("quorva.exe", *arguments, "/display:" + level)
+                document = documents[level] = strict_load(self.report)
+                self.assertEqual((4, 4), (result.returncode, document["exitCode"]))
+                if level == "none":
+                    self.assertEqual(b"", result.stdout)
+                    self.assertEqual(documents["normal"]["findings"], document["findings"])
+                    self.assertEqual(documents["normal"]["summary"], document["summary"])
+                    continue
+                console = result.stdout.decode("latin-1").split("\r\n")
+                self.assertEqual(console_findings(console), [
+                    (f["path"], f["type"], f["kind"], f.get("side"),
+                     [(f[s] or {}).get("hash") for s in ("source", "destination")])
+                    for f in document["findings"]])
+                self.assertEqual(console_summary(console), document["summary"])
+                kinds = {f["kind"] for f in document["findings"]}
+                self.assertEqual({"missing-in-destination", "missing-in-source", "date", "size",
+                                  "contents", "inaccessible"} | ({"identical"} if level == "verbose"
+                                                                 else set()), kinds)
 
     def test_silent_run(self):
         result = self.run_quorva("/display:none")
