@@ -55,7 +55,7 @@ bool LoadList(CConsole& console, const std::wstring& strPath, CStringList& list,
 int Run(int argc, wchar_t** argv) {
     SetUpProcess();
     CConsole& console = g_console;
-    SetCrashSink(console);
+    SetCrashSink(&console);
     // A run stopped on the console did not compare the trees.
     InstallStopHandler(EXIT_COMPARE_FAILED);
     console.ParseCommandLine(argc, argv);

@@ -70,16 +70,6 @@ constexpr DWORD PROGRAM_DISPLAY_LEVELS = DISPLAY_NONE | DISPLAY_NORMAL | DISPLAY
 // 100-nanosecond units per millisecond of a /date tolerance.
 constexpr LONGLONG UNITS_PER_MILLISECOND = 10000;
 
-template <typename T, size_t N>
-constexpr int RowCount(const T (&)[N]) {
-    return static_cast<int>(N);
-}
-
-// The flag of an option id: its lowest five bits give the bit number.
-DWORD FlagOf(DWORD dwId) {
-    return 1u << (dwId & 0x1F);
-}
-
 // The paths of the command line, as bits of CConsole::m_dwTooLong.
 enum : DWORD {
     PATH_SOURCE = 0x01,
@@ -194,11 +184,14 @@ bool ParseTolerance(const wchar_t* pszValue, LONGLONG& nTolerance) {
 }  // namespace
 
 CConsole::CConsole() {
-    m_dwDecoration = DECO_PREFIX;
-    m_dwDisplayLevels = PROGRAM_DISPLAY_LEVELS;
+    Init();
 }
 
 CConsole::CConsole(FILE* pOutput) : CBaseConsole(pOutput) {
+    Init();
+}
+
+void CConsole::Init() {
     m_dwDecoration = DECO_PREFIX;
     m_dwDisplayLevels = PROGRAM_DISPLAY_LEVELS;
 }

@@ -81,6 +81,10 @@ protected:
     explicit CConsole(FILE* pOutput);
 
 private:
+    // What both constructors set: errors and warnings with their prefix, and
+    // the display levels that /display accepts.
+    void Init();
+
     // Stores the full path of pszPath in strFullPath and notes in
     // m_dwTooLong, under dwPath, whether it was too long to be stored. False
     // when the path is empty or cannot be made absolute for another reason;
