@@ -17,9 +17,12 @@ const KEYWORD_ENTRY g_programOptions[] = {
     {L"hash", OPT_ID_HASH}, {L"security", OPT_ID_SECURITY}, {L"subdir", OPT_ID_SUBDIR},
 };
 
+// The first row that begins with the value wins: "s" and "sha" are "sha1",
+// "sha2" is "sha256".
 const KEYWORD_ENTRY g_hashAlgorithms[] = {
     {L"md5", HASH_MD5},
     {L"sha1", HASH_SHA1},
+    {L"sha256", HASH_SHA256},
 };
 
 const wchar_t* const g_usageLines[] = {
@@ -54,6 +57,7 @@ const wchar_t* const g_usageLines[] = {
     L"               <alg> is either of the following values:",
     L"                md5     - hash files using MD5 algorithm (default).",
     L"                sha1    - hash files using SHA1 algorithm.",
+    L"                sha256  - hash files using SHA256 algorithm.",
     L"  /security   Verifies that the files have valid owners and DACLs.",
     L"  /subdir     Compares subfolders recursively.",
     L"  /?          Displays this help message.",
