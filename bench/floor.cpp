@@ -15,14 +15,11 @@
 // wrong arguments, 2 when a folder or a file failed.
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
 #include <cstdio>
 #include <cwchar>
 #include <deque>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "runtime/handle.h"
@@ -33,39 +30,42 @@ namespace {
 constexpr DWORD kReadSize = 1048576;  // the program's read buffer
 constexpr DWORD kMaxReaders = 8;      // the program's most hash threads
 
-// Files to read, handed from the listing thread to the readers.
+// Files to read, handed from the listing thread to the readers. A slim
+// reader/writer lock and a condition variable, as in the program's hash
+// queue: under Wine they wait without a round trip to the Wine server.
 class CReadQueue {
 public:
     void Push(std::wstring strPath) {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_paths.push_back(std::move(strPath));
-        }
-        m_posted.notify_one();
+        ::AcquireSRWLockExclusive(&m_lock);
+        m_paths.push_back(std::move(strPath));
+        ::ReleaseSRWLockExclusive(&m_lock);
+        ::WakeConditionVariable(&m_posted);
     }
     // No more files will come.
     void Close() {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_bClosed = true;
-        }
-        m_posted.notify_all();
+        ::AcquireSRWLockExclusive(&m_lock);
+        m_bClosed = true;
+        ::ReleaseSRWLockExclusive(&m_lock);
+        ::WakeAllConditionVariable(&m_posted);
     }
     // The next file, or false once the queue is closed and empty.
     bool Pop(std::wstring& strPath) {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_posted.wait(lock, [this] { return !m_paths.empty() || m_bClosed; });
-        if (m_paths.empty()) {
-            return false;
+        ::AcquireSRWLockExclusive(&m_lock);
+        while (m_paths.empty() && !m_bClosed) {
+            ::SleepConditionVariableSRW(&m_posted, &m_lock, INFINITE, 0);
         }
-        strPath = std::move(m_paths.front());
-        m_paths.pop_front();
-        return true;
+        const bool bTaken = !m_paths.empty();
+        if (bTaken) {
+            strPath = std::move(m_paths.front());
+            m_paths.pop_front();
+        }
+        ::ReleaseSRWLockExclusive(&m_lock);
+        return bTaken;
     }
 
 private:
-    std::mutex m_mutex;
-    std::condition_variable m_posted;
+    SRWLOCK m_lock = SRWLOCK_INIT;
+    CONDITION_VARIABLE m_posted = CONDITION_VARIABLE_INIT;
     std::deque<std::wstring> m_paths;
     bool m_bClosed = false;
 };
@@ -81,6 +81,11 @@ void Fail(CTotals& totals, const wchar_t* pszWhat, const std::wstring& strPath, 
     std::fwprintf(stderr, L"cannot %ls %ls (%lu)\n", pszWhat, strPath.c_str(), dwError);
     totals.bFailed = true;
 }
+
+struct CReader {
+    CReadQueue* pQueue;
+    CTotals* pTotals;
+};
 
 // Reads every file of the queue to its end, as the program reads a file
 // that it hashes.
@@ -108,6 +113,12 @@ void ReadFiles(CReadQueue& queue, CTotals& totals) {
         }
     }
     totals.nBytes += nBytes;
+}
+
+DWORD WINAPI ReaderMain(void* pParameter) {
+    const CReader& reader = *static_cast<const CReader*>(pParameter);
+    ReadFiles(*reader.pQueue, *reader.pTotals);
+    return 0;
 }
 
 // Lists strFolder (a long path without a final backslash), and with
@@ -183,22 +194,31 @@ int wmain(int argc, wchar_t** argv) {
 
     CTotals totals;
     CReadQueue queue;
-    std::vector<std::thread> readers;
+    CReader reader = {&queue, &totals};
+    std::vector<CKernelHandle> readers;
     if (bRead) {
         SYSTEM_INFO info;
         ::GetSystemInfo(&info);
         const DWORD nReaders =
             std::min(2 * std::max<DWORD>(info.dwNumberOfProcessors, 1), kMaxReaders);
         for (DWORD i = 0; i < nReaders; ++i) {
-            readers.emplace_back(ReadFiles, std::ref(queue), std::ref(totals));
+            CKernelHandle hThread(::CreateThread(nullptr, 0, ReaderMain, &reader, 0, nullptr));
+            if (!hThread) {
+                break;  // fewer readers then, as in the program's hash queue
+            }
+            readers.push_back(std::move(hThread));
+        }
+        if (readers.empty()) {
+            std::fwprintf(stderr, L"cannot start a reader (%lu)\n", ::GetLastError());
+            return 2;
         }
     }
     for (const std::wstring& strFolder : folders) {
         ListFolder(strFolder, bSubdir, bRead ? &queue : nullptr, totals);
     }
     queue.Close();
-    for (std::thread& reader : readers) {
-        reader.join();
+    for (const CKernelHandle& hThread : readers) {
+        ::WaitForSingleObject(hThread.Get(), INFINITE);
     }
 
     std::wprintf(L"%u folders %u files %I64u bytes\n", totals.nFolders.load(), totals.nFiles.load(),
