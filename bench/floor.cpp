@@ -82,14 +82,17 @@ void Fail(CTotals& totals, const wchar_t* pszWhat, const std::wstring& strPath, 
     totals.bFailed = true;
 }
 
-struct CReader {
-    CReadQueue* pQueue;
-    CTotals* pTotals;
+// What the readers share.
+struct CReaders {
+    CReadQueue queue;
+    CTotals totals;
 };
 
-// Reads every file of the queue to its end, as the program reads a file
-// that it hashes.
-void ReadFiles(CReadQueue& queue, CTotals& totals) {
+// A reader's thread: reads every file of the queue to its end, as the
+// program reads a file that it hashes.
+DWORD WINAPI ReadFiles(void* pParameter) {
+    CReadQueue& queue = static_cast<CReaders*>(pParameter)->queue;
+    CTotals& totals = static_cast<CReaders*>(pParameter)->totals;
     std::unique_ptr<BYTE[]> pbBuffer(new BYTE[kReadSize]);
     ULONGLONG nBytes = 0;
     std::wstring strPath;
@@ -113,11 +116,6 @@ void ReadFiles(CReadQueue& queue, CTotals& totals) {
         }
     }
     totals.nBytes += nBytes;
-}
-
-DWORD WINAPI ReaderMain(void* pParameter) {
-    const CReader& reader = *static_cast<const CReader*>(pParameter);
-    ReadFiles(*reader.pQueue, *reader.pTotals);
     return 0;
 }
 
@@ -162,10 +160,13 @@ void ListFolder(const std::wstring& strFolder, bool bSubdir, CReadQueue* pQueue,
     }
 }
 
-// The long path of a folder given on the command line, without a final
-// backslash.
+// The long path of a folder given on the command line, made absolute,
+// without a final backslash.
 std::wstring LongPath(const wchar_t* pszFolder) {
-    std::wstring strPath = pszFolder;
+    std::wstring strPath(32768, L'\0');
+    const DWORD cch =
+        ::GetFullPathNameW(pszFolder, static_cast<DWORD>(strPath.size()), &strPath[0], nullptr);
+    strPath.resize(cch < strPath.size() ? cch : 0);
     while (strPath.size() > 3 && strPath.back() == L'\\') {
         strPath.pop_back();
     }
@@ -192,9 +193,7 @@ int wmain(int argc, wchar_t** argv) {
         return 1;
     }
 
-    CTotals totals;
-    CReadQueue queue;
-    CReader reader = {&queue, &totals};
+    CReaders shared;
     std::vector<CKernelHandle> readers;
     if (bRead) {
         SYSTEM_INFO info;
@@ -202,7 +201,7 @@ int wmain(int argc, wchar_t** argv) {
         const DWORD nReaders =
             std::min(2 * std::max<DWORD>(info.dwNumberOfProcessors, 1), kMaxReaders);
         for (DWORD i = 0; i < nReaders; ++i) {
-            CKernelHandle hThread(::CreateThread(nullptr, 0, ReaderMain, &reader, 0, nullptr));
+            CKernelHandle hThread(::CreateThread(nullptr, 0, ReadFiles, &shared, 0, nullptr));
             if (!hThread) {
                 break;  // fewer readers then, as in the program's hash queue
             }
@@ -214,13 +213,14 @@ int wmain(int argc, wchar_t** argv) {
         }
     }
     for (const std::wstring& strFolder : folders) {
-        ListFolder(strFolder, bSubdir, bRead ? &queue : nullptr, totals);
+        ListFolder(strFolder, bSubdir, bRead ? &shared.queue : nullptr, shared.totals);
     }
-    queue.Close();
+    shared.queue.Close();
     for (const CKernelHandle& hThread : readers) {
         ::WaitForSingleObject(hThread.Get(), INFINITE);
     }
 
+    const CTotals& totals = shared.totals;
     std::wprintf(L"%u folders %u files %I64u bytes\n", totals.nFolders.load(), totals.nFiles.load(),
                  totals.nBytes.load());
     return totals.bFailed ? 2 : 0;
