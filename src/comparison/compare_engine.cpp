@@ -85,7 +85,9 @@ public:
         : m_console(console),
           m_results(results),
           m_dwOptions(console.m_dwOptions),
-          m_algId(console.m_nHashAlgorithm == HASH_MD5 ? CALG_MD5 : CALG_SHA1) {}
+          m_algId(console.m_nHashAlgorithm == HASH_MD5      ? CALG_MD5
+                  : console.m_nHashAlgorithm == HASH_SHA256 ? CALG_SHA_256
+                                                            : CALG_SHA1) {}
 
     bool Run();
 

@@ -22,13 +22,10 @@ constexpr size_t FLUSH_SIZE = 64 * 1024;
 // 100-nanosecond units per millisecond of the /date tolerance.
 constexpr LONGLONG UNITS_PER_MILLISECOND = 10000;
 
-// The SHA-256 algorithm's number in the options record.
-constexpr int HASH_SHA256_VALUE = 3;
-
 const struct {
     int nAlgorithm;
     const char* pszName;
-} kHashNames[] = {{HASH_MD5, "md5"}, {HASH_SHA1, "sha1"}, {HASH_SHA256_VALUE, "sha256"}};
+} kHashNames[] = {{HASH_MD5, "md5"}, {HASH_SHA1, "sha1"}, {HASH_SHA256, "sha256"}};
 
 // Indexed by FindingKind.
 const char* const kKindNames[] = {

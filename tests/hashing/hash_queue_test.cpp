@@ -89,7 +89,7 @@ TEST_F(HashQueueTest, GivesEachPairTheValuesOfItsOwnFiles) {
         MakePair(i);
     }
     for (DWORD nThreads : {1, 3, 8}) {
-        for (ALG_ID algId : {ALG_ID(CALG_MD5), ALG_ID(CALG_SHA1)}) {
+        for (ALG_ID algId : {ALG_ID(CALG_MD5), ALG_ID(CALG_SHA1), ALG_ID(CALG_SHA_256)}) {
             SCOPED_TRACE(testing::Message() << nThreads << " threads, algorithm " << algId);
             CHashQueue queue(m_provider);
             ASSERT_TRUE(queue.Open(nThreads));
@@ -143,7 +143,7 @@ TEST_F(HashQueueTest, FailuresAreKeptPerFile) {
 
     // An algorithm that the provider refuses fails both files with its code.
     queue.Add(L"f1", L"f1");
-    queue.Start(Source(), Destination(), CALG_SHA_256);
+    queue.Start(Source(), Destination(), CALG_SKIPJACK);
     queue.Wait(0, &pSource, &pDestination);
     EXPECT_FALSE(pSource->bHashed);
     EXPECT_EQ(static_cast<DWORD>(NTE_BAD_ALGID), pSource->dwError);
