@@ -252,7 +252,10 @@ DWORD CComparison::Run() {
             ::GetSystemInfo(&info);
             nThreads = std::min(2 * std::max<DWORD>(info.dwNumberOfProcessors, 1), kMaxHashThreads);
         }
-        m_hashQueue.Open(nThreads, m_options.m_nHashAlgorithm == HASH_MD5 ? CALG_MD5 : CALG_SHA1);
+        const int nAlgorithm = m_options.m_nHashAlgorithm;
+        m_hashQueue.Open(nThreads, nAlgorithm == HASH_MD5      ? CALG_MD5
+                                   : nAlgorithm == HASH_SHA256 ? CALG_SHA_256
+                                                               : CALG_SHA1);
     }
     PlanFolder({std::wstring(), LongRoot(m_options.m_strSourcePath),
                 LongRoot(m_options.m_strDestinationPath)});
