@@ -2,7 +2,7 @@
 // a source folder and the file of the same name inside a destination
 // folder, as the comparison pairs them, and prints the throughput.
 //
-//   quorva_hash_bench.exe md5|sha1 <source folder> <destination folder>
+//   quorva_hash_bench.exe md5|sha1|sha256 <source folder> <destination folder>
 //
 // Prints one line: algorithm, files, bytes, seconds and MB/s (10^6 bytes
 // per second, both trees together). Exit code 0 when every pair hashed and
@@ -27,11 +27,20 @@ LONGLONG Now() {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 4 || (wcscmp(argv[1], L"md5") != 0 && wcscmp(argv[1], L"sha1") != 0)) {
-        std::fwprintf(stderr, L"usage: quorva_hash_bench md5|sha1 <source> <destination>\n");
+    const struct {
+        const wchar_t* pszName;
+        ALG_ID algId;
+    } kAlgorithms[] = {{L"md5", CALG_MD5}, {L"sha1", CALG_SHA1}, {L"sha256", CALG_SHA_256}};
+    ALG_ID algId = 0;
+    for (const auto& algorithm : kAlgorithms) {
+        if (argc == 4 && wcscmp(argv[1], algorithm.pszName) == 0) {
+            algId = algorithm.algId;
+        }
+    }
+    if (algId == 0) {
+        std::fwprintf(stderr, L"usage: quorva_hash_bench md5|sha1|sha256 <source> <destination>\n");
         return 1;
     }
-    const ALG_ID algId = wcscmp(argv[1], L"md5") == 0 ? CALG_MD5 : CALG_SHA1;
     const std::wstring strSource = argv[2];
     const std::wstring strDestination = argv[3];
 

@@ -253,7 +253,10 @@ DWORD CComparison::Run() {
             ::GetSystemInfo(&info);
             nThreads = std::min(2 * std::max<DWORD>(info.dwNumberOfProcessors, 1), kMaxHashThreads);
         }
-        m_hashQueue.Open(nThreads, m_options.m_nHashAlgorithm == HASH_MD5 ? CALG_MD5 : CALG_SHA1);
+        const int nAlgorithm = m_options.m_nHashAlgorithm;
+        m_hashQueue.Open(nThreads, nAlgorithm == HASH_MD5      ? CALG_MD5
+                                   : nAlgorithm == HASH_SHA256 ? CALG_SHA_256
+                                                               : CALG_SHA1);
     }
     PlanFolder({std::wstring(), LongRoot(m_options.m_strSourcePath),
                 LongRoot(m_options.m_strDestinationPath)});
@@ -290,15 +293,15 @@ void CComparison::PlanFolder(const CFolder& folder) {
     const CItemList& source = plan.sourceFiles;
     const CItemList& destination = plan.destinationFiles;
     PairNames(source, destination, sourcePairs, destinationPairs);
-    plan.files.reserve(source.size() + destination.size());
-    for (size_t i = 0; i < source.size(); ++i) {
+    plan.files.reserve(source.GetCount() + destination.GetCount());
+    for (size_t i = 0; i < source.GetCount(); ++i) {
         const size_t j = sourcePairs[i];
         const Verdict verdict =
             j == npos ? Verdict::MissingInDestination : Decide(source[i], destination[j]);
         plan.files.push_back(
             {i, j, verdict, verdict == Verdict::NeedsContents ? m_nHashPairs++ : npos});
     }
-    for (size_t j = 0; j < destination.size(); ++j) {
+    for (size_t j = 0; j < destination.GetCount(); ++j) {
         if (destinationPairs[j] == npos) {
             plan.files.push_back({npos, j, Verdict::MissingInSource, npos});
         }
@@ -355,11 +358,11 @@ bool CComparison::PlanNextFolder() {
     while (!m_bWalkStopped && !m_walk.empty()) {
         CWalkStep& step = m_walk.back();
         const CSubfolders& subfolders = *step.pSubfolders;
-        while (step.iNext < subfolders.source.size() &&
+        while (step.iNext < subfolders.source.GetCount() &&
                subfolders.sourcePairs[step.iNext] == npos) {
             ++step.iNext;
         }
-        if (step.iNext == subfolders.source.size()) {
+        if (step.iNext == subfolders.source.GetCount()) {
             m_walk.pop_back();
             continue;
         }
@@ -627,7 +630,7 @@ void CComparison::CheckSecurity(const CFolderPlan& plan, const CPlannedFile& fil
 DWORD CComparison::ReportSubfolders(const CFolderPlan& plan) {
     const CSubfolders& subfolders = *plan.pSubfolders;
     const std::wstring& strRelative = plan.folder.strRelative;
-    for (size_t i = 0; i < subfolders.source.size(); ++i) {
+    for (size_t i = 0; i < subfolders.source.GetCount(); ++i) {
         const std::wstring strChild = strRelative + L"\\" + subfolders.source.Name(i);
         if (subfolders.sourcePairs[i] != npos) {
             const DWORD dwError = ReportFolder(*TakePlan(strChild));
@@ -643,7 +646,7 @@ DWORD CComparison::ReportSubfolders(const CFolderPlan& plan) {
         finding.source = FactsOf(subfolders.source, i);
         Report(finding, FindingKind::MissingInDestination);
     }
-    for (size_t j = 0; j < subfolders.destination.size(); ++j) {
+    for (size_t j = 0; j < subfolders.destination.GetCount(); ++j) {
         if (subfolders.destinationPairs[j] == npos) {
             ++m_results.m_source.m_nMissingFolders;
             g_displayPath.Assign((strRelative + L"\\" + subfolders.destination.Name(j)).c_str());

@@ -25,8 +25,7 @@ struct CListedItem {
 // text that belongs to the list.
 class CItemList {
 public:
-    size_t size() const noexcept { return m_items.size(); }
-    bool empty() const noexcept { return m_items.empty(); }
+    size_t GetCount() const noexcept { return m_items.size(); }
     const CListedItem& operator[](size_t i) const { return m_items[i]; }
     // The name of item i (no path), valid until the list changes.
     const wchar_t* Name(size_t i) const { return m_names.data() + m_items[i].nName; }

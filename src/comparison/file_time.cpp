@@ -2,15 +2,12 @@
 
 #include <string>
 
-int FormatDateTime(const SYSTEMTIME& st, DWORD dwStyle, wchar_t* pszBuffer, int cchBuffer) {
-    DWORD dwDateFlags = 0;
-    if (dwStyle & TF_LONGDATE) {
-        dwDateFlags = DATE_LONGDATE;
-    } else if (dwStyle & TF_YEARMONTH) {
-        dwDateFlags = DATE_YEARMONTH;
-    }
-    const DWORD dwTimeFlags = (dwStyle & TF_24HOUR) ? TIME_FORCE24HOURFORMAT : 0;
+namespace {
 
+// FormatDateTime with the platform's flags and a time picture (null: the
+// locale's time format).
+int WriteDateTime(const SYSTEMTIME& st, DWORD dwDateFlags, DWORD dwTimeFlags,
+                  const wchar_t* pszTimePicture, wchar_t* pszBuffer, int cchBuffer) {
     const int cchDate =
         ::GetDateFormatW(LOCALE_USER_DEFAULT, dwDateFlags, &st, nullptr, pszBuffer, cchBuffer);
     if (cchDate == 0) {
@@ -29,26 +26,26 @@ int FormatDateTime(const SYSTEMTIME& st, DWORD dwStyle, wchar_t* pszBuffer, int 
         cchTime = cchBuffer - cchDate;
     }
     const int cchTimeResult =
-        ::GetTimeFormatW(LOCALE_USER_DEFAULT, dwTimeFlags, &st, nullptr, pszTime, cchTime);
+        ::GetTimeFormatW(LOCALE_USER_DEFAULT, dwTimeFlags, &st, pszTimePicture, pszTime, cchTime);
     if (cchTimeResult == 0) {
         return 0;
     }
     return cchDate + cchTimeResult;
 }
 
-int FormatLocalTime(std::wstring& str) {
-    SYSTEMTIME st;
-    ::GetLocalTime(&st);
-    const int cchDate = ::GetDateFormatW(LOCALE_USER_DEFAULT, 0, &st, nullptr, nullptr, 0);
-    const int cchTime =
-        ::GetTimeFormatW(LOCALE_USER_DEFAULT, TIME_FORCE24HOURFORMAT, &st, nullptr, nullptr, 0);
-    if (cchDate == 0 || cchTime == 0 || cchDate + cchTime == 0) {
+// str := the date and time of st as WriteDateTime writes them, in a string
+// sized by asking for the length first. Returns the WriteDateTime result
+// (the text's length plus one), 0 on failure with the last error set.
+int DateTimeText(const SYSTEMTIME& st, DWORD dwDateFlags, DWORD dwTimeFlags,
+                 const wchar_t* pszTimePicture, std::wstring& str) {
+    const int cchNeeded = WriteDateTime(st, dwDateFlags, dwTimeFlags, pszTimePicture, nullptr, 0);
+    if (cchNeeded <= 0) {
         return 0;
     }
     // Room for the whole result, terminator included, inside the string's
     // own characters.
-    str.assign(static_cast<size_t>(cchDate + cchTime), L'\0');
-    const int cch = FormatDateTime(st, TF_24HOUR, &str[0], cchDate + cchTime);
+    str.assign(static_cast<size_t>(cchNeeded), L'\0');
+    const int cch = WriteDateTime(st, dwDateFlags, dwTimeFlags, pszTimePicture, &str[0], cchNeeded);
     if (cch == 0) {
         const DWORD dwError = ::GetLastError();
         str.clear();
@@ -58,8 +55,6 @@ int FormatLocalTime(std::wstring& str) {
     str.resize(static_cast<size_t>(cch - 1));
     return cch;
 }
-
-namespace {
 
 constexpr ULONGLONG kTicksPerSecond = 10000000;
 constexpr ULONGLONG kTicksPerDay = 86400 * kTicksPerSecond;
@@ -101,24 +96,14 @@ std::wstring IsoText(ULONGLONG nTime, unsigned nFractionDigits) {
         --nDays;
     }
     const ULONGLONG nRest = static_cast<ULONGLONG>(nTicks);
-    // Days to a civil date (H. Hinnant's days_from_civil, inverted), counted
-    // from 0000-03-01; 1601-01-01 is day 584694 of that count.
-    const long long z = nDays + 584694;
-    const long long nEra = (z >= 0 ? z : z - 146096) / 146097;
-    const long long nDayOfEra = z - nEra * 146097;
-    const long long nYearOfEra =
-        (nDayOfEra - nDayOfEra / 1460 + nDayOfEra / 36524 - nDayOfEra / 146096) / 365;
-    const long long nDayOfYear = nDayOfEra - (365 * nYearOfEra + nYearOfEra / 4 - nYearOfEra / 100);
-    const long long nMonthIndex = (5 * nDayOfYear + 2) / 153;
-    const int nDay = static_cast<int>(nDayOfYear - (153 * nMonthIndex + 2) / 5 + 1);
-    const int nMonth = static_cast<int>(nMonthIndex < 10 ? nMonthIndex + 3 : nMonthIndex - 9);
-    const long long nYear = nYearOfEra + nEra * 400 + (nMonth <= 2 ? 1 : 0);
+    const CCivilDate date = CivilDateOfDay(nDays);
+    const long long nYear = date.nYear;
 
     const ULONGLONG nSeconds = nRest / kTicksPerSecond;
     std::wstring str = nYear < 0 ? L"-" : nYear > 9999 ? L"+" : L"";
     str += Digits(static_cast<ULONGLONG>(nYear < 0 ? -nYear : nYear), 4) + L"-" +
-           Digits(static_cast<ULONGLONG>(nMonth), 2) + L"-" +
-           Digits(static_cast<ULONGLONG>(nDay), 2) + L"T" + Digits(nSeconds / 3600, 2) + L":" +
+           Digits(static_cast<ULONGLONG>(date.nMonth), 2) + L"-" +
+           Digits(static_cast<ULONGLONG>(date.nDay), 2) + L"T" + Digits(nSeconds / 3600, 2) + L":" +
            Digits(nSeconds / 60 % 60, 2) + L":" + Digits(nSeconds % 60, 2);
     if (nFractionDigits != 0) {
         str += L"." + FractionDigits(nRest, nFractionDigits);
@@ -152,27 +137,42 @@ bool TimePictureWithFraction(const std::wstring& strFraction, std::wstring& strP
     return true;
 }
 
-// The date, a blank and the time of st in the user's formats, the time by
-// pszTimePicture (null: the default); false when the platform fails.
-bool LocaleText(const SYSTEMTIME& st, const wchar_t* pszTimePicture, std::wstring& str) {
-    const int cchDate = ::GetDateFormatW(LOCALE_USER_DEFAULT, 0, &st, nullptr, nullptr, 0);
-    const int cchTime = ::GetTimeFormatW(LOCALE_USER_DEFAULT, 0, &st, pszTimePicture, nullptr, 0);
-    if (cchDate <= 0 || cchTime <= 0) {
-        return false;
-    }
-    // Both counts include a terminator: the date's becomes the blank.
-    str.assign(static_cast<size_t>(cchDate + cchTime), L'\0');
-    if (::GetDateFormatW(LOCALE_USER_DEFAULT, 0, &st, nullptr, &str[0], cchDate) != cchDate ||
-        ::GetTimeFormatW(LOCALE_USER_DEFAULT, 0, &st, pszTimePicture, &str[cchDate], cchTime) !=
-            cchTime) {
-        return false;
-    }
-    str[static_cast<size_t>(cchDate - 1)] = L' ';
-    str.resize(static_cast<size_t>(cchDate + cchTime - 1));
-    return true;
+}  // namespace
+
+CCivilDate CivilDateOfDay(long long nDays) {
+    // H. Hinnant's days_from_civil, inverted: days are counted from
+    // 0000-03-01, so that the leap day ends a year; 1601-01-01 is day 584694
+    // of that count.
+    const long long z = nDays + 584694;
+    const long long nEra = (z >= 0 ? z : z - 146096) / 146097;
+    const long long nDayOfEra = z - nEra * 146097;
+    const long long nYearOfEra =
+        (nDayOfEra - nDayOfEra / 1460 + nDayOfEra / 36524 - nDayOfEra / 146096) / 365;
+    const long long nDayOfYear = nDayOfEra - (365 * nYearOfEra + nYearOfEra / 4 - nYearOfEra / 100);
+    const long long nMonthIndex = (5 * nDayOfYear + 2) / 153;  // 0 is March
+    CCivilDate date;
+    date.nDay = static_cast<int>(nDayOfYear - (153 * nMonthIndex + 2) / 5 + 1);
+    date.nMonth = static_cast<int>(nMonthIndex < 10 ? nMonthIndex + 3 : nMonthIndex - 9);
+    date.nYear = nYearOfEra + nEra * 400 + (date.nMonth <= 2 ? 1 : 0);
+    return date;
 }
 
-}  // namespace
+int FormatDateTime(const SYSTEMTIME& st, DWORD dwStyle, wchar_t* pszBuffer, int cchBuffer) {
+    DWORD dwDateFlags = 0;
+    if (dwStyle & TF_LONGDATE) {
+        dwDateFlags = DATE_LONGDATE;
+    } else if (dwStyle & TF_YEARMONTH) {
+        dwDateFlags = DATE_YEARMONTH;
+    }
+    const DWORD dwTimeFlags = (dwStyle & TF_24HOUR) ? TIME_FORCE24HOURFORMAT : 0;
+    return WriteDateTime(st, dwDateFlags, dwTimeFlags, nullptr, pszBuffer, cchBuffer);
+}
+
+int FormatLocalTime(std::wstring& str) {
+    SYSTEMTIME st;
+    ::GetLocalTime(&st);
+    return DateTimeText(st, 0, TIME_FORCE24HOURFORMAT, nullptr, str);
+}
 
 ULONGLONG FileTimeOrder(const FILETIME& ft) {
     return TimeValue(ft) + kOrderStart;
@@ -186,7 +186,7 @@ std::wstring FormatFileTime(const FILETIME& ft, unsigned nFractionDigits) {
     if (::FileTimeToSystemTime(&ft, &st) &&
         (nFractionDigits == 0 ||
          TimePictureWithFraction(FractionDigits(nTime, nFractionDigits), strPicture)) &&
-        LocaleText(st, strPicture.empty() ? nullptr : strPicture.c_str(), str)) {
+        DateTimeText(st, 0, 0, strPicture.empty() ? nullptr : strPicture.c_str(), str) != 0) {
         return str;
     }
     return IsoText(nTime, nFractionDigits);

@@ -52,3 +52,16 @@ ULONGLONG FileTimeOrder(const FILETIME& ft);
 // the same, with all seven digits of the fraction.
 void FormatFileTimes(const FILETIME& ftA, const FILETIME& ftB, std::wstring& strA,
                      std::wstring& strB);
+
+// A proleptic Gregorian date: year (0 is 1 BC, negative before it), month
+// 1 to 12, day 1 to 31.
+struct CCivilDate {
+    long long nYear;
+    int nMonth;
+    int nDay;
+};
+
+// The date of a day counted from 1601-01-01 (day 0; negative before it),
+// computed here for every count a file time can give, where the platform
+// refuses the years before 1601 and after 30827.
+CCivilDate CivilDateOfDay(long long nDays);

@@ -7,8 +7,10 @@
 #include <vector>
 
 #include "comparison/comparison_results.h"
+#include "comparison/file_time.h"
 #include "console/console.h"
 #include "runtime/error_text.h"
+#include "runtime/wide_string.h"
 #include "version.h"
 
 namespace {
@@ -20,13 +22,10 @@ constexpr size_t FLUSH_SIZE = 64 * 1024;
 // 100-nanosecond units per millisecond of the /date tolerance.
 constexpr LONGLONG UNITS_PER_MILLISECOND = 10000;
 
-// The SHA-256 algorithm's number in the options record.
-constexpr int HASH_SHA256_VALUE = 3;
-
 const struct {
     int nAlgorithm;
     const char* pszName;
-} kHashNames[] = {{HASH_MD5, "md5"}, {HASH_SHA1, "sha1"}, {HASH_SHA256_VALUE, "sha256"}};
+} kHashNames[] = {{HASH_MD5, "md5"}, {HASH_SHA1, "sha1"}, {HASH_SHA256, "sha256"}};
 
 // Indexed by FindingKind.
 const char* const kKindNames[] = {
@@ -40,24 +39,6 @@ void AppendHex(std::string& strOut, unsigned nValue, int nDigits) {
     static const char kDigits[] = "0123456789abcdef";
     for (int i = nDigits - 1; i >= 0; --i) {
         strOut += kDigits[(nValue >> (4 * i)) & 0xF];
-    }
-}
-
-void AppendUtf8(std::string& strOut, unsigned nCodePoint) {
-    if (nCodePoint < 0x80) {
-        strOut += static_cast<char>(nCodePoint);
-    } else if (nCodePoint < 0x800) {
-        strOut += static_cast<char>(0xC0 | (nCodePoint >> 6));
-        strOut += static_cast<char>(0x80 | (nCodePoint & 0x3F));
-    } else if (nCodePoint < 0x10000) {
-        strOut += static_cast<char>(0xE0 | (nCodePoint >> 12));
-        strOut += static_cast<char>(0x80 | ((nCodePoint >> 6) & 0x3F));
-        strOut += static_cast<char>(0x80 | (nCodePoint & 0x3F));
-    } else {
-        strOut += static_cast<char>(0xF0 | (nCodePoint >> 18));
-        strOut += static_cast<char>(0x80 | ((nCodePoint >> 12) & 0x3F));
-        strOut += static_cast<char>(0x80 | ((nCodePoint >> 6) & 0x3F));
-        strOut += static_cast<char>(0x80 | (nCodePoint & 0x3F));
     }
 }
 
@@ -176,13 +157,10 @@ void AppendJsonString(std::string& strOut, const wchar_t* pszText) {
             default:
                 break;
         }
-        const bool bHigh = ch >= 0xD800 && ch <= 0xDBFF;
-        const bool bLow = ch >= 0xDC00 && ch <= 0xDFFF;
-        if (bHigh && p[1] >= 0xDC00 && p[1] <= 0xDFFF) {
+        if (IsHighSurrogate(*p) && IsLowSurrogate(p[1])) {
+            AppendUtf8(strOut, CodePointOfPair(p[0], p[1]));
             ++p;
-            AppendUtf8(strOut,
-                       0x10000 + ((ch - 0xD800) << 10) + (static_cast<unsigned>(*p) - 0xDC00));
-        } else if (ch < 0x20 || bHigh || bLow) {
+        } else if (ch < 0x20 || IsHighSurrogate(*p) || IsLowSurrogate(*p)) {
             // A surrogate alone has no UTF-8 form.
             strOut += "\\u";
             AppendHex(strOut, ch, 4);
@@ -199,25 +177,14 @@ std::string FormatJsonTime(const FILETIME& ft) {
     const unsigned nFraction = static_cast<unsigned>(nTime % 10000000);
     const unsigned long long nSeconds = nTime / 10000000;
     const unsigned nSecondOfDay = static_cast<unsigned>(nSeconds % 86400);
-    // The civil date of a day count, computed here rather than by
-    // FileTimeToSystemTime, which refuses times from the year 30828 on.
-    // Days are counted from 0000-03-01 so that the leap day ends a year;
-    // 1601-01-01 is day 584694.
-    const unsigned long long nDay = nSeconds / 86400 + 584694;
-    const unsigned long long nEra = nDay / 146097;
-    const unsigned nDayOfEra = static_cast<unsigned>(nDay - nEra * 146097);
-    const unsigned nYearOfEra =
-        (nDayOfEra - nDayOfEra / 1460 + nDayOfEra / 36524 - nDayOfEra / 146096) / 365;
-    const unsigned nDayOfYear = nDayOfEra - (365 * nYearOfEra + nYearOfEra / 4 - nYearOfEra / 100);
-    const unsigned nMonthIndex = (5 * nDayOfYear + 2) / 153;  // 0 is March
-    const unsigned nDayOfMonth = nDayOfYear - (153 * nMonthIndex + 2) / 5 + 1;
-    const unsigned nMonth = nMonthIndex < 10 ? nMonthIndex + 3 : nMonthIndex - 9;
-    const unsigned nYear = static_cast<unsigned>(nEra * 400) + nYearOfEra + (nMonth <= 2 ? 1 : 0);
+    // All 64 bits count from 1601: the year passes four digits after 9999.
+    const CCivilDate date = CivilDateOfDay(static_cast<long long>(nSeconds / 86400));
 
     char szText[40];
-    ::snprintf(szText, sizeof(szText), "%04u-%02u-%02uT%02u:%02u:%02u.%07uZ", nYear, nMonth,
-               nDayOfMonth, nSecondOfDay / 3600, nSecondOfDay / 60 % 60, nSecondOfDay % 60,
-               nFraction);
+    ::snprintf(szText, sizeof(szText), "%04u-%02u-%02uT%02u:%02u:%02u.%07uZ",
+               static_cast<unsigned>(date.nYear), static_cast<unsigned>(date.nMonth),
+               static_cast<unsigned>(date.nDay), nSecondOfDay / 3600, nSecondOfDay / 60 % 60,
+               nSecondOfDay % 60, nFraction);
     return szText;
 }
 

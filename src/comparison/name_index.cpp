@@ -32,15 +32,15 @@ void CNameIndex::Build(const CItemList& names, bool bExact) {
     m_bExact = bExact;
     // Open addressing, at most half full.
     size_t nSlots = 8;
-    while (nSlots < names.size() * 2) {
+    while (nSlots < names.GetCount() * 2) {
         nSlots *= 2;
     }
     m_slots.assign(nSlots, 0);
-    m_next.assign(names.size(), 0);
+    m_next.assign(names.GetCount(), 0);
     m_nMask = static_cast<uint32_t>(nSlots - 1);
     // From the last name to the first, so that each slot ends holding the
     // first of its equal names and each chain runs in listing order.
-    for (size_t i = names.size(); i-- > 0;) {
+    for (size_t i = names.GetCount(); i-- > 0;) {
         const wchar_t* pszName = names.Name(i);
         uint32_t nSlot = Hash(pszName) & m_nMask;
         while (m_slots[nSlot] != 0 && !IsEqual(names.Name(m_slots[nSlot] - 1), pszName)) {
@@ -69,9 +69,9 @@ size_t CNameIndex::Find(const wchar_t* pszName) const {
 void PairNames(const CItemList& source, const CItemList& destination,
                std::vector<size_t>& sourcePairs, std::vector<size_t>& destinationPairs) {
     constexpr size_t npos = CNameIndex::npos;
-    sourcePairs.assign(source.size(), npos);
-    destinationPairs.assign(destination.size(), npos);
-    if (source.size() == 0 || destination.size() == 0) {
+    sourcePairs.assign(source.GetCount(), npos);
+    destinationPairs.assign(destination.GetCount(), npos);
+    if (source.GetCount() == 0 || destination.GetCount() == 0) {
         return;
     }
     CNameIndex folded;
@@ -80,7 +80,7 @@ void PairNames(const CItemList& source, const CItemList& destination,
     // is an index of exact names needed; it is built then, once.
     CNameIndex exact;
     bool bUnpaired = false;
-    for (size_t i = 0; i < source.size(); ++i) {
+    for (size_t i = 0; i < source.GetCount(); ++i) {
         size_t j = folded.Find(source.Name(i));
         if (j != npos && folded.FindNext(j) != npos) {
             if (!exact.IsBuilt()) {
@@ -103,9 +103,9 @@ void PairNames(const CItemList& source, const CItemList& destination,
     // Then names equal but for case. Each group of destination names equal
     // but for case is walked once from its first name on: resume[first]
     // remembers where the walk stands (npos: not begun; nCount: at its end).
-    const size_t nEnd = destination.size();
-    std::vector<size_t> resume(destination.size(), npos);
-    for (size_t i = 0; i < source.size(); ++i) {
+    const size_t nEnd = destination.GetCount();
+    std::vector<size_t> resume(destination.GetCount(), npos);
+    for (size_t i = 0; i < source.GetCount(); ++i) {
         if (sourcePairs[i] != npos) {
             continue;
         }

@@ -57,7 +57,7 @@ bool LoadList(CConsole& console, const std::wstring& strPath, CStringList& list,
 int Run(int argc, wchar_t** argv) {
     SetUpProcess();
     CConsole& console = g_console;
-    SetCrashSink(console);
+    SetCrashSink(&console);
     // A run stopped on the console did not compare the trees.
     InstallStopHandler(EXIT_COMPARE_FAILED);
     console.ParseCommandLine(argc, argv);
@@ -76,7 +76,9 @@ int Run(int argc, wchar_t** argv) {
     }
     if (console.m_dwOptions & OPT_HASH) {
         PrintLine(console, L"Using %s hash algorithm for file data comparisons.\n",
-                  console.m_nHashAlgorithm == HASH_MD5 ? L"MD5" : L"SHA1");
+                  console.m_nHashAlgorithm == HASH_MD5      ? L"MD5"
+                  : console.m_nHashAlgorithm == HASH_SHA256 ? L"SHA256"
+                                                            : L"SHA1");
     }
     PrintLine(console, L"Source path: %s.", console.m_strSourcePath.c_str());
     PrintLine(console, L"Destination path: %s.\n", console.m_strDestinationPath.c_str());

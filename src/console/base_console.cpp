@@ -8,6 +8,8 @@
 #include <cwctype>
 #include <vector>
 
+#include "resources/resource.h"
+#include "runtime/process_end.h"
 #include "runtime/wide_string.h"
 
 namespace {
@@ -44,29 +46,19 @@ wchar_t FirstUpperCase(const wchar_t* pszName) {
     return L'\0';
 }
 
-void AppendUtf8(std::string& str, unsigned nCodePoint) {
-    if (nCodePoint < 0x80) {
-        str += static_cast<char>(nCodePoint);
-    } else if (nCodePoint < 0x800) {
-        str += static_cast<char>(0xC0 | (nCodePoint >> 6));
-        str += static_cast<char>(0x80 | (nCodePoint & 0x3F));
-    } else if (nCodePoint < 0x10000) {
-        str += static_cast<char>(0xE0 | (nCodePoint >> 12));
-        str += static_cast<char>(0x80 | ((nCodePoint >> 6) & 0x3F));
-        str += static_cast<char>(0x80 | (nCodePoint & 0x3F));
-    } else {
-        str += static_cast<char>(0xF0 | (nCodePoint >> 18));
-        str += static_cast<char>(0x80 | ((nCodePoint >> 12) & 0x3F));
-        str += static_cast<char>(0x80 | ((nCodePoint >> 6) & 0x3F));
-        str += static_cast<char>(0x80 | (nCodePoint & 0x3F));
+// Appends the narrow text of strText in the runtime's "C" locale to
+// strBytes: a character is its own byte up to 255; any other has no narrow
+// form and is not written, while the rest of the text is. Each line feed is
+// written as pszLineEnd.
+void AppendNarrow(std::string& strBytes, const std::wstring& strText, const char* pszLineEnd) {
+    strBytes.reserve(strBytes.size() + strText.size() + 16);
+    for (const wchar_t ch : strText) {
+        if (ch == L'\n') {
+            strBytes += pszLineEnd;
+        } else if (ch <= 0xFF) {
+            strBytes += static_cast<char>(ch);
+        }
     }
-}
-
-bool IsHighSurrogate(wchar_t ch) {
-    return ch >= 0xD800 && ch <= 0xDBFF;
-}
-bool IsLowSurrogate(wchar_t ch) {
-    return ch >= 0xDC00 && ch <= 0xDFFF;
 }
 
 }  // namespace
@@ -90,8 +82,7 @@ std::string EncodeOutput(const std::wstring& strText, int nMode) {
                 strBytes += "\r\n";
             } else if (IsHighSurrogate(ch) && i + 1 < strText.size() &&
                        IsLowSurrogate(strText[i + 1])) {
-                AppendUtf8(strBytes, 0x10000 + ((static_cast<unsigned>(ch) - 0xD800) << 10) +
-                                         (static_cast<unsigned>(strText[i + 1]) - 0xDC00));
+                AppendUtf8(strBytes, CodePointOfPair(ch, strText[i + 1]));
                 ++i;
             } else if (IsHighSurrogate(ch) || IsLowSurrogate(ch)) {
                 // Half a pair has no UTF-8 form: it is not written.
@@ -100,17 +91,7 @@ std::string EncodeOutput(const std::wstring& strText, int nMode) {
             }
         }
     } else {
-        // Narrow text of the runtime's "C" locale: a character is its own
-        // byte up to 255; any other has no narrow form and is not written,
-        // while the rest of the text is.
-        strBytes.reserve(strText.size() + 16);
-        for (const wchar_t ch : strText) {
-            if (ch == L'\n') {
-                strBytes += "\r\n";
-            } else if (ch <= 0xFF) {
-                strBytes += static_cast<char>(ch);
-            }
-        }
+        AppendNarrow(strBytes, strText, "\r\n");
     }
     return strBytes;
 }
@@ -153,6 +134,11 @@ bool CBaseConsole::IsConsole() const {
     return true;
 }
 
+void CBaseConsole::ReportCrash(const wchar_t* pszDumpPath) {
+    WriteResourceMessage(*this, IDS_CRASH_MESSAGE, MSG_ERROR, 1, pszDumpPath);
+    EndProcessNow(static_cast<UINT>(-1));
+}
+
 void CBaseConsole::SetDisplayLevel(int nLevel) {
     m_nDisplayLevel = nLevel;
 }
@@ -177,13 +163,8 @@ void CBaseConsole::WriteOutput(const std::wstring& strText) {
         // character without a narrow form; narrow text is written instead,
         // and the stream still turns each line feed into CR LF.
         std::string strNarrow;
-        strNarrow.reserve(strText.size());
-        for (const wchar_t ch : strText) {
-            if (ch != L'\0' && ch <= 0xFF) {
-                strNarrow += static_cast<char>(ch);
-            }
-        }
-        ::fputs(strNarrow.c_str(), m_pOutput);
+        AppendNarrow(strNarrow, strText, "\n");
+        ::fwrite(strNarrow.data(), 1, strNarrow.size(), m_pOutput);
     }
     ::fflush(m_pOutput);
     ++m_nWrites;

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "console/message_writer.h"
+#include "runtime/crash_dump.h"
 
 // Display levels; each a single bit so that a set of them fits in one word.
 enum : int {
@@ -38,7 +39,19 @@ struct KEYWORD_ENTRY {
     DWORD dwValue;
 };
 
-class CBaseConsole : public CMessageWriter {
+// The number of rows of a table, as FindKeyword and SetExpected take it.
+template <typename T, size_t N>
+constexpr int RowCount(const T (&)[N]) {
+    return static_cast<int>(N);
+}
+
+// The flag of a parameter or option id in its group's flag word: the id's
+// lowest five bits give the bit number.
+constexpr DWORD FlagOf(DWORD dwId) {
+    return 1u << (dwId & 0x1F);
+}
+
+class CBaseConsole : public CMessageWriter, public CCrashSink {
 public:
     // Writes to standard output. A console gets _O_U16TEXT; a redirected
     // output starts in the _O_TEXT translation mode (narrow text). Standard
@@ -54,6 +67,11 @@ public:
     // (no console input) or no answer is allowed.
     int Ask(DWORD dwFlags) override;
     bool IsConsole() const override;
+    // Writes the crash message (string 27009) with the dump's path as an
+    // error, then ends the process with exit code -1 (EndProcessNow): the
+    // global objects are not destroyed, since other threads may still be
+    // using them.
+    [[noreturn]] void ReportCrash(const wchar_t* pszDumpPath) override;
 
     ~CBaseConsole() override;
     // True when help was requested or any parameter error was collected.

@@ -34,16 +34,6 @@ const KEYWORD_ENTRY g_translationModes[] = {
     {L"utf8", _O_U8TEXT},
 };
 
-template <typename T, size_t N>
-constexpr int RowCount(const T (&)[N]) {
-    return static_cast<int>(N);
-}
-
-// The flag of a parameter id: its lowest five bits give the bit number.
-DWORD FlagOf(DWORD dwId) {
-    return 1u << (dwId & 0x1F);
-}
-
 bool IsFrameworkId(DWORD dwId) {
     return (dwId >> 16) == 1;
 }

@@ -20,9 +20,12 @@ const KEYWORD_ENTRY g_programOptions[] = {
     {L"subdir", OPT_ID_SUBDIR},
 };
 
+// The first row that begins with the value wins: "s" and "sha" are "sha1",
+// "sha2" is "sha256".
 const KEYWORD_ENTRY g_hashAlgorithms[] = {
     {L"md5", HASH_MD5},
     {L"sha1", HASH_SHA1},
+    {L"sha256", HASH_SHA256},
 };
 
 const wchar_t* const g_usageLines[] = {
@@ -57,6 +60,7 @@ const wchar_t* const g_usageLines[] = {
     L"               <alg> is either of the following values:",
     L"                md5     - hash files using MD5 algorithm (default).",
     L"                sha1    - hash files using SHA1 algorithm.",
+    L"                sha256  - hash files using SHA256 algorithm.",
     L"  /report     Writes every finding and the summary to a JSON file.",
     L"  /security   Verifies that the files have valid owners and DACLs.",
     L"  /subdir     Compares subfolders recursively.",
@@ -69,16 +73,6 @@ constexpr DWORD PROGRAM_DISPLAY_LEVELS = DISPLAY_NONE | DISPLAY_NORMAL | DISPLAY
 
 // 100-nanosecond units per millisecond of a /date tolerance.
 constexpr LONGLONG UNITS_PER_MILLISECOND = 10000;
-
-template <typename T, size_t N>
-constexpr int RowCount(const T (&)[N]) {
-    return static_cast<int>(N);
-}
-
-// The flag of an option id: its lowest five bits give the bit number.
-DWORD FlagOf(DWORD dwId) {
-    return 1u << (dwId & 0x1F);
-}
 
 // The paths of the command line, as bits of CConsole::m_dwTooLong.
 enum : DWORD {
@@ -194,11 +188,14 @@ bool ParseTolerance(const wchar_t* pszValue, LONGLONG& nTolerance) {
 }  // namespace
 
 CConsole::CConsole() {
-    m_dwDecoration = DECO_PREFIX;
-    m_dwDisplayLevels = PROGRAM_DISPLAY_LEVELS;
+    Init();
 }
 
 CConsole::CConsole(FILE* pOutput) : CBaseConsole(pOutput) {
+    Init();
+}
+
+void CConsole::Init() {
     m_dwDecoration = DECO_PREFIX;
     m_dwDisplayLevels = PROGRAM_DISPLAY_LEVELS;
 }

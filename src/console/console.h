@@ -31,6 +31,7 @@ enum : DWORD {
 enum : int {
     HASH_MD5 = 1,
     HASH_SHA1 = 2,
+    HASH_SHA256 = 3,
 };
 
 class CConsole : public CBaseConsole {
@@ -41,7 +42,7 @@ public:
     ~CConsole() override;
 
     std::wstring GetDescription() const override;
-    // The usage text: 35 lines, each ending with a line feed.
+    // The usage text: 36 lines, each ending with a line feed.
     std::wstring GetUsage() const override;
     // Index 1 is the source folder, index 2 the destination folder: the full
     // path of the text (ExpandFullPath) is stored and 0 returned, also when
@@ -81,6 +82,10 @@ protected:
     explicit CConsole(FILE* pOutput);
 
 private:
+    // What both constructors set: errors and warnings with their prefix, and
+    // the display levels that /display accepts.
+    void Init();
+
     // Stores the full path of pszPath in strFullPath and notes in
     // m_dwTooLong, under dwPath, whether it was too long to be stored. False
     // when the path is empty or cannot be made absolute for another reason;

@@ -39,9 +39,10 @@ BOOL CHashProvider::Acquire() {
         return TRUE;
     }
     // A verify-only context: hashing needs no key container, and opening
-    // one would fail for users without a profile.
+    // one would fail for users without a profile. The RSA_AES provider type
+    // offers SHA-256 besides MD5 and SHA1; RSA_FULL has no SHA-256.
     HCRYPTPROV hProv = 0;
-    if (!::CryptAcquireContextW(&hProv, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) {
+    if (!::CryptAcquireContextW(&hProv, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) {
         return FALSE;
     }
     m_hProv.Reset(hProv);

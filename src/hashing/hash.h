@@ -1,4 +1,4 @@
-// MD5 and SHA1 values of file contents through CryptoAPI.
+// MD5, SHA1 and SHA-256 values of file contents through CryptoAPI.
 //
 // One CHashProvider holds the CryptoAPI context of the run; each CHashObject
 // reads files through a read buffer of its own, holds the value of its last
@@ -25,7 +25,7 @@
 constexpr DWORD HASH_BUFFER_SIZE = 1048576;
 
 // The CryptoAPI context of the run: a verify-only context of the default
-// RSA_FULL provider (no key container is opened or created).
+// RSA_AES provider (no key container is opened or created).
 class CHashProvider {
 public:
     CHashProvider() = default;
@@ -65,7 +65,7 @@ public:
     virtual ~CHashObject();
 
     // Opens a computation with the CryptoAPI algorithm identifier (CALG_MD5,
-    // CALG_SHA1), acquiring the provider's context if it is not held yet.
+    // CALG_SHA1, CALG_SHA_256), acquiring the provider's context if needed.
     // On success the previous value is gone. Fails with ERROR_INVALID_STATE
     // while a computation is open, or with the error of CryptAcquireContextW
     // or CryptCreateHash (for instance NTE_BAD_ALGID); the object is then

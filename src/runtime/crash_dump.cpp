@@ -6,17 +6,15 @@
 #include <dbghelp.h>
 #include <shlwapi.h>
 
-#include "console/message_writer.h"
-#include "resources/resource.h"
 #include "runtime/handle.h"
 #include "runtime/library.h"
 #include "runtime/process_end.h"
 #include "runtime/version_info.h"
 
-PFN_CRASH_SINK g_pfnCrashSink = nullptr;
-CMessageWriter* g_pCrashSinkConsole = nullptr;
-
 namespace {
+
+// Who is told about a dump, or null.
+CCrashSink* g_pCrashSink = nullptr;
 
 // The thread inside CrashDumpFilter, or 0.
 volatile LONG g_nCrashThread = 0;
@@ -99,8 +97,8 @@ LONG WriteAndReportDump(EXCEPTION_POINTERS* pExceptionPointers) {
         return EXCEPTION_CONTINUE_SEARCH;
     }
     hFile.Reset();
-    if (g_pfnCrashSink != nullptr) {
-        g_pfnCrashSink(szPath);
+    if (g_pCrashSink != nullptr) {
+        g_pCrashSink->ReportCrash(szPath);
     }
     return EXCEPTION_EXECUTE_HANDLER;
 }
@@ -127,9 +125,8 @@ void SetUpProcess() {
                          sizeof(ulLowFragmentation));
 }
 
-void SetCrashSink(CMessageWriter& console) {
-    g_pfnCrashSink = ReportCrash;
-    g_pCrashSinkConsole = &console;
+void SetCrashSink(CCrashSink* pSink) {
+    g_pCrashSink = pSink;
 }
 
 LONG WINAPI CrashDumpFilter(EXCEPTION_POINTERS* pExceptionPointers) {
@@ -200,11 +197,4 @@ bool WriteCrashDump(HANDLE hFile, EXCEPTION_POINTERS* pExceptionPointers) {
     // The library is released, keeping the last error, when pfnWriteDump goes.
     return pfnWriteDump.Get()(::GetCurrentProcess(), ::GetCurrentProcessId(), hFile, MiniDumpNormal,
                               &exceptionInformation, nullptr, nullptr) != FALSE;
-}
-
-void ReportCrash(const wchar_t* pszDumpPath) {
-    if (g_pCrashSinkConsole != nullptr) {
-        WriteResourceMessage(*g_pCrashSinkConsole, IDS_CRASH_MESSAGE, MSG_ERROR, 1, pszDumpPath);
-    }
-    EndProcessNow(static_cast<UINT>(-1));
 }

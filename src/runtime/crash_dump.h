@@ -9,15 +9,15 @@
 
 #include "runtime/platform.h"
 
-class CMessageWriter;
-
-// Called with the dump file's path after a dump was written.
-typedef void (*PFN_CRASH_SINK)(const wchar_t* pszDumpPath);
-
-// Who is told about a dump: null while nobody is.
-extern PFN_CRASH_SINK g_pfnCrashSink;
-// The console through which ReportCrash writes its message, or null.
-extern CMessageWriter* g_pCrashSinkConsole;
+// Who is told about a dump: the program's console, which writes the crash
+// message and ends the process.
+class CCrashSink {
+public:
+    virtual ~CCrashSink() = default;
+    // Called on the faulting thread, inside CrashDumpFilter, with the path of
+    // the dump that was just written. May end the process.
+    virtual void ReportCrash(const wchar_t* pszDumpPath) = 0;
+};
 
 // The exception code with which an uncaught C++ exception reaches the crash
 // handler.
@@ -31,11 +31,12 @@ constexpr DWORD EXCEPTION_UNCAUGHT_CPP = 0xE0435050;
 // the low-fragmentation heap.
 void SetUpProcess();
 
-// From now on a dump is reported through console by ReportCrash.
-void SetCrashSink(CMessageWriter& console);
+// From now on each dump is reported to pSink (null: to nobody). The sink is
+// not owned; it must outlive every thread that can fault.
+void SetCrashSink(CCrashSink* pSink);
 
 // The unhandled exception filter. Writes the dump and, with a sink set,
-// reports it (the console's sink ends the process). Returns
+// reports it to the sink (the console's sink ends the process). Returns
 // EXCEPTION_EXECUTE_HANDLER after a dump was written, EXCEPTION_CONTINUE_SEARCH
 // when none could be. One thread at a time: a thread that faults while
 // another is in the filter waits there for the process to end, so that one
@@ -63,9 +64,3 @@ bool ComposeCrashDumpPath(const wchar_t* pszModulePath, const wchar_t* pszFolder
 // the system folder by LoadSystemLibrary and released before returning).
 // Returns false with the last error of the failing step.
 bool WriteCrashDump(HANDLE hFile, EXCEPTION_POINTERS* pExceptionPointers);
-
-// The console's sink: writes the crash message with the dump's path as an
-// error through g_pCrashSinkConsole (when set), then ends the process with
-// exit code -1 (EndProcessNow): the global objects are not destroyed, since
-// other threads may still be using them.
-[[noreturn]] void ReportCrash(const wchar_t* pszDumpPath);

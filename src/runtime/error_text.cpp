@@ -3,6 +3,8 @@
 #include <stdio.h>
 #include <wchar.h>
 
+#include "runtime/wide_string.h"
+
 namespace {
 
 bool IsTrailingBlank(wchar_t ch) {
@@ -28,7 +30,7 @@ void ComposeSystemErrorText(const wchar_t* pszText, DWORD dwCode, wchar_t* pszBu
     if (cchText > cchRoom) {
         cchText = cchRoom;
         // Never leave half of a surrogate pair in front of the code.
-        if (cchText > 0 && pszText[cchText - 1] >= 0xD800 && pszText[cchText - 1] <= 0xDBFF) {
+        if (cchText > 0 && IsHighSurrogate(pszText[cchText - 1])) {
             --cchText;
         }
     }

@@ -60,3 +60,21 @@ void TrimWhiteSpace(std::wstring& str) {
     }
     str.assign(str, begin, end - begin);
 }
+
+void AppendUtf8(std::string& str, unsigned nCodePoint) {
+    if (nCodePoint < 0x80) {
+        str += static_cast<char>(nCodePoint);
+    } else if (nCodePoint < 0x800) {
+        str += static_cast<char>(0xC0 | (nCodePoint >> 6));
+        str += static_cast<char>(0x80 | (nCodePoint & 0x3F));
+    } else if (nCodePoint < 0x10000) {
+        str += static_cast<char>(0xE0 | (nCodePoint >> 12));
+        str += static_cast<char>(0x80 | ((nCodePoint >> 6) & 0x3F));
+        str += static_cast<char>(0x80 | (nCodePoint & 0x3F));
+    } else {
+        str += static_cast<char>(0xF0 | (nCodePoint >> 18));
+        str += static_cast<char>(0x80 | ((nCodePoint >> 12) & 0x3F));
+        str += static_cast<char>(0x80 | ((nCodePoint >> 6) & 0x3F));
+        str += static_cast<char>(0x80 | (nCodePoint & 0x3F));
+    }
+}

@@ -1,4 +1,4 @@
-// Formatting and trimming helpers for the program's wide strings.
+// Formatting, trimming and encoding helpers for the program's wide strings.
 //
 // Formats follow the platform's wide printf conventions (the C runtime's
 // _vsnwprintf): %s takes a wide string, %d a 32-bit integer, %I64d a 64-bit
@@ -21,3 +21,21 @@ void AppendFormatV(std::wstring& str, const wchar_t* pszFormat, va_list args);
 
 // Removes the characters for which iswspace holds from both ends of str.
 void TrimWhiteSpace(std::wstring& str);
+
+// Whether ch is the first (high) or the second (low) half of a UTF-16
+// surrogate pair.
+constexpr bool IsHighSurrogate(wchar_t ch) {
+    return ch >= 0xD800 && ch <= 0xDBFF;
+}
+constexpr bool IsLowSurrogate(wchar_t ch) {
+    return ch >= 0xDC00 && ch <= 0xDFFF;
+}
+
+// The code point of a surrogate pair.
+constexpr unsigned CodePointOfPair(wchar_t chHigh, wchar_t chLow) {
+    return 0x10000 + ((static_cast<unsigned>(chHigh) - 0xD800) << 10) +
+           (static_cast<unsigned>(chLow) - 0xDC00);
+}
+
+// Appends the UTF-8 bytes of nCodePoint (at most 0x10FFFF) to str.
+void AppendUtf8(std::string& str, unsigned nCodePoint);

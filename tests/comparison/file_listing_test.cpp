@@ -37,7 +37,7 @@ TEST_F(FileListingTest, RecordsHaveTheCacheFileLayout) {
     CItemList listing;
     CSideResults side;
     ASSERT_TRUE(List(strFolder, listing, side));
-    ASSERT_EQ(1u, listing.size());
+    ASSERT_EQ(1u, listing.GetCount());
 
     // The records are what the cache file holds, byte for byte.
     unsigned char record[576];
@@ -71,10 +71,10 @@ TEST_F(FileListingTest, ShortListingAfterLongOneHoldsOnlyItsOwnRecords) {
     CSideResults side;
     CItemList longListing;
     ASSERT_TRUE(List(strLong, longListing, side));
-    EXPECT_EQ(300u, longListing.size());
+    EXPECT_EQ(300u, longListing.GetCount());
     CItemList shortListing;
     ASSERT_TRUE(List(strShort, shortListing, side));
-    ASSERT_EQ(2u, shortListing.size());
+    ASSERT_EQ(2u, shortListing.GetCount());
     std::wstring strNames = shortListing.Name(0) + std::wstring(L",") + shortListing.Name(1);
     EXPECT_TRUE(strNames == L"one.txt,two.txt" || strNames == L"two.txt,one.txt")
         << strNames.size();
@@ -88,14 +88,14 @@ TEST_F(FileListingTest, FoldersAreSkippedAndHiddenFilesListed) {
     CItemList onlyFolders;
     CSideResults side;
     ASSERT_TRUE(List(strFolder, onlyFolders, side));
-    EXPECT_EQ(0u, onlyFolders.size());
+    EXPECT_EQ(0u, onlyFolders.GetCount());
 
     test::MakeFile(strFolder + L"\\hidden.bin", "h");
     ASSERT_TRUE(::SetFileAttributesW((strFolder + L"\\hidden.bin").c_str(),
                                      FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
     CItemList withFile;
     ASSERT_TRUE(List(strFolder, withFile, side));
-    ASSERT_EQ(1u, withFile.size());
+    ASSERT_EQ(1u, withFile.GetCount());
     EXPECT_STREQ(L"hidden.bin", withFile.Name(0));
     EXPECT_EQ(1u, withFile[0].nSize);
 }
@@ -110,7 +110,7 @@ TEST_F(FileListingTest, ExcludedFilesAreCountedOnceAndLeftOut) {
     CItemList listing;
     CSideResults side;
     ASSERT_TRUE(List(strFolder, listing, side));
-    ASSERT_EQ(1u, listing.size());
+    ASSERT_EQ(1u, listing.GetCount());
     EXPECT_STREQ(L"keep.txt", listing.Name(0));
     EXPECT_EQ(2, side.m_nExcludedFiles);  // drop.tmp matches two wildcards, counted once
 
@@ -118,7 +118,7 @@ TEST_F(FileListingTest, ExcludedFilesAreCountedOnceAndLeftOut) {
     CItemList none;
     CSideResults allExcluded;
     ASSERT_TRUE(List(strFolder, none, allExcluded));
-    EXPECT_EQ(0u, none.size());
+    EXPECT_EQ(0u, none.GetCount());
     EXPECT_EQ(3, allExcluded.m_nExcludedFiles);
 }
 

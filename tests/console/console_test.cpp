@@ -93,6 +93,8 @@ TEST(Console, ParsesOptions) {
         {"no option", {}, 0, 0, 0, L"", L"", 0},
         {"hash alone is md5", {L"/hash"}, OPT_HASH, HASH_MD5, 0, L"", L"", 0},
         {"hash by abbreviation", {L"/hash:s"}, OPT_HASH, HASH_SHA1, 0, L"", L"", 0},
+        {"hash sha is sha1", {L"/hash:sha"}, OPT_HASH, HASH_SHA1, 0, L"", L"", 0},
+        {"hash sha2 is sha256", {L"/hash:sha2"}, OPT_HASH, HASH_SHA256, 0, L"", L"", 0},
         {"hash ignores case", {L"/HASH:Md5"}, OPT_HASH, HASH_MD5, 0, L"", L"", 0},
         {"hash value as next argument", {L"/hash", L"sha1"}, OPT_HASH, HASH_SHA1, 0, L"", L"", 0},
         {"hash with two values", {L"/hash:md5,sha1"}, OPT_HASH, 0, 0, L"\t/hash\n", L"", 0},
@@ -109,7 +111,7 @@ TEST(Console, ParsesOptions) {
          OPT_HASH,
          0,
          0,
-         L"\t/hash (expected: md5,sha1)\n",
+         L"\t/hash (expected: md5,sha1,sha256)\n",
          L"",
          0},
         {"hash empty value is md5", {L"/hash:"}, OPT_HASH, HASH_MD5, 0, L"", L"", 0},
@@ -445,6 +447,7 @@ TEST(Console, UsageText) {
         L"               <alg> is either of the following values:",
         L"                md5     - hash files using MD5 algorithm (default).",
         L"                sha1    - hash files using SHA1 algorithm.",
+        L"                sha256  - hash files using SHA256 algorithm.",
         L"  /report     Writes every finding and the summary to a JSON file.",
         L"  /security   Verifies that the files have valid owners and DACLs.",
         L"  /subdir     Compares subfolders recursively.",
@@ -460,7 +463,7 @@ TEST(Console, UsageText) {
         lines.push_back(strUsage.substr(start, end - start));
         start = end == std::wstring::npos ? strUsage.size() : end + 1;
     }
-    ASSERT_EQ(35u, lines.size());
+    ASSERT_EQ(36u, lines.size());
     for (size_t i = 0; i < lines.size(); ++i) {
         SCOPED_TRACE("line " + std::to_string(i + 1));
         EXPECT_EQ(kLines[i], lines[i]);

@@ -1,5 +1,5 @@
-// End-to-end: /hash compares the contents of files of equal size by MD5 or
-// SHA1, and a file that cannot be read stops the comparison.
+// End-to-end: /hash compares the contents of files of equal size by MD5,
+// SHA1 or SHA-256, and a file that cannot be read stops the comparison.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -56,7 +56,7 @@ TEST(HashCompareTest, LargePairsHashedAtOnceGiveTheSameFindings) {
 }
 
 TEST(HashCompareTest, ContentsComparedByDigest) {
-    // Digests of "a" and "b", as md5sum and sha1sum give them.
+    // Digests of "a" and "b", as md5sum, sha1sum and sha256sum give them.
     struct {
         const char* pszName;
         const wchar_t* pszOptions;
@@ -76,6 +76,15 @@ TEST(HashCompareTest, ContentsComparedByDigest) {
         {"md5 equal, verbose", L"/hash:md5 /display:verbose", "a", L"MD5",
          L"\\f.bin: files are identical (0cc175b9c0f1b6a831c399e269772661).\n", 0},
         {"sha1 equal, normal", L"/h:s", "a", L"SHA1", L"", 0},
+        {"sha256 differs", L"/hash:sha256", "b", L"SHA256",
+         L"\\f.bin: file contents are different! "
+         L"(ca978112ca1bbdcafac231b39a23dc4da786eff8147c4e72b9807785afee48bb != "
+         L"3e23e8160039594a33894f6564e1b1348bbd7a0088d42c4acb73eeaed59c009d).\n",
+         4},
+        {"sha256 by abbreviation, equal, verbose", L"/hash:sha2 /display:verbose", "a", L"SHA256",
+         L"\\f.bin: files are identical "
+         L"(ca978112ca1bbdcafac231b39a23dc4da786eff8147c4e72b9807785afee48bb).\n",
+         0},
     };
     for (const auto& tc : kCases) {
         SCOPED_TRACE(tc.pszName);

@@ -42,6 +42,7 @@ const wchar_t kUsage[] =
     L"               <alg> is either of the following values:\n"
     L"                md5     - hash files using MD5 algorithm (default).\n"
     L"                sha1    - hash files using SHA1 algorithm.\n"
+    L"                sha256  - hash files using SHA256 algorithm.\n"
     L"  /report     Writes every finding and the summary to a JSON file.\n"
     L"  /security   Verifies that the files have valid owners and DACLs.\n"
     L"  /subdir     Compares subfolders recursively.\n"
@@ -116,13 +117,13 @@ TEST(Report, ShowsWhatIsWrongWithTheParameters) {
         {"empty file exclusions", L"{src} {dst} /exfile:",
          strBanner + L"Invalid parameter value(s):\n\n\t/exfile\n\n"},
         {"invalid value", L"{src} {dst} /hash:x",
-         strBanner + L"Invalid parameter value(s):\n\n\t/hash (expected: md5,sha1)\n\n"},
+         strBanner + L"Invalid parameter value(s):\n\n\t/hash (expected: md5,sha1,sha256)\n\n"},
         {"two invalid values", L"{src} {dst} /date /display:progress",
          strBanner + L"Invalid parameter value(s):\n\n\t/date\n\t/display (expected: "
                      L"none,normal,verbose)\n\n"},
         {"invalid value and failed validation", L"{src} /hash:x",
          strBanner + strUsage +
-             L"Invalid parameter value(s):\n\n\t/hash (expected: md5,sha1)\n\n"
+             L"Invalid parameter value(s):\n\n\t/hash (expected: md5,sha1,sha256)\n\n"
              L"ERROR: a destination path is required.\n\n"},
         {"invalid value and unknown parameter", L"{src} {dst} /hash:md5,sha1 /x /y:1",
          strBanner + strUsage + L"Invalid parameter value(s):\n\n\t/hash\n\n" +

@@ -92,7 +92,7 @@ TEST_F(HashQueueTest, GivesEachPairTheValuesOfItsOwnFiles) {
         MakePair(static_cast<int>(i));
     }
     for (DWORD nThreads : {0, 1, 3, 8}) {
-        for (ALG_ID algId : {ALG_ID(CALG_MD5), ALG_ID(CALG_SHA1)}) {
+        for (ALG_ID algId : {ALG_ID(CALG_MD5), ALG_ID(CALG_SHA1), ALG_ID(CALG_SHA_256)}) {
             SCOPED_TRACE(testing::Message() << nThreads << " threads, algorithm " << algId);
             CHashQueue queue(m_provider);
             queue.Open(nThreads, algId);

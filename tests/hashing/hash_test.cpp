@@ -46,7 +46,8 @@ CFileHandle OpenShared(const std::wstring& strPath, DWORD dwAccess) {
 }
 
 TEST(HashTest, KnownDigests) {
-    // Digests from the test suites of RFC 1321 (MD5) and FIPS 180 (SHA1).
+    // Digests from the test suites of RFC 1321 (MD5) and FIPS 180 (SHA1,
+    // SHA-256), as md5sum, sha1sum and sha256sum give them.
     struct {
         const char* pszData;
         ALG_ID algId;
@@ -59,13 +60,15 @@ TEST(HashTest, KnownDigests) {
         {"message digest", CALG_MD5, L"f96b697d7cb7938d525a2f31aaf161d0"},
         {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq", CALG_SHA1,
          L"84983e441c3bd26ebaae4aa1f95129e5e54670f1"},
+        {"", CALG_SHA_256, L"e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {"abc", CALG_SHA_256, L"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
     };
     test::CTempFolder folder;
     const std::wstring strPath = folder / L"known.txt";
     CHashProvider provider;
     CHashObject hash(provider);
     for (const auto& tc : kCases) {
-        SCOPED_TRACE(std::string(tc.pszData) + (tc.algId == CALG_MD5 ? " md5" : " sha1"));
+        SCOPED_TRACE(std::string(tc.pszData) + " algorithm " + std::to_string(tc.algId));
         test::MakeFile(strPath, tc.pszData);
         ASSERT_TRUE(hash.HashFile(strPath.c_str(), tc.algId)) << ::GetLastError();
         EXPECT_EQ(tc.pszDigest, hash.GetHashText());
@@ -83,14 +86,14 @@ TEST(HashTest, FilesAroundTheBufferSizeEqualTheDataInOnePiece) {
         {HASH_BUFFER_SIZE - 1, CALG_MD5},     {HASH_BUFFER_SIZE, CALG_MD5},
         {HASH_BUFFER_SIZE + 1, CALG_MD5},     {HASH_BUFFER_SIZE, CALG_SHA1},
         {HASH_BUFFER_SIZE + 1, CALG_SHA1},    {3 * HASH_BUFFER_SIZE, CALG_SHA1},
-        {3 * HASH_BUFFER_SIZE + 7, CALG_MD5},
+        {3 * HASH_BUFFER_SIZE + 7, CALG_MD5}, {HASH_BUFFER_SIZE + 1, CALG_SHA_256},
     };
     test::CTempFolder folder;
     const std::wstring strPath = folder / L"data.bin";
     CHashProvider provider;
     CHashObject hash(provider);
     for (const auto& tc : kCases) {
-        SCOPED_TRACE(std::to_string(tc.cb) + (tc.algId == CALG_MD5 ? " md5" : " sha1"));
+        SCOPED_TRACE(std::to_string(tc.cb) + " algorithm " + std::to_string(tc.algId));
         const std::string strData = MakeData(tc.cb);
         test::MakeFile(strPath, strData);
         ASSERT_TRUE(hash.HashFile(strPath.c_str(), tc.algId)) << ::GetLastError();
@@ -332,9 +335,9 @@ TEST(HashTest, WrongCallsFail) {
          ERROR_INVALID_PARAMETER},
         {"compare with another length", FINISHED,
          [&](CHashObject& h) { return h.IsEqualValue(Bytes(strAbc), 3); }, ERROR_INVALID_PARAMETER},
-        // The RSA_FULL provider has no AES at all.
+        // The RSA_AES provider has no Skipjack at all.
         {"begin an unknown algorithm", FINISHED,
-         [](CHashObject& h) { return h.BeginHash(CALG_AES_256); },
+         [](CHashObject& h) { return h.BeginHash(CALG_SKIPJACK); },
          static_cast<DWORD>(NTE_BAD_ALGID)},
     };
     CHashProvider provider;

@@ -54,7 +54,7 @@ int wmain(int argc, wchar_t** argv) {
     SetUpProcess();
     const wchar_t* pszMode = argc < 2 ? L"" : argv[1];
     if (std::wcscmp(pszMode, L"nosink") != 0) {
-        SetCrashSink(g_console);
+        SetCrashSink(&g_console);
     }
     if (!g_cacheFile.Create()) {
         return 2;

@@ -146,24 +146,24 @@ TEST(CrashDumpTest, WritesAMinidumpOfTheProcess) {
 
 // The filter hands the dump's path to the sink; the console's own sink ends
 // the process, so a recording one stands in for it here.
-std::vector<std::wstring> g_reportedDumps;
+class CRecordingSink : public CCrashSink {
+public:
+    void ReportCrash(const wchar_t* pszDumpPath) override { m_dumps.push_back(pszDumpPath); }
 
-void RecordDump(const wchar_t* pszPath) {
-    g_reportedDumps.push_back(pszPath);
-}
+    std::vector<std::wstring> m_dumps;
+};
 
 TEST(CrashDumpTest, FilterWritesTheDumpAndTellsTheSink) {
-    g_reportedDumps.clear();
-    const PFN_CRASH_SINK pfnOldSink = g_pfnCrashSink;
-    g_pfnCrashSink = RecordDump;
+    CRecordingSink sink;
+    SetCrashSink(&sink);
     CRaisedException exception;
     const LONG lDisposition = CrashDumpFilter(&exception.pointers);
-    g_pfnCrashSink = pfnOldSink;
+    SetCrashSink(nullptr);
 
     EXPECT_EQ(EXCEPTION_EXECUTE_HANDLER, lDisposition);
-    ASSERT_EQ(1u, g_reportedDumps.size());
-    EXPECT_EQ("MDMP", ReadFileStart(g_reportedDumps[0], 4));
-    EXPECT_TRUE(::DeleteFileW(g_reportedDumps[0].c_str()));
+    ASSERT_EQ(1u, sink.m_dumps.size());
+    EXPECT_EQ("MDMP", ReadFileStart(sink.m_dumps[0], 4));
+    EXPECT_TRUE(::DeleteFileW(sink.m_dumps[0].c_str()));
 }
 
 }  // namespace
