@@ -274,8 +274,9 @@ void CComparison::PlanFolder(const CFolder& folder) {
     plan.dwError =
         ListSide(folder.strSource, plan.sourceFiles, pSubfolders ? &pSubfolders->source : nullptr,
                  plan.sourceCounts, plan.bSourceDenied);
-    plan.pszError = L"could not search for files in source path.";
-    if (plan.dwError == ERROR_SUCCESS) {
+    if (plan.dwError != ERROR_SUCCESS) {
+        plan.pszError = L"could not search for files in source path.";
+    } else {
         plan.dwError = ListSide(folder.strDestination, plan.destinationFiles,
                                 pSubfolders ? &pSubfolders->destination : nullptr,
                                 plan.destinationCounts, plan.bDestinationDenied);
@@ -293,7 +294,8 @@ void CComparison::PlanFolder(const CFolder& folder) {
     const CItemList& source = plan.sourceFiles;
     const CItemList& destination = plan.destinationFiles;
     PairNames(source, destination, sourcePairs, destinationPairs);
-    plan.files.reserve(source.GetCount() + destination.GetCount());
+    plan.files.reserve(source.GetCount() +
+                       std::count(destinationPairs.begin(), destinationPairs.end(), npos));
     for (size_t i = 0; i < source.GetCount(); ++i) {
         const size_t j = sourcePairs[i];
         const Verdict verdict =
@@ -569,9 +571,8 @@ DWORD CComparison::CompareContents(const CPlannedFile& file, CFinding& finding) 
         if (bUnread[1]) {
             Report(finding, FindingKind::Inaccessible, FindingSide::Destination);
         }
-    } else if (finding.source.cbHash == finding.destination.cbHash &&
-               std::memcmp(finding.source.hash, finding.destination.hash, finding.source.cbHash) ==
-                   0) {
+    } else if (IsSameHashValue(pSource->value, pSource->cbValue, pDestination->value,
+                               pDestination->cbValue)) {
         ++m_results.m_nIdentical;
         Report(finding, FindingKind::Identical);
     } else {

@@ -222,7 +222,7 @@ BOOL CHashObject::IsEqualValue(const BYTE* pbValue, DWORD cbValue) const {
     }
     // Last error 0 tells a difference apart from a failure.
     ::SetLastError(ERROR_SUCCESS);
-    return std::memcmp(m_pbValue.get(), pbValue, cbValue) == 0;
+    return IsSameHashValue(m_pbValue.get(), m_cbValue, pbValue, cbValue);
 }
 
 BOOL CHashObject::IsEqual(const CHashObject& other) const {
@@ -246,4 +246,8 @@ std::wstring FormatHashText(const BYTE* pbValue, DWORD cbValue) {
         strText += kDigits[pbValue[i] & 0x0F];
     }
     return strText;
+}
+
+bool IsSameHashValue(const BYTE* pbA, DWORD cbA, const BYTE* pbB, DWORD cbB) {
+    return cbA == cbB && std::memcmp(pbA, pbB, cbA) == 0;
 }

@@ -145,6 +145,9 @@ private:
 // cbValue bytes as lower-case hexadecimal text, two characters per byte.
 std::wstring FormatHashText(const BYTE* pbValue, DWORD cbValue);
 
+// Whether two hash values are the same: the same length and the same bytes.
+bool IsSameHashValue(const BYTE* pbA, DWORD cbA, const BYTE* pbB, DWORD cbB);
+
 // The provider of the run, whose context the hash queue's objects share, and
 // the program's two global hash objects, which the comparison itself does not
 // use: it hashes only through its queue (defined with the other globals, so
