@@ -3,6 +3,10 @@
 #include "comparison/console_report.h"
 #include "console/base_console.h"
 
+namespace {
+
+// n with its digits grouped by threes with commas, whatever the locale, for
+// example "182,400": the same text on every machine.
 std::wstring FormatGroupedNumber(uint64_t n) {
     std::wstring strDigits = std::to_wstring(n);
     for (size_t i = strDigits.size(); i > 3; i -= 3) {
@@ -10,6 +14,8 @@ std::wstring FormatGroupedNumber(uint64_t n) {
     }
     return strDigits;
 }
+
+}  // namespace
 
 void CProgressReport::OnFolder(const wchar_t* pszPath) {
     m_strFolder = pszPath;

@@ -16,10 +16,6 @@ class CBaseConsole;
 // The least time between two drawings of the progress line.
 constexpr DWORD PROGRESS_INTERVAL_MS = 100;
 
-// n with its digits grouped by threes with commas, whatever the locale, for
-// example "182,400".
-std::wstring FormatGroupedNumber(uint64_t n);
-
 class CProgressReport : public CComparisonReport {
 public:
     // Draws the line through console, which must outlive the report, and

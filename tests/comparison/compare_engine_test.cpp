@@ -19,7 +19,7 @@
 #include "console/console.h"
 #include "hashing/hash.h"
 #include "runtime/handle.h"
-#include "support/scoped_state.h"
+#include "runtime/process_end.h"
 #include "support/test_support.h"
 
 namespace {
@@ -282,7 +282,9 @@ TEST_F(CompareEngineTest, FindingsOfManyPairsKeepTheListingOrderWithAnyNumberOfT
                   m_report.m_errors);
         hWriter.Reset();
 
-        const test::CStopRequestReset stopReset;
+        const struct CStopReset {
+            ~CStopReset() { SetStopRequested(false); }
+        } stopReset;
         EXPECT_EQ(static_cast<DWORD>(ERROR_CANCELLED), Compare(50));
         EXPECT_EQ(std::vector<CRecord>(expected.begin(), expected.begin() + 50),
                   m_report.m_findings);

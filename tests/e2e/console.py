@@ -1,73 +1,59 @@
 #!/usr/bin/env python3
 """The program on a console: the progress line, and Ctrl+C.  Wine gives a
-program a console only when its standard output is a terminal, so the
-program runs on a pseudo-terminal here, where the byte 0x03 is Ctrl+C, and
-what Wine's console draws there is read back as the lines a person sees.
-Usage: console.py BUILD_DIR"""
-import fcntl, json, os, pty, re, select, struct, subprocess, sys, tempfile, termios
-import time, unittest
+program a console only on a terminal, so it runs on a pseudo-terminal here
+(where the byte 3 is Ctrl+C), and what the terminal shows in the end is
+compared with the output of the same run redirected.  Usage: console.py BUILD_DIR"""
+import fcntl, json, os, pty, re, select, struct, subprocess, sys, tempfile, termios, time
+import unittest
 
-BUILD = os.path.abspath(sys.argv.pop(1))
-QUORVA = os.path.join(BUILD, "quorva.exe")
-os.environ.setdefault("WINEDEBUG", "-all")
-os.environ["WINEDLLOVERRIDES"] = "winedbg.exe=d;mscoree,mshtml="
+QUORVA = os.path.join(os.path.abspath(sys.argv.pop(1)), "quorva.exe")
+os.environ.update(WINEDEBUG="-all", WINEDLLOVERRIDES="winedbg.exe=d;mscoree,mshtml=")
 PROGRESS = re.compile(r"\\[^\r\n]*: [\d,]+ files?(, [\d.]+ \w+ hashed)?")
 
 
-def windows(path):
-    return "Z:" + path.replace("/", "\\")
-
-
-def on_console(arguments, interrupt=None):
-    """Runs the program on a pseudo-terminal wide enough that no line wraps;
-    sends Ctrl+C once interrupt(output so far) is true.  Returns the exit
-    code and everything the terminal received."""
+def on_console(arguments, interrupt=lambda received: False):
+    """The exit code and what a terminal wide enough for every line received;
+    Ctrl+C is sent once interrupt(what was received so far) is true."""
     pid, fd = pty.fork()
     if pid == 0:
-        os.execvp("wine", ["wine", QUORVA, *arguments])
+        try:
+            os.execvp("wine", ["wine", QUORVA, *arguments])
+        finally:
+            os._exit(127)
     fcntl.ioctl(fd, termios.TIOCSWINSZ, struct.pack("HHHH", 50, 400, 0, 0))
-    received = b""
-    deadline = time.monotonic() + 240
+    received, sent, deadline = b"", False, time.monotonic() + 240
     while time.monotonic() < deadline:
-        if interrupt is not None and interrupt(received):
-            os.write(fd, b"\x03")
-            interrupt = None
+        if not sent and interrupt(received):
+            sent = os.write(fd, b"\x03")
         if select.select([fd], [], [], 0.05)[0]:
             try:
-                data = os.read(fd, 65536)
-            except OSError:  # the program has ended: the terminal is gone
+                received += os.read(fd, 65536)
+            except OSError:  # the program has ended and the terminal with it
                 break
-            if not data:
-                break
-            received += data
-    else:
-        os.kill(pid, 9)
     os.close(fd)
     return os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1]), received
 
 
 def screen(received):
-    """The lines that the terminal shows in the end: what a carriage return
-    or an erasure (ESC [K) took back is gone, other controls are dropped."""
+    """The lines left on the terminal: what a carriage return or an erasure
+    (ESC [K) took back is gone, other terminal controls are dropped."""
     lines, line, column = [], [], 0
-    for token in re.findall(r"\x1b\[[0-9;?]*[A-Za-z]|\x1b\][^\x07]*\x07|.",
-                            received.decode("utf-8", "replace"), re.S):
-        if token == "\x1b[K":
-            del line[column:]
-        elif token == "\r":
-            column = 0
-        elif token == "\n":
+    controls = r"\x1b\[[\d;?]*[A-Za-z]|\x1b\][^\x07]*\x07|."
+    for token in re.findall(controls, received.decode(), re.S):
+        if token == "\n":
             lines.append("".join(line).rstrip(" "))
             line, column = [], 0
-        elif not token.startswith("\x1b"):
-            line[column:column + 1] = [token]
-            column += 1
+        elif token == "\r":
+            column = 0
+        elif token == "\x1b[K":
+            del line[column:]
+        elif token[0] != "\x1b":
+            line[column:column + 1], column = [token], column + 1
     return "\n".join(lines + ["".join(line).rstrip(" ")])
 
 
 def redirected(arguments):
-    result = subprocess.run(["wine", QUORVA, *arguments], stdout=subprocess.PIPE,
-                            stdin=subprocess.DEVNULL)
+    result = subprocess.run(["wine", QUORVA, *arguments], stdout=subprocess.PIPE)
     return result.returncode, result.stdout.decode("latin-1").replace("\r\n", "\n")
 
 
@@ -76,38 +62,31 @@ def timeless(text):
 
 
 def cache_files():
-    temp = subprocess.run(["wine", "cmd.exe", "/c", "echo %TEMP%"], stdout=subprocess.PIPE,
-                          stdin=subprocess.DEVNULL, text=True).stdout.strip()
-    folder = subprocess.run(["winepath", "-u", temp], stdout=subprocess.PIPE,
-                            text=True).stdout.strip()
-    return {name for name in os.listdir(folder) if re.match(r"(?i)quo.*\.tmp$", name)}
-
-
-def counter(text, label, after=""):
-    return int(re.search(re.escape(after) + r"[\s\S]*?" + re.escape(label) + r"\s+(\d+)",
-                         text).group(1))
+    run = lambda *command: subprocess.run(command, capture_output=True, text=True).stdout.strip()
+    folder = run("winepath", "-u", run("wine", "cmd.exe", "/c", "echo %TEMP%"))
+    return [name for name in os.listdir(folder) if re.match(r"(?i)quo.*\.tmp$", name)]
 
 
 class Console(unittest.TestCase):
     def setUp(self):
         self.folder = tempfile.TemporaryDirectory()
         self.root = self.folder.name
-        self.trees = [windows(self.root + "/src"), windows(self.root + "/dst")]
+        self.trees = [self.windows(tree) for tree in ("src", "dst")]
+
+    def windows(self, name):
+        return "Z:" + os.path.join(self.root, name).replace("/", "\\")
 
     def tearDown(self):
         self.folder.cleanup()
 
-    def make(self, files):
-        for path, (source, destination) in files.items():
-            for tree, data in (("src", source), ("dst", destination)):
+    def make(self, files):  # path: (source, destination): text, None (absent) or a size
+        for path, sides in files.items():
+            for tree, data in zip(("src", "dst"), sides):
                 full = os.path.join(self.root, tree, path)
                 os.makedirs(os.path.dirname(full), exist_ok=True)
                 if data is not None:
                     with open(full, "w") as f:
-                        if isinstance(data, int):  # a sparse file of that size
-                            f.truncate(data)
-                        else:
-                            f.write(data)
+                        f.truncate(data) if isinstance(data, int) else f.write(data)
 
     def test_progress_line_gives_way_to_every_message(self):
         self.make({"a": ("1", "1"), "b": ("22", "2"), "c": ("3", "4"), "d": ("5", None),
@@ -117,56 +96,49 @@ class Console(unittest.TestCase):
             with self.subTest(options=options):
                 code, received = on_console(self.trees + options)
                 expected = redirected(self.trees + options)
-                self.assertEqual(expected[0], code)
-                self.assertEqual(shown, PROGRESS.search(received.decode("utf-8")) is not None)
+                self.assertEqual((expected[0], shown),
+                                 (code, PROGRESS.search(received.decode()) is not None))
                 self.assertEqual(timeless(expected[1]), timeless(screen(received)))
                 self.assertNotRegex(expected[1], PROGRESS)
 
     def test_ctrl_c_stops_the_comparison_and_reports_what_was_compared(self):
-        # Small pairs, compared first, then a pair of sparse files of 1 TiB
-        # that would take half an hour to hash: Ctrl+C, two seconds after
-        # the first file, most likely finds the hashing threads reading it.
-        files = {"%04d" % i: ("x" * (i % 50) + "a", "x" * (i % 50) + ["ab", "b", "a"][i % 3])
+        # Small pairs, compared first, then a pair of sparse files of 1 TiB that would take half
+        # an hour to hash: Ctrl+C two seconds after the first file most likely finds them hashed.
+        files = {"%03d" % i: ("x" * i + "a", "x" * i + ["ab", "b", "a"][i % 3])
                  for i in range(500)}
-        files.update({"z/big": (1 << 40, 1 << 40)})
-        self.make(files)
-        report = os.path.join(self.root, "r.json")
-        before = cache_files()
-        started = []
+        self.make(dict(files, **{"z/big": (1 << 40, 1 << 40)}))
+        before, started = cache_files(), []
 
-        def two_seconds_after_the_first_file(text):
-            if not started and re.search(rb": [1-9][\d,]* files?", text):
+        def two_seconds_after_the_first_file(received):
+            if not started and re.search(rb": [1-9][\d,]* files?", received):
                 started.append(time.monotonic())
             return started and time.monotonic() - started[0] > 2
 
-        code, received = on_console(self.trees + ["/hash", "/subdir", "/report", windows(report)],
+        code, received = on_console(self.trees + ["/hash", "/subdir", "/report",
+                                                  self.windows("r.json")],
                                     two_seconds_after_the_first_file)
         shown = screen(received).replace("^C", "")
         self.assertEqual(3, code, shown)
         self.assertNotIn("could not", shown)
-        self.assertRegex(shown, r"\nERROR: the comparison was interrupted\.\n\n-{66}\nSummary:\n\n"
-                         r"Comparison interrupted after [^\n]+ second\(s\)\.\n\nIdentical file\(s\)")
-        # The counters add up, and match the findings shown.
-        tested = counter(shown, "Tested file(s):", "- Source:")
-        identical = counter(shown, "Identical file(s):")
-        sizes = counter(shown, "File size mismatch(es):")
-        hashes = counter(shown, "File hash mismatch(es):")
-        self.assertLess(0, tested)
-        self.assertEqual(tested, identical + sizes + hashes)
-        self.assertEqual(sizes, shown.count(": file sizes are different!"))
-        self.assertEqual(hashes, shown.count(": file contents are different!"))
-        # The report says so, with the same counters; nothing temporary is left.
-        with open(report, "rb") as f:
-            document = json.loads(f.read().decode("utf-8"))
-        self.assertEqual((True, 3), (document["interrupted"], document["exitCode"]))
-        self.assertEqual([tested, identical, sizes, hashes],
-                         [document["summary"]["source"]["tested"],
-                          document["summary"]["identical"],
-                          document["summary"]["sizeMismatches"],
-                          document["summary"]["hashMismatches"]])
-        self.assertEqual(sizes + hashes, len(document["findings"]))
-        self.assertEqual(["dst", "r.json", "src"], sorted(os.listdir(self.root)))
-        self.assertEqual(before, cache_files())
+        self.assertRegex(shown, r"\nERROR: the comparison was interrupted\.\n\n-{66}\n"
+                         r"Summary:\n\nComparison interrupted after [^\n]+ second\(s\)\.\n\n"
+                         r"Identical file\(s\)")
+        # The counters add up and match the findings shown, and the report's.
+        counts = [int(re.search(label + r"\(\w+\):\s+(\d+)", shown).group(1))
+                  for label in ("Tested file", "Identical file", "size mismatch", "hash mismatch")]
+        self.assertEqual(counts[0], sum(counts[1:]))
+        self.assertEqual(counts[2:], [shown.count(": file sizes are different!"),
+                                      shown.count(": file contents are different!")])
+        with open(os.path.join(self.root, "r.json"), encoding="utf-8") as f:
+            document = json.load(f)
+        summary = document["summary"]
+        self.assertEqual([True, 3, counts, counts[2] + counts[3]],
+                         [document["interrupted"], document["exitCode"],
+                          [summary["source"]["tested"], summary["identical"],
+                           summary["sizeMismatches"], summary["hashMismatches"]],
+                          len(document["findings"])])
+        self.assertEqual((["dst", "r.json", "src"], before),
+                         (sorted(os.listdir(self.root)), cache_files()))
 
 
 if __name__ == "__main__":

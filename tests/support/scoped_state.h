@@ -1,12 +1,11 @@
 // Process-wide state that a test changes and must give back, also when it
-// fails: the current folder, environment variables and a stop request.
+// fails: the current folder and environment variables.
 #pragma once
 
 #include <stdexcept>
 #include <string>
 
 #include "runtime/platform.h"
-#include "runtime/process_end.h"
 
 namespace test {
 
@@ -58,16 +57,6 @@ private:
     std::wstring m_strName;
     std::wstring m_strOld;
     bool m_bHadValue = false;
-};
-
-// Withdraws any stop request when destroyed: a test that asks the run to
-// stop leaves no request behind for the tests after it.
-class CStopRequestReset {
-public:
-    CStopRequestReset() = default;
-    ~CStopRequestReset() { SetStopRequested(false); }
-    CStopRequestReset(const CStopRequestReset&) = delete;
-    CStopRequestReset& operator=(const CStopRequestReset&) = delete;
 };
 
 }  // namespace test
