@@ -68,7 +68,7 @@ const wchar_t* const g_usageLines[] = {
 };
 
 // The levels that /display accepts: "progress" is refused, since the
-// comparison shows no progress line.
+// comparison shows its progress line at the normal and verbose levels.
 constexpr DWORD PROGRAM_DISPLAY_LEVELS = DISPLAY_NONE | DISPLAY_NORMAL | DISPLAY_VERBOSE;
 
 // 100-nanosecond units per millisecond of a /date tolerance.
