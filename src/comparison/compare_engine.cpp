@@ -56,17 +56,16 @@ DWORD g_nHashThreads = HASH_THREADS_AUTO;
 constexpr size_t npos = CNameIndex::npos;
 
 // A folder of each side being compared: its display path below the roots
-// ("" for the roots, "\a\b" below them) and its long path on each side,
-// without a final backslash.
+// ("" for the roots, "\a\b" below them), its long path on each side, without
+// a final backslash, and what is known of it on each side (its last-write
+// time).
 struct CFolder {
     std::wstring strRelative;
     std::wstring strSource;
     std::wstring strDestination;
+    CItemFacts source;
+    CItemFacts destination;
 
-    CFolder Child(const wchar_t* pszSourceName, const wchar_t* pszDestinationName) const {
-        return {strRelative + L"\\" + pszSourceName, strSource + L"\\" + pszSourceName,
-                strDestination + L"\\" + pszDestinationName};
-    }
     // The display path of the folder itself: "\" for the roots.
     const wchar_t* DisplayPath() const {
         return strRelative.empty() ? kBackslash : strRelative.c_str();
@@ -138,6 +137,19 @@ CItemFacts FactsOf(const CItemList& list, size_t i) {
     facts.bPresent = true;
     facts.nSize = list[i].nSize;
     facts.ftLastWrite = list[i].ftLastWrite;
+    return facts;
+}
+
+// What the platform tells of a root folder (a long path without its final
+// backslash): its last-write time; nothing when it cannot be asked.
+CItemFacts RootFacts(const std::wstring& strRoot) {
+    CItemFacts facts;
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    // With its final backslash, a drive root too.
+    if (::GetFileAttributesExW((strRoot + L"\\").c_str(), GetFileExInfoStandard, &data)) {
+        facts.bPresent = true;
+        facts.ftLastWrite = data.ftLastWriteTime;
+    }
     return facts;
 }
 
@@ -258,8 +270,10 @@ DWORD CComparison::Run() {
                                    : nAlgorithm == HASH_SHA256 ? CALG_SHA_256
                                                                : CALG_SHA1);
     }
-    PlanFolder({std::wstring(), LongRoot(m_options.m_strSourcePath),
-                LongRoot(m_options.m_strDestinationPath)});
+    const std::wstring strSource = LongRoot(m_options.m_strSourcePath);
+    const std::wstring strDestination = LongRoot(m_options.m_strDestinationPath);
+    PlanFolder({std::wstring(), strSource, strDestination, RootFacts(strSource),
+                RootFacts(strDestination)});
     return ReportFolder(*TakePlan(std::wstring()));
 }
 
@@ -369,10 +383,15 @@ bool CComparison::PlanNextFolder() {
             continue;
         }
         const size_t i = step.iNext++;
+        const size_t j = subfolders.sourcePairs[i];
+        const wchar_t* const pszSource = subfolders.source.Name(i);
+        const wchar_t* const pszDestination = subfolders.destination.Name(j);
         // Planning may add a step for the folder below: step is not used
         // afterwards.
-        PlanFolder(step.folder.Child(subfolders.source.Name(i),
-                                     subfolders.destination.Name(subfolders.sourcePairs[i])));
+        PlanFolder({step.folder.strRelative + L"\\" + pszSource,
+                    step.folder.strSource + L"\\" + pszSource,
+                    step.folder.strDestination + L"\\" + pszDestination,
+                    FactsOf(subfolders.source, i), FactsOf(subfolders.destination, j)});
         return true;
     }
     return false;
@@ -430,6 +449,8 @@ DWORD CComparison::ReportFolder(CFolderPlan& plan) {
     if (plan.bSourceDenied || plan.bDestinationDenied) {
         CFinding finding;
         finding.bFolder = true;
+        finding.source = plan.folder.source;
+        finding.destination = plan.folder.destination;
         finding.source.dwError = plan.bSourceDenied ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
         finding.destination.dwError = plan.bDestinationDenied ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
         Report(finding, FindingKind::Inaccessible,
