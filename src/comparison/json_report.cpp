@@ -223,7 +223,7 @@ DWORD CJsonReport::Open(const wchar_t* pszPath, const CConsole& console) {
     }
     m_hFile = std::move(hFile);
     m_strTemporary = strTemporary;
-    m_bVerbose = console.GetDisplayLevel() == DISPLAY_VERBOSE;
+    m_bVerbose = (console.GetDisplayLevel() & 0x7FFFFFFF) == DISPLAY_VERBOSE;
 
     std::string& str = m_strBuffer;
     str += "{\r\n  \"program\": \"Quorva\",\r\n  \"version\": \"" QUORVA_VERSION_TEXT "\",\r\n";
