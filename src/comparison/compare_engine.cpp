@@ -565,7 +565,7 @@ DWORD CComparison::CompareContents(const CPlannedFile& file, CFinding& finding) 
         const CHashResult& result = *results[nSide];
         CItemFacts& side = *facts[nSide];
         if (result.bHashed) {
-            side.cbHash = std::min<DWORD>(result.cbValue, FINDING_MAX_HASH_SIZE);
+            side.cbHash = std::min<DWORD>(result.cbValue, HASH_MAX_VALUE_SIZE);
             std::memcpy(side.hash, result.value, side.cbHash);
             m_nBytesHashed += side.nSize;
             continue;

@@ -7,10 +7,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "hashing/hash.h"
 #include "runtime/platform.h"
-
-// Room for the largest hash value the program computes (SHA-256).
-constexpr DWORD FINDING_MAX_HASH_SIZE = 32;
 
 enum class FindingKind {
     MissingInDestination,  // present in the source only
@@ -37,7 +35,7 @@ struct CItemFacts {
     ULONGLONG nSize = 0;        // files only
     FILETIME ftLastWrite = {};  // as listed (UTC)
     DWORD cbHash = 0;           // 0 when not hashed
-    BYTE hash[FINDING_MAX_HASH_SIZE] = {};
+    BYTE hash[HASH_MAX_VALUE_SIZE] = {};
     DWORD dwError = ERROR_SUCCESS;  // why it could not be read or listed
 };
 

@@ -65,7 +65,7 @@ void AppendFacts(std::string& strOut, const CItemFacts& facts, bool bFolder) {
     strOut += "\"lastWrite\": \"" + FormatJsonTime(facts.ftLastWrite) + '"';
     if (facts.cbHash > 0) {
         strOut += ", \"hash\": \"";
-        for (DWORD i = 0; i < facts.cbHash && i < FINDING_MAX_HASH_SIZE; ++i) {
+        for (DWORD i = 0; i < facts.cbHash && i < HASH_MAX_VALUE_SIZE; ++i) {
             AppendHex(strOut, facts.hash[i], 2);
         }
         strOut += '"';

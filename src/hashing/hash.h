@@ -24,6 +24,10 @@
 // and reused for every later one.
 constexpr DWORD HASH_BUFFER_SIZE = 1048576;
 
+// The largest value that a hash algorithm of the program delivers: SHA-256
+// has 32 bytes, SHA1 20, MD5 16.
+constexpr DWORD HASH_MAX_VALUE_SIZE = 32;
+
 // The CryptoAPI context of the run: a verify-only context of the default
 // RSA_AES provider (no key container is opened or created).
 class CHashProvider {

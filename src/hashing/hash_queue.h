@@ -22,10 +22,6 @@
 #include "runtime/handle.h"
 #include "runtime/platform.h"
 
-// The largest value that a hash algorithm of the program delivers: SHA-256
-// has 32 bytes, SHA1 20, MD5 16.
-constexpr DWORD HASH_MAX_VALUE_SIZE = 32;
-
 // The most pairs added and not yet collected with Wait.
 constexpr size_t HASH_QUEUE_PAIRS = 64;
 
