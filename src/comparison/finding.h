@@ -19,6 +19,7 @@ enum class FindingKind {
     Inaccessible,          // could not be read (a file) or listed (a folder) on side
     Security,              // no owner or no DACL on side
     Identical,             // passed every requested check
+    Recorded,              // listed on the source side of a tree walked alone
 };
 
 // Which side an Inaccessible or Security finding is about.

@@ -15,10 +15,6 @@
 
 namespace {
 
-// The buffer is written out when it holds this many bytes, so that memory
-// stays the same however many findings there are.
-constexpr size_t FLUSH_SIZE = 64 * 1024;
-
 // 100-nanosecond units per millisecond of the /date tolerance.
 constexpr LONGLONG UNITS_PER_MILLISECOND = 10000;
 
@@ -30,7 +26,7 @@ const struct {
 // Indexed by FindingKind.
 const char* const kKindNames[] = {
     "missing-in-destination", "missing-in-source", "date",     "size", "contents",
-    "inaccessible",           "security",          "identical"};
+    "inaccessible",           "security",          "identical", "recorded"};
 
 // Indexed by FindingSide.
 const char* const kSideNames[] = {"null", "\"source\"", "\"destination\"", "\"both\""};
@@ -97,35 +93,6 @@ void AppendSide(std::string& strOut, const char* pszName, const CSideResults& si
     strOut += '}';
 }
 
-// strLongPath := the extended-length form of pszPath, after the usual
-// Win32 rules (GetFullPathNameW: "/" as "\", "." and ".." resolved, trailing
-// dots and blanks dropped), so that the temporary name may pass MAX_PATH
-// characters and both names mean what the plain path means. Returns
-// ERROR_SUCCESS or the failure's code.
-DWORD GetLongFormOf(const wchar_t* pszPath, std::wstring& strLongPath) {
-    if (::wcsncmp(pszPath, L"\\\\?\\", 4) == 0) {
-        strLongPath = pszPath;
-        return ERROR_SUCCESS;
-    }
-    const DWORD cchNeeded = ::GetFullPathNameW(pszPath, 0, nullptr, nullptr);
-    if (cchNeeded == 0) {
-        return ::GetLastError();
-    }
-    std::vector<wchar_t> fullPath(cchNeeded);
-    const DWORD cchFull = ::GetFullPathNameW(pszPath, cchNeeded, fullPath.data(), nullptr);
-    if (cchFull == 0) {
-        return ::GetLastError();
-    }
-    if (cchFull >= cchNeeded) {
-        return ERROR_INSUFFICIENT_BUFFER;
-    }
-    const wchar_t* pszFull = fullPath.data();
-    strLongPath = ::wcsncmp(pszFull, L"\\\\", 2) == 0
-                      ? std::wstring(L"\\\\?\\UNC\\") + (pszFull + 2)
-                      : std::wstring(L"\\\\?\\") + pszFull;
-    return ERROR_SUCCESS;
-}
-
 }  // namespace
 
 void AppendJsonString(std::string& strOut, const wchar_t* pszText) {
@@ -188,50 +155,35 @@ std::string FormatJsonTime(const FILETIME& ft) {
     return szText;
 }
 
-CJsonReport::~CJsonReport() {
-    if (!m_strTemporary.empty()) {
-        const DWORD dwError = ::GetLastError();
-        m_hFile.Reset();
-        ::DeleteFileW(m_strTemporary.c_str());
-        ::SetLastError(dwError);
+DWORD CJsonReport::Open(const wchar_t* pszPath, const CConsole& console,
+                        const wchar_t* pszSourceSnapshot, const wchar_t* pszSourceRoot,
+                        const wchar_t* pszDestinationSnapshot, const wchar_t* pszDestinationRoot) {
+    const DWORD dwOpenError = m_file.Open(pszPath);
+    if (dwOpenError != ERROR_SUCCESS) {
+        return dwOpenError;
     }
-}
-
-DWORD CJsonReport::Open(const wchar_t* pszPath, const CConsole& console) {
-    const DWORD dwPathError = GetLongFormOf(pszPath, m_strTarget);
-    if (dwPathError != ERROR_SUCCESS) {
-        return dwPathError;
-    }
-    // A folder or a read-only file at the target would refuse the final
-    // move: tell it now rather than after the whole comparison.
-    const DWORD dwAttributes = ::GetFileAttributesW(m_strTarget.c_str());
-    if (dwAttributes != INVALID_FILE_ATTRIBUTES &&
-        (dwAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) {
-        return ERROR_ACCESS_DENIED;
-    }
-    // Beside the target, so that the final move is a rename on one volume;
-    // the process id keeps two runs that write the same report apart, and a
-    // file that happens to have the name is never overwritten.
-    wchar_t szSuffix[24];
-    ::_snwprintf(szSuffix, 24, L".%lu.tmp", ::GetCurrentProcessId());
-    szSuffix[23] = L'\0';
-    const std::wstring strTemporary = m_strTarget + szSuffix;
-    CFileHandle hFile(::CreateFileW(strTemporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!hFile) {
-        return ::GetLastError();
-    }
-    m_hFile = std::move(hFile);
-    m_strTemporary = strTemporary;
     m_bVerbose = (console.GetDisplayLevel() & 0x7FFFFFFF) == DISPLAY_VERBOSE;
 
-    std::string& str = m_strBuffer;
+    std::string& str = m_file.Buffer();
     str += "{\r\n  \"program\": \"Quorva\",\r\n  \"version\": \"" QUORVA_VERSION_TEXT "\",\r\n";
-    str += "  \"source\": ";
-    AppendJsonString(str, console.m_strSourcePath.c_str());
-    str += ",\r\n  \"destination\": ";
-    AppendJsonString(str, console.m_strDestinationPath.c_str());
-    str += ",\r\n  \"options\": {\"date\": ";
+    const auto appendSide = [&](const char* pszName, const std::wstring& strFolder,
+                                const wchar_t* pszSnapshot, const wchar_t* pszRoot) {
+        str += "  \"";
+        str += pszName;
+        str += "\": ";
+        AppendJsonString(str, pszSnapshot != nullptr ? pszRoot : strFolder.c_str());
+        if (pszSnapshot != nullptr) {
+            str += ",\r\n  \"";
+            str += pszName;
+            str += "Snapshot\": ";
+            AppendJsonString(str, pszSnapshot);
+        }
+        str += ",\r\n";
+    };
+    appendSide("source", console.m_strSourcePath, pszSourceSnapshot, pszSourceRoot);
+    appendSide("destination", console.m_strDestinationPath, pszDestinationSnapshot,
+               pszDestinationRoot);
+    str += "  \"options\": {\"date\": ";
     str += (console.m_dwOptions & OPT_DATE)
                ? std::to_string(console.m_nDateTolerance / UNITS_PER_MILLISECOND)
                : "null";
@@ -252,20 +204,16 @@ DWORD CJsonReport::Open(const wchar_t* pszPath, const CConsole& console) {
     str += ", \"folderExclusions\": ";
     AppendJsonStringOrNull(str, console.m_strFolderExclusions);
     str += "},\r\n  \"findings\": [";
-    Flush();
-    if (m_dwError != ERROR_SUCCESS) {
-        m_hFile.Reset();
-        ::DeleteFileW(m_strTemporary.c_str());
-        m_strTemporary.clear();
-    }
-    return m_dwError;
+    m_file.Flush();
+    return m_file.GetError();
 }
 
 void CJsonReport::OnFinding(const CFinding& finding) {
-    if (m_dwError != ERROR_SUCCESS || (finding.kind == FindingKind::Identical && !m_bVerbose)) {
+    if (m_file.GetError() != ERROR_SUCCESS ||
+        (finding.kind == FindingKind::Identical && !m_bVerbose)) {
         return;
     }
-    std::string& str = m_strBuffer;
+    std::string& str = m_file.Buffer();
     str += m_nFindings++ == 0 ? "\r\n    {\"path\": " : ",\r\n    {\"path\": ";
     AppendJsonString(str, finding.pszPath != nullptr ? finding.pszPath : L"");
     str += finding.bFolder ? ", \"type\": \"folder\", \"kind\": \""
@@ -281,9 +229,7 @@ void CJsonReport::OnFinding(const CFinding& finding) {
     str += ", \"destination\": ";
     AppendFacts(str, finding.destination, finding.bFolder);
     str += '}';
-    if (str.size() >= FLUSH_SIZE) {
-        Flush();
-    }
+    m_file.Written();
 }
 
 void CJsonReport::OnError(const wchar_t* pszPath, const wchar_t* pszMessage, HRESULT hrCode) {
@@ -312,10 +258,10 @@ void CJsonReport::OnError(const wchar_t* pszPath, const wchar_t* pszMessage, HRE
 
 DWORD CJsonReport::Finish(const CComparisonResults& results, LONGLONG nElapsedNanoseconds,
                           int nExitCode, bool bInterrupted) {
-    if (!m_hFile) {
-        return m_dwError != ERROR_SUCCESS ? m_dwError : ERROR_INVALID_HANDLE;
+    if (!m_file.IsOpen()) {
+        return m_file.Commit();
     }
-    std::string& str = m_strBuffer;
+    std::string& str = m_file.Buffer();
     str += "\r\n  ],\r\n  \"errors\": [" + m_strErrors + "\r\n  ],\r\n  \"summary\": {";
     AppendCounter(str, "identical", results.m_nIdentical, true);
     AppendCounter(str, "sizeMismatches", results.m_nSizeMismatches);
@@ -335,41 +281,5 @@ DWORD CJsonReport::Finish(const CComparisonResults& results, LONGLONG nElapsedNa
         str += ",\r\n  \"interrupted\": true";
     }
     str += "\r\n}\r\n";
-    Flush();
-    // On the disk before it replaces an earlier report.
-    if (m_dwError == ERROR_SUCCESS && !::FlushFileBuffers(m_hFile.Get())) {
-        m_dwError = ::GetLastError();
-    }
-    m_hFile.Reset();
-    if (m_dwError == ERROR_SUCCESS &&
-        !::MoveFileExW(m_strTemporary.c_str(), m_strTarget.c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        m_dwError = ::GetLastError();
-    }
-    if (m_dwError != ERROR_SUCCESS) {
-        ::DeleteFileW(m_strTemporary.c_str());
-    }
-    m_strTemporary.clear();
-    return m_dwError;
-}
-
-void CJsonReport::Flush() {
-    if (m_dwError == ERROR_SUCCESS) {
-        const char* pb = m_strBuffer.data();
-        size_t cbLeft = m_strBuffer.size();
-        while (cbLeft > 0) {
-            DWORD cbWritten = 0;
-            if (!::WriteFile(m_hFile.Get(), pb, static_cast<DWORD>(cbLeft), &cbWritten, nullptr)) {
-                m_dwError = ::GetLastError();
-                break;
-            }
-            if (cbWritten == 0) {
-                m_dwError = ERROR_WRITE_FAULT;
-                break;
-            }
-            pb += cbWritten;
-            cbLeft -= cbWritten;
-        }
-    }
-    m_strBuffer.clear();
+    return m_file.Commit();
 }

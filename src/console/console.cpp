@@ -12,12 +12,12 @@
 namespace {
 
 // The order decides abbreviations: "d" is "date", "r" is "report", "s" is
-// "security"; "di" and "he" match nothing here and fall through to the
+// "security", "sn" "snapshot"; "di" and "he" match nothing here and fall through to the
 // framework's display and help.
 const KEYWORD_ENTRY g_programOptions[] = {
     {L"date", OPT_ID_DATE},     {L"exfile", OPT_ID_EXFILE}, {L"exfolder", OPT_ID_EXFOLDER},
     {L"hash", OPT_ID_HASH},     {L"report", OPT_ID_REPORT}, {L"security", OPT_ID_SECURITY},
-    {L"subdir", OPT_ID_SUBDIR},
+    {L"snapshot", OPT_ID_SNAPSHOT}, {L"subdir", OPT_ID_SUBDIR},
 };
 
 // The first row that begins with the value wins: "s" and "sha" are "sha1",
@@ -31,7 +31,7 @@ const KEYWORD_ENTRY g_hashAlgorithms[] = {
 const wchar_t* const g_usageLines[] = {
     L"<srcpath> <dstpath> [/date [<tolerance>]] [/display [<level>",
     L"\t[<mode>]]] [/exfile <file.ext>] [/exfolder <file.ext>] [/hash [<alg>]]",
-    L"\t[/report <file.json>] [/security] [/subdir] [/?]",
+    L"\t[/report <file.json>] [/security] [/snapshot <file>] [/subdir] [/?]",
     L"",
     L"Where:",
     L"",
@@ -63,6 +63,7 @@ const wchar_t* const g_usageLines[] = {
     L"                sha256  - hash files using SHA256 algorithm.",
     L"  /report     Writes every finding and the summary to a JSON file.",
     L"  /security   Verifies that the files have valid owners and DACLs.",
+    L"  /snapshot   Records the source folder in a file instead of comparing it.",
     L"  /subdir     Compares subfolders recursively.",
     L"  /?          Displays this help message.",
 };
@@ -81,6 +82,7 @@ enum : DWORD {
     PATH_FILE_EXCLUSIONS = 0x04,
     PATH_FOLDER_EXCLUSIONS = 0x08,
     PATH_REPORT = 0x10,
+    PATH_SNAPSHOT = 0x20,
 };
 
 // What Validate says about one path of the command line, in the order it
@@ -116,9 +118,7 @@ const wchar_t* CheckPath(const std::wstring& strPath, bool bTooLong, const CPath
         return texts.pszRequired;
     }
     const bool bIsFolder = ::PathIsDirectoryW(strPath.c_str()) != FALSE;
-    if (texts.bFolder) {
-        return bIsFolder ? nullptr : texts.pszNotFound;
-    }
+    // A compared path that names a file is a snapshot.
     if (!::PathFileExistsW(strPath.c_str())) {
         return texts.pszNotFound;
     }
@@ -288,6 +288,11 @@ int CConsole::OnOption(const wchar_t* pszName, wchar_t** ppszValues, int nValues
                 return PARAM_INVALID;
             }
             return 0;
+        case OPT_ID_SNAPSHOT:
+            if (nValues != 1 || !StorePath(ppszValues[0], m_strSnapshotPath, PATH_SNAPSHOT)) {
+                return PARAM_INVALID;
+            }
+            return 0;
         case OPT_ID_DATE:
             if (nValues != 1) {
                 return PARAM_INVALID;
@@ -309,13 +314,24 @@ bool CConsole::Validate() {
     if (IsOptionSet(PARAM_HELP)) {
         return false;
     }
+    const bool bMaking = (m_dwOptions & OPT_SNAPSHOT) != 0;
     const wchar_t* pszError =
         CheckPath(m_strSourcePath, (m_dwTooLong & PATH_SOURCE) != 0, kSourceTexts);
-    if (pszError == nullptr) {
+    if (pszError == nullptr && bMaking) {
+        pszError = !::PathIsDirectoryW(m_strSourcePath.c_str())
+                       ? L"the source path of a snapshot must be a folder."
+                   : !m_strDestinationPath.empty()
+                       ? L"a snapshot records one folder: no destination path may be given."
+                   : (m_dwOptions & (OPT_DATE | OPT_REPORT)) != 0
+                       ? L"/date and /report cannot be used with /snapshot."
+                   : (m_dwTooLong & PATH_SNAPSHOT) != 0 ? L"the snapshot path is too long."
+                                                        : nullptr;
+    }
+    if (pszError == nullptr && !bMaking) {
         pszError = CheckPath(m_strDestinationPath, (m_dwTooLong & PATH_DESTINATION) != 0,
                              kDestinationTexts);
     }
-    if (pszError == nullptr && IsSameFolder(m_strSourcePath, m_strDestinationPath)) {
+    if (pszError == nullptr && !bMaking && IsSameFolder(m_strSourcePath, m_strDestinationPath)) {
         pszError = L"source and destination paths must be different.";
     }
     if (pszError == nullptr) {
@@ -333,27 +349,48 @@ bool CConsole::Validate() {
         SetError(pszError);
         return false;
     }
-    if (!m_strReportPath.empty()) {
-        // The report's folder and each compared folder, with "/" read as "\"
-        // and a final backslash, so that C:\data does not hold C:\data2\r.json.
-        const auto folderOf = [](std::wstring str) {
-            std::replace(str.begin(), str.end(), L'/', L'\\');
-            return !str.empty() && str.back() == L'\\' ? str : str + L'\\';
-        };
-        const std::wstring strFolder =
-            folderOf(m_strReportPath.substr(0, m_strReportPath.find_last_of(L"\\/")));
+    // The folder of a file that the run writes and each compared folder (a
+    // snapshot compared is no folder), with "/" read as "\" and a final
+    // backslash, so that C:\data does not hold C:\data2\r.json.
+    const auto folderOf = [](std::wstring str) {
+        std::replace(str.begin(), str.end(), L'/', L'\\');
+        return !str.empty() && str.back() == L'\\' ? str : str + L'\\';
+    };
+    const auto isInsideCompared = [&](const std::wstring& strFile) {
+        const std::wstring strFolder = folderOf(strFile.substr(0, strFile.find_last_of(L"\\/")));
         const bool bSubdir = (m_dwOptions & OPT_SUBDIR) != 0;
         for (const std::wstring& strPath : {m_strSourcePath, m_strDestinationPath}) {
             const std::wstring strRoot = folderOf(strPath);
-            if ((bSubdir ? strFolder.size() >= strRoot.size()
+            if (!strPath.empty() && ::PathIsDirectoryW(strPath.c_str()) &&
+                (bSubdir ? strFolder.size() >= strRoot.size()
                          : strFolder.size() == strRoot.size()) &&
                 ::_wcsnicmp(strFolder.c_str(), strRoot.c_str(), strRoot.size()) == 0) {
-                SetError(L"the report file must not be inside the source or destination folder.");
-                return false;
+                return true;
             }
         }
-        if (!::PathIsDirectoryW(strFolder.c_str())) {
+        return false;
+    };
+    const auto hasFolder = [&](const std::wstring& strFile) {
+        return ::PathIsDirectoryW(
+                   folderOf(strFile.substr(0, strFile.find_last_of(L"\\/"))).c_str()) != FALSE;
+    };
+    if (!m_strReportPath.empty()) {
+        if (isInsideCompared(m_strReportPath)) {
+            SetError(L"the report file must not be inside the source or destination folder.");
+            return false;
+        }
+        if (!hasFolder(m_strReportPath)) {
             SetError(L"the folder of the report file does not exist.");
+            return false;
+        }
+    }
+    if (bMaking) {
+        if (isInsideCompared(m_strSnapshotPath)) {
+            SetError(L"the snapshot file must not be inside the folder it records.");
+            return false;
+        }
+        if (!hasFolder(m_strSnapshotPath)) {
+            SetError(L"the folder of the snapshot file does not exist.");
             return false;
         }
     }

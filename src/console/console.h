@@ -15,6 +15,7 @@ enum : DWORD {
     OPT_ID_DATE = 0x20004,
     OPT_ID_SECURITY = 0x20005,
     OPT_ID_REPORT = 0x20006,
+    OPT_ID_SNAPSHOT = 0x2000A,
 };
 
 // Option flags in m_dwOptions.
@@ -26,6 +27,7 @@ enum : DWORD {
     OPT_DATE = 0x10,
     OPT_SECURITY = 0x20,
     OPT_REPORT = 0x40,
+    OPT_SNAPSHOT = 0x400,
 };
 
 enum : int {
@@ -42,9 +44,10 @@ public:
     ~CConsole() override;
 
     std::wstring GetDescription() const override;
-    // The usage text: 36 lines, each ending with a line feed.
+    // The usage text: 37 lines, each ending with a line feed.
     std::wstring GetUsage() const override;
-    // Index 1 is the source folder, index 2 the destination folder: the full
+    // Index 1 is the source, index 2 the destination (each a folder, or a
+    // file read as a snapshot of one): the full
     // path of the text (ExpandFullPath) is stored and 0 returned, also when
     // the path is empty, too long or cannot be made absolute (the path then
     // keeps its previous value and Validate reports it). Any other index
@@ -62,7 +65,10 @@ public:
     // a trailing backslash, or when the platform gives both the same identity
     // (volume serial number and file index); or when the report file would
     // lie in a folder that does not exist or inside a compared folder
-    // (directly, or at any depth with /subdir).
+    // (directly, or at any depth with /subdir). With /snapshot the source
+    // must be a folder and no destination be given, the snapshot file must
+    // not lie in the source folder (as the report), and /date and /report
+    // are refused.
     bool Validate() override;
 
     // The options record, written while the command line is parsed and
@@ -73,6 +79,7 @@ public:
     std::wstring m_strFileExclusions;
     std::wstring m_strFolderExclusions;
     std::wstring m_strReportPath;
+    std::wstring m_strSnapshotPath;  // with /snapshot: the file to write
     LONGLONG m_nDateTolerance = 0;  // 100-nanosecond units
     int m_nHashAlgorithm = 0;
 
