@@ -276,9 +276,22 @@ TEST(Console, ValidatesPaths) {
          false},
         {"no source", {}, L"a source path is required.", true},
         {"source missing", {L"{root}\\none"}, L"the source path does not exist.", true},
-        {"source is a file",
-         {L"{root}\\exclusions.txt", L"{dst}"},
-         L"the source path does not exist.",
+        {"source is a file, read as a snapshot", {L"{root}\\exclusions.txt", L"{dst}"}, L"", false},
+        {"snapshot of a file",
+         {L"{root}\\exclusions.txt", L"/snapshot", L"{root}\\s.json"},
+         L"the source path of a snapshot must be a folder.",
+         true},
+        {"snapshot with a destination",
+         {L"{src}", L"{dst}", L"/sn", L"{root}\\s.json"},
+         L"a snapshot records one folder: no destination path may be given.",
+         true},
+        {"snapshot with a report",
+         {L"{src}", L"/snapshot", L"{root}\\s.json", L"/report", L"{root}\\r.json"},
+         L"/date and /report cannot be used with /snapshot.",
+         true},
+        {"snapshot inside the folder it records",
+         {L"{src}", L"/snapshot", L"{src}\\s.json"},
+         L"the snapshot file must not be inside the folder it records.",
          true},
         {"source missing before destination missing",
          {L"{root}\\none", L"{root}\\none2"},
@@ -418,7 +431,7 @@ TEST(Console, UsageText) {
     const wchar_t* const kLines[] = {
         L"<srcpath> <dstpath> [/date [<tolerance>]] [/display [<level>",
         L"\t[<mode>]]] [/exfile <file.ext>] [/exfolder <file.ext>] [/hash [<alg>]]",
-        L"\t[/report <file.json>] [/security] [/subdir] [/?]",
+        L"\t[/report <file.json>] [/security] [/snapshot <file>] [/subdir] [/?]",
         L"",
         L"Where:",
         L"",
@@ -450,6 +463,7 @@ TEST(Console, UsageText) {
         L"                sha256  - hash files using SHA256 algorithm.",
         L"  /report     Writes every finding and the summary to a JSON file.",
         L"  /security   Verifies that the files have valid owners and DACLs.",
+        L"  /snapshot   Records the source folder in a file instead of comparing it.",
         L"  /subdir     Compares subfolders recursively.",
         L"  /?          Displays this help message.",
     };
@@ -463,7 +477,7 @@ TEST(Console, UsageText) {
         lines.push_back(strUsage.substr(start, end - start));
         start = end == std::wstring::npos ? strUsage.size() : end + 1;
     }
-    ASSERT_EQ(36u, lines.size());
+    ASSERT_EQ(37u, lines.size());
     for (size_t i = 0; i < lines.size(); ++i) {
         SCOPED_TRACE("line " + std::to_string(i + 1));
         EXPECT_EQ(kLines[i], lines[i]);

@@ -13,7 +13,7 @@ namespace {
 const wchar_t kUsage[] =
     L"<srcpath> <dstpath> [/date [<tolerance>]] [/display [<level>\n"
     L"\t[<mode>]]] [/exfile <file.ext>] [/exfolder <file.ext>] [/hash [<alg>]]\n"
-    L"\t[/report <file.json>] [/security] [/subdir] [/?]\n"
+    L"\t[/report <file.json>] [/security] [/snapshot <file>] [/subdir] [/?]\n"
     L"\n"
     L"Where:\n"
     L"\n"
@@ -45,6 +45,7 @@ const wchar_t kUsage[] =
     L"                sha256  - hash files using SHA256 algorithm.\n"
     L"  /report     Writes every finding and the summary to a JSON file.\n"
     L"  /security   Verifies that the files have valid owners and DACLs.\n"
+    L"  /snapshot   Records the source folder in a file instead of comparing it.\n"
     L"  /subdir     Compares subfolders recursively.\n"
     L"  /?          Displays this help message.\n";
 
