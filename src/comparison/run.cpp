@@ -187,6 +187,7 @@ int OpenSide(CConsole& console, const std::wstring& strPath, bool bSource,
     }
     if (!strRefused.empty()) {
         PrintError(console, L"%s", 0, strRefused.c_str());
+        console.EndBlock();
         return EXIT_PARAMETERS;
     }
     pSnapshot = pReader.get();
