@@ -19,6 +19,7 @@
 #include "runtime/crash_dump.h"
 #include "runtime/elapsed_format.h"
 #include "runtime/elapsed_timer.h"
+#include "runtime/handle.h"
 #include "runtime/process_end.h"
 #include "runtime/wide_string.h"
 #include "sides/snapshot_reader.h"
@@ -140,18 +141,57 @@ int MakeSnapshot(CConsole& console) {
     return EXIT_IDENTICAL;
 }
 
-// A compared side: the folder on the disk, or the snapshot when the path
-// names a file. Returns 0, or the exit code after reporting why the
+// A compared path that names a file: the snapshot, checked through by Open.
+struct CSnapshotOpening {
+    std::unique_ptr<CSnapshotReader> pReader;
+    std::wstring strPath;
+    DWORD dwError = ERROR_SUCCESS;
+
+    void Open() { dwError = pReader->Open(strPath.c_str()); }
+    static DWORD WINAPI ThreadMain(void* pParameter) {
+        static_cast<CSnapshotOpening*>(pParameter)->Open();
+        return 0;
+    }
+};
+
+// Checks the snapshots among the two compared paths; two are checked at
+// once, the destination's on a thread of its own.
+void OpenSnapshots(const CConsole& console, CSnapshotOpening (&openings)[2]) {
+    const std::wstring* const paths[2] = {&console.m_strSourcePath,
+                                          &console.m_strDestinationPath};
+    for (int nSide = 0; nSide < 2; ++nSide) {
+        if (!::PathIsDirectoryW(paths[nSide]->c_str())) {
+            openings[nSide].pReader = std::make_unique<CSnapshotReader>();
+            openings[nSide].strPath = *paths[nSide];
+        }
+    }
+    CKernelHandle hThread;
+    if (openings[0].pReader && openings[1].pReader) {
+        hThread.Reset(::CreateThread(nullptr, 0, CSnapshotOpening::ThreadMain, &openings[1], 0,
+                                     nullptr));
+    }
+    for (int nSide = 0; nSide < 2; ++nSide) {
+        if (openings[nSide].pReader && !(nSide == 1 && hThread)) {
+            openings[nSide].Open();
+        }
+    }
+    if (hThread) {
+        ::WaitForSingleObject(hThread.Get(), INFINITE);
+    }
+}
+
+// A compared side: the folder on the disk, or the snapshot opened when the
+// path names a file. Returns 0, or the exit code after reporting why the
 // snapshot cannot serve the comparison.
-int OpenSide(CConsole& console, const std::wstring& strPath, bool bSource,
-             std::unique_ptr<CTreeSide>& pSide, CSnapshotReader*& pSnapshot) {
+int OpenSide(CConsole& console, CSnapshotOpening& opening, const std::wstring& strPath,
+             bool bSource, std::unique_ptr<CTreeSide>& pSide, CSnapshotReader*& pSnapshot) {
     pSnapshot = nullptr;
-    if (::PathIsDirectoryW(strPath.c_str())) {
+    if (!opening.pReader) {
         pSide = std::make_unique<CFolderSide>(LongRoot(strPath));
         return 0;
     }
-    auto pReader = std::make_unique<CSnapshotReader>();
-    const DWORD dwError = pReader->Open(strPath.c_str());
+    std::unique_ptr<CSnapshotReader> pReader = std::move(opening.pReader);
+    const DWORD dwError = opening.dwError;
     if (dwError == ERROR_INVALID_DATA && !pReader->GetDamage().empty()) {
         PrintError(console, L"snapshot file could not be read.", 0);
         PrintLine(console, L"%s, line %I64u: %s", strPath.c_str(), pReader->GetDamagedLine(),
@@ -245,9 +285,12 @@ int Run(int argc, wchar_t** argv) {
     std::unique_ptr<CTreeSide> pDestination;
     CSnapshotReader* pSourceSnapshot = nullptr;
     CSnapshotReader* pDestinationSnapshot = nullptr;
-    int nExit = OpenSide(console, console.m_strSourcePath, true, pSource, pSourceSnapshot);
+    CSnapshotOpening openings[2];
+    OpenSnapshots(console, openings);
+    int nExit =
+        OpenSide(console, openings[0], console.m_strSourcePath, true, pSource, pSourceSnapshot);
     if (nExit == 0) {
-        nExit = OpenSide(console, console.m_strDestinationPath, false, pDestination,
+        nExit = OpenSide(console, openings[1], console.m_strDestinationPath, false, pDestination,
                          pDestinationSnapshot);
     }
     if (nExit != 0) {

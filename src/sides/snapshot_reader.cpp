@@ -3,13 +3,13 @@
 #include <wchar.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdarg>
 #include <utility>
 
 #include <nlohmann/json.hpp>
 
 #include "comparison/comparison_results.h"
-#include "comparison/json_report.h"
 #include "exclusions/exclusions.h"
 #include "runtime/wide_string.h"
 
@@ -19,14 +19,21 @@ using CJson = nlohmann::json;
 
 constexpr size_t kReadSize = 64 * 1024;
 
+}  // namespace
+
 // Reads a file line by line from any offset, in blocks.
 class CLineReader {
 public:
     explicit CLineReader(HANDLE hFile) : m_hFile(hFile), m_buffer(kReadSize) {}
 
-    // Reading goes on at byte nOffset. False with the last error set when the
-    // file cannot be positioned.
+    // Reading goes on at byte nOffset: in the buffer when it holds that
+    // byte (folders are mostly read in the order of the file). False with
+    // the last error set when the file cannot be positioned.
     bool Seek(uint64_t nOffset) {
+        if (nOffset >= m_nBufferOffset && nOffset < m_nBufferOffset + m_nEnd) {
+            m_nPos = static_cast<size_t>(nOffset - m_nBufferOffset);
+            return true;
+        }
         LARGE_INTEGER position;
         position.QuadPart = static_cast<LONGLONG>(nOffset);
         if (!::SetFilePointerEx(m_hFile, position, nullptr, FILE_BEGIN)) {
@@ -96,6 +103,8 @@ private:
     DWORD m_dwError = ERROR_SUCCESS;
 };
 
+namespace {
+
 // FNV-1a: folders and names are kept as 64-bit keys of their UTF-8 text.
 uint64_t HashText(const char* p, size_t cb) {
     uint64_t nHash = 14695981039346656037ULL;
@@ -137,15 +146,38 @@ std::string Utf8Of(const std::wstring& str) {
     return strOut;
 }
 
-// The file time of a text that FormatJsonTime wrote; false for any other
-// text (the text of the time found must read the same).
+// The number of nDigits decimal digits at p, or -1.
+long long Digits(const char* p, int nDigits) {
+    long long n = 0;
+    for (int i = 0; i < nDigits; ++i) {
+        if (p[i] < '0' || p[i] > '9') {
+            return -1;
+        }
+        n = n * 10 + (p[i] - '0');
+    }
+    return n;
+}
+
+// The file time of a text as FormatJsonTime writes it,
+// "2024-03-07T14:05:09.1234567Z" (the year may have more digits); false for
+// any other text or a time that no file time holds.
 bool ParseJsonTime(const std::string& strText, FILETIME& ft) {
-    long long nYear = 0;
-    unsigned nMonth = 0, nDay = 0, nHour = 0, nMinute = 0, nSecond = 0, nFraction = 0;
-    if (::sscanf(strText.c_str(), "%lld-%u-%uT%u:%u:%u.%uZ", &nYear, &nMonth, &nDay, &nHour,
-                 &nMinute, &nSecond, &nFraction) != 7 ||
-        nYear < 1601 || nYear > 60000 || nMonth < 1 || nMonth > 12 || nDay < 1 || nDay > 31 ||
-        nHour > 23 || nMinute > 59 || nSecond > 59 || nFraction > 9999999) {
+    const size_t cchYear = strText.size() < 24 ? 0 : strText.size() - 24;
+    if (cchYear < 4 || cchYear > 5) {
+        return false;
+    }
+    const char* const p = strText.c_str() + cchYear;
+    const long long nYear = Digits(strText.c_str(), static_cast<int>(cchYear));
+    const long long nMonth = Digits(p + 1, 2), nDay = Digits(p + 4, 2);
+    const long long nHour = Digits(p + 7, 2), nMinute = Digits(p + 10, 2);
+    const long long nSecond = Digits(p + 13, 2), nFraction = Digits(p + 16, 7);
+    static const int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool bLeap = nYear % 4 == 0 && (nYear % 100 != 0 || nYear % 400 == 0);
+    if (p[0] != '-' || p[3] != '-' || p[6] != 'T' || p[9] != ':' || p[12] != ':' ||
+        p[15] != '.' || p[23] != 'Z' || (cchYear == 5 && strText[0] == '0') || nYear < 1601 ||
+        nMonth < 1 || nMonth > 12 || nDay < 1 || nDay > kDays[nMonth - 1] ||
+        (nMonth == 2 && nDay == 29 && !bLeap) || nHour < 0 || nHour > 23 || nMinute < 0 ||
+        nMinute > 59 || nSecond < 0 || nSecond > 59 || nFraction < 0) {
         return false;
     }
     // Days since 1970-01-01 of a proleptic Gregorian date, then since 1601.
@@ -154,13 +186,16 @@ bool ParseJsonTime(const std::string& strText, FILETIME& ft) {
     const long long nYearOfEra = y - nEra * 400;
     const long long nDayOfYear = (153 * (nMonth + (nMonth > 2 ? -3 : 9)) + 2) / 5 + nDay - 1;
     const long long nDayOfEra = nYearOfEra * 365 + nYearOfEra / 4 - nYearOfEra / 100 + nDayOfYear;
-    const unsigned long long nDays =
-        static_cast<unsigned long long>(nEra * 146097 + nDayOfEra - 719468 + 134774);
-    const unsigned long long nTime =
-        (nDays * 86400 + nHour * 3600ULL + nMinute * 60ULL + nSecond) * 10000000ULL + nFraction;
+    const unsigned long long nSeconds =
+        static_cast<unsigned long long>(nEra * 146097 + nDayOfEra - 719468 + 134774) * 86400 +
+        nHour * 3600 + nMinute * 60 + nSecond;
+    if (nSeconds > (ULLONG_MAX - nFraction) / 10000000) {
+        return false;
+    }
+    const unsigned long long nTime = nSeconds * 10000000 + nFraction;
     ft.dwLowDateTime = static_cast<DWORD>(nTime);
     ft.dwHighDateTime = static_cast<DWORD>(nTime >> 32);
-    return FormatJsonTime(ft) == strText;
+    return true;
 }
 
 int HexDigit(char ch) {
@@ -181,17 +216,153 @@ struct CEntry {
     bool bSecurity = false;  // a security verdict or its error was recorded
 };
 
-bool IsUnsigned(const CJson& value) {
-    return value.is_number_unsigned() || (value.is_number_integer() && value.get<long long>() >= 0);
+// The members of one line as the JSON library reads them, without building
+// a document: the line is read for each folder twice (checked, then
+// compared), and a snapshot may hold millions. The members of an object
+// inside the line's object are named "outer.inner"; what lies deeper is
+// left out.
+class CLineMembers : public nlohmann::json_sax<CJson> {
+public:
+    enum class Kind { Null, Boolean, Integer, Unsigned, Float, Text, Object, Array };
+    struct CValue {
+        Kind kind = Kind::Null;
+        bool b = false;
+        long long n = 0;
+        unsigned long long u = 0;
+        std::string str;
+    };
+
+    // Reads strLine; false when it is not one JSON object.
+    bool Read(const std::string& strLine) {
+        m_nUsed = 0;
+        m_nDepth = 0;
+        m_pCurrent = nullptr;
+        m_bObject = false;
+        return CJson::sax_parse(strLine, this) && m_bObject;
+    }
+    // The member's value, or null when the line has no such member.
+    const CValue* Find(const char* pszName) const {
+        for (size_t i = 0; i < m_nUsed; ++i) {
+            if (m_members[i].first == pszName) {
+                return &m_members[i].second;
+            }
+        }
+        return nullptr;
+    }
+
+    bool null() override { return Set(Kind::Null); }
+    bool boolean(bool b) override {
+        if (CValue* p = Set(Kind::Boolean)) {
+            p->b = b;
+        }
+        return true;
+    }
+    bool number_integer(number_integer_t n) override {
+        if (CValue* p = Set(Kind::Integer)) {
+            p->n = n;
+        }
+        return true;
+    }
+    bool number_unsigned(number_unsigned_t u) override {
+        if (CValue* p = Set(Kind::Unsigned)) {
+            p->u = u;
+        }
+        return true;
+    }
+    bool number_float(number_float_t, const string_t&) override { return Set(Kind::Float), true; }
+    bool string(string_t& str) override {
+        if (CValue* p = Set(Kind::Text)) {
+            p->str.assign(str);  // into the room of the line before
+        }
+        return true;
+    }
+    bool binary(binary_t&) override { return Set(Kind::Array), true; }
+    bool start_object(std::size_t) override {
+        if (m_nDepth == 0) {
+            m_bObject = true;
+        } else if (m_nDepth == 1 && m_pCurrent != nullptr) {
+            m_pCurrent->kind = Kind::Object;
+            m_strOuter = m_members[m_nUsed - 1].first;
+        }
+        m_pCurrent = nullptr;
+        ++m_nDepth;
+        return true;
+    }
+    bool end_object() override {
+        --m_nDepth;
+        m_pCurrent = nullptr;
+        return true;
+    }
+    bool start_array(std::size_t) override {
+        Set(Kind::Array);
+        m_pCurrent = nullptr;
+        ++m_nDepth;
+        return true;
+    }
+    bool end_array() override {
+        --m_nDepth;
+        return true;
+    }
+    bool key(string_t& strKey) override {
+        if (m_nDepth > 2) {
+            m_pCurrent = nullptr;
+            return true;
+        }
+        if (m_nUsed == m_members.size()) {
+            m_members.emplace_back();
+        }
+        auto& member = m_members[m_nUsed++];
+        if (m_nDepth == 1) {
+            member.first.assign(strKey);
+        } else {
+            member.first = m_strOuter + '.' + strKey;
+        }
+        member.second.kind = Kind::Null;
+        m_pCurrent = &member.second;
+        return true;
+    }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
+        return false;
+    }
+
+private:
+    // The value being read, with its kind; null where it is not kept.
+    CValue* Set(Kind kind) {
+        CValue* const p = m_pCurrent;
+        if (p != nullptr) {
+            p->kind = kind;
+        }
+        m_pCurrent = nullptr;
+        return p;
+    }
+
+    std::vector<std::pair<std::string, CValue>> m_members;  // reused from line to line
+    size_t m_nUsed = 0;
+    int m_nDepth = 0;
+    CValue* m_pCurrent = nullptr;
+    std::string m_strOuter;
+    bool m_bObject = false;
+};
+
+using CValue = CLineMembers::CValue;
+using Kind = CLineMembers::Kind;
+
+// A whole number of at least 0: its value.
+bool GetUnsigned(const CValue* p, unsigned long long& n) {
+    if (p == nullptr || (p->kind != Kind::Unsigned && (p->kind != Kind::Integer || p->n < 0))) {
+        return false;
+    }
+    n = p->kind == Kind::Unsigned ? p->u : static_cast<unsigned long long>(p->n);
+    return true;
 }
 
 // Reads an entry line. Returns null, or what is wrong with it.
-const wchar_t* ReadEntry(const CJson& line, unsigned cbHash, CEntry& entry) {
-    const auto path = line.find("path");
-    if (path == line.end() || !path->is_string()) {
+const wchar_t* ReadEntry(const CLineMembers& line, unsigned cbHash, CEntry& entry) {
+    const CValue* const path = line.Find("path");
+    if (path == nullptr || path->kind != Kind::Text) {
         return L"the entry has no \"path\" text.";
     }
-    entry.strPath = path->get<std::string>();
+    entry.strPath = path->str;
     const std::string& strPath = entry.strPath;
     const size_t nSlash = strPath.rfind('\\');
     if (strPath.empty() || strPath[0] != '\\' || nSlash + 1 == strPath.size() ||
@@ -199,41 +370,40 @@ const wchar_t* ReadEntry(const CJson& line, unsigned cbHash, CEntry& entry) {
         return L"the \"path\" is not a path below the root.";
     }
     entry.nName = nSlash + 1;
-    const auto type = line.find("type");
-    if (type == line.end() || !type->is_string() ||
-        (*type != "file" && *type != "folder")) {
+    const CValue* const type = line.Find("type");
+    if (type == nullptr || type->kind != Kind::Text ||
+        (type->str != "file" && type->str != "folder")) {
         return L"the \"type\" is neither \"file\" nor \"folder\".";
     }
-    entry.bFolder = *type == "folder";
-    const auto size = line.find("size");
+    entry.bFolder = type->str == "folder";
+    const CValue* const size = line.Find("size");
     if (!entry.bFolder) {
-        if (size == line.end() || !IsUnsigned(*size)) {
+        if (!GetUnsigned(size, entry.nSize)) {
             return L"the \"size\" of the file is not a whole number.";
         }
-        entry.nSize = size->get<unsigned long long>();
-    } else if (size != line.end()) {
+    } else if (size != nullptr) {
         return L"a folder has a \"size\".";
     }
-    const auto lastWrite = line.find("lastWrite");
-    if (lastWrite == line.end() || !lastWrite->is_string() ||
-        !ParseJsonTime(lastWrite->get<std::string>(), entry.ftLastWrite)) {
+    const CValue* const lastWrite = line.Find("lastWrite");
+    if (lastWrite == nullptr || lastWrite->kind != Kind::Text ||
+        !ParseJsonTime(lastWrite->str, entry.ftLastWrite)) {
         return L"the \"lastWrite\" is not a time.";
     }
     entry.recorded = CRecordedFacts();
-    const auto error = line.find("error");
-    if (error != line.end()) {
-        if (!IsUnsigned(*error) || error->get<unsigned long long>() == 0 ||
-            error->get<unsigned long long>() > 0xFFFFFFFFULL) {
+    const CValue* const error = line.Find("error");
+    if (error != nullptr) {
+        unsigned long long nError = 0;
+        if (!GetUnsigned(error, nError) || nError == 0 || nError > 0xFFFFFFFFULL) {
             return L"the \"error\" is not an error code.";
         }
-        entry.recorded.dwError = static_cast<DWORD>(error->get<unsigned long long>());
+        entry.recorded.dwError = static_cast<DWORD>(nError);
     }
-    const auto hash = line.find("hash");
-    if (hash != line.end()) {
-        if (!hash->is_string()) {
+    const CValue* const hash = line.Find("hash");
+    if (hash != nullptr) {
+        if (hash->kind != Kind::Text) {
             return L"the \"hash\" is not a text.";
         }
-        const std::string& strHash = hash->get_ref<const std::string&>();
+        const std::string& strHash = hash->str;
         if (entry.bFolder || cbHash == 0 || entry.recorded.dwError != ERROR_SUCCESS) {
             return L"the entry has a \"hash\" that the snapshot does not record.";
         }
@@ -253,29 +423,27 @@ const wchar_t* ReadEntry(const CJson& line, unsigned cbHash, CEntry& entry) {
         return L"the file has no \"hash\".";
     }
     entry.bSecurity = false;
-    const auto security = line.find("security");
-    if (security != line.end()) {
-        if (!security->is_boolean()) {
+    const CValue* const security = line.Find("security");
+    if (security != nullptr) {
+        if (security->kind != Kind::Boolean) {
             return L"the \"security\" is neither true nor false.";
         }
-        entry.recorded.nSecurity = security->get<bool>() ? 0 : 1;
+        entry.recorded.nSecurity = security->b ? 0 : 1;
         entry.bSecurity = true;
     }
-    const auto securityError = line.find("securityError");
-    if (securityError != line.end()) {
-        if (!securityError->is_number_integer() || entry.bSecurity) {
+    const CValue* const securityError = line.Find("securityError");
+    if (securityError != nullptr) {
+        if (securityError->kind != Kind::Integer || securityError->n >= 0 ||
+            securityError->n < INT_MIN || entry.bSecurity) {
             return L"the \"securityError\" is not an error code.";
         }
-        entry.recorded.nSecurity = static_cast<int>(securityError->get<long long>());
-        if (entry.recorded.nSecurity >= 0) {
-            return L"the \"securityError\" is not an error code.";
-        }
+        entry.recorded.nSecurity = static_cast<int>(securityError->n);
         entry.bSecurity = true;
     }
     return nullptr;
 }
 
-// A parsed line: an object, or null after a line that is not JSON.
+// The header line as a document.
 bool ParseLine(const std::string& strLine, CJson& json) {
     json = CJson::parse(strLine, nullptr, false);
     return !json.is_discarded() && json.is_object();
@@ -287,6 +455,9 @@ unsigned HashSizeOfName(const std::string& strName) {
     return strName == "md5" ? 16 : strName == "sha1" ? 20 : strName == "sha256" ? 32 : 0;
 }
 
+CSnapshotReader::CSnapshotReader() = default;
+CSnapshotReader::~CSnapshotReader() = default;
+
 DWORD CSnapshotReader::Open(const wchar_t* pszPath) {
     m_hFile.Reset(::CreateFileW(pszPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
@@ -294,6 +465,7 @@ DWORD CSnapshotReader::Open(const wchar_t* pszPath) {
         return ::GetLastError();
     }
     if (Check()) {
+        m_pReader = std::make_unique<CLineReader>(m_hFile.Get());
         return ERROR_SUCCESS;
     }
     return m_dwReadError != ERROR_SUCCESS ? m_dwReadError : ERROR_INVALID_DATA;
@@ -394,27 +566,20 @@ bool CSnapshotReader::Check() {
     bool bRootMarked = false;
     bool bEnd = false;
     CEntry entry;
+    CLineMembers line;
     while (reader.Next(strLine, nOffset)) {
         ++nLine;
         if (bEnd) {
             return Damaged(nLine, L"a line follows the closing line.");
         }
-        if (!ParseLine(strLine, json)) {
+        if (!line.Read(strLine)) {
             return Damaged(nLine, L"the line is not a JSON object.");
         }
-        const auto end = json.find("end");
-        if (end != json.end()) {
-            const auto count = [&](const char* pszName, unsigned long long& nValue) {
-                const auto it = end->is_object() ? end->find(pszName) : end->end();
-                if (it == end->end() || !IsUnsigned(*it)) {
-                    return false;
-                }
-                nValue = it->get<unsigned long long>();
-                return true;
-            };
+        if (line.Find("end") != nullptr) {
             unsigned long long nEndFiles = 0, nEndFolders = 0, nEndBytes = 0;
-            if (!count("files", nEndFiles) || !count("folders", nEndFolders) ||
-                !count("bytes", nEndBytes)) {
+            if (!GetUnsigned(line.Find("end.files"), nEndFiles) ||
+                !GetUnsigned(line.Find("end.folders"), nEndFolders) ||
+                !GetUnsigned(line.Find("end.bytes"), nEndBytes)) {
                 return Damaged(nLine, L"the closing line lacks a count.");
             }
             if (nEndFiles != nFiles || nEndFolders != nFolders || nEndBytes != nBytes) {
@@ -429,7 +594,7 @@ bool CSnapshotReader::Check() {
             bEnd = true;
             continue;
         }
-        const wchar_t* pszWrong = ReadEntry(json, m_cbHash, entry);
+        const wchar_t* pszWrong = ReadEntry(line, m_cbHash, entry);
         if (pszWrong == nullptr && m_header.bSecurity && !entry.bFolder && !entry.bSecurity) {
             pszWrong = L"the file has no \"security\".";
         }
@@ -509,15 +674,15 @@ DWORD CSnapshotReader::List(const std::wstring& strFolder, CItemList& files, CIt
     auto it = std::lower_bound(
         m_marks.begin(), m_marks.end(), nKey,
         [](const CFolderMark& mark, uint64_t nValue) { return mark.nPathHash < nValue; });
-    CLineReader reader(m_hFile.Get());
+    CLineReader& reader = *m_pReader;
     std::string strLine;
     uint64_t nOffset = 0;
-    CJson json;
+    CLineMembers line;
     CEntry entry;
     // Two folders whose keys are equal are told apart by their lines.
     const auto readEntry = [&]() {
-        return reader.Next(strLine, nOffset) && ParseLine(strLine, json) &&
-               json.find("end") == json.end() && ReadEntry(json, m_cbHash, entry) == nullptr;
+        return reader.Next(strLine, nOffset) && line.Read(strLine) &&
+               line.Find("end") == nullptr && ReadEntry(line, m_cbHash, entry) == nullptr;
     };
     for (; it != m_marks.end() && it->nPathHash == nKey; ++it) {
         if (!reader.Seek(it->nOffset)) {

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -32,9 +33,12 @@ struct CSnapshotHeader {
 // snapshot names it ("md5", "sha1", "sha256"); 0 for any other name.
 unsigned HashSizeOfName(const std::string& strName);
 
+class CLineReader;
+
 class CSnapshotReader : public CTreeSide {
 public:
-    CSnapshotReader() = default;
+    CSnapshotReader();
+    ~CSnapshotReader() override;
     CSnapshotReader(const CSnapshotReader&) = delete;
     CSnapshotReader& operator=(const CSnapshotReader&) = delete;
 
@@ -77,6 +81,7 @@ private:
     bool Damaged(unsigned long long nLine, const wchar_t* pszFormat, ...);
 
     CFileHandle m_hFile;
+    std::unique_ptr<CLineReader> m_pReader;  // reads the folders' entries
     const std::wstring m_strRoot;
     CSnapshotHeader m_header;
     unsigned m_cbHash = 0;
