@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# The arguments that quorva.sh hands the program: each row is the arguments
+# given and, after "=>", those handed on ("{t}" is a temporary folder, "{T}"
+# its Windows path).
+#   tests/e2e/wrapper.sh [BUILD_DIR]
+set -euo pipefail
+wrapper="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/quorva.sh"
+t="$(mktemp -d)"
+trap 'rm -rf "$t"' EXIT
+mkdir "$t/src"
+T="Z:${t//\//\\}"
+
+rows=(
+  "{t}/src {t}/new.json {t}/no/x rel /d /hash:md5 => {T}\\src {T}\\new.json {t}/no/x rel /d /hash:md5 /display:,utf8"
+  "/report {t}/no/r.json /r:{t}/r.json /snapshot {t}/s.json => /report {T}\\no\\r.json /r:{T}\\r.json /snapshot {T}\\s.json /display:,utf8"
+  "/exfile:{t}/f.txt /exfo {t}/d.txt /exfile /hash => /exfile:{T}\\f.txt /exfo {T}\\d.txt /exfile /hash /display:,utf8"
+  "/di:verbose => /di:verbose /display:,utf8"
+  "/display:,text => /display:,text"
+  "/display none unicode {t}/src => /display none unicode {T}\\src"
+)
+status=0
+for row in "${rows[@]}"; do
+  row="${row//\{t\}/$t}"
+  row="${row//\{T\}/$T}"
+  read -r -a given <<<"${row%% => *}"
+  expected="${row#* => }"
+  actual="$(QUORVA_PRINT_ARGS=1 bash "$wrapper" "${given[@]}" | paste -sd ' ')"
+  if [ "$actual" != "$expected" ]; then
+    echo "FAILED: ${row%% => *}" >&2
+    echo "  expected: $expected" >&2
+    echo "  actual:   $actual" >&2
+    status=1
+  fi
+done
+exit $status
