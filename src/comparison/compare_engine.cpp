@@ -214,8 +214,8 @@ private:
     // plan joins the folders planned. A folder that cannot be listed is
     // planned with its failure, and nothing after it.
     void PlanFolder(const CFolder& folder);
-    DWORD ListSide(const std::wstring& strFolder, const std::wstring& strRelative,
-                   CItemList& files, CItemList* pFolders, CSideResults& counts, bool& bDenied);
+    DWORD ListSide(const std::wstring& strFolder, const std::wstring& strRelative, CItemList& files,
+                   CItemList* pFolders, CSideResults& counts, bool& bDenied);
     // The one decision about a pair, by date and size; the contents decide
     // what is left.
     Verdict Decide(const CListedItem& source, const CListedItem& destination) const;
@@ -280,8 +280,7 @@ private:
 
 DWORD CComparison::Run() {
     if (m_dwOptions & OPT_HASH) {
-        DWORD nThreads =
-            (m_dwOptions & OPT_THREADS) ? m_options.m_nHashThreads : g_nHashThreads;
+        DWORD nThreads = (m_dwOptions & OPT_THREADS) ? m_options.m_nHashThreads : g_nHashThreads;
         if (nThreads == HASH_THREADS_AUTO) {
             SYSTEM_INFO info;
             ::GetSystemInfo(&info);
@@ -389,9 +388,9 @@ Verdict CComparison::Decide(const CListedItem& source, const CListedItem& destin
         const ULONGLONG nShifts = static_cast<ULONGLONG>(m_options.m_nDateShiftHours);
         const ULONGLONG nHours = nGap / UNITS_PER_HOUR;
         const ULONGLONG nPastHour = nGap % UNITS_PER_HOUR;
-        const ULONGLONG nOffShift =
-            nHours >= nShifts ? nGap - nShifts * UNITS_PER_HOUR
-                              : std::min(nPastHour, UNITS_PER_HOUR - nPastHour);
+        const ULONGLONG nOffShift = nHours >= nShifts
+                                        ? nGap - nShifts * UNITS_PER_HOUR
+                                        : std::min(nPastHour, UNITS_PER_HOUR - nPastHour);
         if (nOffShift > static_cast<ULONGLONG>(m_options.m_nDateTolerance)) {
             return Verdict::DatesDiffer;
         }

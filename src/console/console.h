@@ -61,9 +61,9 @@ public:
     // returns PARAM_UNEXPECTED.
     int OnPositional(int nIndex, const wchar_t* pszText) override;
     // The program's options (date, exfile, exfolder, hash, report, security,
-    // strict, subdir, threads, by abbreviation), then the framework's. Sets the option's flag before
-    // its values are examined. Returns 0 or the row index when accepted,
-    // PARAM_UNKNOWN or PARAM_INVALID.
+    // strict, subdir, threads, by abbreviation), then the framework's. Sets the option's flag
+    // before its values are examined. Returns 0 or the row index when accepted, PARAM_UNKNOWN or
+    // PARAM_INVALID.
     int OnOption(const wchar_t* pszName, wchar_t** ppszValues, int nValues) override;
     // False when help was requested (without a message) or when a path is
     // missing, too long or does not exist, an exclusion list is a folder, or

@@ -15,50 +15,47 @@ public:
     std::wstring m_strText;
 };
 
-// With /strict, what could not be compared counts against identity too.
 TEST(ComparisonResultsTest, IdentityIgnoresEverythingButMismatchesAndMissingItems) {
     struct {
         const char* pszName;
         void (*pfnSet)(CComparisonResults&);
         bool bIdentical;
-        bool bStrictIdentical;
     } const kCases[] = {
-        {"cleared", [](CComparisonResults&) {}, true, true},
-        {"identical pairs", [](CComparisonResults& r) { r.m_nIdentical = 5; }, true, true},
-        {"excluded, tested",
+        {"cleared", [](CComparisonResults&) {}, true},
+        {"identical pairs", [](CComparisonResults& r) { r.m_nIdentical = 5; }, true},
+        {"inaccessible files and folders, excluded, tested, security",
          [](CComparisonResults& r) {
+             r.m_source.m_nInaccessibleFiles = 1;
+             r.m_destination.m_nInaccessibleFolders = 1;
              r.m_source.m_nExcludedFiles = 3;
              r.m_destination.m_nExcludedFolders = 2;
              r.m_source.m_nTested = 9;
+             r.m_destination.m_nSecurityIssues = 4;
          },
-         true, true},
-        {"inaccessible file",
-         [](CComparisonResults& r) { r.m_source.m_nInaccessibleFiles = 1; }, true, false},
-        {"inaccessible folder",
-         [](CComparisonResults& r) { r.m_destination.m_nInaccessibleFolders = 1; }, true, false},
-        {"security issue",
-         [](CComparisonResults& r) { r.m_destination.m_nSecurityIssues = 4; }, true, false},
-        {"size mismatch", [](CComparisonResults& r) { r.m_nSizeMismatches = 1; }, false, false},
-        {"hash mismatch", [](CComparisonResults& r) { r.m_nHashMismatches = 1; }, false, false},
-        {"date mismatch", [](CComparisonResults& r) { r.m_nDateMismatches = 1; }, false, false},
-        {"missing in source", [](CComparisonResults& r) { r.m_source.m_nMissingFiles = 1; }, false,
-         false},
+         true},
+        {"size mismatch", [](CComparisonResults& r) { r.m_nSizeMismatches = 1; }, false},
+        {"hash mismatch", [](CComparisonResults& r) { r.m_nHashMismatches = 1; }, false},
+        {"date mismatch", [](CComparisonResults& r) { r.m_nDateMismatches = 1; }, false},
+        {"missing in source", [](CComparisonResults& r) { r.m_source.m_nMissingFiles = 1; }, false},
         {"missing in destination",
-         [](CComparisonResults& r) { r.m_destination.m_nMissingFiles = 1; }, false, false},
+         [](CComparisonResults& r) { r.m_destination.m_nMissingFiles = 1; }, false},
         {"folder missing in source",
-         [](CComparisonResults& r) { r.m_source.m_nMissingFolders = 1; }, false, false},
+         [](CComparisonResults& r) { r.m_source.m_nMissingFolders = 1; }, false},
         {"folder missing in destination",
-         [](CComparisonResults& r) { r.m_destination.m_nMissingFolders = 1; }, false, false},
+         [](CComparisonResults& r) { r.m_destination.m_nMissingFolders = 1; }, false},
     };
     for (const auto& tc : kCases) {
         SCOPED_TRACE(tc.pszName);
         CComparisonResults results;
         tc.pfnSet(results);
         EXPECT_EQ(tc.bIdentical, results.IsIdentical());
-        EXPECT_EQ(tc.bStrictIdentical, results.IsIdentical(true));
         results.Clear();
         EXPECT_TRUE(results.IsIdentical());
     }
+    // With /strict, whatever could not be compared counts against identity.
+    CComparisonResults strict;
+    strict.m_destination.m_nSecurityIssues = 1;
+    EXPECT_FALSE(strict.IsIdentical(true));
 }
 
 CComparisonResults SampleResults() {

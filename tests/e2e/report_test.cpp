@@ -123,7 +123,8 @@ TEST(Report, ShowsWhatIsWrongWithTheParameters) {
         {"invalid value", L"{src} {dst} /hash:x",
          strBanner + L"Invalid parameter value(s):\n\n\t/hash (expected: md5,sha1,sha256)\n\n"},
         {"two invalid values", L"{src} {dst} /date:1.5 /display:progress",
-         strBanner + L"Invalid parameter value(s):\n\n\t/date (expected: milliseconds)\n\t/display (expected: "
+         strBanner + L"Invalid parameter value(s):\n\n\t/date (expected: milliseconds)\n\t/display "
+                     L"(expected: "
                      L"none,normal,verbose)\n\n"},
         {"invalid value and failed validation", L"{src} /hash:x",
          strBanner + strUsage +

