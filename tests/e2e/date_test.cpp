@@ -64,8 +64,6 @@ TEST(DateTest, ToleranceAndMoreRecentFindings) {
         const wchar_t* pszSourceText = nullptr;  // null: the platform's text of nSource
     } const kCases[] = {
         {"equal times", L"/date:", kNoon, kNoon, "same", nullptr, nullptr},
-        {"no value is exact", L"/date", kNoon, kNoon + 1, "same",
-         L": file in destination is more recent! (", L" < ", 7},
         {"an hour off, shifts of an hour", L"/date:2000,1", kNoon, kNoon + kHour, "same", nullptr,
          nullptr},
         {"1.5 s beyond an hour", L"/date:2000,1", kNoon + kHour + 15000000, kNoon, "same", nullptr,
