@@ -55,6 +55,8 @@ SecurityCheckFunction g_pfnSecurityCheck = CheckOwnerAndDacl;
 DWORD g_nHashThreads = HASH_THREADS_AUTO;
 
 constexpr size_t npos = CNameIndex::npos;
+// 100-nanosecond units in an hour, the step of the /date shifts.
+constexpr ULONGLONG UNITS_PER_HOUR = 36000000000ULL;
 
 // A folder of each side being compared: its display path below the roots
 // ("" for the roots, "\a\b" below them), its long path on each side, without
@@ -74,15 +76,34 @@ struct CFolder {
 };
 
 // The subfolders of a folder pair, each side's in listing order, each with
-// the position of its partner on the other side (or npos). A source walked
-// alone pairs each subfolder with itself, but for those that may not be
-// listed, which have their error in sourceErrors.
+// the position of its partner on the other side (or npos). Links to folders
+// are listed among them and pair with links only. A source walked alone
+// pairs each subfolder with itself, but for those that may not be listed,
+// which have their error in sourceErrors.
 struct CSubfolders {
     CItemList source;
     CItemList destination;
     std::vector<size_t> sourcePairs;
     std::vector<size_t> destinationPairs;
     std::vector<DWORD> sourceErrors;
+
+    // Pairs the names; a link and a folder of the same name are items of
+    // different kinds, each missing on the other side, as a file and a
+    // folder of the same name are.
+    void Pair() {
+        PairNames(source, destination, sourcePairs, destinationPairs);
+        for (size_t i = 0; i < source.GetCount(); ++i) {
+            const size_t j = sourcePairs[i];
+            if (j != npos && source[i].bLink != destination[j].bLink) {
+                sourcePairs[i] = npos;
+                destinationPairs[j] = npos;
+            }
+        }
+    }
+    // Whether source subfolder i is entered: a folder present on both
+    // sides. A link is never entered; one present on both sides is not
+    // reported either.
+    bool IsEntered(size_t i) const { return sourcePairs[i] != npos && !source[i].bLink; }
 };
 
 // What is decided for a file of either side, once.
@@ -142,6 +163,7 @@ CItemFacts FactsOf(const CItemList& list, size_t i) {
     facts.bPresent = true;
     facts.nSize = list[i].nSize;
     facts.ftLastWrite = list[i].ftLastWrite;
+    facts.bLink = list[i].bLink;
     return facts;
 }
 
@@ -181,8 +203,8 @@ private:
     // plan joins the folders planned. A folder that cannot be listed is
     // planned with its failure, and nothing after it.
     void PlanFolder(const CFolder& folder);
-    DWORD ListSide(CTreeSide& side, const std::wstring& strFolder, CItemList& files,
-                   CItemList* pFolders, CSideResults& counts, bool& bDenied);
+    DWORD ListSide(CTreeSide& side, const std::wstring& strFolder, const std::wstring& strRelative,
+                   CItemList& files, CItemList* pFolders, CSideResults& counts, bool& bDenied);
     // The path of a side's file in the hash queue: empty where it is not
     // hashed (its value is recorded, or the side is not walked).
     std::wstring HashPath(int nSide, const std::wstring& strFolder, const CItemList& files,
@@ -253,7 +275,7 @@ private:
 
 DWORD CComparison::Run() {
     if (m_dwOptions & OPT_HASH) {
-        DWORD nThreads = g_nHashThreads;
+        DWORD nThreads = (m_dwOptions & OPT_THREADS) ? m_options.m_nHashThreads : g_nHashThreads;
         if (nThreads == HASH_THREADS_AUTO) {
             SYSTEM_INFO info;
             ::GetSystemInfo(&info);
@@ -286,13 +308,14 @@ void CComparison::PlanFolder(const CFolder& folder) {
         plan.pSubfolders = std::make_shared<CSubfolders>();
     }
     CSubfolders* const pSubfolders = plan.pSubfolders.get();
-    plan.dwError = ListSide(*m_sides[0], folder.strSource, plan.sourceFiles,
+    plan.dwError = ListSide(*m_sides[0], folder.strSource, folder.strRelative, plan.sourceFiles,
                             pSubfolders ? &pSubfolders->source : nullptr, plan.sourceCounts,
                             plan.bSourceDenied);
     if (plan.dwError != ERROR_SUCCESS) {
         plan.pszError = L"could not search for files in source path.";
     } else if (m_sides[1] != nullptr) {
-        plan.dwError = ListSide(*m_sides[1], folder.strDestination, plan.destinationFiles,
+        plan.dwError = ListSide(*m_sides[1], folder.strDestination, folder.strRelative,
+                                plan.destinationFiles,
                                 pSubfolders ? &pSubfolders->destination : nullptr,
                                 plan.destinationCounts, plan.bDestinationDenied);
         plan.pszError = L"could not search for files in destination path.";
@@ -336,30 +359,32 @@ void CComparison::PlanFolder(const CFolder& folder) {
     if (pSubfolders != nullptr && m_sides[1] == nullptr) {
         // Whether each subfolder may be listed is known before the folder's
         // subfolders are reported: one that may not is recorded so, and
-        // not entered.
+        // not entered. A link is recorded and never entered.
         for (size_t i = 0; i < pSubfolders->source.GetCount(); ++i) {
             const DWORD dwError =
-                m_sides[0]->Probe(folder.strSource + L"\\" + pSubfolders->source.Name(i));
+                pSubfolders->source[i].bLink
+                    ? ERROR_SUCCESS
+                    : m_sides[0]->Probe(folder.strSource + L"\\" + pSubfolders->source.Name(i));
             const bool bDenied = dwError == ERROR_ACCESS_DENIED;
             pSubfolders->sourcePairs.push_back(bDenied ? npos : i);
             pSubfolders->sourceErrors.push_back(bDenied ? dwError : ERROR_SUCCESS);
         }
         m_walk.push_back({plan.pSubfolders, folder, 0});
     } else if (pSubfolders != nullptr) {
-        PairNames(pSubfolders->source, pSubfolders->destination, pSubfolders->sourcePairs,
-                  pSubfolders->destinationPairs);
+        pSubfolders->Pair();
         m_walk.push_back({plan.pSubfolders, folder, 0});
     }
     m_nFilesPlanned += plan.files.size();
     m_planned.push_back(std::move(pPlan));
 }
 
-DWORD CComparison::ListSide(CTreeSide& side, const std::wstring& strFolder, CItemList& files,
-                            CItemList* pFolders, CSideResults& counts, bool& bDenied) {
+DWORD CComparison::ListSide(CTreeSide& side, const std::wstring& strFolder,
+                            const std::wstring& strRelative, CItemList& files, CItemList* pFolders,
+                            CSideResults& counts, bool& bDenied) {
     // A folder that cannot be searched, the roots included, is never taken
     // for an empty one: only a denial is counted and passed over. A source
     // walked alone found its denied folders before entering them.
-    const DWORD dwError = side.List(strFolder, files, pFolders, counts);
+    const DWORD dwError = side.List(strFolder, strRelative, files, pFolders, counts);
     if (dwError == ERROR_SUCCESS || dwError != ERROR_ACCESS_DENIED || m_sides[1] == nullptr) {
         return dwError;
     }
@@ -377,10 +402,20 @@ Verdict CComparison::Decide(const CListedItem& source, const CListedItem& destin
         const ULONGLONG nSource = FileTimeOrder(source.ftLastWrite);
         const ULONGLONG nDestination = FileTimeOrder(destination.ftLastWrite);
         // The gap is taken in unsigned arithmetic so that no pair of times
-        // can overflow it; the tolerance is never negative.
+        // can overflow it; the tolerance is never negative. With shifts, the
+        // gap passes when it lies within the tolerance of a whole number of
+        // hours up to the shifts: the nearest such number is the gap's whole
+        // hours or the hour after them, both taken without any product that
+        // could overflow.
         const ULONGLONG nGap =
             nDestination > nSource ? nDestination - nSource : nSource - nDestination;
-        if (nGap > static_cast<ULONGLONG>(m_options.m_nDateTolerance)) {
+        const ULONGLONG nShifts = static_cast<ULONGLONG>(m_options.m_nDateShiftHours);
+        const ULONGLONG nHours = nGap / UNITS_PER_HOUR;
+        const ULONGLONG nPastHour = nGap % UNITS_PER_HOUR;
+        const ULONGLONG nOffShift = nHours >= nShifts
+                                        ? nGap - nShifts * UNITS_PER_HOUR
+                                        : std::min(nPastHour, UNITS_PER_HOUR - nPastHour);
+        if (nOffShift > static_cast<ULONGLONG>(m_options.m_nDateTolerance)) {
             return Verdict::DatesDiffer;
         }
     }
@@ -394,8 +429,7 @@ bool CComparison::PlanNextFolder() {
     while (!m_bWalkStopped && !m_walk.empty()) {
         CWalkStep& step = m_walk.back();
         const CSubfolders& subfolders = *step.pSubfolders;
-        while (step.iNext < subfolders.source.GetCount() &&
-               subfolders.sourcePairs[step.iNext] == npos) {
+        while (step.iNext < subfolders.source.GetCount() && !subfolders.IsEntered(step.iNext)) {
             ++step.iNext;
         }
         if (step.iNext == subfolders.source.GetCount()) {
@@ -701,8 +735,8 @@ void CComparison::CheckSecurity(const CFolderPlan& plan, const CPlannedFile& fil
 }
 
 // Enters every subfolder present on both sides, in the source's listing
-// order, and reports those present on one side only: first the source's,
-// as they come, then the destination's.
+// order, and reports those present on one side only, links included: first
+// the source's, as they come, then the destination's.
 DWORD CComparison::ReportSubfolders(const CFolderPlan& plan) {
     const CSubfolders& subfolders = *plan.pSubfolders;
     const std::wstring& strRelative = plan.folder.strRelative;
@@ -723,15 +757,15 @@ DWORD CComparison::ReportSubfolders(const CFolderPlan& plan) {
     }
     for (size_t i = 0; i < subfolders.source.GetCount(); ++i) {
         const std::wstring strChild = strRelative + L"\\" + subfolders.source.Name(i);
-        if (subfolders.sourcePairs[i] != npos) {
+        if (subfolders.IsEntered(i)) {
             const DWORD dwError = ReportFolder(*TakePlan(strChild));
             if (dwError != ERROR_SUCCESS) {
                 return dwError;
             }
             continue;
         }
-        if (m_sides[1] == nullptr) {
-            continue;  // reported above
+        if (subfolders.sourcePairs[i] != npos || m_sides[1] == nullptr) {
+            continue;  // a link on both sides, or reported above
         }
         ++m_results.m_destination.m_nMissingFolders;
         g_displayPath.Assign(strChild.c_str());

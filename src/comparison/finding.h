@@ -38,6 +38,7 @@ struct CItemFacts {
     DWORD cbHash = 0;           // 0 when not hashed
     BYTE hash[HASH_MAX_VALUE_SIZE] = {};
     DWORD dwError = ERROR_SUCCESS;  // why it could not be read or listed
+    bool bLink = false;             // a link to a folder
 };
 
 struct CFinding {

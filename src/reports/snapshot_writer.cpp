@@ -100,6 +100,9 @@ void CSnapshotWriter::WriteEntry() {
         }
         str += '"';
     }
+    if (m_facts.bLink) {
+        str += ", \"link\": true";
+    }
     if (m_facts.dwError != ERROR_SUCCESS) {
         ++m_nInaccessible;
         str += ", \"error\": " + std::to_string(m_facts.dwError);

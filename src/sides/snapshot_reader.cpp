@@ -210,6 +210,7 @@ struct CEntry {
     std::string strPath;  // UTF-8, from its first backslash
     size_t nName = 0;     // where its name begins in strPath
     bool bFolder = false;
+    bool bLink = false;  // a link to a folder, never entered
     ULONGLONG nSize = 0;
     FILETIME ftLastWrite = {};
     CRecordedFacts recorded;
@@ -376,6 +377,11 @@ const wchar_t* ReadEntry(const CLineMembers& line, unsigned cbHash, CEntry& entr
         return L"the \"type\" is neither \"file\" nor \"folder\".";
     }
     entry.bFolder = type->str == "folder";
+    const CValue* const link = line.Find("link");
+    if (link != nullptr && (link->kind != Kind::Boolean || !entry.bFolder)) {
+        return L"the \"link\" is not true or false of a folder.";
+    }
+    entry.bLink = link != nullptr && link->b;
     const CValue* const size = line.Find("size");
     if (!entry.bFolder) {
         if (!GetUnsigned(size, entry.nSize)) {
@@ -631,7 +637,8 @@ bool CSnapshotReader::Check() {
                 }
                 parent.nNext = it - parent.subfolders.begin() + 1;
                 if (parent.unread[parent.nNext - 1]) {
-                    return Damaged(nLine, L"the entry lies in a folder that could not be read.");
+                    return Damaged(nLine,
+                                   L"the entry lies in a link or a folder that could not be read.");
                 }
                 levels.emplace_back();
                 levels.back().strPath = strParent;
@@ -645,7 +652,8 @@ bool CSnapshotReader::Check() {
         if (entry.bFolder) {
             ++nFolders;
             levels.back().subfolders.push_back(nName);
-            levels.back().unread.push_back(entry.recorded.dwError != ERROR_SUCCESS);
+            levels.back().unread.push_back(entry.recorded.dwError != ERROR_SUCCESS ||
+                                           entry.bLink);
             if (entry.recorded.dwError != ERROR_SUCCESS) {
                 m_marks.push_back(
                     {HashText(entry.strPath), nOffset, nLine, entry.recorded.dwError});
@@ -667,8 +675,8 @@ bool CSnapshotReader::Check() {
     return true;
 }
 
-DWORD CSnapshotReader::List(const std::wstring& strFolder, CItemList& files, CItemList* pFolders,
-                            CSideResults& counts) {
+DWORD CSnapshotReader::List(const std::wstring& strFolder, const std::wstring& strRelative,
+                            CItemList& files, CItemList* pFolders, CSideResults& counts) {
     const std::string strPath = Utf8Of(strFolder);
     const uint64_t nKey = HashText(strPath);
     auto it = std::lower_bound(
@@ -704,6 +712,20 @@ DWORD CSnapshotReader::List(const std::wstring& strFolder, CItemList& files, CIt
         return ERROR_SUCCESS;  // a folder without entries
     }
     const bool bRecordedFiles = m_cbHash != 0 || m_header.bSecurity;
+    // Exclusions by name, or by the display path where a wildcard holds a
+    // backslash, as for a folder on the disk.
+    const bool bFilesByPath = HasPathWildcard(g_fileExclusions);
+    const bool bFoldersByPath = HasPathWildcard(g_folderExclusions);
+    std::wstring strItem = strRelative + L"\\";
+    const size_t cchFolder = strItem.size();
+    const auto isExcluded = [&](const CStringList& list, bool bByPath, const std::wstring& strName) {
+        if (!bByPath) {
+            return IsExcludedName(list, strName.c_str());
+        }
+        strItem.resize(cchFolder);
+        strItem += strName;
+        return IsExcludedPath(list, strItem.c_str());
+    };
     do {
         const std::wstring strName =
             WideOf(entry.strPath.data() + entry.nName, entry.strPath.size() - entry.nName);
@@ -711,15 +733,15 @@ DWORD CSnapshotReader::List(const std::wstring& strFolder, CItemList& files, CIt
             if (pFolders == nullptr) {
                 continue;
             }
-            if (IsExcludedName(g_folderExclusions, strName.c_str())) {
+            if (isExcluded(g_folderExclusions, bFoldersByPath, strName)) {
                 ++counts.m_nExcludedFolders;
                 continue;
             }
-            pFolders->Add(strName.c_str(), strName.size(), entry.ftLastWrite, 0);
+            pFolders->Add(strName.c_str(), strName.size(), entry.ftLastWrite, 0, entry.bLink);
             pFolders->AddRecorded(entry.recorded);
             continue;
         }
-        if (IsExcludedFile(strName.c_str())) {
+        if (isExcluded(g_fileExclusions, bFilesByPath, strName)) {
             ++counts.m_nExcludedFiles;
             continue;
         }

@@ -58,8 +58,8 @@ public:
     // folder recorded as unreadable gives its recorded error, a folder of
     // the snapshot without entries is empty. The items carry what was
     // recorded of them.
-    DWORD List(const std::wstring& strFolder, CItemList& files, CItemList* pFolders,
-               CSideResults& counts) override;
+    DWORD List(const std::wstring& strFolder, const std::wstring& strRelative, CItemList& files,
+               CItemList* pFolders, CSideResults& counts) override;
     DWORD Probe(const std::wstring& strFolder) override;
     bool IsRecorded() const override { return true; }
 

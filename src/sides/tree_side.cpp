@@ -3,10 +3,10 @@
 #include "paths/long_path.h"
 #include "runtime/handle.h"
 
-DWORD CFolderSide::List(const std::wstring& strFolder, CItemList& files, CItemList* pFolders,
-                        CSideResults& counts) {
+DWORD CFolderSide::List(const std::wstring& strFolder, const std::wstring& strRelative,
+                        CItemList& files, CItemList* pFolders, CSideResults& counts) {
     if (g_searchPath.AssignChild(strFolder.c_str(), strFolder.size(), L"*.*") &&
-        ListFiles(g_searchPath.GetPath(), files, counts, pFolders)) {
+        ListFiles(g_searchPath.GetPath(), files, counts, pFolders, strRelative.c_str())) {
         return ERROR_SUCCESS;
     }
     return ::GetLastError();

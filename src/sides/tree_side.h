@@ -21,12 +21,13 @@ public:
     virtual const std::wstring& GetRoot() const = 0;
     // Lists the folder strFolder (GetRoot(), then "\" and a name for each
     // level below) into the empty list files and, when pFolders is given,
-    // its subfolders into *pFolders, in listing order, as ListFiles does:
-    // excluded names left out and counted in counts. Returns ERROR_SUCCESS,
-    // or why the folder cannot be listed (ERROR_ACCESS_DENIED when it may
-    // not be).
-    virtual DWORD List(const std::wstring& strFolder, CItemList& files, CItemList* pFolders,
-                       CSideResults& counts) = 0;
+    // its subfolders (links marked) into *pFolders, in listing order, as
+    // ListFiles does: excluded items left out and counted in counts, tested
+    // by name or by their display path below strRelative, the folder's
+    // display path. Returns ERROR_SUCCESS, or why the folder cannot be
+    // listed (ERROR_ACCESS_DENIED when it may not be).
+    virtual DWORD List(const std::wstring& strFolder, const std::wstring& strRelative,
+                       CItemList& files, CItemList* pFolders, CSideResults& counts) = 0;
     // Whether strFolder could be listed, without listing it: ERROR_SUCCESS
     // or the code that List would give.
     virtual DWORD Probe(const std::wstring& strFolder) = 0;
@@ -43,8 +44,8 @@ public:
     explicit CFolderSide(std::wstring strRoot) : m_strRoot(std::move(strRoot)) {}
 
     const std::wstring& GetRoot() const override { return m_strRoot; }
-    DWORD List(const std::wstring& strFolder, CItemList& files, CItemList* pFolders,
-               CSideResults& counts) override;
+    DWORD List(const std::wstring& strFolder, const std::wstring& strRelative, CItemList& files,
+               CItemList* pFolders, CSideResults& counts) override;
     DWORD Probe(const std::wstring& strFolder) override;
 
 private:

@@ -45,6 +45,9 @@ class Snapshot(unittest.TestCase):
         for tree, own in ((self.src, SOURCE), (self.dst, DESTINATION)):
             make(tree, {k: v for k, v in dict(SAME, **own).items() if not k.endswith("/")})
             os.makedirs(os.path.join(tree, "empty"))
+            # Links to folders: one on both sides, one in the source only.
+            for link in ["alias"] + (["src-link"] if tree == self.src else []):
+                os.symlink("sub", os.path.join(tree, link))
         os.utime(os.path.join(self.dst, "date.txt"), (1700003600, 1700003600))
 
     def tearDown(self):
@@ -95,7 +98,7 @@ class Snapshot(unittest.TestCase):
     def test_the_file_read_back(self):
         output = self.snapshot(self.src, "s.json", "/subdir", "/hash:sha256", "/security")
         self.assertIn("\\pipe: file inaccessible in source.\n", output)
-        self.assertIn("Recorded file(s):       9\nRecorded folder(s):     4\n"
+        self.assertIn("Recorded file(s):       9\nRecorded folder(s):     6\n"
                       "Recorded byte(s):       14\nInaccessible item(s):   1\n", output)
         with open(self.path("s.json"), "rb") as f:
             data = f.read()
@@ -107,11 +110,12 @@ class Snapshot(unittest.TestCase):
                                       "fileExclusions": None, "folderExclusions": None}},
                          {k: v for k, v in header.items() if k != "created"})
         self.assertRegex(header["created"], r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{7}Z$")
-        self.assertEqual({"end": {"files": 9, "folders": 4, "bytes": 14}}, end)
+        self.assertEqual({"end": {"files": 9, "folders": 6, "bytes": 14}}, end)
         expected = {p for k in dict(SAME, **SOURCE) for p in
                     ["\\" + "\\".join(k.strip("/").split("/")[:i + 1])
                      for i in range(k.strip("/").count("/") + 1)]}
-        self.assertEqual(expected, {e["path"] for e in entries})
+        self.assertEqual(expected | {"\\alias", "\\src-link"}, {e["path"] for e in entries})
+        self.assertEqual({"\\alias", "\\src-link"}, {e["path"] for e in entries if e.get("link")})
         # Each folder's entries together, after the entry of the folder.
         parents = [e["path"].rsplit("\\", 1)[0] for e in entries]
         seen = [""]
