@@ -314,10 +314,10 @@ void CComparison::PlanFolder(const CFolder& folder) {
     if (plan.dwError != ERROR_SUCCESS) {
         plan.pszError = L"could not search for files in source path.";
     } else if (m_sides[1] != nullptr) {
-        plan.dwError = ListSide(*m_sides[1], folder.strDestination, folder.strRelative,
-                                plan.destinationFiles,
-                                pSubfolders ? &pSubfolders->destination : nullptr,
-                                plan.destinationCounts, plan.bDestinationDenied);
+        plan.dwError =
+            ListSide(*m_sides[1], folder.strDestination, folder.strRelative, plan.destinationFiles,
+                     pSubfolders ? &pSubfolders->destination : nullptr, plan.destinationCounts,
+                     plan.bDestinationDenied);
         plan.pszError = L"could not search for files in destination path.";
     }
     if (plan.dwError != ERROR_SUCCESS) {
@@ -490,8 +490,8 @@ void CComparison::FeedHashQueue() {
     }
 }
 
-std::wstring CComparison::HashPath(int nSide, const std::wstring& strFolder,
-                                   const CItemList& files, size_t i) const {
+std::wstring CComparison::HashPath(int nSide, const std::wstring& strFolder, const CItemList& files,
+                                   size_t i) const {
     if (m_sides[nSide] == nullptr || m_sides[nSide]->IsRecorded()) {
         return std::wstring();
     }
@@ -688,8 +688,8 @@ DWORD CComparison::CompareContents(const CFolderPlan& plan, const CPlannedFile& 
     return ERROR_SUCCESS;
 }
 
-bool CComparison::HasSecurityIssue(const std::wstring& strFolder, const CItemList& files,
-                                   size_t i, bool bSource) {
+bool CComparison::HasSecurityIssue(const std::wstring& strFolder, const CItemList& files, size_t i,
+                                   bool bSource) {
     const CRecordedFacts* const pRecorded =
         m_sides[bSource ? 0 : 1]->IsRecorded() ? files.Recorded(i) : nullptr;
     if (pRecorded == nullptr &&

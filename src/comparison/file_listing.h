@@ -62,7 +62,7 @@ public:
 private:
     std::vector<CListedItem> m_items;
     std::vector<CRecordedFacts> m_recorded;  // empty but for a snapshot's lists
-    std::vector<wchar_t> m_names;  // each name followed by its terminator
+    std::vector<wchar_t> m_names;            // each name followed by its terminator
 };
 
 // The temporary file that holds listings while they are made. Closing its

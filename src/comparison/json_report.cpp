@@ -25,7 +25,7 @@ const struct {
 
 // Indexed by FindingKind.
 const char* const kKindNames[] = {
-    "missing-in-destination", "missing-in-source", "date",     "size", "contents",
+    "missing-in-destination", "missing-in-source", "date",      "size",    "contents",
     "inaccessible",           "security",          "identical", "recorded"};
 
 // Indexed by FindingSide.

@@ -40,7 +40,8 @@ const CListTexts kFolderListTexts = {L"folder exclusions", L"%d folder exclusion
 
 const wchar_t kReportFailed[] = L"report file could not be written.";
 const wchar_t kSnapshotFailed[] = L"snapshot file could not be written.";
-const wchar_t kRule[] = L"------------------------------------------------------------------\nSummary:\n";
+const wchar_t kRule[] =
+    L"------------------------------------------------------------------\nSummary:\n";
 
 // Loads an exclusion list; false after reporting the failure. The loading
 // line names the encoding in which the list was read, once it is known.
@@ -131,7 +132,8 @@ int MakeSnapshot(CConsole& console) {
     }
     console.EndBlock();
     PrintLine(console, kRule);
-    PrintLine(console, L"Snapshot completed in %s.\n", FormatElapsedTime(timer.GetElapsed()).c_str());
+    PrintLine(console, L"Snapshot completed in %s.\n",
+              FormatElapsedTime(timer.GetElapsed()).c_str());
     Print(console,
           L"Recorded file(s):       %I64u\n"
           L"Recorded folder(s):     %I64u\n"
@@ -157,8 +159,7 @@ struct CSnapshotOpening {
 // Checks the snapshots among the two compared paths; two are checked at
 // once, the destination's on a thread of its own.
 void OpenSnapshots(const CConsole& console, CSnapshotOpening (&openings)[2]) {
-    const std::wstring* const paths[2] = {&console.m_strSourcePath,
-                                          &console.m_strDestinationPath};
+    const std::wstring* const paths[2] = {&console.m_strSourcePath, &console.m_strDestinationPath};
     for (int nSide = 0; nSide < 2; ++nSide) {
         if (!::PathIsDirectoryW(paths[nSide]->c_str())) {
             openings[nSide].pReader = std::make_unique<CSnapshotReader>();
@@ -167,8 +168,8 @@ void OpenSnapshots(const CConsole& console, CSnapshotOpening (&openings)[2]) {
     }
     CKernelHandle hThread;
     if (openings[0].pReader && openings[1].pReader) {
-        hThread.Reset(::CreateThread(nullptr, 0, CSnapshotOpening::ThreadMain, &openings[1], 0,
-                                     nullptr));
+        hThread.Reset(
+            ::CreateThread(nullptr, 0, CSnapshotOpening::ThreadMain, &openings[1], 0, nullptr));
     }
     for (int nSide = 0; nSide < 2; ++nSide) {
         if (openings[nSide].pReader && !(nSide == 1 && hThread)) {
@@ -217,13 +218,14 @@ int OpenSide(CConsole& console, CSnapshotOpening& opening, const std::wstring& s
         }
     }
     if (strRefused.empty() && (console.m_dwOptions & OPT_SUBDIR) && !header.bSubdir) {
-        strRefused = FormatString(L"the %s snapshot holds no subfolders: it was made without /subdir.",
-                                  pszSide);
+        strRefused = FormatString(
+            L"the %s snapshot holds no subfolders: it was made without /subdir.", pszSide);
     }
     if (strRefused.empty() && (console.m_dwOptions & OPT_SECURITY) && !header.bSecurity) {
-        strRefused = FormatString(L"the %s snapshot holds no owners and DACLs: it was made "
-                                  L"without /security.",
-                                  pszSide);
+        strRefused = FormatString(
+            L"the %s snapshot holds no owners and DACLs: it was made "
+            L"without /security.",
+            pszSide);
     }
     if (!strRefused.empty()) {
         PrintError(console, L"%s", 0, strRefused.c_str());
@@ -246,8 +248,8 @@ void PrintSideLine(CConsole& console, const wchar_t* pszLabel, const std::wstrin
     SYSTEMTIME st = {};
     ::FileTimeToSystemTime(&pSnapshot->GetHeader().ftCreated, &st);
     PrintLine(console, L"%s: %s (snapshot %s, %04u-%02u-%02u %02u:%02u UTC).%s", pszLabel,
-              pSnapshot->GetHeader().strRoot.c_str(), strPath.c_str(), st.wYear, st.wMonth,
-              st.wDay, st.wHour, st.wMinute, pszEnd);
+              pSnapshot->GetHeader().strRoot.c_str(), strPath.c_str(), st.wYear, st.wMonth, st.wDay,
+              st.wHour, st.wMinute, pszEnd);
 }
 
 }  // namespace
@@ -297,8 +299,8 @@ int Run(int argc, wchar_t** argv) {
         return nExit;
     }
     PrintSideLine(console, L"Source path", console.m_strSourcePath, pSourceSnapshot, L"");
-    PrintSideLine(console, L"Destination path", console.m_strDestinationPath,
-                  pDestinationSnapshot, L"\n");
+    PrintSideLine(console, L"Destination path", console.m_strDestinationPath, pDestinationSnapshot,
+                  L"\n");
 
     if (!g_cacheFile.Create()) {
         PrintLastError(console, L"cache file could not be created.");
@@ -333,8 +335,7 @@ int Run(int argc, wchar_t** argv) {
     if (bReport) {
         reports.Add(report);
     }
-    const DWORD dwError =
-        CompareFolders(console, *pSource, pDestination.get(), reports, results);
+    const DWORD dwError = CompareFolders(console, *pSource, pDestination.get(), reports, results);
     timer.Stop();
     // A stop asked for on the console ends the comparison before its next
     // file; that is no failure of the comparison, and what was compared is

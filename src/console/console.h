@@ -90,9 +90,9 @@ public:
     std::wstring m_strFolderExclusions;
     std::wstring m_strReportPath;
     std::wstring m_strSnapshotPath;  // with /snapshot: the file to write
-    LONGLONG m_nDateTolerance = 0;  // 100-nanosecond units
-    int m_nDateShiftHours = 0;      // whole-hour shifts that /date also accepts
-    DWORD m_nHashThreads = 0;       // with OPT_THREADS: the threads that hash
+    LONGLONG m_nDateTolerance = 0;   // 100-nanosecond units
+    int m_nDateShiftHours = 0;       // whole-hour shifts that /date also accepts
+    DWORD m_nHashThreads = 0;        // with OPT_THREADS: the threads that hash
     int m_nHashAlgorithm = 0;
 
 protected:

@@ -108,7 +108,7 @@ void CSnapshotWriter::WriteEntry() {
         str += ", \"error\": " + std::to_string(m_facts.dwError);
     }
     if (m_bSecurity && !m_bFolder) {
-        str += m_nSecurity < 0 ? ", \"securityError\": " + std::to_string(m_nSecurity)
+        str += m_nSecurity < 0    ? ", \"securityError\": " + std::to_string(m_nSecurity)
                : m_nSecurity == 0 ? std::string(", \"security\": true")
                                   : std::string(", \"security\": false");
     }

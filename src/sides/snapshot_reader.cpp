@@ -173,9 +173,9 @@ bool ParseJsonTime(const std::string& strText, FILETIME& ft) {
     const long long nSecond = Digits(p + 13, 2), nFraction = Digits(p + 16, 7);
     static const int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     const bool bLeap = nYear % 4 == 0 && (nYear % 100 != 0 || nYear % 400 == 0);
-    if (p[0] != '-' || p[3] != '-' || p[6] != 'T' || p[9] != ':' || p[12] != ':' ||
-        p[15] != '.' || p[23] != 'Z' || (cchYear == 5 && strText[0] == '0') || nYear < 1601 ||
-        nMonth < 1 || nMonth > 12 || nDay < 1 || nDay > kDays[nMonth - 1] ||
+    if (p[0] != '-' || p[3] != '-' || p[6] != 'T' || p[9] != ':' || p[12] != ':' || p[15] != '.' ||
+        p[23] != 'Z' || (cchYear == 5 && strText[0] == '0') || nYear < 1601 || nMonth < 1 ||
+        nMonth > 12 || nDay < 1 || nDay > kDays[nMonth - 1] ||
         (nMonth == 2 && nDay == 29 && !bLeap) || nHour < 0 || nHour > 23 || nMinute < 0 ||
         nMinute > 59 || nSecond < 0 || nSecond > 59 || nFraction < 0) {
         return false;
@@ -628,8 +628,8 @@ bool CSnapshotReader::Check() {
                     return Damaged(nLine, L"the entry comes out of order.");
                 }
                 CLevel& parent = levels.back();
-                const uint64_t nKey = HashText(strParent.data() + nSlash + 1,
-                                               strParent.size() - nSlash - 1);
+                const uint64_t nKey =
+                    HashText(strParent.data() + nSlash + 1, strParent.size() - nSlash - 1);
                 const auto it = std::find(parent.subfolders.begin() + parent.nNext,
                                           parent.subfolders.end(), nKey);
                 if (it == parent.subfolders.end()) {
@@ -652,8 +652,7 @@ bool CSnapshotReader::Check() {
         if (entry.bFolder) {
             ++nFolders;
             levels.back().subfolders.push_back(nName);
-            levels.back().unread.push_back(entry.recorded.dwError != ERROR_SUCCESS ||
-                                           entry.bLink);
+            levels.back().unread.push_back(entry.recorded.dwError != ERROR_SUCCESS || entry.bLink);
             if (entry.recorded.dwError != ERROR_SUCCESS) {
                 m_marks.push_back(
                     {HashText(entry.strPath), nOffset, nLine, entry.recorded.dwError});
@@ -689,8 +688,8 @@ DWORD CSnapshotReader::List(const std::wstring& strFolder, const std::wstring& s
     CEntry entry;
     // Two folders whose keys are equal are told apart by their lines.
     const auto readEntry = [&]() {
-        return reader.Next(strLine, nOffset) && line.Read(strLine) &&
-               line.Find("end") == nullptr && ReadEntry(line, m_cbHash, entry) == nullptr;
+        return reader.Next(strLine, nOffset) && line.Read(strLine) && line.Find("end") == nullptr &&
+               ReadEntry(line, m_cbHash, entry) == nullptr;
     };
     for (; it != m_marks.end() && it->nPathHash == nKey; ++it) {
         if (!reader.Seek(it->nOffset)) {
@@ -718,7 +717,8 @@ DWORD CSnapshotReader::List(const std::wstring& strFolder, const std::wstring& s
     const bool bFoldersByPath = HasPathWildcard(g_folderExclusions);
     std::wstring strItem = strRelative + L"\\";
     const size_t cchFolder = strItem.size();
-    const auto isExcluded = [&](const CStringList& list, bool bByPath, const std::wstring& strName) {
+    const auto isExcluded = [&](const CStringList& list, bool bByPath,
+                                const std::wstring& strName) {
         if (!bByPath) {
             return IsExcludedName(list, strName.c_str());
         }
