@@ -119,15 +119,12 @@ uint64_t HashText(const std::string& str) {
 }
 
 std::wstring WideOf(const char* p, size_t cb) {
-    std::wstring str;
-    if (cb == 0) {
-        return str;
-    }
-    const int cch = ::MultiByteToWideChar(CP_UTF8, 0, p, static_cast<int>(cb), nullptr, 0);
+    // A UTF-8 text never has more UTF-16 units than bytes.
+    std::wstring str(cb, L'\0');
+    const int cch = cb == 0 ? 0
+                            : ::MultiByteToWideChar(CP_UTF8, 0, p, static_cast<int>(cb), &str[0],
+                                                    static_cast<int>(cb));
     str.resize(cch > 0 ? cch : 0);
-    if (cch > 0) {
-        ::MultiByteToWideChar(CP_UTF8, 0, p, static_cast<int>(cb), &str[0], cch);
-    }
     return str;
 }
 
