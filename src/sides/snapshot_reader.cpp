@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdarg>
+#include <cstring>
 #include <utility>
 
 #include <nlohmann/json.hpp>
@@ -19,31 +20,27 @@ using CJson = nlohmann::json;
 
 constexpr size_t kReadSize = 64 * 1024;
 
-}  // namespace
+// The fixed part of an entry's record in the temporary file; the hash value
+// (cbHash bytes) and the name (cchName UTF-16 units) follow it.
+struct CRecordHead {
+    uint64_t nSize;
+    uint64_t nLastWrite;
+    uint32_t dwError;
+    int32_t nSecurity;
+    uint16_t cchName;
+    uint8_t nFlags;  // RECORD_FOLDER, RECORD_LINK
+    uint8_t cbHash;
+};
 
-// Reads a file line by line from any offset, in blocks.
+enum : uint8_t {
+    RECORD_FOLDER = 0x01,
+    RECORD_LINK = 0x02,
+};
+
+// Reads a file line by line, in blocks.
 class CLineReader {
 public:
     explicit CLineReader(HANDLE hFile) : m_hFile(hFile), m_buffer(kReadSize) {}
-
-    // Reading goes on at byte nOffset: in the buffer when it holds that
-    // byte (folders are mostly read in the order of the file). False with
-    // the last error set when the file cannot be positioned.
-    bool Seek(uint64_t nOffset) {
-        if (nOffset >= m_nBufferOffset && nOffset < m_nBufferOffset + m_nEnd) {
-            m_nPos = static_cast<size_t>(nOffset - m_nBufferOffset);
-            return true;
-        }
-        LARGE_INTEGER position;
-        position.QuadPart = static_cast<LONGLONG>(nOffset);
-        if (!::SetFilePointerEx(m_hFile, position, nullptr, FILE_BEGIN)) {
-            return false;
-        }
-        m_nPos = m_nEnd = 0;
-        m_nBufferOffset = nOffset;
-        m_bEnd = false;
-        return true;
-    }
 
     // The next line without its end (a line feed, a carriage return before
     // it too) and the offset where it begins. False at the end of the file,
@@ -102,8 +99,6 @@ private:
     bool m_bEnd = false;
     DWORD m_dwError = ERROR_SUCCESS;
 };
-
-namespace {
 
 // FNV-1a: folders and names are kept as 64-bit keys of their UTF-8 text.
 uint64_t HashText(const char* p, size_t cb) {
@@ -467,8 +462,11 @@ DWORD CSnapshotReader::Open(const wchar_t* pszPath) {
     if (!m_hFile) {
         return ::GetLastError();
     }
+    if (!m_records.Create()) {
+        return ::GetLastError();
+    }
     if (Check()) {
-        m_pReader = std::make_unique<CLineReader>(m_hFile.Get());
+        m_hFile.Reset();  // everything is in the records now
         return ERROR_SUCCESS;
     }
     return m_dwReadError != ERROR_SUCCESS ? m_dwReadError : ERROR_INVALID_DATA;
@@ -568,6 +566,14 @@ bool CSnapshotReader::Check() {
     unsigned long long nBytes = 0;
     bool bRootMarked = false;
     bool bEnd = false;
+    // The mark of the folder whose entries are read, and their number.
+    size_t nBlockMark = m_marks.size();
+    uint64_t nBlockEntries = 0;
+    const auto endBlock = [&]() {
+        if (nBlockMark < m_marks.size()) {
+            m_marks[nBlockMark].nEntries = nBlockEntries;
+        }
+    };
     CEntry entry;
     CLineMembers line;
     while (reader.Next(strLine, nOffset)) {
@@ -641,8 +647,34 @@ bool CSnapshotReader::Check() {
                 levels.back().strPath = strParent;
             }
             bRootMarked = true;
-            m_marks.push_back({HashText(strParent), nOffset, nLine, ERROR_SUCCESS});
+            endBlock();
+            nBlockMark = m_marks.size();
+            nBlockEntries = 0;
+            m_marks.push_back({HashText(strParent), m_nRecordsSize, 0, ERROR_SUCCESS});
+            const uint32_t cbPath = static_cast<uint32_t>(strParent.size());
+            if (!Record(&cbPath, sizeof(cbPath)) || !Record(strParent.data(), cbPath)) {
+                return false;
+            }
         }
+        const std::wstring strName =
+            WideOf(entry.strPath.data() + entry.nName, entry.strPath.size() - entry.nName);
+        if (strName.size() > 0xFFFF) {
+            return Damaged(nLine, L"the name is too long.");
+        }
+        CRecordHead head = {};
+        head.nSize = entry.nSize;
+        head.nLastWrite = (static_cast<uint64_t>(entry.ftLastWrite.dwHighDateTime) << 32) |
+                          entry.ftLastWrite.dwLowDateTime;
+        head.dwError = entry.recorded.dwError;
+        head.nSecurity = entry.recorded.nSecurity;
+        head.cchName = static_cast<uint16_t>(strName.size());
+        head.nFlags = (entry.bFolder ? RECORD_FOLDER : 0) | (entry.bLink ? RECORD_LINK : 0);
+        head.cbHash = static_cast<uint8_t>(entry.recorded.cbHash);
+        if (!Record(&head, sizeof(head)) || !Record(entry.recorded.hash, head.cbHash) ||
+            !Record(strName.data(), strName.size() * sizeof(wchar_t))) {
+            return false;
+        }
+        ++nBlockEntries;
         const uint64_t nName =
             HashText(entry.strPath.data() + entry.nName, entry.strPath.size() - entry.nName);
         names.emplace_back(nName, nLine);
@@ -651,8 +683,7 @@ bool CSnapshotReader::Check() {
             levels.back().subfolders.push_back(nName);
             levels.back().unread.push_back(entry.recorded.dwError != ERROR_SUCCESS || entry.bLink);
             if (entry.recorded.dwError != ERROR_SUCCESS) {
-                m_marks.push_back(
-                    {HashText(entry.strPath), nOffset, nLine, entry.recorded.dwError});
+                m_marks.push_back({HashText(entry.strPath), 0, 0, entry.recorded.dwError});
             }
         } else {
             ++nFiles;
@@ -666,9 +697,61 @@ bool CSnapshotReader::Check() {
     if (!bEnd) {
         return Damaged(nLine + 1, L"the closing line is missing.");
     }
+    endBlock();
+    if (!Record(nullptr, 0, true)) {
+        return false;
+    }
     std::sort(m_marks.begin(), m_marks.end(),
               [](const CFolderMark& a, const CFolderMark& b) { return a.nPathHash < b.nPathHash; });
     return true;
+}
+
+bool CSnapshotReader::Record(const void* pData, size_t cb, bool bFlush) {
+    if (cb != 0) {
+        m_strPending.append(static_cast<const char*>(pData), cb);
+        m_nRecordsSize += cb;
+    }
+    if (m_strPending.size() < kReadSize && !bFlush) {
+        return true;
+    }
+    DWORD cbWritten = 0;
+    if (!::WriteFile(m_records.GetHandle(), m_strPending.data(),
+                     static_cast<DWORD>(m_strPending.size()), &cbWritten, nullptr)) {
+        m_dwReadError = ::GetLastError();
+        return false;
+    }
+    if (cbWritten != m_strPending.size()) {
+        m_dwReadError = ERROR_WRITE_FAULT;
+        return false;
+    }
+    m_strPending.clear();
+    return true;
+}
+
+DWORD CSnapshotReader::ReadRecord(void* pData, size_t cb) {
+    char* p = static_cast<char*>(pData);
+    while (cb > 0) {
+        if (m_nReadPos == m_nReadEnd) {
+            m_nReadOffset += m_nReadEnd;
+            m_nReadPos = m_nReadEnd = 0;
+            m_readBuffer.resize(kReadSize);
+            DWORD cbRead = 0;
+            if (!::ReadFile(m_records.GetHandle(), m_readBuffer.data(),
+                            static_cast<DWORD>(m_readBuffer.size()), &cbRead, nullptr)) {
+                return ::GetLastError();
+            }
+            if (cbRead == 0) {
+                return ERROR_HANDLE_EOF;
+            }
+            m_nReadEnd = cbRead;
+        }
+        const size_t cbCopied = std::min(cb, m_nReadEnd - m_nReadPos);
+        std::memcpy(p, m_readBuffer.data() + m_nReadPos, cbCopied);
+        m_nReadPos += cbCopied;
+        p += cbCopied;
+        cb -= cbCopied;
+    }
+    return ERROR_SUCCESS;
 }
 
 DWORD CSnapshotReader::List(const std::wstring& strFolder, const std::wstring& strRelative,
@@ -678,29 +761,35 @@ DWORD CSnapshotReader::List(const std::wstring& strFolder, const std::wstring& s
     auto it = std::lower_bound(
         m_marks.begin(), m_marks.end(), nKey,
         [](const CFolderMark& mark, uint64_t nValue) { return mark.nPathHash < nValue; });
-    CLineReader& reader = *m_pReader;
-    std::string strLine;
-    uint64_t nOffset = 0;
-    CLineMembers line;
-    CEntry entry;
-    // Two folders whose keys are equal are told apart by their lines.
-    const auto readEntry = [&]() {
-        return reader.Next(strLine, nOffset) && line.Read(strLine) && line.Find("end") == nullptr &&
-               ReadEntry(line, m_cbHash, entry) == nullptr;
-    };
+    // Two folders whose keys are equal are told apart by the path before
+    // their records. The records are mostly read in the order written: the
+    // next folder's often lie in the buffer already.
+    std::string strRecorded;
     for (; it != m_marks.end() && it->nPathHash == nKey; ++it) {
-        if (!reader.Seek(it->nOffset)) {
-            return ::GetLastError();
-        }
-        if (!readEntry()) {
-            return reader.GetError() != ERROR_SUCCESS ? reader.GetError() : ERROR_INVALID_DATA;
-        }
         if (it->dwError != ERROR_SUCCESS) {
-            if (entry.strPath == strPath) {
-                return it->dwError;
+            return it->dwError;
+        }
+        if (it->nOffset >= m_nReadOffset && it->nOffset < m_nReadOffset + m_nReadEnd) {
+            m_nReadPos = static_cast<size_t>(it->nOffset - m_nReadOffset);
+        } else {
+            LARGE_INTEGER position;
+            position.QuadPart = static_cast<LONGLONG>(it->nOffset);
+            if (!::SetFilePointerEx(m_records.GetHandle(), position, nullptr, FILE_BEGIN)) {
+                return ::GetLastError();
             }
-        } else if (entry.strPath.compare(0, entry.nName - 1, strPath) == 0 &&
-                   entry.nName - 1 == strPath.size()) {
+            m_nReadOffset = it->nOffset;
+            m_nReadPos = m_nReadEnd = 0;
+        }
+        uint32_t cbPath = 0;
+        DWORD dwError = ReadRecord(&cbPath, sizeof(cbPath));
+        strRecorded.resize(cbPath);
+        if (dwError == ERROR_SUCCESS && cbPath != 0) {
+            dwError = ReadRecord(&strRecorded[0], cbPath);
+        }
+        if (dwError != ERROR_SUCCESS) {
+            return dwError;
+        }
+        if (strRecorded == strPath) {
             break;
         }
     }
@@ -723,10 +812,31 @@ DWORD CSnapshotReader::List(const std::wstring& strFolder, const std::wstring& s
         strItem += strName;
         return IsExcludedPath(list, strItem.c_str());
     };
-    do {
-        const std::wstring strName =
-            WideOf(entry.strPath.data() + entry.nName, entry.strPath.size() - entry.nName);
-        if (entry.bFolder) {
+    std::wstring strName;
+    for (uint64_t n = 0; n < it->nEntries; ++n) {
+        CRecordHead head;
+        CRecordedFacts recorded;
+        DWORD dwError = ReadRecord(&head, sizeof(head));
+        if (dwError == ERROR_SUCCESS && head.cbHash > HASH_MAX_VALUE_SIZE) {
+            dwError = ERROR_INVALID_DATA;
+        }
+        if (dwError == ERROR_SUCCESS) {
+            dwError = ReadRecord(recorded.hash, head.cbHash);
+        }
+        strName.resize(head.cchName);
+        if (dwError == ERROR_SUCCESS && head.cchName != 0) {
+            dwError = ReadRecord(&strName[0], head.cchName * sizeof(wchar_t));
+        }
+        if (dwError != ERROR_SUCCESS) {
+            return dwError;
+        }
+        recorded.dwError = head.dwError;
+        recorded.nSecurity = head.nSecurity;
+        recorded.cbHash = head.cbHash;
+        FILETIME ftLastWrite;
+        ftLastWrite.dwLowDateTime = static_cast<DWORD>(head.nLastWrite);
+        ftLastWrite.dwHighDateTime = static_cast<DWORD>(head.nLastWrite >> 32);
+        if (head.nFlags & RECORD_FOLDER) {
             if (pFolders == nullptr) {
                 continue;
             }
@@ -734,21 +844,21 @@ DWORD CSnapshotReader::List(const std::wstring& strFolder, const std::wstring& s
                 ++counts.m_nExcludedFolders;
                 continue;
             }
-            pFolders->Add(strName.c_str(), strName.size(), entry.ftLastWrite, 0, entry.bLink);
-            pFolders->AddRecorded(entry.recorded);
+            pFolders->Add(strName.c_str(), strName.size(), ftLastWrite, 0,
+                          (head.nFlags & RECORD_LINK) != 0);
+            pFolders->AddRecorded(recorded);
             continue;
         }
         if (isExcluded(g_fileExclusions, bFilesByPath, strName)) {
             ++counts.m_nExcludedFiles;
             continue;
         }
-        files.Add(strName.c_str(), strName.size(), entry.ftLastWrite, entry.nSize);
+        files.Add(strName.c_str(), strName.size(), ftLastWrite, head.nSize);
         if (bRecordedFiles) {
-            files.AddRecorded(entry.recorded);
+            files.AddRecorded(recorded);
         }
-    } while (readEntry() && entry.nName - 1 == strPath.size() &&
-             entry.strPath.compare(0, strPath.size(), strPath) == 0);
-    return reader.GetError();
+    }
+    return ERROR_SUCCESS;
 }
 
 DWORD CSnapshotReader::Probe(const std::wstring& strFolder) {

@@ -4,14 +4,15 @@
 // and a closing line with the counts.
 //
 // Open reads the whole file once and checks every line, so that a damaged
-// snapshot is refused before anything is compared; it keeps only where each
-// folder's entries begin. List then reads one folder's entries at a time.
-// Memory does not grow with the file beyond one folder's entries and the
-// index of folders.
+// snapshot is refused before anything is compared. What it reads goes, as
+// the listing of a folder does, to a temporary file in fixed binary records,
+// folder by folder; it keeps in memory only where each folder's records
+// begin. List then reads one folder's records at a time, without reading
+// the JSON again. Memory does not grow with the file beyond one folder's
+// entries and the index of folders.
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -32,8 +33,6 @@ struct CSnapshotHeader {
 // The size in bytes of a value of the hash algorithm named strName as the
 // snapshot names it ("md5", "sha1", "sha256"); 0 for any other name.
 unsigned HashSizeOfName(const std::string& strName);
-
-class CLineReader;
 
 class CSnapshotReader : public CTreeSide {
 public:
@@ -63,11 +62,12 @@ public:
     DWORD Probe(const std::wstring& strFolder) override;
     bool IsRecorded() const override { return true; }
 
-    // Where a folder's entries begin, or its recorded error.
+    // Where a folder's records begin in the temporary file (its path, then
+    // its entries), or its recorded error.
     struct CFolderMark {
         uint64_t nPathHash;
-        uint64_t nOffset;  // of its first entry's line
-        unsigned long long nLine;
+        uint64_t nOffset;
+        uint64_t nEntries;
         DWORD dwError;  // recorded for the folder itself; then no entries
     };
 
@@ -75,13 +75,21 @@ private:
     // Reads the file through from its start, checking it and building the
     // index; false when it is damaged or cannot be read (m_dwReadError).
     bool Check();
-    // Looks for the mark of the folder whose path (UTF-8) hashes to
-    // nPathHash; null when the snapshot has none.
-    const CFolderMark* FindMark(const std::string& strPath) const;
     bool Damaged(unsigned long long nLine, const wchar_t* pszFormat, ...);
+    // Appends cb bytes to the temporary file; false after a failed write,
+    // whose code m_dwReadError keeps.
+    bool Record(const void* pData, size_t cb, bool bFlush = false);
+    // Reads cb bytes of the temporary file from m_nRecordOffset on.
+    DWORD ReadRecord(void* pData, size_t cb);
 
     CFileHandle m_hFile;
-    std::unique_ptr<CLineReader> m_pReader;  // reads the folders' entries
+    CCacheFile m_records;         // the entries as binary records
+    std::string m_strPending;     // records not yet written
+    uint64_t m_nRecordsSize = 0;  // the bytes of records, pending ones included
+    std::vector<char> m_readBuffer;
+    uint64_t m_nReadOffset = 0;  // where the buffer's first byte lies
+    size_t m_nReadPos = 0;
+    size_t m_nReadEnd = 0;
     const std::wstring m_strRoot;
     CSnapshotHeader m_header;
     unsigned m_cbHash = 0;
