@@ -20,9 +20,8 @@ class CConsole;
 // else as its UTF-8 bytes.
 void AppendJsonString(std::string& strOut, const wchar_t* pszText);
 
-// The text of a file time (100-nanosecond units since 1601-01-01, UTC) as
-// the document writes it: "2024-03-07T14:05:09.1234567Z", every value of the
-// 64 bits included (the year grows past four digits after 9999).
+// The text of a file time as the document writes it: FormatIsoTime's with
+// all seven digits of the fraction, "2024-03-07T14:05:09.1234567Z".
 std::string FormatJsonTime(const FILETIME& ft);
 
 // Writes the document. Open it before the comparison, hand it findings and

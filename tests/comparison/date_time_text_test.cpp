@@ -66,15 +66,16 @@ TEST(DateTimeText, LocalTimeLengthIsResultMinusOne) {
     EXPECT_NE(std::wstring::npos, str.find(L' '));
 }
 
+// The 64 bits are a signed count: a value with its top bit set lies before
+// 1601, as a year-1336 file from Linux arrives.
 TEST(FileTimeText, TimesThePlatformCannotShowAreWrittenInIso8601) {
     struct {
         ULONGLONG nTime;
         unsigned nDigits;
         const wchar_t* pszText;
     } const kCases[] = {
-        {0x8000000000000000ULL, 7, L"+30828-09-14T02:48:05.4775808Z"},
-        {0x8C64D4E35F268000ULL, 0, L"+33658-09-27T01:46:40Z"},  // 10^12 s after 1970
-        {0xBFFFFFFFFFFFFFFFULL, 3, L"+45442-07-22T16:12:08.216Z"},
+        {0x8000000000000000ULL, 7, L"-27627-04-19T21:11:54.5224192Z"},
+        {0x8C64D4E35F268000ULL, 0, L"-24797-05-02T20:10:29Z"},
         {0xC000000000000000ULL, 3, L"-13013-02-24T10:35:57.261Z"},
         {0xFED726EE1A2A8000ULL, 0, L"1336-03-23T12:26:40Z"},  // -2 * 10^10 s
         {0xFFFFFFFFFFFFFFFFULL, 7, L"1600-12-31T23:59:59.9999999Z"},
@@ -84,6 +85,10 @@ TEST(FileTimeText, TimesThePlatformCannotShowAreWrittenInIso8601) {
         const FILETIME ft = {static_cast<DWORD>(tc.nTime), static_cast<DWORD>(tc.nTime >> 32)};
         EXPECT_EQ(tc.pszText, FormatFileTime(ft, tc.nDigits));
     }
+    // Ordered as read: the earliest value first.
+    const FILETIME ftBefore1601 = {0xFFFFFFFF, 0xFFFFFFFF};
+    const FILETIME ft1601 = {0, 0};
+    EXPECT_EQ(1u, FileTimeOrder(ft1601) - FileTimeOrder(ftBefore1601));
 }
 
 }  // namespace
