@@ -35,9 +35,11 @@ public:
     CJsonReport& operator=(const CJsonReport&) = delete;
     ~CJsonReport() override;
 
-    // Creates the temporary file beside pszPath (a full path) and writes the
-    // document's head from console's options record: program, version, the
-    // two folders and the options. Identical files are written only when
+    // Creates the temporary file beside pszPath (a full path), under a name
+    // that no file has and that stays within the length of a name, as one of
+    // the program's own files (g_ownFiles), and writes the document's head
+    // from console's options record: program, version, the two folders and
+    // the options. Identical files are written only when
     // console's display level is verbose. Returns ERROR_SUCCESS, or the
     // failure's code with no file left behind (ERROR_ACCESS_DENIED when the
     // target is a folder or a read-only file, which could never be
@@ -62,6 +64,8 @@ private:
     // Writes the buffer to the file and empties it; keeps the first
     // failure's code and writes nothing after it.
     void Flush();
+    // Forgets the temporary file, which is gone or has become the target.
+    void ForgetTemporary();
 
     CFileHandle m_hFile;
     std::wstring m_strTarget;     // long form of the report's path

@@ -60,8 +60,9 @@ std::wstring Upper(std::wstring str) {
     return str;
 }
 
-// Replaces "{src}" and "{dst}" with the quoted folders of the trees, and
-// "{SRC}" with the source folder in upper case.
+// Replaces "{src}" and "{dst}" with the quoted folders of the trees,
+// "{SRC}" with the source folder in upper case, "{?dst}" with the
+// destination in the \\?\ form and "{lnk}" with a link to the source.
 std::wstring Substitute(std::wstring strArguments, const e2e::CTwoTrees& trees) {
     const struct {
         const wchar_t* pszName;
@@ -69,6 +70,8 @@ std::wstring Substitute(std::wstring strArguments, const e2e::CTwoTrees& trees) 
     } names[] = {{L"{src}", test::Quote(trees.Source())},
                  {L"{dst}", test::Quote(trees.Destination())},
                  {L"{SRC}", test::Quote(Upper(trees.Source()))},
+                 {L"{?dst}", test::Quote(L"\\\\?\\" + trees.Destination())},
+                 {L"{lnk}", test::Quote(trees.Root() / L"lnk")},
                  {L"{missing}", test::Quote(trees.Root() / L"missing")}};
     for (const auto& name : names) {
         const std::wstring strName = name.pszName;
@@ -81,6 +84,7 @@ std::wstring Substitute(std::wstring strArguments, const e2e::CTwoTrees& trees) 
 
 TEST(Report, ShowsWhatIsWrongWithTheParameters) {
     const e2e::CTwoTrees trees;
+    test::MakeUnixSymlink("src", trees.Root() / L"lnk");
     const std::wstring strBanner = e2e::Banner();
     const std::wstring strUsage = UsageBlock();
     const std::wstring strReportInside =
@@ -101,6 +105,10 @@ TEST(Report, ShowsWhatIsWrongWithTheParameters) {
          strBanner + strUsage + L"ERROR: the source path does not exist.\n\n"},
         {"report inside the source", L"{src} {dst} /report {src}\\r.json",
          strBanner + strUsage + strReportInside},
+        {"report through a link into the source", L"{src} {dst} /report {lnk}\\r.json",
+         strBanner + strUsage + strReportInside},
+        {"report inside the destination in the \\\\?\\ form",
+         L"{src} {dst} /report {?dst}\\r.json", strBanner + strUsage + strReportInside},
         {"report deep inside the destination with subdir",
          L"{src} {dst} /subdir /report {dst}\\a\\b\\r.json",
          strBanner + strUsage + strReportInside},
@@ -226,6 +234,18 @@ TEST(Report, ComparesTheFolderThatEachSpellingOfARootNames) {
                        L"\n\n"),
             same.strOutput);
     }
+}
+
+// On a file system that tells case apart, "src" and "SRC" are two folders.
+TEST(Report, ComparesTwoRootsThatDifferInCaseOnly) {
+    const e2e::CTwoTrees trees;
+    test::MakeFolder(trees.Root() / L"upper");
+    test::RenameThroughUnix(trees.Root() / L"upper", L"SRC");
+    const test::CRunResult result =
+        test::RunQuorva(test::Quote(trees.Source()) + L" " + test::Quote(trees.Root() / L"SRC"));
+    EXPECT_EQ(0u, result.dwExitCode);
+    EXPECT_EQ(e2e::CompletedOutput(L"", trees.Source(), trees.Root() / L"SRC", L"", e2e::kIdentical),
+              e2e::NormalizeDuration(result.strOutput));
 }
 
 TEST(Report, WritesEachTranslationMode) {
