@@ -254,7 +254,6 @@ private:
     bool m_bWalkStopped = false;          // a folder could not be listed
     CFolderPlan* m_pReporting = nullptr;  // the folder whose files are reported
     uint64_t m_nFilesCompared = 0;
-    uint64_t m_nBytesHashed = 0;
 };
 
 DWORD CComparison::Run() {
@@ -484,7 +483,7 @@ DWORD CComparison::ReportFiles(CFolderPlan& plan) {
         if (dwError != ERROR_SUCCESS) {
             return dwError;
         }
-        m_report.OnProgress(++m_nFilesCompared, m_nBytesHashed);
+        m_report.OnProgress(++m_nFilesCompared, m_hashQueue.GetBytesRead());
     }
     return ERROR_SUCCESS;
 }
@@ -557,7 +556,9 @@ DWORD CComparison::ReportFile(const CFolderPlan& plan, const CPlannedFile& file)
 DWORD CComparison::CompareContents(const CPlannedFile& file, CFinding& finding) {
     const CHashResult* pSource = nullptr;
     const CHashResult* pDestination = nullptr;
-    m_hashQueue.Wait(file.nHashPair, &pSource, &pDestination);
+    // The progress goes on with the data read while a large file is hashed.
+    m_hashQueue.Wait(file.nHashPair, &pSource, &pDestination,
+                     [this] { m_report.OnProgress(m_nFilesCompared, m_hashQueue.GetBytesRead()); });
     const CHashResult* const results[2] = {pSource, pDestination};
     CItemFacts* const facts[2] = {&finding.source, &finding.destination};
     bool bUnread[2] = {};
@@ -567,7 +568,6 @@ DWORD CComparison::CompareContents(const CPlannedFile& file, CFinding& finding) 
         if (result.bHashed) {
             side.cbHash = std::min<DWORD>(result.cbValue, HASH_MAX_VALUE_SIZE);
             std::memcpy(side.hash, result.value, side.cbHash);
-            m_nBytesHashed += side.nSize;
             continue;
         }
         side.dwError = result.dwError;
