@@ -17,8 +17,8 @@ void CItemList::Reserve(size_t nItems, size_t cchNames) {
 }
 
 void CItemList::Add(const wchar_t* pszName, size_t cchName, const FILETIME& ftLastWrite,
-                    ULONGLONG nSize) {
-    m_items.push_back({nSize, ftLastWrite, static_cast<uint32_t>(m_names.size())});
+                    ULONGLONG nSize, bool bLink) {
+    m_items.push_back({nSize, ftLastWrite, static_cast<uint32_t>(m_names.size()), bLink});
     m_names.insert(m_names.end(), pszName, pszName + cchName);
     m_names.push_back(L'\0');
 }
@@ -37,9 +37,10 @@ void COwnFiles::Add(HANDLE hFile, const wchar_t* pszName) {
 }
 
 void COwnFiles::Remove(const wchar_t* pszName) {
-    m_files.erase(std::remove_if(m_files.begin(), m_files.end(),
-                                 [pszName](const COwnFile& file) { return file.strName == pszName; }),
-                  m_files.end());
+    m_files.erase(
+        std::remove_if(m_files.begin(), m_files.end(),
+                       [pszName](const COwnFile& file) { return file.strName == pszName; }),
+        m_files.end());
 }
 
 bool COwnFiles::Contains(const wchar_t* pszFolder, size_t cchFolder, const wchar_t* pszName) const {
@@ -176,6 +177,36 @@ BOOL IsExistingFolder(const wchar_t* pszPath, size_t cchFolder) {
     return TRUE;
 }
 
+// Tests the items of one folder against an exclusion list: by name, or by
+// display path when a wildcard of the list holds a backslash. The paths are
+// built in one buffer for the whole folder, and only then.
+class CExclusionTest {
+public:
+    CExclusionTest(const CStringList& list, const wchar_t* pszFolder)
+        : m_list(list), m_bByPath(HasPathWildcard(list)) {
+        if (m_bByPath) {
+            m_strPath = pszFolder;
+            m_strPath += L'\\';
+            m_cchFolder = m_strPath.size();
+        }
+    }
+
+    bool IsExcluded(const wchar_t* pszName, size_t cchName) {
+        if (!m_bByPath) {
+            return IsExcludedName(m_list, pszName);
+        }
+        m_strPath.resize(m_cchFolder);
+        m_strPath.append(pszName, cchName);
+        return IsExcludedPath(m_list, m_strPath.c_str());
+    }
+
+private:
+    const CStringList& m_list;
+    const bool m_bByPath;
+    std::wstring m_strPath;  // the folder's display path, a backslash, the name
+    size_t m_cchFolder = 0;
+};
+
 // Reads nRecords records back from the start of the cache file into files.
 BOOL ReadRecords(size_t nRecords, size_t cchNames, CItemList& files) {
     if (!RewindCacheFile()) {
@@ -209,7 +240,7 @@ BOOL ReadRecords(size_t nRecords, size_t cchNames, CItemList& files) {
 }  // namespace
 
 BOOL ListFiles(const wchar_t* pszSearchPath, CItemList& files, CSideResults& side,
-               CItemList* pFolders) {
+               CItemList* pFolders, const wchar_t* pszFolder) {
     if (!RewindCacheFile()) {
         return FALSE;
     }
@@ -228,6 +259,8 @@ BOOL ListFiles(const wchar_t* pszSearchPath, CItemList& files, CSideResults& sid
                    : FALSE;
     }
 
+    CExclusionTest fileExclusions(g_fileExclusions, pszFolder);
+    CExclusionTest folderExclusions(g_folderExclusions, pszFolder);
     CRecordWriter writer(g_cacheFile.GetHandle());
     size_t nRecords = 0;
     size_t cchNames = 0;
@@ -236,12 +269,12 @@ BOOL ListFiles(const wchar_t* pszSearchPath, CItemList& files, CSideResults& sid
     do {
         const size_t cchName = ::wcsnlen(fd.cFileName, MAX_PATH - 1);
         if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            if (pFolders != nullptr && !(fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
-                !IsDotOrDotDot(fd.cFileName)) {
-                if (IsExcludedName(g_folderExclusions, fd.cFileName)) {
+            if (pFolders != nullptr && !IsDotOrDotDot(fd.cFileName)) {
+                if (folderExclusions.IsExcluded(fd.cFileName, cchName)) {
                     ++side.m_nExcludedFolders;
                 } else {
-                    pFolders->Add(fd.cFileName, cchName, fd.ftLastWriteTime, 0);
+                    pFolders->Add(fd.cFileName, cchName, fd.ftLastWriteTime, 0,
+                                  (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0);
                 }
             }
             continue;
@@ -249,7 +282,7 @@ BOOL ListFiles(const wchar_t* pszSearchPath, CItemList& files, CSideResults& sid
         if (g_ownFiles.Contains(pszSearchPath, cchFolder, fd.cFileName)) {
             continue;
         }
-        if (IsExcludedFile(fd.cFileName)) {
+        if (fileExclusions.IsExcluded(fd.cFileName, cchName)) {
             ++side.m_nExcludedFiles;
             continue;
         }

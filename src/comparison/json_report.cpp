@@ -279,6 +279,7 @@ DWORD CJsonReport::Open(const wchar_t* pszPath, const CConsole& console) {
     str += (console.m_dwOptions & OPT_DATE)
                ? std::to_string(console.m_nDateTolerance / UNITS_PER_MILLISECOND)
                : "null";
+    str += ", \"dateShiftHours\": " + std::to_string(console.m_nDateShiftHours);
     str += ", \"hash\": ";
     std::string strHash = "null";
     for (const auto& hash : kHashNames) {
@@ -289,6 +290,8 @@ DWORD CJsonReport::Open(const wchar_t* pszPath, const CConsole& console) {
     str += strHash;
     str += ", \"security\": ";
     str += (console.m_dwOptions & OPT_SECURITY) ? "true" : "false";
+    str += ", \"strict\": ";
+    str += (console.m_dwOptions & OPT_STRICT) ? "true" : "false";
     str += ", \"subdir\": ";
     str += (console.m_dwOptions & OPT_SUBDIR) ? "true" : "false";
     str += ", \"fileExclusions\": ";

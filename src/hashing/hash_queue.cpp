@@ -121,8 +121,8 @@ void CHashQueue::Add(size_t nPair, const std::wstring& strSourcePath,
     }
 }
 
-void CHashQueue::Wait(size_t nPair, const CHashResult** ppSource,
-                      const CHashResult** ppDestination, const std::function<void()>& onWaiting) {
+void CHashQueue::Wait(size_t nPair, const CHashResult** ppSource, const CHashResult** ppDestination,
+                      const std::function<void()>& onWaiting) {
     if (nPair != m_nCollected || nPair >= m_nAdded) {
         throw std::logic_error("hash queue: pair collected out of turn");
     }

@@ -20,9 +20,8 @@ bool GetFileIdentity(HANDLE hFile, CFileIdentity& identity) {
 bool GetFileIdentity(const wchar_t* pszPath, CFileIdentity& identity) {
     // FILE_FLAG_BACKUP_SEMANTICS is what lets CreateFileW open a folder;
     // attributes alone never meet another handle's sharing.
-    const CFileHandle hFile(::CreateFileW(pszPath, FILE_READ_ATTRIBUTES,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                                          nullptr));
+    const CFileHandle hFile(::CreateFileW(
+        pszPath, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     return hFile && GetFileIdentity(hFile.Get(), identity);
 }

@@ -123,16 +123,17 @@ unsigned CodePointAt(const wchar_t* pszText, size_t cchLeft, size_t& cchUnits) {
 }  // namespace
 
 int CodePointCells(unsigned nCodePoint) {
-    const auto pRange = std::upper_bound(
-        std::begin(kWideRanges), std::end(kWideRanges), nCodePoint,
-        [](unsigned n, const auto& range) { return n < range.nFirst; });
+    const auto pRange =
+        std::upper_bound(std::begin(kWideRanges), std::end(kWideRanges), nCodePoint,
+                         [](unsigned n, const auto& range) { return n < range.nFirst; });
     return pRange != std::begin(kWideRanges) && nCodePoint <= std::prev(pRange)->nLast ? 2 : 1;
 }
 
 size_t TextCells(const wchar_t* pszText, size_t cchText) {
     size_t nCells = 0;
     for (size_t i = 0, cchUnits = 0; i < cchText; i += cchUnits) {
-        nCells += static_cast<size_t>(CodePointCells(CodePointAt(pszText + i, cchText - i, cchUnits)));
+        nCells +=
+            static_cast<size_t>(CodePointCells(CodePointAt(pszText + i, cchText - i, cchUnits)));
     }
     return nCells;
 }

@@ -259,8 +259,8 @@ TEST(ConsoleOutput, ConsoleProgressPathIsShortened) {
     } kCases[] = {
         {"long path", L"C:\\a rather long folder name\\and another long folder\\the file name.txt",
          80},
-        {"wide characters", L"\\" + std::wstring(30, L'\u6587') + L"\\" + std::wstring(9, L'\u4EF6'),
-         80},
+        {"wide characters",
+         L"\\" + std::wstring(30, L'\u6587') + L"\\" + std::wstring(9, L'\u4EF6'), 80},
         {"narrow window", L"C:\\a rather long folder name\\and another long folder", 30},
     };
     for (const auto& tc : kCases) {

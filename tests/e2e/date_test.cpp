@@ -8,6 +8,8 @@ namespace {
 
 // 2024-01-02 12:00:00 UTC in FILETIME units.
 constexpr uint64_t kNoon = 133486704000000000ULL;
+// An hour in FILETIME units.
+constexpr uint64_t kHour = 36000000000ULL;
 // 2 * 10^10 seconds before 1970 (in the year 1336): a negative count, its
 // top bit set, which the platform cannot show as a date.
 constexpr uint64_t kBefore1601 = 0xFED726EE1A2A8000ULL;
@@ -62,6 +64,12 @@ TEST(DateTest, ToleranceAndMoreRecentFindings) {
         const wchar_t* pszSourceText = nullptr;  // null: the platform's text of nSource
     } const kCases[] = {
         {"equal times", L"/date:", kNoon, kNoon, "same", nullptr, nullptr},
+        {"an hour off, shifts of an hour", L"/date:2000,1", kNoon, kNoon + kHour, "same", nullptr,
+         nullptr},
+        {"1.5 s beyond an hour", L"/date:2000,1", kNoon + kHour + 15000000, kNoon, "same", nullptr,
+         nullptr},
+        {"3 s beyond an hour", L"/date:2000,1", kNoon, kNoon + kHour + 30000000, "same",
+         L": file in destination is more recent! (", L" < "},
         {"gap equal to the tolerance", L"/date:1000", kNoon, kNoon + 10000000, "same", nullptr,
          nullptr},
         {"gap one unit beyond", L"/date:1000", kNoon, kNoon + 10000001, "same",
@@ -117,16 +125,17 @@ TEST(DateTest, ToleranceAndMoreRecentFindings) {
         }
         // A time zone far from UTC: the times must still show as stored.
         const std::wstring strReport = trees.Root() / L"r.json";
-        const test::CRunResult result = trees.Run(
-            tc.pszOption + (bUnixTime ? L" /report " + test::Quote(strReport) : L""),
-            {L"TZ=JST-9"});
+        const test::CRunResult result =
+            trees.Run(tc.pszOption + (bUnixTime ? L" /report " + test::Quote(strReport) : L""),
+                      {L"TZ=JST-9"});
         EXPECT_EQ(strFindings.empty() ? 0u : 4u, result.dwExitCode);
         EXPECT_EQ(trees.CompletedOutput(L"", strFindings, strVerdict),
                   e2e::NormalizeDuration(result.strOutput));
         if (bUnixTime) {
-            EXPECT_NE(std::string::npos,
-                      test::ReadWholeFile(strReport).find(
-                          "\"source\": {\"size\": 4, \"lastWrite\": \"1336-03-23T12:26:40.0000000Z\"}"));
+            EXPECT_NE(
+                std::string::npos,
+                test::ReadWholeFile(strReport).find(
+                    "\"source\": {\"size\": 4, \"lastWrite\": \"1336-03-23T12:26:40.0000000Z\"}"));
         }
     }
 }

@@ -123,7 +123,11 @@ TEST(ExclusionsTest, AListThatCannotBeHeldIsNotLoaded) {
     } kCases[] = {
         {"stored", [] { return S_FALSE; }, S_FALSE},
         {"no memory", []() -> HRESULT { throw std::bad_alloc(); }, E_OUTOFMEMORY},
-        {"a string beyond its largest size", [&] { str.resize(str.max_size() + 1); return S_OK; },
+        {"a string beyond its largest size",
+         [&] {
+             str.resize(str.max_size() + 1);
+             return S_OK;
+         },
          E_OUTOFMEMORY},
     };
     for (const auto& tc : kCases) {
