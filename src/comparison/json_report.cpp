@@ -135,6 +135,7 @@ constexpr unsigned kTemporaryAttempts = 100;
 // on the Linux file systems that Wine shows: a name within 255 UTF-8 bytes is
 // within both.
 constexpr size_t kMaxNameBytes = 255;
+constexpr size_t kMaxNameUnits = 255;
 
 // The name of the report's temporary file for the target named strName, at
 // the attempt nAttempt (0 first): the target's name, the process id, the
@@ -247,6 +248,10 @@ DWORD CJsonReport::Open(const wchar_t* pszPath, const CConsole& console) {
     // never overwritten: the next name is tried.
     const size_t nName = m_strTarget.find_last_of(L'\\') + 1;
     const std::wstring strName = m_strTarget.substr(nName);
+    // Told now, not by the final move after the whole comparison.
+    if (strName.size() > kMaxNameUnits) {
+        return ERROR_FILENAME_EXCED_RANGE;
+    }
     CFileHandle hFile;
     std::wstring strTemporaryName;
     for (unsigned nAttempt = 0; !hFile; ++nAttempt) {
