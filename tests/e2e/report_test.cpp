@@ -66,7 +66,8 @@ std::wstring Upper(std::wstring str) {
 
 // Replaces "{src}" and "{dst}" with the quoted folders of the trees,
 // "{SRC}" with the source folder in upper case, "{?dst}" with the
-// destination in the \\?\ form and "{lnk}" with a link to the source.
+// destination in the \\?\ form, "{lnk}" with a link to the source and
+// "{Zsrc}" with the source through drive Z:.
 std::wstring Substitute(std::wstring strArguments, const e2e::CTwoTrees& trees) {
     const struct {
         const wchar_t* pszName;
@@ -76,6 +77,7 @@ std::wstring Substitute(std::wstring strArguments, const e2e::CTwoTrees& trees) 
                  {L"{SRC}", test::Quote(Upper(trees.Source()))},
                  {L"{?dst}", test::Quote(L"\\\\?\\" + trees.Destination())},
                  {L"{lnk}", test::Quote(trees.Root() / L"lnk")},
+                 {L"{Zsrc}", test::Quote(L"Z:" + test::UnixPathOf(trees.Source()))},
                  {L"{missing}", test::Quote(trees.Root() / L"missing")}};
     for (const auto& name : names) {
         const std::wstring strName = name.pszName;
@@ -112,6 +114,8 @@ TEST(Report, ShowsWhatIsWrongWithTheParameters) {
         {"report through a link into the source", L"{src} {dst} /report {lnk}\\r.json",
          strBanner + strUsage + strReportInside},
         {"report inside the destination in the \\\\?\\ form", L"{src} {dst} /report {?dst}\\r.json",
+         strBanner + strUsage + strReportInside},
+        {"report inside the source through drive Z:", L"{src} {dst} /report {Zsrc}\\r.json",
          strBanner + strUsage + strReportInside},
         {"report deep inside the destination with subdir",
          L"{src} {dst} /subdir /report {dst}\\a\\b\\r.json",
