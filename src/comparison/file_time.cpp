@@ -131,6 +131,31 @@ bool TimePictureWithFraction(const std::wstring& strFraction, std::wstring& strP
     return true;
 }
 
+// A file time on the calendar: its day and the 100-nanosecond units into
+// that day.
+struct CCivilTime {
+    long long nDays;  // since 1601-01-01, negative before it
+    CCivilDate date;
+    long long nTicks;  // 0 to one day's units less one
+};
+
+// The one conversion from a file time to a calendar date, for every value
+// of its 64 bits: a signed count, as the platform's LARGE_INTEGER holds it;
+// days and the units of the day rounded down, so that a time before 1601
+// falls on its day.
+CCivilTime CivilTimeOf(const FILETIME& ft) {
+    const long long nTime = static_cast<long long>(TimeValue(ft));
+    CCivilTime time;
+    time.nDays = nTime / kTicksPerDay;
+    time.nTicks = nTime % kTicksPerDay;
+    if (time.nTicks < 0) {
+        time.nTicks += kTicksPerDay;
+        --time.nDays;
+    }
+    time.date = CivilDateOfDay(time.nDays);
+    return time;
+}
+
 }  // namespace
 
 int FormatDateTime(const SYSTEMTIME& st, DWORD dwStyle, wchar_t* pszBuffer, int cchBuffer) {
@@ -156,40 +181,41 @@ ULONGLONG FileTimeOrder(const FILETIME& ft) {
 }
 
 std::wstring FormatIsoTime(const FILETIME& ft, unsigned nFractionDigits) {
-    // The bits as the two's complement count they are; days and the units
-    // of the day rounded down, so that a time before 1601 falls on its day.
-    const long long nTime = static_cast<long long>(TimeValue(ft));
-    long long nDays = nTime / kTicksPerDay;
-    long long nTicks = nTime % kTicksPerDay;
-    if (nTicks < 0) {
-        nTicks += kTicksPerDay;
-        --nDays;
-    }
-    const CCivilDate date = CivilDateOfDay(nDays);
-    const long long nYear = date.nYear;
-    const ULONGLONG nSeconds = static_cast<ULONGLONG>(nTicks / kTicksPerSecond);
+    const CCivilTime time = CivilTimeOf(ft);
+    const long long nYear = time.date.nYear;
+    const ULONGLONG nSeconds = static_cast<ULONGLONG>(time.nTicks / kTicksPerSecond);
     std::wstring str = nYear < 0 ? L"-" : nYear > 9999 ? L"+" : L"";
     str += Digits(static_cast<ULONGLONG>(nYear < 0 ? -nYear : nYear), 4) + L"-" +
-           Digits(static_cast<ULONGLONG>(date.nMonth), 2) + L"-" +
-           Digits(static_cast<ULONGLONG>(date.nDay), 2) + L"T" + Digits(nSeconds / 3600, 2) + L":" +
-           Digits(nSeconds / 60 % 60, 2) + L":" + Digits(nSeconds % 60, 2);
+           Digits(static_cast<ULONGLONG>(time.date.nMonth), 2) + L"-" +
+           Digits(static_cast<ULONGLONG>(time.date.nDay), 2) + L"T" + Digits(nSeconds / 3600, 2) +
+           L":" + Digits(nSeconds / 60 % 60, 2) + L":" + Digits(nSeconds % 60, 2);
     if (nFractionDigits != 0) {
-        str += L"." + FractionDigits(nTicks, nFractionDigits);
+        str += L"." + FractionDigits(time.nTicks, nFractionDigits);
     }
     return str + L"Z";
 }
 
 std::wstring FormatFileTime(const FILETIME& ft, unsigned nFractionDigits) {
-    SYSTEMTIME st;
-    std::wstring strPicture;
-    std::wstring str;
-    // FileTimeToSystemTime refuses a value with its top bit set.
-    if (::FileTimeToSystemTime(&ft, &st) &&
-        (nFractionDigits == 0 ||
-         TimePictureWithFraction(
-             FractionDigits(static_cast<long long>(TimeValue(ft)), nFractionDigits), strPicture)) &&
-        DateTimeText(st, 0, 0, strPicture.empty() ? nullptr : strPicture.c_str(), str) != 0) {
-        return str;
+    // The platform's formats take the years 1601 to 30827 (SYSTEMTIME).
+    const CCivilTime time = CivilTimeOf(ft);
+    if (time.date.nYear >= 1601 && time.date.nYear <= 30827) {
+        SYSTEMTIME st;
+        const long long nSeconds = time.nTicks / kTicksPerSecond;
+        st.wYear = static_cast<WORD>(time.date.nYear);
+        st.wMonth = static_cast<WORD>(time.date.nMonth);
+        st.wDayOfWeek = static_cast<WORD>((time.nDays % 7 + 8) % 7);  // 1601-01-01 a Monday
+        st.wDay = static_cast<WORD>(time.date.nDay);
+        st.wHour = static_cast<WORD>(nSeconds / 3600);
+        st.wMinute = static_cast<WORD>(nSeconds / 60 % 60);
+        st.wSecond = static_cast<WORD>(nSeconds % 60);
+        st.wMilliseconds = static_cast<WORD>(time.nTicks % kTicksPerSecond / 10000);
+        std::wstring strPicture;
+        std::wstring str;
+        if ((nFractionDigits == 0 ||
+             TimePictureWithFraction(FractionDigits(time.nTicks, nFractionDigits), strPicture)) &&
+            DateTimeText(st, 0, 0, strPicture.empty() ? nullptr : strPicture.c_str(), str) != 0) {
+            return str;
+        }
     }
     return FormatIsoTime(ft, nFractionDigits);
 }

@@ -32,10 +32,11 @@ int FormatLocalTime(std::wstring& str);
 // last-write times), never converted to local time. With nFractionDigits (3
 // or 7) the seconds carry that many digits of their fraction (the locale's
 // decimal separator, then the digits, cut, not rounded, from the 100-
-// nanosecond units). A time the platform cannot show (before 1601: a value
-// with its top bit set; after 30827) or a locale whose time shows no seconds
-// gives FormatIsoTime's text instead, which cannot fail. Only running out of
-// memory can fail (it throws).
+// nanosecond units). The date is the one FormatIsoTime gives. A time the
+// platform's formats cannot show (before 1601: a value with its top bit set;
+// after 30827) or a locale whose time shows no seconds gives FormatIsoTime's
+// text instead, which cannot fail. Only running out of memory can fail (it
+// throws).
 std::wstring FormatFileTime(const FILETIME& ft, unsigned nFractionDigits = 0);
 
 // The ISO 8601 text of a file time in UTC, for every value of its 64 bits:
@@ -45,8 +46,8 @@ std::wstring FormatFileTime(const FILETIME& ft, unsigned nFractionDigits = 0);
 // holds them: a value with its top bit set lies before 1601. The year has at
 // least four digits, a sign when it is negative or has more than four
 // (ISO 8601 extended): "2024-01-02T12:00:00Z", "1336-03-23T12:26:40.250Z",
-// "-8953-09-14T21:03:49Z", "+30828-09-14T02:48:05.4775807Z". The one
-// conversion from a file time to a calendar date: the console's and the
+// "-8953-09-14T21:03:49Z", "+30828-09-14T02:48:05.4775807Z". Both texts
+// come from one conversion to a calendar date: the console's and the
 // report's texts of a time name the same instant.
 std::wstring FormatIsoTime(const FILETIME& ft, unsigned nFractionDigits);
 
