@@ -139,18 +139,32 @@ struct CCivilTime {
     long long nTicks;  // 0 to one day's units less one
 };
 
+// File times count 100-nanosecond units from 1601 in 64 bits, which Linux
+// and network file systems fill from either side: a time before 1601 arrives
+// as a negative count (its top bits set), a time after 30827 as a count above
+// 2^63. Both are read as they were meant by placing the seam of the 64 bits
+// at the start of the year 0: the counts within kTicksBeforeYear1601 of 2^64
+// are the years 0 to 1600, every other count the years 1601 to 58455.
+constexpr ULONGLONG kTicksBeforeYear1601 = 584754ULL * kTicksPerDay;  // 0000-01-01 to 1601
+
 // The one conversion from a file time to a calendar date, for every value
-// of its 64 bits: a signed count, as the platform's LARGE_INTEGER holds it;
-// days and the units of the day rounded down, so that a time before 1601
-// falls on its day.
+// of its 64 bits; days and the units of the day rounded down, so that a time
+// before 1601 falls on its day.
 CCivilTime CivilTimeOf(const FILETIME& ft) {
-    const long long nTime = static_cast<long long>(TimeValue(ft));
+    const ULONGLONG nTime = TimeValue(ft);
     CCivilTime time;
-    time.nDays = nTime / kTicksPerDay;
-    time.nTicks = nTime % kTicksPerDay;
-    if (time.nTicks < 0) {
-        time.nTicks += kTicksPerDay;
-        --time.nDays;
+    if (nTime >= 0 - kTicksBeforeYear1601) {
+        // Before 1601: the count is negative, by 2^64 minus its value.
+        const long long nBefore = static_cast<long long>(0 - nTime);
+        time.nDays = -(nBefore / kTicksPerDay);
+        time.nTicks = -(nBefore % kTicksPerDay);
+        if (time.nTicks < 0) {
+            time.nTicks += kTicksPerDay;
+            --time.nDays;
+        }
+    } else {
+        time.nDays = static_cast<long long>(nTime / kTicksPerDay);
+        time.nTicks = static_cast<long long>(nTime % kTicksPerDay);
     }
     time.date = CivilDateOfDay(time.nDays);
     return time;
@@ -176,8 +190,9 @@ int FormatLocalTime(std::wstring& str) {
 }
 
 ULONGLONG FileTimeOrder(const FILETIME& ft) {
-    // The signed count moved up by 2^63: the earliest time is 0.
-    return TimeValue(ft) ^ (1ULL << 63);
+    // The count moved up by the years before 1601, wrapping: the year 0 is
+    // 0 and the latest time 2^64 - 1, as CivilTimeOf reads them.
+    return TimeValue(ft) + kTicksBeforeYear1601;
 }
 
 std::wstring FormatIsoTime(const FILETIME& ft, unsigned nFractionDigits) {

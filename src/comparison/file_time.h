@@ -33,26 +33,26 @@ int FormatLocalTime(std::wstring& str);
 // or 7) the seconds carry that many digits of their fraction (the locale's
 // decimal separator, then the digits, cut, not rounded, from the 100-
 // nanosecond units). The date is the one FormatIsoTime gives. A time the
-// platform's formats cannot show (before 1601: a value with its top bit set;
-// after 30827) or a locale whose time shows no seconds gives FormatIsoTime's
+// platform's formats cannot show (before 1601 or after 30827) or a locale whose time shows no seconds gives FormatIsoTime's
 // text instead, which cannot fail. Only running out of memory can fail (it
 // throws).
 std::wstring FormatFileTime(const FILETIME& ft, unsigned nFractionDigits = 0);
 
 // The ISO 8601 text of a file time in UTC, for every value of its 64 bits:
 // the proleptic Gregorian date and the time, with nFractionDigits (0 to 7)
-// digits of the fraction of a second. The 64 bits are a signed count of
-// 100-nanosecond units since 1601-01-01, as the platform's LARGE_INTEGER
-// holds them: a value with its top bit set lies before 1601. The year has at
-// least four digits, a sign when it is negative or has more than four
-// (ISO 8601 extended): "2024-01-02T12:00:00Z", "1336-03-23T12:26:40.250Z",
-// "-8953-09-14T21:03:49Z", "+30828-09-14T02:48:05.4775807Z". Both texts
-// come from one conversion to a calendar date: the console's and the
-// report's texts of a time name the same instant.
+// digits of the fraction of a second. The 64 bits count 100-nanosecond units
+// from 1601-01-01 and reach from the year 0 to 58455: a value within 1601
+// years of 2^64 is a negative count, before 1601 (as a Linux time before 1601
+// arrives), every other value counts forward (a Linux time after 30827
+// arrives above 2^63). The year has at least four digits, and a sign when it
+// has more (ISO 8601 extended): "2024-01-02T12:00:00Z",
+// "1336-03-23T12:26:40.250Z", "+49503-08-18T00:00:00Z". The console's and
+// the report's texts of a time come from this one conversion to a calendar
+// date and name the same instant.
 std::wstring FormatIsoTime(const FILETIME& ft, unsigned nFractionDigits);
 
-// A file time as a count that orders times as FormatIsoTime reads them (a
-// value with its top bit set first, before 1601). The difference of two
+// A file time as a count that orders times as FormatIsoTime reads them (the
+// year 0 first). The difference of two
 // counts is the gap between the times.
 ULONGLONG FileTimeOrder(const FILETIME& ft);
 
