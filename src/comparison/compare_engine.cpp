@@ -270,7 +270,6 @@ private:
     bool m_bWalkStopped = false;          // a folder could not be listed
     CFolderPlan* m_pReporting = nullptr;  // the folder whose files are reported
     uint64_t m_nFilesCompared = 0;
-    uint64_t m_nBytesHashed = 0;
 };
 
 DWORD CComparison::Run() {
@@ -547,7 +546,7 @@ DWORD CComparison::ReportFiles(CFolderPlan& plan) {
         if (dwError != ERROR_SUCCESS) {
             return dwError;
         }
-        m_report.OnProgress(++m_nFilesCompared, m_nBytesHashed);
+        m_report.OnProgress(++m_nFilesCompared, m_hashQueue.GetBytesRead());
     }
     return ERROR_SUCCESS;
 }
@@ -625,7 +624,9 @@ DWORD CComparison::CompareContents(const CFolderPlan& plan, const CPlannedFile& 
                                    CFinding& finding) {
     const CHashResult* pSource = nullptr;
     const CHashResult* pDestination = nullptr;
-    m_hashQueue.Wait(file.nHashPair, &pSource, &pDestination);
+    // The progress goes on with the data read while a large file is hashed.
+    m_hashQueue.Wait(file.nHashPair, &pSource, &pDestination,
+                     [this] { m_report.OnProgress(m_nFilesCompared, m_hashQueue.GetBytesRead()); });
     const CItemList* const lists[2] = {&plan.sourceFiles, &plan.destinationFiles};
     const size_t items[2] = {file.iSource, file.iDestination};
     CHashResult recorded[2];
@@ -650,7 +651,6 @@ DWORD CComparison::CompareContents(const CFolderPlan& plan, const CPlannedFile& 
         if (result.bHashed) {
             side.cbHash = std::min<DWORD>(result.cbValue, HASH_MAX_VALUE_SIZE);
             std::memcpy(side.hash, result.value, side.cbHash);
-            m_nBytesHashed += pRecorded == nullptr ? side.nSize : 0;
             continue;
         }
         side.dwError = result.dwError;

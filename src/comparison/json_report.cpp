@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "comparison/comparison_results.h"
+#include "comparison/file_listing.h"
 #include "comparison/file_time.h"
 #include "console/console.h"
 #include "runtime/error_text.h"
@@ -139,20 +140,9 @@ void AppendJsonString(std::string& strOut, const wchar_t* pszText) {
 }
 
 std::string FormatJsonTime(const FILETIME& ft) {
-    const unsigned long long nTime =
-        (static_cast<unsigned long long>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
-    const unsigned nFraction = static_cast<unsigned>(nTime % 10000000);
-    const unsigned long long nSeconds = nTime / 10000000;
-    const unsigned nSecondOfDay = static_cast<unsigned>(nSeconds % 86400);
-    // All 64 bits count from 1601: the year passes four digits after 9999.
-    const CCivilDate date = CivilDateOfDay(static_cast<long long>(nSeconds / 86400));
-
-    char szText[40];
-    ::snprintf(szText, sizeof(szText), "%04u-%02u-%02uT%02u:%02u:%02u.%07uZ",
-               static_cast<unsigned>(date.nYear), static_cast<unsigned>(date.nMonth),
-               static_cast<unsigned>(date.nDay), nSecondOfDay / 3600, nSecondOfDay / 60 % 60,
-               nSecondOfDay % 60, nFraction);
-    return szText;
+    // The console's text of the same time, with all seven digits; ASCII.
+    const std::wstring strText = FormatIsoTime(ft, 7);
+    return std::string(strText.begin(), strText.end());
 }
 
 DWORD CJsonReport::Open(const wchar_t* pszPath, const CConsole& console,

@@ -70,15 +70,15 @@ public:
     int OnOption(const wchar_t* pszName, wchar_t** ppszValues, int nValues) override;
     // False when help was requested (without a message) or when a path is
     // missing, too long or does not exist, an exclusion list is a folder, or
-    // the two folders are the same (with the reason set by SetError). The
-    // folders are the same when their full paths are equal ignoring case and
-    // a trailing backslash, or when the platform gives both the same identity
-    // (volume serial number and file index); or when the report file would
-    // lie in a folder that does not exist or inside a compared folder
-    // (directly, or at any depth with /subdir). With /snapshot the source
-    // must be a folder and no destination be given, the snapshot file must
-    // not lie in the source folder (as the report), and /date and /report
-    // are refused.
+    // the two folders are the same (with the reason set by SetError); or when
+    // the report file would lie in a folder that does not exist or inside a
+    // compared folder (directly, or at any depth with /subdir). Two folders
+    // are the same when the platform gives both the same identity (volume
+    // serial number and file index), and, when either has none, when their
+    // full paths are equal ignoring case and a trailing backslash. With
+    // /snapshot the source must be a folder and no destination be given, the
+    // snapshot file must not lie in the source folder (as the report), and
+    // /date and /report are refused.
     bool Validate() override;
 
     // The options record, written while the command line is parsed and

@@ -21,10 +21,13 @@ public:
     // Removes the temporary file unless Commit moved it.
     ~CReplacingFile();
 
-    // Creates the temporary file beside pszPath. Returns ERROR_SUCCESS, or
-    // the failure's code with no file left behind (ERROR_ACCESS_DENIED when
-    // the target is a folder or a read-only file, which could never be
-    // replaced).
+    // Creates the temporary file beside pszPath, under a name that no file
+    // has and that stays within the length of a name, as one of the
+    // program's own files (g_ownFiles, which the listing leaves out). Returns
+    // ERROR_SUCCESS, or the failure's code with no file left behind
+    // (ERROR_ACCESS_DENIED when the target is a folder or a read-only file,
+    // which could never be replaced; ERROR_FILENAME_EXCED_RANGE for a target
+    // name longer than a name may be).
     DWORD Open(const wchar_t* pszPath);
     bool IsOpen() const { return static_cast<bool>(m_hFile); }
 
@@ -53,6 +56,8 @@ private:
 
     // Closes and deletes the temporary file.
     void Discard();
+    // Forgets the temporary file, which is gone or has become the target.
+    void Forget();
 
     CFileHandle m_hFile;
     std::wstring m_strTarget;     // long form of the target's path

@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "comparison/comparison_results.h"
+#include "comparison/json_report.h"
 #include "exclusions/exclusions.h"
 #include "runtime/wide_string.h"
 
@@ -150,44 +151,52 @@ long long Digits(const char* p, int nDigits) {
     return n;
 }
 
-// The file time of a text as FormatJsonTime writes it,
-// "2024-03-07T14:05:09.1234567Z" (the year may have more digits); false for
-// any other text or a time that no file time holds.
-bool ParseJsonTime(const std::string& strText, FILETIME& ft) {
-    const size_t cchYear = strText.size() < 24 ? 0 : strText.size() - 24;
-    if (cchYear < 4 || cchYear > 5) {
-        return false;
-    }
-    const char* const p = strText.c_str() + cchYear;
-    const long long nYear = Digits(strText.c_str(), static_cast<int>(cchYear));
-    const long long nMonth = Digits(p + 1, 2), nDay = Digits(p + 4, 2);
-    const long long nHour = Digits(p + 7, 2), nMinute = Digits(p + 10, 2);
-    const long long nSecond = Digits(p + 13, 2), nFraction = Digits(p + 16, 7);
-    static const int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    const bool bLeap = nYear % 4 == 0 && (nYear % 100 != 0 || nYear % 400 == 0);
-    if (p[0] != '-' || p[3] != '-' || p[6] != 'T' || p[9] != ':' || p[12] != ':' || p[15] != '.' ||
-        p[23] != 'Z' || (cchYear == 5 && strText[0] == '0') || nYear < 1601 || nMonth < 1 ||
-        nMonth > 12 || nDay < 1 || nDay > kDays[nMonth - 1] ||
-        (nMonth == 2 && nDay == 29 && !bLeap) || nHour < 0 || nHour > 23 || nMinute < 0 ||
-        nMinute > 59 || nSecond < 0 || nSecond > 59 || nFraction < 0) {
-        return false;
-    }
-    // Days since 1970-01-01 of a proleptic Gregorian date, then since 1601.
+// Days from 1970-01-01 to a date of the proleptic Gregorian calendar.
+long long DaysOfDate(long long nYear, long long nMonth, long long nDay) {
     const long long y = nYear - (nMonth <= 2 ? 1 : 0);
-    const long long nEra = y / 400;
+    const long long nEra = (y >= 0 ? y : y - 399) / 400;
     const long long nYearOfEra = y - nEra * 400;
     const long long nDayOfYear = (153 * (nMonth + (nMonth > 2 ? -3 : 9)) + 2) / 5 + nDay - 1;
     const long long nDayOfEra = nYearOfEra * 365 + nYearOfEra / 4 - nYearOfEra / 100 + nDayOfYear;
-    const unsigned long long nSeconds =
-        static_cast<unsigned long long>(nEra * 146097 + nDayOfEra - 719468 + 134774) * 86400 +
-        nHour * 3600 + nMinute * 60 + nSecond;
-    if (nSeconds > (ULLONG_MAX - nFraction) / 10000000) {
+    return nEra * 146097 + nDayOfEra - 719468;
+}
+
+// The file time of a text as FormatJsonTime writes it,
+// "2024-03-07T14:05:09.1234567Z" (a year past 9999 with a "+"); false for
+// any other text. The 64 bits count from the year 0, as the text reads
+// them; the text of the time found must read the same.
+bool ParseJsonTime(const std::string& strText, FILETIME& ft) {
+    constexpr unsigned long long kTicksPerDay = 864000000000ULL;
+    const size_t cchYear = strText.size() < 24 ? 0 : strText.size() - 24;
+    const size_t nSign = !strText.empty() && strText[0] == '+' ? 1 : 0;
+    if (cchYear < 4 + nSign || cchYear > 5 + nSign) {
         return false;
     }
-    const unsigned long long nTime = nSeconds * 10000000 + nFraction;
+    const char* const p = strText.c_str() + cchYear;
+    const long long nYear = Digits(strText.c_str() + nSign, static_cast<int>(cchYear - nSign));
+    const long long nMonth = Digits(p + 1, 2), nDay = Digits(p + 4, 2);
+    const long long nHour = Digits(p + 7, 2), nMinute = Digits(p + 10, 2);
+    const long long nSecond = Digits(p + 13, 2), nFraction = Digits(p + 16, 7);
+    if (p[0] != '-' || p[3] != '-' || p[6] != 'T' || p[9] != ':' || p[12] != ':' || p[15] != '.' ||
+        p[23] != 'Z' || nYear < 0 || nMonth < 1 || nMonth > 12 || nDay < 1 || nDay > 31 ||
+        nHour < 0 || nHour > 23 || nMinute < 0 || nMinute > 59 || nSecond < 0 || nSecond > 59 ||
+        nFraction < 0) {
+        return false;
+    }
+    // Ticks from the year 0, wrapping as the 64 bits do; the round trip
+    // below refuses a time they cannot hold and a day the month lacks.
+    const unsigned long long nTicksBefore1601 =
+        static_cast<unsigned long long>(DaysOfDate(1601, 1, 1) - DaysOfDate(0, 1, 1)) *
+        kTicksPerDay;
+    const unsigned long long nTicks =
+        static_cast<unsigned long long>(DaysOfDate(nYear, nMonth, nDay) - DaysOfDate(0, 1, 1)) *
+            kTicksPerDay +
+        static_cast<unsigned long long>((nHour * 3600 + nMinute * 60 + nSecond) * 10000000 +
+                                        nFraction);
+    const unsigned long long nTime = nTicks - nTicksBefore1601;
     ft.dwLowDateTime = static_cast<DWORD>(nTime);
     ft.dwHighDateTime = static_cast<DWORD>(nTime >> 32);
-    return true;
+    return FormatJsonTime(ft) == strText;
 }
 
 int HexDigit(char ch) {
