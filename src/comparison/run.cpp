@@ -149,9 +149,13 @@ struct CSnapshotOpening {
     std::wstring strPath;
     DWORD dwError = ERROR_SUCCESS;
 
-    void Open() { dwError = pReader->Open(strPath.c_str()); }
+    void Read() {
+        if (dwError == ERROR_SUCCESS) {
+            dwError = pReader->Read();
+        }
+    }
     static DWORD WINAPI ThreadMain(void* pParameter) {
-        static_cast<CSnapshotOpening*>(pParameter)->Open();
+        static_cast<CSnapshotOpening*>(pParameter)->Read();
         return 0;
     }
 };
@@ -164,6 +168,7 @@ void OpenSnapshots(const CConsole& console, CSnapshotOpening (&openings)[2]) {
         if (!::PathIsDirectoryW(paths[nSide]->c_str())) {
             openings[nSide].pReader = std::make_unique<CSnapshotReader>();
             openings[nSide].strPath = *paths[nSide];
+            openings[nSide].dwError = openings[nSide].pReader->Open(paths[nSide]->c_str());
         }
     }
     CKernelHandle hThread;
@@ -173,7 +178,7 @@ void OpenSnapshots(const CConsole& console, CSnapshotOpening (&openings)[2]) {
     }
     for (int nSide = 0; nSide < 2; ++nSide) {
         if (openings[nSide].pReader && !(nSide == 1 && hThread)) {
-            openings[nSide].Open();
+            openings[nSide].Read();
         }
     }
     if (hThread) {

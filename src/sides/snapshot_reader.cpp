@@ -471,9 +471,10 @@ DWORD CSnapshotReader::Open(const wchar_t* pszPath) {
     if (!m_hFile) {
         return ::GetLastError();
     }
-    if (!m_records.Create()) {
-        return ::GetLastError();
-    }
+    return m_records.Create() ? ERROR_SUCCESS : ::GetLastError();
+}
+
+DWORD CSnapshotReader::Read() {
     if (Check()) {
         m_hFile.Reset();  // everything is in the records now
         return ERROR_SUCCESS;

@@ -41,11 +41,16 @@ public:
     CSnapshotReader(const CSnapshotReader&) = delete;
     CSnapshotReader& operator=(const CSnapshotReader&) = delete;
 
-    // Opens the snapshot at pszPath and checks it through. Returns
-    // ERROR_SUCCESS; ERROR_INVALID_DATA for a damaged snapshot, with the
-    // line and what is wrong in GetDamagedLine and GetDamage; otherwise the
-    // code of the failing read.
+    // Opens the snapshot at pszPath and the temporary file of its records
+    // (one of g_ownFiles: on the thread that owns the reader). Returns
+    // ERROR_SUCCESS or the failure's code.
     DWORD Open(const wchar_t* pszPath);
+    // Checks the snapshot through, writing its records; once, after Open
+    // succeeded, on any one thread. Returns ERROR_SUCCESS; ERROR_INVALID_DATA
+    // for a damaged snapshot, with the line and what is wrong in
+    // GetDamagedLine and GetDamage; otherwise the code of the failing read
+    // or write.
+    DWORD Read();
 
     const CSnapshotHeader& GetHeader() const { return m_header; }
     unsigned long long GetDamagedLine() const { return m_nDamagedLine; }
