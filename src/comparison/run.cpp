@@ -146,7 +146,6 @@ int MakeSnapshot(CConsole& console) {
 // A compared path that names a file: the snapshot, checked through by Open.
 struct CSnapshotOpening {
     std::unique_ptr<CSnapshotReader> pReader;
-    std::wstring strPath;
     DWORD dwError = ERROR_SUCCESS;
 
     void Read() {
@@ -167,7 +166,6 @@ void OpenSnapshots(const CConsole& console, CSnapshotOpening (&openings)[2]) {
     for (int nSide = 0; nSide < 2; ++nSide) {
         if (!::PathIsDirectoryW(paths[nSide]->c_str())) {
             openings[nSide].pReader = std::make_unique<CSnapshotReader>();
-            openings[nSide].strPath = *paths[nSide];
             openings[nSide].dwError = openings[nSide].pReader->Open(paths[nSide]->c_str());
         }
     }
