@@ -143,7 +143,8 @@ int MakeSnapshot(CConsole& console) {
     return EXIT_IDENTICAL;
 }
 
-// A compared path that names a file: the snapshot, checked through by Open.
+// A compared path that names a file: the snapshot, opened, then read
+// through (checked).
 struct CSnapshotOpening {
     std::unique_ptr<CSnapshotReader> pReader;
     DWORD dwError = ERROR_SUCCESS;
