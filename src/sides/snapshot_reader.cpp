@@ -196,6 +196,13 @@ bool ParseJsonTime(const std::string& strText, FILETIME& ft) {
     const unsigned long long nTime = nTicks - nTicksBefore1601;
     ft.dwLowDateTime = static_cast<DWORD>(nTime);
     ft.dwHighDateTime = static_cast<DWORD>(nTime >> 32);
+    // From 1601 to 9999 the count is the plain one of the platform; the
+    // other years are checked against the text they give.
+    if (nYear >= 1601 && nYear <= 9999 && nSign == 0 && cchYear == 4) {
+        static const int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+        const bool bLeap = nYear % 4 == 0 && (nYear % 100 != 0 || nYear % 400 == 0);
+        return nDay <= kDays[nMonth - 1] && (nMonth != 2 || nDay != 29 || bLeap);
+    }
     return FormatJsonTime(ft) == strText;
 }
 
