@@ -163,11 +163,9 @@ int Run(int argc, wchar_t** argv) {
         return finish(EXIT_DIFFERENT);
     }
 
+    // What stopped the run reaches every report, the document's errors too.
     const wchar_t* pszDisplayPath = g_displayPath.GetPath();
-    if (pszDisplayPath != nullptr && *pszDisplayPath != 0) {
-        WriteMessage(console, pszDisplayPath, MSG_INFO | MSG_VERBATIM, 0);
-        WriteMessage(console, nullptr, MSG_INFO | MSG_NEWLINE, 0);
-    }
-    PrintError(console, L"the comparison could not be completed.", HResultFromWin32(dwError));
+    reports.OnError(pszDisplayPath != nullptr && *pszDisplayPath != 0 ? pszDisplayPath : L"\\",
+                    L"the comparison could not be completed.", HResultFromWin32(dwError));
     return finish(EXIT_COMPARE_FAILED);
 }

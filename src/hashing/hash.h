@@ -14,6 +14,7 @@
 // use, and Acquire and Release are not safe against a hash in progress.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -99,7 +100,8 @@ public:
     // GetFileSizeEx's error (a handle without a size; previous value kept),
     // ERROR_OUTOFMEMORY, BeginHash's error (previous value kept), or the
     // error of ReadFile, CryptHashData or FinishHash, or ERROR_CANCELLED
-    // when a stop was asked for (IsStopRequested, checked after each read);
+    // when a stop was asked for (IsStopRequested) or the object's give-up
+    // flag is set (SetGiveUp), both checked after each read;
     // after a failure past BeginHash the computation is closed and the
     // object holds no value.
     BOOL HashFileHandle(HANDLE hFile, ALG_ID algId);
@@ -131,6 +133,11 @@ public:
     // empty when the object holds no value.
     std::wstring GetHashText() const;
 
+    // Makes the hashing of a file end after the read in hand, as a stop
+    // does, once *pbGiveUp is true (read from any thread). Null: only a
+    // stop does. The flag must outlive its use.
+    void SetGiveUp(const std::atomic<bool>* pbGiveUp) noexcept { m_pbGiveUp = pbGiveUp; }
+
     // The algorithm of the last begun computation, 0 before the first.
     ALG_ID GetAlgorithm() const noexcept { return m_algId; }
     // The value and its length in bytes; null and 0 when there is none.
@@ -144,7 +151,16 @@ private:
     std::unique_ptr<BYTE[]> m_pbBuffer;
     ALG_ID m_algId = 0;
     DWORD m_cbValue = 0;  // 0 while a computation is open or there is no value
+    const std::atomic<bool>* m_pbGiveUp = nullptr;
 };
+
+// The reason for a failed open of a file or of its security information as
+// the program reports it: a name that is not a regular file (Wine opens a
+// Unix socket, or a device without a driver, as no device at all,
+// ERROR_NO_SUCH_DEVICE; Windows refuses a reparse point of a kind it does not
+// handle, such as a special file of its Linux subsystem, with
+// ERROR_CANT_ACCESS_FILE) is ERROR_UNSUPPORTED_TYPE; any other code stays.
+DWORD OpenFailureReason(DWORD dwError) noexcept;
 
 // cbValue bytes as lower-case hexadecimal text, two characters per byte.
 std::wstring FormatHashText(const BYTE* pbValue, DWORD cbValue);
