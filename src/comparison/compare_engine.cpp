@@ -752,8 +752,8 @@ DWORD CComparison::ReportSubfolders(const CFolderPlan& plan) {
 
 // Each is inaccessible on its side for its name: it is neither opened nor
 // paired, and the comparison goes on.
-void CComparison::ReportUnaddressable(const CFolderPlan& plan, const CItemList& items,
-                                      bool bFolder, bool bSource) {
+void CComparison::ReportUnaddressable(const CFolderPlan& plan, const CItemList& items, bool bFolder,
+                                      bool bSource) {
     CSideResults& counts = bSource ? m_results.m_source : m_results.m_destination;
     for (size_t i = 0; i < items.GetCount(); ++i) {
         g_displayPath.Assign((plan.folder.strRelative + L"\\" + items.Name(i)).c_str());
@@ -762,14 +762,14 @@ void CComparison::ReportUnaddressable(const CFolderPlan& plan, const CItemList& 
         CItemFacts& facts = bSource ? finding.source : finding.destination;
         facts = FactsOf(items, i);
         facts.dwError = ERROR_INVALID_NAME;
-        if (bFolder) {
-            ++counts.m_nInaccessibleFolders;
-        } else {
-            ++counts.m_nTested;
-            ++counts.m_nInaccessibleFiles;
-        }
+        ++(bFolder ? counts.m_nInaccessibleFolders : counts.m_nInaccessibleFiles);
         Report(finding, FindingKind::Inaccessible,
                bSource ? FindingSide::Source : FindingSide::Destination);
+        if (!bFolder) {
+            // Examined as far as it can be, as any file listed.
+            ++counts.m_nTested;
+            m_report.OnProgress(++m_nFilesCompared, m_nBytesHashed);
+        }
     }
 }
 

@@ -1,16 +1,13 @@
 // End-to-end: /hash compares the contents of files of equal size by MD5,
-// SHA1 or SHA-256, and a file that cannot be read stops the comparison.
+// SHA1 or SHA-256; a file that cannot be read is inaccessible.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "e2e/e2e_support.h"
-#include "runtime/handle.h"
 #include "support/test_support.h"
 
 namespace {
-
-using test::Crlf;
 
 // The summary of one pair of files.
 std::wstring HashSummary(int nIdentical, int nHash) {
@@ -99,43 +96,6 @@ TEST(HashCompareTest, ContentsComparedByDigest) {
                                         tc.pszFinding, strVerdict),
                   e2e::NormalizeDuration(result.strOutput));
     }
-}
-
-// A file that another program writes is inaccessible on its side, with the
-// reason, and the comparison goes on.
-TEST(HashCompareTest, FileHeldOpenForWritingIsInaccessible) {
-    // Small and large files take the same way: the report is the same.
-    for (const size_t cbFile : {size_t(4), size_t(1) << 20})
-        for (bool bSource : {true, false}) {
-            SCOPED_TRACE(testing::Message() << (bSource ? "source, " : "destination, ") << cbFile);
-            e2e::CTwoTrees trees;
-            const std::string strContents(cbFile, 's');
-            for (const wchar_t* pszName : {L"f.bin", L"next.bin"}) {
-                test::MakeFile(trees.Source(pszName), strContents);
-                test::MakeFile(trees.Destination(pszName), strContents);
-            }
-            // Another process writes the file: the program refuses to share
-            // reading with a writer.
-            CFileHandle hWriter(::CreateFileW(
-                (bSource ? trees.Source(L"f.bin") : trees.Destination(L"f.bin")).c_str(),
-                GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                nullptr));
-            ASSERT_TRUE(hWriter);
-            const test::CRunResult result = trees.Run(L"/hash");
-            EXPECT_EQ(0u, result.dwExitCode);
-            e2e::CCounts counts;
-            counts.nIdentical = 1;
-            counts.source = {2, bSource ? 1 : 0};
-            counts.destination = {2, bSource ? 0 : 1};
-            EXPECT_EQ(trees.CompletedOutput(
-                          e2e::kMd5Line,
-                          std::wstring(L"\\f.bin: file inaccessible in ") +
-                              (bSource ? L"source" : L"destination") + L".\n" +
-                              e2e::SystemText(ERROR_SHARING_VIOLATION) + L"\n",
-                          e2e::kIdentical + std::wstring(L"\n") +
-                              e2e::Summary(counts, e2e::SHOW_HASH)),
-                      e2e::NormalizeDuration(result.strOutput));
-        }
 }
 
 // A named pipe with a writer attached and a device read for ever are not

@@ -167,36 +167,11 @@ TEST_F(SubdirTest, TreesBeyondTheClassicPathLimit) {
 
 namespace {
 
-// Two trees with what only Unix can make (and remove, also when the test
-// fails): strMake runs in each tree's folder, $t naming the tree (src, dst).
-class CUnixTrees : public e2e::CTwoTrees {
-public:
-    explicit CUnixTrees(const std::wstring& strMake) {
-        const std::wstring strTop = test::UnixPathOf(Root().Path());
-        test::RunUnixCommand(L"/bin/sh -c " +
-                             test::Quote(L"for t in src dst; do (cd '" + strTop + L"'/$t && " +
-                                         strMake + L"); done; : > '" + strTop + L"/made'"));
-        WaitFor(Root() / L"made", true);
-    }
-    ~CUnixTrees() {
-        test::RunUnixCommand(L"/bin/rm -rf " + test::Quote(test::UnixPathOf(Source())) + L" " +
-                             test::Quote(test::UnixPathOf(Destination())));
-        WaitFor(Destination(), false);
-    }
-
-private:
-    static void WaitFor(const std::wstring& strPath, bool bExists) {
-        for (int i = 0; i < 500 && (::GetFileAttributesW(strPath.c_str()) !=
-                                    INVALID_FILE_ATTRIBUTES) != bExists;
-             ++i) {
-            ::Sleep(10);
-        }
-    }
-};
-
 // A subfolder that was listed but cannot be searched is never an empty
 // folder: the comparison stops on it with the system's reason (only a denial
-// is counted and passed over), though files differ inside.
+// is counted and passed over), though files differ inside. A file that
+// cannot be hashed for such a reason stops it too, giving up within one read
+// the large files hashed ahead of it (sparse, in the folders planned next).
 TEST(UnsearchableSubfolderTest, StopsTheComparison) {
     std::wstring strDeep;
     for (int i = 0; i < 25; ++i) {
@@ -206,17 +181,45 @@ TEST(UnsearchableSubfolderTest, StopsTheComparison) {
         const char* pszName;
         const wchar_t* pszMake;  // a shell command that makes the folder in each tree
         std::wstring strFolder;  // what it made
+        const wchar_t* pszError = L"could not search for files in source path.";
     } const kCases[] = {
         {"a name Windows forbids", L"mkdir -p 'a/b*c' && cd 'a/b*c'", L"\\a\\b*c"},
         {"a control character", L"d=$(printf 'c\\001d') && mkdir $d && cd $d", L"\\c\u0001d"},
-        {"25 levels of 200 characters",
-         L"n=$(printf 'n%.0s' $(seq 200)) && for i in $(seq 25); do mkdir $n && cd -P $n; done",
+        {"25 levels of 200 characters", L"for i in $(seq 25); do mkdir $n && cd -P $n; done",
          strDeep},
+        {"a file name Windows forbids",
+         L"mkdir b && for i in 1 2 3; do truncate -s 8G b/$i; done && echo a > 'x*y' && mkdir c && "
+         L"cd c",
+         L"\\x*y", L"could not compute source file hash."},
     };
     for (const auto& tc : kCases) {
         SCOPED_TRACE(tc.pszName);
-        const CUnixTrees trees(L"echo r > r.txt && " + std::wstring(tc.pszMake) +
-                               L" && echo $t > f.txt");
+        e2e::CTwoTrees trees;
+        // Only Unix can make them (and remove them), also when the test fails.
+        const std::wstring strTop = test::UnixPathOf(trees.Root().Path());
+        struct CRemoval {
+            const e2e::CTwoTrees& trees;
+            ~CRemoval() {
+                test::RunUnixCommand(L"/bin/rm -rf " +
+                                     test::Quote(test::UnixPathOf(trees.Source())) + L" " +
+                                     test::Quote(test::UnixPathOf(trees.Destination())));
+                for (int i = 0; i < 500 && ::GetFileAttributesW(trees.Destination().c_str()) !=
+                                               INVALID_FILE_ATTRIBUTES;
+                     ++i) {
+                    ::Sleep(10);
+                }
+            }
+        } const removal{trees};
+        test::RunUnixCommand(
+            L"/bin/sh -c " +
+            test::Quote(L"n=$(printf 'n%.0s' $(seq 200)); for t in src dst; do (cd '" + strTop +
+                        L"'/$t && echo r > r.txt && " + tc.pszMake +
+                        L" && echo $t > f.txt); done; : > '" + strTop + L"/made'"));
+        for (int i = 0; i < 500 && ::GetFileAttributesW((trees.Root() / L"made").c_str()) ==
+                                       INVALID_FILE_ATTRIBUTES;
+             ++i) {
+            ::Sleep(10);
+        }
         // The engine stops on the first folder that the system cannot open,
         // also when it came to it early, listing ahead while the identical
         // r.txt was hashed.
@@ -237,74 +240,60 @@ TEST(UnsearchableSubfolderTest, StopsTheComparison) {
         const std::wstring strError = e2e::SystemText(dwError) + L"\n";
         EXPECT_EQ(test::Crlf(e2e::Banner() + e2e::kMd5Line +
                              e2e::StartLines(trees.Source(), trees.Destination()) + strStop +
-                             L"\nERROR: could not search for files in source path.\n" + strError +
+                             L"\nERROR: " + std::wstring(tc.pszError) + L"\n" + strError +
                              e2e::FailedSummaryHeader() + strStop +
                              L"\nERROR: the comparison could not be completed.\n" + strError),
                   result.strOutput);
     }
 }
 
-// A name that holds a backslash, and names that the platform lists alike
-// (undecodable bytes become U+FFFD, which the 8-bit console drops), cannot
-// be addressed: each is inaccessible on its side, never opened or paired,
-// and what their joined paths would name is compared once.
-TEST(UnaddressableNameTest, IsInaccessibleAndNothingIsComparedTwice) {
-    const std::wstring kReason = e2e::SystemText(ERROR_INVALID_NAME) + L"\n";
-    const auto inaccessible = [&](const wchar_t* pszItem, int nTimes) {
-        std::wstring str;
-        for (const wchar_t* pszSide : {L"source", L"destination"}) {
-            for (int i = 0; i < nTimes; ++i) {
-                str += pszItem + (L" inaccessible in " + (pszSide + (L".\n" + kReason)));
-            }
+// Two trees with what only Unix can make and remove: strMake runs in each
+// tree's folder, $t naming it (src, dst).
+struct CUnixTrees : e2e::CTwoTrees {
+    explicit CUnixTrees(const std::wstring& strMake) {
+        const std::wstring strTop = test::UnixPathOf(Root().Path());
+        test::RunUnixCommand(L"/bin/sh -c " +
+                             test::Quote(L"for t in src dst; do (cd '" + strTop + L"'/$t && " +
+                                         strMake + L"); done; : > '" + strTop + L"/made'"));
+        for (int i = 0; i < 500 && test::ListFiles(Root() / L"made").empty(); ++i) {
+            ::Sleep(10);
         }
-        return str;
-    };
-    struct {
-        const char* pszName;
-        const wchar_t* pszMake;
-        std::wstring strFindings;
-        CCounts counts;
-    } const kCases[] = {
-        {"a file with a backslash", L"echo $t > 'a\\b' && mkdir a && echo x > a/b",
-         inaccessible(L"\\a\\b: file", 1), {1, 0, 0, 0, {2, 1}, {2, 1}}},
-        {"files alike", L"echo 1 > d$(printf '\\377') && echo $t > d$(printf '\\376')",
-         inaccessible(L"\\d: file", 2), {0, 0, 0, 0, {2, 2}, {2, 2}}},
-        {"a folder with a backslash", L"mkdir -p 's\\t' s/t && echo $t > 's\\t/f' && echo x > s/t/f",
-         inaccessible(L"\\s\\t: folder", 1),
-         {1, 0, 0, 0, {1, 0, 0, 0, 0, 1}, {1, 0, 0, 0, 0, 1}}},
-        {"folders alike", L"mkdir e$(printf '\\377') e$(printf '\\376') && echo $t > e$(printf '\\377')/f",
-         inaccessible(L"\\e: folder", 2), {0, 0, 0, 0, {0, 0, 0, 0, 0, 2}, {0, 0, 0, 0, 0, 2}}},
-        {"a file and a folder alike", L"echo $t > x$(printf '\\377') && mkdir x$(printf '\\376')",
-         inaccessible(L"\\x: file", 1) + inaccessible(L"\\x: folder", 1),
-         {0, 0, 0, 0, {1, 1, 0, 0, 0, 1}, {1, 1, 0, 0, 0, 1}}},
-    };
-    for (const auto& tc : kCases) {
-        SCOPED_TRACE(tc.pszName);
-        const CUnixTrees trees(tc.pszMake);
-        const test::CRunResult result = trees.Run(L"/subdir /hash");
-        EXPECT_EQ(0u, result.dwExitCode);
-        EXPECT_EQ(trees.CompletedOutput(e2e::kMd5Line, tc.strFindings,
-                                        kIdentical + std::wstring(L"\n") +
-                                            e2e::Summary(tc.counts, e2e::SHOW_HASH)),
-                  e2e::NormalizeDuration(result.strOutput));
     }
-}
+    ~CUnixTrees() {
+        test::RunUnixCommand(L"/bin/rm -rf " + test::Quote(test::UnixPathOf(Source())) + L" " +
+                             test::Quote(test::UnixPathOf(Destination())));
+        for (int i = 0;
+             i < 500 && ::GetFileAttributesW(Destination().c_str()) != INVALID_FILE_ATTRIBUTES;
+             ++i) {
+            ::Sleep(10);
+        }
+    }
+};
 
-// An error that stops the comparison gives up the files being hashed ahead
-// of it, here sparse files of 8 GiB in the folder planned next, within one
-// read: the run ends at once, with the error.
-TEST(ErrorStopTest, GivesUpTheFilesHashedAhead) {
+// Names with a backslash or listed alike (undecodable bytes become U+FFFD,
+// which the 8-bit console drops) are inaccessible on their side, never opened
+// or paired; what the joined paths name is compared once.
+TEST(UnaddressableNameTest, IsInaccessibleAndNothingIsComparedTwice) {
+    const std::wstring kReason = L".\n" + e2e::SystemText(ERROR_INVALID_NAME) + L"\n";
+    const std::wstring kSource = L" inaccessible in source" + kReason;
+    const std::wstring kDestination = L" inaccessible in destination" + kReason;
     const CUnixTrees trees(
-        L"echo a > 'x*y' && mkdir big && for i in 1 2 3 4; do truncate -s 8G big/f$i; done");
+        L"mkdir -p a 's\\t' s/t && echo $t > 'a\\b' && echo $t > 's\\t/f' && "
+        L"echo x > a/b && cd s/t && echo x > f && echo 1 > d$(printf '\\377') && "
+        L"echo $t > d$(printf '\\376') && mkdir d$(printf '\\375') d$(printf '\\374')");
     const test::CRunResult result = trees.Run(L"/subdir /hash");
-    EXPECT_EQ(3u, result.dwExitCode);
-    const std::wstring strError = e2e::SystemText(ERROR_INVALID_NAME) + L"\n";
-    EXPECT_EQ(test::Crlf(e2e::Banner() + e2e::kMd5Line +
-                         e2e::StartLines(trees.Source(), trees.Destination()) +
-                         L"\\x*y\nERROR: could not compute source file hash.\n" + strError +
-                         e2e::FailedSummaryHeader() +
-                         L"\\x*y\nERROR: the comparison could not be completed.\n" + strError),
-              result.strOutput);
+    EXPECT_EQ(0u, result.dwExitCode);
+    const CCounts counts = {2, 0, 0, 0, {5, 3, 0, 0, 0, 3}, {5, 3, 0, 0, 0, 3}};
+    EXPECT_EQ(trees.CompletedOutput(
+                  e2e::kMd5Line,
+                  L"\\a\\b: file" + kSource + L"\\a\\b: file" + kDestination + L"\\s\\t\\d: file" +
+                      kSource + L"\\s\\t\\d: file" + kSource + L"\\s\\t\\d: file" + kDestination +
+                      L"\\s\\t\\d: file" + kDestination + L"\\s\\t\\d: folder" + kSource +
+                      L"\\s\\t\\d: folder" + kSource + L"\\s\\t\\d: folder" + kDestination +
+                      L"\\s\\t\\d: folder" + kDestination + L"\\s\\t: folder" + kSource +
+                      L"\\s\\t: folder" + kDestination,
+                  kIdentical + (L"\n" + e2e::Summary(counts, e2e::SHOW_HASH))),
+              e2e::NormalizeDuration(result.strOutput));
 }
 
 }  // namespace

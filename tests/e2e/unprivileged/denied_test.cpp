@@ -155,11 +155,9 @@ TEST_F(DeniedTest, BothRootsDeniedFailTheComparison) {
                          L"\\\nERROR: the comparison could not be completed.\n" +
                          e2e::SystemText(ERROR_ACCESS_DENIED) + L"\n"),
               result.strOutput);
-    // The document holds what stopped the run, as the console does.
     EXPECT_NE(std::string::npos,
-              test::ReadWholeFile(strReport)
-                  .find("{\"path\": \"\\\\\", \"message\": \"the comparison could not be completed.\", "
-                        "\"code\": 5,"));
+              test::ReadWholeFile(strReport).find(
+                  "\"message\": \"the comparison could not be completed.\", \"code\": 5,"));
 }
 
 TEST_F(DeniedTest, DeniedSubfoldersAreReportedAndTheComparisonGoesOn) {
@@ -167,7 +165,6 @@ TEST_F(DeniedTest, DeniedSubfoldersAreReportedAndTheComparisonGoesOn) {
     test::MakeFile(m_trees.Destination(L"sub\\f.txt"), "f");
     test::MakeFile(m_trees.Source(L"z\\g.txt"), "g");
     test::MakeFile(m_trees.Destination(L"z\\g.txt"), "g");
-    test::MakeFile(m_trees.Destination(L"sub\\only\\g.txt"), "g");
     DenyPath(m_trees.Source(L"sub"), true);
     // Neither copy's contents are reported or counted: they were not compared.
     const test::CRunResult oneSide = m_trees.Run(L"/subdir");
