@@ -202,9 +202,8 @@ TEST(CheckOwnerAndDaclTest, RealFilesHaveBothAndMissingFilesFail) {
     EXPECT_EQ(static_cast<int>(0x80070002), CheckOwnerAndDacl((folder / L"missing.txt").c_str()));
 }
 
-// A file gone between the listing and its hashing, and a subfolder gone
-// between its parent's listing and its own, are inaccessible on their side;
-// the comparison goes on.
+// A file gone since the listing, and a subfolder gone since its parent's,
+// are inaccessible on their side; the comparison goes on.
 TEST_F(CompareEngineTest, ItemsGoneSinceTheListingAreInaccessible) {
     for (const wchar_t* pszName : {L"a", L"sub\\b"}) {
         test::MakeFile(Source(pszName), "x");

@@ -247,8 +247,7 @@ TEST(UnsearchableSubfolderTest, StopsTheComparison) {
     }
 }
 
-// Two trees with what only Unix can make and remove: strMake runs in each
-// tree's folder, $t naming it (src, dst).
+// Two trees made and removed through Unix: strMake runs in each, $t naming it.
 struct CUnixTrees : e2e::CTwoTrees {
     explicit CUnixTrees(const std::wstring& strMake) {
         const std::wstring strTop = test::UnixPathOf(Root().Path());
@@ -260,11 +259,10 @@ struct CUnixTrees : e2e::CTwoTrees {
         }
     }
     ~CUnixTrees() {
-        test::RunUnixCommand(L"/bin/rm -rf " + test::Quote(test::UnixPathOf(Source())) + L" " +
-                             test::Quote(test::UnixPathOf(Destination())));
-        for (int i = 0;
-             i < 500 && ::GetFileAttributesW(Destination().c_str()) != INVALID_FILE_ATTRIBUTES;
-             ++i) {
+        test::RunUnixCommand(
+            L"/bin/sh -c " +
+            test::Quote(L"cd '" + test::UnixPathOf(Root().Path()) + L"' && rm -rf src dst made"));
+        for (int i = 0; i < 500 && !test::ListFiles(Root() / L"made").empty(); ++i) {
             ::Sleep(10);
         }
     }
