@@ -202,8 +202,8 @@ TEST(CheckOwnerAndDaclTest, RealFilesHaveBothAndMissingFilesFail) {
     EXPECT_EQ(static_cast<int>(0x80070002), CheckOwnerAndDacl((folder / L"missing.txt").c_str()));
 }
 
-// A file gone since the listing, and a subfolder gone since its parent's,
-// are inaccessible on their side; the comparison goes on.
+// A file gone since the listing, and a subfolder gone since its parent's
+// (listed in its turn without /hash), are inaccessible on their side.
 TEST_F(CompareEngineTest, ItemsGoneSinceTheListingAreInaccessible) {
     for (const wchar_t* pszName : {L"a", L"sub\\b"}) {
         test::MakeFile(Source(pszName), "x");
@@ -213,7 +213,6 @@ TEST_F(CompareEngineTest, ItemsGoneSinceTheListingAreInaccessible) {
     m_console.m_dwOptions = OPT_SUBDIR | OPT_HASH;
     ASSERT_EQ(0u, Compare(0, Destination(L"sub\\b")));
     EXPECT_EQ((CRecord{L"\\sub\\b", K::Inaccessible, S::Destination}), m_report.m_findings.back());
-    // Without hashing, a subfolder is listed in its turn.
     m_console.m_dwOptions = OPT_SUBDIR;
     ASSERT_EQ(0u, Compare(0, Source(L"sub")));
     EXPECT_EQ((CRecord{L"\\sub", K::Inaccessible, S::Source}), m_report.m_findings.back());
