@@ -18,8 +18,8 @@ void CItemList::Reserve(size_t nItems, size_t cchNames) {
 }
 
 void CItemList::Add(const wchar_t* pszName, size_t cchName, const FILETIME& ftLastWrite,
-                    ULONGLONG nSize) {
-    m_items.push_back({nSize, ftLastWrite, static_cast<uint32_t>(m_names.size())});
+                    ULONGLONG nSize, bool bLink) {
+    m_items.push_back({nSize, ftLastWrite, static_cast<uint32_t>(m_names.size()), bLink});
     m_names.insert(m_names.end(), pszName, pszName + cchName);
     m_names.push_back(L'\0');
 }
@@ -29,8 +29,41 @@ void CItemList::Clear() {
     m_names = std::vector<wchar_t>();
 }
 
+void COwnFiles::Add(HANDLE hFile, const wchar_t* pszName) {
+    COwnFile file;
+    file.strName = pszName;
+    if (GetFileIdentity(hFile, file.identity)) {
+        m_files.push_back(std::move(file));
+    }
+}
+
+void COwnFiles::Remove(const wchar_t* pszName) {
+    m_files.erase(
+        std::remove_if(m_files.begin(), m_files.end(),
+                       [pszName](const COwnFile& file) { return file.strName == pszName; }),
+        m_files.end());
+}
+
+bool COwnFiles::Contains(const wchar_t* pszFolder, size_t cchFolder, const wchar_t* pszName) const {
+    for (const COwnFile& file : m_files) {
+        // Names that differ but for case are opened too: the identity decides.
+        if (::CompareStringOrdinal(file.strName.c_str(), -1, pszName, -1, TRUE) != CSTR_EQUAL) {
+            continue;
+        }
+        const DWORD dwError = ::GetLastError();
+        const std::wstring strPath = std::wstring(pszFolder, cchFolder) + L"\\" + pszName;
+        CFileIdentity identity;
+        const bool bSame = GetFileIdentity(strPath.c_str(), identity) && identity == file.identity;
+        ::SetLastError(dwError);
+        if (bSame) {
+            return true;
+        }
+    }
+    return false;
+}
+
 BOOL CCacheFile::Create() {
-    m_hFile.Reset();
+    Close();
     wchar_t szPath[MAX_PATH];
     if (!CreateTempFileName(szPath)) {
         return FALSE;
@@ -46,40 +79,18 @@ BOOL CCacheFile::Create() {
         ::SetLastError(dwError);
         return FALSE;
     }
-    // Without its identity the file cannot be told apart from a namesake, so
-    // none is left out of a listing.
     const wchar_t* pszName = ::wcsrchr(szPath, L'\\');
-    if (::GetFileInformationByHandle(m_hFile.Get(), &m_identity) && pszName != nullptr) {
-        m_strName = pszName + 1;
-    }
+    m_strName = pszName != nullptr ? pszName + 1 : szPath;
+    g_ownFiles.Add(m_hFile.Get(), m_strName.c_str());
     return TRUE;
 }
 
 void CCacheFile::Close() {
     m_hFile.Reset();
-    m_strName.clear();
-}
-
-bool CCacheFile::IsThisFile(const wchar_t* pszFolder, size_t cchFolder,
-                            const wchar_t* pszName) const {
-    // Names that differ but for case are opened too: the identity decides.
-    if (m_strName.empty() ||
-        ::CompareStringOrdinal(m_strName.c_str(), -1, pszName, -1, TRUE) != CSTR_EQUAL) {
-        return false;
+    if (!m_strName.empty()) {
+        g_ownFiles.Remove(m_strName.c_str());
+        m_strName.clear();
     }
-    const DWORD dwError = ::GetLastError();
-    // Opened for no access, which our unshared handle allows.
-    const std::wstring strPath = std::wstring(pszFolder, cchFolder) + L"\\" + pszName;
-    CFileHandle hFile(::CreateFileW(strPath.c_str(), 0,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, 0, nullptr));
-    BY_HANDLE_FILE_INFORMATION info;
-    const bool bSame = hFile && ::GetFileInformationByHandle(hFile.Get(), &info) &&
-                       info.dwVolumeSerialNumber == m_identity.dwVolumeSerialNumber &&
-                       info.nFileIndexHigh == m_identity.nFileIndexHigh &&
-                       info.nFileIndexLow == m_identity.nFileIndexLow;
-    ::SetLastError(dwError);
-    return bSame;
 }
 
 namespace {
@@ -167,6 +178,36 @@ BOOL IsExistingFolder(const wchar_t* pszPath, size_t cchFolder) {
     return TRUE;
 }
 
+// Tests the items of one folder against an exclusion list: by name, or by
+// display path when a wildcard of the list holds a backslash. The paths are
+// built in one buffer for the whole folder, and only then.
+class CExclusionTest {
+public:
+    CExclusionTest(const CStringList& list, const wchar_t* pszFolder)
+        : m_list(list), m_bByPath(HasPathWildcard(list)) {
+        if (m_bByPath) {
+            m_strPath = pszFolder;
+            m_strPath += L'\\';
+            m_cchFolder = m_strPath.size();
+        }
+    }
+
+    bool IsExcluded(const wchar_t* pszName, size_t cchName) {
+        if (!m_bByPath) {
+            return IsExcludedName(m_list, pszName);
+        }
+        m_strPath.resize(m_cchFolder);
+        m_strPath.append(pszName, cchName);
+        return IsExcludedPath(m_list, m_strPath.c_str());
+    }
+
+private:
+    const CStringList& m_list;
+    const bool m_bByPath;
+    std::wstring m_strPath;  // the folder's display path, a backslash, the name
+    size_t m_cchFolder = 0;
+};
+
 // Reads nRecords records back from the start of the cache file into files.
 BOOL ReadRecords(size_t nRecords, size_t cchNames, CItemList& files) {
     if (!RewindCacheFile()) {
@@ -216,7 +257,8 @@ void MoveUnaddressable(CItemList& list, std::vector<bool>& marked, CItemList* pT
         CItemList* const pList = marked[i] ? pTo : &kept;
         if (pList != nullptr) {
             const wchar_t* const pszName = list.Name(i);
-            pList->Add(pszName, std::wcslen(pszName), list[i].ftLastWrite, list[i].nSize);
+            pList->Add(pszName, std::wcslen(pszName), list[i].ftLastWrite, list[i].nSize,
+                       list[i].bLink);
         }
     }
     list = std::move(kept);
@@ -225,7 +267,7 @@ void MoveUnaddressable(CItemList& list, std::vector<bool>& marked, CItemList* pT
 }  // namespace
 
 BOOL ListFiles(const wchar_t* pszSearchPath, CItemList& files, CSideResults& side,
-               CItemList* pFolders, CUnaddressable* pUnaddressable) {
+               CItemList* pFolders, const wchar_t* pszFolder, CUnaddressable* pUnaddressable) {
     if (!RewindCacheFile()) {
         return FALSE;
     }
@@ -244,6 +286,8 @@ BOOL ListFiles(const wchar_t* pszSearchPath, CItemList& files, CSideResults& sid
                    : FALSE;
     }
 
+    CExclusionTest fileExclusions(g_fileExclusions, pszFolder);
+    CExclusionTest folderExclusions(g_folderExclusions, pszFolder);
     CRecordWriter writer(g_cacheFile.GetHandle());
     // The folders' names, also when the caller keeps no folders: a file
     // whose name equals a folder's cannot be addressed either.
@@ -255,24 +299,22 @@ BOOL ListFiles(const wchar_t* pszSearchPath, CItemList& files, CSideResults& sid
     do {
         const size_t cchName = ::wcsnlen(fd.cFileName, MAX_PATH - 1);
         if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            if (pFolders != nullptr && !(fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
-                !IsDotOrDotDot(fd.cFileName)) {
-                if (IsExcludedName(g_folderExclusions, fd.cFileName)) {
+            if (pFolders != nullptr && !IsDotOrDotDot(fd.cFileName)) {
+                if (folderExclusions.IsExcluded(fd.cFileName, cchName)) {
                     ++side.m_nExcludedFolders;
                 } else {
-                    pFolders->Add(fd.cFileName, cchName, fd.ftLastWriteTime, 0);
+                    pFolders->Add(fd.cFileName, cchName, fd.ftLastWriteTime, 0,
+                                  (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0);
                 }
-            } else if (pUnaddressable != nullptr &&
-                       !(fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
-                       !IsDotOrDotDot(fd.cFileName)) {
+            } else if (pUnaddressable != nullptr && !IsDotOrDotDot(fd.cFileName)) {
                 folderNames.Add(fd.cFileName, cchName, fd.ftLastWriteTime, 0);
             }
             continue;
         }
-        if (g_cacheFile.IsThisFile(pszSearchPath, cchFolder, fd.cFileName)) {
+        if (g_ownFiles.Contains(pszSearchPath, cchFolder, fd.cFileName)) {
             continue;
         }
-        if (IsExcludedFile(fd.cFileName)) {
+        if (fileExclusions.IsExcluded(fd.cFileName, cchName)) {
             ++side.m_nExcludedFiles;
             continue;
         }

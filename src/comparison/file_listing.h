@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "paths/file_identity.h"
 #include "runtime/handle.h"
 #include "runtime/platform.h"
 
@@ -19,6 +20,7 @@ struct CListedItem {
     ULONGLONG nSize;       // size in bytes (files only)
     FILETIME ftLastWrite;  // last-write time as the search returned it (UTC)
     uint32_t nName;        // where its name begins in the list's names
+    bool bLink;            // a link to a folder (a reparse point), never entered
 };
 
 // Listed files or folders in listing order, their names in one block of
@@ -34,7 +36,8 @@ public:
     // all, terminators included.
     void Reserve(size_t nItems, size_t cchNames);
     // Adds an item; cchName characters of pszName are its name.
-    void Add(const wchar_t* pszName, size_t cchName, const FILETIME& ftLastWrite, ULONGLONG nSize);
+    void Add(const wchar_t* pszName, size_t cchName, const FILETIME& ftLastWrite, ULONGLONG nSize,
+             bool bLink = false);
     // Removes every item and frees the storage.
     void Clear();
 
@@ -42,6 +45,33 @@ private:
     std::vector<CListedItem> m_items;
     std::vector<wchar_t> m_names;  // each name followed by its terminator
 };
+
+// The files that the program itself writes while it compares (the listing
+// cache file, the report's temporary file): a compared tree may hold them,
+// and a listing never shows them. Each is known by its name and identity.
+class COwnFiles {
+public:
+    // Adds the open file hFile named pszName (without its folder). Nothing is
+    // added when the platform gives the file no identity: it could not be
+    // told apart from a namesake, so no file of that name is left out.
+    void Add(HANDLE hFile, const wchar_t* pszName);
+    // Forgets the file named pszName.
+    void Remove(const wchar_t* pszName);
+    // True when the file pszName of the folder pszFolder (cchFolder
+    // characters, without a final backslash) is one of them. Only a file
+    // whose name is one of theirs, ignoring case, is opened, to compare its
+    // identity. Keeps the last error.
+    bool Contains(const wchar_t* pszFolder, size_t cchFolder, const wchar_t* pszName) const;
+
+private:
+    struct COwnFile {
+        std::wstring strName;
+        CFileIdentity identity;
+    };
+    std::vector<COwnFile> m_files;
+};
+
+extern COwnFiles g_ownFiles;
 
 // The temporary file that holds listings while they are made. Closing its
 // handle deletes the file (it is opened delete-on-close).
@@ -51,23 +81,17 @@ public:
     virtual ~CCacheFile() = default;
 
     // Creates a new temporary file in the temporary folder (prefix "quorva")
-    // and opens it for reading and writing, unshared, delete-on-close. On
-    // failure returns FALSE with the last error set and leaves no file behind.
+    // and opens it for reading and writing, unshared, delete-on-close, one
+    // of g_ownFiles. On failure returns FALSE with the last error set and
+    // leaves no file behind.
     BOOL Create();
     HANDLE GetHandle() const { return m_hFile.Get(); }
     bool IsOpen() const { return static_cast<bool>(m_hFile); }
     void Close();
 
-    // True when the file pszName of the folder pszFolder (cchFolder
-    // characters, without a final backslash) is this very file: the temporary
-    // folder may lie inside a compared tree. Only a file of the same name is
-    // opened, to compare its volume serial number and file index with ours.
-    bool IsThisFile(const wchar_t* pszFolder, size_t cchFolder, const wchar_t* pszName) const;
-
 private:
     CFileHandle m_hFile;
-    std::wstring m_strName;  // the file's name without its folder; empty when unknown
-    BY_HANDLE_FILE_INFORMATION m_identity = {};
+    std::wstring m_strName;  // the file's name without its folder
 };
 
 extern CCacheFile g_cacheFile;
@@ -90,15 +114,18 @@ struct CUnaddressable {
 // each file goes to g_cacheFile as a record of 576 bytes (name, last-write
 // time, room for a size text, size); the records are read back in blocks
 // into the list. When pFolders is given, the subfolders are added to it in
-// listing order (name and time): not "." and "..", not links to folders
-// (reparse points, which are never followed), and not those whose names
-// match g_folderExclusions, which are counted in side.m_nExcludedFolders. The
-// cache file itself is never listed. Returns TRUE on success; FALSE with the
-// last error set to the cause otherwise: a folder that cannot be searched is
-// never an empty listing. A search that finds nothing at all (an empty
-// drive root) is empty. When pUnaddressable is given, the files and folders
-// that cannot be addressed by their names go there instead (after the
-// exclusions, which see every name; a file whose name equals a folder's is
-// unaddressable also when folders are not kept).
+// listing order (name and time): not "." and "..", and not those that match
+// g_folderExclusions, which are counted in side.m_nExcludedFolders; links to
+// folders (reparse points) are added marked as links. Exclusions are tested
+// by name, or, when a list holds a wildcard with a backslash, by the item's
+// display path: pszFolder is the folder's ("" for a root, "\a\b" below).
+// The program's own files (g_ownFiles) are never listed. Returns TRUE on
+// success; FALSE with the last error set to the cause otherwise: a folder
+// that cannot be searched is never an empty listing. A search that finds
+// nothing at all (an empty drive root) is empty. When pUnaddressable is
+// given, the files and folders that cannot be addressed by their names go
+// there instead (after the exclusions, which see every name; a file whose
+// name equals a folder's is unaddressable also when folders are not kept).
 BOOL ListFiles(const wchar_t* pszSearchPath, CItemList& files, CSideResults& side,
-               CItemList* pFolders = nullptr, CUnaddressable* pUnaddressable = nullptr);
+               CItemList* pFolders = nullptr, const wchar_t* pszFolder = L"",
+               CUnaddressable* pUnaddressable = nullptr);

@@ -5,19 +5,20 @@
 
 #include <algorithm>
 #include <limits>
+#include <optional>
 
-#include "runtime/handle.h"
+#include "paths/file_identity.h"
 #include "runtime/library.h"
 
 namespace {
 
 // The order decides abbreviations: "d" is "date", "r" is "report", "s" is
-// "security"; "di" and "he" match nothing here and fall through to the
-// framework's display and help.
+// "security", "st" is "strict", "t" is "threads"; "di" and "he" match
+// nothing here and fall through to the framework's display and help.
 const KEYWORD_ENTRY g_programOptions[] = {
     {L"date", OPT_ID_DATE},     {L"exfile", OPT_ID_EXFILE}, {L"exfolder", OPT_ID_EXFOLDER},
     {L"hash", OPT_ID_HASH},     {L"report", OPT_ID_REPORT}, {L"security", OPT_ID_SECURITY},
-    {L"subdir", OPT_ID_SUBDIR},
+    {L"strict", OPT_ID_STRICT}, {L"subdir", OPT_ID_SUBDIR}, {L"threads", OPT_ID_THREADS},
 };
 
 // The first row that begins with the value wins: "s" and "sha" are "sha1",
@@ -31,7 +32,8 @@ const KEYWORD_ENTRY g_hashAlgorithms[] = {
 const wchar_t* const g_usageLines[] = {
     L"<srcpath> <dstpath> [/date [<tolerance>]] [/display [<level>",
     L"\t[<mode>]]] [/exfile <file.ext>] [/exfolder <file.ext>] [/hash [<alg>]]",
-    L"\t[/report <file.json>] [/security] [/subdir] [/?]",
+    L"\t[/report <file.json>] [/security] [/strict] [/subdir]",
+    L"\t[/threads <n>] [/?]",
     L"",
     L"Where:",
     L"",
@@ -44,6 +46,7 @@ const wchar_t* const g_usageLines[] = {
     L"              value specifies the maximum gap in milliseconds allowed between",
     L"              the source and the destination dates. If this value is not set,",
     L"              the dates must exactly match.",
+    L"              An optional second value, in hours, also accepts whole-hour shifts.",
     L"  /display    Sets the level of information that will be displayed and",
     L"               optionally the translation mode.",
     L"               <level> is either of the following values:",
@@ -63,7 +66,9 @@ const wchar_t* const g_usageLines[] = {
     L"                sha256  - hash files using SHA256 algorithm.",
     L"  /report     Writes every finding and the summary to a JSON file.",
     L"  /security   Verifies that the files have valid owners and DACLs.",
+    L"  /strict     Counts whatever could not be compared as a difference.",
     L"  /subdir     Compares subfolders recursively.",
+    L"  /threads    Sets the number of threads that read and hash files.",
     L"  /?          Displays this help message.",
 };
 
@@ -133,55 +138,64 @@ std::wstring WithoutTrailingBackslash(std::wstring strPath) {
     return strPath;
 }
 
-// The identity of a file or folder: its volume serial number and file index.
-// False when the platform gives none that can be trusted: the folder cannot
-// be opened, or the serial number or the index is 0. (Wine gives serial 0 to
-// everything on a Unix mount that holds no drive's root, and index 1 to the
-// root of each such mount.)
-bool GetIdentity(const std::wstring& strPath, BY_HANDLE_FILE_INFORMATION& info) {
-    // FILE_FLAG_BACKUP_SEMANTICS is what lets CreateFileW open a folder.
-    const CFileHandle hFile(::CreateFileW(strPath.c_str(), FILE_READ_ATTRIBUTES,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                                          nullptr));
-    return hFile && ::GetFileInformationByHandle(hFile.Get(), &info) &&
-           info.dwVolumeSerialNumber != 0 && (info.nFileIndexHigh != 0 || info.nFileIndexLow != 0);
-}
+// A folder as Validate compares it: its full path and, when the platform
+// gives one that can be trusted, its identity.
+struct CFolderKey {
+    explicit CFolderKey(const std::wstring& strFullPath)
+        : strPath(WithoutTrailingBackslash(strFullPath)),
+          bIdentity(GetFileIdentity(strFullPath.c_str(), identity)) {}
 
-// Two full paths name the same folder when they are equal but for case and
-// a trailing backslash, or when both have the same identity: a link to the
-// folder, or the folder reached through another drive or share.
-bool IsSameFolder(const std::wstring& strFirst, const std::wstring& strSecond) {
-    if (::_wcsicmp(WithoutTrailingBackslash(strFirst).c_str(),
-                   WithoutTrailingBackslash(strSecond).c_str()) == 0) {
-        return true;
+    std::wstring strPath;
+    CFileIdentity identity;
+    bool bIdentity;
+};
+
+// Two folders are the same when both have an identity and it is the same
+// (a link to the folder, the folder through another drive or share, a path
+// in the \\?\ form), and never when both have one that differs: on a file
+// system that tells case apart, "s" and "S" are two folders. Only where an
+// identity is missing are the paths compared, without case.
+bool IsSameFolder(const CFolderKey& first, const CFolderKey& second) {
+    if (first.bIdentity && second.bIdentity) {
+        return first.identity == second.identity;
     }
-    BY_HANDLE_FILE_INFORMATION first;
-    BY_HANDLE_FILE_INFORMATION second;
-    return GetIdentity(strFirst, first) && GetIdentity(strSecond, second) &&
-           first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
-           first.nFileIndexHigh == second.nFileIndexHigh &&
-           first.nFileIndexLow == second.nFileIndexLow;
+    return ::_wcsicmp(first.strPath.c_str(), second.strPath.c_str()) == 0;
 }
 
-// The tolerance of a /date value that begins with a digit: the decimal
-// number at its start (any text after the digits is ignored), in
-// milliseconds, as 100-nanosecond units. A number whose product does not fit
-// in a signed 64-bit integer is refused before anything overflows: signed
-// overflow has no defined result, and a wrapped product can even come out
-// positive.
-bool ParseTolerance(const wchar_t* pszValue, LONGLONG& nTolerance) {
-    constexpr LONGLONG kMaxMilliseconds =
-        std::numeric_limits<LONGLONG>::max() / UNITS_PER_MILLISECOND;
-    LONGLONG nMilliseconds = 0;
-    for (const wchar_t* p = pszValue; *p >= L'0' && *p <= L'9'; ++p) {
-        const int nDigit = *p - L'0';
-        if (nMilliseconds > (kMaxMilliseconds - nDigit) / 10) {
+// The folder that holds a full path without a final backslash (but for a
+// drive's root), or empty when it has none.
+std::wstring ParentOf(const std::wstring& strPath) {
+    const size_t nSlash = strPath.find_last_of(L'\\');
+    if (strPath.empty() || strPath.back() == L'\\' || nSlash == std::wstring::npos) {
+        return std::wstring();
+    }
+    std::wstring strParent = strPath.substr(0, nSlash);
+    // A drive's root keeps its backslash: "C:" alone is a current folder.
+    if (!strParent.empty() && strParent.back() == L':') {
+        strParent += L'\\';
+    }
+    return strParent;
+}
+
+// The whole number that the text holds, in nNumber: false when the text is
+// empty, holds anything but the digits 0 to 9 (a sign, a unit, a fraction)
+// or exceeds nMax. Checked before each step, so nothing overflows.
+bool ParseWholeNumber(const wchar_t* pszText, ULONGLONG nMax, ULONGLONG& nNumber) {
+    if (*pszText == L'\0') {
+        return false;
+    }
+    ULONGLONG n = 0;
+    for (const wchar_t* p = pszText; *p != L'\0'; ++p) {
+        if (*p < L'0' || *p > L'9') {
             return false;
         }
-        nMilliseconds = nMilliseconds * 10 + nDigit;
+        const unsigned nDigit = static_cast<unsigned>(*p - L'0');
+        if (n > (nMax - nDigit) / 10) {
+            return false;
+        }
+        n = n * 10 + nDigit;
     }
-    nTolerance = nMilliseconds * UNITS_PER_MILLISECOND;
+    nNumber = n;
     return true;
 }
 
@@ -288,19 +302,40 @@ int CConsole::OnOption(const wchar_t* pszName, wchar_t** ppszValues, int nValues
                 return PARAM_INVALID;
             }
             return 0;
-        case OPT_ID_DATE:
-            if (nValues != 1) {
+        case OPT_ID_DATE: {
+            // No value, or an empty one, asks for exact dates. The tolerance
+            // is kept in 100-nanosecond units, so its milliseconds are
+            // bounded by what fits in a signed 64-bit product.
+            ULONGLONG nMilliseconds = 0;
+            ULONGLONG nHours = 0;
+            if (nValues >= 1 && ppszValues[0][0] != L'\0' &&
+                !ParseWholeNumber(ppszValues[0],
+                                  std::numeric_limits<LONGLONG>::max() / UNITS_PER_MILLISECOND,
+                                  nMilliseconds)) {
+                m_strExpected = L"milliseconds";
                 return PARAM_INVALID;
             }
-            // A value that does not begin with a digit ("", "abc") keeps the
-            // tolerance as it is.
-            if (ppszValues[0][0] >= L'0' && ppszValues[0][0] <= L'9' &&
-                !ParseTolerance(ppszValues[0], m_nDateTolerance)) {
+            if (nValues > 2 || (nValues == 2 && ppszValues[1][0] != L'\0' &&
+                                !ParseWholeNumber(ppszValues[1], DATE_MAX_SHIFT_HOURS, nHours))) {
+                m_strExpected = L"milliseconds,0 to 26 hours";
                 return PARAM_INVALID;
             }
+            m_nDateTolerance = static_cast<LONGLONG>(nMilliseconds) * UNITS_PER_MILLISECOND;
+            m_nDateShiftHours = static_cast<int>(nHours);
             return 0;
+        }
+        case OPT_ID_THREADS: {
+            ULONGLONG nThreads = 0;
+            if (nValues != 1 || !ParseWholeNumber(ppszValues[0], MAX_HASH_THREADS, nThreads) ||
+                nThreads == 0) {
+                m_strExpected = L"1 to 64";
+                return PARAM_INVALID;
+            }
+            m_nHashThreads = static_cast<DWORD>(nThreads);
+            return 0;
+        }
         default:
-            // security and subdir are flags; their values are ignored.
+            // security, strict and subdir are flags; their values are ignored.
             return nRow;
     }
 }
@@ -315,8 +350,14 @@ bool CConsole::Validate() {
         pszError = CheckPath(m_strDestinationPath, (m_dwTooLong & PATH_DESTINATION) != 0,
                              kDestinationTexts);
     }
-    if (pszError == nullptr && IsSameFolder(m_strSourcePath, m_strDestinationPath)) {
-        pszError = L"source and destination paths must be different.";
+    std::optional<CFolderKey> source;
+    std::optional<CFolderKey> destination;
+    if (pszError == nullptr) {
+        source.emplace(m_strSourcePath);
+        destination.emplace(m_strDestinationPath);
+        if (IsSameFolder(*source, *destination)) {
+            pszError = L"source and destination paths must be different.";
+        }
     }
     if (pszError == nullptr) {
         pszError = CheckPath(m_strFileExclusions, (m_dwTooLong & PATH_FILE_EXCLUSIONS) != 0,
@@ -334,20 +375,21 @@ bool CConsole::Validate() {
         return false;
     }
     if (!m_strReportPath.empty()) {
-        // The report's folder and each compared folder, with "/" read as "\"
-        // and a final backslash, so that C:\data does not hold C:\data2\r.json.
-        const auto folderOf = [](std::wstring str) {
-            std::replace(str.begin(), str.end(), L'/', L'\\');
-            return !str.empty() && str.back() == L'\\' ? str : str + L'\\';
-        };
-        const std::wstring strFolder =
-            folderOf(m_strReportPath.substr(0, m_strReportPath.find_last_of(L"\\/")));
+        // The report's folder, with "/" read as "\\"; a drive's root with its
+        // backslash.
+        std::wstring strFolder = m_strReportPath.substr(0, m_strReportPath.find_last_of(L"\\/"));
+        std::replace(strFolder.begin(), strFolder.end(), L'/', L'\\');
+        if (strFolder.empty() || strFolder.back() == L':') {
+            strFolder += L'\\';
+        }
+        // The report's folder must not be a compared one, nor, with /subdir,
+        // lie at any depth inside one: each folder up to the drive's root is
+        // compared with the roots, by identity where there is one.
         const bool bSubdir = (m_dwOptions & OPT_SUBDIR) != 0;
-        for (const std::wstring& strPath : {m_strSourcePath, m_strDestinationPath}) {
-            const std::wstring strRoot = folderOf(strPath);
-            if ((bSubdir ? strFolder.size() >= strRoot.size()
-                         : strFolder.size() == strRoot.size()) &&
-                ::_wcsnicmp(strFolder.c_str(), strRoot.c_str(), strRoot.size()) == 0) {
+        for (std::wstring strAbove = strFolder; !strAbove.empty();
+             strAbove = bSubdir ? ParentOf(strAbove) : std::wstring()) {
+            const CFolderKey above(strAbove);
+            if (IsSameFolder(above, *source) || IsSameFolder(above, *destination)) {
                 SetError(L"the report file must not be inside the source or destination folder.");
                 return false;
             }

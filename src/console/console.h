@@ -15,6 +15,8 @@ enum : DWORD {
     OPT_ID_DATE = 0x20004,
     OPT_ID_SECURITY = 0x20005,
     OPT_ID_REPORT = 0x20006,
+    OPT_ID_STRICT = 0x20007,
+    OPT_ID_THREADS = 0x20008,
 };
 
 // Option flags in m_dwOptions.
@@ -26,7 +28,15 @@ enum : DWORD {
     OPT_DATE = 0x10,
     OPT_SECURITY = 0x20,
     OPT_REPORT = 0x40,
+    OPT_STRICT = 0x80,
+    OPT_THREADS = 0x100,
 };
+
+// The most hours that /date accepts as a shift: the widest gap between two
+// time zones (UTC-12 to UTC+14).
+constexpr int DATE_MAX_SHIFT_HOURS = 26;
+// The most threads that /threads accepts.
+constexpr DWORD MAX_HASH_THREADS = 64;
 
 enum : int {
     HASH_MD5 = 1,
@@ -42,7 +52,7 @@ public:
     ~CConsole() override;
 
     std::wstring GetDescription() const override;
-    // The usage text: 36 lines, each ending with a line feed.
+    // The usage text: 40 lines, each ending with a line feed.
     std::wstring GetUsage() const override;
     // Index 1 is the source folder, index 2 the destination folder: the full
     // path of the text (ExpandFullPath) is stored and 0 returned, also when
@@ -51,18 +61,18 @@ public:
     // returns PARAM_UNEXPECTED.
     int OnPositional(int nIndex, const wchar_t* pszText) override;
     // The program's options (date, exfile, exfolder, hash, report, security,
-    // subdir, by abbreviation), then the framework's. Sets the option's flag before
-    // its values are examined. Returns 0 or the row index when accepted,
-    // PARAM_UNKNOWN or PARAM_INVALID.
+    // strict, subdir, threads, by abbreviation), then the framework's. Sets the option's flag
+    // before its values are examined. Returns 0 or the row index when accepted, PARAM_UNKNOWN or
+    // PARAM_INVALID.
     int OnOption(const wchar_t* pszName, wchar_t** ppszValues, int nValues) override;
     // False when help was requested (without a message) or when a path is
     // missing, too long or does not exist, an exclusion list is a folder, or
-    // the two folders are the same (with the reason set by SetError). The
-    // folders are the same when their full paths are equal ignoring case and
-    // a trailing backslash, or when the platform gives both the same identity
-    // (volume serial number and file index); or when the report file would
-    // lie in a folder that does not exist or inside a compared folder
-    // (directly, or at any depth with /subdir).
+    // the two folders are the same (with the reason set by SetError); or when
+    // the report file would lie in a folder that does not exist or inside a
+    // compared folder (directly, or at any depth with /subdir). Two folders
+    // are the same when the platform gives both the same identity (volume
+    // serial number and file index), and, when either has none, when their
+    // full paths are equal ignoring case and a trailing backslash.
     bool Validate() override;
 
     // The options record, written while the command line is parsed and
@@ -74,6 +84,8 @@ public:
     std::wstring m_strFolderExclusions;
     std::wstring m_strReportPath;
     LONGLONG m_nDateTolerance = 0;  // 100-nanosecond units
+    int m_nDateShiftHours = 0;      // whole-hour shifts that /date also accepts
+    DWORD m_nHashThreads = 0;       // with OPT_THREADS: the threads that hash
     int m_nHashAlgorithm = 0;
 
 protected:

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -138,6 +139,13 @@ public:
     // stop does. The flag must outlive its use.
     void SetGiveUp(const std::atomic<bool>* pbGiveUp) noexcept { m_pbGiveUp = pbGiveUp; }
 
+    // Makes HashFileHandle add the bytes of each read to *pnBytesRead (null:
+    // to nothing), which must outlive the object; other threads may read it
+    // at any time.
+    void SetReadCounter(std::atomic<uint64_t>* pnBytesRead) noexcept {
+        m_pnBytesRead = pnBytesRead;
+    }
+
     // The algorithm of the last begun computation, 0 before the first.
     ALG_ID GetAlgorithm() const noexcept { return m_algId; }
     // The value and its length in bytes; null and 0 when there is none.
@@ -152,6 +160,7 @@ private:
     ALG_ID m_algId = 0;
     DWORD m_cbValue = 0;  // 0 while a computation is open or there is no value
     const std::atomic<bool>* m_pbGiveUp = nullptr;
+    std::atomic<uint64_t>* m_pnBytesRead = nullptr;
 };
 
 // The reason for a failed open of a file or of its security information as

@@ -24,6 +24,20 @@ private:
     SRWLOCK& m_lock;
 };
 
+// Lets go of an SRW lock, held exclusively, for one scope.
+class CUnlockGuard {
+public:
+    explicit CUnlockGuard(SRWLOCK& lock) noexcept : m_lock(lock) {
+        ::ReleaseSRWLockExclusive(&m_lock);
+    }
+    ~CUnlockGuard() { ::AcquireSRWLockExclusive(&m_lock); }
+    CUnlockGuard(const CUnlockGuard&) = delete;
+    CUnlockGuard& operator=(const CUnlockGuard&) = delete;
+
+private:
+    SRWLOCK& m_lock;
+};
+
 // Hashes the file at strPath into result. Throws nothing: running out of
 // memory fails the file as a failed read would.
 void HashInto(CHashObject& hash, const std::wstring& strPath, ALG_ID algId,
@@ -70,6 +84,7 @@ void CHashQueue::Open(DWORD nThreads, ALG_ID algId) {
             pWorker->pQueue = this;
             pWorker->pHash = std::make_unique<CHashObject>(m_provider);
             pWorker->pHash->SetGiveUp(&m_bGiveUp);
+            pWorker->pHash->SetReadCounter(&m_nBytesRead);
             // Stored before its thread starts: storing may throw, and a
             // thread must never run on a worker that is gone.
             m_workers.push_back(std::move(pWorker));
@@ -83,6 +98,7 @@ void CHashQueue::Open(DWORD nThreads, ALG_ID algId) {
     }
     if (m_workers.empty()) {
         m_pOwnHash = std::make_unique<CHashObject>(m_provider);
+        m_pOwnHash->SetReadCounter(&m_nBytesRead);
     }
 }
 
@@ -107,20 +123,20 @@ void CHashQueue::Add(size_t nPair, const std::wstring& strSourcePath,
     }
 }
 
-void CHashQueue::Wait(size_t nPair, const CHashResult** ppSource,
-                      const CHashResult** ppDestination) {
+void CHashQueue::Wait(size_t nPair, const CHashResult** ppSource, const CHashResult** ppDestination,
+                      const std::function<void()>& onWaiting) {
     if (nPair != m_nCollected || nPair >= m_nAdded) {
         throw std::logic_error("hash queue: pair collected out of turn");
     }
     CSlot& slot = m_slots[nPair % m_slots.size()];
-    WaitFile(slot, 0);
-    WaitFile(slot, 1);
+    WaitFile(slot, 0, onWaiting);
+    WaitFile(slot, 1, onWaiting);
     ++m_nCollected;
     *ppSource = &slot.result[0];
     *ppDestination = &slot.result[1];
 }
 
-void CHashQueue::WaitFile(CSlot& slot, int nSide) {
+void CHashQueue::WaitFile(CSlot& slot, int nSide, const std::function<void()>& onWaiting) {
     LONG& nDone = slot.nDone[nSide];
     if (m_pOwnHash) {
         HashInto(*m_pOwnHash, slot.strPath[nSide], m_algId, slot.result[nSide]);
@@ -136,7 +152,13 @@ void CHashQueue::WaitFile(CSlot& slot, int nSide) {
     CLockGuard guard(m_lock);
     while (::InterlockedCompareExchange(&nDone, 0, 0) == 0) {
         m_bOwnerWaits = true;
-        ::SleepConditionVariableSRW(&m_fileDone, &m_lock, INFINITE, 0);
+        if (!::SleepConditionVariableSRW(&m_fileDone, &m_lock,
+                                         onWaiting ? HASH_WAIT_REPORT_MS : INFINITE, 0) &&
+            onWaiting) {
+            // Without the lock, which the threads take to tell a file done.
+            const CUnlockGuard unlock(m_lock);
+            onWaiting();
+        }
     }
     m_bOwnerWaits = false;
 }

@@ -15,6 +15,8 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,6 +27,9 @@
 
 // The most pairs added and not yet collected with Wait.
 constexpr size_t HASH_QUEUE_PAIRS = 64;
+
+// How often Wait calls its caller back while it waits, in milliseconds.
+constexpr DWORD HASH_WAIT_REPORT_MS = 100;
 
 // The result of hashing one file.
 struct CHashResult {
@@ -64,8 +69,14 @@ public:
     // Waits until both files of pair nPair are hashed (or have failed) and
     // gives their results, valid until the next Add. Pairs are collected
     // once each, in the order added; a pair asked for out of turn throws
-    // std::logic_error.
-    void Wait(size_t nPair, const CHashResult** ppSource, const CHashResult** ppDestination);
+    // std::logic_error. While the threads hash, onWaiting (when given) is
+    // called every HASH_WAIT_REPORT_MS, so that the caller can show the
+    // bytes read meanwhile.
+    void Wait(size_t nPair, const CHashResult** ppSource, const CHashResult** ppDestination,
+              const std::function<void()>& onWaiting = nullptr);
+    // The bytes read from all files so far, also within files still being
+    // hashed: one atomic counter that the threads add to after each read.
+    uint64_t GetBytesRead() const noexcept { return m_nBytesRead.load(std::memory_order_relaxed); }
 
 private:
     // One pair: the paths of its two files and, once done, their results.
@@ -86,7 +97,7 @@ private:
     void Work(CWorker& worker);
     // Waits until file nSide (0 source, 1 destination) of slot is done, or
     // hashes it here when no thread does.
-    void WaitFile(CSlot& slot, int nSide);
+    void WaitFile(CSlot& slot, int nSide, const std::function<void()>& onWaiting);
 
     CHashProvider& m_provider;
     ALG_ID m_algId = 0;
@@ -94,6 +105,7 @@ private:
     std::unique_ptr<CHashObject> m_pOwnHash;  // hashes on the owner's thread without workers
     std::vector<CSlot> m_slots;               // pair n in slot n % HASH_QUEUE_PAIRS
     size_t m_nCollected = 0;                  // the pairs collected with Wait
+    std::atomic<uint64_t> m_nBytesRead{0};    // added to by every hash object
 
     // Everything below is shared with the threads, under m_lock.
     SRWLOCK m_lock = SRWLOCK_INIT;

@@ -13,7 +13,8 @@ namespace {
 const wchar_t kUsage[] =
     L"<srcpath> <dstpath> [/date [<tolerance>]] [/display [<level>\n"
     L"\t[<mode>]]] [/exfile <file.ext>] [/exfolder <file.ext>] [/hash [<alg>]]\n"
-    L"\t[/report <file.json>] [/security] [/subdir] [/?]\n"
+    L"\t[/report <file.json>] [/security] [/strict] [/subdir]\n"
+    L"\t[/threads <n>] [/?]\n"
     L"\n"
     L"Where:\n"
     L"\n"
@@ -26,6 +27,7 @@ const wchar_t kUsage[] =
     L"              value specifies the maximum gap in milliseconds allowed between\n"
     L"              the source and the destination dates. If this value is not set,\n"
     L"              the dates must exactly match.\n"
+    L"              An optional second value, in hours, also accepts whole-hour shifts.\n"
     L"  /display    Sets the level of information that will be displayed and\n"
     L"               optionally the translation mode.\n"
     L"               <level> is either of the following values:\n"
@@ -45,7 +47,9 @@ const wchar_t kUsage[] =
     L"                sha256  - hash files using SHA256 algorithm.\n"
     L"  /report     Writes every finding and the summary to a JSON file.\n"
     L"  /security   Verifies that the files have valid owners and DACLs.\n"
+    L"  /strict     Counts whatever could not be compared as a difference.\n"
     L"  /subdir     Compares subfolders recursively.\n"
+    L"  /threads    Sets the number of threads that read and hash files.\n"
     L"  /?          Displays this help message.\n";
 
 // The usage block with the empty line that ends it.
@@ -60,8 +64,10 @@ std::wstring Upper(std::wstring str) {
     return str;
 }
 
-// Replaces "{src}" and "{dst}" with the quoted folders of the trees, and
-// "{SRC}" with the source folder in upper case.
+// Replaces "{src}" and "{dst}" with the quoted folders of the trees,
+// "{SRC}" with the source folder in upper case, "{?dst}" with the
+// destination in the \\?\ form, "{lnk}" with a link to the source and
+// "{Zsrc}" with the source through drive Z:.
 std::wstring Substitute(std::wstring strArguments, const e2e::CTwoTrees& trees) {
     const struct {
         const wchar_t* pszName;
@@ -69,6 +75,9 @@ std::wstring Substitute(std::wstring strArguments, const e2e::CTwoTrees& trees) 
     } names[] = {{L"{src}", test::Quote(trees.Source())},
                  {L"{dst}", test::Quote(trees.Destination())},
                  {L"{SRC}", test::Quote(Upper(trees.Source()))},
+                 {L"{?dst}", test::Quote(L"\\\\?\\" + trees.Destination())},
+                 {L"{lnk}", test::Quote(trees.Root() / L"lnk")},
+                 {L"{Zsrc}", test::Quote(L"Z:" + test::UnixPathOf(trees.Source()))},
                  {L"{missing}", test::Quote(trees.Root() / L"missing")}};
     for (const auto& name : names) {
         const std::wstring strName = name.pszName;
@@ -81,6 +90,7 @@ std::wstring Substitute(std::wstring strArguments, const e2e::CTwoTrees& trees) 
 
 TEST(Report, ShowsWhatIsWrongWithTheParameters) {
     const e2e::CTwoTrees trees;
+    test::MakeUnixSymlink("src", trees.Root() / L"lnk");
     const std::wstring strBanner = e2e::Banner();
     const std::wstring strUsage = UsageBlock();
     const std::wstring strReportInside =
@@ -101,6 +111,12 @@ TEST(Report, ShowsWhatIsWrongWithTheParameters) {
          strBanner + strUsage + L"ERROR: the source path does not exist.\n\n"},
         {"report inside the source", L"{src} {dst} /report {src}\\r.json",
          strBanner + strUsage + strReportInside},
+        {"report through a link into the source", L"{src} {dst} /report {lnk}\\r.json",
+         strBanner + strUsage + strReportInside},
+        {"report inside the destination in the \\\\?\\ form", L"{src} {dst} /report {?dst}\\r.json",
+         strBanner + strUsage + strReportInside},
+        {"report inside the source through drive Z:", L"{src} {dst} /report {Zsrc}\\r.json",
+         strBanner + strUsage + strReportInside},
         {"report deep inside the destination with subdir",
          L"{src} {dst} /subdir /report {dst}\\a\\b\\r.json",
          strBanner + strUsage + strReportInside},
@@ -118,8 +134,9 @@ TEST(Report, ShowsWhatIsWrongWithTheParameters) {
          strBanner + L"Invalid parameter value(s):\n\n\t/exfile\n\n"},
         {"invalid value", L"{src} {dst} /hash:x",
          strBanner + L"Invalid parameter value(s):\n\n\t/hash (expected: md5,sha1,sha256)\n\n"},
-        {"two invalid values", L"{src} {dst} /date /display:progress",
-         strBanner + L"Invalid parameter value(s):\n\n\t/date\n\t/display (expected: "
+        {"two invalid values", L"{src} {dst} /date:1.5 /display:progress",
+         strBanner + L"Invalid parameter value(s):\n\n\t/date (expected: milliseconds)\n\t/display "
+                     L"(expected: "
                      L"none,normal,verbose)\n\n"},
         {"invalid value and failed validation", L"{src} /hash:x",
          strBanner + strUsage +
@@ -226,6 +243,19 @@ TEST(Report, ComparesTheFolderThatEachSpellingOfARootNames) {
                        L"\n\n"),
             same.strOutput);
     }
+}
+
+// On a file system that tells case apart, "src" and "SRC" are two folders.
+TEST(Report, ComparesTwoRootsThatDifferInCaseOnly) {
+    const e2e::CTwoTrees trees;
+    test::MakeFolder(trees.Root() / L"upper");
+    test::RenameThroughUnix(trees.Root() / L"upper", L"SRC");
+    const test::CRunResult result =
+        test::RunQuorva(test::Quote(trees.Source()) + L" " + test::Quote(trees.Root() / L"SRC"));
+    EXPECT_EQ(0u, result.dwExitCode);
+    EXPECT_EQ(
+        e2e::CompletedOutput(L"", trees.Source(), trees.Root() / L"SRC", L"", e2e::kIdentical),
+        e2e::NormalizeDuration(result.strOutput));
 }
 
 TEST(Report, WritesEachTranslationMode) {
