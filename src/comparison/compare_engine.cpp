@@ -34,7 +34,7 @@ int CheckOwnerAndDacl(const wchar_t* pszPath) {
         nullptr, &pDacl, nullptr, &pDescriptor);
     CLocalMemory descriptor(pDescriptor);
     if (dwResult != ERROR_SUCCESS) {
-        return HResultFromWin32(dwResult);
+        return HResultFromWin32(OpenFailureReason(dwResult));
     }
     return (pOwner == nullptr || pDacl == nullptr) ? 1 : 0;
 }
@@ -57,6 +57,25 @@ DWORD g_nHashThreads = HASH_THREADS_AUTO;
 constexpr size_t npos = CNameIndex::npos;
 // 100-nanosecond units in an hour, the step of the /date shifts.
 constexpr ULONGLONG UNITS_PER_HOUR = 36000000000ULL;
+
+// Whether a failure to read a file, or to list a folder below the roots,
+// leaves that item inaccessible on its side while the comparison goes on: a
+// denial, a file held by another program (open for writing, or locked), an
+// item gone since its folder was listed, a name that is not a regular file.
+// Any other failure (a device error, a lost network) stops the comparison.
+bool IsInaccessible(DWORD dwError) {
+    switch (dwError) {
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_LOCK_VIOLATION:
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_UNSUPPORTED_TYPE:
+            return true;
+        default:
+            return false;
+    }
+}
 
 // A folder of each side being compared: its display path below the roots
 // ("" for the roots, "\a\b" below them), its long path on each side, without
@@ -134,14 +153,19 @@ struct CFolderPlan {
     // stops there when the folder's turn comes.
     DWORD dwError = ERROR_SUCCESS;
     const wchar_t* pszError = nullptr;
-    bool bSourceDenied = false;
-    bool bDestinationDenied = false;
-    // What the listing counted (excluded files and folders, a denied
-    // folder), added to the results in the folder's turn.
+    // Why a side could not be listed, which makes the folder inaccessible
+    // there; ERROR_SUCCESS when it was.
+    DWORD dwSourceUnread = ERROR_SUCCESS;
+    DWORD dwDestinationUnread = ERROR_SUCCESS;
+    // What the listing counted (excluded files and folders, a folder that
+    // could not be listed), added to the results in the folder's turn.
     CSideResults sourceCounts;
     CSideResults destinationCounts;
     CItemList sourceFiles;
     CItemList destinationFiles;
+    // What each side lists under names that cannot be addressed.
+    CUnaddressable sourceUnaddressable;
+    CUnaddressable destinationUnaddressable;
     // The files in the order of their findings: the source's in listing
     // order, then the destination's that have no partner.
     std::vector<CPlannedFile> files;
@@ -153,6 +177,8 @@ struct CFolderPlan {
     void ReleaseFiles() {
         sourceFiles.Clear();
         destinationFiles.Clear();
+        sourceUnaddressable.files.Clear();
+        destinationUnaddressable.files.Clear();
         files = std::vector<CPlannedFile>();
     }
 };
@@ -203,8 +229,11 @@ private:
     // plan joins the folders planned. A folder that cannot be listed is
     // planned with its failure, and nothing after it.
     void PlanFolder(const CFolder& folder);
+    // Lists one side of a folder (display path strRelative); ERROR_SUCCESS,
+    // or why it could not be listed (the lists then empty).
     DWORD ListSide(CTreeSide& side, const std::wstring& strFolder, const std::wstring& strRelative,
-                   CItemList& files, CItemList* pFolders, CSideResults& counts, bool& bDenied);
+                   CItemList& files, CItemList* pFolders, CUnaddressable& unaddressable,
+                   CSideResults& counts);
     // The path of a side's file in the hash queue: empty where it is not
     // hashed (its value is recorded, or the side is not walked).
     std::wstring HashPath(int nSide, const std::wstring& strFolder, const CItemList& files,
@@ -234,6 +263,10 @@ private:
     bool HasSecurityIssue(const std::wstring& strFolder, const CItemList& files, size_t i,
                           bool bSource);
     DWORD ReportSubfolders(const CFolderPlan& plan);
+    // Reports and counts the files or folders of one side that cannot be
+    // addressed by their names.
+    void ReportUnaddressable(const CFolderPlan& plan, const CItemList& items, bool bFolder,
+                             bool bSource);
 
     // Hands the report a finding on the display path.
     void Report(CFinding& finding, FindingKind kind, FindingSide side = FindingSide::None);
@@ -307,17 +340,31 @@ void CComparison::PlanFolder(const CFolder& folder) {
         plan.pSubfolders = std::make_shared<CSubfolders>();
     }
     CSubfolders* const pSubfolders = plan.pSubfolders.get();
-    plan.dwError = ListSide(*m_sides[0], folder.strSource, folder.strRelative, plan.sourceFiles,
-                            pSubfolders ? &pSubfolders->source : nullptr, plan.sourceCounts,
-                            plan.bSourceDenied);
-    if (plan.dwError != ERROR_SUCCESS) {
+    // A side that cannot be listed is passed over when it is inaccessible
+    // (for the roots: denied); any other failure stops the comparison. A
+    // source walked alone found its inaccessible folders before entering
+    // them: any failure to list stops it.
+    const bool bRoot = folder.strRelative.empty();
+    const bool bAlone = m_sides[1] == nullptr;
+    const auto isPassedOver = [bRoot, bAlone](DWORD dwError) {
+        return dwError == ERROR_SUCCESS ||
+               (!bAlone && (bRoot ? dwError == ERROR_ACCESS_DENIED : IsInaccessible(dwError)));
+    };
+    plan.dwSourceUnread = ListSide(*m_sides[0], folder.strSource, folder.strRelative,
+                                   plan.sourceFiles, pSubfolders ? &pSubfolders->source : nullptr,
+                                   plan.sourceUnaddressable, plan.sourceCounts);
+    if (!isPassedOver(plan.dwSourceUnread)) {
+        plan.dwError = plan.dwSourceUnread;
         plan.pszError = L"could not search for files in source path.";
-    } else if (m_sides[1] != nullptr) {
-        plan.dwError =
+    } else if (!bAlone) {
+        plan.dwDestinationUnread =
             ListSide(*m_sides[1], folder.strDestination, folder.strRelative, plan.destinationFiles,
-                     pSubfolders ? &pSubfolders->destination : nullptr, plan.destinationCounts,
-                     plan.bDestinationDenied);
-        plan.pszError = L"could not search for files in destination path.";
+                     pSubfolders ? &pSubfolders->destination : nullptr,
+                     plan.destinationUnaddressable, plan.destinationCounts);
+        if (!isPassedOver(plan.dwDestinationUnread)) {
+            plan.dwError = plan.dwDestinationUnread;
+            plan.pszError = L"could not search for files in destination path.";
+        }
     }
     if (plan.dwError != ERROR_SUCCESS) {
         // The comparison stops at this folder: nothing after it is planned.
@@ -325,6 +372,24 @@ void CComparison::PlanFolder(const CFolder& folder) {
         m_planned.push_back(std::move(pPlan));
         return;
     }
+    const bool bSourceUnread = plan.dwSourceUnread != ERROR_SUCCESS;
+    const bool bDestinationUnread = plan.dwDestinationUnread != ERROR_SUCCESS;
+    if (!bRoot && (bSourceUnread || bDestinationUnread)) {
+        // Below the roots, a folder that one side cannot list is not
+        // compared: nothing of the other side's copy is reported or counted.
+        // (Of the roots, the other side's files are reported missing.)
+        plan.sourceFiles.Clear();
+        plan.destinationFiles.Clear();
+        plan.sourceUnaddressable = CUnaddressable();
+        plan.destinationUnaddressable = CUnaddressable();
+        plan.sourceCounts.Clear();
+        plan.destinationCounts.Clear();
+        if (pSubfolders != nullptr) {
+            *pSubfolders = CSubfolders();
+        }
+    }
+    plan.sourceCounts.m_nInaccessibleFolders += bSourceUnread ? 1 : 0;
+    plan.destinationCounts.m_nInaccessibleFolders += bDestinationUnread ? 1 : 0;
 
     std::vector<size_t> sourcePairs;
     std::vector<size_t> destinationPairs;
@@ -364,7 +429,7 @@ void CComparison::PlanFolder(const CFolder& folder) {
                 pSubfolders->source[i].bLink
                     ? ERROR_SUCCESS
                     : m_sides[0]->Probe(folder.strSource + L"\\" + pSubfolders->source.Name(i));
-            const bool bDenied = dwError == ERROR_ACCESS_DENIED;
+            const bool bDenied = dwError != ERROR_SUCCESS && IsInaccessible(dwError);
             pSubfolders->sourcePairs.push_back(bDenied ? npos : i);
             pSubfolders->sourceErrors.push_back(bDenied ? dwError : ERROR_SUCCESS);
         }
@@ -379,21 +444,19 @@ void CComparison::PlanFolder(const CFolder& folder) {
 
 DWORD CComparison::ListSide(CTreeSide& side, const std::wstring& strFolder,
                             const std::wstring& strRelative, CItemList& files, CItemList* pFolders,
-                            CSideResults& counts, bool& bDenied) {
+                            CUnaddressable& unaddressable, CSideResults& counts) {
     // A folder that cannot be searched, the roots included, is never taken
-    // for an empty one: only a denial is counted and passed over. A source
-    // walked alone found its denied folders before entering them.
-    const DWORD dwError = side.List(strFolder, strRelative, files, pFolders, counts);
-    if (dwError == ERROR_SUCCESS || dwError != ERROR_ACCESS_DENIED || m_sides[1] == nullptr) {
-        return dwError;
+    // for an empty one.
+    const DWORD dwError = side.List(strFolder, strRelative, files, pFolders, unaddressable, counts);
+    if (dwError == ERROR_SUCCESS) {
+        return ERROR_SUCCESS;
     }
-    ++counts.m_nInaccessibleFolders;
-    bDenied = true;
     files.Clear();
     if (pFolders != nullptr) {
         pFolders->Clear();
     }
-    return ERROR_SUCCESS;
+    unaddressable = CUnaddressable();
+    return dwError != ERROR_SUCCESS ? dwError : static_cast<DWORD>(ERROR_GEN_FAILURE);
 }
 
 Verdict CComparison::Decide(const CListedItem& source, const CListedItem& destination) const {
@@ -508,18 +571,20 @@ DWORD CComparison::ReportFolder(CFolderPlan& plan) {
     if (plan.dwError != ERROR_SUCCESS) {
         return Fail(plan.pszError, plan.dwError);
     }
-    if (plan.bSourceDenied || plan.bDestinationDenied) {
+    const bool bSourceUnread = plan.dwSourceUnread != ERROR_SUCCESS;
+    const bool bDestinationUnread = plan.dwDestinationUnread != ERROR_SUCCESS;
+    if (bSourceUnread || bDestinationUnread) {
         CFinding finding;
         finding.bFolder = true;
         finding.source = plan.folder.source;
         finding.destination = plan.folder.destination;
-        finding.source.dwError = plan.bSourceDenied ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
-        finding.destination.dwError = plan.bDestinationDenied ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
+        finding.source.dwError = plan.dwSourceUnread;
+        finding.destination.dwError = plan.dwDestinationUnread;
         Report(finding, FindingKind::Inaccessible,
-               !plan.bDestinationDenied ? FindingSide::Source
-               : plan.bSourceDenied     ? FindingSide::Both
-                                        : FindingSide::Destination);
-        if (plan.folder.strRelative.empty() && plan.bSourceDenied && plan.bDestinationDenied) {
+               !bDestinationUnread ? FindingSide::Source
+               : bSourceUnread     ? FindingSide::Both
+                                   : FindingSide::Destination);
+        if (plan.folder.strRelative.empty() && bSourceUnread && bDestinationUnread) {
             // Nothing of either tree could be read: nothing was compared.
             return ERROR_ACCESS_DENIED;
         }
@@ -527,8 +592,13 @@ DWORD CComparison::ReportFolder(CFolderPlan& plan) {
     m_pReporting = &plan;
     const DWORD dwError = ReportFiles(plan);
     m_pReporting = nullptr;
-    if (dwError != ERROR_SUCCESS || !plan.pSubfolders) {
+    if (dwError != ERROR_SUCCESS) {
         return dwError;
+    }
+    ReportUnaddressable(plan, plan.sourceUnaddressable.files, false, true);
+    ReportUnaddressable(plan, plan.destinationUnaddressable.files, false, false);
+    if (!plan.pSubfolders) {
+        return ERROR_SUCCESS;
     }
     // Only the subfolders' names are kept while the comparison goes deeper.
     plan.ReleaseFiles();
@@ -617,9 +687,9 @@ DWORD CComparison::ReportFile(const CFolderPlan& plan, const CPlannedFile& file)
 
 // Both files are hashed, the destination also when the source was denied;
 // their results are reported source first. A side whose values were
-// recorded gives its recorded value or error instead. A file that is denied
-// or is not a regular file (a pipe, a device) is inaccessible on its side;
-// any other failure stops the comparison.
+// recorded gives its recorded value or error instead. A file that cannot be
+// read for a reason that makes it inaccessible (IsInaccessible) is so on its
+// side; any other failure stops the comparison.
 DWORD CComparison::CompareContents(const CFolderPlan& plan, const CPlannedFile& file,
                                    CFinding& finding) {
     const CHashResult* pSource = nullptr;
@@ -657,7 +727,7 @@ DWORD CComparison::CompareContents(const CFolderPlan& plan, const CPlannedFile& 
         if (result.dwError == ERROR_CANCELLED && IsStopRequested()) {
             return ERROR_CANCELLED;
         }
-        if (result.dwError != ERROR_ACCESS_DENIED && result.dwError != ERROR_UNSUPPORTED_TYPE) {
+        if (!IsInaccessible(result.dwError)) {
             return Fail(nSide == 0 ? L"could not compute source file hash."
                                    : L"could not compute destination file hash.",
                         result.dwError);
@@ -702,6 +772,9 @@ bool CComparison::HasSecurityIssue(const std::wstring& strFolder, const CItemLis
     const int nResult =
         pRecorded != nullptr ? pRecorded->nSecurity : g_pfnSecurityCheck(g_itemPath.GetPath());
     if (nResult < 0) {
+        // A file whose owner and DACL could not be checked is not taken for
+        // one that has both: it counts as an issue, the error saying why.
+        ++(bSource ? m_results.m_source : m_results.m_destination).m_nSecurityIssues;
         ReportError(bSource ? L"could not get security descriptor of source."
                             : L"could not get security descriptor of destination.",
                     nResult);
@@ -740,9 +813,13 @@ void CComparison::CheckSecurity(const CFolderPlan& plan, const CPlannedFile& fil
 DWORD CComparison::ReportSubfolders(const CFolderPlan& plan) {
     const CSubfolders& subfolders = *plan.pSubfolders;
     const std::wstring& strRelative = plan.folder.strRelative;
-    // Walked alone, a folder's subfolders are all reported before the
-    // first is entered.
-    for (size_t i = 0; m_sides[1] == nullptr && i < subfolders.source.GetCount(); ++i) {
+    // Walked alone, a folder's subfolders, those that cannot be addressed
+    // too, are all reported before the first is entered.
+    const bool bAlone = m_sides[1] == nullptr;
+    if (bAlone) {
+        ReportUnaddressable(plan, plan.sourceUnaddressable.folders, true, true);
+    }
+    for (size_t i = 0; bAlone && i < subfolders.source.GetCount(); ++i) {
         g_displayPath.Assign((strRelative + L"\\" + subfolders.source.Name(i)).c_str());
         CFinding finding;
         finding.bFolder = true;
@@ -764,7 +841,7 @@ DWORD CComparison::ReportSubfolders(const CFolderPlan& plan) {
             }
             continue;
         }
-        if (subfolders.sourcePairs[i] != npos || m_sides[1] == nullptr) {
+        if (subfolders.sourcePairs[i] != npos || bAlone) {
             continue;  // a link on both sides, or reported above
         }
         ++m_results.m_destination.m_nMissingFolders;
@@ -784,7 +861,34 @@ DWORD CComparison::ReportSubfolders(const CFolderPlan& plan) {
             Report(finding, FindingKind::MissingInSource);
         }
     }
+    if (!bAlone) {
+        ReportUnaddressable(plan, plan.sourceUnaddressable.folders, true, true);
+    }
+    ReportUnaddressable(plan, plan.destinationUnaddressable.folders, true, false);
     return ERROR_SUCCESS;
+}
+
+// Each is inaccessible on its side for its name: it is neither opened nor
+// paired, and the comparison goes on.
+void CComparison::ReportUnaddressable(const CFolderPlan& plan, const CItemList& items, bool bFolder,
+                                      bool bSource) {
+    CSideResults& counts = bSource ? m_results.m_source : m_results.m_destination;
+    for (size_t i = 0; i < items.GetCount(); ++i) {
+        g_displayPath.Assign((plan.folder.strRelative + L"\\" + items.Name(i)).c_str());
+        CFinding finding;
+        finding.bFolder = bFolder;
+        CItemFacts& facts = bSource ? finding.source : finding.destination;
+        facts = FactsOf(items, i);
+        facts.dwError = ERROR_INVALID_NAME;
+        ++(bFolder ? counts.m_nInaccessibleFolders : counts.m_nInaccessibleFiles);
+        Report(finding, FindingKind::Inaccessible,
+               bSource ? FindingSide::Source : FindingSide::Destination);
+        if (!bFolder) {
+            // Examined as far as it can be, as any file listed.
+            ++counts.m_nTested;
+            m_report.OnProgress(++m_nFilesCompared, m_hashQueue.GetBytesRead());
+        }
+    }
 }
 
 void CComparison::Report(CFinding& finding, FindingKind kind, FindingSide side) {

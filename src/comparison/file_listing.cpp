@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "comparison/comparison_results.h"
+#include "comparison/name_index.h"
 #include "exclusions/exclusions.h"
 #include "runtime/library.h"
 
@@ -238,10 +239,36 @@ BOOL ReadRecords(size_t nRecords, size_t cchNames, CItemList& files) {
     return TRUE;
 }
 
+// Moves the items of list that are marked, or whose names hold a path
+// separator, to pTo (or drops them when pTo is null), keeping the listing
+// order of both.
+void MoveUnaddressable(CItemList& list, std::vector<bool>& marked, CItemList* pTo) {
+    bool bAny = false;
+    for (size_t i = 0; i < list.GetCount(); ++i) {
+        if (!marked[i] && std::wcspbrk(list.Name(i), L"\\/") != nullptr) {
+            marked[i] = true;
+        }
+        bAny |= marked[i];
+    }
+    if (!bAny) {
+        return;
+    }
+    CItemList kept;
+    for (size_t i = 0; i < list.GetCount(); ++i) {
+        CItemList* const pList = marked[i] ? pTo : &kept;
+        if (pList != nullptr) {
+            const wchar_t* const pszName = list.Name(i);
+            pList->Add(pszName, std::wcslen(pszName), list[i].ftLastWrite, list[i].nSize,
+                       list[i].bLink);
+        }
+    }
+    list = std::move(kept);
+}
+
 }  // namespace
 
 BOOL ListFiles(const wchar_t* pszSearchPath, CItemList& files, CSideResults& side,
-               CItemList* pFolders, const wchar_t* pszFolder) {
+               CItemList* pFolders, const wchar_t* pszFolder, CUnaddressable* pUnaddressable) {
     if (!RewindCacheFile()) {
         return FALSE;
     }
@@ -263,6 +290,9 @@ BOOL ListFiles(const wchar_t* pszSearchPath, CItemList& files, CSideResults& sid
     CExclusionTest fileExclusions(g_fileExclusions, pszFolder);
     CExclusionTest folderExclusions(g_folderExclusions, pszFolder);
     CRecordWriter writer(g_cacheFile.GetHandle());
+    // The folders' names, also when the caller keeps no folders: a file
+    // whose name equals a folder's cannot be addressed either.
+    CItemList folderNames;
     size_t nRecords = 0;
     size_t cchNames = 0;
     DWORD dwError = ERROR_SUCCESS;
@@ -277,6 +307,8 @@ BOOL ListFiles(const wchar_t* pszSearchPath, CItemList& files, CSideResults& sid
                     pFolders->Add(fd.cFileName, cchName, fd.ftLastWriteTime, 0,
                                   (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0);
                 }
+            } else if (pUnaddressable != nullptr && !IsDotOrDotDot(fd.cFileName)) {
+                folderNames.Add(fd.cFileName, cchName, fd.ftLastWriteTime, 0);
             }
             continue;
         }
@@ -310,5 +342,17 @@ BOOL ListFiles(const wchar_t* pszSearchPath, CItemList& files, CSideResults& sid
         ::SetLastError(dwError);
         return FALSE;
     }
-    return nRecords == 0 ? TRUE : ReadRecords(nRecords, cchNames, files);
+    if (nRecords != 0 && !ReadRecords(nRecords, cchNames, files)) {
+        return FALSE;
+    }
+    if (pUnaddressable != nullptr) {
+        CItemList& folders = pFolders != nullptr ? *pFolders : folderNames;
+        std::vector<bool> fileMarks;
+        std::vector<bool> folderMarks;
+        MarkEqualNames(files, folders, fileMarks, folderMarks);
+        MoveUnaddressable(files, fileMarks, &pUnaddressable->files);
+        MoveUnaddressable(folders, folderMarks,
+                          pFolders != nullptr ? &pUnaddressable->folders : nullptr);
+    }
+    return TRUE;
 }

@@ -116,6 +116,18 @@ private:
 
 extern CCacheFile g_cacheFile;
 
+// The entries of a listing that cannot be addressed by their names, in
+// listing order: a name that holds a path separator ("\\" or "/", which a
+// Linux or network file system allows), and every name that equals another
+// entry's name of the same listing code unit for code unit, files and
+// folders alike, since they share one namespace (the platform lists the
+// undecodable bytes of names as U+FFFD, so two names may be listed alike).
+// None of them may be opened, entered or paired.
+struct CUnaddressable {
+    CItemList files;
+    CItemList folders;  // only when the listing keeps folders
+};
+
 // Lists the files (not folders, not excluded) that the search pattern
 // pszSearchPath finds into the empty list files, in listing order, and
 // counts excluded files in side.m_nExcludedFiles. While the search runs,
@@ -130,6 +142,10 @@ extern CCacheFile g_cacheFile;
 // The program's own files (g_ownFiles) are never listed. Returns TRUE on
 // success; FALSE with the last error set to the cause otherwise: a folder
 // that cannot be searched is never an empty listing. A search that finds
-// nothing at all (an empty drive root) is empty.
+// nothing at all (an empty drive root) is empty. When pUnaddressable is
+// given, the files and folders that cannot be addressed by their names go
+// there instead (after the exclusions, which see every name; a file whose
+// name equals a folder's is unaddressable also when folders are not kept).
 BOOL ListFiles(const wchar_t* pszSearchPath, CItemList& files, CSideResults& side,
-               CItemList* pFolders = nullptr, const wchar_t* pszFolder = L"");
+               CItemList* pFolders = nullptr, const wchar_t* pszFolder = L"",
+               CUnaddressable* pUnaddressable = nullptr);

@@ -79,16 +79,11 @@ void AddConsoleReports(CConsole& console, CReportFanOut& reports, CConsoleReport
     }
 }
 
-// Reports a failure that stopped the walk: its path on a line of its own,
-// then the error.
-int ReportStop(CConsole& console, const wchar_t* pszText, DWORD dwError) {
+// The display path of what stopped the walk: the root's "\\" when none is
+// known.
+const wchar_t* StopPath() {
     const wchar_t* pszDisplayPath = g_displayPath.GetPath();
-    if (pszDisplayPath != nullptr && *pszDisplayPath != 0) {
-        WriteMessage(console, pszDisplayPath, MSG_INFO | MSG_VERBATIM, 0);
-        WriteMessage(console, nullptr, MSG_INFO | MSG_NEWLINE, 0);
-    }
-    PrintError(console, pszText, HResultFromWin32(dwError));
-    return EXIT_COMPARE_FAILED;
+    return pszDisplayPath != nullptr && *pszDisplayPath != 0 ? pszDisplayPath : L"\\";
 }
 
 // Records the source folder in the snapshot file: the source walked alone,
@@ -123,7 +118,9 @@ int MakeSnapshot(CConsole& console) {
         return EXIT_COMPARE_FAILED;
     }
     if (dwError != ERROR_SUCCESS) {
-        return ReportStop(console, L"the snapshot could not be completed.", dwError);
+        consoleReport.OnError(StopPath(), L"the snapshot could not be completed.",
+                              HResultFromWin32(dwError));
+        return EXIT_COMPARE_FAILED;
     }
     const DWORD dwWriteError = writer.Finish();
     if (dwWriteError != ERROR_SUCCESS) {
@@ -388,5 +385,8 @@ int Run(int argc, wchar_t** argv) {
         return finish(EXIT_DIFFERENT);
     }
 
-    return finish(ReportStop(console, L"the comparison could not be completed.", dwError));
+    // What stopped the run reaches every report, the document's errors too.
+    reports.OnError(StopPath(), L"the comparison could not be completed.",
+                    HResultFromWin32(dwError));
+    return finish(EXIT_COMPARE_FAILED);
 }

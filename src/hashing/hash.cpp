@@ -164,8 +164,9 @@ BOOL CHashObject::HashFileHandle(HANDLE hFile, ALG_ID algId) {
         if (m_pnBytesRead != nullptr) {
             m_pnBytesRead->fetch_add(cbRead, std::memory_order_relaxed);
         }
-        // A stop ends a large file within one read buffer.
-        if (IsStopRequested()) {
+        // A stop, or the queue that gives up its files, ends a large file
+        // within one read buffer.
+        if (IsStopRequested() || (m_pbGiveUp != nullptr && m_pbGiveUp->load())) {
             m_hHash.Reset();
             ::SetLastError(ERROR_CANCELLED);
             return FALSE;
@@ -191,15 +192,8 @@ BOOL CHashObject::HashFile(const wchar_t* pszPath, ALG_ID algId) {
     CFileHandle hFile(::CreateFileW(pszPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!hFile) {
-        // Not regular files either: Wine opens a Unix socket (or a device
-        // without a driver) as no device at all (ERROR_NO_SUCH_DEVICE);
-        // Windows refuses a reparse point of a kind it does not handle, such
-        // as a special file of its Linux subsystem, with
-        // ERROR_CANT_ACCESS_FILE.
-        const DWORD dwError = ::GetLastError();
-        if (dwError == ERROR_NO_SUCH_DEVICE || dwError == ERROR_CANT_ACCESS_FILE) {
-            ::SetLastError(ERROR_UNSUPPORTED_TYPE);
-        }
+        // Not regular files either.
+        ::SetLastError(OpenFailureReason(::GetLastError()));
         return FALSE;
     }
     if (!IsRegularFile(hFile.Get())) {
@@ -238,6 +232,12 @@ BOOL CHashObject::IsEqual(const CHashObject& other) const {
 
 std::wstring CHashObject::GetHashText() const {
     return m_pbValue ? FormatHashText(m_pbValue.get(), m_cbValue) : std::wstring();
+}
+
+DWORD OpenFailureReason(DWORD dwError) noexcept {
+    return dwError == ERROR_NO_SUCH_DEVICE || dwError == ERROR_CANT_ACCESS_FILE
+               ? static_cast<DWORD>(ERROR_UNSUPPORTED_TYPE)
+               : dwError;
 }
 
 std::wstring FormatHashText(const BYTE* pbValue, DWORD cbValue) {

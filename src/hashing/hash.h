@@ -101,7 +101,8 @@ public:
     // GetFileSizeEx's error (a handle without a size; previous value kept),
     // ERROR_OUTOFMEMORY, BeginHash's error (previous value kept), or the
     // error of ReadFile, CryptHashData or FinishHash, or ERROR_CANCELLED
-    // when a stop was asked for (IsStopRequested, checked after each read);
+    // when a stop was asked for (IsStopRequested) or the object's give-up
+    // flag is set (SetGiveUp), both checked after each read;
     // after a failure past BeginHash the computation is closed and the
     // object holds no value.
     BOOL HashFileHandle(HANDLE hFile, ALG_ID algId);
@@ -133,6 +134,11 @@ public:
     // empty when the object holds no value.
     std::wstring GetHashText() const;
 
+    // Makes the hashing of a file end after the read in hand, as a stop
+    // does, once *pbGiveUp is true (read from any thread). Null: only a
+    // stop does. The flag must outlive its use.
+    void SetGiveUp(const std::atomic<bool>* pbGiveUp) noexcept { m_pbGiveUp = pbGiveUp; }
+
     // Makes HashFileHandle add the bytes of each read to *pnBytesRead (null:
     // to nothing), which must outlive the object; other threads may read it
     // at any time.
@@ -153,8 +159,17 @@ private:
     std::unique_ptr<BYTE[]> m_pbBuffer;
     ALG_ID m_algId = 0;
     DWORD m_cbValue = 0;  // 0 while a computation is open or there is no value
+    const std::atomic<bool>* m_pbGiveUp = nullptr;
     std::atomic<uint64_t>* m_pnBytesRead = nullptr;
 };
+
+// The reason for a failed open of a file or of its security information as
+// the program reports it: a name that is not a regular file (Wine opens a
+// Unix socket, or a device without a driver, as no device at all,
+// ERROR_NO_SUCH_DEVICE; Windows refuses a reparse point of a kind it does not
+// handle, such as a special file of its Linux subsystem, with
+// ERROR_CANT_ACCESS_FILE) is ERROR_UNSUPPORTED_TYPE; any other code stays.
+DWORD OpenFailureReason(DWORD dwError) noexcept;
 
 // cbValue bytes as lower-case hexadecimal text, two characters per byte.
 std::wstring FormatHashText(const BYTE* pbValue, DWORD cbValue);

@@ -66,6 +66,7 @@ void HashInto(CHashObject& hash, const std::wstring& strPath, ALG_ID algId,
 }  // namespace
 
 CHashQueue::~CHashQueue() {
+    m_bGiveUp = true;
     {
         CLockGuard guard(m_lock);
         m_bQuit = true;
@@ -85,6 +86,7 @@ void CHashQueue::Open(DWORD nThreads, ALG_ID algId) {
             auto pWorker = std::make_unique<CWorker>();
             pWorker->pQueue = this;
             pWorker->pHash = std::make_unique<CHashObject>(m_provider);
+            pWorker->pHash->SetGiveUp(&m_bGiveUp);
             pWorker->pHash->SetReadCounter(&m_nBytesRead);
             // Stored before its thread starts: storing may throw, and a
             // thread must never run on a worker that is gone.

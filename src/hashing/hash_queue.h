@@ -46,8 +46,9 @@ public:
     explicit CHashQueue(CHashProvider& provider) noexcept : m_provider(provider) {}
     CHashQueue(const CHashQueue&) = delete;
     CHashQueue& operator=(const CHashQueue&) = delete;
-    // Lets the files in flight finish and ends the threads; the files not
-    // yet taken are left.
+    // Ends the threads: the files not yet taken are left, and those in
+    // flight are given up after the read in hand, as a stop gives them up
+    // (a comparison that stops on an error does not wait for them).
     ~CHashQueue();
 
     // Makes the queue hash with algId on nThreads threads. With none, or
@@ -115,4 +116,6 @@ private:
     size_t m_nTaken = 0;  // the files taken: pair n's source is file 2n
     bool m_bOwnerWaits = false;
     bool m_bQuit = false;
+    // Set when the queue is destroyed; the threads' hash objects read it.
+    std::atomic<bool> m_bGiveUp{false};
 };

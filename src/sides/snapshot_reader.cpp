@@ -772,7 +772,8 @@ DWORD CSnapshotReader::ReadRecord(void* pData, size_t cb) {
 }
 
 DWORD CSnapshotReader::List(const std::wstring& strFolder, const std::wstring& strRelative,
-                            CItemList& files, CItemList* pFolders, CSideResults& counts) {
+                            CItemList& files, CItemList* pFolders, CUnaddressable& unaddressable,
+                            CSideResults& counts) {
     const std::string strPath = Utf8Of(strFolder);
     const uint64_t nKey = HashText(strPath);
     auto it = std::lower_bound(
@@ -853,12 +854,19 @@ DWORD CSnapshotReader::List(const std::wstring& strFolder, const std::wstring& s
         FILETIME ftLastWrite;
         ftLastWrite.dwLowDateTime = static_cast<DWORD>(head.nLastWrite);
         ftLastWrite.dwHighDateTime = static_cast<DWORD>(head.nLastWrite >> 32);
+        // A name that could not be addressed was recorded with its error,
+        // and is so again, whichever the kind.
+        const bool bUnaddressable = head.dwError == ERROR_INVALID_NAME;
         if (head.nFlags & RECORD_FOLDER) {
             if (pFolders == nullptr) {
                 continue;
             }
             if (isExcluded(g_folderExclusions, bFoldersByPath, strName)) {
                 ++counts.m_nExcludedFolders;
+                continue;
+            }
+            if (bUnaddressable) {
+                unaddressable.folders.Add(strName.c_str(), strName.size(), ftLastWrite, 0);
                 continue;
             }
             pFolders->Add(strName.c_str(), strName.size(), ftLastWrite, 0,
@@ -868,6 +876,10 @@ DWORD CSnapshotReader::List(const std::wstring& strFolder, const std::wstring& s
         }
         if (isExcluded(g_fileExclusions, bFilesByPath, strName)) {
             ++counts.m_nExcludedFiles;
+            continue;
+        }
+        if (bUnaddressable) {
+            unaddressable.files.Add(strName.c_str(), strName.size(), ftLastWrite, head.nSize);
             continue;
         }
         files.Add(strName.c_str(), strName.size(), ftLastWrite, head.nSize);

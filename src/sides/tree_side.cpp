@@ -4,9 +4,11 @@
 #include "runtime/handle.h"
 
 DWORD CFolderSide::List(const std::wstring& strFolder, const std::wstring& strRelative,
-                        CItemList& files, CItemList* pFolders, CSideResults& counts) {
+                        CItemList& files, CItemList* pFolders, CUnaddressable& unaddressable,
+                        CSideResults& counts) {
     if (g_searchPath.AssignChild(strFolder.c_str(), strFolder.size(), L"*.*") &&
-        ListFiles(g_searchPath.GetPath(), files, counts, pFolders, strRelative.c_str())) {
+        ListFiles(g_searchPath.GetPath(), files, counts, pFolders, strRelative.c_str(),
+                  &unaddressable)) {
         return ERROR_SUCCESS;
     }
     return ::GetLastError();

@@ -26,8 +26,10 @@ public:
     // by name or by their display path below strRelative, the folder's
     // display path. Returns ERROR_SUCCESS, or why the folder cannot be
     // listed (ERROR_ACCESS_DENIED when it may not be).
+    // Names that cannot be addressed go to unaddressable instead.
     virtual DWORD List(const std::wstring& strFolder, const std::wstring& strRelative,
-                       CItemList& files, CItemList* pFolders, CSideResults& counts) = 0;
+                       CItemList& files, CItemList* pFolders, CUnaddressable& unaddressable,
+                       CSideResults& counts) = 0;
     // Whether strFolder could be listed, without listing it: ERROR_SUCCESS
     // or the code that List would give.
     virtual DWORD Probe(const std::wstring& strFolder) = 0;
@@ -45,7 +47,7 @@ public:
 
     const std::wstring& GetRoot() const override { return m_strRoot; }
     DWORD List(const std::wstring& strFolder, const std::wstring& strRelative, CItemList& files,
-               CItemList* pFolders, CSideResults& counts) override;
+               CItemList* pFolders, CUnaddressable& unaddressable, CSideResults& counts) override;
     DWORD Probe(const std::wstring& strFolder) override;
 
 private:

@@ -35,6 +35,9 @@ class CRecorder : public CComparisonReport {
 public:
     void OnFinding(const CFinding& finding) override {
         m_findings.emplace_back(finding.pszPath, finding.kind, finding.side);
+        if (m_findings.size() == 1 && !m_strRemove.empty() && !::DeleteFileW(m_strRemove.c_str())) {
+            test::RemoveTree(m_strRemove);
+        }
         if (m_findings.size() == m_nStopAt) {
             SetStopRequested(true);
         }
@@ -49,6 +52,7 @@ public:
     std::vector<std::wstring> m_hashes;  // per finding: "<source> <destination>"
     std::vector<std::pair<std::wstring, HRESULT>> m_errors;
     size_t m_nStopAt = 0;
+    std::wstring m_strRemove;  // a file or folder removed at the first finding
 };
 
 // Files (by long path) that the replaced query reports without owner or
@@ -93,9 +97,10 @@ protected:
     static std::wstring Long(const std::wstring& strPath) { return L"\\\\?\\" + strPath; }
 
     // Compares afresh: nothing recorded or counted before.
-    DWORD Compare(size_t nStopAt = 0) {
+    DWORD Compare(size_t nStopAt = 0, const std::wstring& strRemove = std::wstring()) {
         m_report = CRecorder();
         m_report.m_nStopAt = nStopAt;
+        m_report.m_strRemove = strRemove;
         m_results.Clear();
         return CompareFolders(m_console, m_report, m_results);
     }
@@ -170,7 +175,7 @@ TEST_F(CompareEngineTest, UnreadableDescriptorIsReportedAndTheComparisonGoesOn) 
                   {L"\\a.txt: could not get security descriptor of source.",
                    HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)}}),
               m_report.m_errors);
-    EXPECT_EQ(0, m_results.m_source.m_nSecurityIssues);
+    EXPECT_EQ(1, m_results.m_source.m_nSecurityIssues);
     EXPECT_EQ(0, m_results.m_destination.m_nSecurityIssues);
     EXPECT_EQ(2, m_results.m_nIdentical);
     EXPECT_EQ(2, m_results.m_source.m_nTested);
@@ -197,12 +202,28 @@ TEST(CheckOwnerAndDaclTest, RealFilesHaveBothAndMissingFilesFail) {
     EXPECT_EQ(static_cast<int>(0x80070002), CheckOwnerAndDacl((folder / L"missing.txt").c_str()));
 }
 
+// A file gone since the listing, and a subfolder gone since its parent's
+// (listed in its turn without /hash), are inaccessible on their side.
+TEST_F(CompareEngineTest, ItemsGoneSinceTheListingAreInaccessible) {
+    for (const wchar_t* pszName : {L"a", L"sub\\b"}) {
+        test::MakeFile(Source(pszName), "x");
+        test::MakeFile(Destination(pszName), "x");
+    }
+    SetHashThreads(0);  // each pair hashed in its turn, after the findings before it
+    m_console.m_dwOptions = OPT_SUBDIR | OPT_HASH;
+    ASSERT_EQ(0u, Compare(0, Destination(L"sub\\b")));
+    EXPECT_EQ((CRecord{L"\\sub\\b", K::Inaccessible, S::Destination}), m_report.m_findings.back());
+    m_console.m_dwOptions = OPT_SUBDIR;
+    ASSERT_EQ(0u, Compare(0, Source(L"sub")));
+    EXPECT_EQ((CRecord{L"\\sub", K::Inaccessible, S::Source}), m_report.m_findings.back());
+}
+
 // Many pairs of every kind in a chain of folders, their contents hashed on
 // the engine's thread or on one to eight threads ahead of it (and of the
 // report, into the folders below): the findings come folder by folder, in
 // each folder's listing order, each with the values of its own files; pairs
-// whose dates differ are not hashed; a destination file that cannot be read
-// stops the comparison at its pair; a stop asked for stops it before the
+// whose dates differ are not hashed; a destination file that another program
+// writes is inaccessible; a stop asked for stops the comparison before the
 // next file, with no error, the hashing ahead included.
 TEST_F(CompareEngineTest, FindingsOfManyPairsKeepTheListingOrderWithAnyNumberOfThreads) {
     const std::wstring kDigestA = L"0cc175b9c0f1b6a831c399e269772661";
@@ -273,13 +294,9 @@ TEST_F(CompareEngineTest, FindingsOfManyPairsKeepTheListingOrderWithAnyNumberOfT
                                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                           OPEN_EXISTING, 0, nullptr));
         ASSERT_TRUE(hWriter);
-        EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), Compare());
-        EXPECT_EQ(std::vector<CRecord>(expected.begin(), expected.begin() + nUntilHeldOpen),
-                  m_report.m_findings);
-        EXPECT_EQ((std::vector<std::pair<std::wstring, HRESULT>>{
-                      {L"\\" + strHeldOpen + L": could not compute destination file hash.",
-                       HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION)}}),
-                  m_report.m_errors);
+        ASSERT_EQ(0u, Compare());
+        EXPECT_EQ((CRecord{L"\\" + strHeldOpen, K::Inaccessible, S::Destination}),
+                  m_report.m_findings.at(nUntilHeldOpen));
         hWriter.Reset();
 
         const struct CStopReset {

@@ -1,16 +1,13 @@
 // End-to-end: /hash compares the contents of files of equal size by MD5,
-// SHA1 or SHA-256, and a file that cannot be read stops the comparison.
+// SHA1 or SHA-256; a file that cannot be read is inaccessible.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "e2e/e2e_support.h"
-#include "runtime/handle.h"
 #include "support/test_support.h"
 
 namespace {
-
-using test::Crlf;
 
 // The summary of one pair of files.
 std::wstring HashSummary(int nIdentical, int nHash) {
@@ -99,37 +96,6 @@ TEST(HashCompareTest, ContentsComparedByDigest) {
                                         tc.pszFinding, strVerdict),
                   e2e::NormalizeDuration(result.strOutput));
     }
-}
-
-TEST(HashCompareTest, FileHeldOpenForWritingStopsTheComparison) {
-    // Small and large files take the same way: the report is the same.
-    for (const size_t cbFile : {size_t(4), size_t(1) << 20})
-        for (bool bSource : {true, false}) {
-            SCOPED_TRACE(testing::Message() << (bSource ? "source, " : "destination, ") << cbFile);
-            e2e::CTwoTrees trees;
-            const std::string strContents(cbFile, 's');
-            test::MakeFile(trees.Source(L"f.bin"), strContents);
-            test::MakeFile(trees.Destination(L"f.bin"), strContents);
-            // Another process writes the file: the program refuses to share
-            // reading with a writer.
-            CFileHandle hWriter(::CreateFileW(
-                (bSource ? trees.Source(L"f.bin") : trees.Destination(L"f.bin")).c_str(),
-                GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                nullptr));
-            ASSERT_TRUE(hWriter);
-            const test::CRunResult result = trees.Run(L"/hash");
-            EXPECT_EQ(3u, result.dwExitCode);
-            const std::wstring strError = e2e::SystemText(ERROR_SHARING_VIOLATION);
-            EXPECT_EQ(Crlf(e2e::Banner() + e2e::kMd5Line +
-                           e2e::StartLines(trees.Source(), trees.Destination()) +
-                           L"\\f.bin\nERROR: could not compute " +
-                           (bSource ? L"source" : L"destination") + L" file hash.\n" + strError +
-                           L"\n" + e2e::FailedSummaryHeader() +
-                           L"\\f.bin\nERROR: the comparison could not be completed.\n" + strError +
-                           L"\n"),
-                      result.strOutput);
-            EXPECT_TRUE(trees.TempFolderIsEmpty());
-        }
 }
 
 // A named pipe with a writer attached and a device read for ever are not

@@ -185,7 +185,9 @@ namespace {
 
 // A subfolder that was listed but cannot be searched is never an empty
 // folder: the comparison stops on it with the system's reason (only a denial
-// is counted and passed over), though files differ inside.
+// is counted and passed over), though files differ inside. A file that
+// cannot be hashed for such a reason stops it too, giving up within one read
+// the large files hashed ahead of it (sparse, in the folders planned next).
 TEST(UnsearchableSubfolderTest, StopsTheComparison) {
     std::wstring strDeep;
     for (int i = 0; i < 25; ++i) {
@@ -195,11 +197,15 @@ TEST(UnsearchableSubfolderTest, StopsTheComparison) {
         const char* pszName;
         const wchar_t* pszMake;  // a shell command that makes the folder in each tree
         std::wstring strFolder;  // what it made
+        const wchar_t* pszError = L"could not search for files in source path.";
     } const kCases[] = {
         {"a name Windows forbids", L"mkdir -p 'a/b*c' && cd 'a/b*c'", L"\\a\\b*c"},
         {"a control character", L"d=$(printf 'c\\001d') && mkdir $d && cd $d", L"\\c\u0001d"},
         {"25 levels of 200 characters", L"for i in $(seq 25); do mkdir $n && cd -P $n; done",
          strDeep},
+        {"a file name Windows forbids",
+         L"mkdir b && truncate -s 8G b/1 b/2 b/3 && echo a > 'x*y' && mkdir c && cd c", L"\\x*y",
+         L"could not compute source file hash."},
     };
     for (const auto& tc : kCases) {
         SCOPED_TRACE(tc.pszName);
@@ -249,11 +255,58 @@ TEST(UnsearchableSubfolderTest, StopsTheComparison) {
         const std::wstring strError = e2e::SystemText(dwError) + L"\n";
         EXPECT_EQ(test::Crlf(e2e::Banner() + e2e::kMd5Line +
                              e2e::StartLines(trees.Source(), trees.Destination()) + strStop +
-                             L"\nERROR: could not search for files in source path.\n" + strError +
+                             L"\nERROR: " + std::wstring(tc.pszError) + L"\n" + strError +
                              e2e::FailedSummaryHeader() + strStop +
                              L"\nERROR: the comparison could not be completed.\n" + strError),
                   result.strOutput);
     }
+}
+
+// Two trees made and removed through Unix: strMake runs in each, $t naming it.
+struct CUnixTrees : e2e::CTwoTrees {
+    explicit CUnixTrees(const std::wstring& strMake) {
+        const std::wstring strTop = test::UnixPathOf(Root().Path());
+        test::RunUnixCommand(L"/bin/sh -c " +
+                             test::Quote(L"for t in src dst; do (cd '" + strTop + L"'/$t && " +
+                                         strMake + L"); done; : > '" + strTop + L"/made'"));
+        for (int i = 0; i < 500 && test::ListFiles(Root() / L"made").empty(); ++i) {
+            ::Sleep(10);
+        }
+    }
+    ~CUnixTrees() {
+        test::RunUnixCommand(
+            L"/bin/sh -c " +
+            test::Quote(L"cd '" + test::UnixPathOf(Root().Path()) + L"' && rm -rf src dst made"));
+        for (int i = 0; i < 500 && !test::ListFiles(Root() / L"made").empty(); ++i) {
+            ::Sleep(10);
+        }
+    }
+};
+
+// Names with a backslash or listed alike (undecodable bytes become U+FFFD,
+// which the 8-bit console drops) are inaccessible on their side, never opened
+// or paired; what the joined paths name is compared once.
+TEST(UnaddressableNameTest, IsInaccessibleAndNothingIsComparedTwice) {
+    const std::wstring kReason = L".\n" + e2e::SystemText(ERROR_INVALID_NAME) + L"\n";
+    const std::wstring kSource = L" inaccessible in source" + kReason;
+    const std::wstring kDestination = L" inaccessible in destination" + kReason;
+    const CUnixTrees trees(
+        L"mkdir -p a 's\\t' s/t && echo $t > 'a\\b' && echo $t > 's\\t/f' && "
+        L"echo x > a/b && cd s/t && echo x > f && echo 1 > d$(printf '\\377') && "
+        L"echo $t > d$(printf '\\376') && mkdir d$(printf '\\375') d$(printf '\\374')");
+    const test::CRunResult result = trees.Run(L"/subdir /hash");
+    EXPECT_EQ(0u, result.dwExitCode);
+    const CCounts counts = {2, 0, 0, 0, {5, 3, 0, 0, 0, 3}, {5, 3, 0, 0, 0, 3}};
+    EXPECT_EQ(trees.CompletedOutput(
+                  e2e::kMd5Line,
+                  L"\\a\\b: file" + kSource + L"\\a\\b: file" + kDestination + L"\\s\\t\\d: file" +
+                      kSource + L"\\s\\t\\d: file" + kSource + L"\\s\\t\\d: file" + kDestination +
+                      L"\\s\\t\\d: file" + kDestination + L"\\s\\t\\d: folder" + kSource +
+                      L"\\s\\t\\d: folder" + kSource + L"\\s\\t\\d: folder" + kDestination +
+                      L"\\s\\t\\d: folder" + kDestination + L"\\s\\t: folder" + kSource +
+                      L"\\s\\t: folder" + kDestination,
+                  kIdentical + (L"\n" + e2e::Summary(counts, e2e::SHOW_HASH))),
+              e2e::NormalizeDuration(result.strOutput));
 }
 
 }  // namespace
