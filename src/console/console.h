@@ -15,6 +15,7 @@ enum : DWORD {
     OPT_ID_DATE = 0x20004,
     OPT_ID_SECURITY = 0x20005,
     OPT_ID_REPORT = 0x20006,
+    OPT_ID_CONTENT = 0x20009,
 };
 
 // Option flags in m_dwOptions.
@@ -26,6 +27,7 @@ enum : DWORD {
     OPT_DATE = 0x10,
     OPT_SECURITY = 0x20,
     OPT_REPORT = 0x40,
+    OPT_CONTENT = 0x200,
 };
 
 enum : int {
@@ -42,7 +44,7 @@ public:
     ~CConsole() override;
 
     std::wstring GetDescription() const override;
-    // The usage text: 36 lines, each ending with a line feed.
+    // The usage text: 37 lines, each ending with a line feed.
     std::wstring GetUsage() const override;
     // Index 1 is the source folder, index 2 the destination folder: the full
     // path of the text (ExpandFullPath) is stored and 0 returned, also when
@@ -50,12 +52,13 @@ public:
     // keeps its previous value and Validate reports it). Any other index
     // returns PARAM_UNEXPECTED.
     int OnPositional(int nIndex, const wchar_t* pszText) override;
-    // The program's options (date, exfile, exfolder, hash, report, security,
-    // subdir, by abbreviation), then the framework's. Sets the option's flag before
+    // The program's options (content, date, exfile, exfolder, hash, report,
+    // security, subdir, by abbreviation), then the framework's. Sets the option's flag before
     // its values are examined. Returns 0 or the row index when accepted,
     // PARAM_UNKNOWN or PARAM_INVALID.
     int OnOption(const wchar_t* pszName, wchar_t** ppszValues, int nValues) override;
-    // False when help was requested (without a message) or when a path is
+    // False when help was requested (without a message), when both /hash and
+    // /content were given, or when a path is
     // missing, too long or does not exist, an exclusion list is a folder, or
     // the two folders are the same (with the reason set by SetError). The
     // folders are the same when their full paths are equal ignoring case and

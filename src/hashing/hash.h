@@ -103,16 +103,11 @@ public:
     // after a failure past BeginHash the computation is closed and the
     // object holds no value.
     BOOL HashFileHandle(HANDLE hFile, ALG_ID algId);
-    // Opens the file for reading, sharing it for reading only, and hashes it
-    // with HashFileHandle when it is a regular file on a disk. Fails with
-    // ERROR_INVALID_PARAMETER for a null path; with CreateFileW's error when
-    // the file cannot be opened (for instance ERROR_ACCESS_DENIED, or
-    // ERROR_SHARING_VIOLATION while another handle has it open for writing);
-    // with ERROR_UNSUPPORTED_TYPE, without reading it, when the name is not
-    // a regular file (a named pipe, a character or block device, a socket);
-    // these failures leave the previous value in place. Otherwise with
-    // HashFileHandle's error; closing the file never changes the error
-    // reported.
+    // Opens the file with OpenFileForReading and hashes it with
+    // HashFileHandle. Fails with OpenFileForReading's error (for a file that
+    // is not a regular file without reading it), which leaves the previous
+    // value in place; otherwise with HashFileHandle's error. Closing the file
+    // never changes the error reported.
     BOOL HashFile(const wchar_t* pszPath, ALG_ID algId);
 
     // Nonzero when the cbValue bytes at pbValue equal this object's value,
@@ -145,6 +140,16 @@ private:
     ALG_ID m_algId = 0;
     DWORD m_cbValue = 0;  // 0 while a computation is open or there is no value
 };
+
+// Opens the file at pszPath for reading whole, front to back, sharing it for
+// reading only, when it is a regular file on a disk: the one way in which the
+// program opens a file whose contents it reads. Returns the handle; or an
+// invalid one, with ERROR_INVALID_PARAMETER for a null path, CreateFileW's
+// error when the file cannot be opened (for instance ERROR_ACCESS_DENIED, or
+// ERROR_SHARING_VIOLATION while another handle has it open for writing), or
+// ERROR_UNSUPPORTED_TYPE when the name is not a regular file (a named pipe, a
+// character or block device, a socket).
+CFileHandle OpenFileForReading(const wchar_t* pszPath);
 
 // cbValue bytes as lower-case hexadecimal text, two characters per byte.
 std::wstring FormatHashText(const BYTE* pbValue, DWORD cbValue);

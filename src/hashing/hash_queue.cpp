@@ -1,8 +1,11 @@
 #include "hashing/hash_queue.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <stdexcept>
+
+#include "runtime/process_end.h"
 
 namespace {
 
@@ -46,6 +49,77 @@ void HashInto(CHashObject& hash, const std::wstring& strPath, ALG_ID algId,
     std::memcpy(result.value, hash.GetValue(), result.cbValue);
 }
 
+// Reads from hFile into pb until cb bytes are there or the file ends, so that
+// a block shorter than cb is the file's last. False with ReadFile's error.
+bool ReadBlock(HANDLE hFile, BYTE* pb, DWORD cb, DWORD& cbRead) {
+    cbRead = 0;
+    while (cbRead < cb) {
+        DWORD cbPiece = 0;
+        if (!::ReadFile(hFile, pb + cbRead, cb - cbRead, &cbPiece, nullptr)) {
+            return false;
+        }
+        if (cbPiece == 0) {
+            break;
+        }
+        cbRead += cbPiece;
+    }
+    return true;
+}
+
+// Compares the bytes of the files at the two paths into result, reading both
+// side by side in blocks of COMPARE_BLOCK_SIZE into the two halves of
+// pbBlocks, up to their first difference or their end. Each file that cannot
+// be opened, or read, fails with its own error; a stop asked for fails both
+// with ERROR_CANCELLED within one block. The files are read to where they
+// end as they are read, not as they were listed: one that keeps growing
+// faster than it is read keeps the comparison going.
+void CompareInto(BYTE* pbBlocks, const std::wstring (&paths)[2], CPairResult& result) noexcept {
+    result = CPairResult();
+    CFileHandle files[2];
+    for (int nSide = 0; nSide < 2; ++nSide) {
+        files[nSide] = OpenFileForReading(paths[nSide].c_str());
+        result.files[nSide].bHashed = static_cast<bool>(files[nSide]);
+        if (!files[nSide]) {
+            result.files[nSide].dwError = ::GetLastError();
+        }
+    }
+    if (!files[0] || !files[1]) {
+        return;
+    }
+    BYTE* const blocks[2] = {pbBlocks, pbBlocks + COMPARE_BLOCK_SIZE};
+    ULONGLONG nOffset = 0;
+    for (;;) {
+        DWORD cbRead[2];
+        for (int nSide = 0; nSide < 2; ++nSide) {
+            if (!ReadBlock(files[nSide].Get(), blocks[nSide], COMPARE_BLOCK_SIZE, cbRead[nSide])) {
+                result.files[nSide].bHashed = FALSE;
+                result.files[nSide].dwError = ::GetLastError();
+                return;
+            }
+        }
+        const DWORD cbBoth = std::min(cbRead[0], cbRead[1]);
+        if (std::memcmp(blocks[0], blocks[1], cbBoth) != 0 || cbRead[0] != cbRead[1]) {
+            result.bDifferent = true;
+            result.nDifference =
+                nOffset +
+                (std::mismatch(blocks[0], blocks[0] + cbBoth, blocks[1]).first - blocks[0]);
+            return;
+        }
+        if (cbBoth < COMPARE_BLOCK_SIZE) {
+            return;
+        }
+        nOffset += cbBoth;
+        // A stop ends a large pair within one block.
+        if (IsStopRequested()) {
+            for (CHashResult& file : result.files) {
+                file.bHashed = FALSE;
+                file.dwError = ERROR_CANCELLED;
+            }
+            return;
+        }
+    }
+}
+
 }  // namespace
 
 CHashQueue::~CHashQueue() {
@@ -62,8 +136,9 @@ CHashQueue::~CHashQueue() {
 void CHashQueue::Open(DWORD nThreads, ALG_ID algId) {
     m_algId = algId;
     m_slots.resize(HASH_QUEUE_PAIRS);
-    // The context must be held before the threads hash with it.
-    if (nThreads != 0 && m_provider.Acquire()) {
+    // The context must be held before the threads hash with it; a queue that
+    // only compares needs none.
+    if (nThreads != 0 && (algId == 0 || m_provider.Acquire())) {
         while (m_workers.size() < nThreads) {
             auto pWorker = std::make_unique<CWorker>();
             pWorker->pQueue = this;
@@ -80,11 +155,13 @@ void CHashQueue::Open(DWORD nThreads, ALG_ID algId) {
         }
     }
     if (m_workers.empty()) {
-        m_pOwnHash = std::make_unique<CHashObject>(m_provider);
+        m_pOwnWorker = std::make_unique<CWorker>();
+        m_pOwnWorker->pQueue = this;
+        m_pOwnWorker->pHash = std::make_unique<CHashObject>(m_provider);
     }
 }
 
-void CHashQueue::Add(size_t nPair, const std::wstring& strSourcePath,
+void CHashQueue::Add(size_t nPair, PairJob job, const std::wstring& strSourcePath,
                      const std::wstring& strDestinationPath) {
     if (nPair != m_nAdded || !HasRoom()) {
         throw std::logic_error("hash queue: pair added out of turn");
@@ -92,6 +169,7 @@ void CHashQueue::Add(size_t nPair, const std::wstring& strSourcePath,
     // No thread touches the slot: its previous pair was collected, and this
     // one is not posted yet.
     CSlot& slot = m_slots[nPair % m_slots.size()];
+    slot.job = job;
     slot.strPath[0] = strSourcePath;
     slot.strPath[1] = strDestinationPath;
     slot.nDone[0] = 0;
@@ -105,8 +183,7 @@ void CHashQueue::Add(size_t nPair, const std::wstring& strSourcePath,
     }
 }
 
-void CHashQueue::Wait(size_t nPair, const CHashResult** ppSource,
-                      const CHashResult** ppDestination) {
+const CPairResult& CHashQueue::Wait(size_t nPair) {
     if (nPair != m_nCollected || nPair >= m_nAdded) {
         throw std::logic_error("hash queue: pair collected out of turn");
     }
@@ -114,15 +191,36 @@ void CHashQueue::Wait(size_t nPair, const CHashResult** ppSource,
     WaitFile(slot, 0);
     WaitFile(slot, 1);
     ++m_nCollected;
-    *ppSource = &slot.result[0];
-    *ppDestination = &slot.result[1];
+    return slot.result;
+}
+
+void CHashQueue::DoJob(CWorker& worker, CSlot& slot, int nSide) {
+    if (slot.job == PairJob::Hash) {
+        HashInto(*worker.pHash, slot.strPath[nSide], m_algId, slot.result.files[nSide]);
+        ::InterlockedExchange(&slot.nDone[nSide], 1);
+        return;
+    }
+    if (!worker.pbBlocks) {
+        worker.pbBlocks.reset(new (std::nothrow) BYTE[2 * static_cast<size_t>(COMPARE_BLOCK_SIZE)]);
+    }
+    if (worker.pbBlocks) {
+        CompareInto(worker.pbBlocks.get(), slot.strPath, slot.result);
+    } else {
+        slot.result = CPairResult();
+        for (CHashResult& file : slot.result.files) {
+            file.dwError = ERROR_OUTOFMEMORY;
+        }
+    }
+    ::InterlockedExchange(&slot.nDone[0], 1);
+    ::InterlockedExchange(&slot.nDone[1], 1);
 }
 
 void CHashQueue::WaitFile(CSlot& slot, int nSide) {
     LONG& nDone = slot.nDone[nSide];
-    if (m_pOwnHash) {
-        HashInto(*m_pOwnHash, slot.strPath[nSide], m_algId, slot.result[nSide]);
-        nDone = 1;
+    if (m_pOwnWorker) {
+        if (nDone == 0) {
+            DoJob(*m_pOwnWorker, slot, nSide);
+        }
         return;
     }
     for (int i = 0; i < kSpinRounds; ++i) {
@@ -154,15 +252,17 @@ void CHashQueue::Work(CWorker& worker) {
         if (m_bQuit) {
             return;
         }
-        const size_t nFile = m_nTaken++;
+        const size_t nFile = m_nTaken;
         CSlot& slot = m_slots[nFile / 2 % m_slots.size()];
         const int nSide = static_cast<int>(nFile % 2);
-        // The slot stays as it is while its file is in flight: it is reused
-        // only after the owner has collected both of its results. HashInto
-        // throws nothing, so the lock is always taken back.
+        // A compare job is taken whole, always at its source file, since the
+        // jobs are taken in order.
+        m_nTaken += slot.job == PairJob::Compare ? 2 : 1;
+        // The slot stays as it is while its job is in flight: it is reused
+        // only after the owner has collected its result. DoJob throws
+        // nothing, so the lock is always taken back.
         ::ReleaseSRWLockExclusive(&m_lock);
-        HashInto(*worker.pHash, slot.strPath[nSide], m_algId, slot.result[nSide]);
-        ::InterlockedExchange(&slot.nDone[nSide], 1);
+        DoJob(worker, slot, nSide);
         ::AcquireSRWLockExclusive(&m_lock);
         if (m_bOwnerWaits) {
             ::WakeAllConditionVariable(&m_fileDone);

@@ -182,6 +182,7 @@ TEST(Console, ParsesOptions) {
         {"d is date", {L"/d:3"}, OPT_DATE, 0, 30000, L"", L"", 0},
         {"di is display", {L"/di:verbose"}, 0, 0, 0, L"", L"", DISPLAY_FLAG},
         {"h is hash", {L"/h"}, OPT_HASH, HASH_MD5, 0, L"", L"", 0},
+        {"c is content", {L"/c"}, OPT_CONTENT, 0, 0, L"", L"", 0},
         {"he is help", {L"/he"}, 0, 0, 0, L"", L"", HELP_FLAG},
         {"s is security", {L"/s"}, OPT_SECURITY, 0, 0, L"", L"", 0},
         {"su is subdir", {L"/su"}, OPT_SUBDIR, 0, 0, L"", L"", 0},
@@ -418,7 +419,7 @@ TEST(Console, UsageText) {
     const wchar_t* const kLines[] = {
         L"<srcpath> <dstpath> [/date [<tolerance>]] [/display [<level>",
         L"\t[<mode>]]] [/exfile <file.ext>] [/exfolder <file.ext>] [/hash [<alg>]]",
-        L"\t[/report <file.json>] [/security] [/subdir] [/?]",
+        L"\t[/content] [/report <file.json>] [/security] [/subdir] [/?]",
         L"",
         L"Where:",
         L"",
@@ -448,6 +449,7 @@ TEST(Console, UsageText) {
         L"                md5     - hash files using MD5 algorithm (default).",
         L"                sha1    - hash files using SHA1 algorithm.",
         L"                sha256  - hash files using SHA256 algorithm.",
+        L"  /content    Compares file contents byte by byte.",
         L"  /report     Writes every finding and the summary to a JSON file.",
         L"  /security   Verifies that the files have valid owners and DACLs.",
         L"  /subdir     Compares subfolders recursively.",
@@ -463,7 +465,7 @@ TEST(Console, UsageText) {
         lines.push_back(strUsage.substr(start, end - start));
         start = end == std::wstring::npos ? strUsage.size() : end + 1;
     }
-    ASSERT_EQ(36u, lines.size());
+    ASSERT_EQ(37u, lines.size());
     for (size_t i = 0; i < lines.size(); ++i) {
         SCOPED_TRACE("line " + std::to_string(i + 1));
         EXPECT_EQ(kLines[i], lines[i]);
