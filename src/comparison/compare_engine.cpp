@@ -425,10 +425,11 @@ void CComparison::FeedHashQueue() {
                 // tells case apart, the destination's may differ from the
                 // source's.
                 const CFolder& folder = pPlan->folder;
-                m_hashQueue.Add(file.nHashPair, m_contentsJob,
-                                folder.strSource + L"\\" + pPlan->sourceFiles.Name(file.iSource),
-                                folder.strDestination + L"\\" +
-                                    pPlan->destinationFiles.Name(file.iDestination));
+                m_hashQueue.Add(
+                    file.nHashPair,
+                    folder.strSource + L"\\" + pPlan->sourceFiles.Name(file.iSource),
+                    folder.strDestination + L"\\" + pPlan->destinationFiles.Name(file.iDestination),
+                    m_contentsJob);
             }
         } else if (nNext < m_planned.size()) {
             pPlan = m_planned[nNext++].get();

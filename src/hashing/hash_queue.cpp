@@ -7,6 +7,11 @@
 
 #include "runtime/process_end.h"
 
+#if defined(_M_IX86) || defined(_M_X64) || defined(__i386__) || defined(__x86_64__)
+#include <emmintrin.h>
+#define QUORVA_SSE2
+#endif
+
 namespace {
 
 // Rounds of polling for a result before the owner sleeps: most results are
@@ -47,6 +52,37 @@ void HashInto(CHashObject& hash, const std::wstring& strPath, ALG_ID algId,
     }
     result.cbValue = hash.GetValueSize();
     std::memcpy(result.value, hash.GetValue(), result.cbValue);
+}
+
+// The number of bytes at the start of pbA and pbB, cb bytes each, that are
+// equal. Comparing is what a comparison adds to reading both files: it runs
+// 64 bytes a step with SSE2 where the processor has it (the C runtime's
+// memcmp goes a few bytes a step), then byte by byte to the first difference.
+#if defined(QUORVA_SSE2) && defined(__GNUC__)
+__attribute__((target("sse2")))
+#endif
+size_t
+EqualPrefix(const BYTE* pbA, const BYTE* pbB, size_t cb) noexcept {
+    size_t i = 0;
+#ifdef QUORVA_SSE2
+    static const bool bSse2 = ::IsProcessorFeaturePresent(PF_XMMI64_INSTRUCTIONS_AVAILABLE) != 0;
+    for (; bSse2 && i + 64 <= cb; i += 64) {
+        const __m128i* const pA = reinterpret_cast<const __m128i*>(pbA + i);
+        const __m128i* const pB = reinterpret_cast<const __m128i*>(pbB + i);
+        const __m128i eq0 = _mm_cmpeq_epi8(_mm_loadu_si128(pA), _mm_loadu_si128(pB));
+        const __m128i eq1 = _mm_cmpeq_epi8(_mm_loadu_si128(pA + 1), _mm_loadu_si128(pB + 1));
+        const __m128i eq2 = _mm_cmpeq_epi8(_mm_loadu_si128(pA + 2), _mm_loadu_si128(pB + 2));
+        const __m128i eq3 = _mm_cmpeq_epi8(_mm_loadu_si128(pA + 3), _mm_loadu_si128(pB + 3));
+        if (_mm_movemask_epi8(_mm_and_si128(_mm_and_si128(eq0, eq1), _mm_and_si128(eq2, eq3))) !=
+            0xFFFF) {
+            break;
+        }
+    }
+#endif
+    while (i < cb && pbA[i] == pbB[i]) {
+        ++i;
+    }
+    return i;
 }
 
 // Reads from hFile into pb until cb bytes are there or the file ends, so that
@@ -98,11 +134,10 @@ void CompareInto(BYTE* pbBlocks, const std::wstring (&paths)[2], CPairResult& re
             }
         }
         const DWORD cbBoth = std::min(cbRead[0], cbRead[1]);
-        if (std::memcmp(blocks[0], blocks[1], cbBoth) != 0 || cbRead[0] != cbRead[1]) {
+        const size_t cbEqual = EqualPrefix(blocks[0], blocks[1], cbBoth);
+        if (cbEqual < cbBoth || cbRead[0] != cbRead[1]) {
             result.bDifferent = true;
-            result.nDifference =
-                nOffset +
-                (std::mismatch(blocks[0], blocks[0] + cbBoth, blocks[1]).first - blocks[0]);
+            result.nDifference = nOffset + cbEqual;
             return;
         }
         if (cbBoth < COMPARE_BLOCK_SIZE) {
@@ -161,8 +196,8 @@ void CHashQueue::Open(DWORD nThreads, ALG_ID algId) {
     }
 }
 
-void CHashQueue::Add(size_t nPair, PairJob job, const std::wstring& strSourcePath,
-                     const std::wstring& strDestinationPath) {
+void CHashQueue::Add(size_t nPair, const std::wstring& strSourcePath,
+                     const std::wstring& strDestinationPath, PairJob job) {
     if (nPair != m_nAdded || !HasRoom()) {
         throw std::logic_error("hash queue: pair added out of turn");
     }

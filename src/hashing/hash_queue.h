@@ -78,8 +78,8 @@ public:
     // Adds pair nPair, which must be the number of pairs added before it:
     // the job on the files at the two full (long) paths. Only while HasRoom.
     // A pair added out of turn throws std::logic_error.
-    void Add(size_t nPair, PairJob job, const std::wstring& strSourcePath,
-             const std::wstring& strDestinationPath);
+    void Add(size_t nPair, const std::wstring& strSourcePath,
+             const std::wstring& strDestinationPath, PairJob job = PairJob::Hash);
     // Waits until the job of pair nPair is done (or has failed) and gives its
     // result, valid until the next Add. Pairs are collected once each, in the
     // order added; a pair asked for out of turn throws std::logic_error.

@@ -109,7 +109,7 @@ TEST_F(HashQueueTest, GivesEachPairTheValuesOfItsOwnFiles) {
             size_t nAdded = 0;
             for (size_t i = 0; i < kPairs; ++i) {
                 for (; nAdded < kPairs && queue.HasRoom(); ++nAdded) {
-                    queue.Add(nAdded, PairJob::Hash, Source() + L"\\" + m_names[nAdded],
+                    queue.Add(nAdded, Source() + L"\\" + m_names[nAdded],
                               Destination() + L"\\" + m_names[nAdded]);
                 }
                 const CHashResult* pSource = nullptr;
@@ -135,8 +135,8 @@ TEST_F(HashQueueTest, FailuresAreKeptPerFile) {
         SCOPED_TRACE(testing::Message() << nThreads << " threads");
         CHashQueue queue(m_provider);
         queue.Open(nThreads, CALG_MD5);
-        queue.Add(0, PairJob::Hash, Source() + L"\\f0", Destination() + L"\\f0");
-        queue.Add(1, PairJob::Hash, Source() + L"\\missing", Destination() + L"\\f1");
+        queue.Add(0, Source() + L"\\f0", Destination() + L"\\f0");
+        queue.Add(1, Source() + L"\\missing", Destination() + L"\\f1");
         Collect(queue, 0, pSource, pDestination);
         EXPECT_TRUE(pSource->bHashed);
         EXPECT_FALSE(pDestination->bHashed);
@@ -146,48 +146,40 @@ TEST_F(HashQueueTest, FailuresAreKeptPerFile) {
         EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), pSource->dwError);
         EXPECT_TRUE(pDestination->bHashed);
         // Pairs only in turn: a result never lands on another pair.
-        EXPECT_THROW(queue.Add(3, PairJob::Hash, Source() + L"\\f1", Destination() + L"\\f1"),
-                     std::logic_error);
+        EXPECT_THROW(queue.Add(3, Source() + L"\\f1", Destination() + L"\\f1"), std::logic_error);
         EXPECT_THROW(Collect(queue, 2, pSource, pDestination), std::logic_error);
         // A comparison that stops leaves pairs in the queue: its threads end
         // all the same.
-        queue.Add(2, PairJob::Hash, Source() + L"\\f1", Destination() + L"\\f1");
+        queue.Add(2, Source() + L"\\f1", Destination() + L"\\f1");
     }
 
     // An algorithm that the provider refuses fails both files with its code.
     CHashQueue queue(m_provider);
     queue.Open(2, CALG_SKIPJACK);
-    queue.Add(0, PairJob::Hash, Source() + L"\\f1", Destination() + L"\\f1");
+    queue.Add(0, Source() + L"\\f1", Destination() + L"\\f1");
     Collect(queue, 0, pSource, pDestination);
     EXPECT_FALSE(pSource->bHashed);
     EXPECT_EQ(static_cast<DWORD>(NTE_BAD_ALGID), pSource->dwError);
     EXPECT_EQ(static_cast<DWORD>(NTE_BAD_ALGID), pDestination->dwError);
 }
 
-// A file of nSize bytes, a pattern up to three blocks and a hole after, with
-// the byte at nChanged (when it is within the size) changed.
+// A file of nSize bytes, a pattern up to three blocks and a hole up to its
+// last byte, with the byte at nChanged (when it is within the size) changed.
 void MakeCompared(const std::wstring& strPath, ULONGLONG nSize, ULONGLONG nChanged) {
     std::string strData(static_cast<size_t>(std::min<ULONGLONG>(nSize, 3 * COMPARE_BLOCK_SIZE)), 0);
     for (size_t i = 0; i < strData.size(); ++i) {
-        strData[i] = static_cast<char>(i * 7 + i / 251);
+        strData[i] = static_cast<char>(i * 7 + i / 251 + (i == nChanged ? 1 : 0));
     }
     test::MakeFile(strPath, strData);
-    CFileHandle hFile(::CreateFileW(strPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                    OPEN_EXISTING, 0, nullptr));
-    ASSERT_TRUE(hFile);
-    LARGE_INTEGER position;
-    position.QuadPart = static_cast<LONGLONG>(nSize);
-    ASSERT_TRUE(::SetFilePointerEx(hFile.Get(), position, nullptr, FILE_BEGIN));
-    ASSERT_TRUE(::SetEndOfFile(hFile.Get()));
-    if (nChanged < nSize) {
-        BYTE b = 0;
+    if (nSize > strData.size()) {
+        CFileHandle hFile(
+            ::CreateFileW(strPath.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        LARGE_INTEGER last;
+        last.QuadPart = static_cast<LONGLONG>(nSize - 1);
+        const char ch = nChanged == nSize - 1 ? 1 : 0;
         DWORD cb = 0;
-        position.QuadPart = static_cast<LONGLONG>(nChanged);
-        ASSERT_TRUE(::SetFilePointerEx(hFile.Get(), position, nullptr, FILE_BEGIN));
-        ASSERT_TRUE(::ReadFile(hFile.Get(), &b, 1, &cb, nullptr));
-        b ^= 0x5A;
-        ASSERT_TRUE(::SetFilePointerEx(hFile.Get(), position, nullptr, FILE_BEGIN));
-        ASSERT_TRUE(::WriteFile(hFile.Get(), &b, 1, &cb, nullptr));
+        ASSERT_TRUE(::SetFilePointerEx(hFile.Get(), last, nullptr, FILE_BEGIN));
+        ASSERT_TRUE(::WriteFile(hFile.Get(), &ch, 1, &cb, nullptr));
     }
 }
 
@@ -221,11 +213,11 @@ TEST_F(HashQueueTest, ComparesPairsByteByByte) {
         CHashQueue queue(m_provider);
         queue.Open(nThreads, 0);
         for (size_t i = 0; i < ARRAYSIZE(kCases); ++i) {
-            queue.Add(i, PairJob::Compare, Source() + L"\\" + kCases[i].pszName,
-                      Destination() + L"\\" + kCases[i].pszName);
+            queue.Add(i, Source() + L"\\" + kCases[i].pszName,
+                      Destination() + L"\\" + kCases[i].pszName, PairJob::Compare);
         }
-        queue.Add(ARRAYSIZE(kCases), PairJob::Compare, Source() + L"\\missing",
-                  Destination() + L"\\equal");
+        queue.Add(ARRAYSIZE(kCases), Source() + L"\\missing", Destination() + L"\\equal",
+                  PairJob::Compare);
         for (size_t i = 0; i < ARRAYSIZE(kCases); ++i) {
             SCOPED_TRACE(testing::Message() << kCases[i].pszName << ", " << nThreads << " threads");
             const CPairResult& result = queue.Wait(i);
@@ -249,14 +241,14 @@ TEST_F(HashQueueTest, RunningOutOfMemoryFailsTheFile) {
     const CHashResult* pDestination = nullptr;
     // Each thread's read buffer is allocated for its first file.
     g_cbFailFrom = HASH_BUFFER_SIZE;
-    queue.Add(0, PairJob::Hash, Source() + L"\\f0", Destination() + L"\\f0");
+    queue.Add(0, Source() + L"\\f0", Destination() + L"\\f0");
     Collect(queue, 0, pSource, pDestination);
     g_cbFailFrom = SIZE_MAX;
     for (const CHashResult* pResult : {pSource, pDestination}) {
         EXPECT_FALSE(pResult->bHashed);
         EXPECT_EQ(static_cast<DWORD>(ERROR_OUTOFMEMORY), pResult->dwError);
     }
-    queue.Add(1, PairJob::Hash, Source() + L"\\f0", Destination() + L"\\f0");
+    queue.Add(1, Source() + L"\\f0", Destination() + L"\\f0");
     Collect(queue, 1, pSource, pDestination);
     EXPECT_TRUE(pSource->bHashed);
     EXPECT_TRUE(pDestination->bHashed);
