@@ -1,22 +1,113 @@
 #!/usr/bin/env bash
 # Compares two folders given as Linux (or Windows) paths:
-#   ./quorva.sh /data/a /data/b [/hash] [/date:2000] ...
-# Installs what is missing and builds on first use.
+#   ./quorva.sh /data/a /data/b [/hash] [/date:2000] [/subdir] ...
+# Installs what is missing and builds the program (the program only; the
+# tests are built by scripts/test.sh) on first use.
+#
+# The arguments are handed on with these changes:
+# - an absolute Linux path whose parent folder exists becomes the path Wine
+#   sees (drive Z: is the Linux root), and so does the value of /report,
+#   /snapshot, /exfile and /exfolder that is an absolute Linux path, given
+#   as /opt:value or as the argument after /opt. An argument that names an
+#   option (/d, /hash, /su, ...) is an option, never a path;
+# - unless /display names a translation mode, /display:,utf8 is added: a
+#   Linux terminal reads UTF-8.
+# With QUORVA_PRINT_ARGS=1 the arguments are printed, one per line, as the
+# program would get them, and nothing is built or run.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/scripts/env.sh"
 
+# The options in the order in which the program resolves abbreviations: its
+# own table, then the framework's.
+quorva_options=(content date exfile exfolder hash report security snapshot strict subdir threads
+  display help)
+
+# The option that an argument names, as the program resolves it (the first
+# in table order that begins with the name); nothing when it names none.
+option_of() {
+  local arg="$1" name option
+  [[ "$arg" == /* || ( "$arg" == -* && "$arg" != -[0-9]* ) ]] || return 0
+  name="${arg:1}"
+  name="${name%%:*}"
+  name="${name,,}"
+  if [ "$name" = "?" ]; then
+    echo help
+    return 0
+  fi
+  [[ -n "$name" && "$name" != */* ]] || return 0
+  for option in "${quorva_options[@]}"; do
+    if [[ "$option" == "$name"* ]]; then
+      echo "$option"
+      return 0
+    fi
+  done
+}
+
+# The Windows path of an absolute Linux path.
+windows_path() {
+  printf 'Z:%s' "${1//\//\\}"
+}
+
+# A value of a path option: translated when it is an absolute Linux path.
+path_value() {
+  if [[ "$1" == /* ]]; then windows_path "$1"; else printf '%s' "$1"; fi
+}
+
+# Fills quorva_args with the arguments as the program gets them.
+translate_arguments() {
+  local arguments=("$@") i arg option value mode_named=""
+  quorva_args=()
+  for ((i = 0; i < ${#arguments[@]}; i++)); do
+    arg="${arguments[i]}"
+    option="$(option_of "$arg")"
+    case "$option" in
+      "")
+        if [[ "$arg" == /* ]] && [ -d "$(dirname "$arg")" ]; then
+          quorva_args+=("$(windows_path "$arg")")
+        else
+          quorva_args+=("$arg")
+        fi
+        ;;
+      report | snapshot | exfile | exfolder)
+        if [[ "$arg" == *:* ]]; then
+          quorva_args+=("${arg%%:*}:$(path_value "${arg#*:}")")
+        else
+          quorva_args+=("$arg")
+          if ((i + 1 < ${#arguments[@]})) && [ -z "$(option_of "${arguments[i + 1]}")" ]; then
+            i=$((i + 1))
+            quorva_args+=("$(path_value "${arguments[i]}")")
+          fi
+        fi
+        ;;
+      display)
+        quorva_args+=("$arg")
+        if [[ "$arg" == *:* ]]; then
+          # Values are separated by ",", ";" or "="; the second is the mode.
+          IFS=',;=' read -r -a value <<<"${arg#*:}"
+          [ -n "${value[1]:-}" ] && mode_named=1
+        elif ((i + 2 < ${#arguments[@]})) && [ -z "$(option_of "${arguments[i + 1]}")" ] &&
+          [ -z "$(option_of "${arguments[i + 2]}")" ] && [ -n "${arguments[i + 2]}" ]; then
+          mode_named=1
+        fi
+        ;;
+      *)
+        quorva_args+=("$arg")
+        ;;
+    esac
+  done
+  if [ -z "$mode_named" ]; then
+    quorva_args+=("/display:,utf8")
+  fi
+}
+
+translate_arguments "$@"
+if [ -n "${QUORVA_PRINT_ARGS:-}" ]; then
+  printf '%s\n' "${quorva_args[@]}"
+  exit 0
+fi
+
 if [ ! -x "$QUORVA_BUILD/quorva.exe" ] || [ -n "${QUORVA_REBUILD:-}" ]; then
-  bash "$QUORVA_ROOT/scripts/build.sh" >&2
+  bash "$QUORVA_ROOT/scripts/build.sh" quorva >&2
 fi
 quorva_start_wine
-
-args=()
-for a in "$@"; do
-  # Existing Linux paths become the Windows paths Wine sees (Z:\...).
-  if [[ "$a" == /* ]] && [ -e "$a" ]; then
-    args+=("$(winepath -w "$a" 2>/dev/null)")
-  else
-    args+=("$a")
-  fi
-done
-exec wine "$QUORVA_BUILD/quorva.exe" "${args[@]}"
+exec wine "$QUORVA_BUILD/quorva.exe" "${quorva_args[@]}"

@@ -54,6 +54,8 @@ SecurityCheckFunction g_pfnSecurityCheck = CheckOwnerAndDacl;
 DWORD g_nHashThreads = HASH_THREADS_AUTO;
 
 constexpr size_t npos = CNameIndex::npos;
+// 100-nanosecond units in an hour, the step of the /date shifts.
+constexpr ULONGLONG UNITS_PER_HOUR = 36000000000ULL;
 
 // A folder of each side being compared: its display path below the roots
 // ("" for the roots, "\a\b" below them), its long path on each side, without
@@ -73,12 +75,31 @@ struct CFolder {
 };
 
 // The subfolders of a folder pair, each side's in listing order, each with
-// the position of its partner on the other side (or npos).
+// the position of its partner on the other side (or npos). Links to folders
+// are listed among them and pair with links only.
 struct CSubfolders {
     CItemList source;
     CItemList destination;
     std::vector<size_t> sourcePairs;
     std::vector<size_t> destinationPairs;
+
+    // Pairs the names; a link and a folder of the same name are items of
+    // different kinds, each missing on the other side, as a file and a
+    // folder of the same name are.
+    void Pair() {
+        PairNames(source, destination, sourcePairs, destinationPairs);
+        for (size_t i = 0; i < source.GetCount(); ++i) {
+            const size_t j = sourcePairs[i];
+            if (j != npos && source[i].bLink != destination[j].bLink) {
+                sourcePairs[i] = npos;
+                destinationPairs[j] = npos;
+            }
+        }
+    }
+    // Whether source subfolder i is entered: a folder present on both
+    // sides. A link is never entered; one present on both sides is not
+    // reported either.
+    bool IsEntered(size_t i) const { return sourcePairs[i] != npos && !source[i].bLink; }
 };
 
 // What is decided for a file of either side, once.
@@ -194,8 +215,8 @@ private:
     // plan joins the folders planned. A folder that cannot be listed is
     // planned with its failure, and nothing after it.
     void PlanFolder(const CFolder& folder);
-    DWORD ListSide(const std::wstring& strFolder, CItemList& files, CItemList* pFolders,
-                   CSideResults& counts, bool& bDenied);
+    DWORD ListSide(const std::wstring& strFolder, const std::wstring& strRelative, CItemList& files,
+                   CItemList* pFolders, CSideResults& counts, bool& bDenied);
     // The one decision about a pair, by date and size; the contents decide
     // what is left.
     Verdict Decide(const CListedItem& source, const CListedItem& destination) const;
@@ -262,7 +283,7 @@ private:
 
 DWORD CComparison::Run() {
     if (m_dwOptions & (OPT_HASH | OPT_CONTENT)) {
-        DWORD nThreads = g_nHashThreads;
+        DWORD nThreads = (m_dwOptions & OPT_THREADS) ? m_options.m_nHashThreads : g_nHashThreads;
         if (nThreads == HASH_THREADS_AUTO) {
             SYSTEM_INFO info;
             ::GetSystemInfo(&info);
@@ -289,13 +310,13 @@ void CComparison::PlanFolder(const CFolder& folder) {
         plan.pSubfolders = std::make_shared<CSubfolders>();
     }
     CSubfolders* const pSubfolders = plan.pSubfolders.get();
-    plan.dwError =
-        ListSide(folder.strSource, plan.sourceFiles, pSubfolders ? &pSubfolders->source : nullptr,
-                 plan.sourceCounts, plan.bSourceDenied);
+    plan.dwError = ListSide(folder.strSource, folder.strRelative, plan.sourceFiles,
+                            pSubfolders ? &pSubfolders->source : nullptr, plan.sourceCounts,
+                            plan.bSourceDenied);
     if (plan.dwError != ERROR_SUCCESS) {
         plan.pszError = L"could not search for files in source path.";
     } else {
-        plan.dwError = ListSide(folder.strDestination, plan.destinationFiles,
+        plan.dwError = ListSide(folder.strDestination, folder.strRelative, plan.destinationFiles,
                                 pSubfolders ? &pSubfolders->destination : nullptr,
                                 plan.destinationCounts, plan.bDestinationDenied);
         plan.pszError = L"could not search for files in destination path.";
@@ -327,20 +348,20 @@ void CComparison::PlanFolder(const CFolder& folder) {
         }
     }
     if (pSubfolders != nullptr) {
-        PairNames(pSubfolders->source, pSubfolders->destination, pSubfolders->sourcePairs,
-                  pSubfolders->destinationPairs);
+        pSubfolders->Pair();
         m_walk.push_back({plan.pSubfolders, folder, 0});
     }
     m_nFilesPlanned += plan.files.size();
     m_planned.push_back(std::move(pPlan));
 }
 
-DWORD CComparison::ListSide(const std::wstring& strFolder, CItemList& files, CItemList* pFolders,
-                            CSideResults& counts, bool& bDenied) {
+DWORD CComparison::ListSide(const std::wstring& strFolder, const std::wstring& strRelative,
+                            CItemList& files, CItemList* pFolders, CSideResults& counts,
+                            bool& bDenied) {
     // A folder that cannot be searched, the roots included, is never taken
     // for an empty one: only a denial is counted and passed over.
     if (g_searchPath.AssignChild(strFolder.c_str(), strFolder.size(), L"*.*") &&
-        ListFiles(g_searchPath.GetPath(), files, counts, pFolders)) {
+        ListFiles(g_searchPath.GetPath(), files, counts, pFolders, strRelative.c_str())) {
         return ERROR_SUCCESS;
     }
     const DWORD dwError = ::GetLastError();
@@ -361,10 +382,20 @@ Verdict CComparison::Decide(const CListedItem& source, const CListedItem& destin
         const ULONGLONG nSource = FileTimeOrder(source.ftLastWrite);
         const ULONGLONG nDestination = FileTimeOrder(destination.ftLastWrite);
         // The gap is taken in unsigned arithmetic so that no pair of times
-        // can overflow it; the tolerance is never negative.
+        // can overflow it; the tolerance is never negative. With shifts, the
+        // gap passes when it lies within the tolerance of a whole number of
+        // hours up to the shifts: the nearest such number is the gap's whole
+        // hours or the hour after them, both taken without any product that
+        // could overflow.
         const ULONGLONG nGap =
             nDestination > nSource ? nDestination - nSource : nSource - nDestination;
-        if (nGap > static_cast<ULONGLONG>(m_options.m_nDateTolerance)) {
+        const ULONGLONG nShifts = static_cast<ULONGLONG>(m_options.m_nDateShiftHours);
+        const ULONGLONG nHours = nGap / UNITS_PER_HOUR;
+        const ULONGLONG nPastHour = nGap % UNITS_PER_HOUR;
+        const ULONGLONG nOffShift = nHours >= nShifts
+                                        ? nGap - nShifts * UNITS_PER_HOUR
+                                        : std::min(nPastHour, UNITS_PER_HOUR - nPastHour);
+        if (nOffShift > static_cast<ULONGLONG>(m_options.m_nDateTolerance)) {
             return Verdict::DatesDiffer;
         }
     }
@@ -378,8 +409,7 @@ bool CComparison::PlanNextFolder() {
     while (!m_bWalkStopped && !m_walk.empty()) {
         CWalkStep& step = m_walk.back();
         const CSubfolders& subfolders = *step.pSubfolders;
-        while (step.iNext < subfolders.source.GetCount() &&
-               subfolders.sourcePairs[step.iNext] == npos) {
+        while (step.iNext < subfolders.source.GetCount() && !subfolders.IsEntered(step.iNext)) {
             ++step.iNext;
         }
         if (step.iNext == subfolders.source.GetCount()) {
@@ -656,19 +686,22 @@ void CComparison::CheckSecurity(const CFolderPlan& plan, const CPlannedFile& fil
 }
 
 // Enters every subfolder present on both sides, in the source's listing
-// order, and reports those present on one side only: first the source's,
-// as they come, then the destination's.
+// order, and reports those present on one side only, links included: first
+// the source's, as they come, then the destination's.
 DWORD CComparison::ReportSubfolders(const CFolderPlan& plan) {
     const CSubfolders& subfolders = *plan.pSubfolders;
     const std::wstring& strRelative = plan.folder.strRelative;
     for (size_t i = 0; i < subfolders.source.GetCount(); ++i) {
         const std::wstring strChild = strRelative + L"\\" + subfolders.source.Name(i);
-        if (subfolders.sourcePairs[i] != npos) {
+        if (subfolders.IsEntered(i)) {
             const DWORD dwError = ReportFolder(*TakePlan(strChild));
             if (dwError != ERROR_SUCCESS) {
                 return dwError;
             }
             continue;
+        }
+        if (subfolders.sourcePairs[i] != npos) {
+            continue;  // a link on both sides
         }
         ++m_results.m_destination.m_nMissingFolders;
         g_displayPath.Assign(strChild.c_str());

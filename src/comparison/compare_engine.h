@@ -34,7 +34,8 @@ using SecurityCheckFunction = int (*)(const wchar_t* pszPath);
 void SetSecurityCheck(SecurityCheckFunction pfnCheck);
 
 // How many threads hash files ahead of the engine in the comparisons that
-// start afterwards: HASH_THREADS_AUTO (twice the processors, at most 8), or
+// start afterwards, unless their options name a number (/threads):
+// HASH_THREADS_AUTO (twice the processors, at most 8), or
 // a number, 0 making the engine hash each pair itself, as it does when no
 // thread can be started.
 constexpr DWORD HASH_THREADS_AUTO = static_cast<DWORD>(-1);

@@ -3,7 +3,11 @@
 #include "console/console.h"
 #include "console/message_writer.h"
 
-bool CComparisonResults::IsIdentical() const {
+bool CComparisonResults::IsIdentical(bool bStrict) const {
+    if (bStrict && (HasInaccessible() || m_source.m_nSecurityIssues != 0 ||
+                    m_destination.m_nSecurityIssues != 0)) {
+        return false;
+    }
     return m_nSizeMismatches == 0 && m_nHashMismatches == 0 && m_nDateMismatches == 0 &&
            m_source.m_nMissingFiles == 0 && m_source.m_nMissingFolders == 0 &&
            m_destination.m_nMissingFiles == 0 && m_destination.m_nMissingFolders == 0;

@@ -34,9 +34,10 @@ struct CComparisonResults {
     // Sets all twenty counters to 0.
     void Clear() { *this = CComparisonResults(); }
     // True when nothing is missing on either side and no pair mismatched;
-    // identical, tested, excluded and inaccessible counts and security
-    // issues play no part.
-    bool IsIdentical() const;
+    // identical, tested and excluded counts play no part. Inaccessible files
+    // and folders and security issues play none either, unless bStrict asks
+    // that whatever could not be compared count as a difference.
+    bool IsIdentical(bool bStrict = false) const;
     // True when a file or folder of either side could not be read (was
     // counted inaccessible): then not everything was compared.
     bool HasInaccessible() const;

@@ -16,8 +16,8 @@ void CItemList::Reserve(size_t nItems, size_t cchNames) {
 }
 
 void CItemList::Add(const wchar_t* pszName, size_t cchName, const FILETIME& ftLastWrite,
-                    ULONGLONG nSize) {
-    m_items.push_back({nSize, ftLastWrite, static_cast<uint32_t>(m_names.size())});
+                    ULONGLONG nSize, bool bLink) {
+    m_items.push_back({nSize, ftLastWrite, static_cast<uint32_t>(m_names.size()), bLink});
     m_names.insert(m_names.end(), pszName, pszName + cchName);
     m_names.push_back(L'\0');
 }
@@ -165,6 +165,36 @@ BOOL IsExistingFolder(const wchar_t* pszPath, size_t cchFolder) {
     return TRUE;
 }
 
+// Tests the items of one folder against an exclusion list: by name, or by
+// display path when a wildcard of the list holds a backslash. The paths are
+// built in one buffer for the whole folder, and only then.
+class CExclusionTest {
+public:
+    CExclusionTest(const CStringList& list, const wchar_t* pszFolder)
+        : m_list(list), m_bByPath(HasPathWildcard(list)) {
+        if (m_bByPath) {
+            m_strPath = pszFolder;
+            m_strPath += L'\\';
+            m_cchFolder = m_strPath.size();
+        }
+    }
+
+    bool IsExcluded(const wchar_t* pszName, size_t cchName) {
+        if (!m_bByPath) {
+            return IsExcludedName(m_list, pszName);
+        }
+        m_strPath.resize(m_cchFolder);
+        m_strPath.append(pszName, cchName);
+        return IsExcludedPath(m_list, m_strPath.c_str());
+    }
+
+private:
+    const CStringList& m_list;
+    const bool m_bByPath;
+    std::wstring m_strPath;  // the folder's display path, a backslash, the name
+    size_t m_cchFolder = 0;
+};
+
 // Reads nRecords records back from the start of the cache file into files.
 BOOL ReadRecords(size_t nRecords, size_t cchNames, CItemList& files) {
     if (!RewindCacheFile()) {
@@ -198,7 +228,7 @@ BOOL ReadRecords(size_t nRecords, size_t cchNames, CItemList& files) {
 }  // namespace
 
 BOOL ListFiles(const wchar_t* pszSearchPath, CItemList& files, CSideResults& side,
-               CItemList* pFolders) {
+               CItemList* pFolders, const wchar_t* pszFolder) {
     if (!RewindCacheFile()) {
         return FALSE;
     }
@@ -217,6 +247,8 @@ BOOL ListFiles(const wchar_t* pszSearchPath, CItemList& files, CSideResults& sid
                    : FALSE;
     }
 
+    CExclusionTest fileExclusions(g_fileExclusions, pszFolder);
+    CExclusionTest folderExclusions(g_folderExclusions, pszFolder);
     CRecordWriter writer(g_cacheFile.GetHandle());
     size_t nRecords = 0;
     size_t cchNames = 0;
@@ -225,12 +257,12 @@ BOOL ListFiles(const wchar_t* pszSearchPath, CItemList& files, CSideResults& sid
     do {
         const size_t cchName = ::wcsnlen(fd.cFileName, MAX_PATH - 1);
         if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            if (pFolders != nullptr && !(fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
-                !IsDotOrDotDot(fd.cFileName)) {
-                if (IsExcludedName(g_folderExclusions, fd.cFileName)) {
+            if (pFolders != nullptr && !IsDotOrDotDot(fd.cFileName)) {
+                if (folderExclusions.IsExcluded(fd.cFileName, cchName)) {
                     ++side.m_nExcludedFolders;
                 } else {
-                    pFolders->Add(fd.cFileName, cchName, fd.ftLastWriteTime, 0);
+                    pFolders->Add(fd.cFileName, cchName, fd.ftLastWriteTime, 0,
+                                  (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0);
                 }
             }
             continue;
@@ -238,7 +270,7 @@ BOOL ListFiles(const wchar_t* pszSearchPath, CItemList& files, CSideResults& sid
         if (g_cacheFile.IsThisFile(pszSearchPath, cchFolder, fd.cFileName)) {
             continue;
         }
-        if (IsExcludedFile(fd.cFileName)) {
+        if (fileExclusions.IsExcluded(fd.cFileName, cchName)) {
             ++side.m_nExcludedFiles;
             continue;
         }

@@ -19,6 +19,7 @@ struct CListedItem {
     ULONGLONG nSize;       // size in bytes (files only)
     FILETIME ftLastWrite;  // last-write time as the search returned it (UTC)
     uint32_t nName;        // where its name begins in the list's names
+    bool bLink;            // a link to a folder (a reparse point), never entered
 };
 
 // Listed files or folders in listing order, their names in one block of
@@ -34,7 +35,8 @@ public:
     // all, terminators included.
     void Reserve(size_t nItems, size_t cchNames);
     // Adds an item; cchName characters of pszName are its name.
-    void Add(const wchar_t* pszName, size_t cchName, const FILETIME& ftLastWrite, ULONGLONG nSize);
+    void Add(const wchar_t* pszName, size_t cchName, const FILETIME& ftLastWrite, ULONGLONG nSize,
+             bool bLink = false);
     // Removes every item and frees the storage.
     void Clear();
 
@@ -78,12 +80,14 @@ extern CCacheFile g_cacheFile;
 // each file goes to g_cacheFile as a record of 576 bytes (name, last-write
 // time, room for a size text, size); the records are read back in blocks
 // into the list. When pFolders is given, the subfolders are added to it in
-// listing order (name and time): not "." and "..", not links to folders
-// (reparse points, which are never followed), and not those whose names
-// match g_folderExclusions, which are counted in side.m_nExcludedFolders. The
-// cache file itself is never listed. Returns TRUE on success; FALSE with the
+// listing order (name and time): not "." and "..", and not those that match
+// g_folderExclusions, which are counted in side.m_nExcludedFolders; links to
+// folders (reparse points) are added marked as links. Exclusions are tested
+// by name, or, when a list holds a wildcard with a backslash, by the item's
+// display path: pszFolder is the folder's ("" for a root, "\a\b" below).
+// The cache file itself is never listed. Returns TRUE on success; FALSE with the
 // last error set to the cause otherwise: a folder that cannot be searched is
 // never an empty listing. A search that finds nothing at all (an empty
 // drive root) is empty.
 BOOL ListFiles(const wchar_t* pszSearchPath, CItemList& files, CSideResults& side,
-               CItemList* pFolders = nullptr);
+               CItemList* pFolders = nullptr, const wchar_t* pszFolder = L"");

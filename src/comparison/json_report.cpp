@@ -235,6 +235,7 @@ DWORD CJsonReport::Open(const wchar_t* pszPath, const CConsole& console) {
     str += (console.m_dwOptions & OPT_DATE)
                ? std::to_string(console.m_nDateTolerance / UNITS_PER_MILLISECOND)
                : "null";
+    str += ", \"dateShiftHours\": " + std::to_string(console.m_nDateShiftHours);
     str += ", \"hash\": ";
     std::string strHash = "null";
     for (const auto& hash : kHashNames) {
@@ -247,6 +248,8 @@ DWORD CJsonReport::Open(const wchar_t* pszPath, const CConsole& console) {
     str += (console.m_dwOptions & OPT_CONTENT) ? "true" : "false";
     str += ", \"security\": ";
     str += (console.m_dwOptions & OPT_SECURITY) ? "true" : "false";
+    str += ", \"strict\": ";
+    str += (console.m_dwOptions & OPT_STRICT) ? "true" : "false";
     str += ", \"subdir\": ";
     str += (console.m_dwOptions & OPT_SUBDIR) ? "true" : "false";
     str += ", \"fileExclusions\": ";

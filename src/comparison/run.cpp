@@ -151,7 +151,7 @@ int Run(int argc, wchar_t** argv) {
     if (dwError == ERROR_SUCCESS) {
         PrintLine(console, L"Comparison completed in %s.\n",
                   FormatElapsedTime(timer.GetElapsed()).c_str());
-        if (results.IsIdentical()) {
+        if (results.IsIdentical((console.m_dwOptions & OPT_STRICT) != 0)) {
             if (!results.HasInaccessible()) {
                 PrintLine(console, L"The source and the destination are identical.");
                 return finish(EXIT_IDENTICAL);

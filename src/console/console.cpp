@@ -12,12 +12,14 @@
 namespace {
 
 // The order decides abbreviations: "c" is "content", "d" is "date", "r" is
-// "report", "s" is "security"; "di" and "he" match nothing here and fall
-// through to the framework's display and help.
+// "report", "s" is "security", "st" is "strict", "t" is "threads"; "di" and
+// "he" match nothing here and fall through to the framework's display and
+// help.
 const KEYWORD_ENTRY g_programOptions[] = {
     {L"content", OPT_ID_CONTENT},   {L"date", OPT_ID_DATE},     {L"exfile", OPT_ID_EXFILE},
     {L"exfolder", OPT_ID_EXFOLDER}, {L"hash", OPT_ID_HASH},     {L"report", OPT_ID_REPORT},
-    {L"security", OPT_ID_SECURITY}, {L"subdir", OPT_ID_SUBDIR},
+    {L"security", OPT_ID_SECURITY}, {L"strict", OPT_ID_STRICT}, {L"subdir", OPT_ID_SUBDIR},
+    {L"threads", OPT_ID_THREADS},
 };
 
 // The first row that begins with the value wins: "s" and "sha" are "sha1",
@@ -31,7 +33,8 @@ const KEYWORD_ENTRY g_hashAlgorithms[] = {
 const wchar_t* const g_usageLines[] = {
     L"<srcpath> <dstpath> [/date [<tolerance>]] [/display [<level>",
     L"\t[<mode>]]] [/exfile <file.ext>] [/exfolder <file.ext>] [/hash [<alg>]]",
-    L"\t[/content] [/report <file.json>] [/security] [/subdir] [/?]",
+    L"\t[/content] [/report <file.json>] [/security] [/strict] [/subdir]",
+    L"\t[/threads <n>] [/?]",
     L"",
     L"Where:",
     L"",
@@ -44,6 +47,7 @@ const wchar_t* const g_usageLines[] = {
     L"              value specifies the maximum gap in milliseconds allowed between",
     L"              the source and the destination dates. If this value is not set,",
     L"              the dates must exactly match.",
+    L"              An optional second value, in hours, also accepts whole-hour shifts.",
     L"  /display    Sets the level of information that will be displayed and",
     L"               optionally the translation mode.",
     L"               <level> is either of the following values:",
@@ -64,7 +68,9 @@ const wchar_t* const g_usageLines[] = {
     L"  /content    Compares file contents byte by byte.",
     L"  /report     Writes every finding and the summary to a JSON file.",
     L"  /security   Verifies that the files have valid owners and DACLs.",
+    L"  /strict     Counts whatever could not be compared as a difference.",
     L"  /subdir     Compares subfolders recursively.",
+    L"  /threads    Sets the number of threads that read and hash files.",
     L"  /?          Displays this help message.",
 };
 
@@ -165,24 +171,25 @@ bool IsSameFolder(const std::wstring& strFirst, const std::wstring& strSecond) {
            first.nFileIndexLow == second.nFileIndexLow;
 }
 
-// The tolerance of a /date value that begins with a digit: the decimal
-// number at its start (any text after the digits is ignored), in
-// milliseconds, as 100-nanosecond units. A number whose product does not fit
-// in a signed 64-bit integer is refused before anything overflows: signed
-// overflow has no defined result, and a wrapped product can even come out
-// positive.
-bool ParseTolerance(const wchar_t* pszValue, LONGLONG& nTolerance) {
-    constexpr LONGLONG kMaxMilliseconds =
-        std::numeric_limits<LONGLONG>::max() / UNITS_PER_MILLISECOND;
-    LONGLONG nMilliseconds = 0;
-    for (const wchar_t* p = pszValue; *p >= L'0' && *p <= L'9'; ++p) {
-        const int nDigit = *p - L'0';
-        if (nMilliseconds > (kMaxMilliseconds - nDigit) / 10) {
+// The whole number that the text holds, in nNumber: false when the text is
+// empty, holds anything but the digits 0 to 9 (a sign, a unit, a fraction)
+// or exceeds nMax. Checked before each step, so nothing overflows.
+bool ParseWholeNumber(const wchar_t* pszText, ULONGLONG nMax, ULONGLONG& nNumber) {
+    if (*pszText == L'\0') {
+        return false;
+    }
+    ULONGLONG n = 0;
+    for (const wchar_t* p = pszText; *p != L'\0'; ++p) {
+        if (*p < L'0' || *p > L'9') {
             return false;
         }
-        nMilliseconds = nMilliseconds * 10 + nDigit;
+        const unsigned nDigit = static_cast<unsigned>(*p - L'0');
+        if (n > (nMax - nDigit) / 10) {
+            return false;
+        }
+        n = n * 10 + nDigit;
     }
-    nTolerance = nMilliseconds * UNITS_PER_MILLISECOND;
+    nNumber = n;
     return true;
 }
 
@@ -289,19 +296,41 @@ int CConsole::OnOption(const wchar_t* pszName, wchar_t** ppszValues, int nValues
                 return PARAM_INVALID;
             }
             return 0;
-        case OPT_ID_DATE:
-            if (nValues != 1) {
+        case OPT_ID_DATE: {
+            // No value, or an empty one, asks for exact dates. The tolerance
+            // is kept in 100-nanosecond units, so its milliseconds are
+            // bounded by what fits in a signed 64-bit product.
+            ULONGLONG nMilliseconds = 0;
+            ULONGLONG nHours = 0;
+            if (nValues >= 1 && ppszValues[0][0] != L'\0' &&
+                !ParseWholeNumber(ppszValues[0],
+                                  std::numeric_limits<LONGLONG>::max() / UNITS_PER_MILLISECOND,
+                                  nMilliseconds)) {
+                m_strExpected = L"milliseconds";
                 return PARAM_INVALID;
             }
-            // A value that does not begin with a digit ("", "abc") keeps the
-            // tolerance as it is.
-            if (ppszValues[0][0] >= L'0' && ppszValues[0][0] <= L'9' &&
-                !ParseTolerance(ppszValues[0], m_nDateTolerance)) {
+            if (nValues > 2 || (nValues == 2 && ppszValues[1][0] != L'\0' &&
+                                !ParseWholeNumber(ppszValues[1], DATE_MAX_SHIFT_HOURS, nHours))) {
+                m_strExpected = L"milliseconds,0 to 26 hours";
                 return PARAM_INVALID;
             }
+            m_nDateTolerance = static_cast<LONGLONG>(nMilliseconds) * UNITS_PER_MILLISECOND;
+            m_nDateShiftHours = static_cast<int>(nHours);
             return 0;
+        }
+        case OPT_ID_THREADS: {
+            ULONGLONG nThreads = 0;
+            if (nValues != 1 || !ParseWholeNumber(ppszValues[0], MAX_HASH_THREADS, nThreads) ||
+                nThreads == 0) {
+                m_strExpected = L"1 to 64";
+                return PARAM_INVALID;
+            }
+            m_nHashThreads = static_cast<DWORD>(nThreads);
+            return 0;
+        }
         default:
-            // content, security and subdir are flags; their values are ignored.
+            // content, security, strict and subdir are flags; their values
+            // are ignored.
             return nRow;
     }
 }

@@ -15,6 +15,8 @@ enum : DWORD {
     OPT_ID_DATE = 0x20004,
     OPT_ID_SECURITY = 0x20005,
     OPT_ID_REPORT = 0x20006,
+    OPT_ID_STRICT = 0x20007,
+    OPT_ID_THREADS = 0x20008,
     OPT_ID_CONTENT = 0x20009,
 };
 
@@ -27,8 +29,16 @@ enum : DWORD {
     OPT_DATE = 0x10,
     OPT_SECURITY = 0x20,
     OPT_REPORT = 0x40,
+    OPT_STRICT = 0x80,
+    OPT_THREADS = 0x100,
     OPT_CONTENT = 0x200,
 };
+
+// The most hours that /date accepts as a shift: the widest gap between two
+// time zones (UTC-12 to UTC+14).
+constexpr int DATE_MAX_SHIFT_HOURS = 26;
+// The most threads that /threads accepts.
+constexpr DWORD MAX_HASH_THREADS = 64;
 
 enum : int {
     HASH_MD5 = 1,
@@ -44,7 +54,7 @@ public:
     ~CConsole() override;
 
     std::wstring GetDescription() const override;
-    // The usage text: 37 lines, each ending with a line feed.
+    // The usage text: 41 lines, each ending with a line feed.
     std::wstring GetUsage() const override;
     // Index 1 is the source folder, index 2 the destination folder: the full
     // path of the text (ExpandFullPath) is stored and 0 returned, also when
@@ -53,9 +63,9 @@ public:
     // returns PARAM_UNEXPECTED.
     int OnPositional(int nIndex, const wchar_t* pszText) override;
     // The program's options (content, date, exfile, exfolder, hash, report,
-    // security, subdir, by abbreviation), then the framework's. Sets the option's flag before
-    // its values are examined. Returns 0 or the row index when accepted,
-    // PARAM_UNKNOWN or PARAM_INVALID.
+    // security, strict, subdir, threads, by abbreviation), then the framework's. Sets the option's flag
+    // before its values are examined. Returns 0 or the row index when accepted, PARAM_UNKNOWN or
+    // PARAM_INVALID.
     int OnOption(const wchar_t* pszName, wchar_t** ppszValues, int nValues) override;
     // False when help was requested (without a message), when both /hash and
     // /content were given, or when a path is
@@ -77,6 +87,8 @@ public:
     std::wstring m_strFolderExclusions;
     std::wstring m_strReportPath;
     LONGLONG m_nDateTolerance = 0;  // 100-nanosecond units
+    int m_nDateShiftHours = 0;      // whole-hour shifts that /date also accepts
+    DWORD m_nHashThreads = 0;       // with OPT_THREADS: the threads that hash
     int m_nHashAlgorithm = 0;
 
 protected:

@@ -45,6 +45,27 @@ bool IsExcludedName(const CStringList& list, const wchar_t* pszName) {
     return false;
 }
 
+bool HasPathWildcard(const CStringList& list) {
+    for (const std::wstring& strWildcard : list) {
+        if (HasPathWildcard(strWildcard.c_str())) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool IsExcludedPath(const CStringList& list, const wchar_t* pszPath) {
+    if (pszPath == nullptr) {
+        return false;
+    }
+    for (const std::wstring& strWildcard : list) {
+        if (MatchPathWildcard(pszPath, strWildcard.c_str())) {
+            return true;
+        }
+    }
+    return false;
+}
+
 bool IsExcludedFile(const wchar_t* pszName) {
     return IsExcludedName(g_fileExclusions, pszName);
 }

@@ -8,7 +8,8 @@
 // (iswspace) at both ends; empty lines and lines starting with ";" are
 // skipped; every other line is kept whole, duplicates included. A kept line is
 // matched as PathMatchSpecW matches (MatchWildcard): "*" and "?", letters
-// without regard to case, and several patterns separated by ";".
+// without regard to case, and several patterns separated by ";"; a pattern
+// with a backslash is matched against the item's path (MatchPathWildcard).
 #pragma once
 
 #include "runtime/platform.h"
@@ -33,6 +34,16 @@ HRESULT LoadExclusions(const wchar_t* pszPath, CStringList& list, DWORD* pdwEnco
 // (tested in list order, the first match ends the test). False for an empty
 // list or a null name. A wildcard holding a backslash matches no bare name.
 bool IsExcludedName(const CStringList& list, const wchar_t* pszName);
+
+// Whether a line of list holds a wildcard with a backslash: its items must
+// then be tested by their paths (IsExcludedPath).
+bool HasPathWildcard(const CStringList& list);
+
+// True when at least one line of list matches the item at the display path
+// pszPath ("\src\obj\x.pdb"), as MatchPathWildcard matches: wildcards
+// without a backslash by the item's name, the others by its path. False for
+// an empty list or a null path.
+bool IsExcludedPath(const CStringList& list, const wchar_t* pszPath);
 
 // IsExcludedName with g_fileExclusions.
 bool IsExcludedFile(const wchar_t* pszName);

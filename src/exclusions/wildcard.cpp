@@ -1,5 +1,7 @@
 #include "exclusions/wildcard.h"
 
+#include <cwchar>
+
 namespace {
 
 // The upper case of every UTF-16 unit, as PathMatchSpecW compares letters:
@@ -31,14 +33,37 @@ bool IsWildcardEnd(wchar_t ch) {
 // shortest run first; on a mismatch only the last star seen takes one
 // character more. An earlier star never needs to: whatever a later star's
 // retry can reach covers what stretching an earlier one could, so the work
-// stays within the name's length times the wildcard's.
-bool MatchOne(const wchar_t* pszName, const wchar_t* pszWildcard, const CUpperCase& upper) {
+// stays within the name's length times the wildcard's. With bAnyDepth the
+// name is a display path and the wildcard is matched as if "*\" stood before
+// it: the leading star's runs end before a backslash of the path, so the
+// wildcard is tried against every part of the path that follows one, within
+// the same bound.
+bool MatchOne(const wchar_t* pszName, const wchar_t* pszWildcard, const CUpperCase& upper,
+              bool bAnyDepth = false) {
     const wchar_t* pszAfterStar = nullptr;   // the wildcard after the last star seen
     const wchar_t* pszStarRunEnd = nullptr;  // where that star's run ends in the name
+    bool bLeadingStar = bAnyDepth;           // the last star seen is the one before "\"
+    if (bAnyDepth) {
+        pszAfterStar = pszWildcard;
+        pszStarRunEnd = pszName;
+        pszName = nullptr;  // the first backslash is looked for below
+    }
     for (;;) {
+        if (pszName == nullptr) {
+            // The leading star's next run: up to the next backslash.
+            while (*pszStarRunEnd != L'\0' && *pszStarRunEnd != L'\\') {
+                ++pszStarRunEnd;
+            }
+            if (*pszStarRunEnd == L'\0') {
+                return false;
+            }
+            pszName = ++pszStarRunEnd;
+            pszWildcard = pszAfterStar;
+        }
         if (*pszWildcard == L'*') {
             pszAfterStar = ++pszWildcard;
             pszStarRunEnd = pszName;
+            bLeadingStar = false;
             continue;
         }
         if (*pszName == L'\0') {
@@ -55,9 +80,20 @@ bool MatchOne(const wchar_t* pszName, const wchar_t* pszWildcard, const CUpperCa
         if (pszAfterStar == nullptr) {
             return false;
         }
+        if (bLeadingStar) {
+            pszName = nullptr;
+            continue;
+        }
         pszWildcard = pszAfterStar;
         pszName = ++pszStarRunEnd;
     }
+}
+
+// The upper case of every UTF-16 unit, built on first use, once, also when
+// two threads ask at once.
+const CUpperCase& UpperCase() {
+    static const CUpperCase upper;
+    return upper;
 }
 
 }  // namespace
@@ -71,8 +107,7 @@ bool MatchWildcard(const wchar_t* pszName, const wchar_t* pszWildcard) {
     if (::lstrcmpW(pszWildcard, L"*.*") == 0) {
         return true;
     }
-    // Built on first use, once, also when two threads ask at once.
-    static const CUpperCase upper;
+    const CUpperCase& upper = UpperCase();
     for (const wchar_t* psz = pszWildcard; *psz != L'\0';) {
         while (*psz == L' ') {
             ++psz;
@@ -86,6 +121,43 @@ bool MatchWildcard(const wchar_t* pszName, const wchar_t* pszWildcard) {
         if (*psz == L';') {
             ++psz;
         }
+    }
+    return false;
+}
+
+bool HasPathWildcard(const wchar_t* pszWildcard) {
+    return pszWildcard != nullptr && ::wcschr(pszWildcard, L'\\') != nullptr;
+}
+
+bool MatchPathWildcard(const wchar_t* pszPath, const wchar_t* pszWildcard) {
+    if (pszPath == nullptr || pszWildcard == nullptr) {
+        return false;
+    }
+    if (::lstrcmpW(pszWildcard, L"*.*") == 0) {
+        return true;
+    }
+    const wchar_t* const pszLast = ::wcsrchr(pszPath, L'\\');
+    const wchar_t* const pszName = pszLast != nullptr ? pszLast + 1 : pszPath;
+    const CUpperCase& upper = UpperCase();
+    for (const wchar_t* psz = pszWildcard; *psz != L'\0';) {
+        while (*psz == L' ') {
+            ++psz;
+        }
+        const wchar_t* pszEnd = psz;
+        bool bPath = false;
+        while (!IsWildcardEnd(*pszEnd)) {
+            bPath = bPath || *pszEnd == L'\\';
+            ++pszEnd;
+        }
+        // A wildcard with a backslash names a path: from the root when it
+        // begins with one, else at any depth; one without names the item.
+        const bool bMatch = !bPath          ? MatchOne(pszName, psz, upper)
+                            : *psz == L'\\' ? MatchOne(pszPath, psz, upper)
+                                            : MatchOne(pszPath, psz, upper, true);
+        if (bMatch) {
+            return true;
+        }
+        psz = *pszEnd == L';' ? pszEnd + 1 : pszEnd;
     }
     return false;
 }

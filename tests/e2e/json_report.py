@@ -128,9 +128,9 @@ class JsonReport(unittest.TestCase):
                          list(document))
         self.assertRegex(document["version"], r"^\d+\.\d+\.\d+\.\d+$")
         self.assertEqual("\\\\server\\share\\\u00e9t\u00e9", document["destination"])
-        self.assertEqual({"date": 2000, "hash": "sha1", "content": False, "security": False,
-                          "subdir": True, "fileExclusions": "C:\\x\\ex.txt",
-                          "folderExclusions": None},
+        self.assertEqual({"date": 2000, "dateShiftHours": 1, "hash": "sha1", "content": False,
+                          "security": False, "strict": True, "subdir": True,
+                          "fileExclusions": "C:\\x\\ex.txt", "folderExclusions": None},
                          document["options"])
         folder = {"lastWrite": facts(0, 5)["lastWrite"]}
         expected = [

@@ -13,7 +13,8 @@ namespace {
 const wchar_t kUsage[] =
     L"<srcpath> <dstpath> [/date [<tolerance>]] [/display [<level>\n"
     L"\t[<mode>]]] [/exfile <file.ext>] [/exfolder <file.ext>] [/hash [<alg>]]\n"
-    L"\t[/content] [/report <file.json>] [/security] [/subdir] [/?]\n"
+    L"\t[/content] [/report <file.json>] [/security] [/strict] [/subdir]\n"
+    L"\t[/threads <n>] [/?]\n"
     L"\n"
     L"Where:\n"
     L"\n"
@@ -26,6 +27,7 @@ const wchar_t kUsage[] =
     L"              value specifies the maximum gap in milliseconds allowed between\n"
     L"              the source and the destination dates. If this value is not set,\n"
     L"              the dates must exactly match.\n"
+    L"              An optional second value, in hours, also accepts whole-hour shifts.\n"
     L"  /display    Sets the level of information that will be displayed and\n"
     L"               optionally the translation mode.\n"
     L"               <level> is either of the following values:\n"
@@ -46,7 +48,9 @@ const wchar_t kUsage[] =
     L"  /content    Compares file contents byte by byte.\n"
     L"  /report     Writes every finding and the summary to a JSON file.\n"
     L"  /security   Verifies that the files have valid owners and DACLs.\n"
+    L"  /strict     Counts whatever could not be compared as a difference.\n"
     L"  /subdir     Compares subfolders recursively.\n"
+    L"  /threads    Sets the number of threads that read and hash files.\n"
     L"  /?          Displays this help message.\n";
 
 // The usage block with the empty line that ends it.
@@ -121,8 +125,9 @@ TEST(Report, ShowsWhatIsWrongWithTheParameters) {
          strBanner + L"Invalid parameter value(s):\n\n\t/exfile\n\n"},
         {"invalid value", L"{src} {dst} /hash:x",
          strBanner + L"Invalid parameter value(s):\n\n\t/hash (expected: md5,sha1,sha256)\n\n"},
-        {"two invalid values", L"{src} {dst} /date /display:progress",
-         strBanner + L"Invalid parameter value(s):\n\n\t/date\n\t/display (expected: "
+        {"two invalid values", L"{src} {dst} /date:1.5 /display:progress",
+         strBanner + L"Invalid parameter value(s):\n\n\t/date (expected: milliseconds)\n\t/display "
+                     L"(expected: "
                      L"none,normal,verbose)\n\n"},
         {"invalid value and failed validation", L"{src} /hash:x",
          strBanner + strUsage +

@@ -102,7 +102,7 @@ TEST_F(SubdirTest, FolderExclusionsByNameWildcardAndCase) {
     // A file whose name matches a folder wildcard is compared as usual.
     test::MakeFile(m_trees.Source(L"report.tmp"), "r");
     const std::wstring strList = m_trees.Root() / L"folders.txt";
-    test::MakeFile(strList, "bin\n*.TMP\n  cache  \n; comment\n");
+    test::MakeFile(strList, "bin\n*.TMP\n  src\\cache  \n; comment\n");
 
     CCounts counts;
     counts.nIdentical = 1;
@@ -125,6 +125,9 @@ TEST_F(SubdirTest, MissingFolderExclusionListIsRefused) {
     EXPECT_EQ(strEnd, result.strOutput.substr(result.strOutput.size() - strEnd.size()));
 }
 
+// Links pair by name like folders and are reported when one side lacks
+// them; a link against a folder is missing on each side, as a file against
+// a folder is.
 TEST_F(SubdirTest, LinksToFoldersAreNotFollowed) {
     Both(L"a\\f.txt");
     // A link back up the tree on each side: following it would never end.
@@ -133,13 +136,26 @@ TEST_F(SubdirTest, LinksToFoldersAreNotFollowed) {
     const std::wstring strTarget = test::UnixPathOf(m_trees.Source(L"a"));
     test::MakeUnixSymlink(std::string(strTarget.begin(), strTarget.end()),
                           m_trees.Source(L"alias"));
+    test::MakeFile(m_trees.Destination(L"alias\\g.txt"), "g");
+    test::MakeUnixSymlink("..", m_trees.Source(L"side"));
+    test::MakeUnixSymlink("..", m_trees.Destination(L"zlink"));
     for (const std::wstring& strLink :
-         {m_trees.Source(L"a\\up"), m_trees.Destination(L"a\\up"), m_trees.Source(L"alias")}) {
+         {m_trees.Source(L"a\\up"), m_trees.Destination(L"a\\up"), m_trees.Source(L"alias"),
+          m_trees.Source(L"side"), m_trees.Destination(L"zlink")}) {
         const DWORD dwAttributes = ::GetFileAttributesW(strLink.c_str());
         ASSERT_NE(INVALID_FILE_ATTRIBUTES, dwAttributes);
         ASSERT_TRUE(dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
     }
-    ExpectRun(L"/subdir", 0, L"", L"", kIdentical);
+    CCounts counts;
+    counts.nIdentical = 1;
+    counts.source = {1, 0, 0, 0, 0, 0, 2};
+    counts.destination = {1, 0, 0, 0, 0, 0, 2};
+    ExpectRun(L"/subdir", 4, L"",
+              L"\\alias: folder not found in destination.\n"
+              L"\\side: folder not found in destination.\n"
+              L"\\alias: folder not found in source.\n"
+              L"\\zlink: folder not found in source.\n",
+              e2e::Summary(counts));
 }
 
 TEST_F(SubdirTest, TreesBeyondTheClassicPathLimit) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cwchar>
 #include <string>
 
 #include <shlwapi.h>
@@ -64,6 +65,37 @@ TEST(WildcardTest, AnswersAsPathMatchSpecW) {
     EXPECT_FALSE(MatchWildcard(L"a", nullptr));
 }
 
+// Wildcards with a backslash against display paths: from the roots when they
+// begin with one, else at any depth; the others against the name. Where the
+// rules meet, the name rules and the shell's matcher agree.
+TEST(WildcardTest, PathWildcardsMatchFromTheRootsOrAtAnyDepth) {
+    struct {
+        const wchar_t* pszPath;
+        const wchar_t* pszWildcard;
+        bool bMatch;
+    } const kCases[] = {
+        {L"\\src\\obj\\x.pdb", L"obj\\*.pdb", true},
+        {L"\\src\\xobj\\x.pdb", L"obj\\*.pdb", false},
+        {L"\\a\\cache", L"\\a\\cache", true},
+        {L"\\x\\docs\\a.tmp", L"\\docs\\*.tmp", false},
+        {L"\\docs\\b\\a.tmp", L"\\docs\\*.tmp", true},
+        {L"\\Windows\\Temp", L" \\windows\\temp", true},
+        {L"\\src\\a.tmp", L"*.TMP", true},
+        {L"\\src\\a.tmp", L"src", false},
+        {L"\\src\\a.tmp", L"x;src\\*", true},
+    };
+    for (const auto& tc : kCases) {
+        SCOPED_TRACE(testing::Message() << '[' << tc.pszPath << "] [" << tc.pszWildcard << ']');
+        EXPECT_EQ(tc.bMatch, MatchPathWildcard(tc.pszPath, tc.pszWildcard));
+        if (tc.pszWildcard[0] == L'\\' || !HasPathWildcard(tc.pszWildcard)) {
+            const wchar_t* pszSubject =
+                tc.pszWildcard[0] == L'\\' ? tc.pszPath : std::wcsrchr(tc.pszPath, L'\\') + 1;
+            EXPECT_EQ(tc.bMatch, MatchWildcard(pszSubject, tc.pszWildcard));
+            EXPECT_EQ(tc.bMatch, ::PathMatchSpecW(pszSubject, tc.pszWildcard) != FALSE);
+        }
+    }
+}
+
 // Short names and wildcards from a fixed seed, short enough for the shell's
 // matcher to stay quick, over the characters that matter.
 TEST(WildcardTest, GeneratedCasesAgreeWithPathMatchSpecW) {
@@ -98,6 +130,13 @@ TEST(WildcardTest, ManyStarsAgainstALongName) {
     const wchar_t kWildcard[] = L"*a*a*a*a*a*a*a*a*b";
     EXPECT_FALSE(MatchWildcard(std::wstring(60, L'a').c_str(), kWildcard));
     EXPECT_TRUE(MatchWildcard((std::wstring(59, L'a') + L"b").c_str(), kWildcard));
+    // At any depth, every part of a path of 20,000 folders, in the same bound.
+    std::wstring strPath;
+    while (strPath.size() < 40000) {
+        strPath += L"\\a";
+    }
+    EXPECT_FALSE(MatchPathWildcard(strPath.c_str(), L"a\\*a*a*a*a*a*a*a*a*b"));
+    EXPECT_TRUE(MatchPathWildcard((strPath + L"\\b").c_str(), L"a\\*a*a*a*a*a*a*a*a*b"));
 }
 
 }  // namespace

@@ -30,8 +30,9 @@ const CItemFacts NONE;
 int wmain(int argc, wchar_t** argv) {
     CConsole console;
     console.SetDisplayLevel(DISPLAY_VERBOSE);
-    console.m_dwOptions = OPT_DATE | OPT_HASH | OPT_SUBDIR | OPT_EXFILE;
+    console.m_dwOptions = OPT_DATE | OPT_HASH | OPT_SUBDIR | OPT_EXFILE | OPT_STRICT;
     console.m_nDateTolerance = 20000000;
+    console.m_nDateShiftHours = 1;
     console.m_nHashAlgorithm = HASH_SHA1;
     console.m_strSourcePath = L"C:\\src";
     console.m_strDestinationPath = L"\\\\server\\share\\\x00e9t\x00e9";

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# The arguments quorva.sh hands the program: each row holds the arguments
+# given, "=>" and those handed on; {t} is a temporary folder, {T} its
+# Windows path.
+set -euo pipefail
+wrapper="$(dirname "${BASH_SOURCE[0]}")/../../quorva.sh"
+t="$(mktemp -d)"
+trap 'rm -rf "$t"' EXIT
+mkdir "$t/src"
+rows=(
+  "{t}/src {t}/new.json {t}/no/x rel /d /hash:md5 => {T}\\src {T}\\new.json {t}/no/x rel /d /hash:md5 /display:,utf8"
+  "/report {t}/no/r.json /r:{t}/r.json /snapshot {t}/s.json => /report {T}\\no\\r.json /r:{T}\\r.json /snapshot {T}\\s.json /display:,utf8"
+  "/exfile:{t}/f.txt /exfo {t}/d.txt /exfile /hash => /exfile:{T}\\f.txt /exfo {T}\\d.txt /exfile /hash /display:,utf8"
+  "/di:verbose /display:,text => /di:verbose /display:,text"
+  "/display none unicode {t}/src => /display none unicode {T}\\src"
+)
+status=0
+for row in "${rows[@]}"; do
+  row="${row//\{t\}/$t}"
+  row="${row//\{T\}/Z:${t//\//\\}}"
+  read -r -a given <<<"${row%% => *}"
+  actual="$(QUORVA_PRINT_ARGS=1 bash "$wrapper" "${given[@]}" | paste -sd ' ')"
+  if [ "$actual" != "${row#* => }" ]; then
+    printf 'FAILED: %s\n  got: %s\n' "$row" "$actual" >&2
+    status=1
+  fi
+done
+exit $status
