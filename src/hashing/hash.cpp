@@ -125,13 +125,6 @@ BOOL CHashObject::HashFileHandle(HANDLE hFile, ALG_ID algId) {
         ::SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    // The size now bounds the reading: a file that keeps growing (a log
-    // being written) is read up to this size and one piece more, never for
-    // ever; one that shrinks ends at its first empty read.
-    LARGE_INTEGER size;
-    if (!::GetFileSizeEx(hFile, &size)) {
-        return FALSE;
-    }
     if (!m_pbBuffer) {
         m_pbBuffer.reset(new (std::nothrow) BYTE[HASH_BUFFER_SIZE]);
         if (!m_pbBuffer) {
@@ -145,6 +138,8 @@ BOOL CHashObject::HashFileHandle(HANDLE hFile, ALG_ID algId) {
     // A failed step closes the computation (Reset keeps the step's last
     // error), so that the object can begin the next file.
     ULONGLONG nRead = 0;
+    LARGE_INTEGER size;
+    size.QuadPart = -1;  // not asked for yet
     for (;;) {
         DWORD cbRead = 0;
         if (!::ReadFile(hFile, m_pbBuffer.get(), HASH_BUFFER_SIZE, &cbRead, nullptr)) {
@@ -165,7 +160,16 @@ BOOL CHashObject::HashFileHandle(HANDLE hFile, ALG_ID algId) {
             ::SetLastError(ERROR_CANCELLED);
             return FALSE;
         }
-        if (nRead > static_cast<ULONGLONG>(size.QuadPart)) {
+        // The size bounds the reading: a file that keeps growing (a log being
+        // written) is read up to its size after the first full buffer and
+        // one piece more, never for ever; one that shrinks ends at its first
+        // empty read. A file that the first read does not fill (most files)
+        // needs no bound, and is spared the query.
+        if (size.QuadPart < 0 && cbRead == HASH_BUFFER_SIZE && !::GetFileSizeEx(hFile, &size)) {
+            m_hHash.Reset();
+            return FALSE;
+        }
+        if (size.QuadPart >= 0 && nRead > static_cast<ULONGLONG>(size.QuadPart)) {
             break;
         }
     }

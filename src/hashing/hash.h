@@ -92,13 +92,13 @@ public:
 
     // Hashes what is read from hFile's current position up to the first
     // read that returns no bytes, in HASH_BUFFER_SIZE pieces (files of any
-    // size), or until more than the file's size at the call has been read:
-    // a file that keeps growing is read up to that size and what one more
-    // read returns. The handle needs read access and stays open. Fails with
-    // ERROR_INVALID_PARAMETER for a null or INVALID_HANDLE_VALUE handle,
-    // GetFileSizeEx's error (a handle without a size; previous value kept),
-    // ERROR_OUTOFMEMORY, BeginHash's error (previous value kept), or the
-    // error of ReadFile, CryptHashData or FinishHash, or ERROR_CANCELLED
+    // size), or until more than the file's size after the first full piece
+    // has been read: a file that keeps growing is read up to that size and
+    // what one more read returns. The handle needs read access and stays
+    // open. Fails with ERROR_INVALID_PARAMETER for a null or
+    // INVALID_HANDLE_VALUE handle, ERROR_OUTOFMEMORY, BeginHash's error
+    // (previous value kept), or the error of ReadFile, GetFileSizeEx (a
+    // handle without a size), CryptHashData or FinishHash, or ERROR_CANCELLED
     // when a stop was asked for (IsStopRequested, checked after each read);
     // after a failure past BeginHash the computation is closed and the
     // object holds no value.

@@ -266,10 +266,10 @@ void CHashQueue::WaitFile(CSlot& slot, int nSide) {
     }
     CLockGuard guard(m_lock);
     while (::InterlockedCompareExchange(&nDone, 0, 0) == 0) {
-        m_bOwnerWaits = true;
+        m_pOwnerWaitsFor = &nDone;
         ::SleepConditionVariableSRW(&m_fileDone, &m_lock, INFINITE, 0);
     }
-    m_bOwnerWaits = false;
+    m_pOwnerWaitsFor = nullptr;
 }
 
 DWORD WINAPI CHashQueue::ThreadMain(void* pParameter) {
@@ -299,7 +299,9 @@ void CHashQueue::Work(CWorker& worker) {
         ::ReleaseSRWLockExclusive(&m_lock);
         DoJob(worker, slot, nSide);
         ::AcquireSRWLockExclusive(&m_lock);
-        if (m_bOwnerWaits) {
+        // Only for the file the owner waits for: the others would wake it
+        // for nothing, a round trip to the system each.
+        if (m_pOwnerWaitsFor != nullptr && *m_pOwnerWaitsFor != 0) {
             ::WakeAllConditionVariable(&m_fileDone);
         }
     }
