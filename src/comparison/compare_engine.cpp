@@ -278,7 +278,6 @@ private:
     bool m_bWalkStopped = false;          // a folder could not be listed
     CFolderPlan* m_pReporting = nullptr;  // the folder whose files are reported
     uint64_t m_nFilesCompared = 0;
-    uint64_t m_nBytesHashed = 0;
 };
 
 DWORD CComparison::Run() {
@@ -519,7 +518,7 @@ DWORD CComparison::ReportFiles(CFolderPlan& plan) {
         if (dwError != ERROR_SUCCESS) {
             return dwError;
         }
-        m_report.OnProgress(++m_nFilesCompared, m_nBytesHashed);
+        m_report.OnProgress(++m_nFilesCompared, m_hashQueue.GetBytesRead());
     }
     return ERROR_SUCCESS;
 }
@@ -590,7 +589,11 @@ DWORD CComparison::ReportFile(const CFolderPlan& plan, const CPlannedFile& file)
 // denied or is not a regular file (a pipe, a device) is inaccessible on its
 // side; any other failure stops the comparison.
 DWORD CComparison::CompareContents(const CPlannedFile& file, CFinding& finding) {
-    const CPairResult& pair = m_hashQueue.Wait(file.nHashPair);
+    // The progress goes on with the data read while a large pair is hashed or
+    // compared.
+    const CPairResult& pair = m_hashQueue.Wait(file.nHashPair, [this] {
+        m_report.OnProgress(m_nFilesCompared, m_hashQueue.GetBytesRead());
+    });
     const bool bHashed = m_contentsJob == PairJob::Hash;
     CItemFacts* const facts[2] = {&finding.source, &finding.destination};
     bool bUnread[2] = {};
@@ -600,7 +603,6 @@ DWORD CComparison::CompareContents(const CPlannedFile& file, CFinding& finding) 
         if (result.bHashed) {
             side.cbHash = std::min<DWORD>(result.cbValue, HASH_MAX_VALUE_SIZE);
             std::memcpy(side.hash, result.value, side.cbHash);
-            m_nBytesHashed += side.nSize;
             continue;
         }
         side.dwError = result.dwError;

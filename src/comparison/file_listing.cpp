@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cwchar>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "comparison/comparison_results.h"
@@ -27,8 +28,41 @@ void CItemList::Clear() {
     m_names = std::vector<wchar_t>();
 }
 
+void COwnFiles::Add(HANDLE hFile, const wchar_t* pszName) {
+    COwnFile file;
+    file.strName = pszName;
+    if (GetFileIdentity(hFile, file.identity)) {
+        m_files.push_back(std::move(file));
+    }
+}
+
+void COwnFiles::Remove(const wchar_t* pszName) {
+    m_files.erase(
+        std::remove_if(m_files.begin(), m_files.end(),
+                       [pszName](const COwnFile& file) { return file.strName == pszName; }),
+        m_files.end());
+}
+
+bool COwnFiles::Contains(const wchar_t* pszFolder, size_t cchFolder, const wchar_t* pszName) const {
+    for (const COwnFile& file : m_files) {
+        // Names that differ but for case are opened too: the identity decides.
+        if (::CompareStringOrdinal(file.strName.c_str(), -1, pszName, -1, TRUE) != CSTR_EQUAL) {
+            continue;
+        }
+        const DWORD dwError = ::GetLastError();
+        const std::wstring strPath = std::wstring(pszFolder, cchFolder) + L"\\" + pszName;
+        CFileIdentity identity;
+        const bool bSame = GetFileIdentity(strPath.c_str(), identity) && identity == file.identity;
+        ::SetLastError(dwError);
+        if (bSame) {
+            return true;
+        }
+    }
+    return false;
+}
+
 BOOL CCacheFile::Create() {
-    m_hFile.Reset();
+    Close();
     wchar_t szPath[MAX_PATH];
     if (!CreateTempFileName(szPath)) {
         return FALSE;
@@ -44,40 +78,18 @@ BOOL CCacheFile::Create() {
         ::SetLastError(dwError);
         return FALSE;
     }
-    // Without its identity the file cannot be told apart from a namesake, so
-    // none is left out of a listing.
     const wchar_t* pszName = ::wcsrchr(szPath, L'\\');
-    if (::GetFileInformationByHandle(m_hFile.Get(), &m_identity) && pszName != nullptr) {
-        m_strName = pszName + 1;
-    }
+    m_strName = pszName != nullptr ? pszName + 1 : szPath;
+    g_ownFiles.Add(m_hFile.Get(), m_strName.c_str());
     return TRUE;
 }
 
 void CCacheFile::Close() {
     m_hFile.Reset();
-    m_strName.clear();
-}
-
-bool CCacheFile::IsThisFile(const wchar_t* pszFolder, size_t cchFolder,
-                            const wchar_t* pszName) const {
-    // Names that differ but for case are opened too: the identity decides.
-    if (m_strName.empty() ||
-        ::CompareStringOrdinal(m_strName.c_str(), -1, pszName, -1, TRUE) != CSTR_EQUAL) {
-        return false;
+    if (!m_strName.empty()) {
+        g_ownFiles.Remove(m_strName.c_str());
+        m_strName.clear();
     }
-    const DWORD dwError = ::GetLastError();
-    // Opened for no access, which our unshared handle allows.
-    const std::wstring strPath = std::wstring(pszFolder, cchFolder) + L"\\" + pszName;
-    CFileHandle hFile(::CreateFileW(strPath.c_str(), 0,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, 0, nullptr));
-    BY_HANDLE_FILE_INFORMATION info;
-    const bool bSame = hFile && ::GetFileInformationByHandle(hFile.Get(), &info) &&
-                       info.dwVolumeSerialNumber == m_identity.dwVolumeSerialNumber &&
-                       info.nFileIndexHigh == m_identity.nFileIndexHigh &&
-                       info.nFileIndexLow == m_identity.nFileIndexLow;
-    ::SetLastError(dwError);
-    return bSame;
 }
 
 namespace {
@@ -267,7 +279,7 @@ BOOL ListFiles(const wchar_t* pszSearchPath, CItemList& files, CSideResults& sid
             }
             continue;
         }
-        if (g_cacheFile.IsThisFile(pszSearchPath, cchFolder, fd.cFileName)) {
+        if (g_ownFiles.Contains(pszSearchPath, cchFolder, fd.cFileName)) {
             continue;
         }
         if (fileExclusions.IsExcluded(fd.cFileName, cchName)) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "paths/file_identity.h"
 #include "runtime/handle.h"
 #include "runtime/platform.h"
 
@@ -45,6 +46,33 @@ private:
     std::vector<wchar_t> m_names;  // each name followed by its terminator
 };
 
+// The files that the program itself writes while it compares (the listing
+// cache file, the report's temporary file): a compared tree may hold them,
+// and a listing never shows them. Each is known by its name and identity.
+class COwnFiles {
+public:
+    // Adds the open file hFile named pszName (without its folder). Nothing is
+    // added when the platform gives the file no identity: it could not be
+    // told apart from a namesake, so no file of that name is left out.
+    void Add(HANDLE hFile, const wchar_t* pszName);
+    // Forgets the file named pszName.
+    void Remove(const wchar_t* pszName);
+    // True when the file pszName of the folder pszFolder (cchFolder
+    // characters, without a final backslash) is one of them. Only a file
+    // whose name is one of theirs, ignoring case, is opened, to compare its
+    // identity. Keeps the last error.
+    bool Contains(const wchar_t* pszFolder, size_t cchFolder, const wchar_t* pszName) const;
+
+private:
+    struct COwnFile {
+        std::wstring strName;
+        CFileIdentity identity;
+    };
+    std::vector<COwnFile> m_files;
+};
+
+extern COwnFiles g_ownFiles;
+
 // The temporary file that holds listings while they are made. Closing its
 // handle deletes the file (it is opened delete-on-close).
 class CCacheFile {
@@ -53,23 +81,17 @@ public:
     virtual ~CCacheFile() = default;
 
     // Creates a new temporary file in the temporary folder (prefix "quorva")
-    // and opens it for reading and writing, unshared, delete-on-close. On
-    // failure returns FALSE with the last error set and leaves no file behind.
+    // and opens it for reading and writing, unshared, delete-on-close, one
+    // of g_ownFiles. On failure returns FALSE with the last error set and
+    // leaves no file behind.
     BOOL Create();
     HANDLE GetHandle() const { return m_hFile.Get(); }
     bool IsOpen() const { return static_cast<bool>(m_hFile); }
     void Close();
 
-    // True when the file pszName of the folder pszFolder (cchFolder
-    // characters, without a final backslash) is this very file: the temporary
-    // folder may lie inside a compared tree. Only a file of the same name is
-    // opened, to compare its volume serial number and file index with ours.
-    bool IsThisFile(const wchar_t* pszFolder, size_t cchFolder, const wchar_t* pszName) const;
-
 private:
     CFileHandle m_hFile;
-    std::wstring m_strName;  // the file's name without its folder; empty when unknown
-    BY_HANDLE_FILE_INFORMATION m_identity = {};
+    std::wstring m_strName;  // the file's name without its folder
 };
 
 extern CCacheFile g_cacheFile;
@@ -85,9 +107,9 @@ extern CCacheFile g_cacheFile;
 // folders (reparse points) are added marked as links. Exclusions are tested
 // by name, or, when a list holds a wildcard with a backslash, by the item's
 // display path: pszFolder is the folder's ("" for a root, "\a\b" below).
-// The cache file itself is never listed. Returns TRUE on success; FALSE with the
-// last error set to the cause otherwise: a folder that cannot be searched is
-// never an empty listing. A search that finds nothing at all (an empty
-// drive root) is empty.
+// The program's own files (g_ownFiles) are never listed. Returns TRUE on
+// success; FALSE with the last error set to the cause otherwise: a folder
+// that cannot be searched is never an empty listing. A search that finds
+// nothing at all (an empty drive root) is empty.
 BOOL ListFiles(const wchar_t* pszSearchPath, CItemList& files, CSideResults& side,
                CItemList* pFolders = nullptr, const wchar_t* pszFolder = L"");

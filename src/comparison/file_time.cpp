@@ -56,13 +56,8 @@ int DateTimeText(const SYSTEMTIME& st, DWORD dwDateFlags, DWORD dwTimeFlags,
     return cch;
 }
 
-constexpr ULONGLONG kTicksPerSecond = 10000000;
-constexpr ULONGLONG kTicksPerDay = 86400 * kTicksPerSecond;
-
-// Values are read as counts from 2^62 units before 1601: those with the top
-// two bits 11 wrap around to the start of that range, before 1601, and all
-// others follow, up to the year 45442.
-constexpr ULONGLONG kOrderStart = 1ULL << 62;
+constexpr long long kTicksPerSecond = 10000000;
+constexpr long long kTicksPerDay = 86400 * kTicksPerSecond;
 
 ULONGLONG TimeValue(const FILETIME& ft) {
     return (static_cast<ULONGLONG>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
@@ -74,41 +69,40 @@ std::wstring Digits(ULONGLONG n, size_t nWidth) {
     return str.size() < nWidth ? std::wstring(nWidth - str.size(), L'0') + str : str;
 }
 
-// The first nDigits digits of the fraction of a second, from its 100-
-// nanosecond units.
-std::wstring FractionDigits(ULONGLONG nTicks, unsigned nDigits) {
-    return Digits(nTicks % kTicksPerSecond, 7).substr(0, nDigits < 7 ? nDigits : 7);
+// The first nDigits digits of the fraction of a second, from a count of
+// 100-nanosecond units that is not negative.
+std::wstring FractionDigits(long long nTicks, unsigned nDigits) {
+    return Digits(static_cast<ULONGLONG>(nTicks % kTicksPerSecond), 7)
+        .substr(0, nDigits < 7 ? nDigits : 7);
 }
 
-// The ISO 8601 text of a file time, computed here: a proleptic Gregorian
-// date in UTC with the year in at least four digits, a sign before a year
-// beyond 9999 or below 0.
-std::wstring IsoText(ULONGLONG nTime, unsigned nFractionDigits) {
-    // The ordering count, split into days and ticks since 1601 (negative days
-    // before it) without overflowing.
-    const ULONGLONG nCount = nTime + kOrderStart;
-    long long nDays = static_cast<long long>(nCount / kTicksPerDay) -
-                      static_cast<long long>(kOrderStart / kTicksPerDay);
-    long long nTicks = static_cast<long long>(nCount % kTicksPerDay) -
-                       static_cast<long long>(kOrderStart % kTicksPerDay);
-    if (nTicks < 0) {
-        nTicks += static_cast<long long>(kTicksPerDay);
-        --nDays;
-    }
-    const ULONGLONG nRest = static_cast<ULONGLONG>(nTicks);
-    const CCivilDate date = CivilDateOfDay(nDays);
-    const long long nYear = date.nYear;
+// A proleptic Gregorian date: year (0 is 1 BC, negative before it), month
+// 1 to 12, day 1 to 31.
+struct CCivilDate {
+    long long nYear;
+    int nMonth;
+    int nDay;
+};
 
-    const ULONGLONG nSeconds = nRest / kTicksPerSecond;
-    std::wstring str = nYear < 0 ? L"-" : nYear > 9999 ? L"+" : L"";
-    str += Digits(static_cast<ULONGLONG>(nYear < 0 ? -nYear : nYear), 4) + L"-" +
-           Digits(static_cast<ULONGLONG>(date.nMonth), 2) + L"-" +
-           Digits(static_cast<ULONGLONG>(date.nDay), 2) + L"T" + Digits(nSeconds / 3600, 2) + L":" +
-           Digits(nSeconds / 60 % 60, 2) + L":" + Digits(nSeconds % 60, 2);
-    if (nFractionDigits != 0) {
-        str += L"." + FractionDigits(nRest, nFractionDigits);
-    }
-    return str + L"Z";
+// The date of a day counted from 1601-01-01 (day 0; negative before it),
+// computed here for every count a file time can give, where the platform
+// refuses the years before 1601.
+CCivilDate CivilDateOfDay(long long nDays) {
+    // H. Hinnant's days_from_civil, inverted: days are counted from
+    // 0000-03-01, so that the leap day ends a year; 1601-01-01 is day 584694
+    // of that count.
+    const long long z = nDays + 584694;
+    const long long nEra = (z >= 0 ? z : z - 146096) / 146097;
+    const long long nDayOfEra = z - nEra * 146097;
+    const long long nYearOfEra =
+        (nDayOfEra - nDayOfEra / 1460 + nDayOfEra / 36524 - nDayOfEra / 146096) / 365;
+    const long long nDayOfYear = nDayOfEra - (365 * nYearOfEra + nYearOfEra / 4 - nYearOfEra / 100);
+    const long long nMonthIndex = (5 * nDayOfYear + 2) / 153;  // 0 is March
+    CCivilDate date;
+    date.nDay = static_cast<int>(nDayOfYear - (153 * nMonthIndex + 2) / 5 + 1);
+    date.nMonth = static_cast<int>(nMonthIndex < 10 ? nMonthIndex + 3 : nMonthIndex - 9);
+    date.nYear = nYearOfEra + nEra * 400 + (date.nMonth <= 2 ? 1 : 0);
+    return date;
 }
 
 // The user's time format with the fraction after its seconds, as quoted
@@ -137,25 +131,46 @@ bool TimePictureWithFraction(const std::wstring& strFraction, std::wstring& strP
     return true;
 }
 
-}  // namespace
-
-CCivilDate CivilDateOfDay(long long nDays) {
-    // H. Hinnant's days_from_civil, inverted: days are counted from
-    // 0000-03-01, so that the leap day ends a year; 1601-01-01 is day 584694
-    // of that count.
-    const long long z = nDays + 584694;
-    const long long nEra = (z >= 0 ? z : z - 146096) / 146097;
-    const long long nDayOfEra = z - nEra * 146097;
-    const long long nYearOfEra =
-        (nDayOfEra - nDayOfEra / 1460 + nDayOfEra / 36524 - nDayOfEra / 146096) / 365;
-    const long long nDayOfYear = nDayOfEra - (365 * nYearOfEra + nYearOfEra / 4 - nYearOfEra / 100);
-    const long long nMonthIndex = (5 * nDayOfYear + 2) / 153;  // 0 is March
+// A file time on the calendar: its day and the 100-nanosecond units into
+// that day.
+struct CCivilTime {
+    long long nDays;  // since 1601-01-01, negative before it
     CCivilDate date;
-    date.nDay = static_cast<int>(nDayOfYear - (153 * nMonthIndex + 2) / 5 + 1);
-    date.nMonth = static_cast<int>(nMonthIndex < 10 ? nMonthIndex + 3 : nMonthIndex - 9);
-    date.nYear = nYearOfEra + nEra * 400 + (date.nMonth <= 2 ? 1 : 0);
-    return date;
+    long long nTicks;  // 0 to one day's units less one
+};
+
+// File times count 100-nanosecond units from 1601 in 64 bits, which Linux
+// and network file systems fill from either side: a time before 1601 arrives
+// as a negative count (its top bits set), a time after 30827 as a count above
+// 2^63. Both are read as they were meant by placing the seam of the 64 bits
+// at the start of the year 0: the counts within kTicksBeforeYear1601 of 2^64
+// are the years 0 to 1600, every other count the years 1601 to 58455.
+constexpr ULONGLONG kTicksBeforeYear1601 = 584754ULL * kTicksPerDay;  // 0000-01-01 to 1601
+
+// The one conversion from a file time to a calendar date, for every value
+// of its 64 bits; days and the units of the day rounded down, so that a time
+// before 1601 falls on its day.
+CCivilTime CivilTimeOf(const FILETIME& ft) {
+    const ULONGLONG nTime = TimeValue(ft);
+    CCivilTime time;
+    if (nTime >= 0 - kTicksBeforeYear1601) {
+        // Before 1601: the count is negative, by 2^64 minus its value.
+        const long long nBefore = static_cast<long long>(0 - nTime);
+        time.nDays = -(nBefore / kTicksPerDay);
+        time.nTicks = -(nBefore % kTicksPerDay);
+        if (time.nTicks < 0) {
+            time.nTicks += kTicksPerDay;
+            --time.nDays;
+        }
+    } else {
+        time.nDays = static_cast<long long>(nTime / kTicksPerDay);
+        time.nTicks = static_cast<long long>(nTime % kTicksPerDay);
+    }
+    time.date = CivilDateOfDay(time.nDays);
+    return time;
 }
+
+}  // namespace
 
 int FormatDateTime(const SYSTEMTIME& st, DWORD dwStyle, wchar_t* pszBuffer, int cchBuffer) {
     DWORD dwDateFlags = 0;
@@ -175,21 +190,49 @@ int FormatLocalTime(std::wstring& str) {
 }
 
 ULONGLONG FileTimeOrder(const FILETIME& ft) {
-    return TimeValue(ft) + kOrderStart;
+    // The count moved up by the years before 1601, wrapping: the year 0 is
+    // 0 and the latest time 2^64 - 1, as CivilTimeOf reads them.
+    return TimeValue(ft) + kTicksBeforeYear1601;
+}
+
+std::wstring FormatIsoTime(const FILETIME& ft, unsigned nFractionDigits) {
+    const CCivilTime time = CivilTimeOf(ft);
+    const long long nYear = time.date.nYear;
+    const ULONGLONG nSeconds = static_cast<ULONGLONG>(time.nTicks / kTicksPerSecond);
+    std::wstring str = nYear < 0 ? L"-" : nYear > 9999 ? L"+" : L"";
+    str += Digits(static_cast<ULONGLONG>(nYear < 0 ? -nYear : nYear), 4) + L"-" +
+           Digits(static_cast<ULONGLONG>(time.date.nMonth), 2) + L"-" +
+           Digits(static_cast<ULONGLONG>(time.date.nDay), 2) + L"T" + Digits(nSeconds / 3600, 2) +
+           L":" + Digits(nSeconds / 60 % 60, 2) + L":" + Digits(nSeconds % 60, 2);
+    if (nFractionDigits != 0) {
+        str += L"." + FractionDigits(time.nTicks, nFractionDigits);
+    }
+    return str + L"Z";
 }
 
 std::wstring FormatFileTime(const FILETIME& ft, unsigned nFractionDigits) {
-    const ULONGLONG nTime = TimeValue(ft);
-    SYSTEMTIME st;
-    std::wstring strPicture;
-    std::wstring str;
-    if (::FileTimeToSystemTime(&ft, &st) &&
-        (nFractionDigits == 0 ||
-         TimePictureWithFraction(FractionDigits(nTime, nFractionDigits), strPicture)) &&
-        DateTimeText(st, 0, 0, strPicture.empty() ? nullptr : strPicture.c_str(), str) != 0) {
-        return str;
+    // The platform's formats take the years 1601 to 30827 (SYSTEMTIME).
+    const CCivilTime time = CivilTimeOf(ft);
+    if (time.date.nYear >= 1601 && time.date.nYear <= 30827) {
+        SYSTEMTIME st;
+        const long long nSeconds = time.nTicks / kTicksPerSecond;
+        st.wYear = static_cast<WORD>(time.date.nYear);
+        st.wMonth = static_cast<WORD>(time.date.nMonth);
+        st.wDayOfWeek = static_cast<WORD>((time.nDays % 7 + 8) % 7);  // 1601-01-01 a Monday
+        st.wDay = static_cast<WORD>(time.date.nDay);
+        st.wHour = static_cast<WORD>(nSeconds / 3600);
+        st.wMinute = static_cast<WORD>(nSeconds / 60 % 60);
+        st.wSecond = static_cast<WORD>(nSeconds % 60);
+        st.wMilliseconds = static_cast<WORD>(time.nTicks % kTicksPerSecond / 10000);
+        std::wstring strPicture;
+        std::wstring str;
+        if ((nFractionDigits == 0 ||
+             TimePictureWithFraction(FractionDigits(time.nTicks, nFractionDigits), strPicture)) &&
+            DateTimeText(st, 0, 0, strPicture.empty() ? nullptr : strPicture.c_str(), str) != 0) {
+            return str;
+        }
     }
-    return IsoText(nTime, nFractionDigits);
+    return FormatIsoTime(ft, nFractionDigits);
 }
 
 void FormatFileTimes(const FILETIME& ftA, const FILETIME& ftB, std::wstring& strA,

@@ -32,19 +32,28 @@ int FormatLocalTime(std::wstring& str);
 // last-write times), never converted to local time. With nFractionDigits (3
 // or 7) the seconds carry that many digits of their fraction (the locale's
 // decimal separator, then the digits, cut, not rounded, from the 100-
-// nanosecond units). A time the platform cannot show (before 1601 or after
-// 30827: a value with its top bit set) or a locale whose time shows no
-// seconds gives the program's own ISO 8601 form instead, which cannot fail:
-// "2024-01-02T12:00:00Z", "+33658-09-27T01:46:40.250Z", "1336-03-23T12:26:40Z".
-// A value with the top two bits 10 counts as after 30827, one with 11 as a
-// negative count (before 1601), as file systems that store wider times give
-// them. Only running out of memory can fail (it throws).
+// nanosecond units). The date is the one FormatIsoTime gives. A time the
+// platform's formats cannot show (before 1601 or after 30827) or a locale whose time shows no seconds gives FormatIsoTime's
+// text instead, which cannot fail. Only running out of memory can fail (it
+// throws).
 std::wstring FormatFileTime(const FILETIME& ft, unsigned nFractionDigits = 0);
 
-// A file time as a count that orders times as FormatFileTime reads them: a
-// value with its top two bits 11 (before 1601) comes first and one with 10
-// (after 30827) last. The difference of two counts is the gap between the
-// times.
+// The ISO 8601 text of a file time in UTC, for every value of its 64 bits:
+// the proleptic Gregorian date and the time, with nFractionDigits (0 to 7)
+// digits of the fraction of a second. The 64 bits count 100-nanosecond units
+// from 1601-01-01 and reach from the year 0 to 58455: a value within 1601
+// years of 2^64 is a negative count, before 1601 (as a Linux time before 1601
+// arrives), every other value counts forward (a Linux time after 30827
+// arrives above 2^63). The year has at least four digits, and a sign when it
+// has more (ISO 8601 extended): "2024-01-02T12:00:00Z",
+// "1336-03-23T12:26:40.250Z", "+49503-08-18T00:00:00Z". The console's and
+// the report's texts of a time come from this one conversion to a calendar
+// date and name the same instant.
+std::wstring FormatIsoTime(const FILETIME& ft, unsigned nFractionDigits);
+
+// A file time as a count that orders times as FormatIsoTime reads them (the
+// year 0 first). The difference of two
+// counts is the gap between the times.
 ULONGLONG FileTimeOrder(const FILETIME& ft);
 
 // The texts of two file times that differ: as FormatFileTime makes them,
@@ -52,16 +61,3 @@ ULONGLONG FileTimeOrder(const FILETIME& ft);
 // the same, with all seven digits of the fraction.
 void FormatFileTimes(const FILETIME& ftA, const FILETIME& ftB, std::wstring& strA,
                      std::wstring& strB);
-
-// A proleptic Gregorian date: year (0 is 1 BC, negative before it), month
-// 1 to 12, day 1 to 31.
-struct CCivilDate {
-    long long nYear;
-    int nMonth;
-    int nDay;
-};
-
-// The date of a day counted from 1601-01-01 (day 0; negative before it),
-// computed here for every count a file time can give, where the platform
-// refuses the years before 1601 and after 30827.
-CCivilDate CivilDateOfDay(long long nDays);

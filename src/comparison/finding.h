@@ -66,8 +66,10 @@ public:
 
     // The comparison enters the folder pair at display path pszPath.
     virtual void OnFolder(const wchar_t* pszPath) { (void)pszPath; }
-    // One more pair or one-sided file was examined; nBytesHashed bytes of
-    // file contents have been hashed (or compared) so far in the whole run.
+    // One more pair or one-sided file was examined, or the reading of a
+    // pair's files went on meanwhile; nFilesCompared files were examined and
+    // nBytesHashed bytes of file contents have been read for hashing or
+    // comparing so far in the whole run, also within files not done yet.
     virtual void OnProgress(uint64_t nFilesCompared, uint64_t nBytesHashed) {
         (void)nFilesCompared;
         (void)nBytesHashed;

@@ -1,16 +1,17 @@
 // The program's global objects, defined in one place so that they are
 // constructed in this order and destroyed in the reverse order after the
 // entry point returns: the console first (it reports crashes until the very
-// end), the listing cache file (closing it deletes the file), the exclusion
-// lists, the path buffers, then the hash provider before the two hash
-// objects that use it.
+// end), the program's own files and the listing cache file (closing it
+// deletes the file), the exclusion lists, the path buffers, then the hash
+// provider before the two hash objects that use it.
 
 // -- console --
 #include "console/console.h"
 CConsole g_console;
 
-// -- listing cache file --
+// -- the program's own files, then the listing cache file, one of them --
 #include "comparison/file_listing.h"
+COwnFiles g_ownFiles;
 CCacheFile g_cacheFile;
 
 // -- exclusion lists --

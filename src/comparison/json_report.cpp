@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "comparison/comparison_results.h"
+#include "comparison/file_listing.h"
 #include "comparison/file_time.h"
 #include "console/console.h"
 #include "runtime/error_text.h"
@@ -126,6 +127,43 @@ DWORD GetLongFormOf(const wchar_t* pszPath, std::wstring& strLongPath) {
     return ERROR_SUCCESS;
 }
 
+// Tries for the report's temporary file, each under another name, before a
+// run gives up: every name taken is a file left by an earlier run.
+constexpr unsigned kTemporaryAttempts = 100;
+
+// The longest name of a file, in UTF-16 units on Windows and in UTF-8 bytes
+// on the Linux file systems that Wine shows: a name within 255 UTF-8 bytes is
+// within both.
+constexpr size_t kMaxNameBytes = 255;
+constexpr size_t kMaxNameUnits = 255;
+
+// The name of the report's temporary file for the target named strName, at
+// the attempt nAttempt (0 first): the target's name, the process id, the
+// attempt after the first and ".tmp" ("r.json.1234.tmp", "r.json.1234.2.tmp").
+// The target's part is shortened, never inside a character, so that the
+// whole stays within kMaxNameBytes.
+std::wstring TemporaryName(const std::wstring& strName, unsigned nAttempt) {
+    std::wstring strSuffix = L"." + std::to_wstring(::GetCurrentProcessId());
+    if (nAttempt != 0) {
+        strSuffix += L"." + std::to_wstring(nAttempt);
+    }
+    strSuffix += L".tmp";
+    size_t nBytes = strSuffix.size();
+    size_t cchBase = 0;
+    while (cchBase < strName.size()) {
+        const wchar_t ch = strName[cchBase];
+        const bool bPair = IsHighSurrogate(ch) && cchBase + 1 < strName.size() &&
+                           IsLowSurrogate(strName[cchBase + 1]);
+        const size_t nCharBytes = bPair ? 4 : ch < 0x80 ? 1 : ch < 0x800 ? 2 : 3;
+        if (nBytes + nCharBytes > kMaxNameBytes) {
+            break;
+        }
+        nBytes += nCharBytes;
+        cchBase += bPair ? 2 : 1;
+    }
+    return strName.substr(0, cchBase) + strSuffix;
+}
+
 }  // namespace
 
 void AppendJsonString(std::string& strOut, const wchar_t* pszText) {
@@ -172,20 +210,9 @@ void AppendJsonString(std::string& strOut, const wchar_t* pszText) {
 }
 
 std::string FormatJsonTime(const FILETIME& ft) {
-    const unsigned long long nTime =
-        (static_cast<unsigned long long>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
-    const unsigned nFraction = static_cast<unsigned>(nTime % 10000000);
-    const unsigned long long nSeconds = nTime / 10000000;
-    const unsigned nSecondOfDay = static_cast<unsigned>(nSeconds % 86400);
-    // All 64 bits count from 1601: the year passes four digits after 9999.
-    const CCivilDate date = CivilDateOfDay(static_cast<long long>(nSeconds / 86400));
-
-    char szText[40];
-    ::snprintf(szText, sizeof(szText), "%04u-%02u-%02uT%02u:%02u:%02u.%07uZ",
-               static_cast<unsigned>(date.nYear), static_cast<unsigned>(date.nMonth),
-               static_cast<unsigned>(date.nDay), nSecondOfDay / 3600, nSecondOfDay / 60 % 60,
-               nSecondOfDay % 60, nFraction);
-    return szText;
+    // The console's text of the same time, with all seven digits; ASCII.
+    const std::wstring strText = FormatIsoTime(ft, 7);
+    return std::string(strText.begin(), strText.end());
 }
 
 CJsonReport::~CJsonReport() {
@@ -193,8 +220,14 @@ CJsonReport::~CJsonReport() {
         const DWORD dwError = ::GetLastError();
         m_hFile.Reset();
         ::DeleteFileW(m_strTemporary.c_str());
+        ForgetTemporary();
         ::SetLastError(dwError);
     }
+}
+
+void CJsonReport::ForgetTemporary() {
+    g_ownFiles.Remove(m_strTemporary.substr(m_strTemporary.find_last_of(L'\\') + 1).c_str());
+    m_strTemporary.clear();
 }
 
 DWORD CJsonReport::Open(const wchar_t* pszPath, const CConsole& console) {
@@ -211,18 +244,34 @@ DWORD CJsonReport::Open(const wchar_t* pszPath, const CConsole& console) {
     }
     // Beside the target, so that the final move is a rename on one volume;
     // the process id keeps two runs that write the same report apart, and a
-    // file that happens to have the name is never overwritten.
-    wchar_t szSuffix[24];
-    ::_snwprintf(szSuffix, 24, L".%lu.tmp", ::GetCurrentProcessId());
-    szSuffix[23] = L'\0';
-    const std::wstring strTemporary = m_strTarget + szSuffix;
-    CFileHandle hFile(::CreateFileW(strTemporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!hFile) {
-        return ::GetLastError();
+    // file that has the name (left by a run that was ended at once) is
+    // never overwritten: the next name is tried.
+    const size_t nName = m_strTarget.find_last_of(L'\\') + 1;
+    const std::wstring strName = m_strTarget.substr(nName);
+    // Told now, not by the final move after the whole comparison.
+    if (strName.size() > kMaxNameUnits) {
+        return ERROR_FILENAME_EXCED_RANGE;
+    }
+    CFileHandle hFile;
+    std::wstring strTemporaryName;
+    for (unsigned nAttempt = 0; !hFile; ++nAttempt) {
+        strTemporaryName = TemporaryName(strName, nAttempt);
+        hFile.Reset(::CreateFileW((m_strTarget.substr(0, nName) + strTemporaryName).c_str(),
+                                  GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                                  nullptr));
+        if (!hFile) {
+            const DWORD dwError = ::GetLastError();
+            if ((dwError != ERROR_FILE_EXISTS && dwError != ERROR_ALREADY_EXISTS) ||
+                nAttempt + 1 == kTemporaryAttempts) {
+                return dwError;
+            }
+        }
     }
     m_hFile = std::move(hFile);
-    m_strTemporary = strTemporary;
+    m_strTemporary = m_strTarget.substr(0, nName) + strTemporaryName;
+    // A folder up the path may be a compared one, reached another way than
+    // the check of the parameters could see.
+    g_ownFiles.Add(m_hFile.Get(), strTemporaryName.c_str());
     m_bVerbose = (console.GetDisplayLevel() & 0x7FFFFFFF) == DISPLAY_VERBOSE;
 
     std::string& str = m_strBuffer;
@@ -261,7 +310,7 @@ DWORD CJsonReport::Open(const wchar_t* pszPath, const CConsole& console) {
     if (m_dwError != ERROR_SUCCESS) {
         m_hFile.Reset();
         ::DeleteFileW(m_strTemporary.c_str());
-        m_strTemporary.clear();
+        ForgetTemporary();
     }
     return m_dwError;
 }
@@ -358,7 +407,7 @@ DWORD CJsonReport::Finish(const CComparisonResults& results, LONGLONG nElapsedNa
     if (m_dwError != ERROR_SUCCESS) {
         ::DeleteFileW(m_strTemporary.c_str());
     }
-    m_strTemporary.clear();
+    ForgetTemporary();
     return m_dwError;
 }
 

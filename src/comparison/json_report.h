@@ -20,9 +20,8 @@ class CConsole;
 // else as its UTF-8 bytes.
 void AppendJsonString(std::string& strOut, const wchar_t* pszText);
 
-// The text of a file time (100-nanosecond units since 1601-01-01, UTC) as
-// the document writes it: "2024-03-07T14:05:09.1234567Z", every value of the
-// 64 bits included (the year grows past four digits after 9999).
+// The text of a file time as the document writes it: FormatIsoTime's with
+// all seven digits of the fraction, "2024-03-07T14:05:09.1234567Z".
 std::string FormatJsonTime(const FILETIME& ft);
 
 // Writes the document. Open it before the comparison, hand it findings and
@@ -36,9 +35,11 @@ public:
     CJsonReport& operator=(const CJsonReport&) = delete;
     ~CJsonReport() override;
 
-    // Creates the temporary file beside pszPath (a full path) and writes the
-    // document's head from console's options record: program, version, the
-    // two folders and the options. Identical files are written only when
+    // Creates the temporary file beside pszPath (a full path), under a name
+    // that no file has and that stays within the length of a name, as one of
+    // the program's own files (g_ownFiles), and writes the document's head
+    // from console's options record: program, version, the two folders and
+    // the options. Identical files are written only when
     // console's display level is verbose. Returns ERROR_SUCCESS, or the
     // failure's code with no file left behind (ERROR_ACCESS_DENIED when the
     // target is a folder or a read-only file, which could never be
@@ -63,6 +64,8 @@ private:
     // Writes the buffer to the file and empties it; keeps the first
     // failure's code and writes nothing after it.
     void Flush();
+    // Forgets the temporary file, which is gone or has become the target.
+    void ForgetTemporary();
 
     CFileHandle m_hFile;
     std::wstring m_strTarget;     // long form of the report's path

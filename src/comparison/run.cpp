@@ -55,11 +55,13 @@ bool LoadList(CConsole& console, const std::wstring& strPath, CStringList& list,
 }  // namespace
 
 int Run(int argc, wchar_t** argv) {
+    // First of all, so that a Ctrl+C finds the handler as early as the
+    // process can take it: a run stopped on the console did not compare the
+    // trees.
+    InstallStopHandler(EXIT_COMPARE_FAILED);
     SetUpProcess();
     CConsole& console = g_console;
     SetCrashSink(&console);
-    // A run stopped on the console did not compare the trees.
-    InstallStopHandler(EXIT_COMPARE_FAILED);
     console.ParseCommandLine(argc, argv);
     console.ShowBanner();
     if (console.ReportParameters()) {

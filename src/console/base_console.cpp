@@ -5,6 +5,7 @@
 #include <io.h>
 #include <shlwapi.h>
 
+#include <algorithm>
 #include <cwctype>
 #include <vector>
 
@@ -17,10 +18,38 @@ namespace {
 // Room reserved for a progress line, so that ordinary lines never grow.
 constexpr size_t PROGRESS_LINE_RESERVE = 1024;
 
-// Blanks the console line that a progress line took: 78 spaces between two
-// carriage returns, 80 characters in all.
-std::wstring ProgressBlank() {
-    return L"\r" + std::wstring(78, L' ') + L"\r";
+// The columns of a console whose window cannot be asked for.
+constexpr int DEFAULT_CONSOLE_COLUMNS = 80;
+
+// Takes back a progress line of nCells screen cells on the console: as many
+// blanks between two carriage returns.
+std::wstring ProgressBlank(size_t nCells) {
+    return L"\r" + std::wstring(nCells, L' ') + L"\r";
+}
+
+// The progress line as the console shows it, in at most nCells screen
+// cells: strPath shortened (PathCompactPathExW puts "..." inside it) to at
+// most nPathCells cells and to what the message leaves, then ": " and
+// strMessage; what still does not fit is cut off.
+std::wstring FitProgressLine(const std::wstring& strPath, const std::wstring& strMessage,
+                             size_t nPathCells, size_t nCells) {
+    const std::wstring strTail = strPath.empty() ? strMessage : L": " + strMessage;
+    const size_t nTailCells = TextCells(strTail);
+    const size_t nRoom = nCells > nTailCells ? std::min(nPathCells, nCells - nTailCells) : 0;
+    // PathCompactPathExW counts characters, not cells: a wide character
+    // takes two, so fewer characters are asked for until the path fits.
+    std::wstring strShown = strPath;
+    for (size_t cch = nRoom; cch > 0 && TextCells(strShown) > nRoom; --cch) {
+        std::vector<wchar_t> compact(cch + 1, L'\0');
+        if (!::PathCompactPathExW(compact.data(), strPath.c_str(), static_cast<UINT>(cch + 1), 0)) {
+            strShown = strPath;
+            break;
+        }
+        strShown = compact.data();
+    }
+    std::wstring strLine = strShown + strTail;
+    strLine.resize(PrefixWithinCells(strLine, nCells));
+    return strLine;
 }
 
 // The answers of a question in the order they are offered, with the bit
@@ -174,9 +203,19 @@ void CBaseConsole::EraseProgress() {
     if (!m_bProgressShown) {
         return;
     }
-    WriteOutput(ProgressBlank());
+    WriteOutput(ProgressBlank(m_nProgressCells));
     m_bProgressShown = false;
+    m_nProgressCells = 0;
     m_strProgressPath.clear();
+}
+
+int CBaseConsole::GetConsoleColumns() const {
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    const HANDLE hOutput = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(m_pOutput)));
+    if (!::GetConsoleScreenBufferInfo(hOutput, &info)) {
+        return DEFAULT_CONSOLE_COLUMNS;
+    }
+    return info.srWindow.Right - info.srWindow.Left + 1;
 }
 
 void CBaseConsole::EndBlock() {
@@ -192,49 +231,56 @@ void CBaseConsole::EndBlock() {
 }
 
 void CBaseConsole::WriteProgress(const wchar_t* pszFormat, ...) {
-    std::wstring strLine;
-    strLine.reserve(PROGRESS_LINE_RESERVE);
-    if (!m_strProgressPath.empty()) {
-        if (m_bConsole) {
-            strLine += L'\r';
-            bool bCompacted = false;
-            if (m_nProgressWidth > 0) {
-                std::vector<wchar_t> compact(static_cast<size_t>(m_nProgressWidth) + 1, L'\0');
-                if (::PathCompactPathExW(compact.data(), m_strProgressPath.c_str(),
-                                         static_cast<UINT>(m_nProgressWidth), 0)) {
-                    strLine += compact.data();
-                    bCompacted = true;
-                }
-            }
-            if (!bCompacted) {
-                strLine += m_strProgressPath;
-            }
-        } else {
-            strLine += m_strProgressPath;
-        }
-        strLine += L": ";
-    }
+    std::wstring strMessage;
+    strMessage.reserve(PROGRESS_LINE_RESERVE);
     if (pszFormat != nullptr) {
         va_list args;
         va_start(args, pszFormat);
-        AppendFormatV(strLine, pszFormat, args);
+        AppendFormatV(strMessage, pszFormat, args);
         va_end(args);
     }
-
-    if (!strLine.empty() && strLine.back() == L'\n') {
-        if (m_nDisplayLevel >= DISPLAY_PROGRESS) {
-            if (m_bConsole) {
-                WriteOutput(ProgressBlank());
-            }
+    const bool bEndsLine = !strMessage.empty() && strMessage.back() == L'\n';
+    if (!m_bConsole) {
+        const std::wstring strLine =
+            m_strProgressPath.empty() ? strMessage : m_strProgressPath + L": " + strMessage;
+        if (bEndsLine && m_nDisplayLevel >= DISPLAY_PROGRESS) {
             WriteOutput(strLine);
+        }
+        if (bEndsLine) {
+            m_strProgressPath.clear();
+        }
+        return;
+    }
+
+    // A line that stays may wrap; one that the next overwrites must not, or
+    // its carriage return would leave the wrapped part behind. The last
+    // column is left free: a console wraps when a line fills it.
+    const size_t nCells = bEndsLine ? static_cast<size_t>(-1)
+                                    : static_cast<size_t>(std::max(GetConsoleColumns(), 2) - 1);
+    const size_t nPathCells =
+        m_nProgressWidth > 0 ? static_cast<size_t>(m_nProgressWidth - 1) : static_cast<size_t>(-1);
+    std::wstring strShown = FitProgressLine(m_strProgressPath, strMessage, nPathCells, nCells);
+    size_t nShown = TextCells(strShown);
+    // The next line with a path overwrites this one from its start.
+    const wchar_t* const pszStart = m_strProgressPath.empty() ? L"" : L"\r";
+    if (bEndsLine) {
+        if (m_nDisplayLevel >= DISPLAY_PROGRESS) {
+            WriteOutput(ProgressBlank(m_nProgressCells));
+            WriteOutput(pszStart + strShown);
         }
         m_strProgressPath.clear();
         m_bProgressShown = false;
-    } else if (m_nDisplayLevel >= DISPLAY_PROGRESS && m_bConsole) {
-        // An unfinished progress line only makes sense where the next one
-        // can overwrite it.
-        WriteOutput(strLine);
+        m_nProgressCells = 0;
+    } else if (m_nDisplayLevel >= DISPLAY_PROGRESS) {
+        // Blanks cover what the previous line showed beyond this one.
+        const size_t nPrevious = m_bProgressShown ? std::min(m_nProgressCells, nCells) : 0;
+        if (nShown < nPrevious) {
+            strShown.append(nPrevious - nShown, L' ');
+            nShown = nPrevious;
+        }
+        WriteOutput(pszStart + strShown);
         m_bProgressShown = true;
+        m_nProgressCells = nShown;
     }
 }
 

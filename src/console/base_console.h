@@ -99,10 +99,14 @@ public:
     void EndBlock();
     // Writes a progress-line message: one without a final line feed only on
     // a console (the next one overwrites it), one with a final line feed
-    // also to a redirected output; the latter closes the progress line.
+    // also to a redirected output; the latter closes the progress line. On
+    // the console an unfinished line is cut to one cell less than the
+    // window's width, measured in screen cells, so that it never wraps and
+    // its blanking takes all of it back.
     void WriteProgress(const wchar_t* pszFormat, ...);
     // The path at the head of the progress line; WriteProgress shortens it
-    // to the progress width on a console. Emptied when the line is closed.
+    // on a console to the progress width less one, in screen cells, and to
+    // what the window leaves of the line. Emptied when the line is closed.
     void SetProgressPath(const std::wstring& strPath) { m_strProgressPath = strPath; }
     // Whether standard output is a console, where an unfinished progress
     // line is shown.
@@ -148,6 +152,9 @@ protected:
     // Blanks an unfinished progress line shown on the console and closes
     // it, the cursor left at the start of the line; nothing when none is.
     void EraseProgress();
+    // The width of the console's window in screen cells (the columns a line
+    // has before it wraps); 80 when standard output is no console.
+    virtual int GetConsoleColumns() const;
 
     DWORD m_dwFlags = 0;
     std::wstring m_strExpected;
@@ -161,8 +168,10 @@ protected:
     DWORD m_nWrites = 0;
     int m_nProgressWidth = 40;
     BOOL m_bConsole = FALSE;
-    // An unfinished progress line stands on the console.
+    // An unfinished progress line stands on the console, taking
+    // m_nProgressCells screen cells.
     bool m_bProgressShown = false;
+    size_t m_nProgressCells = 0;
     int m_nTranslationMode = 0;
     // Where WriteOutput writes: standard output, or the stream given to the
     // protected constructor.

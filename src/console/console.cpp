@@ -5,8 +5,9 @@
 
 #include <algorithm>
 #include <limits>
+#include <optional>
 
-#include "runtime/handle.h"
+#include "paths/file_identity.h"
 #include "runtime/library.h"
 
 namespace {
@@ -140,35 +141,43 @@ std::wstring WithoutTrailingBackslash(std::wstring strPath) {
     return strPath;
 }
 
-// The identity of a file or folder: its volume serial number and file index.
-// False when the platform gives none that can be trusted: the folder cannot
-// be opened, or the serial number or the index is 0. (Wine gives serial 0 to
-// everything on a Unix mount that holds no drive's root, and index 1 to the
-// root of each such mount.)
-bool GetIdentity(const std::wstring& strPath, BY_HANDLE_FILE_INFORMATION& info) {
-    // FILE_FLAG_BACKUP_SEMANTICS is what lets CreateFileW open a folder.
-    const CFileHandle hFile(::CreateFileW(strPath.c_str(), FILE_READ_ATTRIBUTES,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                                          nullptr));
-    return hFile && ::GetFileInformationByHandle(hFile.Get(), &info) &&
-           info.dwVolumeSerialNumber != 0 && (info.nFileIndexHigh != 0 || info.nFileIndexLow != 0);
+// A folder as Validate compares it: its full path and, when the platform
+// gives one that can be trusted, its identity.
+struct CFolderKey {
+    explicit CFolderKey(const std::wstring& strFullPath)
+        : strPath(WithoutTrailingBackslash(strFullPath)),
+          bIdentity(GetFileIdentity(strFullPath.c_str(), identity)) {}
+
+    std::wstring strPath;
+    CFileIdentity identity;
+    bool bIdentity;
+};
+
+// Two folders are the same when both have an identity and it is the same
+// (a link to the folder, the folder through another drive or share, a path
+// in the \\?\ form), and never when both have one that differs: on a file
+// system that tells case apart, "s" and "S" are two folders. Only where an
+// identity is missing are the paths compared, without case.
+bool IsSameFolder(const CFolderKey& first, const CFolderKey& second) {
+    if (first.bIdentity && second.bIdentity) {
+        return first.identity == second.identity;
+    }
+    return ::_wcsicmp(first.strPath.c_str(), second.strPath.c_str()) == 0;
 }
 
-// Two full paths name the same folder when they are equal but for case and
-// a trailing backslash, or when both have the same identity: a link to the
-// folder, or the folder reached through another drive or share.
-bool IsSameFolder(const std::wstring& strFirst, const std::wstring& strSecond) {
-    if (::_wcsicmp(WithoutTrailingBackslash(strFirst).c_str(),
-                   WithoutTrailingBackslash(strSecond).c_str()) == 0) {
-        return true;
+// The folder that holds a full path without a final backslash (but for a
+// drive's root), or empty when it has none.
+std::wstring ParentOf(const std::wstring& strPath) {
+    const size_t nSlash = strPath.find_last_of(L'\\');
+    if (strPath.empty() || strPath.back() == L'\\' || nSlash == std::wstring::npos) {
+        return std::wstring();
     }
-    BY_HANDLE_FILE_INFORMATION first;
-    BY_HANDLE_FILE_INFORMATION second;
-    return GetIdentity(strFirst, first) && GetIdentity(strSecond, second) &&
-           first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
-           first.nFileIndexHigh == second.nFileIndexHigh &&
-           first.nFileIndexLow == second.nFileIndexLow;
+    std::wstring strParent = strPath.substr(0, nSlash);
+    // A drive's root keeps its backslash: "C:" alone is a current folder.
+    if (!strParent.empty() && strParent.back() == L':') {
+        strParent += L'\\';
+    }
+    return strParent;
 }
 
 // The whole number that the text holds, in nNumber: false when the text is
@@ -350,8 +359,14 @@ bool CConsole::Validate() {
         pszError = CheckPath(m_strDestinationPath, (m_dwTooLong & PATH_DESTINATION) != 0,
                              kDestinationTexts);
     }
-    if (pszError == nullptr && IsSameFolder(m_strSourcePath, m_strDestinationPath)) {
-        pszError = L"source and destination paths must be different.";
+    std::optional<CFolderKey> source;
+    std::optional<CFolderKey> destination;
+    if (pszError == nullptr) {
+        source.emplace(m_strSourcePath);
+        destination.emplace(m_strDestinationPath);
+        if (IsSameFolder(*source, *destination)) {
+            pszError = L"source and destination paths must be different.";
+        }
     }
     if (pszError == nullptr) {
         pszError = CheckPath(m_strFileExclusions, (m_dwTooLong & PATH_FILE_EXCLUSIONS) != 0,
@@ -369,20 +384,21 @@ bool CConsole::Validate() {
         return false;
     }
     if (!m_strReportPath.empty()) {
-        // The report's folder and each compared folder, with "/" read as "\"
-        // and a final backslash, so that C:\data does not hold C:\data2\r.json.
-        const auto folderOf = [](std::wstring str) {
-            std::replace(str.begin(), str.end(), L'/', L'\\');
-            return !str.empty() && str.back() == L'\\' ? str : str + L'\\';
-        };
-        const std::wstring strFolder =
-            folderOf(m_strReportPath.substr(0, m_strReportPath.find_last_of(L"\\/")));
+        // The report's folder, with "/" read as "\\"; a drive's root with its
+        // backslash.
+        std::wstring strFolder = m_strReportPath.substr(0, m_strReportPath.find_last_of(L"\\/"));
+        std::replace(strFolder.begin(), strFolder.end(), L'/', L'\\');
+        if (strFolder.empty() || strFolder.back() == L':') {
+            strFolder += L'\\';
+        }
+        // The report's folder must not be a compared one, nor, with /subdir,
+        // lie at any depth inside one: each folder up to the drive's root is
+        // compared with the roots, by identity where there is one.
         const bool bSubdir = (m_dwOptions & OPT_SUBDIR) != 0;
-        for (const std::wstring& strPath : {m_strSourcePath, m_strDestinationPath}) {
-            const std::wstring strRoot = folderOf(strPath);
-            if ((bSubdir ? strFolder.size() >= strRoot.size()
-                         : strFolder.size() == strRoot.size()) &&
-                ::_wcsnicmp(strFolder.c_str(), strRoot.c_str(), strRoot.size()) == 0) {
+        for (std::wstring strAbove = strFolder; !strAbove.empty();
+             strAbove = bSubdir ? ParentOf(strAbove) : std::wstring()) {
+            const CFolderKey above(strAbove);
+            if (IsSameFolder(above, *source) || IsSameFolder(above, *destination)) {
                 SetError(L"the report file must not be inside the source or destination folder.");
                 return false;
             }

@@ -70,12 +70,12 @@ public:
     // False when help was requested (without a message), when both /hash and
     // /content were given, or when a path is
     // missing, too long or does not exist, an exclusion list is a folder, or
-    // the two folders are the same (with the reason set by SetError). The
-    // folders are the same when their full paths are equal ignoring case and
-    // a trailing backslash, or when the platform gives both the same identity
-    // (volume serial number and file index); or when the report file would
-    // lie in a folder that does not exist or inside a compared folder
-    // (directly, or at any depth with /subdir).
+    // the two folders are the same (with the reason set by SetError); or when
+    // the report file would lie in a folder that does not exist or inside a
+    // compared folder (directly, or at any depth with /subdir). Two folders
+    // are the same when the platform gives both the same identity (volume
+    // serial number and file index), and, when either has none, when their
+    // full paths are equal ignoring case and a trailing backslash.
     bool Validate() override;
 
     // The options record, written while the command line is parsed and

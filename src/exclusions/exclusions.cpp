@@ -1,6 +1,5 @@
 #include "exclusions/exclusions.h"
 
-#include <new>
 #include <string>
 
 #include "exclusions/text_file.h"
@@ -15,20 +14,20 @@ HRESULT LoadExclusions(const wchar_t* pszPath, CStringList& list, DWORD* pdwEnco
     if (FAILED(hr)) {
         return hr;
     }
-    try {
+    // The one place where running out of memory is an answer rather than a
+    // crash: the run reports the list as not loaded.
+    hr = StoreList([&] {
         std::wstring strLine;
-        while ((hr = file.ReadLine(strLine)) == S_OK) {
+        HRESULT hrLine;
+        while ((hrLine = file.ReadLine(strLine)) == S_OK) {
             TrimWhiteSpace(strLine);
             if (strLine.empty() || strLine[0] == L';') {
                 continue;
             }
             list.push_back(strLine);
         }
-    } catch (const std::bad_alloc&) {
-        // The one place where running out of memory is an answer rather than
-        // a crash: the run reports the list as not loaded.
-        hr = E_OUTOFMEMORY;
-    }
+        return hrLine;
+    });
     file.Close();
     return hr;
 }

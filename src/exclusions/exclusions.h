@@ -12,6 +12,9 @@
 // with a backslash is matched against the item's path (MatchPathWildcard).
 #pragma once
 
+#include <new>
+#include <stdexcept>
+
 #include "runtime/platform.h"
 #include "runtime/wide_string.h"
 
@@ -24,11 +27,27 @@ extern CStringList g_folderExclusions;
 // processes may read but not write it meanwhile) and appends its wildcards to
 // list in the order of its lines. Prints nothing and closes the file on every
 // path. S_FALSE: the whole file was read. Negative: the open's error (nothing
-// appended), a read error or E_OUTOFMEMORY; wildcards appended before a read
-// error or a failed allocation stay in list. When pdwEncoding is not null it
+// appended), a read error or E_OUTOFMEMORY (StoreList); wildcards appended
+// before a read error or a failure to hold the list stay in list. When pdwEncoding is not null it
 // receives the encoding in which the file was read (TF_8BIT, TF_UTF8 or
 // TF_UTF16), or TF_ENCODING_UNKNOWN when it could not be opened.
 HRESULT LoadExclusions(const wchar_t* pszPath, CStringList& list, DWORD* pdwEncoding = nullptr);
+
+// What store (a callable that fills a list and returns an HRESULT) returns,
+// or E_OUTOFMEMORY when the list cannot be held: a string or the list
+// outgrows the memory (std::bad_alloc) or its largest possible size
+// (std::length_error, a line of hundreds of millions of characters). A list
+// too large to hold is a list not loaded, never a crash.
+template <typename F>
+HRESULT StoreList(F&& store) {
+    try {
+        return store();
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (const std::length_error&) {
+        return E_OUTOFMEMORY;
+    }
+}
 
 // True when at least one wildcard of list matches the bare name pszName
 // (tested in list order, the first match ends the test). False for an empty

@@ -154,6 +154,9 @@ BOOL CHashObject::HashFileHandle(HANDLE hFile, ALG_ID algId) {
             return FALSE;
         }
         nRead += cbRead;
+        if (m_pnBytesRead != nullptr) {
+            m_pnBytesRead->fetch_add(cbRead, std::memory_order_relaxed);
+        }
         // A stop ends a large file within one read buffer.
         if (IsStopRequested()) {
             m_hHash.Reset();

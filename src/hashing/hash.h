@@ -14,6 +14,8 @@
 // use, and Acquire and Release are not safe against a hash in progress.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -126,6 +128,13 @@ public:
     // empty when the object holds no value.
     std::wstring GetHashText() const;
 
+    // Makes HashFileHandle add the bytes of each read to *pnBytesRead (null:
+    // to nothing), which must outlive the object; other threads may read it
+    // at any time.
+    void SetReadCounter(std::atomic<uint64_t>* pnBytesRead) noexcept {
+        m_pnBytesRead = pnBytesRead;
+    }
+
     // The algorithm of the last begun computation, 0 before the first.
     ALG_ID GetAlgorithm() const noexcept { return m_algId; }
     // The value and its length in bytes; null and 0 when there is none.
@@ -139,6 +148,7 @@ private:
     std::unique_ptr<BYTE[]> m_pbBuffer;
     ALG_ID m_algId = 0;
     DWORD m_cbValue = 0;  // 0 while a computation is open or there is no value
+    std::atomic<uint64_t>* m_pnBytesRead = nullptr;
 };
 
 // Opens the file at pszPath for reading whole, front to back, sharing it for

@@ -32,6 +32,20 @@ private:
     SRWLOCK& m_lock;
 };
 
+// Lets go of an SRW lock, held exclusively, for one scope.
+class CUnlockGuard {
+public:
+    explicit CUnlockGuard(SRWLOCK& lock) noexcept : m_lock(lock) {
+        ::ReleaseSRWLockExclusive(&m_lock);
+    }
+    ~CUnlockGuard() { ::AcquireSRWLockExclusive(&m_lock); }
+    CUnlockGuard(const CUnlockGuard&) = delete;
+    CUnlockGuard& operator=(const CUnlockGuard&) = delete;
+
+private:
+    SRWLOCK& m_lock;
+};
+
 // Hashes the file at strPath into result. Throws nothing: running out of
 // memory fails the file as a failed read would.
 void HashInto(CHashObject& hash, const std::wstring& strPath, ALG_ID algId,
@@ -108,8 +122,10 @@ bool ReadBlock(HANDLE hFile, BYTE* pb, DWORD cb, DWORD& cbRead) {
 // be opened, or read, fails with its own error; a stop asked for fails both
 // with ERROR_CANCELLED within one block. The files are read to where they
 // end as they are read, not as they were listed: one that keeps growing
-// faster than it is read keeps the comparison going.
-void CompareInto(BYTE* pbBlocks, const std::wstring (&paths)[2], CPairResult& result) noexcept {
+// faster than it is read keeps the comparison going. Each block read is
+// added to nBytesRead.
+void CompareInto(BYTE* pbBlocks, const std::wstring (&paths)[2], std::atomic<uint64_t>& nBytesRead,
+                 CPairResult& result) noexcept {
     result = CPairResult();
     CFileHandle files[2];
     for (int nSide = 0; nSide < 2; ++nSide) {
@@ -132,6 +148,7 @@ void CompareInto(BYTE* pbBlocks, const std::wstring (&paths)[2], CPairResult& re
                 result.files[nSide].dwError = ::GetLastError();
                 return;
             }
+            nBytesRead.fetch_add(cbRead[nSide], std::memory_order_relaxed);
         }
         const DWORD cbBoth = std::min(cbRead[0], cbRead[1]);
         const size_t cbEqual = EqualPrefix(blocks[0], blocks[1], cbBoth);
@@ -178,6 +195,7 @@ void CHashQueue::Open(DWORD nThreads, ALG_ID algId) {
             auto pWorker = std::make_unique<CWorker>();
             pWorker->pQueue = this;
             pWorker->pHash = std::make_unique<CHashObject>(m_provider);
+            pWorker->pHash->SetReadCounter(&m_nBytesRead);
             // Stored before its thread starts: storing may throw, and a
             // thread must never run on a worker that is gone.
             m_workers.push_back(std::move(pWorker));
@@ -193,6 +211,7 @@ void CHashQueue::Open(DWORD nThreads, ALG_ID algId) {
         m_pOwnWorker = std::make_unique<CWorker>();
         m_pOwnWorker->pQueue = this;
         m_pOwnWorker->pHash = std::make_unique<CHashObject>(m_provider);
+        m_pOwnWorker->pHash->SetReadCounter(&m_nBytesRead);
     }
 }
 
@@ -218,13 +237,13 @@ void CHashQueue::Add(size_t nPair, const std::wstring& strSourcePath,
     }
 }
 
-const CPairResult& CHashQueue::Wait(size_t nPair) {
+const CPairResult& CHashQueue::Wait(size_t nPair, const std::function<void()>& onWaiting) {
     if (nPair != m_nCollected || nPair >= m_nAdded) {
         throw std::logic_error("hash queue: pair collected out of turn");
     }
     CSlot& slot = m_slots[nPair % m_slots.size()];
-    WaitFile(slot, 0);
-    WaitFile(slot, 1);
+    WaitFile(slot, 0, onWaiting);
+    WaitFile(slot, 1, onWaiting);
     ++m_nCollected;
     return slot.result;
 }
@@ -239,7 +258,7 @@ void CHashQueue::DoJob(CWorker& worker, CSlot& slot, int nSide) {
         worker.pbBlocks.reset(new (std::nothrow) BYTE[2 * static_cast<size_t>(COMPARE_BLOCK_SIZE)]);
     }
     if (worker.pbBlocks) {
-        CompareInto(worker.pbBlocks.get(), slot.strPath, slot.result);
+        CompareInto(worker.pbBlocks.get(), slot.strPath, m_nBytesRead, slot.result);
     } else {
         slot.result = CPairResult();
         for (CHashResult& file : slot.result.files) {
@@ -250,7 +269,7 @@ void CHashQueue::DoJob(CWorker& worker, CSlot& slot, int nSide) {
     ::InterlockedExchange(&slot.nDone[1], 1);
 }
 
-void CHashQueue::WaitFile(CSlot& slot, int nSide) {
+void CHashQueue::WaitFile(CSlot& slot, int nSide, const std::function<void()>& onWaiting) {
     LONG& nDone = slot.nDone[nSide];
     if (m_pOwnWorker) {
         if (nDone == 0) {
@@ -267,7 +286,13 @@ void CHashQueue::WaitFile(CSlot& slot, int nSide) {
     CLockGuard guard(m_lock);
     while (::InterlockedCompareExchange(&nDone, 0, 0) == 0) {
         m_pOwnerWaitsFor = &nDone;
-        ::SleepConditionVariableSRW(&m_fileDone, &m_lock, INFINITE, 0);
+        if (!::SleepConditionVariableSRW(&m_fileDone, &m_lock,
+                                         onWaiting ? HASH_WAIT_REPORT_MS : INFINITE, 0) &&
+            onWaiting) {
+            // Without the lock, which the threads take to tell a file done.
+            const CUnlockGuard unlock(m_lock);
+            onWaiting();
+        }
     }
     m_pOwnerWaitsFor = nullptr;
 }

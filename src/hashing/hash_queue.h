@@ -18,6 +18,9 @@
 // Only the thread that owns the queue calls its operations.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -28,6 +31,9 @@
 
 // The most pairs added and not yet collected with Wait.
 constexpr size_t HASH_QUEUE_PAIRS = 64;
+
+// How often Wait calls its caller back while it waits, in milliseconds.
+constexpr DWORD HASH_WAIT_REPORT_MS = 100;
 
 // The size of the blocks in which a compare job reads each of its files.
 constexpr DWORD COMPARE_BLOCK_SIZE = 1048576;
@@ -83,7 +89,14 @@ public:
     // Waits until the job of pair nPair is done (or has failed) and gives its
     // result, valid until the next Add. Pairs are collected once each, in the
     // order added; a pair asked for out of turn throws std::logic_error.
-    const CPairResult& Wait(size_t nPair);
+    // While the threads work, onWaiting (when given) is called every
+    // HASH_WAIT_REPORT_MS, so that the caller can show the bytes read
+    // meanwhile.
+    const CPairResult& Wait(size_t nPair, const std::function<void()>& onWaiting = nullptr);
+    // The bytes read from all files so far, also within files still being
+    // hashed or compared: one atomic counter that the threads add to after
+    // each read.
+    uint64_t GetBytesRead() const noexcept { return m_nBytesRead.load(std::memory_order_relaxed); }
 
 private:
     // One pair: its job, the paths of its two files and, once done, the
@@ -111,7 +124,7 @@ private:
     void DoJob(CWorker& worker, CSlot& slot, int nSide);
     // Waits until file nSide of slot is done, or does its job here when no
     // thread does.
-    void WaitFile(CSlot& slot, int nSide);
+    void WaitFile(CSlot& slot, int nSide, const std::function<void()>& onWaiting);
 
     CHashProvider& m_provider;
     ALG_ID m_algId = 0;
@@ -119,6 +132,7 @@ private:
     std::unique_ptr<CWorker> m_pOwnWorker;  // works on the owner's thread without threads
     std::vector<CSlot> m_slots;             // pair n in slot n % HASH_QUEUE_PAIRS
     size_t m_nCollected = 0;                // the pairs collected with Wait
+    std::atomic<uint64_t> m_nBytesRead{0};  // added to by every hash object and comparison
 
     // Everything below is shared with the threads, under m_lock.
     SRWLOCK m_lock = SRWLOCK_INIT;

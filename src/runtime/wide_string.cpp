@@ -1,6 +1,8 @@
 #include "runtime/wide_string.h"
 
+#include <algorithm>
 #include <cwctype>
+#include <iterator>
 #include <stdexcept>
 
 #include <stdio.h>
@@ -77,4 +79,77 @@ void AppendUtf8(std::string& str, unsigned nCodePoint) {
         str += static_cast<char>(0x80 | ((nCodePoint >> 6) & 0x3F));
         str += static_cast<char>(0x80 | (nCodePoint & 0x3F));
     }
+}
+
+namespace {
+
+// The code points of East Asian Width W and F, as inclusive ranges in
+// ascending order (Unicode 15); unassigned points inside a block count with
+// it, which can only make a text look wider than it is.
+const struct {
+    unsigned nFirst;
+    unsigned nLast;
+} kWideRanges[] = {
+    {0x1100, 0x115F},   {0x231A, 0x231B},   {0x2329, 0x232A},   {0x23E9, 0x23EC},
+    {0x23F0, 0x23F0},   {0x23F3, 0x23F3},   {0x25FD, 0x25FE},   {0x2614, 0x2615},
+    {0x2648, 0x2653},   {0x267F, 0x267F},   {0x2693, 0x2693},   {0x26A1, 0x26A1},
+    {0x26AA, 0x26AB},   {0x26BD, 0x26BE},   {0x26C4, 0x26C5},   {0x26CE, 0x26CE},
+    {0x26D4, 0x26D4},   {0x26EA, 0x26EA},   {0x26F2, 0x26F3},   {0x26F5, 0x26F5},
+    {0x26FA, 0x26FA},   {0x26FD, 0x26FD},   {0x2705, 0x2705},   {0x270A, 0x270B},
+    {0x2728, 0x2728},   {0x274C, 0x274C},   {0x274E, 0x274E},   {0x2753, 0x2755},
+    {0x2757, 0x2757},   {0x2795, 0x2797},   {0x27B0, 0x27B0},   {0x27BF, 0x27BF},
+    {0x2B1B, 0x2B1C},   {0x2B50, 0x2B50},   {0x2B55, 0x2B55},   {0x2E80, 0x303E},
+    {0x3041, 0x33FF},   {0x3400, 0x4DBF},   {0x4E00, 0x9FFF},   {0xA000, 0xA4CF},
+    {0xA960, 0xA97F},   {0xAC00, 0xD7A3},   {0xF900, 0xFAFF},   {0xFE10, 0xFE19},
+    {0xFE30, 0xFE6F},   {0xFF00, 0xFF60},   {0xFFE0, 0xFFE6},   {0x16FE0, 0x16FE4},
+    {0x16FF0, 0x16FF1}, {0x17000, 0x18CFF}, {0x18D00, 0x18D08}, {0x1AFF0, 0x1B2FF},
+    {0x1F004, 0x1F004}, {0x1F0CF, 0x1F0CF}, {0x1F18E, 0x1F18E}, {0x1F191, 0x1F19A},
+    {0x1F200, 0x1F202}, {0x1F210, 0x1F23B}, {0x1F240, 0x1F248}, {0x1F250, 0x1F251},
+    {0x1F260, 0x1F265}, {0x1F300, 0x1F64F}, {0x1F680, 0x1F6FF}, {0x1F7E0, 0x1F7EB},
+    {0x1F7F0, 0x1F7F0}, {0x1F90C, 0x1F9FF}, {0x1FA70, 0x1FAFF}, {0x20000, 0x2FFFD},
+    {0x30000, 0x3FFFD},
+};
+
+// The code point at pszText (of cchLeft code units) and how many units it
+// takes.
+unsigned CodePointAt(const wchar_t* pszText, size_t cchLeft, size_t& cchUnits) {
+    if (cchLeft >= 2 && IsHighSurrogate(pszText[0]) && IsLowSurrogate(pszText[1])) {
+        cchUnits = 2;
+        return CodePointOfPair(pszText[0], pszText[1]);
+    }
+    cchUnits = 1;
+    return static_cast<unsigned>(pszText[0]);
+}
+
+}  // namespace
+
+int CodePointCells(unsigned nCodePoint) {
+    const auto pRange =
+        std::upper_bound(std::begin(kWideRanges), std::end(kWideRanges), nCodePoint,
+                         [](unsigned n, const auto& range) { return n < range.nFirst; });
+    return pRange != std::begin(kWideRanges) && nCodePoint <= std::prev(pRange)->nLast ? 2 : 1;
+}
+
+size_t TextCells(const wchar_t* pszText, size_t cchText) {
+    size_t nCells = 0;
+    for (size_t i = 0, cchUnits = 0; i < cchText; i += cchUnits) {
+        nCells +=
+            static_cast<size_t>(CodePointCells(CodePointAt(pszText + i, cchText - i, cchUnits)));
+    }
+    return nCells;
+}
+
+size_t PrefixWithinCells(const std::wstring& strText, size_t nCells) {
+    size_t i = 0;
+    size_t nUsed = 0;
+    while (i < strText.size()) {
+        size_t cchUnits = 0;
+        const unsigned nCodePoint = CodePointAt(strText.c_str() + i, strText.size() - i, cchUnits);
+        nUsed += static_cast<size_t>(CodePointCells(nCodePoint));
+        if (nUsed > nCells) {
+            break;
+        }
+        i += cchUnits;
+    }
+    return i;
 }

@@ -29,10 +29,11 @@ TEST(ProgressReport, DrawsTheLineAtMostOncePerInterval) {
         {true, 0x10, L"\\projects\\2024\\src", 1, 4096, ""},  // 80 ms across the wrap
         {true, 0x24, nullptr, 182400, 13314398618ull,
          "\r\\projects\\2024\\src: 182,400 files, 12.4 GB hashed"},
-        {false, 1000, L"\\a", 0, 0, "\r\\a: 0 files"},
+        // Blanks cover the longer line before, 49 cells.
+        {false, 1000, L"\\a", 0, 0, "\r\\a: 0 files" + std::string(38, ' ')},
         {false, 1099, nullptr, 1, 0, ""},
-        {false, 1100, nullptr, 1, 0, "\r\\a: 1 file"},
-        {false, 1200, nullptr, 1000, 0, "\r\\a: 1,000 files"},
+        {false, 1100, nullptr, 1, 0, "\r\\a: 1 file" + std::string(39, ' ')},
+        {false, 1200, nullptr, 1000, 0, "\r\\a: 1,000 files" + std::string(34, ' ')},
     };
     test::CTestConsole console;
     console.m_bConsole = TRUE;

@@ -5,11 +5,13 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 
 #include "console/test_console.h"
 #include "runtime/error_text.h"
+#include "runtime/wide_string.h"
 
 namespace {
 
@@ -163,7 +165,8 @@ TEST(ConsoleOutput, ProgressLines) {
         std::function<void(CTestConsole&)> run;
         std::string strBytes;
     };
-    const std::string strBlank = "\r" + std::string(78, ' ') + "\r";
+    // Blanks over the cells that a progress line took.
+    const auto blank = [](size_t nCells) { return "\r" + std::string(nCells, ' ') + "\r"; };
     const Case kCases[] = {
         {"unfinished progress is not written when redirected", false,
          [](CTestConsole& c) { c.WriteProgress(L"%d%%", 50); }, ""},
@@ -206,7 +209,7 @@ TEST(ConsoleOutput, ProgressLines) {
              c.WriteProgress(L"%d%%", 50);
              c.WriteProgress(L"done\n");
          },
-         "50%" + strBlank + "done\r\n"},
+         "50%" + blank(3) + "done\r\n"},
         {"console: a message or a block end erases an unfinished progress line and its path", true,
          [](CTestConsole& c) {
              c.SetProgressPath(L"C:\\a");
@@ -215,7 +218,23 @@ TEST(ConsoleOutput, ProgressLines) {
              c.WriteProgress(L"%d%%", 60);
              c.EndBlock();
          },
-         "\rC:\\a: 50%" + strBlank + "m\r\n60%" + strBlank + "\r\n"},
+         "\rC:\\a: 50%" + blank(9) + "m\r\n60%" + blank(3) + "\r\n"},
+        {"console: a shorter line covers the longer one before it", true,
+         [](CTestConsole& c) {
+             c.SetProgressPath(L"C:\\abc");
+             c.WriteProgress(L"%d%%", 50);
+             c.SetProgressPath(L"C:\\a");
+             c.WriteProgress(L"%d%%", 60);
+             c.EndBlock();
+         },
+         "\rC:\\abc: 50%\rC:\\a: 60%  " + blank(11) + "\r\n"},
+        {"console: the line is cut to the window less one column", true,
+         [](CTestConsole& c) {
+             c.m_nColumns = 6;
+             c.WriteProgress(L"abcdefgh");
+             c.EndBlock();
+         },
+         "abcde" + blank(5) + "\r\n"},
     };
     for (const auto& tc : kCases) {
         SCOPED_TRACE(tc.pszName);
@@ -229,22 +248,43 @@ TEST(ConsoleOutput, ProgressLines) {
     }
 }
 
+// The path is shortened with "..." inside it to 39 cells and to what the
+// window leaves, wide characters counting two; the blank takes back every
+// cell of the line.
 TEST(ConsoleOutput, ConsoleProgressPathIsShortened) {
-    CTestConsole console;
-    console.m_bConsole = TRUE;
-    console.SetTranslationMode(_O_TEXT);
-    const std::wstring strPath =
-        L"C:\\a rather long folder name\\and another long folder\\the file name.txt";
-    console.m_strProgressPath = strPath;
-    console.WriteProgress(L"%d%%", 50);
-    const std::string strOutput = console.ReadOutput();
-    ASSERT_GE(strOutput.size(), 6u);
-    EXPECT_EQ('\r', strOutput.front());
-    EXPECT_EQ(": 50%", strOutput.substr(strOutput.size() - 5));
-    const std::string strShown = strOutput.substr(1, strOutput.size() - 6);
-    EXPECT_LE(strShown.size(), 39u);
-    EXPECT_NE(std::string::npos, strShown.find("...")) << strShown;
-    EXPECT_EQ(strPath, console.m_strProgressPath);  // still open
+    const struct {
+        const char* pszName;
+        std::wstring strPath;
+        int nColumns;
+    } kCases[] = {
+        {"long path", L"C:\\a rather long folder name\\and another long folder\\the file name.txt",
+         80},
+        {"wide characters",
+         L"\\" + std::wstring(30, L'\u6587') + L"\\" + std::wstring(9, L'\u4EF6'), 80},
+        {"narrow window", L"C:\\a rather long folder name\\and another long folder", 30},
+    };
+    for (const auto& tc : kCases) {
+        SCOPED_TRACE(tc.pszName);
+        CTestConsole console;
+        console.m_bConsole = TRUE;
+        console.m_nColumns = tc.nColumns;
+        console.SetTranslationMode(_O_U16TEXT);
+        console.m_strProgressPath = tc.strPath;
+        console.WriteProgress(L"%d%%", 50);
+        EXPECT_EQ(tc.strPath, console.m_strProgressPath);  // still open
+        console.EndBlock();
+        const std::string strBytes = console.ReadOutput();
+        const std::wstring strOutput(reinterpret_cast<const wchar_t*>(strBytes.data()),
+                                     strBytes.size() / 2);
+        const size_t nEnd = strOutput.find(L": 50%");
+        ASSERT_NE(std::wstring::npos, nEnd);
+        EXPECT_EQ(L'\r', strOutput.front());
+        const std::wstring strShown = strOutput.substr(1, nEnd - 1);
+        EXPECT_LE(TextCells(strShown), std::min<size_t>(39, tc.nColumns - 1 - 5));
+        EXPECT_NE(std::wstring::npos, strShown.find(L"...")) << testing::PrintToString(strShown);
+        const size_t nCells = TextCells(strShown) + 5;
+        EXPECT_EQ(L"\r" + std::wstring(nCells, L' ') + L"\r\r\n", strOutput.substr(nEnd + 5));
+    }
 }
 
 // Keys for Ask, read one at a time; WEOF when they run out.

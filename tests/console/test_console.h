@@ -73,6 +73,10 @@ public:
         return nIndex <= 2 ? 0 : PARAM_UNEXPECTED;
     }
 
+    // The window's width that the progress line is fitted to.
+    int GetConsoleColumns() const override { return m_nColumns; }
+    int m_nColumns = 80;
+
     // The test's own option table ("x") first, then the framework's.
     int OnOption(const wchar_t* pszName, wchar_t** ppszValues, int nValues) override {
         m_strCalls += L"O" + std::wstring(pszName) + L"#" + std::to_wstring(nValues) + L"(";

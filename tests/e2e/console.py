@@ -11,16 +11,17 @@ os.environ.update(WINEDEBUG="-all", WINEDLLOVERRIDES="winedbg.exe=d;mscoree,msht
 PROGRESS = re.compile(r"\\[^\r\n]*: [\d,]+ files?(, [\d.]+ \w+ hashed)?")
 
 
-def on_console(arguments, interrupt=lambda received: False):
-    """The exit code and what a terminal wide enough for every line received;
-    Ctrl+C is sent once interrupt(what was received so far) is true."""
+def on_console(arguments, interrupt=lambda received: False, columns=400):
+    """The exit code and what a terminal of that many columns (wide enough for
+    every line by default) received; Ctrl+C is sent once interrupt(what was
+    received so far) is true."""
     pid, fd = pty.fork()
     if pid == 0:
         try:
             os.execvp("wine", ["wine", QUORVA, *arguments])
         finally:
             os._exit(127)
-    fcntl.ioctl(fd, termios.TIOCSWINSZ, struct.pack("HHHH", 50, 400, 0, 0))
+    fcntl.ioctl(fd, termios.TIOCSWINSZ, struct.pack("HHHH", 50, columns, 0, 0))
     received, sent, deadline = b"", False, time.monotonic() + 240
     while time.monotonic() < deadline:
         if not sent and interrupt(received):
@@ -100,6 +101,19 @@ class Console(unittest.TestCase):
                                  (code, PROGRESS.search(received.decode()) is not None))
                 self.assertEqual(timeless(expected[1]), timeless(screen(received)))
                 self.assertNotRegex(expected[1], PROGRESS)
+
+    def test_progress_line_fits_a_narrow_console(self):
+        # A long folder name, and a large file whose hashing the line follows: on 50 columns the
+        # console wraps each line the program writes, the progress line never.
+        folder = "a-rather-long-folder-name-" + "x" * 30
+        self.make({folder + "/big": (300 << 20, 300 << 20), folder + "/f": ("1", "22")})
+        options = self.trees + ["/hash", "/subdir"]
+        code, received = on_console(options, columns=50)
+        expected = redirected(options)
+        wrapped = "\n".join(line[i:i + 50].rstrip(" ") for line in expected[1].split("\n")
+                            for i in range(0, max(len(line), 1), 50))
+        self.assertRegex(received.decode(), folder[:10] + r"[^\r\n]*: 0 files, [\d.]+ MB hashed")
+        self.assertEqual((expected[0], timeless(wrapped)), (code, timeless(screen(received))))
 
     def test_ctrl_c_stops_the_comparison_and_reports_what_was_compared(self):
         # Small pairs, compared first, then a pair of sparse files of 1 TiB that would take half

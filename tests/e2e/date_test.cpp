@@ -10,9 +10,9 @@ namespace {
 constexpr uint64_t kNoon = 133486704000000000ULL;
 // An hour in FILETIME units.
 constexpr uint64_t kHour = 36000000000ULL;
-// 10^12 seconds after 1970 (in the year 33658): beyond what the platform can
-// show as a date, its top bit set.
-constexpr uint64_t kAfter30827 = 10116444736000000000ULL;
+// 2 * 10^10 seconds before 1970 (in the year 1336): a negative count, its
+// top bit set, which the platform cannot show as a date.
+constexpr uint64_t kBefore1601 = 0xFED726EE1A2A8000ULL;
 
 // The text the platform gives for a FILETIME in the short date and default
 // time formats, without any time-zone conversion; with nDigits, the
@@ -84,20 +84,20 @@ TEST(DateTest, ToleranceAndMoreRecentFindings) {
          kNoon + 7500000, "same", L": file in destination is more recent! (", L" < ", 3},
         {"and then all seven digits", L"/date:0", kNoon + 2, kNoon + 1, "same",
          L": file in source is more recent! (", L" > ", 7},
-        // Only Unix sets it (on a file system that keeps it): the time 10^12
-        // seconds after 1970.
-        {"a time after the year 30827", L"/date:", kAfter30827, kNoon, "same",
-         L": file in source is more recent! (", L" > ", 0, L"+33658-09-27T01:46:40Z"},
+        // Only Unix sets it (on a file system that keeps it); the report
+        // names the same instant.
+        {"a time before 1601", L"/date:", kBefore1601, kNoon, "same",
+         L": file in destination is more recent! (", L" < ", 0, L"1336-03-23T12:26:40Z"},
     };
     for (const auto& tc : kCases) {
         SCOPED_TRACE(tc.pszName);
         // Unlike ext4, tmpfs keeps times up to the end of 64-bit seconds.
-        const bool bUnixTime = tc.nSource == kAfter30827;
+        const bool bUnixTime = tc.nSource == kBefore1601;
         e2e::CTwoTrees trees(bUnixTime ? L"Z:\\dev\\shm" : L"");
         test::MakeFile(trees.Source(L"f.txt"), "same");
         test::MakeFile(trees.Destination(L"f.txt"), tc.pszDestinationContents);
         if (bUnixTime) {
-            test::RunUnixCommand(L"/bin/touch -d @1000000000000 " +
+            test::RunUnixCommand(L"/bin/touch -d @-20000000000 " +
                                  test::Quote(test::UnixPathOf(trees.Source(L"f.txt"))));
             for (int i = 0; i < 500 && test::GetLastWriteTime(trees.Source(L"f.txt")) != tc.nSource;
                  ++i) {
@@ -124,10 +124,19 @@ TEST(DateTest, ToleranceAndMoreRecentFindings) {
             strVerdict = e2e::kIdentical;
         }
         // A time zone far from UTC: the times must still show as stored.
-        const test::CRunResult result = trees.Run(tc.pszOption, {L"TZ=JST-9"});
+        const std::wstring strReport = trees.Root() / L"r.json";
+        const test::CRunResult result =
+            trees.Run(tc.pszOption + (bUnixTime ? L" /report " + test::Quote(strReport) : L""),
+                      {L"TZ=JST-9"});
         EXPECT_EQ(strFindings.empty() ? 0u : 4u, result.dwExitCode);
         EXPECT_EQ(trees.CompletedOutput(L"", strFindings, strVerdict),
                   e2e::NormalizeDuration(result.strOutput));
+        if (bUnixTime) {
+            EXPECT_NE(
+                std::string::npos,
+                test::ReadWholeFile(strReport).find(
+                    "\"source\": {\"size\": 4, \"lastWrite\": \"1336-03-23T12:26:40.0000000Z\"}"));
+        }
     }
 }
 

@@ -65,8 +65,10 @@ std::wstring Upper(std::wstring str) {
     return str;
 }
 
-// Replaces "{src}" and "{dst}" with the quoted folders of the trees, and
-// "{SRC}" with the source folder in upper case.
+// Replaces "{src}" and "{dst}" with the quoted folders of the trees,
+// "{SRC}" with the source folder in upper case, "{?dst}" with the
+// destination in the \\?\ form, "{lnk}" with a link to the source and
+// "{Zsrc}" with the source through drive Z:.
 std::wstring Substitute(std::wstring strArguments, const e2e::CTwoTrees& trees) {
     const struct {
         const wchar_t* pszName;
@@ -74,6 +76,9 @@ std::wstring Substitute(std::wstring strArguments, const e2e::CTwoTrees& trees) 
     } names[] = {{L"{src}", test::Quote(trees.Source())},
                  {L"{dst}", test::Quote(trees.Destination())},
                  {L"{SRC}", test::Quote(Upper(trees.Source()))},
+                 {L"{?dst}", test::Quote(L"\\\\?\\" + trees.Destination())},
+                 {L"{lnk}", test::Quote(trees.Root() / L"lnk")},
+                 {L"{Zsrc}", test::Quote(L"Z:" + test::UnixPathOf(trees.Source()))},
                  {L"{missing}", test::Quote(trees.Root() / L"missing")}};
     for (const auto& name : names) {
         const std::wstring strName = name.pszName;
@@ -86,6 +91,7 @@ std::wstring Substitute(std::wstring strArguments, const e2e::CTwoTrees& trees) 
 
 TEST(Report, ShowsWhatIsWrongWithTheParameters) {
     const e2e::CTwoTrees trees;
+    test::MakeUnixSymlink("src", trees.Root() / L"lnk");
     const std::wstring strBanner = e2e::Banner();
     const std::wstring strUsage = UsageBlock();
     const std::wstring strReportInside =
@@ -105,6 +111,12 @@ TEST(Report, ShowsWhatIsWrongWithTheParameters) {
         {"source missing", L"{missing} {dst}",
          strBanner + strUsage + L"ERROR: the source path does not exist.\n\n"},
         {"report inside the source", L"{src} {dst} /report {src}\\r.json",
+         strBanner + strUsage + strReportInside},
+        {"report through a link into the source", L"{src} {dst} /report {lnk}\\r.json",
+         strBanner + strUsage + strReportInside},
+        {"report inside the destination in the \\\\?\\ form", L"{src} {dst} /report {?dst}\\r.json",
+         strBanner + strUsage + strReportInside},
+        {"report inside the source through drive Z:", L"{src} {dst} /report {Zsrc}\\r.json",
          strBanner + strUsage + strReportInside},
         {"report deep inside the destination with subdir",
          L"{src} {dst} /subdir /report {dst}\\a\\b\\r.json",
@@ -234,6 +246,19 @@ TEST(Report, ComparesTheFolderThatEachSpellingOfARootNames) {
                        L"\n\n"),
             same.strOutput);
     }
+}
+
+// On a file system that tells case apart, "src" and "SRC" are two folders.
+TEST(Report, ComparesTwoRootsThatDifferInCaseOnly) {
+    const e2e::CTwoTrees trees;
+    test::MakeFolder(trees.Root() / L"upper");
+    test::RenameThroughUnix(trees.Root() / L"upper", L"SRC");
+    const test::CRunResult result =
+        test::RunQuorva(test::Quote(trees.Source()) + L" " + test::Quote(trees.Root() / L"SRC"));
+    EXPECT_EQ(0u, result.dwExitCode);
+    EXPECT_EQ(
+        e2e::CompletedOutput(L"", trees.Source(), trees.Root() / L"SRC", L"", e2e::kIdentical),
+        e2e::NormalizeDuration(result.strOutput));
 }
 
 TEST(Report, WritesEachTranslationMode) {

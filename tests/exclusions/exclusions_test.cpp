@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -109,6 +110,30 @@ TEST(ExclusionsTest, FailedLoadReportsTheCauseAndAddsNothing) {
     }
     CStringList list;
     EXPECT_EQ(E_INVALIDARG, LoadExclusions(nullptr, list));
+}
+
+// A list that outgrows the memory, or a line longer than a string can be,
+// is a failed load.
+TEST(ExclusionsTest, AListThatCannotBeHeldIsNotLoaded) {
+    std::wstring str;
+    const struct {
+        const char* pszName;
+        std::function<HRESULT()> store;
+        HRESULT hr;
+    } kCases[] = {
+        {"stored", [] { return S_FALSE; }, S_FALSE},
+        {"no memory", []() -> HRESULT { throw std::bad_alloc(); }, E_OUTOFMEMORY},
+        {"a string beyond its largest size",
+         [&] {
+             str.resize(str.max_size() + 1);
+             return S_OK;
+         },
+         E_OUTOFMEMORY},
+    };
+    for (const auto& tc : kCases) {
+        SCOPED_TRACE(tc.pszName);
+        EXPECT_EQ(tc.hr, StoreList(tc.store));
+    }
 }
 
 TEST(ExclusionsTest, MatchesBareNamesAgainstTheList) {

@@ -9,3 +9,27 @@ TEST(WideStringTest, FormatsWithPlatformConventions) {
     AppendFormat(str, L"%s", L"yz");
     EXPECT_EQ(L"xyz", str);
 }
+
+TEST(WideStringTest, MeasuresTextInScreenCells) {
+    const struct {
+        const char* pszName;
+        const wchar_t* pszText;
+        size_t nCells;
+        size_t cchWithinFive;  // PrefixWithinCells(text, 5)
+    } kCases[] = {
+        {"empty", L"", 0, 0},
+        {"Latin", L"abc\u00E9", 4, 4},
+        {"ideographs take two cells", L"\u6587\u4EF6\u5939", 6, 2},
+        {"Hangul and full-width forms", L"\uAC00\uFF21a", 5, 3},
+        {"half-width katakana take one", L"\uFF76\uFF85", 2, 2},
+        {"a wide ideograph beyond the first plane", L"a\U00020000b", 4, 4},
+        {"an emoji pair is not cut", L"abcd\U0001F600", 6, 4},
+        {"a surrogate alone", L"\xD800x", 2, 2},
+        {"the last of a wide block", L"\u9FFF\uA4D0", 3, 2},
+    };
+    for (const auto& tc : kCases) {
+        SCOPED_TRACE(tc.pszName);
+        EXPECT_EQ(tc.nCells, TextCells(tc.pszText));
+        EXPECT_EQ(tc.cchWithinFive, PrefixWithinCells(tc.pszText, 5));
+    }
+}
