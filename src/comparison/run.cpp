@@ -106,7 +106,9 @@ int Run(int argc, wchar_t** argv) {
     // The console's lines and the document get the same findings.
     CConsoleReport consoleReport(console,
                                  (console.GetDisplayLevel() & 0x7FFFFFFF) == DISPLAY_VERBOSE);
-    CProgressReport progressReport(console, (console.m_dwOptions & OPT_HASH) != 0);
+    CProgressReport progressReport(console, (console.m_dwOptions & OPT_HASH)      ? L"hashed"
+                                            : (console.m_dwOptions & OPT_CONTENT) ? L"compared"
+                                                                                  : nullptr);
     CReportFanOut reports;
     reports.Add(consoleReport);
     if (bReport) {

@@ -17,6 +17,7 @@ enum : DWORD {
     OPT_ID_REPORT = 0x20006,
     OPT_ID_STRICT = 0x20007,
     OPT_ID_THREADS = 0x20008,
+    OPT_ID_CONTENT = 0x20009,
 };
 
 // Option flags in m_dwOptions.
@@ -30,6 +31,7 @@ enum : DWORD {
     OPT_REPORT = 0x40,
     OPT_STRICT = 0x80,
     OPT_THREADS = 0x100,
+    OPT_CONTENT = 0x200,
 };
 
 // The most hours that /date accepts as a shift: the widest gap between two
@@ -52,7 +54,7 @@ public:
     ~CConsole() override;
 
     std::wstring GetDescription() const override;
-    // The usage text: 40 lines, each ending with a line feed.
+    // The usage text: 41 lines, each ending with a line feed.
     std::wstring GetUsage() const override;
     // Index 1 is the source folder, index 2 the destination folder: the full
     // path of the text (ExpandFullPath) is stored and 0 returned, also when
@@ -60,12 +62,13 @@ public:
     // keeps its previous value and Validate reports it). Any other index
     // returns PARAM_UNEXPECTED.
     int OnPositional(int nIndex, const wchar_t* pszText) override;
-    // The program's options (date, exfile, exfolder, hash, report, security,
-    // strict, subdir, threads, by abbreviation), then the framework's. Sets the option's flag
+    // The program's options (content, date, exfile, exfolder, hash, report,
+    // security, strict, subdir, threads, by abbreviation), then the framework's. Sets the option's flag
     // before its values are examined. Returns 0 or the row index when accepted, PARAM_UNKNOWN or
     // PARAM_INVALID.
     int OnOption(const wchar_t* pszName, wchar_t** ppszValues, int nValues) override;
-    // False when help was requested (without a message) or when a path is
+    // False when help was requested (without a message), when both /hash and
+    // /content were given, or when a path is
     // missing, too long or does not exist, an exclusion list is a folder, or
     // the two folders are the same (with the reason set by SetError); or when
     // the report file would lie in a folder that does not exist or inside a

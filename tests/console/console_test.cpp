@@ -189,6 +189,7 @@ TEST(Console, ParsesOptions) {
         {"d is date", {L"/d:3"}, OPT_DATE, 0, 30000, L"", L"", 0},
         {"di is display", {L"/di:verbose"}, 0, 0, 0, L"", L"", DISPLAY_FLAG},
         {"h is hash", {L"/h"}, OPT_HASH, HASH_MD5, 0, L"", L"", 0},
+        {"c is content", {L"/c"}, OPT_CONTENT, 0, 0, L"", L"", 0},
         {"he is help", {L"/he"}, 0, 0, 0, L"", L"", HELP_FLAG},
         {"s is security", {L"/s"}, OPT_SECURITY, 0, 0, L"", L"", 0},
         {"st is strict", {L"/st"}, OPT_STRICT, 0, 0, L"", L"", 0},
