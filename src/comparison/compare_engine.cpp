@@ -131,7 +131,7 @@ enum class Verdict : uint8_t {
     MissingInSource,
     DatesDiffer,
     SizesDiffer,
-    NeedsContents,  // the hash values decide
+    NeedsContents,  // the hash values, or the bytes, decide
     Identical,
     Record,  // a source walked alone
 };
@@ -220,7 +220,8 @@ public:
           m_sides{&source, pDestination},
           m_report(report),
           m_results(results),
-          m_dwOptions(options.m_dwOptions) {}
+          m_dwOptions(options.m_dwOptions),
+          m_contentsJob((options.m_dwOptions & OPT_CONTENT) ? PairJob::Compare : PairJob::Hash) {}
 
     DWORD Run();
 
@@ -254,7 +255,8 @@ private:
     DWORD ReportFolder(CFolderPlan& plan);
     DWORD ReportFiles(CFolderPlan& plan);
     DWORD ReportFile(const CFolderPlan& plan, const CPlannedFile& file);
-    // Collects the hash values of a pair and reports what they tell.
+    // Collects the hash values, or the comparison of the bytes, of a pair
+    // and reports what they tell.
     DWORD CompareContents(const CFolderPlan& plan, const CPlannedFile& file, CFinding& finding);
     void CheckSecurity(const CFolderPlan& plan, const CPlannedFile& file);
     // Whether a side's file lacks an owner or a DACL (counted); false when
@@ -292,6 +294,7 @@ private:
     CComparisonReport& m_report;
     CComparisonResults& m_results;
     const DWORD m_dwOptions;
+    const PairJob m_contentsJob;  // how the contents of a pair are compared
     // The only way files are hashed; opened when contents are compared.
     CHashQueue m_hashQueue{g_hashProvider};
     size_t m_nHashPairs = 0;  // the contents pairs planned so far
@@ -306,7 +309,7 @@ private:
 };
 
 DWORD CComparison::Run() {
-    if (m_dwOptions & OPT_HASH) {
+    if (m_dwOptions & (OPT_HASH | OPT_CONTENT)) {
         DWORD nThreads = (m_dwOptions & OPT_THREADS) ? m_options.m_nHashThreads : g_nHashThreads;
         if (nThreads == HASH_THREADS_AUTO) {
             SYSTEM_INFO info;
@@ -314,9 +317,10 @@ DWORD CComparison::Run() {
             nThreads = std::min(2 * std::max<DWORD>(info.dwNumberOfProcessors, 1), kMaxHashThreads);
         }
         const int nAlgorithm = m_options.m_nHashAlgorithm;
-        m_hashQueue.Open(nThreads, nAlgorithm == HASH_MD5      ? CALG_MD5
-                                   : nAlgorithm == HASH_SHA256 ? CALG_SHA_256
-                                                               : CALG_SHA1);
+        m_hashQueue.Open(nThreads, m_contentsJob == PairJob::Compare ? 0
+                                   : nAlgorithm == HASH_MD5          ? CALG_MD5
+                                   : nAlgorithm == HASH_SHA256       ? CALG_SHA_256
+                                                                     : CALG_SHA1);
     }
     CItemFacts rootFacts[2];
     for (int nSide = 0; nSide < 2; ++nSide) {
@@ -484,7 +488,7 @@ Verdict CComparison::Decide(const CListedItem& source, const CListedItem& destin
     if (source.nSize != destination.nSize) {
         return Verdict::SizesDiffer;
     }
-    return (m_dwOptions & OPT_HASH) ? Verdict::NeedsContents : Verdict::Identical;
+    return (m_dwOptions & (OPT_HASH | OPT_CONTENT)) ? Verdict::NeedsContents : Verdict::Identical;
 }
 
 bool CComparison::PlanNextFolder() {
@@ -541,7 +545,8 @@ void CComparison::FeedHashQueue() {
                 const CFolder& folder = pPlan->folder;
                 m_hashQueue.Add(
                     file.nHashPair, HashPath(0, folder.strSource, pPlan->sourceFiles, file.iSource),
-                    HashPath(1, folder.strDestination, pPlan->destinationFiles, file.iDestination));
+                    HashPath(1, folder.strDestination, pPlan->destinationFiles, file.iDestination),
+                    m_contentsJob);
             }
         } else if (nNext < m_planned.size()) {
             pPlan = m_planned[nNext++].get();
@@ -685,22 +690,24 @@ DWORD CComparison::ReportFile(const CFolderPlan& plan, const CPlannedFile& file)
     return ERROR_SUCCESS;
 }
 
-// Both files are hashed, the destination also when the source was denied;
-// their results are reported source first. A side whose values were
-// recorded gives its recorded value or error instead. A file that cannot be
-// read for a reason that makes it inaccessible (IsInaccessible) is so on its
-// side; any other failure stops the comparison.
+// Both files are read (hashed, or compared), the destination also when the
+// source was denied; their results are reported source first. A side whose
+// values were recorded gives its recorded value or error instead (a snapshot
+// is never compared byte by byte). A file that cannot be read for a reason
+// that makes it inaccessible (IsInaccessible) is so on its side; any other
+// failure stops the comparison.
 DWORD CComparison::CompareContents(const CFolderPlan& plan, const CPlannedFile& file,
                                    CFinding& finding) {
-    const CHashResult* pSource = nullptr;
-    const CHashResult* pDestination = nullptr;
-    // The progress goes on with the data read while a large file is hashed.
-    m_hashQueue.Wait(file.nHashPair, &pSource, &pDestination,
-                     [this] { m_report.OnProgress(m_nFilesCompared, m_hashQueue.GetBytesRead()); });
+    // The progress goes on with the data read while a large pair is hashed or
+    // compared.
+    const CPairResult& pair = m_hashQueue.Wait(file.nHashPair, [this] {
+        m_report.OnProgress(m_nFilesCompared, m_hashQueue.GetBytesRead());
+    });
+    const bool bHashed = m_contentsJob == PairJob::Hash;
     const CItemList* const lists[2] = {&plan.sourceFiles, &plan.destinationFiles};
     const size_t items[2] = {file.iSource, file.iDestination};
     CHashResult recorded[2];
-    const CHashResult* results[2] = {pSource, pDestination};
+    const CHashResult* results[2] = {&pair.files[0], &pair.files[1]};
     CItemFacts* const facts[2] = {&finding.source, &finding.destination};
     bool bUnread[2] = {};
     for (int nSide = 0; nSide < 2; ++nSide) {
@@ -728,14 +735,18 @@ DWORD CComparison::CompareContents(const CFolderPlan& plan, const CPlannedFile& 
             return ERROR_CANCELLED;
         }
         if (!IsInaccessible(result.dwError)) {
-            return Fail(nSide == 0 ? L"could not compute source file hash."
-                                   : L"could not compute destination file hash.",
+            return Fail(nSide == 0 ? (bHashed ? L"could not compute source file hash."
+                                              : L"could not read source file.")
+                                   : (bHashed ? L"could not compute destination file hash."
+                                              : L"could not read destination file."),
                         result.dwError);
         }
         ++(nSide == 0 ? m_results.m_source : m_results.m_destination).m_nInaccessibleFiles;
         bUnread[nSide] = true;
     }
-    if (bUnread[0] && bUnread[1] && results[0]->dwError == results[1]->dwError) {
+    const CHashResult& source = *results[0];
+    const CHashResult& destination = *results[1];
+    if (bUnread[0] && bUnread[1] && source.dwError == destination.dwError) {
         Report(finding, FindingKind::Inaccessible, FindingSide::Both);
     } else if (bUnread[0] || bUnread[1]) {
         // Each side with its own reason.
@@ -747,12 +758,14 @@ DWORD CComparison::CompareContents(const CFolderPlan& plan, const CPlannedFile& 
         }
     } else if (m_sides[1] == nullptr) {
         Report(finding, FindingKind::Recorded);
-    } else if (IsSameHashValue(results[0]->value, results[0]->cbValue, results[1]->value,
-                               results[1]->cbValue)) {
+    } else if (bHashed ? IsSameHashValue(source.value, source.cbValue, destination.value,
+                                         destination.cbValue)
+                       : !pair.bDifferent) {
         ++m_results.m_nIdentical;
         Report(finding, FindingKind::Identical);
     } else {
         ++m_results.m_nHashMismatches;
+        finding.nDifference = pair.nDifference;
         Report(finding, FindingKind::Contents);
     }
     return ERROR_SUCCESS;

@@ -30,7 +30,8 @@ void CComparisonResults::PrintSummary(CMessageWriter& writer, unsigned long dwOp
     if (dwOptions & OPT_DATE) {
         Print(writer, L"File date mismatch(es):                 %d\n", m_nDateMismatches);
     }
-    if (dwOptions & OPT_HASH) {
+    // Contents compared byte by byte count as the hash values do.
+    if (dwOptions & (OPT_HASH | OPT_CONTENT)) {
         Print(writer, L"File hash mismatch(es):                 %d\n", m_nHashMismatches);
     }
     Print(writer, L"\n- Source:\n\n");

@@ -68,6 +68,14 @@ std::wstring SizeText(ULONGLONG nSize) {
     return szText;
 }
 
+std::wstring FormatGroupedNumber(uint64_t n) {
+    std::wstring strDigits = std::to_wstring(n);
+    for (size_t i = strDigits.size(); i > 3; i -= 3) {
+        strDigits.insert(i - 3, 1, L',');
+    }
+    return strDigits;
+}
+
 std::wstring FormatFinding(const CFinding& finding) {
     const wchar_t* const pszItem = finding.bFolder ? L"folder" : L"file";
     switch (finding.kind) {
@@ -84,6 +92,11 @@ std::wstring FormatFinding(const CFinding& finding) {
         case FindingKind::Size:
             return SizesText(finding);
         case FindingKind::Contents:
+            if (finding.source.cbHash == 0) {
+                return FormatString(
+                    L": file contents are different! (first difference at byte %s).",
+                    FormatGroupedNumber(finding.nDifference).c_str());
+            }
             return FormatString(L": file contents are different! (%s != %s).",
                                 HashText(finding.source).c_str(),
                                 HashText(finding.destination).c_str());

@@ -3,6 +3,7 @@
 // path on a line of its own and the error under it.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "comparison/finding.h"
@@ -11,6 +12,10 @@ class CMessageWriter;
 
 // The short size text of the platform, for instance "1.00 KB" or "12.4 GB".
 std::wstring SizeText(ULONGLONG nSize);
+
+// n with its digits grouped by threes with commas, whatever the locale, for
+// example "182,400": the same text on every machine.
+std::wstring FormatGroupedNumber(uint64_t n);
 
 // The text of a finding that follows its display path, beginning with ": ",
 // for instance ": file sizes are different! (1 bytes != 2 bytes).".

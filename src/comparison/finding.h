@@ -15,7 +15,7 @@ enum class FindingKind {
     MissingInSource,       // present in the destination only
     Date,                  // last-write times differ beyond the tolerance
     Size,                  // sizes differ
-    Contents,              // hash values differ
+    Contents,              // hash values differ, or bytes compared one by one
     Inaccessible,          // could not be read (a file) or listed (a folder) on side
     Security,              // no owner or no DACL on side
     Identical,             // passed every requested check
@@ -50,6 +50,9 @@ struct CFinding {
     const wchar_t* pszPath = nullptr;
     CItemFacts source;
     CItemFacts destination;
+    // Contents of files compared byte by byte (they have no hash values):
+    // the offset of the first byte that differs.
+    ULONGLONG nDifference = 0;
 };
 
 // Receives what the engine finds. Findings and errors arrive in the order of
@@ -65,10 +68,10 @@ public:
 
     // The comparison enters the folder pair at display path pszPath.
     virtual void OnFolder(const wchar_t* pszPath) { (void)pszPath; }
-    // One more pair or one-sided file was examined, or the hashing of a
+    // One more pair or one-sided file was examined, or the reading of a
     // pair's files went on meanwhile; nFilesCompared files were examined and
-    // nBytesHashed bytes of file contents have been read for hashing so far
-    // in the whole run, also within files not done yet.
+    // nBytesHashed bytes of file contents have been read for hashing or
+    // comparing so far in the whole run, also within files not done yet.
     virtual void OnProgress(uint64_t nFilesCompared, uint64_t nBytesHashed) {
         (void)nFilesCompared;
         (void)nBytesHashed;

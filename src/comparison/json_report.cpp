@@ -186,6 +186,8 @@ DWORD CJsonReport::Open(const wchar_t* pszPath, const CConsole& console,
         }
     }
     str += strHash;
+    str += ", \"content\": ";
+    str += (console.m_dwOptions & OPT_CONTENT) ? "true" : "false";
     str += ", \"security\": ";
     str += (console.m_dwOptions & OPT_SECURITY) ? "true" : "false";
     str += ", \"strict\": ";
@@ -216,6 +218,10 @@ void CJsonReport::OnFinding(const CFinding& finding) {
     if (finding.kind == FindingKind::Inaccessible || finding.kind == FindingKind::Security) {
         str += ", \"side\": ";
         str += kSideNames[static_cast<int>(finding.side)];
+    }
+    // Contents compared byte by byte: where they first differ.
+    if (finding.kind == FindingKind::Contents && finding.source.cbHash == 0) {
+        str += ", \"offset\": " + std::to_string(finding.nDifference);
     }
     str += ", \"source\": ";
     AppendFacts(str, finding.source, finding.bFolder);

@@ -3,20 +3,6 @@
 #include "comparison/console_report.h"
 #include "console/base_console.h"
 
-namespace {
-
-// n with its digits grouped by threes with commas, whatever the locale, for
-// example "182,400": the same text on every machine.
-std::wstring FormatGroupedNumber(uint64_t n) {
-    std::wstring strDigits = std::to_wstring(n);
-    for (size_t i = strDigits.size(); i > 3; i -= 3) {
-        strDigits.insert(i - 3, 1, L',');
-    }
-    return strDigits;
-}
-
-}  // namespace
-
 void CProgressReport::OnFolder(const wchar_t* pszPath) {
     m_strFolder = pszPath;
     Refresh();
@@ -41,9 +27,9 @@ void CProgressReport::Refresh() {
     const wchar_t* const pszFiles = m_nFiles == 1 ? L"file" : L"files";
     // A message of the console closes the line and forgets its path.
     m_console.SetProgressPath(m_strFolder);
-    if (m_bHashed) {
-        m_console.WriteProgress(L"%s %s, %s hashed", strFiles.c_str(), pszFiles,
-                                SizeText(m_nBytes).c_str());
+    if (m_pszData != nullptr) {
+        m_console.WriteProgress(L"%s %s, %s %s", strFiles.c_str(), pszFiles,
+                                SizeText(m_nBytes).c_str(), m_pszData);
     } else {
         m_console.WriteProgress(L"%s %s", strFiles.c_str(), pszFiles);
     }

@@ -1,6 +1,6 @@
 // The progress line of a comparison on the console: the display path of the
 // folder being compared, the files compared so far and, when contents are
-// hashed, the amount of data hashed, for example
+// hashed or compared, the amount of data hashed or compared, for example
 //   \projects\2024\src: 182,400 files, 12.4 GB hashed
 // The line is redrawn at most every PROGRESS_INTERVAL_MS, never per file;
 // every message of the console erases it and takes its place.
@@ -19,13 +19,14 @@ constexpr DWORD PROGRESS_INTERVAL_MS = 100;
 class CProgressReport : public CComparisonReport {
 public:
     // Draws the line through console, which must outlive the report, and
-    // shows the data hashed when bHashed. pfnTickCount tells the time in
+    // shows the data read with the word pszData after it ("hashed",
+    // "compared"; a literal) unless it is null. pfnTickCount tells the time in
     // milliseconds (GetTickCount unless a test drives the clock). Give the
     // report only a console that shows progress: on a redirected output the
     // console would write the progress path when the next message closes it.
-    CProgressReport(CBaseConsole& console, bool bHashed,
+    CProgressReport(CBaseConsole& console, const wchar_t* pszData,
                     DWORD(WINAPI* pfnTickCount)() = ::GetTickCount) noexcept
-        : m_console(console), m_bHashed(bHashed), m_pfnTickCount(pfnTickCount) {}
+        : m_console(console), m_pszData(pszData), m_pfnTickCount(pfnTickCount) {}
 
     void OnFinding(const CFinding&) override {}
     void OnError(const wchar_t*, const wchar_t*, HRESULT) override {}
@@ -37,7 +38,7 @@ private:
     void Refresh();
 
     CBaseConsole& m_console;
-    const bool m_bHashed;
+    const wchar_t* const m_pszData;
     DWORD(WINAPI* const m_pfnTickCount)();
     std::wstring m_strFolder;
     uint64_t m_nFiles = 0;

@@ -106,7 +106,7 @@ int MakeSnapshot(CConsole& console) {
     timer.Start();
     CConsoleReport consoleReport(console,
                                  (console.GetDisplayLevel() & 0x7FFFFFFF) == DISPLAY_VERBOSE);
-    CProgressReport progressReport(console, (console.m_dwOptions & OPT_HASH) != 0);
+    CProgressReport progressReport(console, (console.m_dwOptions & OPT_HASH) ? L"hashed" : nullptr);
     CReportFanOut reports;
     reports.Add(writer);
     AddConsoleReports(console, reports, consoleReport, progressReport);
@@ -208,7 +208,10 @@ int OpenSide(CConsole& console, CSnapshotOpening& opening, const std::wstring& s
     const CSnapshotHeader& header = pReader->GetHeader();
     const wchar_t* const pszSide = bSource ? L"source" : L"destination";
     std::wstring strRefused;
-    if (console.m_dwOptions & OPT_HASH) {
+    if (console.m_dwOptions & OPT_CONTENT) {
+        strRefused = L"a snapshot cannot be compared by content; use /hash.";
+    }
+    if (strRefused.empty() && (console.m_dwOptions & OPT_HASH)) {
         const wchar_t* const pszWanted = HashNameOf(console.m_nHashAlgorithm);
         std::wstring strHeld(header.strHash.begin(), header.strHash.end());
         for (wchar_t& ch : strHeld) {
@@ -332,7 +335,9 @@ int Run(int argc, wchar_t** argv) {
     // The console's lines and the document get the same findings.
     CConsoleReport consoleReport(console,
                                  (console.GetDisplayLevel() & 0x7FFFFFFF) == DISPLAY_VERBOSE);
-    CProgressReport progressReport(console, (console.m_dwOptions & OPT_HASH) != 0);
+    CProgressReport progressReport(console, (console.m_dwOptions & OPT_HASH)      ? L"hashed"
+                                            : (console.m_dwOptions & OPT_CONTENT) ? L"compared"
+                                                                                  : nullptr);
     CReportFanOut reports;
     AddConsoleReports(console, reports, consoleReport, progressReport);
     if (bReport) {

@@ -12,15 +12,15 @@
 
 namespace {
 
-// The order decides abbreviations: "d" is "date", "r" is "report", "s" is
-// "security", "sn" "snapshot", "st" "strict", "t" is "threads"; "di" and
-// "he" match nothing here and fall through to the framework's display and
-// help.
+// The order decides abbreviations: "c" is "content", "d" is "date", "r" is
+// "report", "s" is "security", "sn" "snapshot", "st" is "strict", "t" is
+// "threads"; "di" and "he" match nothing here and fall through to the
+// framework's display and help.
 const KEYWORD_ENTRY g_programOptions[] = {
-    {L"date", OPT_ID_DATE},         {L"exfile", OPT_ID_EXFILE}, {L"exfolder", OPT_ID_EXFOLDER},
-    {L"hash", OPT_ID_HASH},         {L"report", OPT_ID_REPORT}, {L"security", OPT_ID_SECURITY},
-    {L"snapshot", OPT_ID_SNAPSHOT}, {L"strict", OPT_ID_STRICT}, {L"subdir", OPT_ID_SUBDIR},
-    {L"threads", OPT_ID_THREADS},
+    {L"content", OPT_ID_CONTENT},   {L"date", OPT_ID_DATE},         {L"exfile", OPT_ID_EXFILE},
+    {L"exfolder", OPT_ID_EXFOLDER}, {L"hash", OPT_ID_HASH},         {L"report", OPT_ID_REPORT},
+    {L"security", OPT_ID_SECURITY}, {L"snapshot", OPT_ID_SNAPSHOT}, {L"strict", OPT_ID_STRICT},
+    {L"subdir", OPT_ID_SUBDIR},     {L"threads", OPT_ID_THREADS},
 };
 
 // The first row that begins with the value wins: "s" and "sha" are "sha1",
@@ -34,8 +34,8 @@ const KEYWORD_ENTRY g_hashAlgorithms[] = {
 const wchar_t* const g_usageLines[] = {
     L"<srcpath> <dstpath> [/date [<tolerance>]] [/display [<level>",
     L"\t[<mode>]]] [/exfile <file.ext>] [/exfolder <file.ext>] [/hash [<alg>]]",
-    L"\t[/report <file.json>] [/security] [/snapshot <file>] [/strict]",
-    L"\t[/subdir] [/threads <n>] [/?]",
+    L"\t[/content] [/report <file.json>] [/security] [/snapshot <file>]",
+    L"\t[/strict] [/subdir] [/threads <n>] [/?]",
     L"",
     L"Where:",
     L"",
@@ -66,6 +66,7 @@ const wchar_t* const g_usageLines[] = {
     L"                md5     - hash files using MD5 algorithm (default).",
     L"                sha1    - hash files using SHA1 algorithm.",
     L"                sha256  - hash files using SHA256 algorithm.",
+    L"  /content    Compares file contents byte by byte.",
     L"  /report     Writes every finding and the summary to a JSON file.",
     L"  /security   Verifies that the files have valid owners and DACLs.",
     L"  /snapshot   Records the source folder in a file instead of comparing it.",
@@ -342,13 +343,19 @@ int CConsole::OnOption(const wchar_t* pszName, wchar_t** ppszValues, int nValues
             return 0;
         }
         default:
-            // security, strict and subdir are flags; their values are ignored.
+            // content, security, strict and subdir are flags; their values
+            // are ignored.
             return nRow;
     }
 }
 
 bool CConsole::Validate() {
     if (IsOptionSet(PARAM_HELP)) {
+        return false;
+    }
+    // One way to compare contents per run.
+    if ((m_dwOptions & (OPT_HASH | OPT_CONTENT)) == (OPT_HASH | OPT_CONTENT)) {
+        SetError(L"choose /hash or /content.");
         return false;
     }
     const bool bMaking = (m_dwOptions & OPT_SNAPSHOT) != 0;
@@ -359,8 +366,8 @@ bool CConsole::Validate() {
                        ? L"the source path of a snapshot must be a folder."
                    : !m_strDestinationPath.empty()
                        ? L"a snapshot records one folder: no destination path may be given."
-                   : (m_dwOptions & (OPT_DATE | OPT_REPORT)) != 0
-                       ? L"/date and /report cannot be used with /snapshot."
+                   : (m_dwOptions & (OPT_CONTENT | OPT_DATE | OPT_REPORT)) != 0
+                       ? L"/content, /date and /report cannot be used with /snapshot."
                    : (m_dwTooLong & PATH_SNAPSHOT) != 0 ? L"the snapshot path is too long."
                                                         : nullptr;
     }

@@ -17,6 +17,7 @@ enum : DWORD {
     OPT_ID_REPORT = 0x20006,
     OPT_ID_STRICT = 0x20007,
     OPT_ID_THREADS = 0x20008,
+    OPT_ID_CONTENT = 0x20009,
     OPT_ID_SNAPSHOT = 0x2000A,
 };
 
@@ -31,6 +32,7 @@ enum : DWORD {
     OPT_REPORT = 0x40,
     OPT_STRICT = 0x80,
     OPT_THREADS = 0x100,
+    OPT_CONTENT = 0x200,
     OPT_SNAPSHOT = 0x400,
 };
 
@@ -63,12 +65,13 @@ public:
     // keeps its previous value and Validate reports it). Any other index
     // returns PARAM_UNEXPECTED.
     int OnPositional(int nIndex, const wchar_t* pszText) override;
-    // The program's options (date, exfile, exfolder, hash, report, security,
-    // strict, subdir, threads, by abbreviation), then the framework's. Sets the option's flag
+    // The program's options (content, date, exfile, exfolder, hash, report,
+    // security, strict, subdir, threads, by abbreviation), then the framework's. Sets the option's flag
     // before its values are examined. Returns 0 or the row index when accepted, PARAM_UNKNOWN or
     // PARAM_INVALID.
     int OnOption(const wchar_t* pszName, wchar_t** ppszValues, int nValues) override;
-    // False when help was requested (without a message) or when a path is
+    // False when help was requested (without a message), when both /hash and
+    // /content were given, or when a path is
     // missing, too long or does not exist, an exclusion list is a folder, or
     // the two folders are the same (with the reason set by SetError); or when
     // the report file would lie in a folder that does not exist or inside a
@@ -78,7 +81,7 @@ public:
     // full paths are equal ignoring case and a trailing backslash. With
     // /snapshot the source must be a folder and no destination be given, the
     // snapshot file must not lie in the source folder (as the report), and
-    // /date and /report are refused.
+    // /content, /date and /report are refused.
     bool Validate() override;
 
     // The options record, written while the command line is parsed and

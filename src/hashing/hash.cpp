@@ -13,18 +13,16 @@
 
 namespace {
 
-// True when hFile is a regular file on a disk. A folder may list a named
-// pipe or a character device as a file (a Linux file system seen through
-// Wine, a network share): reading a pipe with a writer attached or a device
-// such as /dev/zero never ends. GetFileType tells pipes and character
-// devices apart; a block device looks like a disk to it, but, like every
-// device, has no basic information under Wine, and FILE_ATTRIBUTE_DEVICE
-// says device wherever a system sets it. (GetFileInformationByHandle fails
-// on devices too, but costs a round trip to the Wine server per file.)
+// True when hFile is a regular file on a disk, by one query that costs no
+// round trip to the Wine server. A folder may list a named pipe, a socket or
+// a device as a file (a Linux file system seen through Wine, where the
+// listing shows them as ordinary files): reading a pipe with a writer
+// attached or a device such as /dev/zero never ends. Wine refuses the basic
+// information of every file that is neither a regular file nor a folder (a
+// pipe, a character or block device), and FILE_ATTRIBUTE_DEVICE says device
+// wherever a system sets it. (A socket does not even open under Wine, and a
+// path with the \\?\ prefix never names a DOS device such as NUL.)
 bool IsRegularFile(HANDLE hFile) {
-    if (::GetFileType(hFile) != FILE_TYPE_DISK) {
-        return false;
-    }
     FILE_BASIC_INFO info;
     return ::GetFileInformationByHandleEx(hFile, FileBasicInfo, &info, sizeof(info)) &&
            (info.FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
@@ -127,13 +125,6 @@ BOOL CHashObject::HashFileHandle(HANDLE hFile, ALG_ID algId) {
         ::SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    // The size now bounds the reading: a file that keeps growing (a log
-    // being written) is read up to this size and one piece more, never for
-    // ever; one that shrinks ends at its first empty read.
-    LARGE_INTEGER size;
-    if (!::GetFileSizeEx(hFile, &size)) {
-        return FALSE;
-    }
     if (!m_pbBuffer) {
         m_pbBuffer.reset(new (std::nothrow) BYTE[HASH_BUFFER_SIZE]);
         if (!m_pbBuffer) {
@@ -147,6 +138,8 @@ BOOL CHashObject::HashFileHandle(HANDLE hFile, ALG_ID algId) {
     // A failed step closes the computation (Reset keeps the step's last
     // error), so that the object can begin the next file.
     ULONGLONG nRead = 0;
+    LARGE_INTEGER size;
+    size.QuadPart = -1;  // not asked for yet
     for (;;) {
         DWORD cbRead = 0;
         if (!::ReadFile(hFile, m_pbBuffer.get(), HASH_BUFFER_SIZE, &cbRead, nullptr)) {
@@ -171,7 +164,16 @@ BOOL CHashObject::HashFileHandle(HANDLE hFile, ALG_ID algId) {
             ::SetLastError(ERROR_CANCELLED);
             return FALSE;
         }
-        if (nRead > static_cast<ULONGLONG>(size.QuadPart)) {
+        // The size bounds the reading: a file that keeps growing (a log being
+        // written) is read up to its size after the first full buffer and
+        // one piece more, never for ever; one that shrinks ends at its first
+        // empty read. A file that the first read does not fill (most files)
+        // needs no bound, and is spared the query.
+        if (size.QuadPart < 0 && cbRead == HASH_BUFFER_SIZE && !::GetFileSizeEx(hFile, &size)) {
+            m_hHash.Reset();
+            return FALSE;
+        }
+        if (size.QuadPart >= 0 && nRead > static_cast<ULONGLONG>(size.QuadPart)) {
             break;
         }
     }
@@ -183,25 +185,30 @@ BOOL CHashObject::HashFileHandle(HANDLE hFile, ALG_ID algId) {
 }
 
 BOOL CHashObject::HashFile(const wchar_t* pszPath, ALG_ID algId) {
+    const CFileHandle hFile = OpenFileForReading(pszPath);
+    // hFile closes when it goes out of scope, keeping the hashing's error.
+    return hFile && HashFileHandle(hFile.Get(), algId);
+}
+
+CFileHandle OpenFileForReading(const wchar_t* pszPath) {
     if (pszPath == nullptr) {
         ::SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
+        return CFileHandle();
     }
     // Sharing for reading only: a file that someone is writing is refused
-    // (ERROR_SHARING_VIOLATION) rather than hashed half-written.
+    // (ERROR_SHARING_VIOLATION) rather than read half-written.
     CFileHandle hFile(::CreateFileW(pszPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!hFile) {
         // Not regular files either.
         ::SetLastError(OpenFailureReason(::GetLastError()));
-        return FALSE;
+        return hFile;
     }
     if (!IsRegularFile(hFile.Get())) {
         ::SetLastError(ERROR_UNSUPPORTED_TYPE);
-        return FALSE;
+        return CFileHandle();
     }
-    // hFile closes when it goes out of scope, keeping the hashing's error.
-    return HashFileHandle(hFile.Get(), algId);
+    return hFile;
 }
 
 BOOL CHashObject::IsEqualValue(const BYTE* pbValue, DWORD cbValue) const {

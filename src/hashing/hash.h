@@ -94,28 +94,23 @@ public:
 
     // Hashes what is read from hFile's current position up to the first
     // read that returns no bytes, in HASH_BUFFER_SIZE pieces (files of any
-    // size), or until more than the file's size at the call has been read:
-    // a file that keeps growing is read up to that size and what one more
-    // read returns. The handle needs read access and stays open. Fails with
-    // ERROR_INVALID_PARAMETER for a null or INVALID_HANDLE_VALUE handle,
-    // GetFileSizeEx's error (a handle without a size; previous value kept),
-    // ERROR_OUTOFMEMORY, BeginHash's error (previous value kept), or the
-    // error of ReadFile, CryptHashData or FinishHash, or ERROR_CANCELLED
+    // size), or until more than the file's size after the first full piece
+    // has been read: a file that keeps growing is read up to that size and
+    // what one more read returns. The handle needs read access and stays
+    // open. Fails with ERROR_INVALID_PARAMETER for a null or
+    // INVALID_HANDLE_VALUE handle, ERROR_OUTOFMEMORY, BeginHash's error
+    // (previous value kept), or the error of ReadFile, GetFileSizeEx (a
+    // handle without a size), CryptHashData or FinishHash, or ERROR_CANCELLED
     // when a stop was asked for (IsStopRequested) or the object's give-up
     // flag is set (SetGiveUp), both checked after each read;
     // after a failure past BeginHash the computation is closed and the
     // object holds no value.
     BOOL HashFileHandle(HANDLE hFile, ALG_ID algId);
-    // Opens the file for reading, sharing it for reading only, and hashes it
-    // with HashFileHandle when it is a regular file on a disk. Fails with
-    // ERROR_INVALID_PARAMETER for a null path; with CreateFileW's error when
-    // the file cannot be opened (for instance ERROR_ACCESS_DENIED, or
-    // ERROR_SHARING_VIOLATION while another handle has it open for writing);
-    // with ERROR_UNSUPPORTED_TYPE, without reading it, when the name is not
-    // a regular file (a named pipe, a character or block device, a socket);
-    // these failures leave the previous value in place. Otherwise with
-    // HashFileHandle's error; closing the file never changes the error
-    // reported.
+    // Opens the file with OpenFileForReading and hashes it with
+    // HashFileHandle. Fails with OpenFileForReading's error (for a file that
+    // is not a regular file without reading it), which leaves the previous
+    // value in place; otherwise with HashFileHandle's error. Closing the file
+    // never changes the error reported.
     BOOL HashFile(const wchar_t* pszPath, ALG_ID algId);
 
     // Nonzero when the cbValue bytes at pbValue equal this object's value,
@@ -170,6 +165,16 @@ private:
 // handle, such as a special file of its Linux subsystem, with
 // ERROR_CANT_ACCESS_FILE) is ERROR_UNSUPPORTED_TYPE; any other code stays.
 DWORD OpenFailureReason(DWORD dwError) noexcept;
+
+// Opens the file at pszPath for reading whole, front to back, sharing it for
+// reading only, when it is a regular file on a disk: the one way in which the
+// program opens a file whose contents it reads. Returns the handle; or an
+// invalid one, with ERROR_INVALID_PARAMETER for a null path, CreateFileW's
+// error when the file cannot be opened (for instance ERROR_ACCESS_DENIED, or
+// ERROR_SHARING_VIOLATION while another handle has it open for writing), or
+// ERROR_UNSUPPORTED_TYPE when the name is not a regular file (a named pipe, a
+// character or block device, a socket).
+CFileHandle OpenFileForReading(const wchar_t* pszPath);
 
 // cbValue bytes as lower-case hexadecimal text, two characters per byte.
 std::wstring FormatHashText(const BYTE* pbValue, DWORD cbValue);

@@ -38,8 +38,8 @@ TEST(ProgressReport, DrawsTheLineAtMostOncePerInterval) {
     test::CTestConsole console;
     console.m_bConsole = TRUE;
     console.SetTranslationMode(_O_TEXT);
-    CProgressReport hashed(console, true, ScriptedTick);
-    CProgressReport unhashed(console, false, ScriptedTick);
+    CProgressReport hashed(console, L"hashed", ScriptedTick);
+    CProgressReport unhashed(console, nullptr, ScriptedTick);
     size_t cbSeen = 0;
     for (const auto& step : kSteps) {
         SCOPED_TRACE(step.dwTick);

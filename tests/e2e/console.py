@@ -92,8 +92,8 @@ class Console(unittest.TestCase):
     def test_progress_line_gives_way_to_every_message(self):
         self.make({"a": ("1", "1"), "b": ("22", "2"), "c": ("3", "4"), "d": ("5", None),
                    "e/f": ("6", "6")})
-        for options, shown in [(["/hash", "/subdir"], True), (["/display:verbose"], True),
-                               (["/display:none", "/hash"], False)]:
+        for options, shown in [(["/hash", "/subdir"], True), (["/content", "/subdir"], True),
+                               (["/display:verbose"], True), (["/display:none", "/hash"], False)]:
             with self.subTest(options=options):
                 code, received = on_console(self.trees + options)
                 expected = redirected(self.trees + options)
@@ -117,10 +117,16 @@ class Console(unittest.TestCase):
 
     def test_ctrl_c_stops_the_comparison_and_reports_what_was_compared(self):
         # Small pairs, compared first, then a pair of sparse files of 1 TiB that would take half
-        # an hour to hash: Ctrl+C two seconds after the first file most likely finds them hashed.
+        # an hour to hash: Ctrl+C two seconds after the first file most likely finds them read.
         files = {"%03d" % i: ("x" * i + "a", "x" * i + ["ab", "b", "a"][i % 3])
                  for i in range(500)}
         self.make(dict(files, **{"z/big": (1 << 40, 1 << 40)}))
+        # Hashed, then compared byte by byte: a large file is given up within one read.
+        for option in ["/hash", "/content"]:
+            with self.subTest(option):
+                self.interrupt(option)
+
+    def interrupt(self, option):
         before, started = cache_files(), []
 
         def two_seconds_after_the_first_file(received):
@@ -128,7 +134,7 @@ class Console(unittest.TestCase):
                 started.append(time.monotonic())
             return started and time.monotonic() - started[0] > 2
 
-        code, received = on_console(self.trees + ["/hash", "/subdir", "/report",
+        code, received = on_console(self.trees + [option, "/subdir", "/report",
                                                   self.windows("r.json")],
                                     two_seconds_after_the_first_file)
         shown = screen(received).replace("^C", "")

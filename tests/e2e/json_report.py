@@ -128,8 +128,8 @@ class JsonReport(unittest.TestCase):
                          list(document))
         self.assertRegex(document["version"], r"^\d+\.\d+\.\d+\.\d+$")
         self.assertEqual("\\\\server\\share\\\u00e9t\u00e9", document["destination"])
-        self.assertEqual({"date": 2000, "dateShiftHours": 1, "hash": "sha1", "security": False,
-                          "strict": True, "subdir": True,
+        self.assertEqual({"date": 2000, "dateShiftHours": 1, "hash": "sha1", "content": False,
+                          "security": False, "strict": True, "subdir": True,
                           "fileExclusions": "C:\\x\\ex.txt", "folderExclusions": None},
                          document["options"])
         folder = {"lastWrite": facts(0, 5)["lastWrite"]}
@@ -213,6 +213,19 @@ class JsonReport(unittest.TestCase):
                 self.assertEqual({"missing-in-destination", "missing-in-source", "date", "size",
                                   "contents", "inaccessible"} | ({"identical"} if level == "verbose"
                                                                  else set()), kinds)
+
+    def test_contents_compared_byte_by_byte(self):
+        for tree, data in {"src": b"x" * 20000, "dst": b"x" * 12345 + b"y" + b"x" * 7654}.items():
+            os.mkdir(os.path.join(self.root, tree))
+            with open(os.path.join(self.root, tree, "f"), "wb") as f:
+                f.write(data)
+        result = wine("quorva.exe", windows(self.root + "/src"), windows(self.root + "/dst"),
+                      "/report", windows(self.report), "/content")
+        finding = strict_load(self.report)["findings"][0]
+        self.assertIn(b"\\f: file contents are different! (first difference at byte 12,345).\r\n",
+                      result.stdout)
+        self.assertEqual((4, "contents", 12345, None), (result.returncode, finding["kind"],
+                                                        finding["offset"], finding["source"].get("hash")))
 
     def test_silent_run(self):
         result = self.run_quorva("/display:none")

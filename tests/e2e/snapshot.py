@@ -179,6 +179,7 @@ class Snapshot(unittest.TestCase):
              "the source snapshot holds no subfolders: it was made without /subdir."),
             ((s, windows(self.dst), "/security"), "the source snapshot holds no owners and "
              "DACLs: it was made without /security."),
+            ((windows(self.dst), s, "/content"), "a snapshot cannot be compared by content; use /hash."),
             ((windows(self.src), "/snapshot", windows(self.src + "/in.json")),
              "the snapshot file must not be inside the folder it records."),
         ]

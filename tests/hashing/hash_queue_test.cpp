@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "runtime/handle.h"
 #include "support/test_support.h"
 
 namespace {
@@ -44,6 +46,14 @@ namespace {
 std::string Contents(int i) {
     const size_t cb = (i % 7 == 0) ? HASH_BUFFER_SIZE + 17 * i : static_cast<size_t>(i * 31 % 500);
     return std::string(cb, static_cast<char>('a' + i % 26));
+}
+
+// The results of pair nPair's two files.
+void Collect(CHashQueue& queue, size_t nPair, const CHashResult*& pSource,
+             const CHashResult*& pDestination) {
+    const CPairResult& result = queue.Wait(nPair);
+    pSource = &result.files[0];
+    pDestination = &result.files[1];
 }
 
 std::wstring Text(const CHashResult& result) {
@@ -104,7 +114,7 @@ TEST_F(HashQueueTest, GivesEachPairTheValuesOfItsOwnFiles) {
                 }
                 const CHashResult* pSource = nullptr;
                 const CHashResult* pDestination = nullptr;
-                queue.Wait(i, &pSource, &pDestination);
+                Collect(queue, i, pSource, pDestination);
                 ASSERT_TRUE(pSource->bHashed);
                 ASSERT_TRUE(pDestination->bHashed);
                 EXPECT_EQ(Expected(Source(), m_names[i], algId), Text(*pSource));
@@ -127,17 +137,17 @@ TEST_F(HashQueueTest, FailuresAreKeptPerFile) {
         queue.Open(nThreads, CALG_MD5);
         queue.Add(0, Source() + L"\\f0", Destination() + L"\\f0");
         queue.Add(1, Source() + L"\\missing", Destination() + L"\\f1");
-        queue.Wait(0, &pSource, &pDestination);
+        Collect(queue, 0, pSource, pDestination);
         EXPECT_TRUE(pSource->bHashed);
         EXPECT_FALSE(pDestination->bHashed);
         EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), pDestination->dwError);
-        queue.Wait(1, &pSource, &pDestination);
+        Collect(queue, 1, pSource, pDestination);
         EXPECT_FALSE(pSource->bHashed);
         EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), pSource->dwError);
         EXPECT_TRUE(pDestination->bHashed);
         // Pairs only in turn: a result never lands on another pair.
         EXPECT_THROW(queue.Add(3, Source() + L"\\f1", Destination() + L"\\f1"), std::logic_error);
-        EXPECT_THROW(queue.Wait(2, &pSource, &pDestination), std::logic_error);
+        EXPECT_THROW(Collect(queue, 2, pSource, pDestination), std::logic_error);
         // A comparison that stops leaves pairs in the queue: its threads end
         // all the same.
         queue.Add(2, Source() + L"\\f1", Destination() + L"\\f1");
@@ -147,10 +157,76 @@ TEST_F(HashQueueTest, FailuresAreKeptPerFile) {
     CHashQueue queue(m_provider);
     queue.Open(2, CALG_SKIPJACK);
     queue.Add(0, Source() + L"\\f1", Destination() + L"\\f1");
-    queue.Wait(0, &pSource, &pDestination);
+    Collect(queue, 0, pSource, pDestination);
     EXPECT_FALSE(pSource->bHashed);
     EXPECT_EQ(static_cast<DWORD>(NTE_BAD_ALGID), pSource->dwError);
     EXPECT_EQ(static_cast<DWORD>(NTE_BAD_ALGID), pDestination->dwError);
+}
+
+// A file of nSize bytes, a pattern up to three blocks and a hole up to its
+// last byte, with the byte at nChanged (when it is within the size) changed.
+void MakeCompared(const std::wstring& strPath, ULONGLONG nSize, ULONGLONG nChanged) {
+    std::string strData(static_cast<size_t>(std::min<ULONGLONG>(nSize, 3 * COMPARE_BLOCK_SIZE)), 0);
+    for (size_t i = 0; i < strData.size(); ++i) {
+        strData[i] = static_cast<char>(i * 7 + i / 251 + (i == nChanged ? 1 : 0));
+    }
+    test::MakeFile(strPath, strData);
+    if (nSize > strData.size()) {
+        CFileHandle hFile(
+            ::CreateFileW(strPath.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        LARGE_INTEGER last;
+        last.QuadPart = static_cast<LONGLONG>(nSize - 1);
+        const char ch = nChanged == nSize - 1 ? 1 : 0;
+        DWORD cb = 0;
+        ASSERT_TRUE(::SetFilePointerEx(hFile.Get(), last, nullptr, FILE_BEGIN));
+        ASSERT_TRUE(::WriteFile(hFile.Get(), &ch, 1, &cb, nullptr));
+    }
+}
+
+// Pairs compared byte by byte give the offset of their first difference, on
+// the caller's thread and on threads; a pair with a file that cannot be
+// opened gives that file's error and the other file's success.
+TEST_F(HashQueueTest, ComparesPairsByteByByte) {
+    const ULONGLONG kBlock = COMPARE_BLOCK_SIZE;
+    const ULONGLONG kEqual = ~0ULL;
+    const struct {
+        const wchar_t* pszName;
+        ULONGLONG nSize;
+        ULONGLONG nDifference;
+    } kCases[] = {
+        {L"equal", 3000, kEqual},
+        {L"first byte", 3000, 0},
+        {L"middle byte", 3000, 1500},
+        {L"last byte", 3000, 2999},
+        {L"empty", 0, kEqual},
+        {L"one block", kBlock, kEqual},
+        {L"one block and one byte, last byte", kBlock + 1, kBlock},
+        {L"4 GiB and one byte, sparse, last byte", 4294967297, 4294967296},
+    };
+    for (const auto& tc : kCases) {
+        MakeCompared(Source() + L"\\" + tc.pszName, tc.nSize, kEqual);
+        MakeCompared(Destination() + L"\\" + tc.pszName, tc.nSize, tc.nDifference);
+    }
+    for (DWORD nThreads : {0, 2}) {
+        CHashQueue queue(m_provider);
+        queue.Open(nThreads, 0);
+        for (size_t i = 0; i < ARRAYSIZE(kCases); ++i) {
+            queue.Add(i, Source() + L"\\" + kCases[i].pszName,
+                      Destination() + L"\\" + kCases[i].pszName, PairJob::Compare);
+        }
+        queue.Add(ARRAYSIZE(kCases), Source() + L"\\missing", Destination() + L"\\equal",
+                  PairJob::Compare);
+        for (size_t i = 0; i < ARRAYSIZE(kCases); ++i) {
+            SCOPED_TRACE(testing::Message() << kCases[i].pszName << ", " << nThreads << " threads");
+            const CPairResult& result = queue.Wait(i);
+            EXPECT_TRUE(result.files[0].bHashed && result.files[1].bHashed);
+            EXPECT_EQ(kCases[i].nDifference != kEqual, result.bDifferent);
+            EXPECT_EQ(result.bDifferent ? kCases[i].nDifference : 0, result.nDifference);
+        }
+        const CPairResult& result = queue.Wait(ARRAYSIZE(kCases));
+        EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), result.files[0].dwError);
+        EXPECT_TRUE(!result.files[0].bHashed && result.files[1].bHashed && !result.bDifferent);
+    }
 }
 
 // Out of memory on a hashing thread fails that file and nothing else: the
@@ -164,14 +240,14 @@ TEST_F(HashQueueTest, RunningOutOfMemoryFailsTheFile) {
     // Each thread's read buffer is allocated for its first file.
     g_cbFailFrom = HASH_BUFFER_SIZE;
     queue.Add(0, Source() + L"\\f0", Destination() + L"\\f0");
-    queue.Wait(0, &pSource, &pDestination);
+    Collect(queue, 0, pSource, pDestination);
     g_cbFailFrom = SIZE_MAX;
     for (const CHashResult* pResult : {pSource, pDestination}) {
         EXPECT_FALSE(pResult->bHashed);
         EXPECT_EQ(static_cast<DWORD>(ERROR_OUTOFMEMORY), pResult->dwError);
     }
     queue.Add(1, Source() + L"\\f0", Destination() + L"\\f0");
-    queue.Wait(1, &pSource, &pDestination);
+    Collect(queue, 1, pSource, pDestination);
     EXPECT_TRUE(pSource->bHashed);
     EXPECT_TRUE(pDestination->bHashed);
 }
