@@ -64,7 +64,3 @@ bool IsExcludedPath(const CStringList& list, const wchar_t* pszPath) {
     }
     return false;
 }
-
-bool IsExcludedFile(const wchar_t* pszName) {
-    return IsExcludedName(g_fileExclusions, pszName);
-}

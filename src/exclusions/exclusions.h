@@ -63,6 +63,3 @@ bool HasPathWildcard(const CStringList& list);
 // without a backslash by the item's name, the others by its path. False for
 // an empty list or a null path.
 bool IsExcludedPath(const CStringList& list, const wchar_t* pszPath);
-
-// IsExcludedName with g_fileExclusions.
-bool IsExcludedFile(const wchar_t* pszName);

@@ -183,20 +183,10 @@ TEST(ExclusionsTest, LoadedListExcludesFiles) {
     CFileExclusionsScope scope{CStringList()};
     ASSERT_EQ(S_FALSE, LoadExclusions(strPath.c_str(), g_fileExclusions));
     EXPECT_EQ(2u, g_fileExclusions.size());
-    EXPECT_TRUE(IsExcludedFile(L"build.tmp"));
-    EXPECT_TRUE(IsExcludedFile(L"~lock"));
-    EXPECT_FALSE(IsExcludedFile(L"build.txt"));
-    EXPECT_FALSE(IsExcludedFile(L"temporary files"));
-}
-
-TEST(ExclusionsTest, FileTestIgnoresTheFolderList) {
-    CFileExclusionsScope scope{CStringList{L"*.a"}};
-    CStringList savedFolders;
-    savedFolders.swap(g_folderExclusions);
-    g_folderExclusions = {L"*"};
-    EXPECT_TRUE(IsExcludedFile(L"x.a"));
-    EXPECT_FALSE(IsExcludedFile(L"x.b"));
-    g_folderExclusions.swap(savedFolders);
+    EXPECT_TRUE(IsExcludedName(g_fileExclusions, L"build.tmp"));
+    EXPECT_TRUE(IsExcludedName(g_fileExclusions, L"~lock"));
+    EXPECT_FALSE(IsExcludedName(g_fileExclusions, L"build.txt"));
+    EXPECT_FALSE(IsExcludedName(g_fileExclusions, L"temporary files"));
 }
 
 }  // namespace
