@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "comparison/comparison_results.h"
 #include "comparison/file_listing.h"
 #include "comparison/file_time.h"
 #include "comparison/finding.h"
@@ -157,10 +156,10 @@ struct CFolderPlan {
     // there; ERROR_SUCCESS when it was.
     DWORD dwSourceUnread = ERROR_SUCCESS;
     DWORD dwDestinationUnread = ERROR_SUCCESS;
-    // What the listing counted (excluded files and folders, a folder that
-    // could not be listed), added to the results in the folder's turn.
-    CSideResults sourceCounts;
-    CSideResults destinationCounts;
+    // What the listing left out by the exclusion lists, reported in the
+    // folder's turn.
+    CExcludedCounts sourceCounts;
+    CExcludedCounts destinationCounts;
     CItemList sourceFiles;
     CItemList destinationFiles;
     // What each side lists under names that cannot be addressed.
@@ -215,11 +214,10 @@ CItemFacts RootFacts(const std::wstring& strRoot) {
 class CComparison {
 public:
     CComparison(const CConsole& options, CTreeSide& source, CTreeSide* pDestination,
-                CComparisonReport& report, CComparisonResults& results)
+                CComparisonReport& report)
         : m_options(options),
           m_sides{&source, pDestination},
           m_report(report),
-          m_results(results),
           m_dwOptions(options.m_dwOptions),
           m_contentsJob((options.m_dwOptions & OPT_CONTENT) ? PairJob::Compare : PairJob::Hash) {}
 
@@ -234,7 +232,7 @@ private:
     // or why it could not be listed (the lists then empty).
     DWORD ListSide(CTreeSide& side, const std::wstring& strFolder, const std::wstring& strRelative,
                    CItemList& files, CItemList* pFolders, CUnaddressable& unaddressable,
-                   CSideResults& counts);
+                   CExcludedCounts& counts);
     // The path of a side's file in the hash queue: empty where it is not
     // hashed (its value is recorded, or the side is not walked).
     std::wstring HashPath(int nSide, const std::wstring& strFolder, const CItemList& files,
@@ -270,6 +268,15 @@ private:
     void ReportUnaddressable(const CFolderPlan& plan, const CItemList& items, bool bFolder,
                              bool bSource);
 
+    // Hands the report the counts of what a side's listing left out.
+    void ReportExcluded(const CExcludedCounts& counts, FindingSide side) {
+        if (counts.m_nExcludedFiles != 0) {
+            m_report.OnExcluded(false, side, counts.m_nExcludedFiles);
+        }
+        if (counts.m_nExcludedFolders != 0) {
+            m_report.OnExcluded(true, side, counts.m_nExcludedFolders);
+        }
+    }
     // Hands the report a finding on the display path.
     void Report(CFinding& finding, FindingKind kind, FindingSide side = FindingSide::None);
     void ReportError(const wchar_t* pszText, HRESULT hrCode) {
@@ -292,7 +299,6 @@ private:
     const CConsole& m_options;
     CTreeSide* const m_sides[2];  // no destination when the source is walked alone
     CComparisonReport& m_report;
-    CComparisonResults& m_results;
     const DWORD m_dwOptions;
     const PairJob m_contentsJob;  // how the contents of a pair are compared
     // The only way files are hashed; opened when contents are compared.
@@ -386,15 +392,12 @@ void CComparison::PlanFolder(const CFolder& folder) {
         plan.destinationFiles.Clear();
         plan.sourceUnaddressable = CUnaddressable();
         plan.destinationUnaddressable = CUnaddressable();
-        plan.sourceCounts.Clear();
-        plan.destinationCounts.Clear();
+        plan.sourceCounts = CExcludedCounts();
+        plan.destinationCounts = CExcludedCounts();
         if (pSubfolders != nullptr) {
             *pSubfolders = CSubfolders();
         }
     }
-    plan.sourceCounts.m_nInaccessibleFolders += bSourceUnread ? 1 : 0;
-    plan.destinationCounts.m_nInaccessibleFolders += bDestinationUnread ? 1 : 0;
-
     std::vector<size_t> sourcePairs;
     std::vector<size_t> destinationPairs;
     const CItemList& source = plan.sourceFiles;
@@ -448,7 +451,7 @@ void CComparison::PlanFolder(const CFolder& folder) {
 
 DWORD CComparison::ListSide(CTreeSide& side, const std::wstring& strFolder,
                             const std::wstring& strRelative, CItemList& files, CItemList* pFolders,
-                            CUnaddressable& unaddressable, CSideResults& counts) {
+                            CUnaddressable& unaddressable, CExcludedCounts& counts) {
     // A folder that cannot be searched, the roots included, is never taken
     // for an empty one.
     const DWORD dwError = side.List(strFolder, strRelative, files, pFolders, unaddressable, counts);
@@ -571,8 +574,8 @@ DWORD CComparison::ReportFolder(CFolderPlan& plan) {
     if (IsStopRequested()) {
         return ERROR_CANCELLED;
     }
-    m_results.m_source.Add(plan.sourceCounts);
-    m_results.m_destination.Add(plan.destinationCounts);
+    ReportExcluded(plan.sourceCounts, FindingSide::Source);
+    ReportExcluded(plan.destinationCounts, FindingSide::Destination);
     if (plan.dwError != ERROR_SUCCESS) {
         return Fail(plan.pszError, plan.dwError);
     }
@@ -640,44 +643,35 @@ DWORD CComparison::ReportFile(const CFolderPlan& plan, const CPlannedFile& file)
     CFinding finding;
     if (bSource) {
         finding.source = FactsOf(plan.sourceFiles, file.iSource);
-        ++m_results.m_source.m_nTested;
     }
     if (bDestination) {
         finding.destination = FactsOf(plan.destinationFiles, file.iDestination);
-        ++m_results.m_destination.m_nTested;
     }
     switch (file.verdict) {
         case Verdict::MissingInDestination:
-            ++m_results.m_destination.m_nMissingFiles;
             Report(finding, FindingKind::MissingInDestination);
             break;
         case Verdict::MissingInSource:
-            ++m_results.m_source.m_nMissingFiles;
             Report(finding, FindingKind::MissingInSource);
             break;
         case Verdict::DatesDiffer:
-            ++m_results.m_nDateMismatches;
             Report(finding, FindingKind::Date);
             break;
         case Verdict::SizesDiffer:
-            ++m_results.m_nSizeMismatches;
             Report(finding, FindingKind::Size);
             break;
         case Verdict::NeedsContents: {
             FeedHashQueue();
             const DWORD dwError = CompareContents(plan, file, finding);
-            if (dwError == ERROR_CANCELLED) {
-                // Stopped while the pair was hashed: it was not compared.
-                --m_results.m_source.m_nTested;
-                m_results.m_destination.m_nTested -= bDestination ? 1 : 0;
-            }
             if (dwError != ERROR_SUCCESS) {
+                // Stopped while the pair was hashed, it was not compared;
+                // failed, it was.
+                m_report.OnPairStopped(finding, dwError != ERROR_CANCELLED);
                 return dwError;
             }
             break;
         }
         case Verdict::Identical:
-            ++m_results.m_nIdentical;
             Report(finding, FindingKind::Identical);
             break;
         case Verdict::Record:
@@ -731,6 +725,9 @@ DWORD CComparison::CompareContents(const CFolderPlan& plan, const CPlannedFile& 
             continue;
         }
         side.dwError = result.dwError;
+        // Should the pair stop the comparison, a source found inaccessible
+        // counts so.
+        finding.side = bUnread[0] ? FindingSide::Source : FindingSide::None;
         if (result.dwError == ERROR_CANCELLED && IsStopRequested()) {
             return ERROR_CANCELLED;
         }
@@ -741,7 +738,6 @@ DWORD CComparison::CompareContents(const CFolderPlan& plan, const CPlannedFile& 
                                               : L"could not read destination file."),
                         result.dwError);
         }
-        ++(nSide == 0 ? m_results.m_source : m_results.m_destination).m_nInaccessibleFiles;
         bUnread[nSide] = true;
     }
     const CHashResult& source = *results[0];
@@ -761,10 +757,8 @@ DWORD CComparison::CompareContents(const CFolderPlan& plan, const CPlannedFile& 
     } else if (bHashed ? IsSameHashValue(source.value, source.cbValue, destination.value,
                                          destination.cbValue)
                        : !pair.bDifferent) {
-        ++m_results.m_nIdentical;
         Report(finding, FindingKind::Identical);
     } else {
-        ++m_results.m_nHashMismatches;
         finding.nDifference = pair.nDifference;
         Report(finding, FindingKind::Contents);
     }
@@ -787,17 +781,13 @@ bool CComparison::HasSecurityIssue(const std::wstring& strFolder, const CItemLis
     if (nResult < 0) {
         // A file whose owner and DACL could not be checked is not taken for
         // one that has both: it counts as an issue, the error saying why.
-        ++(bSource ? m_results.m_source : m_results.m_destination).m_nSecurityIssues;
+        m_report.OnSecurityUnread(bSource ? FindingSide::Source : FindingSide::Destination);
         ReportError(bSource ? L"could not get security descriptor of source."
                             : L"could not get security descriptor of destination.",
                     nResult);
         return false;
     }
-    if (nResult == 1) {
-        ++(bSource ? m_results.m_source : m_results.m_destination).m_nSecurityIssues;
-        return true;
-    }
-    return false;
+    return nResult == 1;
 }
 
 void CComparison::CheckSecurity(const CFolderPlan& plan, const CPlannedFile& file) {
@@ -841,7 +831,6 @@ DWORD CComparison::ReportSubfolders(const CFolderPlan& plan) {
         if (finding.source.dwError == ERROR_SUCCESS) {
             Report(finding, FindingKind::Recorded);
         } else {
-            ++m_results.m_source.m_nInaccessibleFolders;
             Report(finding, FindingKind::Inaccessible, FindingSide::Source);
         }
     }
@@ -857,7 +846,6 @@ DWORD CComparison::ReportSubfolders(const CFolderPlan& plan) {
         if (subfolders.sourcePairs[i] != npos || bAlone) {
             continue;  // a link on both sides, or reported above
         }
-        ++m_results.m_destination.m_nMissingFolders;
         g_displayPath.Assign(strChild.c_str());
         CFinding finding;
         finding.bFolder = true;
@@ -866,7 +854,6 @@ DWORD CComparison::ReportSubfolders(const CFolderPlan& plan) {
     }
     for (size_t j = 0; j < subfolders.destination.GetCount(); ++j) {
         if (subfolders.destinationPairs[j] == npos) {
-            ++m_results.m_source.m_nMissingFolders;
             g_displayPath.Assign((strRelative + L"\\" + subfolders.destination.Name(j)).c_str());
             CFinding finding;
             finding.bFolder = true;
@@ -885,7 +872,6 @@ DWORD CComparison::ReportSubfolders(const CFolderPlan& plan) {
 // paired, and the comparison goes on.
 void CComparison::ReportUnaddressable(const CFolderPlan& plan, const CItemList& items, bool bFolder,
                                       bool bSource) {
-    CSideResults& counts = bSource ? m_results.m_source : m_results.m_destination;
     for (size_t i = 0; i < items.GetCount(); ++i) {
         g_displayPath.Assign((plan.folder.strRelative + L"\\" + items.Name(i)).c_str());
         CFinding finding;
@@ -893,12 +879,10 @@ void CComparison::ReportUnaddressable(const CFolderPlan& plan, const CItemList& 
         CItemFacts& facts = bSource ? finding.source : finding.destination;
         facts = FactsOf(items, i);
         facts.dwError = ERROR_INVALID_NAME;
-        ++(bFolder ? counts.m_nInaccessibleFolders : counts.m_nInaccessibleFiles);
         Report(finding, FindingKind::Inaccessible,
                bSource ? FindingSide::Source : FindingSide::Destination);
         if (!bFolder) {
             // Examined as far as it can be, as any file listed.
-            ++counts.m_nTested;
             m_report.OnProgress(++m_nFilesCompared, m_hashQueue.GetBytesRead());
         }
     }
@@ -928,16 +912,15 @@ std::wstring LongRoot(const std::wstring& strRoot) {
     return strLong;
 }
 
-DWORD CompareFolders(const CConsole& options, CComparisonReport& report,
-                     CComparisonResults& results) {
+DWORD CompareFolders(const CConsole& options, CComparisonReport& report) {
     CFolderSide source(LongRoot(options.m_strSourcePath));
     CFolderSide destination(LongRoot(options.m_strDestinationPath));
-    return CompareFolders(options, source, &destination, report, results);
+    return CompareFolders(options, source, &destination, report);
 }
 
 DWORD CompareFolders(const CConsole& options, CTreeSide& source, CTreeSide* pDestination,
-                     CComparisonReport& report, CComparisonResults& results) {
-    CComparison comparison(options, source, pDestination, report, results);
+                     CComparisonReport& report) {
+    CComparison comparison(options, source, pDestination, report);
     return comparison.Run();
 }
 

@@ -1,7 +1,7 @@
 // The tree comparison engine: lists the source and the destination folder,
 // pairs their files by name, checks each pair (date, size, contents, owner
-// and DACL as the options ask), hands each finding to a report as a value and
-// counts every outcome.
+// and DACL as the options ask) and hands each finding to a report as a value;
+// a counting report makes the summary of them.
 #pragma once
 
 #include <string>
@@ -9,19 +9,16 @@
 #include "runtime/platform.h"
 
 class CComparisonReport;
-struct CComparisonResults;
 class CConsole;
 class CTreeSide;
 
 // Compares the folders of options (the options record of the console),
-// handing findings and errors to report and counting into results (which
-// the caller cleared). Returns ERROR_SUCCESS when both trees were gone
+// handing findings, errors and the events beside them to report. Returns ERROR_SUCCESS when both trees were gone
 // through; otherwise the code of the failure that stopped the comparison,
 // after the report received the error (none when neither root could be
 // read: ERROR_ACCESS_DENIED after the finding that says so); g_displayPath
 // then names its subject. Needs g_cacheFile open.
-DWORD CompareFolders(const CConsole& options, CComparisonReport& report,
-                     CComparisonResults& results);
+DWORD CompareFolders(const CConsole& options, CComparisonReport& report);
 // The same with the two sides given: a folder or a snapshot each. Without
 // pDestination the source is walked alone, as it would be compared with an
 // exact copy of itself, to record it: each file and folder is reported once
@@ -30,7 +27,7 @@ DWORD CompareFolders(const CConsole& options, CComparisonReport& report,
 // a subfolder that may not be listed is found before its parent's
 // subfolders are reported, and any other listing that fails stops the walk.
 DWORD CompareFolders(const CConsole& options, CTreeSide& source, CTreeSide* pDestination,
-                     CComparisonReport& report, CComparisonResults& results);
+                     CComparisonReport& report);
 
 // The long path of a root folder, without a final backslash so that names
 // can be joined to it with one: the full path that the options hold (made

@@ -40,17 +40,6 @@ void CComparisonResults::PrintSummary(CMessageWriter& writer, unsigned long dwOp
     m_destination.PrintCounters(writer, dwOptions);
 }
 
-void CSideResults::Add(const CSideResults& other) {
-    m_nTested += other.m_nTested;
-    m_nMissingFiles += other.m_nMissingFiles;
-    m_nExcludedFiles += other.m_nExcludedFiles;
-    m_nInaccessibleFiles += other.m_nInaccessibleFiles;
-    m_nSecurityIssues += other.m_nSecurityIssues;
-    m_nMissingFolders += other.m_nMissingFolders;
-    m_nExcludedFolders += other.m_nExcludedFolders;
-    m_nInaccessibleFolders += other.m_nInaccessibleFolders;
-}
-
 void CSideResults::PrintCounters(CMessageWriter& writer, unsigned long dwOptions) const {
     if (dwOptions & OPT_EXFILE) {
         Print(writer, L"  Excluded file(s):       %d\n", m_nExcludedFiles);
@@ -72,4 +61,81 @@ void CSideResults::PrintCounters(CMessageWriter& writer, unsigned long dwOptions
           L"  Missing folder(s):      %d\n",
           m_nInaccessibleFolders, m_nMissingFolders);
     WriteMessage(writer, nullptr, MSG_INFO | MSG_NEWLINE, 0);
+}
+
+void CCountingReport::CountTested(const CFinding& finding) {
+    m_results.m_source.m_nTested += finding.source.bPresent ? 1 : 0;
+    m_results.m_destination.m_nTested += finding.destination.bPresent ? 1 : 0;
+}
+
+void CCountingReport::OnFinding(const CFinding& finding) {
+    if (finding.bFolder) {
+        switch (finding.kind) {
+            case FindingKind::MissingInDestination:
+                ++m_results.m_destination.m_nMissingFolders;
+                break;
+            case FindingKind::MissingInSource:
+                ++m_results.m_source.m_nMissingFolders;
+                break;
+            case FindingKind::Inaccessible:
+                ForSides(finding.side, [](CSideResults& side) { ++side.m_nInaccessibleFolders; });
+                break;
+            default:
+                break;  // a folder recorded: nothing to count
+        }
+        return;
+    }
+    switch (finding.kind) {
+        case FindingKind::MissingInDestination:
+            ++m_results.m_destination.m_nMissingFiles;
+            break;
+        case FindingKind::MissingInSource:
+            ++m_results.m_source.m_nMissingFiles;
+            break;
+        case FindingKind::Date:
+            ++m_results.m_nDateMismatches;
+            break;
+        case FindingKind::Size:
+            ++m_results.m_nSizeMismatches;
+            break;
+        case FindingKind::Contents:
+            ++m_results.m_nHashMismatches;
+            break;
+        case FindingKind::Identical:
+            ++m_results.m_nIdentical;
+            break;
+        case FindingKind::Recorded:
+            break;
+        case FindingKind::Inaccessible:
+            ForSides(finding.side, [](CSideResults& side) { ++side.m_nInaccessibleFiles; });
+            // A pair unread on both sides for two reasons gives a finding per
+            // side, source first: the first counts the pair as tested.
+            if (finding.side == FindingSide::Destination && finding.source.bPresent &&
+                finding.source.dwError != ERROR_SUCCESS) {
+                return;
+            }
+            break;
+        case FindingKind::Security:
+            // Follows the pair's own finding, which counted it as tested.
+            ForSides(finding.side, [](CSideResults& side) { ++side.m_nSecurityIssues; });
+            return;
+    }
+    CountTested(finding);
+}
+
+void CCountingReport::OnExcluded(bool bFolder, FindingSide side, int nCount) {
+    ForSides(side, [&](CSideResults& counts) {
+        (bFolder ? counts.m_nExcludedFolders : counts.m_nExcludedFiles) += nCount;
+    });
+}
+
+void CCountingReport::OnSecurityUnread(FindingSide side) {
+    ForSides(side, [](CSideResults& counts) { ++counts.m_nSecurityIssues; });
+}
+
+void CCountingReport::OnPairStopped(const CFinding& finding, bool bExamined) {
+    ForSides(finding.side, [](CSideResults& side) { ++side.m_nInaccessibleFiles; });
+    if (bExamined) {
+        CountTested(finding);
+    }
 }

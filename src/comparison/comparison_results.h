@@ -1,7 +1,9 @@
-// The counters of one comparison run: the program's whole verdict. The
-// engine and the listing increment them, the run clears them, asks whether
-// the trees are identical and prints them as the summary.
+// The counters of one comparison run: the program's whole verdict. A
+// counting report folds the engine's findings into them; the run asks
+// whether the trees are identical and prints them as the summary.
 #pragma once
+
+#include "comparison/finding.h"
 
 class CMessageWriter;
 
@@ -17,8 +19,6 @@ struct CSideResults {
     int m_nInaccessibleFolders = 0;  // folders that could not be listed
 
     void Clear() { *this = CSideResults(); }
-    // Adds every counter of other to this side's.
-    void Add(const CSideResults& other);
     // Writes this side's block; dwOptions decides which lines appear.
     void PrintCounters(CMessageWriter& writer, unsigned long dwOptions) const;
 };
@@ -43,4 +43,35 @@ struct CComparisonResults {
     bool HasInaccessible() const;
     // Writes the counters block; dwOptions decides which lines appear.
     void PrintSummary(CMessageWriter& writer, unsigned long dwOptions) const;
+};
+
+// Folds what the engine reports into results: every counter follows from the
+// findings and the events beside them, so the summary cannot disagree with
+// the findings listed.
+class CCountingReport : public CComparisonReport {
+public:
+    // results must outlive this object.
+    explicit CCountingReport(CComparisonResults& results) : m_results(results) {}
+
+    void OnFinding(const CFinding& finding) override;
+    void OnError(const wchar_t*, const wchar_t*, HRESULT) override {}
+    void OnExcluded(bool bFolder, FindingSide side, int nCount) override;
+    void OnSecurityUnread(FindingSide side) override;
+    void OnPairStopped(const CFinding& finding, bool bExamined) override;
+
+private:
+    // Calls count for each side that side names.
+    template <typename F>
+    void ForSides(FindingSide side, F count) {
+        if (side == FindingSide::Source || side == FindingSide::Both) {
+            count(m_results.m_source);
+        }
+        if (side == FindingSide::Destination || side == FindingSide::Both) {
+            count(m_results.m_destination);
+        }
+    }
+    // One more file tested on each side where finding's pair has one.
+    void CountTested(const CFinding& finding);
+
+    CComparisonResults& m_results;
 };

@@ -7,7 +7,6 @@
 #include <utility>
 #include <vector>
 
-#include "comparison/comparison_results.h"
 #include "comparison/name_index.h"
 #include "exclusions/exclusions.h"
 #include "runtime/library.h"
@@ -267,7 +266,7 @@ void MoveUnaddressable(CItemList& list, std::vector<bool>& marked, CItemList* pT
 
 }  // namespace
 
-BOOL ListFiles(const wchar_t* pszSearchPath, CItemList& files, CSideResults& side,
+BOOL ListFiles(const wchar_t* pszSearchPath, CItemList& files, CExcludedCounts& side,
                CItemList* pFolders, const wchar_t* pszFolder, CUnaddressable* pUnaddressable) {
     if (!RewindCacheFile()) {
         return FALSE;

@@ -14,7 +14,11 @@
 #include "runtime/handle.h"
 #include "runtime/platform.h"
 
-struct CSideResults;
+// How many files and folders of one listing the exclusion lists left out.
+struct CExcludedCounts {
+    int m_nExcludedFiles = 0;
+    int m_nExcludedFolders = 0;
+};
 
 // One listed file or folder: what the comparison needs of it.
 struct CListedItem {
@@ -146,6 +150,6 @@ struct CUnaddressable {
 // given, the files and folders that cannot be addressed by their names go
 // there instead (after the exclusions, which see every name; a file whose
 // name equals a folder's is unaddressable also when folders are not kept).
-BOOL ListFiles(const wchar_t* pszSearchPath, CItemList& files, CSideResults& side,
+BOOL ListFiles(const wchar_t* pszSearchPath, CItemList& files, CExcludedCounts& side,
                CItemList* pFolders = nullptr, const wchar_t* pszFolder = L"",
                CUnaddressable* pUnaddressable = nullptr);

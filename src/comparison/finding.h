@@ -66,6 +66,25 @@ public:
     // and the failure's code; the comparison goes on or stops after it.
     virtual void OnError(const wchar_t* pszPath, const wchar_t* pszMessage, HRESULT hrCode) = 0;
 
+    // nCount files (or folders) of the folder pair last entered were left
+    // out on side by the exclusion lists; reported before its findings.
+    virtual void OnExcluded(bool bFolder, FindingSide side, int nCount) {
+        (void)bFolder;
+        (void)side;
+        (void)nCount;
+    }
+    // The owner and DACL of a file on side could not be read (the error
+    // says why): it is not taken for a file that has both.
+    virtual void OnSecurityUnread(FindingSide side) { (void)side; }
+    // The pair of finding stopped the comparison before its finding was
+    // made: finding.side names the sides already found inaccessible, and
+    // bExamined whether the pair was read (a failure) or given up (a stop
+    // asked for on the console).
+    virtual void OnPairStopped(const CFinding& finding, bool bExamined) {
+        (void)finding;
+        (void)bExamined;
+    }
+
     // The comparison enters the folder pair at display path pszPath.
     virtual void OnFolder(const wchar_t* pszPath) { (void)pszPath; }
     // One more pair or one-sided file was examined, or the reading of a
@@ -93,6 +112,21 @@ public:
     void OnError(const wchar_t* pszPath, const wchar_t* pszMessage, HRESULT hrCode) override {
         for (CComparisonReport* pReport : m_reports) {
             pReport->OnError(pszPath, pszMessage, hrCode);
+        }
+    }
+    void OnExcluded(bool bFolder, FindingSide side, int nCount) override {
+        for (CComparisonReport* pReport : m_reports) {
+            pReport->OnExcluded(bFolder, side, nCount);
+        }
+    }
+    void OnSecurityUnread(FindingSide side) override {
+        for (CComparisonReport* pReport : m_reports) {
+            pReport->OnSecurityUnread(side);
+        }
+    }
+    void OnPairStopped(const CFinding& finding, bool bExamined) override {
+        for (CComparisonReport* pReport : m_reports) {
+            pReport->OnPairStopped(finding, bExamined);
         }
     }
     void OnFolder(const wchar_t* pszPath) override {

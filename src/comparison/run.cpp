@@ -101,7 +101,6 @@ int MakeSnapshot(CConsole& console) {
         PrintError(console, kSnapshotFailed, HResultFromWin32(dwOpenError));
         return EXIT_SETUP_FAILED;
     }
-    CComparisonResults results;
     CElapsedTimer timer;
     timer.Start();
     CConsoleReport consoleReport(console,
@@ -111,7 +110,7 @@ int MakeSnapshot(CConsole& console) {
     reports.Add(writer);
     AddConsoleReports(console, reports, consoleReport, progressReport);
     CFolderSide source(LongRoot(console.m_strSourcePath));
-    const DWORD dwError = CompareFolders(console, source, nullptr, reports, results);
+    const DWORD dwError = CompareFolders(console, source, nullptr, reports);
     timer.Stop();
     if (dwError == ERROR_CANCELLED && IsStopRequested()) {
         PrintError(console, L"the snapshot was interrupted.", 0);
@@ -329,7 +328,7 @@ int Run(int argc, wchar_t** argv) {
     }
 
     CComparisonResults results;
-    results.Clear();
+    CCountingReport counting(results);
     CElapsedTimer timer;
     timer.Start();
     // The console's lines and the document get the same findings.
@@ -339,11 +338,12 @@ int Run(int argc, wchar_t** argv) {
                                             : (console.m_dwOptions & OPT_CONTENT) ? L"compared"
                                                                                   : nullptr);
     CReportFanOut reports;
+    reports.Add(counting);
     AddConsoleReports(console, reports, consoleReport, progressReport);
     if (bReport) {
         reports.Add(report);
     }
-    const DWORD dwError = CompareFolders(console, *pSource, pDestination.get(), reports, results);
+    const DWORD dwError = CompareFolders(console, *pSource, pDestination.get(), reports);
     timer.Stop();
     // A stop asked for on the console ends the comparison before its next
     // file; that is no failure of the comparison, and what was compared is

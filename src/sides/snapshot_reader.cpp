@@ -10,7 +10,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include "comparison/comparison_results.h"
 #include "comparison/json_report.h"
 #include "exclusions/exclusions.h"
 #include "runtime/wide_string.h"
@@ -773,7 +772,7 @@ DWORD CSnapshotReader::ReadRecord(void* pData, size_t cb) {
 
 DWORD CSnapshotReader::List(const std::wstring& strFolder, const std::wstring& strRelative,
                             CItemList& files, CItemList* pFolders, CUnaddressable& unaddressable,
-                            CSideResults& counts) {
+                            CExcludedCounts& counts) {
     const std::string strPath = Utf8Of(strFolder);
     const uint64_t nKey = HashText(strPath);
     auto it = std::lower_bound(

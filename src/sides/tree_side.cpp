@@ -5,7 +5,7 @@
 
 DWORD CFolderSide::List(const std::wstring& strFolder, const std::wstring& strRelative,
                         CItemList& files, CItemList* pFolders, CUnaddressable& unaddressable,
-                        CSideResults& counts) {
+                        CExcludedCounts& counts) {
     if (g_searchPath.AssignChild(strFolder.c_str(), strFolder.size(), L"*.*") &&
         ListFiles(g_searchPath.GetPath(), files, counts, pFolders, strRelative.c_str(),
                   &unaddressable)) {

@@ -9,8 +9,6 @@
 #include "comparison/file_listing.h"
 #include "runtime/platform.h"
 
-struct CSideResults;
-
 class CTreeSide {
 public:
     virtual ~CTreeSide() = default;
@@ -29,7 +27,7 @@ public:
     // Names that cannot be addressed go to unaddressable instead.
     virtual DWORD List(const std::wstring& strFolder, const std::wstring& strRelative,
                        CItemList& files, CItemList* pFolders, CUnaddressable& unaddressable,
-                       CSideResults& counts) = 0;
+                       CExcludedCounts& counts) = 0;
     // Whether strFolder could be listed, without listing it: ERROR_SUCCESS
     // or the code that List would give.
     virtual DWORD Probe(const std::wstring& strFolder) = 0;
@@ -47,7 +45,7 @@ public:
 
     const std::wstring& GetRoot() const override { return m_strRoot; }
     DWORD List(const std::wstring& strFolder, const std::wstring& strRelative, CItemList& files,
-               CItemList* pFolders, CUnaddressable& unaddressable, CSideResults& counts) override;
+               CItemList* pFolders, CUnaddressable& unaddressable, CExcludedCounts& counts) override;
     DWORD Probe(const std::wstring& strFolder) override;
 
 private:

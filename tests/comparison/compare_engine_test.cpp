@@ -102,7 +102,11 @@ protected:
         m_report.m_nStopAt = nStopAt;
         m_report.m_strRemove = strRemove;
         m_results.Clear();
-        return CompareFolders(m_console, m_report, m_results);
+        CCountingReport counting(m_results);
+        CReportFanOut reports;
+        reports.Add(counting);
+        reports.Add(m_report);
+        return CompareFolders(m_console, reports);
     }
 
     test::CTempFolder m_root;

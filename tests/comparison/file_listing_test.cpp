@@ -23,7 +23,7 @@ protected:
         g_fileExclusions.clear();
     }
 
-    BOOL List(const std::wstring& strFolder, CItemList& listing, CSideResults& side) {
+    BOOL List(const std::wstring& strFolder, CItemList& listing, CExcludedCounts& side) {
         return ListFiles((strFolder + L"\\*.*").c_str(), listing, side);
     }
 
@@ -35,7 +35,7 @@ TEST_F(FileListingTest, RecordsHaveTheCacheFileLayout) {
     test::MakeFile(strFolder + L"\\only.txt", std::string(70000, 'x'));
     test::SetLastWriteTime(strFolder + L"\\only.txt", 0x01D2030405060708ULL);
     CItemList listing;
-    CSideResults side;
+    CExcludedCounts side;
     ASSERT_TRUE(List(strFolder, listing, side));
     ASSERT_EQ(1u, listing.GetCount());
 
@@ -68,7 +68,7 @@ TEST_F(FileListingTest, ShortListingAfterLongOneHoldsOnlyItsOwnRecords) {
     test::MakeFile(strShort + L"\\one.txt", "1");
     test::MakeFile(strShort + L"\\two.txt", "22");
 
-    CSideResults side;
+    CExcludedCounts side;
     CItemList longListing;
     ASSERT_TRUE(List(strLong, longListing, side));
     EXPECT_EQ(300u, longListing.GetCount());
@@ -86,7 +86,7 @@ TEST_F(FileListingTest, FoldersAreSkippedAndHiddenFilesListed) {
     test::MakeFolder(strFolder + L"\\sub1");
     test::MakeFolder(strFolder + L"\\sub2");
     CItemList onlyFolders;
-    CSideResults side;
+    CExcludedCounts side;
     ASSERT_TRUE(List(strFolder, onlyFolders, side));
     EXPECT_EQ(0u, onlyFolders.GetCount());
 
@@ -108,7 +108,7 @@ TEST_F(FileListingTest, ExcludedFilesAreCountedOnceAndLeftOut) {
     test::MakeFolder(strFolder + L"\\folder.tmp");
     g_fileExclusions = {L"*.tmp", L"drop.*", L"*.log"};
     CItemList listing;
-    CSideResults side;
+    CExcludedCounts side;
     ASSERT_TRUE(List(strFolder, listing, side));
     ASSERT_EQ(1u, listing.GetCount());
     EXPECT_STREQ(L"keep.txt", listing.Name(0));
@@ -116,7 +116,7 @@ TEST_F(FileListingTest, ExcludedFilesAreCountedOnceAndLeftOut) {
 
     g_fileExclusions = {L"*.*"};
     CItemList none;
-    CSideResults allExcluded;
+    CExcludedCounts allExcluded;
     ASSERT_TRUE(List(strFolder, none, allExcluded));
     EXPECT_EQ(0u, none.GetCount());
     EXPECT_EQ(3, allExcluded.m_nExcludedFiles);
@@ -124,7 +124,7 @@ TEST_F(FileListingTest, ExcludedFilesAreCountedOnceAndLeftOut) {
 
 TEST_F(FileListingTest, MissingFolderFailsWithTheSearchError) {
     CItemList listing;
-    CSideResults side;
+    CExcludedCounts side;
     EXPECT_FALSE(List(m_folder / L"does-not-exist", listing, side));
     EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), ::GetLastError());
 }
