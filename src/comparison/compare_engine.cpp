@@ -912,16 +912,23 @@ std::wstring LongRoot(const std::wstring& strRoot) {
     return strLong;
 }
 
-DWORD CompareFolders(const CConsole& options, CComparisonReport& report) {
+CComparisonFailure CompareFolders(const CConsole& options, CComparisonReport& report) {
     CFolderSide source(LongRoot(options.m_strSourcePath));
     CFolderSide destination(LongRoot(options.m_strDestinationPath));
     return CompareFolders(options, source, &destination, report);
 }
 
-DWORD CompareFolders(const CConsole& options, CTreeSide& source, CTreeSide* pDestination,
-                     CComparisonReport& report) {
+CComparisonFailure CompareFolders(const CConsole& options, CTreeSide& source,
+                                  CTreeSide* pDestination, CComparisonReport& report) {
     CComparison comparison(options, source, pDestination, report);
-    return comparison.Run();
+    CComparisonFailure failure;
+    failure.dwError = comparison.Run();
+    if (failure.dwError != ERROR_SUCCESS) {
+        // What the comparison was at when it stopped.
+        const wchar_t* const pszPath = g_displayPath.GetPath();
+        failure.strPath = pszPath != nullptr && *pszPath != 0 ? pszPath : kBackslash;
+    }
+    return failure;
 }
 
 void SetHashThreads(DWORD nThreads) {

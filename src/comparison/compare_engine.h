@@ -12,13 +12,20 @@ class CComparisonReport;
 class CConsole;
 class CTreeSide;
 
+// What stopped a comparison: dwError is ERROR_SUCCESS when both trees were
+// gone through; otherwise the code of the failure, and strPath the display
+// path of its subject ("\" for the roots, or when none is known).
+struct CComparisonFailure {
+    DWORD dwError = ERROR_SUCCESS;
+    std::wstring strPath;
+};
+
 // Compares the folders of options (the options record of the console),
-// handing findings, errors and the events beside them to report. Returns ERROR_SUCCESS when both trees were gone
-// through; otherwise the code of the failure that stopped the comparison,
-// after the report received the error (none when neither root could be
-// read: ERROR_ACCESS_DENIED after the finding that says so); g_displayPath
-// then names its subject. Needs g_cacheFile open.
-DWORD CompareFolders(const CConsole& options, CComparisonReport& report);
+// handing findings, errors and the events beside them to report. Returns
+// the failure that stopped the comparison, after the report received its
+// error (none when neither root could be read: ERROR_ACCESS_DENIED after
+// the finding that says so). Needs g_cacheFile open.
+CComparisonFailure CompareFolders(const CConsole& options, CComparisonReport& report);
 // The same with the two sides given: a folder or a snapshot each. Without
 // pDestination the source is walked alone, as it would be compared with an
 // exact copy of itself, to record it: each file and folder is reported once
@@ -26,8 +33,8 @@ DWORD CompareFolders(const CConsole& options, CComparisonReport& report);
 // folder's files, then its subfolders, then what lies in each subfolder;
 // a subfolder that may not be listed is found before its parent's
 // subfolders are reported, and any other listing that fails stops the walk.
-DWORD CompareFolders(const CConsole& options, CTreeSide& source, CTreeSide* pDestination,
-                     CComparisonReport& report);
+CComparisonFailure CompareFolders(const CConsole& options, CTreeSide& source,
+                                  CTreeSide* pDestination, CComparisonReport& report);
 
 // The long path of a root folder, without a final backslash so that names
 // can be joined to it with one: the full path that the options hold (made

@@ -14,7 +14,6 @@
 #include "console/console.h"
 #include "exclusions/exclusions.h"
 #include "exclusions/text_file.h"
-#include "paths/long_path.h"
 #include "reports/snapshot_writer.h"
 #include "runtime/crash_dump.h"
 #include "runtime/elapsed_format.h"
@@ -79,13 +78,6 @@ void AddConsoleReports(CConsole& console, CReportFanOut& reports, CConsoleReport
     }
 }
 
-// The display path of what stopped the walk: the root's "\\" when none is
-// known.
-const wchar_t* StopPath() {
-    const wchar_t* pszDisplayPath = g_displayPath.GetPath();
-    return pszDisplayPath != nullptr && *pszDisplayPath != 0 ? pszDisplayPath : L"\\";
-}
-
 // Records the source folder in the snapshot file: the source walked alone,
 // its findings handed to the snapshot writer and the console.
 int MakeSnapshot(CConsole& console) {
@@ -110,14 +102,15 @@ int MakeSnapshot(CConsole& console) {
     reports.Add(writer);
     AddConsoleReports(console, reports, consoleReport, progressReport);
     CFolderSide source(LongRoot(console.m_strSourcePath));
-    const DWORD dwError = CompareFolders(console, source, nullptr, reports);
+    const CComparisonFailure failure = CompareFolders(console, source, nullptr, reports);
+    const DWORD dwError = failure.dwError;
     timer.Stop();
     if (dwError == ERROR_CANCELLED && IsStopRequested()) {
         PrintError(console, L"the snapshot was interrupted.", 0);
         return EXIT_COMPARE_FAILED;
     }
     if (dwError != ERROR_SUCCESS) {
-        consoleReport.OnError(StopPath(), L"the snapshot could not be completed.",
+        consoleReport.OnError(failure.strPath.c_str(), L"the snapshot could not be completed.",
                               HResultFromWin32(dwError));
         return EXIT_COMPARE_FAILED;
     }
@@ -343,7 +336,8 @@ int Run(int argc, wchar_t** argv) {
     if (bReport) {
         reports.Add(report);
     }
-    const DWORD dwError = CompareFolders(console, *pSource, pDestination.get(), reports);
+    const CComparisonFailure failure = CompareFolders(console, *pSource, pDestination.get(), reports);
+    const DWORD dwError = failure.dwError;
     timer.Stop();
     // A stop asked for on the console ends the comparison before its next
     // file; that is no failure of the comparison, and what was compared is
@@ -391,7 +385,7 @@ int Run(int argc, wchar_t** argv) {
     }
 
     // What stopped the run reaches every report, the document's errors too.
-    reports.OnError(StopPath(), L"the comparison could not be completed.",
+    reports.OnError(failure.strPath.c_str(), L"the comparison could not be completed.",
                     HResultFromWin32(dwError));
     return finish(EXIT_COMPARE_FAILED);
 }

@@ -106,7 +106,7 @@ protected:
         CReportFanOut reports;
         reports.Add(counting);
         reports.Add(m_report);
-        return CompareFolders(m_console, reports);
+        return CompareFolders(m_console, reports).dwError;
     }
 
     test::CTempFolder m_root;
