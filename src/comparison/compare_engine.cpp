@@ -9,17 +9,17 @@
 #include <string>
 #include <vector>
 
-#include "comparison/file_listing.h"
-#include "comparison/file_time.h"
 #include "comparison/finding.h"
-#include "comparison/name_index.h"
 #include "console/console.h"
 #include "hashing/hash.h"
 #include "hashing/hash_queue.h"
 #include "paths/long_path.h"
+#include "runtime/file_time.h"
 #include "runtime/handle.h"
 #include "runtime/platform.h"
 #include "runtime/process_end.h"
+#include "sides/file_listing.h"
+#include "sides/name_index.h"
 #include "sides/tree_side.h"
 
 #include <aclapi.h>

@@ -1,7 +1,7 @@
 #include "console/message_writer.h"
 
-#include "comparison/file_time.h"
 #include "runtime/error_text.h"
+#include "runtime/file_time.h"
 #include "runtime/wide_string.h"
 
 namespace {

@@ -4,8 +4,8 @@
 
 #include <vector>
 
-#include "comparison/file_listing.h"
 #include "runtime/wide_string.h"
+#include "sides/file_listing.h"
 
 namespace {
 

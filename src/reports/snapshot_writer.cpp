@@ -1,7 +1,8 @@
 #include "reports/snapshot_writer.h"
 
-#include "comparison/json_report.h"
 #include "console/console.h"
+#include "reports/json_report.h"
+#include "runtime/file_time.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "comparison/json_report.h"
 #include "exclusions/exclusions.h"
+#include "runtime/file_time.h"
 #include "runtime/wide_string.h"
 
 namespace {

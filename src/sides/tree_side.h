@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "comparison/file_listing.h"
 #include "runtime/platform.h"
+#include "sides/file_listing.h"
 
 class CTreeSide {
 public:

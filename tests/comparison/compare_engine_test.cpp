@@ -13,13 +13,13 @@
 #include <tuple>
 #include <vector>
 
-#include "comparison/comparison_results.h"
-#include "comparison/file_listing.h"
 #include "comparison/finding.h"
 #include "console/console.h"
 #include "hashing/hash.h"
+#include "reports/comparison_results.h"
 #include "runtime/handle.h"
 #include "runtime/process_end.h"
+#include "sides/file_listing.h"
 #include "support/test_support.h"
 
 namespace {

@@ -5,10 +5,10 @@
 #include <functional>
 #include <string>
 
-#include "comparison/file_time.h"
 #include "console/test_console.h"
 #include "resources/resource.h"
 #include "runtime/error_text.h"
+#include "runtime/file_time.h"
 
 namespace {
 

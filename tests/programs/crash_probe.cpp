@@ -9,10 +9,10 @@
 #include <cwchar>
 #include <new>
 
-#include "comparison/file_listing.h"
 #include "console/console.h"
 #include "runtime/crash_dump.h"
 #include "runtime/handle.h"
+#include "sides/file_listing.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 #include <cstring>
 #include <numeric>
 
-#include "comparison/comparison_results.h"
-#include "comparison/json_report.h"
 #include "console/console.h"
+#include "reports/comparison_results.h"
+#include "reports/json_report.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "comparison/comparison_results.h"
+#include "reports/comparison_results.h"
 
 #include "console/console.h"
 #include "console/message_writer.h"

@@ -1,4 +1,4 @@
-#include "comparison/name_index.h"
+#include "sides/name_index.h"
 
 #include <cwchar>
 

@@ -1,7 +1,7 @@
-#include "comparison/progress_report.h"
+#include "reports/progress_report.h"
 
-#include "comparison/console_report.h"
 #include "console/base_console.h"
+#include "reports/console_report.h"
 
 void CProgressReport::OnFolder(const wchar_t* pszPath) {
     m_strFolder = pszPath;

@@ -1,4 +1,4 @@
-#include "comparison/run.h"
+#include "program/run.h"
 
 #include <shlwapi.h>
 
@@ -6,14 +6,13 @@
 #include <memory>
 
 #include "comparison/compare_engine.h"
-#include "comparison/comparison_results.h"
-#include "comparison/console_report.h"
-#include "comparison/file_listing.h"
-#include "comparison/json_report.h"
-#include "comparison/progress_report.h"
 #include "console/console.h"
 #include "exclusions/exclusions.h"
 #include "exclusions/text_file.h"
+#include "reports/comparison_results.h"
+#include "reports/console_report.h"
+#include "reports/json_report.h"
+#include "reports/progress_report.h"
 #include "reports/snapshot_writer.h"
 #include "runtime/crash_dump.h"
 #include "runtime/elapsed_format.h"
@@ -21,6 +20,7 @@
 #include "runtime/handle.h"
 #include "runtime/process_end.h"
 #include "runtime/wide_string.h"
+#include "sides/file_listing.h"
 #include "sides/snapshot_reader.h"
 
 namespace {

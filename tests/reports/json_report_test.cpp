@@ -1,11 +1,12 @@
-#include "comparison/json_report.h"
+#include "reports/json_report.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
-#include "comparison/comparison_results.h"
 #include "console/console.h"
+#include "reports/comparison_results.h"
+#include "runtime/file_time.h"
 #include "support/test_support.h"
 
 namespace {

@@ -51,6 +51,10 @@ std::wstring FormatFileTime(const FILETIME& ft, unsigned nFractionDigits = 0);
 // date and name the same instant.
 std::wstring FormatIsoTime(const FILETIME& ft, unsigned nFractionDigits);
 
+// The text of a file time as the JSON documents write it: FormatIsoTime's
+// with all seven digits of the fraction, "2024-03-07T14:05:09.1234567Z".
+std::string FormatJsonTime(const FILETIME& ft);
+
 // A file time as a count that orders times as FormatIsoTime reads them (the
 // year 0 first). The difference of two
 // counts is the gap between the times.

@@ -1,4 +1,4 @@
-#include "comparison/json_report.h"
+#include "reports/json_report.h"
 
 #include <wchar.h>
 
@@ -6,12 +6,12 @@
 #include <utility>
 #include <vector>
 
-#include "comparison/comparison_results.h"
-#include "comparison/file_listing.h"
-#include "comparison/file_time.h"
 #include "console/console.h"
+#include "reports/comparison_results.h"
 #include "runtime/error_text.h"
+#include "runtime/file_time.h"
 #include "runtime/wide_string.h"
+#include "sides/file_listing.h"
 #include "version.h"
 
 namespace {
@@ -137,12 +137,6 @@ void AppendJsonString(std::string& strOut, const wchar_t* pszText) {
         }
     }
     strOut += '"';
-}
-
-std::string FormatJsonTime(const FILETIME& ft) {
-    // The console's text of the same time, with all seven digits; ASCII.
-    const std::wstring strText = FormatIsoTime(ft, 7);
-    return std::string(strText.begin(), strText.end());
 }
 
 DWORD CJsonReport::Open(const wchar_t* pszPath, const CConsole& console,

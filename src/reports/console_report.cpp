@@ -1,9 +1,9 @@
-#include "comparison/console_report.h"
+#include "reports/console_report.h"
 
-#include "comparison/file_time.h"
 #include "console/message_writer.h"
 #include "hashing/hash.h"
 #include "runtime/error_text.h"
+#include "runtime/file_time.h"
 #include "runtime/wide_string.h"
 
 #include <shlwapi.h>

@@ -1,4 +1,4 @@
-#include "comparison/file_time.h"
+#include "runtime/file_time.h"
 
 #include <string>
 
@@ -244,4 +244,10 @@ void FormatFileTimes(const FILETIME& ftA, const FILETIME& ftB, std::wstring& str
             return;
         }
     }
+}
+
+std::string FormatJsonTime(const FILETIME& ft) {
+    // The console's text of the same time, with all seven digits; ASCII.
+    const std::wstring strText = FormatIsoTime(ft, 7);
+    return std::string(strText.begin(), strText.end());
 }

@@ -1,4 +1,4 @@
-#include "comparison/progress_report.h"
+#include "reports/progress_report.h"
 
 #include <gtest/gtest.h>
 

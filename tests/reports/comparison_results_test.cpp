@@ -1,4 +1,4 @@
-#include "comparison/comparison_results.h"
+#include "reports/comparison_results.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "comparison/file_time.h"
+#include "runtime/file_time.h"
 
 #include <gtest/gtest.h>
 

@@ -10,7 +10,7 @@
 CConsole g_console;
 
 // -- the program's own files, then the listing cache file, one of them --
-#include "comparison/file_listing.h"
+#include "sides/file_listing.h"
 COwnFiles g_ownFiles;
 CCacheFile g_cacheFile;
 

@@ -1,7 +1,7 @@
 // The console's lines of findings that no comparison on this platform can
 // produce (Wine keeps no file without an owner or a DACL); the other texts
 // are checked end to end.
-#include "comparison/console_report.h"
+#include "reports/console_report.h"
 
 #include <gtest/gtest.h>
 

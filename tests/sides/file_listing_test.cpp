@@ -1,12 +1,12 @@
-#include "comparison/file_listing.h"
+#include "sides/file_listing.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
-#include "comparison/comparison_results.h"
 #include "exclusions/exclusions.h"
+#include "reports/comparison_results.h"
 #include "support/test_support.h"
 
 namespace {

@@ -20,10 +20,6 @@ class CConsole;
 // else as its UTF-8 bytes.
 void AppendJsonString(std::string& strOut, const wchar_t* pszText);
 
-// The text of a file time as the document writes it: FormatIsoTime's with
-// all seven digits of the fraction, "2024-03-07T14:05:09.1234567Z".
-std::string FormatJsonTime(const FILETIME& ft);
-
 // Writes the document. Open it before the comparison, hand it findings and
 // errors, then Finish it; a report destroyed before Finish succeeded removes
 // its temporary file and leaves the target untouched. Writing stops at the

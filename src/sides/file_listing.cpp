@@ -1,4 +1,4 @@
-#include "comparison/file_listing.h"
+#include "sides/file_listing.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -7,9 +7,9 @@
 #include <utility>
 #include <vector>
 
-#include "comparison/name_index.h"
 #include "exclusions/exclusions.h"
 #include "runtime/library.h"
+#include "sides/name_index.h"
 
 void CItemList::Reserve(size_t nItems, size_t cchNames) {
     m_items.reserve(m_items.size() + nItems);
