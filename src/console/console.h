@@ -63,19 +63,20 @@ public:
     // returns PARAM_UNEXPECTED.
     int OnPositional(int nIndex, const wchar_t* pszText) override;
     // The program's options (content, date, exfile, exfolder, hash, report,
-    // security, strict, subdir, threads, by abbreviation), then the framework's. Sets the option's flag
-    // before its values are examined. Returns 0 or the row index when accepted, PARAM_UNKNOWN or
+    // security, strict, subdir, threads, by abbreviation), then the
+    // framework's. Sets the option's flag before its values are examined.
+    // Returns 0 or the row index when accepted, PARAM_UNKNOWN or
     // PARAM_INVALID.
     int OnOption(const wchar_t* pszName, wchar_t** ppszValues, int nValues) override;
     // False when help was requested (without a message), when both /hash and
-    // /content were given, or when a path is
-    // missing, too long or does not exist, an exclusion list is a folder, or
-    // the two folders are the same (with the reason set by SetError); or when
-    // the report file would lie in a folder that does not exist or inside a
-    // compared folder (directly, or at any depth with /subdir). Two folders
-    // are the same when the platform gives both the same identity (volume
-    // serial number and file index), and, when either has none, when their
-    // full paths are equal ignoring case and a trailing backslash.
+    // /content were given, or when a path is missing, too long or does not
+    // exist, an exclusion list is a folder, or the two folders are the same
+    // (with the reason set by SetError); or when the report file would lie in
+    // a folder that does not exist or inside a compared folder (directly, or
+    // at any depth with /subdir). Two folders are the same when the platform
+    // gives both the same identity (volume serial number and file index),
+    // and, when either has none, when their full paths are equal ignoring
+    // case and a trailing backslash.
     bool Validate() override;
 
     // The options record, written while the command line is parsed and
