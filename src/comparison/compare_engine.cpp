@@ -21,6 +21,7 @@
 #include "runtime/handle.h"
 #include "runtime/platform.h"
 #include "runtime/process_end.h"
+#include "sides/tree_side.h"
 
 #include <aclapi.h>
 
@@ -95,12 +96,15 @@ struct CFolder {
 
 // The subfolders of a folder pair, each side's in listing order, each with
 // the position of its partner on the other side (or npos). Links to folders
-// are listed among them and pair with links only.
+// are listed among them and pair with links only. A source walked alone
+// pairs each subfolder with itself, but for those that may not be listed,
+// which have their error in sourceErrors.
 struct CSubfolders {
     CItemList source;
     CItemList destination;
     std::vector<size_t> sourcePairs;
     std::vector<size_t> destinationPairs;
+    std::vector<DWORD> sourceErrors;
 
     // Pairs the names; a link and a folder of the same name are items of
     // different kinds, each missing on the other side, as a file and a
@@ -129,6 +133,7 @@ enum class Verdict : uint8_t {
     SizesDiffer,
     NeedsContents,  // the hash values, or the bytes, decide
     Identical,
+    Record,  // a source walked alone
 };
 
 // A file of the folder as it will be reported: its position in each side's
@@ -184,6 +189,7 @@ CItemFacts FactsOf(const CItemList& list, size_t i) {
     facts.bPresent = true;
     facts.nSize = list[i].nSize;
     facts.ftLastWrite = list[i].ftLastWrite;
+    facts.bLink = list[i].bLink;
     return facts;
 }
 
@@ -200,25 +206,6 @@ CItemFacts RootFacts(const std::wstring& strRoot) {
     return facts;
 }
 
-// The long path of a root folder, without a final backslash so that names
-// can be joined to it with one: the full path that the options hold (made
-// absolute and normalised when the command line was read) behind the prefix
-// that keeps the platform from processing it again.
-std::wstring LongRoot(const std::wstring& strRoot) {
-    std::wstring strLong;
-    if (strRoot.compare(0, 4, L"\\\\?\\") == 0 || strRoot.compare(0, 4, L"\\\\.\\") == 0) {
-        strLong = strRoot;
-    } else if (strRoot.compare(0, 2, L"\\\\") == 0) {
-        strLong = L"\\\\?\\UNC\\" + strRoot.substr(2);
-    } else {
-        strLong = L"\\\\?\\" + strRoot;
-    }
-    if (!strLong.empty() && strLong.back() == L'\\') {
-        strLong.pop_back();
-    }
-    return strLong;
-}
-
 // The comparison reads: list, pair, decide (PlanFolder), hash (the queue),
 // report and count (ReportFolder). Folders are planned in the order in which
 // they are reported (each folder's files, then its subfolders, depth
@@ -227,8 +214,10 @@ std::wstring LongRoot(const std::wstring& strRoot) {
 // folder's results are reported.
 class CComparison {
 public:
-    CComparison(const CConsole& options, CComparisonReport& report, CComparisonResults& results)
+    CComparison(const CConsole& options, CTreeSide& source, CTreeSide* pDestination,
+                CComparisonReport& report, CComparisonResults& results)
         : m_options(options),
+          m_sides{&source, pDestination},
           m_report(report),
           m_results(results),
           m_dwOptions(options.m_dwOptions),
@@ -243,8 +232,13 @@ private:
     void PlanFolder(const CFolder& folder);
     // Lists one side of a folder (display path strRelative); ERROR_SUCCESS,
     // or why it could not be listed (the lists then empty).
-    DWORD ListSide(const std::wstring& strFolder, const std::wstring& strRelative, CItemList& files,
-                   CItemList* pFolders, CUnaddressable& unaddressable, CSideResults& counts);
+    DWORD ListSide(CTreeSide& side, const std::wstring& strFolder, const std::wstring& strRelative,
+                   CItemList& files, CItemList* pFolders, CUnaddressable& unaddressable,
+                   CSideResults& counts);
+    // The path of a side's file in the hash queue: empty where it is not
+    // hashed (its value is recorded, or the side is not walked).
+    std::wstring HashPath(int nSide, const std::wstring& strFolder, const CItemList& files,
+                          size_t i) const;
     // The one decision about a pair, by date and size; the contents decide
     // what is left.
     Verdict Decide(const CListedItem& source, const CListedItem& destination) const;
@@ -263,12 +257,13 @@ private:
     DWORD ReportFile(const CFolderPlan& plan, const CPlannedFile& file);
     // Collects the hash values, or the comparison of the bytes, of a pair
     // and reports what they tell.
-    DWORD CompareContents(const CPlannedFile& file, CFinding& finding);
+    DWORD CompareContents(const CFolderPlan& plan, const CPlannedFile& file, CFinding& finding);
     void CheckSecurity(const CFolderPlan& plan, const CPlannedFile& file);
     // Whether a side's file lacks an owner or a DACL (counted); false when
     // it has both or after reporting an error, with which the comparison
     // goes on.
-    bool HasSecurityIssue(const std::wstring& strFolder, const wchar_t* pszName, bool bSource);
+    bool HasSecurityIssue(const std::wstring& strFolder, const CItemList& files, size_t i,
+                          bool bSource);
     DWORD ReportSubfolders(const CFolderPlan& plan);
     // Reports and counts the files or folders of one side that cannot be
     // addressed by their names.
@@ -295,6 +290,7 @@ private:
     };
 
     const CConsole& m_options;
+    CTreeSide* const m_sides[2];  // no destination when the source is walked alone
     CComparisonReport& m_report;
     CComparisonResults& m_results;
     const DWORD m_dwOptions;
@@ -326,10 +322,17 @@ DWORD CComparison::Run() {
                                    : nAlgorithm == HASH_SHA256       ? CALG_SHA_256
                                                                      : CALG_SHA1);
     }
-    const std::wstring strSource = LongRoot(m_options.m_strSourcePath);
-    const std::wstring strDestination = LongRoot(m_options.m_strDestinationPath);
-    PlanFolder({std::wstring(), strSource, strDestination, RootFacts(strSource),
-                RootFacts(strDestination)});
+    CItemFacts rootFacts[2];
+    for (int nSide = 0; nSide < 2; ++nSide) {
+        if (m_sides[nSide] != nullptr && m_sides[nSide]->IsRecorded()) {
+            rootFacts[nSide].bPresent = true;  // a snapshot records no time of its root
+        } else if (m_sides[nSide] != nullptr) {
+            rootFacts[nSide] = RootFacts(m_sides[nSide]->GetRoot());
+        }
+    }
+    PlanFolder({std::wstring(), m_sides[0]->GetRoot(),
+                m_sides[1] != nullptr ? m_sides[1]->GetRoot() : std::wstring(), rootFacts[0],
+                rootFacts[1]});
     return ReportFolder(*TakePlan(std::wstring()));
 }
 
@@ -342,21 +345,24 @@ void CComparison::PlanFolder(const CFolder& folder) {
     }
     CSubfolders* const pSubfolders = plan.pSubfolders.get();
     // A side that cannot be listed is passed over when it is inaccessible
-    // (for the roots: denied); any other failure stops the comparison.
+    // (for the roots: denied); any other failure stops the comparison. A
+    // source walked alone found its inaccessible folders before entering
+    // them: any failure to list stops it.
     const bool bRoot = folder.strRelative.empty();
-    const auto isPassedOver = [bRoot](DWORD dwError) {
+    const bool bAlone = m_sides[1] == nullptr;
+    const auto isPassedOver = [bRoot, bAlone](DWORD dwError) {
         return dwError == ERROR_SUCCESS ||
-               (bRoot ? dwError == ERROR_ACCESS_DENIED : IsInaccessible(dwError));
+               (!bAlone && (bRoot ? dwError == ERROR_ACCESS_DENIED : IsInaccessible(dwError)));
     };
-    plan.dwSourceUnread = ListSide(folder.strSource, folder.strRelative, plan.sourceFiles,
-                                   pSubfolders ? &pSubfolders->source : nullptr,
+    plan.dwSourceUnread = ListSide(*m_sides[0], folder.strSource, folder.strRelative,
+                                   plan.sourceFiles, pSubfolders ? &pSubfolders->source : nullptr,
                                    plan.sourceUnaddressable, plan.sourceCounts);
     if (!isPassedOver(plan.dwSourceUnread)) {
         plan.dwError = plan.dwSourceUnread;
         plan.pszError = L"could not search for files in source path.";
-    } else {
+    } else if (!bAlone) {
         plan.dwDestinationUnread =
-            ListSide(folder.strDestination, folder.strRelative, plan.destinationFiles,
+            ListSide(*m_sides[1], folder.strDestination, folder.strRelative, plan.destinationFiles,
                      pSubfolders ? &pSubfolders->destination : nullptr,
                      plan.destinationUnaddressable, plan.destinationCounts);
         if (!isPassedOver(plan.dwDestinationUnread)) {
@@ -393,22 +399,46 @@ void CComparison::PlanFolder(const CFolder& folder) {
     std::vector<size_t> destinationPairs;
     const CItemList& source = plan.sourceFiles;
     const CItemList& destination = plan.destinationFiles;
-    PairNames(source, destination, sourcePairs, destinationPairs);
+    if (m_sides[1] == nullptr) {
+        // Walked alone, each file is its own partner.
+        for (size_t i = 0; i < source.GetCount(); ++i) {
+            const Verdict verdict =
+                (m_dwOptions & OPT_HASH) ? Verdict::NeedsContents : Verdict::Record;
+            plan.files.push_back(
+                {i, npos, verdict, verdict == Verdict::NeedsContents ? m_nHashPairs++ : npos});
+        }
+    } else {
+        PairNames(source, destination, sourcePairs, destinationPairs);
+    }
     plan.files.reserve(source.GetCount() +
                        std::count(destinationPairs.begin(), destinationPairs.end(), npos));
-    for (size_t i = 0; i < source.GetCount(); ++i) {
+    for (size_t i = 0; i < sourcePairs.size(); ++i) {
         const size_t j = sourcePairs[i];
         const Verdict verdict =
             j == npos ? Verdict::MissingInDestination : Decide(source[i], destination[j]);
         plan.files.push_back(
             {i, j, verdict, verdict == Verdict::NeedsContents ? m_nHashPairs++ : npos});
     }
-    for (size_t j = 0; j < destination.GetCount(); ++j) {
+    for (size_t j = 0; j < destinationPairs.size(); ++j) {
         if (destinationPairs[j] == npos) {
             plan.files.push_back({npos, j, Verdict::MissingInSource, npos});
         }
     }
-    if (pSubfolders != nullptr) {
+    if (pSubfolders != nullptr && m_sides[1] == nullptr) {
+        // Whether each subfolder may be listed is known before the folder's
+        // subfolders are reported: one that may not is recorded so, and
+        // not entered. A link is recorded and never entered.
+        for (size_t i = 0; i < pSubfolders->source.GetCount(); ++i) {
+            const DWORD dwError =
+                pSubfolders->source[i].bLink
+                    ? ERROR_SUCCESS
+                    : m_sides[0]->Probe(folder.strSource + L"\\" + pSubfolders->source.Name(i));
+            const bool bDenied = dwError != ERROR_SUCCESS && IsInaccessible(dwError);
+            pSubfolders->sourcePairs.push_back(bDenied ? npos : i);
+            pSubfolders->sourceErrors.push_back(bDenied ? dwError : ERROR_SUCCESS);
+        }
+        m_walk.push_back({plan.pSubfolders, folder, 0});
+    } else if (pSubfolders != nullptr) {
         pSubfolders->Pair();
         m_walk.push_back({plan.pSubfolders, folder, 0});
     }
@@ -416,17 +446,15 @@ void CComparison::PlanFolder(const CFolder& folder) {
     m_planned.push_back(std::move(pPlan));
 }
 
-DWORD CComparison::ListSide(const std::wstring& strFolder, const std::wstring& strRelative,
-                            CItemList& files, CItemList* pFolders, CUnaddressable& unaddressable,
-                            CSideResults& counts) {
+DWORD CComparison::ListSide(CTreeSide& side, const std::wstring& strFolder,
+                            const std::wstring& strRelative, CItemList& files, CItemList* pFolders,
+                            CUnaddressable& unaddressable, CSideResults& counts) {
     // A folder that cannot be searched, the roots included, is never taken
     // for an empty one.
-    if (g_searchPath.AssignChild(strFolder.c_str(), strFolder.size(), L"*.*") &&
-        ListFiles(g_searchPath.GetPath(), files, counts, pFolders, strRelative.c_str(),
-                  &unaddressable)) {
+    const DWORD dwError = side.List(strFolder, strRelative, files, pFolders, unaddressable, counts);
+    if (dwError == ERROR_SUCCESS) {
         return ERROR_SUCCESS;
     }
-    const DWORD dwError = ::GetLastError();
     files.Clear();
     if (pFolders != nullptr) {
         pFolders->Clear();
@@ -477,13 +505,15 @@ bool CComparison::PlanNextFolder() {
         const size_t i = step.iNext++;
         const size_t j = subfolders.sourcePairs[i];
         const wchar_t* const pszSource = subfolders.source.Name(i);
-        const wchar_t* const pszDestination = subfolders.destination.Name(j);
+        const bool bAlone = m_sides[1] == nullptr;
         // Planning may add a step for the folder below: step is not used
         // afterwards.
         PlanFolder({step.folder.strRelative + L"\\" + pszSource,
                     step.folder.strSource + L"\\" + pszSource,
-                    step.folder.strDestination + L"\\" + pszDestination,
-                    FactsOf(subfolders.source, i), FactsOf(subfolders.destination, j)});
+                    bAlone ? std::wstring()
+                           : step.folder.strDestination + L"\\" + subfolders.destination.Name(j),
+                    FactsOf(subfolders.source, i),
+                    bAlone ? CItemFacts() : FactsOf(subfolders.destination, j)});
         return true;
     }
     return false;
@@ -514,9 +544,8 @@ void CComparison::FeedHashQueue() {
                 // source's.
                 const CFolder& folder = pPlan->folder;
                 m_hashQueue.Add(
-                    file.nHashPair,
-                    folder.strSource + L"\\" + pPlan->sourceFiles.Name(file.iSource),
-                    folder.strDestination + L"\\" + pPlan->destinationFiles.Name(file.iDestination),
+                    file.nHashPair, HashPath(0, folder.strSource, pPlan->sourceFiles, file.iSource),
+                    HashPath(1, folder.strDestination, pPlan->destinationFiles, file.iDestination),
                     m_contentsJob);
             }
         } else if (nNext < m_planned.size()) {
@@ -526,6 +555,14 @@ void CComparison::FeedHashQueue() {
             break;
         }
     }
+}
+
+std::wstring CComparison::HashPath(int nSide, const std::wstring& strFolder, const CItemList& files,
+                                   size_t i) const {
+    if (m_sides[nSide] == nullptr || m_sides[nSide]->IsRecorded()) {
+        return std::wstring();
+    }
+    return strFolder + L"\\" + files.Name(i);
 }
 
 DWORD CComparison::ReportFolder(CFolderPlan& plan) {
@@ -628,11 +665,11 @@ DWORD CComparison::ReportFile(const CFolderPlan& plan, const CPlannedFile& file)
             break;
         case Verdict::NeedsContents: {
             FeedHashQueue();
-            const DWORD dwError = CompareContents(file, finding);
+            const DWORD dwError = CompareContents(plan, file, finding);
             if (dwError == ERROR_CANCELLED) {
                 // Stopped while the pair was hashed: it was not compared.
                 --m_results.m_source.m_nTested;
-                --m_results.m_destination.m_nTested;
+                m_results.m_destination.m_nTested -= bDestination ? 1 : 0;
             }
             if (dwError != ERROR_SUCCESS) {
                 return dwError;
@@ -643,6 +680,9 @@ DWORD CComparison::ReportFile(const CFolderPlan& plan, const CPlannedFile& file)
             ++m_results.m_nIdentical;
             Report(finding, FindingKind::Identical);
             break;
+        case Verdict::Record:
+            Report(finding, FindingKind::Recorded);
+            break;
     }
     if (m_dwOptions & OPT_SECURITY) {
         CheckSecurity(plan, file);
@@ -651,20 +691,39 @@ DWORD CComparison::ReportFile(const CFolderPlan& plan, const CPlannedFile& file)
 }
 
 // Both files are read (hashed, or compared), the destination also when the
-// source was denied; their results are reported source first. A file that
-// cannot be read for a reason that makes it inaccessible (IsInaccessible) is
-// so on its side; any other failure stops the comparison.
-DWORD CComparison::CompareContents(const CPlannedFile& file, CFinding& finding) {
+// source was denied; their results are reported source first. A side whose
+// values were recorded gives its recorded value or error instead (a snapshot
+// is never compared byte by byte). A file that cannot be read for a reason
+// that makes it inaccessible (IsInaccessible) is so on its side; any other
+// failure stops the comparison.
+DWORD CComparison::CompareContents(const CFolderPlan& plan, const CPlannedFile& file,
+                                   CFinding& finding) {
     // The progress goes on with the data read while a large pair is hashed or
     // compared.
     const CPairResult& pair = m_hashQueue.Wait(file.nHashPair, [this] {
         m_report.OnProgress(m_nFilesCompared, m_hashQueue.GetBytesRead());
     });
     const bool bHashed = m_contentsJob == PairJob::Hash;
+    const CItemList* const lists[2] = {&plan.sourceFiles, &plan.destinationFiles};
+    const size_t items[2] = {file.iSource, file.iDestination};
+    CHashResult recorded[2];
+    const CHashResult* results[2] = {&pair.files[0], &pair.files[1]};
     CItemFacts* const facts[2] = {&finding.source, &finding.destination};
     bool bUnread[2] = {};
     for (int nSide = 0; nSide < 2; ++nSide) {
-        const CHashResult& result = pair.files[nSide];
+        if (m_sides[nSide] == nullptr) {
+            continue;
+        }
+        const CRecordedFacts* const pRecorded =
+            m_sides[nSide]->IsRecorded() ? lists[nSide]->Recorded(items[nSide]) : nullptr;
+        if (pRecorded != nullptr) {
+            recorded[nSide].bHashed = pRecorded->dwError == ERROR_SUCCESS;
+            recorded[nSide].dwError = pRecorded->dwError;
+            recorded[nSide].cbValue = pRecorded->cbHash;
+            std::memcpy(recorded[nSide].value, pRecorded->hash, HASH_MAX_VALUE_SIZE);
+            results[nSide] = &recorded[nSide];
+        }
+        const CHashResult& result = *results[nSide];
         CItemFacts& side = *facts[nSide];
         if (result.bHashed) {
             side.cbHash = std::min<DWORD>(result.cbValue, HASH_MAX_VALUE_SIZE);
@@ -685,8 +744,8 @@ DWORD CComparison::CompareContents(const CPlannedFile& file, CFinding& finding) 
         ++(nSide == 0 ? m_results.m_source : m_results.m_destination).m_nInaccessibleFiles;
         bUnread[nSide] = true;
     }
-    const CHashResult& source = pair.files[0];
-    const CHashResult& destination = pair.files[1];
+    const CHashResult& source = *results[0];
+    const CHashResult& destination = *results[1];
     if (bUnread[0] && bUnread[1] && source.dwError == destination.dwError) {
         Report(finding, FindingKind::Inaccessible, FindingSide::Both);
     } else if (bUnread[0] || bUnread[1]) {
@@ -697,6 +756,8 @@ DWORD CComparison::CompareContents(const CPlannedFile& file, CFinding& finding) 
         if (bUnread[1]) {
             Report(finding, FindingKind::Inaccessible, FindingSide::Destination);
         }
+    } else if (m_sides[1] == nullptr) {
+        Report(finding, FindingKind::Recorded);
     } else if (bHashed ? IsSameHashValue(source.value, source.cbValue, destination.value,
                                          destination.cbValue)
                        : !pair.bDifferent) {
@@ -710,15 +771,19 @@ DWORD CComparison::CompareContents(const CPlannedFile& file, CFinding& finding) 
     return ERROR_SUCCESS;
 }
 
-bool CComparison::HasSecurityIssue(const std::wstring& strFolder, const wchar_t* pszName,
+bool CComparison::HasSecurityIssue(const std::wstring& strFolder, const CItemList& files, size_t i,
                                    bool bSource) {
-    if (!g_itemPath.AssignChild(strFolder.c_str(), strFolder.size(), pszName)) {
+    const CRecordedFacts* const pRecorded =
+        m_sides[bSource ? 0 : 1]->IsRecorded() ? files.Recorded(i) : nullptr;
+    if (pRecorded == nullptr &&
+        !g_itemPath.AssignChild(strFolder.c_str(), strFolder.size(), files.Name(i))) {
         ReportError(bSource ? L"could not build the source path."
                             : L"could not build the destination path.",
                     HResultFromLastError());
         return false;
     }
-    const int nResult = g_pfnSecurityCheck(g_itemPath.GetPath());
+    const int nResult =
+        pRecorded != nullptr ? pRecorded->nSecurity : g_pfnSecurityCheck(g_itemPath.GetPath());
     if (nResult < 0) {
         // A file whose owner and DACL could not be checked is not taken for
         // one that has both: it counts as an issue, the error saying why.
@@ -740,13 +805,12 @@ void CComparison::CheckSecurity(const CFolderPlan& plan, const CPlannedFile& fil
     bool bIssue[2] = {};
     if (file.iSource != npos) {
         finding.source = FactsOf(plan.sourceFiles, file.iSource);
-        bIssue[0] =
-            HasSecurityIssue(plan.folder.strSource, plan.sourceFiles.Name(file.iSource), true);
+        bIssue[0] = HasSecurityIssue(plan.folder.strSource, plan.sourceFiles, file.iSource, true);
     }
     if (file.iDestination != npos) {
         finding.destination = FactsOf(plan.destinationFiles, file.iDestination);
-        bIssue[1] = HasSecurityIssue(plan.folder.strDestination,
-                                     plan.destinationFiles.Name(file.iDestination), false);
+        bIssue[1] = HasSecurityIssue(plan.folder.strDestination, plan.destinationFiles,
+                                     file.iDestination, false);
     }
     if (bIssue[0] || bIssue[1]) {
         Report(finding, FindingKind::Security,
@@ -762,6 +826,25 @@ void CComparison::CheckSecurity(const CFolderPlan& plan, const CPlannedFile& fil
 DWORD CComparison::ReportSubfolders(const CFolderPlan& plan) {
     const CSubfolders& subfolders = *plan.pSubfolders;
     const std::wstring& strRelative = plan.folder.strRelative;
+    // Walked alone, a folder's subfolders, those that cannot be addressed
+    // too, are all reported before the first is entered.
+    const bool bAlone = m_sides[1] == nullptr;
+    if (bAlone) {
+        ReportUnaddressable(plan, plan.sourceUnaddressable.folders, true, true);
+    }
+    for (size_t i = 0; bAlone && i < subfolders.source.GetCount(); ++i) {
+        g_displayPath.Assign((strRelative + L"\\" + subfolders.source.Name(i)).c_str());
+        CFinding finding;
+        finding.bFolder = true;
+        finding.source = FactsOf(subfolders.source, i);
+        finding.source.dwError = subfolders.sourceErrors[i];
+        if (finding.source.dwError == ERROR_SUCCESS) {
+            Report(finding, FindingKind::Recorded);
+        } else {
+            ++m_results.m_source.m_nInaccessibleFolders;
+            Report(finding, FindingKind::Inaccessible, FindingSide::Source);
+        }
+    }
     for (size_t i = 0; i < subfolders.source.GetCount(); ++i) {
         const std::wstring strChild = strRelative + L"\\" + subfolders.source.Name(i);
         if (subfolders.IsEntered(i)) {
@@ -771,8 +854,8 @@ DWORD CComparison::ReportSubfolders(const CFolderPlan& plan) {
             }
             continue;
         }
-        if (subfolders.sourcePairs[i] != npos) {
-            continue;  // a link on both sides
+        if (subfolders.sourcePairs[i] != npos || bAlone) {
+            continue;  // a link on both sides, or reported above
         }
         ++m_results.m_destination.m_nMissingFolders;
         g_displayPath.Assign(strChild.c_str());
@@ -791,7 +874,9 @@ DWORD CComparison::ReportSubfolders(const CFolderPlan& plan) {
             Report(finding, FindingKind::MissingInSource);
         }
     }
-    ReportUnaddressable(plan, plan.sourceUnaddressable.folders, true, true);
+    if (!bAlone) {
+        ReportUnaddressable(plan, plan.sourceUnaddressable.folders, true, true);
+    }
     ReportUnaddressable(plan, plan.destinationUnaddressable.folders, true, false);
     return ERROR_SUCCESS;
 }
@@ -828,9 +913,31 @@ void CComparison::Report(CFinding& finding, FindingKind kind, FindingSide side) 
 
 }  // namespace
 
+std::wstring LongRoot(const std::wstring& strRoot) {
+    std::wstring strLong;
+    if (strRoot.compare(0, 4, L"\\\\?\\") == 0 || strRoot.compare(0, 4, L"\\\\.\\") == 0) {
+        strLong = strRoot;
+    } else if (strRoot.compare(0, 2, L"\\\\") == 0) {
+        strLong = L"\\\\?\\UNC\\" + strRoot.substr(2);
+    } else {
+        strLong = L"\\\\?\\" + strRoot;
+    }
+    if (!strLong.empty() && strLong.back() == L'\\') {
+        strLong.pop_back();
+    }
+    return strLong;
+}
+
 DWORD CompareFolders(const CConsole& options, CComparisonReport& report,
                      CComparisonResults& results) {
-    CComparison comparison(options, report, results);
+    CFolderSide source(LongRoot(options.m_strSourcePath));
+    CFolderSide destination(LongRoot(options.m_strDestinationPath));
+    return CompareFolders(options, source, &destination, report, results);
+}
+
+DWORD CompareFolders(const CConsole& options, CTreeSide& source, CTreeSide* pDestination,
+                     CComparisonReport& report, CComparisonResults& results) {
+    CComparison comparison(options, source, pDestination, report, results);
     return comparison.Run();
 }
 

@@ -11,6 +11,7 @@
 class CComparisonReport;
 struct CComparisonResults;
 class CConsole;
+class CTreeSide;
 
 // Compares the folders of options (the options record of the console),
 // handing findings and errors to report and counting into results (which
@@ -21,6 +22,21 @@ class CConsole;
 // then names its subject. Needs g_cacheFile open.
 DWORD CompareFolders(const CConsole& options, CComparisonReport& report,
                      CComparisonResults& results);
+// The same with the two sides given: a folder or a snapshot each. Without
+// pDestination the source is walked alone, as it would be compared with an
+// exact copy of itself, to record it: each file and folder is reported once
+// as Recorded (or Inaccessible, on the source side, with its error), a
+// folder's files, then its subfolders, then what lies in each subfolder;
+// a subfolder that may not be listed is found before its parent's
+// subfolders are reported, and any other listing that fails stops the walk.
+DWORD CompareFolders(const CConsole& options, CTreeSide& source, CTreeSide* pDestination,
+                     CComparisonReport& report, CComparisonResults& results);
+
+// The long path of a root folder, without a final backslash so that names
+// can be joined to it with one: the full path that the options hold (made
+// absolute and normalised when the command line was read) behind the prefix
+// that keeps the platform from processing it again.
+std::wstring LongRoot(const std::wstring& strRoot);
 
 // 1 when the file or folder at pszPath has no owner or no DACL (a null DACL
 // counts as none), 0 when it has both, a negative HRESULT when its security

@@ -109,12 +109,17 @@ std::wstring FormatFinding(const CFinding& finding) {
             return finding.source.cbHash != 0 ? FormatString(L": files are identical (%s).",
                                                              HashText(finding.source).c_str())
                                               : std::wstring(L": files are identical.");
+        case FindingKind::Recorded:
+            return finding.source.cbHash != 0
+                       ? FormatString(L": file recorded (%s).", HashText(finding.source).c_str())
+                       : FormatString(L": %s recorded.", pszItem);
     }
     return std::wstring();
 }
 
 void CConsoleReport::OnFinding(const CFinding& finding) {
-    if (finding.kind == FindingKind::Identical && !m_bVerbose) {
+    if ((finding.kind == FindingKind::Identical || finding.kind == FindingKind::Recorded) &&
+        !m_bVerbose) {
         return;
     }
     WriteMessage(m_writer, finding.pszPath, MSG_INFO | MSG_VERBATIM, 0);

@@ -27,6 +27,7 @@ void CItemList::Add(const wchar_t* pszName, size_t cchName, const FILETIME& ftLa
 void CItemList::Clear() {
     m_items = std::vector<CListedItem>();
     m_names = std::vector<wchar_t>();
+    m_recorded = std::vector<CRecordedFacts>();
 }
 
 void COwnFiles::Add(HANDLE hFile, const wchar_t* pszName) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "hashing/hash.h"
 #include "paths/file_identity.h"
 #include "runtime/handle.h"
 #include "runtime/platform.h"
@@ -21,6 +22,17 @@ struct CListedItem {
     FILETIME ftLastWrite;  // last-write time as the search returned it (UTC)
     uint32_t nName;        // where its name begins in the list's names
     bool bLink;            // a link to a folder (a reparse point), never entered
+};
+
+// What a snapshot recorded of a file or folder beside its listing: what a
+// comparison reads from the disk, read from the record instead.
+struct CRecordedFacts {
+    DWORD dwError = ERROR_SUCCESS;  // why it could not be hashed or listed
+    // As CheckOwnerAndDacl gives it: 0 owner and DACL, 1 one of them
+    // missing, a negative HRESULT when they could not be read.
+    int nSecurity = 0;
+    DWORD cbHash = 0;  // 0 when no value was recorded
+    BYTE hash[HASH_MAX_VALUE_SIZE] = {};
 };
 
 // Listed files or folders in listing order, their names in one block of
@@ -38,12 +50,20 @@ public:
     // Adds an item; cchName characters of pszName are its name.
     void Add(const wchar_t* pszName, size_t cchName, const FILETIME& ftLastWrite, ULONGLONG nSize,
              bool bLink = false);
+    // Gives the item added last what a snapshot recorded of it; once for
+    // every item of a list that has any.
+    void AddRecorded(const CRecordedFacts& recorded) { m_recorded.push_back(recorded); }
+    // What was recorded of item i; null for a list of the disk.
+    const CRecordedFacts* Recorded(size_t i) const {
+        return i < m_recorded.size() ? &m_recorded[i] : nullptr;
+    }
     // Removes every item and frees the storage.
     void Clear();
 
 private:
     std::vector<CListedItem> m_items;
-    std::vector<wchar_t> m_names;  // each name followed by its terminator
+    std::vector<CRecordedFacts> m_recorded;  // empty but for a snapshot's lists
+    std::vector<wchar_t> m_names;            // each name followed by its terminator
 };
 
 // The files that the program itself writes while it compares (the listing

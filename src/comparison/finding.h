@@ -19,6 +19,7 @@ enum class FindingKind {
     Inaccessible,          // could not be read (a file) or listed (a folder) on side
     Security,              // no owner or no DACL on side
     Identical,             // passed every requested check
+    Recorded,              // listed on the source side of a tree walked alone
 };
 
 // Which side an Inaccessible or Security finding is about.
@@ -37,6 +38,7 @@ struct CItemFacts {
     DWORD cbHash = 0;           // 0 when not hashed
     BYTE hash[HASH_MAX_VALUE_SIZE] = {};
     DWORD dwError = ERROR_SUCCESS;  // why it could not be read or listed
+    bool bLink = false;             // a link to a folder
 };
 
 struct CFinding {

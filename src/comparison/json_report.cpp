@@ -16,10 +16,6 @@
 
 namespace {
 
-// The buffer is written out when it holds this many bytes, so that memory
-// stays the same however many findings there are.
-constexpr size_t FLUSH_SIZE = 64 * 1024;
-
 // 100-nanosecond units per millisecond of the /date tolerance.
 constexpr LONGLONG UNITS_PER_MILLISECOND = 10000;
 
@@ -30,8 +26,8 @@ const struct {
 
 // Indexed by FindingKind.
 const char* const kKindNames[] = {
-    "missing-in-destination", "missing-in-source", "date",     "size", "contents",
-    "inaccessible",           "security",          "identical"};
+    "missing-in-destination", "missing-in-source", "date",      "size",    "contents",
+    "inaccessible",           "security",          "identical", "recorded"};
 
 // Indexed by FindingSide.
 const char* const kSideNames[] = {"null", "\"source\"", "\"destination\"", "\"both\""};
@@ -98,72 +94,6 @@ void AppendSide(std::string& strOut, const char* pszName, const CSideResults& si
     strOut += '}';
 }
 
-// strLongPath := the extended-length form of pszPath, after the usual
-// Win32 rules (GetFullPathNameW: "/" as "\", "." and ".." resolved, trailing
-// dots and blanks dropped), so that the temporary name may pass MAX_PATH
-// characters and both names mean what the plain path means. Returns
-// ERROR_SUCCESS or the failure's code.
-DWORD GetLongFormOf(const wchar_t* pszPath, std::wstring& strLongPath) {
-    if (::wcsncmp(pszPath, L"\\\\?\\", 4) == 0) {
-        strLongPath = pszPath;
-        return ERROR_SUCCESS;
-    }
-    const DWORD cchNeeded = ::GetFullPathNameW(pszPath, 0, nullptr, nullptr);
-    if (cchNeeded == 0) {
-        return ::GetLastError();
-    }
-    std::vector<wchar_t> fullPath(cchNeeded);
-    const DWORD cchFull = ::GetFullPathNameW(pszPath, cchNeeded, fullPath.data(), nullptr);
-    if (cchFull == 0) {
-        return ::GetLastError();
-    }
-    if (cchFull >= cchNeeded) {
-        return ERROR_INSUFFICIENT_BUFFER;
-    }
-    const wchar_t* pszFull = fullPath.data();
-    strLongPath = ::wcsncmp(pszFull, L"\\\\", 2) == 0
-                      ? std::wstring(L"\\\\?\\UNC\\") + (pszFull + 2)
-                      : std::wstring(L"\\\\?\\") + pszFull;
-    return ERROR_SUCCESS;
-}
-
-// Tries for the report's temporary file, each under another name, before a
-// run gives up: every name taken is a file left by an earlier run.
-constexpr unsigned kTemporaryAttempts = 100;
-
-// The longest name of a file, in UTF-16 units on Windows and in UTF-8 bytes
-// on the Linux file systems that Wine shows: a name within 255 UTF-8 bytes is
-// within both.
-constexpr size_t kMaxNameBytes = 255;
-constexpr size_t kMaxNameUnits = 255;
-
-// The name of the report's temporary file for the target named strName, at
-// the attempt nAttempt (0 first): the target's name, the process id, the
-// attempt after the first and ".tmp" ("r.json.1234.tmp", "r.json.1234.2.tmp").
-// The target's part is shortened, never inside a character, so that the
-// whole stays within kMaxNameBytes.
-std::wstring TemporaryName(const std::wstring& strName, unsigned nAttempt) {
-    std::wstring strSuffix = L"." + std::to_wstring(::GetCurrentProcessId());
-    if (nAttempt != 0) {
-        strSuffix += L"." + std::to_wstring(nAttempt);
-    }
-    strSuffix += L".tmp";
-    size_t nBytes = strSuffix.size();
-    size_t cchBase = 0;
-    while (cchBase < strName.size()) {
-        const wchar_t ch = strName[cchBase];
-        const bool bPair = IsHighSurrogate(ch) && cchBase + 1 < strName.size() &&
-                           IsLowSurrogate(strName[cchBase + 1]);
-        const size_t nCharBytes = bPair ? 4 : ch < 0x80 ? 1 : ch < 0x800 ? 2 : 3;
-        if (nBytes + nCharBytes > kMaxNameBytes) {
-            break;
-        }
-        nBytes += nCharBytes;
-        cchBase += bPair ? 2 : 1;
-    }
-    return strName.substr(0, cchBase) + strSuffix;
-}
-
 }  // namespace
 
 void AppendJsonString(std::string& strOut, const wchar_t* pszText) {
@@ -215,72 +145,35 @@ std::string FormatJsonTime(const FILETIME& ft) {
     return std::string(strText.begin(), strText.end());
 }
 
-CJsonReport::~CJsonReport() {
-    if (!m_strTemporary.empty()) {
-        const DWORD dwError = ::GetLastError();
-        m_hFile.Reset();
-        ::DeleteFileW(m_strTemporary.c_str());
-        ForgetTemporary();
-        ::SetLastError(dwError);
+DWORD CJsonReport::Open(const wchar_t* pszPath, const CConsole& console,
+                        const wchar_t* pszSourceSnapshot, const wchar_t* pszSourceRoot,
+                        const wchar_t* pszDestinationSnapshot, const wchar_t* pszDestinationRoot) {
+    const DWORD dwOpenError = m_file.Open(pszPath);
+    if (dwOpenError != ERROR_SUCCESS) {
+        return dwOpenError;
     }
-}
-
-void CJsonReport::ForgetTemporary() {
-    g_ownFiles.Remove(m_strTemporary.substr(m_strTemporary.find_last_of(L'\\') + 1).c_str());
-    m_strTemporary.clear();
-}
-
-DWORD CJsonReport::Open(const wchar_t* pszPath, const CConsole& console) {
-    const DWORD dwPathError = GetLongFormOf(pszPath, m_strTarget);
-    if (dwPathError != ERROR_SUCCESS) {
-        return dwPathError;
-    }
-    // A folder or a read-only file at the target would refuse the final
-    // move: tell it now rather than after the whole comparison.
-    const DWORD dwAttributes = ::GetFileAttributesW(m_strTarget.c_str());
-    if (dwAttributes != INVALID_FILE_ATTRIBUTES &&
-        (dwAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) {
-        return ERROR_ACCESS_DENIED;
-    }
-    // Beside the target, so that the final move is a rename on one volume;
-    // the process id keeps two runs that write the same report apart, and a
-    // file that has the name (left by a run that was ended at once) is
-    // never overwritten: the next name is tried.
-    const size_t nName = m_strTarget.find_last_of(L'\\') + 1;
-    const std::wstring strName = m_strTarget.substr(nName);
-    // Told now, not by the final move after the whole comparison.
-    if (strName.size() > kMaxNameUnits) {
-        return ERROR_FILENAME_EXCED_RANGE;
-    }
-    CFileHandle hFile;
-    std::wstring strTemporaryName;
-    for (unsigned nAttempt = 0; !hFile; ++nAttempt) {
-        strTemporaryName = TemporaryName(strName, nAttempt);
-        hFile.Reset(::CreateFileW((m_strTarget.substr(0, nName) + strTemporaryName).c_str(),
-                                  GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                                  nullptr));
-        if (!hFile) {
-            const DWORD dwError = ::GetLastError();
-            if ((dwError != ERROR_FILE_EXISTS && dwError != ERROR_ALREADY_EXISTS) ||
-                nAttempt + 1 == kTemporaryAttempts) {
-                return dwError;
-            }
-        }
-    }
-    m_hFile = std::move(hFile);
-    m_strTemporary = m_strTarget.substr(0, nName) + strTemporaryName;
-    // A folder up the path may be a compared one, reached another way than
-    // the check of the parameters could see.
-    g_ownFiles.Add(m_hFile.Get(), strTemporaryName.c_str());
     m_bVerbose = (console.GetDisplayLevel() & 0x7FFFFFFF) == DISPLAY_VERBOSE;
 
-    std::string& str = m_strBuffer;
+    std::string& str = m_file.Buffer();
     str += "{\r\n  \"program\": \"Quorva\",\r\n  \"version\": \"" QUORVA_VERSION_TEXT "\",\r\n";
-    str += "  \"source\": ";
-    AppendJsonString(str, console.m_strSourcePath.c_str());
-    str += ",\r\n  \"destination\": ";
-    AppendJsonString(str, console.m_strDestinationPath.c_str());
-    str += ",\r\n  \"options\": {\"date\": ";
+    const auto appendSide = [&](const char* pszName, const std::wstring& strFolder,
+                                const wchar_t* pszSnapshot, const wchar_t* pszRoot) {
+        str += "  \"";
+        str += pszName;
+        str += "\": ";
+        AppendJsonString(str, pszSnapshot != nullptr ? pszRoot : strFolder.c_str());
+        if (pszSnapshot != nullptr) {
+            str += ",\r\n  \"";
+            str += pszName;
+            str += "Snapshot\": ";
+            AppendJsonString(str, pszSnapshot);
+        }
+        str += ",\r\n";
+    };
+    appendSide("source", console.m_strSourcePath, pszSourceSnapshot, pszSourceRoot);
+    appendSide("destination", console.m_strDestinationPath, pszDestinationSnapshot,
+               pszDestinationRoot);
+    str += "  \"options\": {\"date\": ";
     str += (console.m_dwOptions & OPT_DATE)
                ? std::to_string(console.m_nDateTolerance / UNITS_PER_MILLISECOND)
                : "null";
@@ -306,20 +199,16 @@ DWORD CJsonReport::Open(const wchar_t* pszPath, const CConsole& console) {
     str += ", \"folderExclusions\": ";
     AppendJsonStringOrNull(str, console.m_strFolderExclusions);
     str += "},\r\n  \"findings\": [";
-    Flush();
-    if (m_dwError != ERROR_SUCCESS) {
-        m_hFile.Reset();
-        ::DeleteFileW(m_strTemporary.c_str());
-        ForgetTemporary();
-    }
-    return m_dwError;
+    m_file.Flush();
+    return m_file.GetError();
 }
 
 void CJsonReport::OnFinding(const CFinding& finding) {
-    if (m_dwError != ERROR_SUCCESS || (finding.kind == FindingKind::Identical && !m_bVerbose)) {
+    if (m_file.GetError() != ERROR_SUCCESS ||
+        (finding.kind == FindingKind::Identical && !m_bVerbose)) {
         return;
     }
-    std::string& str = m_strBuffer;
+    std::string& str = m_file.Buffer();
     str += m_nFindings++ == 0 ? "\r\n    {\"path\": " : ",\r\n    {\"path\": ";
     AppendJsonString(str, finding.pszPath != nullptr ? finding.pszPath : L"");
     str += finding.bFolder ? ", \"type\": \"folder\", \"kind\": \""
@@ -339,9 +228,7 @@ void CJsonReport::OnFinding(const CFinding& finding) {
     str += ", \"destination\": ";
     AppendFacts(str, finding.destination, finding.bFolder);
     str += '}';
-    if (str.size() >= FLUSH_SIZE) {
-        Flush();
-    }
+    m_file.Written();
 }
 
 void CJsonReport::OnError(const wchar_t* pszPath, const wchar_t* pszMessage, HRESULT hrCode) {
@@ -370,10 +257,10 @@ void CJsonReport::OnError(const wchar_t* pszPath, const wchar_t* pszMessage, HRE
 
 DWORD CJsonReport::Finish(const CComparisonResults& results, LONGLONG nElapsedNanoseconds,
                           int nExitCode, bool bInterrupted) {
-    if (!m_hFile) {
-        return m_dwError != ERROR_SUCCESS ? m_dwError : ERROR_INVALID_HANDLE;
+    if (!m_file.IsOpen()) {
+        return m_file.Commit();
     }
-    std::string& str = m_strBuffer;
+    std::string& str = m_file.Buffer();
     str += "\r\n  ],\r\n  \"errors\": [" + m_strErrors + "\r\n  ],\r\n  \"summary\": {";
     AppendCounter(str, "identical", results.m_nIdentical, true);
     AppendCounter(str, "sizeMismatches", results.m_nSizeMismatches);
@@ -393,41 +280,5 @@ DWORD CJsonReport::Finish(const CComparisonResults& results, LONGLONG nElapsedNa
         str += ",\r\n  \"interrupted\": true";
     }
     str += "\r\n}\r\n";
-    Flush();
-    // On the disk before it replaces an earlier report.
-    if (m_dwError == ERROR_SUCCESS && !::FlushFileBuffers(m_hFile.Get())) {
-        m_dwError = ::GetLastError();
-    }
-    m_hFile.Reset();
-    if (m_dwError == ERROR_SUCCESS &&
-        !::MoveFileExW(m_strTemporary.c_str(), m_strTarget.c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        m_dwError = ::GetLastError();
-    }
-    if (m_dwError != ERROR_SUCCESS) {
-        ::DeleteFileW(m_strTemporary.c_str());
-    }
-    ForgetTemporary();
-    return m_dwError;
-}
-
-void CJsonReport::Flush() {
-    if (m_dwError == ERROR_SUCCESS) {
-        const char* pb = m_strBuffer.data();
-        size_t cbLeft = m_strBuffer.size();
-        while (cbLeft > 0) {
-            DWORD cbWritten = 0;
-            if (!::WriteFile(m_hFile.Get(), pb, static_cast<DWORD>(cbLeft), &cbWritten, nullptr)) {
-                m_dwError = ::GetLastError();
-                break;
-            }
-            if (cbWritten == 0) {
-                m_dwError = ERROR_WRITE_FAULT;
-                break;
-            }
-            pb += cbWritten;
-            cbLeft -= cbWritten;
-        }
-    }
-    m_strBuffer.clear();
+    return m_file.Commit();
 }

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "comparison/finding.h"
-#include "runtime/handle.h"
+#include "reports/replacing_file.h"
 
 struct CComparisonResults;
 class CConsole;
@@ -33,7 +33,6 @@ public:
     CJsonReport() = default;
     CJsonReport(const CJsonReport&) = delete;
     CJsonReport& operator=(const CJsonReport&) = delete;
-    ~CJsonReport() override;
 
     // Creates the temporary file beside pszPath (a full path), under a name
     // that no file has and that stays within the length of a name, as one of
@@ -44,7 +43,14 @@ public:
     // failure's code with no file left behind (ERROR_ACCESS_DENIED when the
     // target is a folder or a read-only file, which could never be
     // replaced).
-    DWORD Open(const wchar_t* pszPath, const CConsole& console);
+    // A side read from a snapshot is named by the folder it recorded, with
+    // the snapshot's path beside it: pszSourceSnapshot and
+    // pszDestinationSnapshot, when given, are those paths and
+    // pszSourceRoot and pszDestinationRoot the folders.
+    DWORD Open(const wchar_t* pszPath, const CConsole& console,
+               const wchar_t* pszSourceSnapshot = nullptr, const wchar_t* pszSourceRoot = nullptr,
+               const wchar_t* pszDestinationSnapshot = nullptr,
+               const wchar_t* pszDestinationRoot = nullptr);
 
     // Writes the errors, the counters of results, the elapsed time, the exit
     // code and, when bInterrupted, "interrupted": true; then moves the
@@ -61,18 +67,8 @@ public:
     void OnError(const wchar_t* pszPath, const wchar_t* pszMessage, HRESULT hrCode) override;
 
 private:
-    // Writes the buffer to the file and empties it; keeps the first
-    // failure's code and writes nothing after it.
-    void Flush();
-    // Forgets the temporary file, which is gone or has become the target.
-    void ForgetTemporary();
-
-    CFileHandle m_hFile;
-    std::wstring m_strTarget;     // long form of the report's path
-    std::wstring m_strTemporary;  // long form of the temporary file's path
-    std::string m_strBuffer;      // UTF-8 not yet written
-    std::string m_strErrors;      // the error objects, written by Finish
-    DWORD m_dwError = ERROR_SUCCESS;
+    CReplacingFile m_file;
+    std::string m_strErrors;  // the error objects, written by Finish
     unsigned long long m_nFindings = 0;
     bool m_bVerbose = false;
 };

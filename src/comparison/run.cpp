@@ -1,5 +1,10 @@
 #include "comparison/run.h"
 
+#include <shlwapi.h>
+
+#include <cwctype>
+#include <memory>
+
 #include "comparison/compare_engine.h"
 #include "comparison/comparison_results.h"
 #include "comparison/console_report.h"
@@ -10,10 +15,14 @@
 #include "exclusions/exclusions.h"
 #include "exclusions/text_file.h"
 #include "paths/long_path.h"
+#include "reports/snapshot_writer.h"
 #include "runtime/crash_dump.h"
 #include "runtime/elapsed_format.h"
 #include "runtime/elapsed_timer.h"
+#include "runtime/handle.h"
 #include "runtime/process_end.h"
+#include "runtime/wide_string.h"
+#include "sides/snapshot_reader.h"
 
 namespace {
 
@@ -30,6 +39,9 @@ const CListTexts kFolderListTexts = {L"folder exclusions", L"%d folder exclusion
                                      L"folder exclusion file could not be loaded."};
 
 const wchar_t kReportFailed[] = L"report file could not be written.";
+const wchar_t kSnapshotFailed[] = L"snapshot file could not be written.";
+const wchar_t kRule[] =
+    L"------------------------------------------------------------------\nSummary:\n";
 
 // Loads an exclusion list; false after reporting the failure. The loading
 // line names the encoding in which the list was read, once it is known.
@@ -50,6 +62,198 @@ bool LoadList(CConsole& console, const std::wstring& strPath, CStringList& list,
     }
     PrintLine(console, texts.pszLoaded, static_cast<int>(list.size()));
     return true;
+}
+
+const wchar_t* HashNameOf(int nAlgorithm) {
+    return nAlgorithm == HASH_MD5 ? L"MD5" : nAlgorithm == HASH_SHA256 ? L"SHA256" : L"SHA1";
+}
+
+// The console's report and, on a console that shows messages, the progress
+// line, where the next message erases it; elsewhere not a byte of it is
+// written.
+void AddConsoleReports(CConsole& console, CReportFanOut& reports, CConsoleReport& consoleReport,
+                       CProgressReport& progressReport) {
+    reports.Add(consoleReport);
+    if (console.IsConsoleOutput() && console.GetDisplayLevel() >= DISPLAY_NORMAL) {
+        reports.Add(progressReport);
+    }
+}
+
+// The display path of what stopped the walk: the root's "\\" when none is
+// known.
+const wchar_t* StopPath() {
+    const wchar_t* pszDisplayPath = g_displayPath.GetPath();
+    return pszDisplayPath != nullptr && *pszDisplayPath != 0 ? pszDisplayPath : L"\\";
+}
+
+// Records the source folder in the snapshot file: the source walked alone,
+// its findings handed to the snapshot writer and the console.
+int MakeSnapshot(CConsole& console) {
+    PrintLine(console, L"Source path: %s.", console.m_strSourcePath.c_str());
+    PrintLine(console, L"Snapshot file: %s.\n", console.m_strSnapshotPath.c_str());
+    if (!g_cacheFile.Create()) {
+        PrintLastError(console, L"cache file could not be created.");
+        return EXIT_SETUP_FAILED;
+    }
+    CSnapshotWriter writer;
+    const DWORD dwOpenError = writer.Open(console.m_strSnapshotPath.c_str(), console);
+    if (dwOpenError != ERROR_SUCCESS) {
+        PrintError(console, kSnapshotFailed, HResultFromWin32(dwOpenError));
+        return EXIT_SETUP_FAILED;
+    }
+    CComparisonResults results;
+    CElapsedTimer timer;
+    timer.Start();
+    CConsoleReport consoleReport(console,
+                                 (console.GetDisplayLevel() & 0x7FFFFFFF) == DISPLAY_VERBOSE);
+    CProgressReport progressReport(console, (console.m_dwOptions & OPT_HASH) ? L"hashed" : nullptr);
+    CReportFanOut reports;
+    reports.Add(writer);
+    AddConsoleReports(console, reports, consoleReport, progressReport);
+    CFolderSide source(LongRoot(console.m_strSourcePath));
+    const DWORD dwError = CompareFolders(console, source, nullptr, reports, results);
+    timer.Stop();
+    if (dwError == ERROR_CANCELLED && IsStopRequested()) {
+        PrintError(console, L"the snapshot was interrupted.", 0);
+        return EXIT_COMPARE_FAILED;
+    }
+    if (dwError != ERROR_SUCCESS) {
+        consoleReport.OnError(StopPath(), L"the snapshot could not be completed.",
+                              HResultFromWin32(dwError));
+        return EXIT_COMPARE_FAILED;
+    }
+    const DWORD dwWriteError = writer.Finish();
+    if (dwWriteError != ERROR_SUCCESS) {
+        PrintError(console, kSnapshotFailed, HResultFromWin32(dwWriteError));
+        return EXIT_SETUP_FAILED;
+    }
+    console.EndBlock();
+    PrintLine(console, kRule);
+    PrintLine(console, L"Snapshot completed in %s.\n",
+              FormatElapsedTime(timer.GetElapsed()).c_str());
+    Print(console,
+          L"Recorded file(s):       %I64u\n"
+          L"Recorded folder(s):     %I64u\n"
+          L"Recorded byte(s):       %I64u\n"
+          L"Inaccessible item(s):   %I64u\n",
+          writer.GetFiles(), writer.GetFolders(), writer.GetBytes(), writer.GetInaccessible());
+    return EXIT_IDENTICAL;
+}
+
+// A compared path that names a file: the snapshot, opened, then read
+// through (checked).
+struct CSnapshotOpening {
+    std::unique_ptr<CSnapshotReader> pReader;
+    DWORD dwError = ERROR_SUCCESS;
+
+    void Read() {
+        if (dwError == ERROR_SUCCESS) {
+            dwError = pReader->Read();
+        }
+    }
+    static DWORD WINAPI ThreadMain(void* pParameter) {
+        static_cast<CSnapshotOpening*>(pParameter)->Read();
+        return 0;
+    }
+};
+
+// Checks the snapshots among the two compared paths; two are checked at
+// once, the destination's on a thread of its own.
+void OpenSnapshots(const CConsole& console, CSnapshotOpening (&openings)[2]) {
+    const std::wstring* const paths[2] = {&console.m_strSourcePath, &console.m_strDestinationPath};
+    for (int nSide = 0; nSide < 2; ++nSide) {
+        if (!::PathIsDirectoryW(paths[nSide]->c_str())) {
+            openings[nSide].pReader = std::make_unique<CSnapshotReader>();
+            openings[nSide].dwError = openings[nSide].pReader->Open(paths[nSide]->c_str());
+        }
+    }
+    CKernelHandle hThread;
+    if (openings[0].pReader && openings[1].pReader) {
+        hThread.Reset(
+            ::CreateThread(nullptr, 0, CSnapshotOpening::ThreadMain, &openings[1], 0, nullptr));
+    }
+    for (int nSide = 0; nSide < 2; ++nSide) {
+        if (openings[nSide].pReader && !(nSide == 1 && hThread)) {
+            openings[nSide].Read();
+        }
+    }
+    if (hThread) {
+        ::WaitForSingleObject(hThread.Get(), INFINITE);
+    }
+}
+
+// A compared side: the folder on the disk, or the snapshot opened when the
+// path names a file. Returns 0, or the exit code after reporting why the
+// snapshot cannot serve the comparison.
+int OpenSide(CConsole& console, CSnapshotOpening& opening, const std::wstring& strPath,
+             bool bSource, std::unique_ptr<CTreeSide>& pSide, CSnapshotReader*& pSnapshot) {
+    pSnapshot = nullptr;
+    if (!opening.pReader) {
+        pSide = std::make_unique<CFolderSide>(LongRoot(strPath));
+        return 0;
+    }
+    std::unique_ptr<CSnapshotReader> pReader = std::move(opening.pReader);
+    const DWORD dwError = opening.dwError;
+    if (dwError == ERROR_INVALID_DATA && !pReader->GetDamage().empty()) {
+        PrintError(console, L"snapshot file could not be read.", 0);
+        PrintLine(console, L"%s, line %I64u: %s", strPath.c_str(), pReader->GetDamagedLine(),
+                  pReader->GetDamage().c_str());
+        return EXIT_SETUP_FAILED;
+    }
+    if (dwError != ERROR_SUCCESS) {
+        PrintError(console, L"snapshot file could not be read.", HResultFromWin32(dwError));
+        return EXIT_SETUP_FAILED;
+    }
+    // What the options ask must be in the snapshot.
+    const CSnapshotHeader& header = pReader->GetHeader();
+    const wchar_t* const pszSide = bSource ? L"source" : L"destination";
+    std::wstring strRefused;
+    if (console.m_dwOptions & OPT_CONTENT) {
+        strRefused = L"a snapshot cannot be compared by content; use /hash.";
+    }
+    if (strRefused.empty() && (console.m_dwOptions & OPT_HASH)) {
+        const wchar_t* const pszWanted = HashNameOf(console.m_nHashAlgorithm);
+        std::wstring strHeld(header.strHash.begin(), header.strHash.end());
+        for (wchar_t& ch : strHeld) {
+            ch = static_cast<wchar_t>(::towupper(ch));
+        }
+        if (strHeld != pszWanted) {
+            strRefused = FormatString(L"the %s snapshot holds no %s values.", pszSide, pszWanted);
+        }
+    }
+    if (strRefused.empty() && (console.m_dwOptions & OPT_SUBDIR) && !header.bSubdir) {
+        strRefused = FormatString(
+            L"the %s snapshot holds no subfolders: it was made without /subdir.", pszSide);
+    }
+    if (strRefused.empty() && (console.m_dwOptions & OPT_SECURITY) && !header.bSecurity) {
+        strRefused = FormatString(
+            L"the %s snapshot holds no owners and DACLs: it was made "
+            L"without /security.",
+            pszSide);
+    }
+    if (!strRefused.empty()) {
+        PrintError(console, L"%s", 0, strRefused.c_str());
+        console.EndBlock();
+        return EXIT_PARAMETERS;
+    }
+    pSnapshot = pReader.get();
+    pSide = std::move(pReader);
+    return 0;
+}
+
+// The parameter line of a side: a snapshot named with the folder it
+// recorded and when.
+void PrintSideLine(CConsole& console, const wchar_t* pszLabel, const std::wstring& strPath,
+                   const CSnapshotReader* pSnapshot, const wchar_t* pszEnd) {
+    if (pSnapshot == nullptr) {
+        PrintLine(console, L"%s: %s.%s", pszLabel, strPath.c_str(), pszEnd);
+        return;
+    }
+    SYSTEMTIME st = {};
+    ::FileTimeToSystemTime(&pSnapshot->GetHeader().ftCreated, &st);
+    PrintLine(console, L"%s: %s (snapshot %s, %04u-%02u-%02u %02u:%02u UTC).%s", pszLabel,
+              pSnapshot->GetHeader().strRoot.c_str(), strPath.c_str(), st.wYear, st.wMonth, st.wDay,
+              st.wHour, st.wMinute, pszEnd);
 }
 
 }  // namespace
@@ -78,12 +282,31 @@ int Run(int argc, wchar_t** argv) {
     }
     if (console.m_dwOptions & OPT_HASH) {
         PrintLine(console, L"Using %s hash algorithm for file data comparisons.\n",
-                  console.m_nHashAlgorithm == HASH_MD5      ? L"MD5"
-                  : console.m_nHashAlgorithm == HASH_SHA256 ? L"SHA256"
-                                                            : L"SHA1");
+                  HashNameOf(console.m_nHashAlgorithm));
     }
-    PrintLine(console, L"Source path: %s.", console.m_strSourcePath.c_str());
-    PrintLine(console, L"Destination path: %s.\n", console.m_strDestinationPath.c_str());
+    if (console.m_dwOptions & OPT_SNAPSHOT) {
+        return MakeSnapshot(console);
+    }
+    // A damaged snapshot, or one that lacks what the options ask, is refused
+    // before anything is compared.
+    std::unique_ptr<CTreeSide> pSource;
+    std::unique_ptr<CTreeSide> pDestination;
+    CSnapshotReader* pSourceSnapshot = nullptr;
+    CSnapshotReader* pDestinationSnapshot = nullptr;
+    CSnapshotOpening openings[2];
+    OpenSnapshots(console, openings);
+    int nExit =
+        OpenSide(console, openings[0], console.m_strSourcePath, true, pSource, pSourceSnapshot);
+    if (nExit == 0) {
+        nExit = OpenSide(console, openings[1], console.m_strDestinationPath, false, pDestination,
+                         pDestinationSnapshot);
+    }
+    if (nExit != 0) {
+        return nExit;
+    }
+    PrintSideLine(console, L"Source path", console.m_strSourcePath, pSourceSnapshot, L"");
+    PrintSideLine(console, L"Destination path", console.m_strDestinationPath, pDestinationSnapshot,
+                  L"\n");
 
     if (!g_cacheFile.Create()) {
         PrintLastError(console, L"cache file could not be created.");
@@ -92,7 +315,13 @@ int Run(int argc, wchar_t** argv) {
     CJsonReport report;
     const bool bReport = (console.m_dwOptions & OPT_REPORT) != 0;
     if (bReport) {
-        const DWORD dwReportError = report.Open(console.m_strReportPath.c_str(), console);
+        const DWORD dwReportError = report.Open(
+            console.m_strReportPath.c_str(), console,
+            pSourceSnapshot != nullptr ? console.m_strSourcePath.c_str() : nullptr,
+            pSourceSnapshot != nullptr ? pSourceSnapshot->GetHeader().strRoot.c_str() : nullptr,
+            pDestinationSnapshot != nullptr ? console.m_strDestinationPath.c_str() : nullptr,
+            pDestinationSnapshot != nullptr ? pDestinationSnapshot->GetHeader().strRoot.c_str()
+                                            : nullptr);
         if (dwReportError != ERROR_SUCCESS) {
             PrintError(console, kReportFailed, HResultFromWin32(dwReportError));
             return EXIT_SETUP_FAILED;
@@ -110,16 +339,11 @@ int Run(int argc, wchar_t** argv) {
                                             : (console.m_dwOptions & OPT_CONTENT) ? L"compared"
                                                                                   : nullptr);
     CReportFanOut reports;
-    reports.Add(consoleReport);
+    AddConsoleReports(console, reports, consoleReport, progressReport);
     if (bReport) {
         reports.Add(report);
     }
-    // The progress line only where the next message erases it: on a
-    // console that shows messages. Elsewhere not a byte of it is written.
-    if (console.IsConsoleOutput() && console.GetDisplayLevel() >= DISPLAY_NORMAL) {
-        reports.Add(progressReport);
-    }
-    const DWORD dwError = CompareFolders(console, reports, results);
+    const DWORD dwError = CompareFolders(console, *pSource, pDestination.get(), reports, results);
     timer.Stop();
     // A stop asked for on the console ends the comparison before its next
     // file; that is no failure of the comparison, and what was compared is
@@ -142,8 +366,7 @@ int Run(int argc, wchar_t** argv) {
         PrintError(console, L"the comparison was interrupted.", 0);
     }
     console.EndBlock();
-    PrintLine(console,
-              L"------------------------------------------------------------------\nSummary:\n");
+    PrintLine(console, kRule);
     if (bInterrupted) {
         PrintLine(console, L"Comparison interrupted after %s.\n",
                   FormatElapsedTime(timer.GetElapsed()).c_str());
@@ -168,8 +391,7 @@ int Run(int argc, wchar_t** argv) {
     }
 
     // What stopped the run reaches every report, the document's errors too.
-    const wchar_t* pszDisplayPath = g_displayPath.GetPath();
-    reports.OnError(pszDisplayPath != nullptr && *pszDisplayPath != 0 ? pszDisplayPath : L"\\",
-                    L"the comparison could not be completed.", HResultFromWin32(dwError));
+    reports.OnError(StopPath(), L"the comparison could not be completed.",
+                    HResultFromWin32(dwError));
     return finish(EXIT_COMPARE_FAILED);
 }

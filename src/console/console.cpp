@@ -13,14 +13,14 @@
 namespace {
 
 // The order decides abbreviations: "c" is "content", "d" is "date", "r" is
-// "report", "s" is "security", "st" is "strict", "t" is "threads"; "di" and
-// "he" match nothing here and fall through to the framework's display and
-// help.
+// "report", "s" is "security", "sn" "snapshot", "st" is "strict", "t" is
+// "threads"; "di" and "he" match nothing here and fall through to the
+// framework's display and help.
 const KEYWORD_ENTRY g_programOptions[] = {
-    {L"content", OPT_ID_CONTENT},   {L"date", OPT_ID_DATE},     {L"exfile", OPT_ID_EXFILE},
-    {L"exfolder", OPT_ID_EXFOLDER}, {L"hash", OPT_ID_HASH},     {L"report", OPT_ID_REPORT},
-    {L"security", OPT_ID_SECURITY}, {L"strict", OPT_ID_STRICT}, {L"subdir", OPT_ID_SUBDIR},
-    {L"threads", OPT_ID_THREADS},
+    {L"content", OPT_ID_CONTENT},   {L"date", OPT_ID_DATE},         {L"exfile", OPT_ID_EXFILE},
+    {L"exfolder", OPT_ID_EXFOLDER}, {L"hash", OPT_ID_HASH},         {L"report", OPT_ID_REPORT},
+    {L"security", OPT_ID_SECURITY}, {L"snapshot", OPT_ID_SNAPSHOT}, {L"strict", OPT_ID_STRICT},
+    {L"subdir", OPT_ID_SUBDIR},     {L"threads", OPT_ID_THREADS},
 };
 
 // The first row that begins with the value wins: "s" and "sha" are "sha1",
@@ -34,8 +34,8 @@ const KEYWORD_ENTRY g_hashAlgorithms[] = {
 const wchar_t* const g_usageLines[] = {
     L"<srcpath> <dstpath> [/date [<tolerance>]] [/display [<level>",
     L"\t[<mode>]]] [/exfile <file.ext>] [/exfolder <file.ext>] [/hash [<alg>]]",
-    L"\t[/content] [/report <file.json>] [/security] [/strict] [/subdir]",
-    L"\t[/threads <n>] [/?]",
+    L"\t[/content] [/report <file.json>] [/security] [/snapshot <file>]",
+    L"\t[/strict] [/subdir] [/threads <n>] [/?]",
     L"",
     L"Where:",
     L"",
@@ -69,6 +69,7 @@ const wchar_t* const g_usageLines[] = {
     L"  /content    Compares file contents byte by byte.",
     L"  /report     Writes every finding and the summary to a JSON file.",
     L"  /security   Verifies that the files have valid owners and DACLs.",
+    L"  /snapshot   Records the source folder in a file instead of comparing it.",
     L"  /strict     Counts whatever could not be compared as a difference.",
     L"  /subdir     Compares subfolders recursively.",
     L"  /threads    Sets the number of threads that read and hash files.",
@@ -89,6 +90,7 @@ enum : DWORD {
     PATH_FILE_EXCLUSIONS = 0x04,
     PATH_FOLDER_EXCLUSIONS = 0x08,
     PATH_REPORT = 0x10,
+    PATH_SNAPSHOT = 0x20,
 };
 
 // What Validate says about one path of the command line, in the order it
@@ -124,9 +126,7 @@ const wchar_t* CheckPath(const std::wstring& strPath, bool bTooLong, const CPath
         return texts.pszRequired;
     }
     const bool bIsFolder = ::PathIsDirectoryW(strPath.c_str()) != FALSE;
-    if (texts.bFolder) {
-        return bIsFolder ? nullptr : texts.pszNotFound;
-    }
+    // A compared path that names a file is a snapshot.
     if (!::PathFileExistsW(strPath.c_str())) {
         return texts.pszNotFound;
     }
@@ -305,6 +305,11 @@ int CConsole::OnOption(const wchar_t* pszName, wchar_t** ppszValues, int nValues
                 return PARAM_INVALID;
             }
             return 0;
+        case OPT_ID_SNAPSHOT:
+            if (nValues != 1 || !StorePath(ppszValues[0], m_strSnapshotPath, PATH_SNAPSHOT)) {
+                return PARAM_INVALID;
+            }
+            return 0;
         case OPT_ID_DATE: {
             // No value, or an empty one, asks for exact dates. The tolerance
             // is kept in 100-nanosecond units, so its milliseconds are
@@ -353,9 +358,20 @@ bool CConsole::Validate() {
         SetError(L"choose /hash or /content.");
         return false;
     }
+    const bool bMaking = (m_dwOptions & OPT_SNAPSHOT) != 0;
     const wchar_t* pszError =
         CheckPath(m_strSourcePath, (m_dwTooLong & PATH_SOURCE) != 0, kSourceTexts);
-    if (pszError == nullptr) {
+    if (pszError == nullptr && bMaking) {
+        pszError = !::PathIsDirectoryW(m_strSourcePath.c_str())
+                       ? L"the source path of a snapshot must be a folder."
+                   : !m_strDestinationPath.empty()
+                       ? L"a snapshot records one folder: no destination path may be given."
+                   : (m_dwOptions & (OPT_CONTENT | OPT_DATE | OPT_REPORT)) != 0
+                       ? L"/content, /date and /report cannot be used with /snapshot."
+                   : (m_dwTooLong & PATH_SNAPSHOT) != 0 ? L"the snapshot path is too long."
+                                                        : nullptr;
+    }
+    if (pszError == nullptr && !bMaking) {
         pszError = CheckPath(m_strDestinationPath, (m_dwTooLong & PATH_DESTINATION) != 0,
                              kDestinationTexts);
     }
@@ -364,7 +380,7 @@ bool CConsole::Validate() {
     if (pszError == nullptr) {
         source.emplace(m_strSourcePath);
         destination.emplace(m_strDestinationPath);
-        if (IsSameFolder(*source, *destination)) {
+        if (!bMaking && IsSameFolder(*source, *destination)) {
             pszError = L"source and destination paths must be different.";
         }
     }
@@ -383,28 +399,49 @@ bool CConsole::Validate() {
         SetError(pszError);
         return false;
     }
-    if (!m_strReportPath.empty()) {
-        // The report's folder, with "/" read as "\\"; a drive's root with its
-        // backslash.
-        std::wstring strFolder = m_strReportPath.substr(0, m_strReportPath.find_last_of(L"\\/"));
+    // Whether a file that the run writes would lie in a compared folder (a
+    // snapshot compared is none), or, with /subdir, at any depth inside one:
+    // its folder and, with /subdir, each folder up to the drive's root is
+    // compared with the roots, by identity where there is one. strFolder
+    // becomes the file's folder, with "/" read as "\\"; a drive's root with
+    // its backslash.
+    const bool bFolders[2] = {::PathIsDirectoryW(m_strSourcePath.c_str()) != FALSE,
+                              ::PathIsDirectoryW(m_strDestinationPath.c_str()) != FALSE};
+    const auto isInsideCompared = [&](const std::wstring& strFile, std::wstring& strFolder) {
+        strFolder = strFile.substr(0, strFile.find_last_of(L"\\/"));
         std::replace(strFolder.begin(), strFolder.end(), L'/', L'\\');
         if (strFolder.empty() || strFolder.back() == L':') {
             strFolder += L'\\';
         }
-        // The report's folder must not be a compared one, nor, with /subdir,
-        // lie at any depth inside one: each folder up to the drive's root is
-        // compared with the roots, by identity where there is one.
         const bool bSubdir = (m_dwOptions & OPT_SUBDIR) != 0;
         for (std::wstring strAbove = strFolder; !strAbove.empty();
              strAbove = bSubdir ? ParentOf(strAbove) : std::wstring()) {
             const CFolderKey above(strAbove);
-            if (IsSameFolder(above, *source) || IsSameFolder(above, *destination)) {
-                SetError(L"the report file must not be inside the source or destination folder.");
-                return false;
+            if ((bFolders[0] && IsSameFolder(above, *source)) ||
+                (bFolders[1] && IsSameFolder(above, *destination))) {
+                return true;
             }
+        }
+        return false;
+    };
+    std::wstring strFolder;
+    if (!m_strReportPath.empty()) {
+        if (isInsideCompared(m_strReportPath, strFolder)) {
+            SetError(L"the report file must not be inside the source or destination folder.");
+            return false;
         }
         if (!::PathIsDirectoryW(strFolder.c_str())) {
             SetError(L"the folder of the report file does not exist.");
+            return false;
+        }
+    }
+    if (bMaking) {
+        if (isInsideCompared(m_strSnapshotPath, strFolder)) {
+            SetError(L"the snapshot file must not be inside the folder it records.");
+            return false;
+        }
+        if (!::PathIsDirectoryW(strFolder.c_str())) {
+            SetError(L"the folder of the snapshot file does not exist.");
             return false;
         }
     }

@@ -18,6 +18,7 @@ enum : DWORD {
     OPT_ID_STRICT = 0x20007,
     OPT_ID_THREADS = 0x20008,
     OPT_ID_CONTENT = 0x20009,
+    OPT_ID_SNAPSHOT = 0x2000A,
 };
 
 // Option flags in m_dwOptions.
@@ -32,6 +33,7 @@ enum : DWORD {
     OPT_STRICT = 0x80,
     OPT_THREADS = 0x100,
     OPT_CONTENT = 0x200,
+    OPT_SNAPSHOT = 0x400,
 };
 
 // The most hours that /date accepts as a shift: the widest gap between two
@@ -56,7 +58,8 @@ public:
     std::wstring GetDescription() const override;
     // The usage text: 41 lines, each ending with a line feed.
     std::wstring GetUsage() const override;
-    // Index 1 is the source folder, index 2 the destination folder: the full
+    // Index 1 is the source, index 2 the destination (each a folder, or a
+    // file read as a snapshot of one): the full
     // path of the text (ExpandFullPath) is stored and 0 returned, also when
     // the path is empty, too long or cannot be made absolute (the path then
     // keeps its previous value and Validate reports it). Any other index
@@ -76,7 +79,10 @@ public:
     // at any depth with /subdir). Two folders are the same when the platform
     // gives both the same identity (volume serial number and file index),
     // and, when either has none, when their full paths are equal ignoring
-    // case and a trailing backslash.
+    // case and a trailing backslash. With /snapshot the source must be a
+    // folder and no destination be given, the snapshot file must not lie in
+    // the source folder (as the report), and /content, /date and /report are
+    // refused.
     bool Validate() override;
 
     // The options record, written while the command line is parsed and
@@ -87,9 +93,10 @@ public:
     std::wstring m_strFileExclusions;
     std::wstring m_strFolderExclusions;
     std::wstring m_strReportPath;
-    LONGLONG m_nDateTolerance = 0;  // 100-nanosecond units
-    int m_nDateShiftHours = 0;      // whole-hour shifts that /date also accepts
-    DWORD m_nHashThreads = 0;       // with OPT_THREADS: the threads that hash
+    std::wstring m_strSnapshotPath;  // with /snapshot: the file to write
+    LONGLONG m_nDateTolerance = 0;   // 100-nanosecond units
+    int m_nDateShiftHours = 0;       // whole-hour shifts that /date also accepts
+    DWORD m_nHashThreads = 0;        // with OPT_THREADS: the threads that hash
     int m_nHashAlgorithm = 0;
 
 protected:

@@ -51,6 +51,9 @@ private:
 void HashInto(CHashObject& hash, const std::wstring& strPath, ALG_ID algId,
               CHashResult& result) noexcept {
     result = CHashResult();
+    if (strPath.empty()) {
+        return;  // a side whose value the engine knows
+    }
     try {
         result.bHashed = hash.HashFile(strPath.c_str(), algId);
     } catch (const std::bad_alloc&) {

@@ -83,7 +83,8 @@ public:
     // wait to be collected.
     bool HasRoom() const noexcept { return m_nAdded - m_nCollected < m_slots.size(); }
     // Adds pair nPair, which must be the number of pairs added before it:
-    // the job on the files at the two full (long) paths. Only while HasRoom.
+    // the job on the files at the two full (long) paths; an empty path is
+    // not read (its result is neither done nor failed). Only while HasRoom.
     // A pair added out of turn throws std::logic_error.
     void Add(size_t nPair, const std::wstring& strSourcePath,
              const std::wstring& strDestinationPath, PairJob job = PairJob::Hash);

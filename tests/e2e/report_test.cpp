@@ -13,8 +13,8 @@ namespace {
 const wchar_t kUsage[] =
     L"<srcpath> <dstpath> [/date [<tolerance>]] [/display [<level>\n"
     L"\t[<mode>]]] [/exfile <file.ext>] [/exfolder <file.ext>] [/hash [<alg>]]\n"
-    L"\t[/content] [/report <file.json>] [/security] [/strict] [/subdir]\n"
-    L"\t[/threads <n>] [/?]\n"
+    L"\t[/content] [/report <file.json>] [/security] [/snapshot <file>]\n"
+    L"\t[/strict] [/subdir] [/threads <n>] [/?]\n"
     L"\n"
     L"Where:\n"
     L"\n"
@@ -48,6 +48,7 @@ const wchar_t kUsage[] =
     L"  /content    Compares file contents byte by byte.\n"
     L"  /report     Writes every finding and the summary to a JSON file.\n"
     L"  /security   Verifies that the files have valid owners and DACLs.\n"
+    L"  /snapshot   Records the source folder in a file instead of comparing it.\n"
     L"  /strict     Counts whatever could not be compared as a difference.\n"
     L"  /subdir     Compares subfolders recursively.\n"
     L"  /threads    Sets the number of threads that read and hash files.\n"

@@ -179,6 +179,19 @@ TEST_F(DeniedTest, DeniedSubfoldersAreReportedAndTheComparisonGoesOn) {
     EXPECT_EQ(Expected(L"", L"\\sub: folder inaccessible in source.\n",
                        kIdentical + std::wstring(L"\n") + e2e::Summary(counts)),
               e2e::NormalizeDuration(oneSide.strOutput));
+    // A snapshot records the denial, and compared it gives the same findings.
+    const std::wstring strSnapshot = m_trees.Root() / L"s.json";
+    const test::CRunResult made = test::RunQuorva(test::Quote(m_trees.Source()) + L" /subdir /sn " +
+                                                  test::Quote(strSnapshot));
+    EXPECT_EQ(0u, made.dwExitCode);
+    EXPECT_NE(std::string::npos, made.strOutput.find("\\sub: folder inaccessible in source.\r\n"));
+    const test::CRunResult fromSnapshot = test::RunQuorva(
+        test::Quote(strSnapshot) + L" " + test::Quote(m_trees.Destination()) + L" /subdir");
+    EXPECT_EQ(oneSide.dwExitCode, fromSnapshot.dwExitCode);
+    const std::string strFolders = e2e::NormalizeDuration(oneSide.strOutput);
+    const std::string strFromSnapshot = e2e::NormalizeDuration(fromSnapshot.strOutput);
+    EXPECT_EQ(strFolders.substr(strFolders.find("\\sub:")),
+              strFromSnapshot.substr(strFromSnapshot.find("\\sub:")));
 
     DenyPath(m_trees.Destination(L"sub"), true);
     const test::CRunResult bothSides = m_trees.Run(L"/subdir");

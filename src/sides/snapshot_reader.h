@@ -1,0 +1,105 @@
+// A snapshot being read: the side of a comparison that a recorded tree
+// stands for. The file is UTF-8 JSON Lines: a header, one line per file and
+// folder, folder by folder in the order the comparison visits the folders,
+// and a closing line with the counts.
+//
+// Open reads the whole file once and checks every line, so that a damaged
+// snapshot is refused before anything is compared. What it reads goes, as
+// the listing of a folder does, to a temporary file in fixed binary records,
+// folder by folder; it keeps in memory only where each folder's records
+// begin. List then reads one folder's records at a time, without reading
+// the JSON again. Memory does not grow with the file beyond one folder's
+// entries and the index of folders.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "runtime/handle.h"
+#include "sides/tree_side.h"
+
+// What the header of a snapshot says.
+struct CSnapshotHeader {
+    std::wstring strRoot;     // the full path of the folder recorded
+    FILETIME ftCreated = {};  // when it was recorded (UTC)
+    bool bSubdir = false;
+    bool bSecurity = false;
+    std::string strHash;  // "md5", "sha1", "sha256", or empty without values
+    std::wstring strFileExclusions;
+    std::wstring strFolderExclusions;
+};
+
+// The size in bytes of a value of the hash algorithm named strName as the
+// snapshot names it ("md5", "sha1", "sha256"); 0 for any other name.
+unsigned HashSizeOfName(const std::string& strName);
+
+class CSnapshotReader : public CTreeSide {
+public:
+    CSnapshotReader();
+    ~CSnapshotReader() override;
+    CSnapshotReader(const CSnapshotReader&) = delete;
+    CSnapshotReader& operator=(const CSnapshotReader&) = delete;
+
+    // Opens the snapshot at pszPath and the temporary file of its records
+    // (one of g_ownFiles: on the thread that owns the reader). Returns
+    // ERROR_SUCCESS or the failure's code.
+    DWORD Open(const wchar_t* pszPath);
+    // Checks the snapshot through, writing its records; once, after Open
+    // succeeded, on any one thread. Returns ERROR_SUCCESS; ERROR_INVALID_DATA
+    // for a damaged snapshot, with the line and what is wrong in
+    // GetDamagedLine and GetDamage; otherwise the code of the failing read
+    // or write.
+    DWORD Read();
+
+    const CSnapshotHeader& GetHeader() const { return m_header; }
+    unsigned long long GetDamagedLine() const { return m_nDamagedLine; }
+    // What is wrong on that line: a sentence ending with a period.
+    const std::wstring& GetDamage() const { return m_strDamage; }
+
+    const std::wstring& GetRoot() const override { return m_strRoot; }
+    // Reads the entries of strFolder ("" for the root, "\a\b" below it): a
+    // folder recorded as unreadable gives its recorded error, a folder of
+    // the snapshot without entries is empty. The items carry what was
+    // recorded of them.
+    DWORD List(const std::wstring& strFolder, const std::wstring& strRelative, CItemList& files,
+               CItemList* pFolders, CUnaddressable& unaddressable, CSideResults& counts) override;
+    DWORD Probe(const std::wstring& strFolder) override;
+    bool IsRecorded() const override { return true; }
+
+    // Where a folder's records begin in the temporary file (its path, then
+    // its entries), or its recorded error.
+    struct CFolderMark {
+        uint64_t nPathHash;
+        uint64_t nOffset;
+        uint64_t nEntries;
+        DWORD dwError;  // recorded for the folder itself; then no entries
+    };
+
+private:
+    // Reads the file through from its start, checking it and building the
+    // index; false when it is damaged or cannot be read (m_dwReadError).
+    bool Check();
+    bool Damaged(unsigned long long nLine, const wchar_t* pszFormat, ...);
+    // Appends cb bytes to the temporary file; false after a failed write,
+    // whose code m_dwReadError keeps.
+    bool Record(const void* pData, size_t cb, bool bFlush = false);
+    // Reads cb bytes of the temporary file from m_nRecordOffset on.
+    DWORD ReadRecord(void* pData, size_t cb);
+
+    CFileHandle m_hFile;
+    CCacheFile m_records;         // the entries as binary records
+    std::string m_strPending;     // records not yet written
+    uint64_t m_nRecordsSize = 0;  // the bytes of records, pending ones included
+    std::vector<char> m_readBuffer;
+    uint64_t m_nReadOffset = 0;  // where the buffer's first byte lies
+    size_t m_nReadPos = 0;
+    size_t m_nReadEnd = 0;
+    const std::wstring m_strRoot;
+    CSnapshotHeader m_header;
+    unsigned m_cbHash = 0;
+    std::vector<CFolderMark> m_marks;  // by path hash
+    unsigned long long m_nDamagedLine = 0;
+    std::wstring m_strDamage;
+    DWORD m_dwReadError = ERROR_SUCCESS;
+};

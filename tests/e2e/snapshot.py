@@ -1,0 +1,200 @@
+#!/usr/bin/env python3
+"""Snapshots: a tree with every kind of finding compared as folder/folder,
+folder/snapshot, snapshot/snapshot and snapshot/folder (the source gone);
+the snapshot read back with the json module; damaged snapshots refused with
+exit 2 and their line; options that a snapshot cannot serve refused with
+exit 1. Usage: snapshot.py BUILD_DIR"""
+import json, os, re, shutil, subprocess, sys, tempfile, unittest
+
+BUILD = os.path.abspath(sys.argv.pop(1))
+
+
+def quorva(*arguments):
+    run = subprocess.run(["wine", os.path.join(BUILD, "quorva.exe"), *arguments],
+                         stdout=subprocess.PIPE, stdin=subprocess.DEVNULL)
+    return run.returncode, run.stdout.decode("utf-8").replace("\r\n", "\n")
+
+
+def windows(path):
+    return "Z:" + path.replace("/", "\\")
+
+
+def make(root, files):
+    for relative, data in files.items():
+        path = os.path.join(root, relative)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        if data is None:
+            os.mkfifo(path)
+        else:
+            with open(path, "wb") as f:
+                f.write(data)
+        os.utime(path, (1700000000, 1700000000))
+
+
+SAME = {"same.txt": b"same", "date.txt": b"d", "sub/deep.txt": b"x", "sub/more/z.txt": b"z1",
+        "empty/": None, "pipe": None}
+SOURCE = {"size.txt": b"1", "content.txt": b"abc", "lost.txt": b"l", "only-src/f.txt": b"f"}
+DESTINATION = {"size.txt": b"12", "content.txt": b"abd", "extra.txt": b"e", "only-dst/g.txt": b"g"}
+
+
+class Snapshot(unittest.TestCase):
+    def setUp(self):
+        self.folder = tempfile.TemporaryDirectory()
+        self.root = self.folder.name
+        self.src, self.dst = os.path.join(self.root, "src"), os.path.join(self.root, "dst")
+        for tree, own in ((self.src, SOURCE), (self.dst, DESTINATION)):
+            make(tree, {k: v for k, v in dict(SAME, **own).items() if not k.endswith("/")})
+            os.makedirs(os.path.join(tree, "empty"))
+            # Links to folders: one on both sides, one in the source only.
+            for link in ["alias"] + (["src-link"] if tree == self.src else []):
+                os.symlink("sub", os.path.join(tree, link))
+        os.utime(os.path.join(self.dst, "date.txt"), (1700003600, 1700003600))
+
+    def tearDown(self):
+        self.folder.cleanup()
+
+    def path(self, name):
+        return os.path.join(self.root, name)
+
+    def snapshot(self, tree, name, *options):
+        code, output = quorva(windows(tree), "/snapshot", windows(self.path(name)), *options)
+        self.assertEqual(0, code, output)
+        return output
+
+    def test_four_forms_give_the_same_findings(self):
+        for tree, name in ((self.src, "s.json"), (self.dst, "d.json")):
+            self.snapshot(tree, name, "/subdir", "/hash")
+        s, d = windows(self.path("s.json")), windows(self.path("d.json"))
+        rows = [("folder/folder", windows(self.src), windows(self.dst)),
+                ("folder/snapshot", windows(self.src), d),
+                ("snapshot/snapshot", s, d),
+                ("snapshot/folder, the source gone", s, windows(self.dst))]
+        expected = None
+        for name, source, destination in rows:
+            with self.subTest(name):
+                if "gone" in name:
+                    shutil.rmtree(self.src)
+                report = self.path(name.replace("/", "-") + ".json")
+                code, output = quorva(source, destination, "/subdir", "/hash", "/date:0",
+                                      "/display", "verbose", "/report", windows(report))
+                self.assertEqual(4, code, output)
+                with open(report, encoding="utf-8") as f:
+                    document = json.load(f)
+                self.assertEqual(windows(self.src), document["source"])
+                self.assertEqual(s if source == s else None, document.get("sourceSnapshot"))
+                self.assertEqual(d if destination == d else None,
+                                 document.get("destinationSnapshot"))
+                # The snapshot's line names the folder it recorded.
+                output = re.sub(r" \(snapshot (\S+), \d{4}-\d\d-\d\d \d\d:\d\d UTC\)", "", output)
+                result = (re.sub(r"completed in .*", "", output), document["findings"],
+                          document["summary"])
+                if expected is None:
+                    kinds = {f["kind"] for f in document["findings"]}
+                    self.assertEqual({"missing-in-destination", "missing-in-source", "date",
+                                      "size", "contents", "inaccessible", "identical"}, kinds)
+                    expected = result
+                self.assertEqual(expected, result)
+
+    def test_the_file_read_back(self):
+        output = self.snapshot(self.src, "s.json", "/subdir", "/hash:sha256", "/security")
+        self.assertIn("\\pipe: file inaccessible in source.\n", output)
+        self.assertIn("Recorded file(s):       9\nRecorded folder(s):     6\n"
+                      "Recorded byte(s):       14\nInaccessible item(s):   1\n", output)
+        with open(self.path("s.json"), "rb") as f:
+            data = f.read()
+        self.assertFalse(data.startswith(b"\xef\xbb\xbf"))
+        lines = [json.loads(line) for line in data.decode("utf-8").split("\n")[:-1]]
+        header, entries, end = lines[0], lines[1:-1], lines[-1]
+        self.assertEqual({"format": "quorva-snapshot", "version": 1, "root": windows(self.src),
+                          "options": {"subdir": True, "hash": "sha256", "security": True,
+                                      "fileExclusions": None, "folderExclusions": None}},
+                         {k: v for k, v in header.items() if k != "created"})
+        self.assertRegex(header["created"], r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{7}Z$")
+        self.assertEqual({"end": {"files": 9, "folders": 6, "bytes": 14}}, end)
+        expected = {p for k in dict(SAME, **SOURCE) for p in
+                    ["\\" + "\\".join(k.strip("/").split("/")[:i + 1])
+                     for i in range(k.strip("/").count("/") + 1)]}
+        self.assertEqual(expected | {"\\alias", "\\src-link"}, {e["path"] for e in entries})
+        self.assertEqual({"\\alias", "\\src-link"}, {e["path"] for e in entries if e.get("link")})
+        # Each folder's entries together, after the entry of the folder.
+        parents = [e["path"].rsplit("\\", 1)[0] for e in entries]
+        seen = [""]
+        for i, (entry, parent) in enumerate(zip(entries, parents)):
+            if i > 0 and parent != parents[i - 1]:
+                self.assertNotIn(parent, seen[1:])
+                self.assertIn(parent, [e["path"] for e in entries[:i] if e["type"] == "folder"])
+                seen.append(parent)
+            if entry["type"] == "file":
+                self.assertIsInstance(entry["security"], bool)
+                if entry["path"] == "\\pipe":
+                    self.assertEqual(1630, entry["error"])
+                else:
+                    self.assertEqual(64, len(entry["hash"]))
+
+    def test_damaged_snapshots_are_refused_with_their_line(self):
+        self.snapshot(self.src, "s.json", "/subdir", "/hash")
+        with open(self.path("s.json"), encoding="utf-8") as f:
+            good = f.read().split("\n")[:-1]
+        last = len(good)
+        files = [i for i, line in enumerate(good) if '"type": "file"' in line and "hash" in line]
+        deep = max(files, key=lambda i: good[i].count("\\\\"))
+        end = json.loads(good[-1])
+        count = dict(end["end"], files=end["end"]["files"] + 1)
+        cases = [
+            ("a line that is not JSON", {2: "{oops"}, 3),
+            ("no header", {0: None}, 1),
+            ("another format", {0: good[0].replace("quorva-snapshot", "other")}, 1),
+            ("another version", {0: good[0].replace('"version": 1', '"version": 2')}, 1),
+            ("no closing line", {last - 1: None}, last),
+            ("a line after the closing line", {last - 1: good[-1] + "\n" + good[1]}, last + 1),
+            ("an entry twice", {1: good[1] + "\n" + good[1]}, 3),
+            ("an entry out of order", {1: good[deep] + "\n" + good[1], deep: None}, 2),
+            ("a size of the wrong type",
+             {files[0]: re.sub(r'"size": (\d+)', r'"size": "\1"', good[files[0]])}, files[0] + 1),
+            ("a hash of the wrong length",
+             {files[0]: re.sub(r'("hash": "\w+)\w\w"', r'\1"', good[files[0]])}, files[0] + 1),
+            ("a count that does not match", {last - 1: json.dumps({"end": count})}, last),
+        ]
+        for name, changes, line in cases:
+            with self.subTest(name):
+                lines = [changes.get(i, text) for i, text in enumerate(good)]
+                damaged = self.path("damaged.json")
+                with open(damaged, "w", encoding="utf-8") as f:
+                    f.write("".join(text + "\n" for text in lines if text is not None))
+                for arguments in ((windows(damaged), windows(self.dst)),
+                                  (windows(self.dst), windows(damaged))):
+                    code, output = quorva(*arguments, "/subdir")
+                    self.assertEqual(2, code, output)
+                    self.assertRegex(output, r"\nERROR: snapshot file could not be read\.\n" +
+                                     re.escape(windows(damaged)) + ", line %d: [^\n]+\.\n$" % line)
+
+    def test_options_a_snapshot_cannot_serve_are_refused(self):
+        self.snapshot(self.src, "s.json", "/hash")
+        s = windows(self.path("s.json"))
+        cases = [
+            ((s, windows(self.dst), "/hash:sha256"), "the source snapshot holds no SHA256 values."),
+            ((windows(self.dst), s, "/hash:sha1"),
+             "the destination snapshot holds no SHA1 values."),
+            ((s, windows(self.dst), "/subdir"),
+             "the source snapshot holds no subfolders: it was made without /subdir."),
+            ((s, windows(self.dst), "/security"), "the source snapshot holds no owners and "
+             "DACLs: it was made without /security."),
+            ((windows(self.dst), s, "/content"), "a snapshot cannot be compared by content; use /hash."),
+            ((windows(self.src), "/snapshot", windows(self.src + "/in.json")),
+             "the snapshot file must not be inside the folder it records."),
+        ]
+        for arguments, message in cases:
+            with self.subTest(message):
+                code, output = quorva(*arguments)
+                self.assertEqual(1, code, output)
+                self.assertTrue(output.endswith("\nERROR: " + message + "\n\n"), output)
+        # A snapshot that cannot be written leaves nothing behind.
+        os.mkdir(self.path("taken.json"))
+        code, output = quorva(windows(self.src), "/snapshot", windows(self.path("taken.json")))
+        self.assertEqual(2, code, output)
+        self.assertIn("ERROR: snapshot file could not be written.\n", output)
+        self.assertEqual(["dst", "s.json", "src", "taken.json"], sorted(os.listdir(self.root)))
+
+
+if __name__ == "__main__":
+    unittest.main()
