@@ -330,8 +330,10 @@ void CHashQueue::Work(CWorker& worker) {
         DoJob(worker, slot, nSide);
         ::AcquireSRWLockExclusive(&m_lock);
         // Only for the file the owner waits for: the others would wake it
-        // for nothing, a round trip to the system each.
-        if (m_pOwnerWaitsFor != nullptr && *m_pOwnerWaitsFor != 0) {
+        // for nothing, a round trip to the system each. Its mark is read as
+        // it is written, interlocked: the thread that sets it holds no lock.
+        if (m_pOwnerWaitsFor != nullptr &&
+            ::InterlockedCompareExchange(m_pOwnerWaitsFor, 0, 0) != 0) {
             ::WakeAllConditionVariable(&m_fileDone);
         }
     }
