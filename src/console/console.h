@@ -59,11 +59,11 @@ public:
     // The usage text: 41 lines, each ending with a line feed.
     std::wstring GetUsage() const override;
     // Index 1 is the source, index 2 the destination (each a folder, or a
-    // file read as a snapshot of one): the full
-    // path of the text (ExpandFullPath) is stored and 0 returned, also when
-    // the path is empty, too long or cannot be made absolute (the path then
-    // keeps its previous value and Validate reports it). Any other index
-    // returns PARAM_UNEXPECTED.
+    // file read as a snapshot of one): the full path of the text
+    // (ExpandFullPath) is stored and 0 returned, also when the path is empty,
+    // too long or cannot be made absolute (the path then keeps its previous
+    // value and Validate reports it). Any other index returns
+    // PARAM_UNEXPECTED.
     int OnPositional(int nIndex, const wchar_t* pszText) override;
     // The program's options (content, date, exfile, exfolder, hash, report,
     // security, strict, subdir, threads, by abbreviation), then the
