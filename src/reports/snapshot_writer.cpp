@@ -2,6 +2,7 @@
 
 #include "comparison/json_report.h"
 #include "console/console.h"
+#include "runtime/wide_string.h"
 
 namespace {
 
@@ -79,6 +80,12 @@ void CSnapshotWriter::WriteEntry() {
         return;
     }
     m_bPending = false;
+    if (HasLoneSurrogate(m_strPath.c_str())) {
+        // Such a name has no UTF-8 form: no reader could take the snapshot
+        // back.
+        m_file.Fail(ERROR_NO_UNICODE_TRANSLATION);
+        return;
+    }
     std::string& str = m_file.Buffer();
     str += "{\"path\": ";
     AppendJsonString(str, m_strPath.c_str());

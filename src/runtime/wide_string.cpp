@@ -155,3 +155,14 @@ size_t PrefixWithinCells(const std::wstring& strText, size_t nCells) {
     }
     return i;
 }
+
+bool HasLoneSurrogate(const wchar_t* pszText) {
+    for (const wchar_t* p = pszText; *p != 0; ++p) {
+        if (IsHighSurrogate(p[0]) && IsLowSurrogate(p[1])) {
+            ++p;
+        } else if (IsHighSurrogate(*p) || IsLowSurrogate(*p)) {
+            return true;
+        }
+    }
+    return false;
+}

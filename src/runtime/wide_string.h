@@ -31,6 +31,10 @@ constexpr bool IsLowSurrogate(wchar_t ch) {
     return ch >= 0xDC00 && ch <= 0xDFFF;
 }
 
+// Whether pszText holds half of a surrogate pair alone, which has no UTF-8
+// form (possible in the names of an NTFS volume).
+bool HasLoneSurrogate(const wchar_t* pszText);
+
 // The code point of a surrogate pair.
 constexpr unsigned CodePointOfPair(wchar_t chHigh, wchar_t chLow) {
     return 0x10000 + ((static_cast<unsigned>(chHigh) - 0xD800) << 10) +
