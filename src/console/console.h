@@ -59,29 +59,30 @@ public:
     // The usage text: 41 lines, each ending with a line feed.
     std::wstring GetUsage() const override;
     // Index 1 is the source, index 2 the destination (each a folder, or a
-    // file read as a snapshot of one): the full
-    // path of the text (ExpandFullPath) is stored and 0 returned, also when
-    // the path is empty, too long or cannot be made absolute (the path then
-    // keeps its previous value and Validate reports it). Any other index
-    // returns PARAM_UNEXPECTED.
+    // file read as a snapshot of one): the full path of the text
+    // (ExpandFullPath) is stored and 0 returned, also when the path is empty,
+    // too long or cannot be made absolute (the path then keeps its previous
+    // value and Validate reports it). Any other index returns
+    // PARAM_UNEXPECTED.
     int OnPositional(int nIndex, const wchar_t* pszText) override;
     // The program's options (content, date, exfile, exfolder, hash, report,
-    // security, strict, subdir, threads, by abbreviation), then the framework's. Sets the option's flag
-    // before its values are examined. Returns 0 or the row index when accepted, PARAM_UNKNOWN or
+    // security, strict, subdir, threads, by abbreviation), then the
+    // framework's. Sets the option's flag before its values are examined.
+    // Returns 0 or the row index when accepted, PARAM_UNKNOWN or
     // PARAM_INVALID.
     int OnOption(const wchar_t* pszName, wchar_t** ppszValues, int nValues) override;
     // False when help was requested (without a message), when both /hash and
-    // /content were given, or when a path is
-    // missing, too long or does not exist, an exclusion list is a folder, or
-    // the two folders are the same (with the reason set by SetError); or when
-    // the report file would lie in a folder that does not exist or inside a
-    // compared folder (directly, or at any depth with /subdir). Two folders
-    // are the same when the platform gives both the same identity (volume
-    // serial number and file index), and, when either has none, when their
-    // full paths are equal ignoring case and a trailing backslash. With
-    // /snapshot the source must be a folder and no destination be given, the
-    // snapshot file must not lie in the source folder (as the report), and
-    // /content, /date and /report are refused.
+    // /content were given, or when a path is missing, too long or does not
+    // exist, an exclusion list is a folder, or the two folders are the same
+    // (with the reason set by SetError); or when the report file would lie in
+    // a folder that does not exist or inside a compared folder (directly, or
+    // at any depth with /subdir). Two folders are the same when the platform
+    // gives both the same identity (volume serial number and file index),
+    // and, when either has none, when their full paths are equal ignoring
+    // case and a trailing backslash. With /snapshot the source must be a
+    // folder and no destination be given, the snapshot file must not lie in
+    // the source folder (as the report), and /content, /date and /report are
+    // refused.
     bool Validate() override;
 
     // The options record, written while the command line is parsed and

@@ -28,9 +28,10 @@ extern CStringList g_folderExclusions;
 // list in the order of its lines. Prints nothing and closes the file on every
 // path. S_FALSE: the whole file was read. Negative: the open's error (nothing
 // appended), a read error or E_OUTOFMEMORY (StoreList); wildcards appended
-// before a read error or a failure to hold the list stay in list. When pdwEncoding is not null it
-// receives the encoding in which the file was read (TF_8BIT, TF_UTF8 or
-// TF_UTF16), or TF_ENCODING_UNKNOWN when it could not be opened.
+// before a read error or a failure to hold the list stay in list. When
+// pdwEncoding is not null it receives the encoding in which the file was read
+// (TF_8BIT, TF_UTF8 or TF_UTF16), or TF_ENCODING_UNKNOWN when it could not be
+// opened.
 HRESULT LoadExclusions(const wchar_t* pszPath, CStringList& list, DWORD* pdwEncoding = nullptr);
 
 // What store (a callable that fills a list and returns an HRESULT) returns,

@@ -1,5 +1,6 @@
 #include "exclusions/wildcard.h"
 
+#include <algorithm>
 #include <cwchar>
 
 namespace {
@@ -96,33 +97,42 @@ const CUpperCase& UpperCase() {
     return upper;
 }
 
+// Whether match(pszBegin, pszEnd) holds for one of the wildcards of the text
+// pszWildcard (separated by ";", blanks before each skipped), tried in order;
+// the whole text "*.*" matches everything. The shell compares it by lstrcmpW,
+// so that characters the comparison ignores (a soft hyphen) do not count
+// there.
+template <typename F>
+bool MatchAnyWildcard(const wchar_t* pszWildcard, F&& match) {
+    if (::lstrcmpW(pszWildcard, L"*.*") == 0) {
+        return true;
+    }
+    for (const wchar_t* psz = pszWildcard; *psz != L'\0';) {
+        while (*psz == L' ') {
+            ++psz;
+        }
+        const wchar_t* pszEnd = psz;
+        while (!IsWildcardEnd(*pszEnd)) {
+            ++pszEnd;
+        }
+        if (match(psz, pszEnd)) {
+            return true;
+        }
+        psz = *pszEnd == L';' ? pszEnd + 1 : pszEnd;
+    }
+    return false;
+}
+
 }  // namespace
 
 bool MatchWildcard(const wchar_t* pszName, const wchar_t* pszWildcard) {
     if (pszName == nullptr || pszWildcard == nullptr) {
         return false;
     }
-    // The shell compares the whole text with "*.*" by lstrcmpW, so that
-    // characters the comparison ignores (a soft hyphen) do not count there.
-    if (::lstrcmpW(pszWildcard, L"*.*") == 0) {
-        return true;
-    }
     const CUpperCase& upper = UpperCase();
-    for (const wchar_t* psz = pszWildcard; *psz != L'\0';) {
-        while (*psz == L' ') {
-            ++psz;
-        }
-        if (MatchOne(pszName, psz, upper)) {
-            return true;
-        }
-        while (!IsWildcardEnd(*psz)) {
-            ++psz;
-        }
-        if (*psz == L';') {
-            ++psz;
-        }
-    }
-    return false;
+    return MatchAnyWildcard(pszWildcard, [&](const wchar_t* psz, const wchar_t*) {
+        return MatchOne(pszName, psz, upper);
+    });
 }
 
 bool HasPathWildcard(const wchar_t* pszWildcard) {
@@ -133,31 +143,15 @@ bool MatchPathWildcard(const wchar_t* pszPath, const wchar_t* pszWildcard) {
     if (pszPath == nullptr || pszWildcard == nullptr) {
         return false;
     }
-    if (::lstrcmpW(pszWildcard, L"*.*") == 0) {
-        return true;
-    }
     const wchar_t* const pszLast = ::wcsrchr(pszPath, L'\\');
     const wchar_t* const pszName = pszLast != nullptr ? pszLast + 1 : pszPath;
     const CUpperCase& upper = UpperCase();
-    for (const wchar_t* psz = pszWildcard; *psz != L'\0';) {
-        while (*psz == L' ') {
-            ++psz;
-        }
-        const wchar_t* pszEnd = psz;
-        bool bPath = false;
-        while (!IsWildcardEnd(*pszEnd)) {
-            bPath = bPath || *pszEnd == L'\\';
-            ++pszEnd;
-        }
+    return MatchAnyWildcard(pszWildcard, [&](const wchar_t* psz, const wchar_t* pszEnd) {
         // A wildcard with a backslash names a path: from the root when it
         // begins with one, else at any depth; one without names the item.
-        const bool bMatch = !bPath          ? MatchOne(pszName, psz, upper)
-                            : *psz == L'\\' ? MatchOne(pszPath, psz, upper)
-                                            : MatchOne(pszPath, psz, upper, true);
-        if (bMatch) {
-            return true;
+        if (std::find(psz, pszEnd, L'\\') == pszEnd) {
+            return MatchOne(pszName, psz, upper);
         }
-        psz = *pszEnd == L';' ? pszEnd + 1 : pszEnd;
-    }
-    return false;
+        return *psz == L'\\' ? MatchOne(pszPath, psz, upper) : MatchOne(pszPath, psz, upper, true);
+    });
 }

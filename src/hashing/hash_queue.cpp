@@ -123,10 +123,10 @@ bool ReadBlock(HANDLE hFile, BYTE* pb, DWORD cb, DWORD& cbRead) {
 // side by side in blocks of COMPARE_BLOCK_SIZE into the two halves of
 // pbBlocks, up to their first difference or their end. Each file that cannot
 // be opened, or read, fails with its own error; a stop asked for, or
-// bGiveUp, fails both with ERROR_CANCELLED within one block. The files are read to where they
-// end as they are read, not as they were listed: one that keeps growing
-// faster than it is read keeps the comparison going. Each block read is
-// added to nBytesRead.
+// bGiveUp, fails both with ERROR_CANCELLED within one block. The files are
+// read to where they end as they are read, not as they were listed: one that
+// keeps growing faster than it is read keeps the comparison going. Each block
+// read is added to nBytesRead.
 void CompareInto(BYTE* pbBlocks, const std::wstring (&paths)[2], std::atomic<uint64_t>& nBytesRead,
                  const std::atomic<bool>& bGiveUp, CPairResult& result) noexcept {
     result = CPairResult();
@@ -330,8 +330,10 @@ void CHashQueue::Work(CWorker& worker) {
         DoJob(worker, slot, nSide);
         ::AcquireSRWLockExclusive(&m_lock);
         // Only for the file the owner waits for: the others would wake it
-        // for nothing, a round trip to the system each.
-        if (m_pOwnerWaitsFor != nullptr && *m_pOwnerWaitsFor != 0) {
+        // for nothing, a round trip to the system each. Its mark is read as
+        // it is written, interlocked: the thread that sets it holds no lock.
+        if (m_pOwnerWaitsFor != nullptr &&
+            ::InterlockedCompareExchange(m_pOwnerWaitsFor, 0, 0) != 0) {
             ::WakeAllConditionVariable(&m_fileDone);
         }
     }

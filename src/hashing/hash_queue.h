@@ -142,7 +142,7 @@ private:
     CONDITION_VARIABLE m_fileDone = CONDITION_VARIABLE_INIT;    // a file is done
     size_t m_nAdded = 0;                                        // the pairs added
     size_t m_nTaken = 0;  // the files taken: pair n's source is file 2n, its destination 2n + 1
-    const LONG* m_pOwnerWaitsFor = nullptr;  // the done mark the owner sleeps on
+    LONG* m_pOwnerWaitsFor = nullptr;  // the done mark the owner sleeps on
     bool m_bQuit = false;
     // Set when the queue is destroyed; the threads' hash objects read it.
     std::atomic<bool> m_bGiveUp{false};

@@ -43,6 +43,13 @@ public:
     // Writes the buffer to the file and empties it; keeps the first
     // failure's code and writes nothing after it.
     void Flush();
+    // Fails the file with dwError unless it failed before: nothing more is
+    // written, and Commit leaves the target as it was.
+    void Fail(DWORD dwError) {
+        if (m_dwError == ERROR_SUCCESS) {
+            m_dwError = dwError;
+        }
+    }
     // The first failure's code, or ERROR_SUCCESS.
     DWORD GetError() const { return m_dwError; }
 

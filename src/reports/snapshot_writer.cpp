@@ -3,6 +3,7 @@
 #include "console/console.h"
 #include "reports/json_report.h"
 #include "runtime/file_time.h"
+#include "runtime/wide_string.h"
 
 namespace {
 
@@ -80,6 +81,12 @@ void CSnapshotWriter::WriteEntry() {
         return;
     }
     m_bPending = false;
+    if (HasLoneSurrogate(m_strPath.c_str())) {
+        // Such a name has no UTF-8 form: no reader could take the snapshot
+        // back.
+        m_file.Fail(ERROR_NO_UNICODE_TRANSLATION);
+        return;
+    }
     std::string& str = m_file.Buffer();
     str += "{\"path\": ";
     AppendJsonString(str, m_strPath.c_str());

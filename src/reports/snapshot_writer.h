@@ -28,7 +28,9 @@ public:
     DWORD Finish();
 
     // A Recorded or Inaccessible finding is an entry; a Security finding
-    // marks the entry before it as lacking an owner or a DACL.
+    // marks the entry before it as lacking an owner or a DACL. An entry
+    // whose path holds half of a surrogate pair alone fails the snapshot
+    // with ERROR_NO_UNICODE_TRANSLATION: JSON text cannot hold it.
     void OnFinding(const CFinding& finding) override;
     // An error on the entry before it: its security could not be read.
     void OnError(const wchar_t* pszPath, const wchar_t* pszMessage, HRESULT hrCode) override;

@@ -33,9 +33,9 @@ int FormatLocalTime(std::wstring& str);
 // or 7) the seconds carry that many digits of their fraction (the locale's
 // decimal separator, then the digits, cut, not rounded, from the 100-
 // nanosecond units). The date is the one FormatIsoTime gives. A time the
-// platform's formats cannot show (before 1601 or after 30827) or a locale whose time shows no seconds gives FormatIsoTime's
-// text instead, which cannot fail. Only running out of memory can fail (it
-// throws).
+// platform's formats cannot show (before 1601 or after 30827) or a locale
+// whose time shows no seconds gives FormatIsoTime's text instead, which
+// cannot fail. Only running out of memory can fail (it throws).
 std::wstring FormatFileTime(const FILETIME& ft, unsigned nFractionDigits = 0);
 
 // The ISO 8601 text of a file time in UTC, for every value of its 64 bits:
@@ -56,8 +56,7 @@ std::wstring FormatIsoTime(const FILETIME& ft, unsigned nFractionDigits);
 std::string FormatJsonTime(const FILETIME& ft);
 
 // A file time as a count that orders times as FormatIsoTime reads them (the
-// year 0 first). The difference of two
-// counts is the gap between the times.
+// year 0 first). The difference of two counts is the gap between the times.
 ULONGLONG FileTimeOrder(const FILETIME& ft);
 
 // The texts of two file times that differ: as FormatFileTime makes them,

@@ -121,14 +121,16 @@ unsigned CodePointAt(const wchar_t* pszText, size_t cchLeft, size_t& cchUnits) {
     return static_cast<unsigned>(pszText[0]);
 }
 
-}  // namespace
-
+// The screen cells that a code point takes on a console: 2 for the wide and
+// full-width characters (East Asian Width W and F), 1 for every other.
 int CodePointCells(unsigned nCodePoint) {
     const auto pRange =
         std::upper_bound(std::begin(kWideRanges), std::end(kWideRanges), nCodePoint,
                          [](unsigned n, const auto& range) { return n < range.nFirst; });
     return pRange != std::begin(kWideRanges) && nCodePoint <= std::prev(pRange)->nLast ? 2 : 1;
 }
+
+}  // namespace
 
 size_t TextCells(const wchar_t* pszText, size_t cchText) {
     size_t nCells = 0;
@@ -152,4 +154,15 @@ size_t PrefixWithinCells(const std::wstring& strText, size_t nCells) {
         i += cchUnits;
     }
     return i;
+}
+
+bool HasLoneSurrogate(const wchar_t* pszText) {
+    for (const wchar_t* p = pszText; *p != 0; ++p) {
+        if (IsHighSurrogate(p[0]) && IsLowSurrogate(p[1])) {
+            ++p;
+        } else if (IsHighSurrogate(*p) || IsLowSurrogate(*p)) {
+            return true;
+        }
+    }
+    return false;
 }

@@ -31,6 +31,10 @@ constexpr bool IsLowSurrogate(wchar_t ch) {
     return ch >= 0xDC00 && ch <= 0xDFFF;
 }
 
+// Whether pszText holds half of a surrogate pair alone, which has no UTF-8
+// form (possible in the names of an NTFS volume).
+bool HasLoneSurrogate(const wchar_t* pszText);
+
 // The code point of a surrogate pair.
 constexpr unsigned CodePointOfPair(wchar_t chHigh, wchar_t chLow) {
     return 0x10000 + ((static_cast<unsigned>(chHigh) - 0xD800) << 10) +
@@ -40,14 +44,11 @@ constexpr unsigned CodePointOfPair(wchar_t chHigh, wchar_t chLow) {
 // Appends the UTF-8 bytes of nCodePoint (at most 0x10FFFF) to str.
 void AppendUtf8(std::string& str, unsigned nCodePoint);
 
-// The screen cells that a code point takes on a console: 2 for the wide and
-// full-width characters of East Asian scripts and the wide emoji (East Asian
-// Width W and F), 1 for every other. A text measured so is never shown wider
-// than measured.
-int CodePointCells(unsigned nCodePoint);
-
-// The cells of the first cchText code units of pszText: a surrogate pair is
-// one code point, a surrogate alone one cell.
+// The screen cells that the first cchText code units of pszText take on a
+// console: 2 for each wide or full-width character of East Asian scripts and
+// each wide emoji (East Asian Width W and F), 1 for every other code point
+// (a surrogate pair is one, a surrogate alone takes one cell). A text
+// measured so is never shown wider than measured.
 size_t TextCells(const wchar_t* pszText, size_t cchText);
 inline size_t TextCells(const std::wstring& strText) {
     return TextCells(strText.c_str(), strText.size());

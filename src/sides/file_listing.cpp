@@ -239,9 +239,8 @@ BOOL ReadRecords(size_t nRecords, size_t cchNames, CItemList& files) {
 }
 
 // Moves the items of list that are marked, or whose names hold a path
-// separator, to pTo (or drops them when pTo is null), keeping the listing
-// order of both.
-void MoveUnaddressable(CItemList& list, std::vector<bool>& marked, CItemList* pTo) {
+// separator, to unaddressable, keeping the listing order of both.
+void MoveUnaddressable(CItemList& list, std::vector<bool>& marked, CItemList& unaddressable) {
     bool bAny = false;
     for (size_t i = 0; i < list.GetCount(); ++i) {
         if (!marked[i] && std::wcspbrk(list.Name(i), L"\\/") != nullptr) {
@@ -254,12 +253,9 @@ void MoveUnaddressable(CItemList& list, std::vector<bool>& marked, CItemList* pT
     }
     CItemList kept;
     for (size_t i = 0; i < list.GetCount(); ++i) {
-        CItemList* const pList = marked[i] ? pTo : &kept;
-        if (pList != nullptr) {
-            const wchar_t* const pszName = list.Name(i);
-            pList->Add(pszName, std::wcslen(pszName), list[i].ftLastWrite, list[i].nSize,
-                       list[i].bLink);
-        }
+        const wchar_t* const pszName = list.Name(i);
+        (marked[i] ? unaddressable : kept)
+            .Add(pszName, std::wcslen(pszName), list[i].ftLastWrite, list[i].nSize, list[i].bLink);
     }
     list = std::move(kept);
 }
@@ -345,13 +341,15 @@ BOOL ListFiles(const wchar_t* pszSearchPath, CItemList& files, CExcludedCounts& 
         return FALSE;
     }
     if (pUnaddressable != nullptr) {
-        CItemList& folders = pFolders != nullptr ? *pFolders : folderNames;
         std::vector<bool> fileMarks;
         std::vector<bool> folderMarks;
-        MarkEqualNames(files, folders, fileMarks, folderMarks);
-        MoveUnaddressable(files, fileMarks, &pUnaddressable->files);
-        MoveUnaddressable(folders, folderMarks,
-                          pFolders != nullptr ? &pUnaddressable->folders : nullptr);
+        MarkEqualNames(files, pFolders != nullptr ? *pFolders : folderNames, fileMarks,
+                       folderMarks);
+        MoveUnaddressable(files, fileMarks, pUnaddressable->files);
+        // Folders not kept only told which files are unaddressable.
+        if (pFolders != nullptr) {
+            MoveUnaddressable(*pFolders, folderMarks, pUnaddressable->folders);
+        }
     }
     return TRUE;
 }

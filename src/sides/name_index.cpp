@@ -128,40 +128,35 @@ void PairNames(const CItemList& source, const CItemList& destination,
 
 namespace {
 
-// Marks name i and every later name of its chain in index; false when it has
-// no equal name there.
-bool MarkChain(const CNameIndex& index, size_t i, std::vector<bool>& equal) {
-    if (equal[i]) {
-        return true;  // its chain was marked from an earlier name
-    }
-    if (index.FindNext(i) == CNameIndex::npos) {
-        return false;
+// Marks name i and every later name of its chain in index when it has an
+// equal name there.
+void MarkChain(const CNameIndex& index, size_t i, std::vector<bool>& equal) {
+    if (equal[i] || index.FindNext(i) == CNameIndex::npos) {
+        return;  // marked from an earlier name of its chain, or alone
     }
     for (; i != CNameIndex::npos; i = index.FindNext(i)) {
         equal[i] = true;
     }
-    return true;
 }
 
 }  // namespace
 
-bool MarkEqualNames(const CItemList& a, const CItemList& b, std::vector<bool>& aEqual,
+void MarkEqualNames(const CItemList& a, const CItemList& b, std::vector<bool>& aEqual,
                     std::vector<bool>& bEqual) {
     aEqual.assign(a.GetCount(), false);
     bEqual.assign(b.GetCount(), false);
     if (a.GetCount() + b.GetCount() < 2) {
-        return false;
+        return;
     }
     CNameIndex aIndex;
     CNameIndex bIndex;
     aIndex.Build(a, true);
     bIndex.Build(b, true);
-    bool bAny = false;
     for (size_t i = 0; i < a.GetCount(); ++i) {
-        bAny |= MarkChain(aIndex, i, aEqual);
+        MarkChain(aIndex, i, aEqual);
     }
     for (size_t j = 0; j < b.GetCount(); ++j) {
-        bAny |= MarkChain(bIndex, j, bEqual);
+        MarkChain(bIndex, j, bEqual);
         // The chain of the first equal name in a holds them all.
         const size_t i = aIndex.Find(b.Name(j));
         if (i != CNameIndex::npos) {
@@ -169,8 +164,6 @@ bool MarkEqualNames(const CItemList& a, const CItemList& b, std::vector<bool>& a
             for (size_t k = i; k != CNameIndex::npos && !aEqual[k]; k = aIndex.FindNext(k)) {
                 aEqual[k] = true;
             }
-            bAny = true;
         }
     }
-    return bAny;
 }

@@ -61,7 +61,6 @@ void PairNames(const CItemList& source, const CItemList& destination,
 // Marks the names of two lists (a folder's files and its folders, which share
 // one namespace) that equal another name of either list code unit for code
 // unit: afterwards aEqual[i] tells it for name i of a, bEqual[j] for name j
-// of b. Returns whether any name is marked. Time in proportion to the lists'
-// sizes.
-bool MarkEqualNames(const CItemList& a, const CItemList& b, std::vector<bool>& aEqual,
+// of b. Time in proportion to the lists' sizes.
+void MarkEqualNames(const CItemList& a, const CItemList& b, std::vector<bool>& aEqual,
                     std::vector<bool>& bEqual);

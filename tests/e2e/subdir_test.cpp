@@ -184,8 +184,9 @@ TEST_F(SubdirTest, TreesBeyondTheClassicPathLimit) {
 namespace {
 
 // A subfolder that was listed but cannot be searched is never an empty
-// folder: the comparison stops on it with the system's reason (only a denial
-// is counted and passed over), though files differ inside. A file that
+// folder: the comparison stops on it with the system's reason (a denial, a
+// busy or vanished folder is counted and passed over), though files differ
+// inside. A file that
 // cannot be hashed for such a reason stops it too, giving up within one read
 // the large files hashed ahead of it (sparse, in the folders planned next).
 TEST(UnsearchableSubfolderTest, StopsTheComparison) {
