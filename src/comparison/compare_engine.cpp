@@ -206,7 +206,7 @@ CItemFacts RootFacts(const std::wstring& strRoot) {
 }
 
 // The comparison reads: list, pair, decide (PlanFolder), hash (the queue),
-// report and count (ReportFolder). Folders are planned in the order in which
+// report (ReportFolder). Folders are planned in the order in which
 // they are reported (each folder's files, then its subfolders, depth
 // first); while files are hashed, the planning runs a few folders ahead, so
 // that the hash queue is fed with the next folders' pairs while the current
@@ -249,7 +249,7 @@ private:
     // of the report, planning ahead when the planned ones are all in.
     void FeedHashQueue();
 
-    // Reports and counts a folder and, with /subdir, what lies below it.
+    // Reports a folder and, with /subdir, what lies below it.
     DWORD ReportFolder(CFolderPlan& plan);
     DWORD ReportFiles(CFolderPlan& plan);
     DWORD ReportFile(const CFolderPlan& plan, const CPlannedFile& file);
@@ -257,14 +257,13 @@ private:
     // and reports what they tell.
     DWORD CompareContents(const CFolderPlan& plan, const CPlannedFile& file, CFinding& finding);
     void CheckSecurity(const CFolderPlan& plan, const CPlannedFile& file);
-    // Whether a side's file lacks an owner or a DACL (counted); false when
-    // it has both or after reporting an error, with which the comparison
-    // goes on.
+    // Whether a side's file lacks an owner or a DACL; false when it has both
+    // or after reporting an error, with which the comparison goes on.
     bool HasSecurityIssue(const std::wstring& strFolder, const CItemList& files, size_t i,
                           bool bSource);
     DWORD ReportSubfolders(const CFolderPlan& plan);
-    // Reports and counts the files or folders of one side that cannot be
-    // addressed by their names.
+    // Reports the files or folders of one side that cannot be addressed by
+    // their names.
     void ReportUnaddressable(const CFolderPlan& plan, const CItemList& items, bool bFolder,
                              bool bSource);
 

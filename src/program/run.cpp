@@ -336,7 +336,8 @@ int Run(int argc, wchar_t** argv) {
     if (bReport) {
         reports.Add(report);
     }
-    const CComparisonFailure failure = CompareFolders(console, *pSource, pDestination.get(), reports);
+    const CComparisonFailure failure =
+        CompareFolders(console, *pSource, pDestination.get(), reports);
     const DWORD dwError = failure.dwError;
     timer.Stop();
     // A stop asked for on the console ends the comparison before its next

@@ -63,7 +63,8 @@ public:
     // the snapshot without entries is empty. The items carry what was
     // recorded of them.
     DWORD List(const std::wstring& strFolder, const std::wstring& strRelative, CItemList& files,
-               CItemList* pFolders, CUnaddressable& unaddressable, CExcludedCounts& counts) override;
+               CItemList* pFolders, CUnaddressable& unaddressable,
+               CExcludedCounts& counts) override;
     DWORD Probe(const std::wstring& strFolder) override;
     bool IsRecorded() const override { return true; }
 

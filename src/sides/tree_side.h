@@ -45,7 +45,8 @@ public:
 
     const std::wstring& GetRoot() const override { return m_strRoot; }
     DWORD List(const std::wstring& strFolder, const std::wstring& strRelative, CItemList& files,
-               CItemList* pFolders, CUnaddressable& unaddressable, CExcludedCounts& counts) override;
+               CItemList* pFolders, CUnaddressable& unaddressable,
+               CExcludedCounts& counts) override;
     DWORD Probe(const std::wstring& strFolder) override;
 
 private:
