@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "console/console.h"
 #include "console/message_writer.h"
@@ -128,6 +129,76 @@ TEST(ComparisonResultsTest, SummaryWithEveryOptionalLine) {
         L"  Missing folder(s):      14\n"
         L"\n",
         writer.m_strText);
+}
+
+// A pair's finding with the sides present; dwSourceError as the source's.
+CFinding Pair(FindingKind kind, FindingSide side, bool bDestination = true,
+              DWORD dwSourceError = ERROR_SUCCESS) {
+    CFinding finding;
+    finding.kind = kind;
+    finding.side = side;
+    finding.source.bPresent = true;
+    finding.source.dwError = dwSourceError;
+    finding.destination.bPresent = bDestination;
+    return finding;
+}
+
+TEST(ComparisonResultsTest, CountersFollowFromTheFindings) {
+    using K = FindingKind;
+    using S = FindingSide;
+    const struct {
+        const char* pszName;
+        void (*pfnReport)(CCountingReport&);
+        // identical, hash mismatches, tested, inaccessible files and security
+        // issues of source and destination, source's excluded files
+        int expected[9];
+    } kCases[] = {
+        {"identical pair",
+         [](CCountingReport& r) { r.OnFinding(Pair(K::Identical, S::None)); },
+         {1, 0, 1, 1, 0, 0, 0, 0, 0}},
+        {"source only",
+         [](CCountingReport& r) { r.OnFinding(Pair(K::Recorded, S::None, false)); },
+         {0, 0, 1, 0, 0, 0, 0, 0, 0}},
+        {"unread for two reasons: tested once",
+         [](CCountingReport& r) {
+             r.OnFinding(Pair(K::Inaccessible, S::Source, true, ERROR_ACCESS_DENIED));
+             r.OnFinding(Pair(K::Inaccessible, S::Destination, true, ERROR_ACCESS_DENIED));
+         },
+         {0, 0, 1, 1, 1, 1, 0, 0, 0}},
+        {"security issue after the pair's finding",
+         [](CCountingReport& r) {
+             r.OnFinding(Pair(K::Contents, S::None));
+             r.OnFinding(Pair(K::Security, S::Both));
+             r.OnSecurityUnread(S::Source);
+         },
+         {0, 1, 1, 1, 0, 0, 2, 1, 0}},
+        {"pair failed after its source was denied",
+         [](CCountingReport& r) { r.OnPairStopped(Pair(K::Identical, S::Source), true); },
+         {0, 0, 1, 1, 1, 0, 0, 0, 0}},
+        {"pair given up: not tested",
+         [](CCountingReport& r) { r.OnPairStopped(Pair(K::Identical, S::None), false); },
+         {0, 0, 0, 0, 0, 0, 0, 0, 0}},
+        {"excluded files",
+         [](CCountingReport& r) { r.OnExcluded(false, S::Source, 3); },
+         {0, 0, 0, 0, 0, 0, 0, 0, 3}},
+    };
+    for (const auto& tc : kCases) {
+        SCOPED_TRACE(tc.pszName);
+        CComparisonResults results;
+        CCountingReport counting(results);
+        tc.pfnReport(counting);
+        const int actual[9] = {results.m_nIdentical,
+                               results.m_nHashMismatches,
+                               results.m_source.m_nTested,
+                               results.m_destination.m_nTested,
+                               results.m_source.m_nInaccessibleFiles,
+                               results.m_destination.m_nInaccessibleFiles,
+                               results.m_source.m_nSecurityIssues,
+                               results.m_destination.m_nSecurityIssues,
+                               results.m_source.m_nExcludedFiles};
+        EXPECT_EQ(std::vector<int>(tc.expected, tc.expected + 9),
+                  std::vector<int>(actual, actual + 9));
+    }
 }
 
 }  // namespace
