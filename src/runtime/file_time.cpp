@@ -170,6 +170,28 @@ CCivilTime CivilTimeOf(const FILETIME& ft) {
     return time;
 }
 
+// The number of nDigits decimal digits at p, or -1.
+long long DigitsAt(const char* p, int nDigits) {
+    long long n = 0;
+    for (int i = 0; i < nDigits; ++i) {
+        if (p[i] < '0' || p[i] > '9') {
+            return -1;
+        }
+        n = n * 10 + (p[i] - '0');
+    }
+    return n;
+}
+
+// Days from 1970-01-01 to a date of the proleptic Gregorian calendar.
+long long DaysOfDate(long long nYear, long long nMonth, long long nDay) {
+    const long long y = nYear - (nMonth <= 2 ? 1 : 0);
+    const long long nEra = (y >= 0 ? y : y - 399) / 400;
+    const long long nYearOfEra = y - nEra * 400;
+    const long long nDayOfYear = (153 * (nMonth + (nMonth > 2 ? -3 : 9)) + 2) / 5 + nDay - 1;
+    const long long nDayOfEra = nYearOfEra * 365 + nYearOfEra / 4 - nYearOfEra / 100 + nDayOfYear;
+    return nEra * 146097 + nDayOfEra - 719468;
+}
+
 }  // namespace
 
 int FormatDateTime(const SYSTEMTIME& st, DWORD dwStyle, wchar_t* pszBuffer, int cchBuffer) {
@@ -250,4 +272,41 @@ std::string FormatJsonTime(const FILETIME& ft) {
     // The console's text of the same time, with all seven digits; ASCII.
     const std::wstring strText = FormatIsoTime(ft, 7);
     return std::string(strText.begin(), strText.end());
+}
+
+bool ParseJsonTime(const std::string& strText, FILETIME& ft) {
+    const size_t cchYear = strText.size() < 24 ? 0 : strText.size() - 24;
+    const size_t nSign = !strText.empty() && strText[0] == '+' ? 1 : 0;
+    if (cchYear < 4 + nSign || cchYear > 5 + nSign) {
+        return false;
+    }
+    const char* const p = strText.c_str() + cchYear;
+    const long long nYear = DigitsAt(strText.c_str() + nSign, static_cast<int>(cchYear - nSign));
+    const long long nMonth = DigitsAt(p + 1, 2), nDay = DigitsAt(p + 4, 2);
+    const long long nHour = DigitsAt(p + 7, 2), nMinute = DigitsAt(p + 10, 2);
+    const long long nSecond = DigitsAt(p + 13, 2), nFraction = DigitsAt(p + 16, 7);
+    if (p[0] != '-' || p[3] != '-' || p[6] != 'T' || p[9] != ':' || p[12] != ':' || p[15] != '.' ||
+        p[23] != 'Z' || nYear < 0 || nMonth < 1 || nMonth > 12 || nDay < 1 || nDay > 31 ||
+        nHour < 0 || nHour > 23 || nMinute < 0 || nMinute > 59 || nSecond < 0 || nSecond > 59 ||
+        nFraction < 0) {
+        return false;
+    }
+    // Ticks from the year 0, wrapping as the 64 bits do; the round trip
+    // below refuses a time they cannot hold and a day the month lacks.
+    const unsigned long long nTicks =
+        static_cast<unsigned long long>(DaysOfDate(nYear, nMonth, nDay) - DaysOfDate(0, 1, 1)) *
+            kTicksPerDay +
+        static_cast<unsigned long long>((nHour * 3600 + nMinute * 60 + nSecond) * 10000000 +
+                                        nFraction);
+    const unsigned long long nTime = nTicks - kTicksBeforeYear1601;
+    ft.dwLowDateTime = static_cast<DWORD>(nTime);
+    ft.dwHighDateTime = static_cast<DWORD>(nTime >> 32);
+    // From 1601 to 9999 the count is the plain one of the platform; the
+    // other years are checked against the text they give.
+    if (nYear >= 1601 && nYear <= 9999 && nSign == 0 && cchYear == 4) {
+        static const int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+        const bool bLeap = nYear % 4 == 0 && (nYear % 100 != 0 || nYear % 400 == 0);
+        return nDay <= kDays[nMonth - 1] && (nMonth != 2 || nDay != 29 || bLeap);
+    }
+    return FormatJsonTime(ft) == strText;
 }

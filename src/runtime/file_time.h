@@ -55,6 +55,11 @@ std::wstring FormatIsoTime(const FILETIME& ft, unsigned nFractionDigits);
 // with all seven digits of the fraction, "2024-03-07T14:05:09.1234567Z".
 std::string FormatJsonTime(const FILETIME& ft);
 
+// The file time of a text as FormatJsonTime writes it; false for any other
+// text (a day the month lacks, a time the 64 bits cannot hold, another
+// form), with ft unspecified.
+bool ParseJsonTime(const std::string& strText, FILETIME& ft);
+
 // A file time as a count that orders times as FormatIsoTime reads them (the
 // year 0 first). The difference of two counts is the gap between the times.
 ULONGLONG FileTimeOrder(const FILETIME& ft);
