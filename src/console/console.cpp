@@ -306,8 +306,13 @@ int CConsole::OnOption(const wchar_t* pszName, wchar_t** ppszValues, int nValues
             }
             return 0;
         case OPT_ID_SNAPSHOT:
-            if (nValues != 1 || !StorePath(ppszValues[0], m_strSnapshotPath, PATH_SNAPSHOT)) {
+            if (nValues < 1 || !StorePath(ppszValues[0], m_strSnapshotPath, PATH_SNAPSHOT)) {
                 return PARAM_INVALID;
+            }
+            // The paths after the snapshot's are named as a comparison names
+            // a path it does not take.
+            for (int i = 1; i < nValues; ++i) {
+                OnParameterResult(ppszValues[i], PARAM_UNEXPECTED);
             }
             return 0;
         case OPT_ID_DATE: {

@@ -4,6 +4,7 @@
 
 #include <cwctype>
 #include <memory>
+#include <vector>
 
 #include "comparison/compare_engine.h"
 #include "console/console.h"
@@ -124,11 +125,14 @@ int MakeSnapshot(CConsole& console) {
     PrintLine(console, L"Snapshot completed in %s.\n",
               FormatElapsedTime(timer.GetElapsed()).c_str());
     Print(console,
-          L"Recorded file(s):       %I64u\n"
-          L"Recorded folder(s):     %I64u\n"
-          L"Recorded byte(s):       %I64u\n"
-          L"Inaccessible item(s):   %I64u\n",
-          writer.GetFiles(), writer.GetFolders(), writer.GetBytes(), writer.GetInaccessible());
+          L"Recorded file(s):       %s\n"
+          L"Recorded folder(s):     %s\n"
+          L"Recorded byte(s):       %s\n"
+          L"Inaccessible item(s):   %s\n",
+          FormatGroupedNumber(writer.GetFiles()).c_str(),
+          FormatGroupedNumber(writer.GetFolders()).c_str(),
+          FormatGroupedNumber(writer.GetBytes()).c_str(),
+          FormatGroupedNumber(writer.GetInaccessible()).c_str());
     return EXIT_IDENTICAL;
 }
 
@@ -234,18 +238,59 @@ int OpenSide(CConsole& console, CSnapshotOpening& opening, const std::wstring& s
 }
 
 // The parameter line of a side: a snapshot named with the folder it
-// recorded and when.
+// recorded and when, then what it left out; pszEnd after the last line.
 void PrintSideLine(CConsole& console, const wchar_t* pszLabel, const std::wstring& strPath,
-                   const CSnapshotReader* pSnapshot, const wchar_t* pszEnd) {
+                   const CSnapshotReader* pSnapshot, const wchar_t* pszSide,
+                   const wchar_t* pszEnd) {
     if (pSnapshot == nullptr) {
         PrintLine(console, L"%s: %s.%s", pszLabel, strPath.c_str(), pszEnd);
         return;
     }
+    const CSnapshotHeader& header = pSnapshot->GetHeader();
     SYSTEMTIME st = {};
-    ::FileTimeToSystemTime(&pSnapshot->GetHeader().ftCreated, &st);
-    PrintLine(console, L"%s: %s (snapshot %s, %04u-%02u-%02u %02u:%02u UTC).%s", pszLabel,
-              pSnapshot->GetHeader().strRoot.c_str(), strPath.c_str(), st.wYear, st.wMonth, st.wDay,
-              st.wHour, st.wMinute, pszEnd);
+    ::FileTimeToSystemTime(&header.ftCreated, &st);
+    std::vector<std::wstring> lines(
+        1, FormatString(L"%s: %s (snapshot %s, %04u-%02u-%02u "
+                        L"%02u:%02u UTC).",
+                        pszLabel, header.strRoot.c_str(), strPath.c_str(), st.wYear, st.wMonth,
+                        st.wDay, st.wHour, st.wMinute));
+    const struct {
+        const CStringList& wildcards;
+        const wchar_t* pszKind;
+    } lists[] = {{header.fileWildcards, L"files"}, {header.folderWildcards, L"folders"}};
+    for (const auto& list : lists) {
+        if (list.wildcards.empty()) {
+            continue;
+        }
+        std::wstring strWildcards;
+        for (const std::wstring& strWildcard : list.wildcards) {
+            strWildcards += (strWildcards.empty() ? L"" : L", ") + strWildcard;
+        }
+        lines.push_back(FormatString(L"Excluding the %s snapshot's %s: %s.", pszSide, list.pszKind,
+                                     strWildcards.c_str()));
+    }
+    for (size_t i = 0; i < lines.size(); ++i) {
+        PrintLine(console, L"%s%s", lines[i].c_str(), i + 1 == lines.size() ? pszEnd : L"");
+    }
+}
+
+// What a snapshot left out is left out of both sides, and counted as the
+// exclusions given with the comparison are.
+void AddSnapshotExclusions(CConsole& console, const CSnapshotReader* pSnapshot) {
+    if (pSnapshot == nullptr) {
+        return;
+    }
+    const CSnapshotHeader& header = pSnapshot->GetHeader();
+    if (!header.fileWildcards.empty()) {
+        g_fileExclusions.insert(g_fileExclusions.end(), header.fileWildcards.begin(),
+                                header.fileWildcards.end());
+        console.m_dwOptions |= OPT_EXFILE;
+    }
+    if (!header.folderWildcards.empty()) {
+        g_folderExclusions.insert(g_folderExclusions.end(), header.folderWildcards.begin(),
+                                  header.folderWildcards.end());
+        console.m_dwOptions |= OPT_EXFOLDER;
+    }
 }
 
 }  // namespace
@@ -296,9 +341,12 @@ int Run(int argc, wchar_t** argv) {
     if (nExit != 0) {
         return nExit;
     }
-    PrintSideLine(console, L"Source path", console.m_strSourcePath, pSourceSnapshot, L"");
+    PrintSideLine(console, L"Source path", console.m_strSourcePath, pSourceSnapshot, L"source",
+                  L"");
     PrintSideLine(console, L"Destination path", console.m_strDestinationPath, pDestinationSnapshot,
-                  L"\n");
+                  L"destination", L"\n");
+    AddSnapshotExclusions(console, pSourceSnapshot);
+    AddSnapshotExclusions(console, pDestinationSnapshot);
 
     if (!g_cacheFile.Create()) {
         PrintLastError(console, L"cache file could not be created.");
@@ -308,12 +356,10 @@ int Run(int argc, wchar_t** argv) {
     const bool bReport = (console.m_dwOptions & OPT_REPORT) != 0;
     if (bReport) {
         const DWORD dwReportError = report.Open(
-            console.m_strReportPath.c_str(), console,
-            pSourceSnapshot != nullptr ? console.m_strSourcePath.c_str() : nullptr,
-            pSourceSnapshot != nullptr ? pSourceSnapshot->GetHeader().strRoot.c_str() : nullptr,
-            pDestinationSnapshot != nullptr ? console.m_strDestinationPath.c_str() : nullptr,
-            pDestinationSnapshot != nullptr ? pDestinationSnapshot->GetHeader().strRoot.c_str()
-                                            : nullptr);
+            console.m_strReportPath.c_str(), console, console.m_strSourcePath.c_str(),
+            pSourceSnapshot != nullptr ? &pSourceSnapshot->GetHeader() : nullptr,
+            console.m_strDestinationPath.c_str(),
+            pDestinationSnapshot != nullptr ? &pDestinationSnapshot->GetHeader() : nullptr);
         if (dwReportError != ERROR_SUCCESS) {
             PrintError(console, kReportFailed, HResultFromWin32(dwReportError));
             return EXIT_SETUP_FAILED;

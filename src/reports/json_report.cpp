@@ -13,6 +13,7 @@
 #include "runtime/json_text.h"
 #include "runtime/wide_string.h"
 #include "sides/file_listing.h"
+#include "sides/snapshot_format.h"
 #include "version.h"
 
 namespace {
@@ -91,8 +92,9 @@ void AppendSide(std::string& strOut, const char* pszName, const CSideResults& si
 }  // namespace
 
 DWORD CJsonReport::Open(const wchar_t* pszPath, const CConsole& console,
-                        const wchar_t* pszSourceSnapshot, const wchar_t* pszSourceRoot,
-                        const wchar_t* pszDestinationSnapshot, const wchar_t* pszDestinationRoot) {
+                        const wchar_t* pszSourceSnapshot, const CSnapshotHeader* pSourceHeader,
+                        const wchar_t* pszDestinationSnapshot,
+                        const CSnapshotHeader* pDestinationHeader) {
     const DWORD dwOpenError = m_file.Open(pszPath);
     if (dwOpenError != ERROR_SUCCESS) {
         return dwOpenError;
@@ -101,23 +103,39 @@ DWORD CJsonReport::Open(const wchar_t* pszPath, const CConsole& console,
 
     std::string& str = m_file.Buffer();
     str += "{\r\n  \"program\": \"Quorva\",\r\n  \"version\": \"" QUORVA_VERSION_TEXT "\",\r\n";
+    const auto appendTexts = [&](const CStringList& texts) {
+        str += '[';
+        for (size_t i = 0; i < texts.size(); ++i) {
+            str += i == 0 ? "" : ", ";
+            AppendJsonString(str, texts[i].c_str());
+        }
+        str += ']';
+    };
     const auto appendSide = [&](const char* pszName, const std::wstring& strFolder,
-                                const wchar_t* pszSnapshot, const wchar_t* pszRoot) {
+                                const wchar_t* pszSnapshot, const CSnapshotHeader* pHeader) {
         str += "  \"";
         str += pszName;
         str += "\": ";
-        AppendJsonString(str, pszSnapshot != nullptr ? pszRoot : strFolder.c_str());
-        if (pszSnapshot != nullptr) {
+        AppendJsonString(str, pHeader != nullptr ? pHeader->strRoot.c_str() : strFolder.c_str());
+        if (pHeader != nullptr) {
             str += ",\r\n  \"";
             str += pszName;
             str += "Snapshot\": ";
             AppendJsonString(str, pszSnapshot);
+            // What the snapshot left out, left out of this comparison too.
+            str += ",\r\n  \"";
+            str += pszName;
+            str += "SnapshotExclusions\": {\"files\": ";
+            appendTexts(pHeader->fileWildcards);
+            str += ", \"folders\": ";
+            appendTexts(pHeader->folderWildcards);
+            str += '}';
         }
         str += ",\r\n";
     };
-    appendSide("source", console.m_strSourcePath, pszSourceSnapshot, pszSourceRoot);
+    appendSide("source", console.m_strSourcePath, pszSourceSnapshot, pSourceHeader);
     appendSide("destination", console.m_strDestinationPath, pszDestinationSnapshot,
-               pszDestinationRoot);
+               pDestinationHeader);
     str += "  \"options\": {\"date\": ";
     str += (console.m_dwOptions & OPT_DATE)
                ? std::to_string(console.m_nDateTolerance / UNITS_PER_MILLISECOND)

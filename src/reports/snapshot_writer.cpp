@@ -48,6 +48,19 @@ void CSnapshotWriter::OnFolder(const wchar_t* pszPath) {
     m_twins.clear();
 }
 
+void CSnapshotWriter::OnExcluded(bool bFolder, FindingSide side, int nCount) {
+    if (side != FindingSide::Source || nCount <= 0) {
+        return;
+    }
+    WriteEntry();
+    CSnapshotExcluded excluded;
+    excluded.strFolder = m_strWritten;
+    excluded.bFolders = bFolder;
+    excluded.nCount = static_cast<unsigned long long>(nCount);
+    AppendSnapshotExcluded(m_file.Buffer(), excluded);
+    m_file.Written();
+}
+
 void CSnapshotWriter::OnFinding(const CFinding& finding) {
     if (finding.kind == FindingKind::Security && m_bPending && m_strPath == finding.pszPath) {
         m_entry.nSecurity = 1;

@@ -378,6 +378,15 @@ void AppendSnapshotEntry(std::string& str, const CSnapshotEntry& entry, bool bSe
     str += "}\n";
 }
 
+void AppendSnapshotExcluded(std::string& str, const CSnapshotExcluded& excluded) {
+    str += '{';
+    AppendName(str, kFolder);
+    AppendJsonString(str, excluded.strFolder.c_str());
+    str += ", ";
+    AppendName(str, excluded.bFolders ? kExcludedFolders : kExcludedFiles);
+    str += std::to_string(excluded.nCount) + "}\n";
+}
+
 void AppendSnapshotEnd(std::string& str, const CSnapshotEnd& end) {
     str += '{';
     AppendName(str, kEnd);
@@ -437,6 +446,26 @@ const wchar_t* ReadSnapshotHeader(const CSnapshotLine& line, CSnapshotHeader& he
     header.bSubdir = subdir->b;
     header.bSecurity = security->b;
     header.strHash = hash->kind == Kind::Text ? hash->str : std::string();
+    return nullptr;
+}
+
+bool IsSnapshotExcluded(const CSnapshotLine& line) {
+    return line.Find(kFolder) != nullptr;
+}
+
+const wchar_t* ReadSnapshotExcluded(const CSnapshotLine& line, const CSnapshotHeader& header,
+                                    CSnapshotExcluded& excluded) {
+    const CJsonValue* const folder = FindKind(line, kFolder, Kind::Text);
+    const CJsonValue* const files = line.Find(kExcludedFiles);
+    const CJsonValue* const folders = line.Find(kExcludedFolders);
+    excluded.bFolders = folders != nullptr;
+    if (header.nVersion < 2 || folder == nullptr || (files != nullptr) == (folders != nullptr) ||
+        !GetWhole(files != nullptr ? files : folders, UINT_MAX, excluded.nCount) ||
+        excluded.nCount == 0 || (!folder->str.empty() && folder->str[0] != '\\')) {
+        return L"the line does not count what a folder's exclusions left out.";
+    }
+    excluded.strFolder.clear();
+    AppendWide(excluded.strFolder, folder->str.data(), folder->str.size());
     return nullptr;
 }
 

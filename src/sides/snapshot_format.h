@@ -10,7 +10,8 @@
 // backslashes of a path separate its names. A name listed again in the same
 // folder (two names that the platform lists alike) carries "twin", the count
 // of its earlier entries there. The header records the wildcards of the
-// exclusion lists. Version 1 (names as listed, no twins, no wildcards) is
+// exclusion lists, and a line before a folder's entries counts what they
+// left out of it. Version 1 (names as listed, no twins, no wildcards) is
 // still read.
 #pragma once
 
@@ -68,6 +69,14 @@ struct CSnapshotEntry {
     int nSecurity = 0;
 };
 
+// What the exclusion lists left out of a folder when it was recorded: one
+// line per kind, before the folder's entries.
+struct CSnapshotExcluded {
+    std::wstring strFolder;  // as CSnapshotEntry::strFolder
+    bool bFolders = false;   // folders, or files
+    unsigned long long nCount = 0;
+};
+
 // The closing line's counts.
 struct CSnapshotEnd {
     unsigned long long nFiles = 0;
@@ -92,6 +101,7 @@ bool Unescape(std::wstring& str);
 // with false, nothing appended, when it would be longer than kMaxHeaderLine.
 bool AppendSnapshotHeader(std::string& str, const CSnapshotHeader& header);
 void AppendSnapshotEntry(std::string& str, const CSnapshotEntry& entry, bool bSecurity);
+void AppendSnapshotExcluded(std::string& str, const CSnapshotExcluded& excluded);
 void AppendSnapshotEnd(std::string& str, const CSnapshotEnd& end);
 
 // A JSON value of a line: a member of its object, or of an object inside it.
@@ -144,6 +154,10 @@ private:
 // Each reads a line that CSnapshotLine::Parse read. Returns null, or what
 // is wrong with it: a sentence ending with a period.
 const wchar_t* ReadSnapshotHeader(const CSnapshotLine& line, CSnapshotHeader& header);
+// True when the line counts what was excluded (it has a "folder").
+bool IsSnapshotExcluded(const CSnapshotLine& line);
+const wchar_t* ReadSnapshotExcluded(const CSnapshotLine& line, const CSnapshotHeader& header,
+                                    CSnapshotExcluded& excluded);
 // True when the line is a closing line (it has an "end").
 bool IsSnapshotEnd(const CSnapshotLine& line);
 const wchar_t* ReadSnapshotEnd(const CSnapshotLine& line, CSnapshotEnd& end);

@@ -235,6 +235,12 @@ bool CSnapshotReader::Check() {
             }
             continue;
         }
+        if (IsSnapshotExcluded(line)) {
+            if (!CheckExcluded(checking, nLine, line)) {
+                return false;
+            }
+            continue;
+        }
         if (const wchar_t* const pszWrong = ReadSnapshotEntry(line, m_header, entry)) {
             return Damaged(nLine, L"%s", pszWrong);
         }
@@ -273,6 +279,26 @@ bool CSnapshotReader::CheckEnd(CChecking& checking, unsigned long long nLine,
     }
     checking.bEnd = true;
     return CheckNames(checking);
+}
+
+bool CSnapshotReader::CheckExcluded(CChecking& checking, unsigned long long nLine,
+                                    const CSnapshotLine& line) {
+    CSnapshotExcluded excluded;
+    if (const wchar_t* const pszWrong = ReadSnapshotExcluded(line, m_header, excluded)) {
+        return Damaged(nLine, L"%s", pszWrong);
+    }
+    // It comes before the folder's entries, once for each kind.
+    if ((excluded.strFolder != checking.levels.back().strPath || !checking.bRootMarked) &&
+        !EnterFolder(checking, nLine, excluded.strFolder)) {
+        return false;
+    }
+    CFolderMark& mark = m_marks[checking.nBlockMark];
+    uint32_t& nCount = excluded.bFolders ? mark.nExcludedFolders : mark.nExcludedFiles;
+    if (nCount != 0 || checking.nBlockEntries != 0) {
+        return Damaged(nLine, L"the entry comes out of order.");
+    }
+    nCount = static_cast<uint32_t>(excluded.nCount);
+    return true;
 }
 
 bool CSnapshotReader::CheckNames(CChecking& checking) {
@@ -336,7 +362,7 @@ bool CSnapshotReader::EnterFolder(CChecking& checking, unsigned long long nLine,
     checking.nBlockMark = m_marks.size();
     checking.nBlockEntries = 0;
     const std::wstring& strDisplay = levels.back().strDisplay;
-    m_marks.push_back({HashText(strDisplay), m_nRecordsSize, 0, ERROR_SUCCESS});
+    m_marks.push_back({HashText(strDisplay), m_nRecordsSize, 0, ERROR_SUCCESS, 0, 0});
     const uint32_t cchPath = static_cast<uint32_t>(strDisplay.size());
     return Record(&cchPath, sizeof(cchPath)) &&
            Record(strDisplay.data(), cchPath * sizeof(wchar_t));
@@ -391,7 +417,8 @@ bool CSnapshotReader::CheckEntry(CChecking& checking, unsigned long long nLine,
     level.subfolders.push_back(HashText(strWritten));
     level.unread.push_back(entry.dwError != ERROR_SUCCESS || entry.bLink);
     if (entry.dwError != ERROR_SUCCESS) {
-        m_marks.push_back({HashText(level.strDisplay + L"\\" + strName), 0, 0, entry.dwError});
+        m_marks.push_back(
+            {HashText(level.strDisplay + L"\\" + strName), 0, 0, entry.dwError, 0, 0});
     }
     return true;
 }
@@ -491,6 +518,12 @@ DWORD CSnapshotReader::List(const std::wstring& strFolder, const std::wstring& s
     const DWORD dwSeekError = SeekFolder(strFolder, pMark);
     if (dwSeekError != ERROR_SUCCESS || pMark == nullptr) {
         return dwSeekError;
+    }
+    // What the exclusions left out when the folder was recorded is left out
+    // again.
+    counts.m_nExcludedFiles += pMark->nExcludedFiles;
+    if (pFolders != nullptr) {
+        counts.m_nExcludedFolders += pMark->nExcludedFolders;
     }
     const bool bRecordedFiles = HashSizeOfName(m_header.strHash) != 0 || m_header.bSecurity;
     // Exclusions by name, or by the display path where a wildcard holds a

@@ -62,6 +62,8 @@ public:
         uint64_t nOffset;
         uint64_t nEntries;
         DWORD dwError;  // recorded for the folder itself; then no entries
+        uint32_t nExcludedFiles;
+        uint32_t nExcludedFolders;
     };
 
 private:
@@ -73,6 +75,7 @@ private:
     bool Check();
     bool CheckHeader(CLineReader& reader);
     bool CheckEntry(CChecking& checking, unsigned long long nLine, const CSnapshotEntry& entry);
+    bool CheckExcluded(CChecking& checking, unsigned long long nLine, const CSnapshotLine& line);
     bool CheckEnd(CChecking& checking, unsigned long long nLine, const CSnapshotLine& line);
     // The entries of another folder begin: checks that it comes in order and
     // marks where its records begin.
