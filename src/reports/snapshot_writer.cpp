@@ -4,6 +4,8 @@
 
 #include "console/console.h"
 #include "exclusions/exclusions.h"
+#include "reports/console_report.h"
+#include "runtime/error_text.h"
 
 DWORD CSnapshotWriter::Open(const wchar_t* pszPath, const CConsole& console) {
     const DWORD dwError = m_file.Open(pszPath);
@@ -89,6 +91,10 @@ void CSnapshotWriter::OnFinding(const CFinding& finding) {
     m_entry.nSize = finding.bFolder ? 0 : facts.nSize;
     m_entry.ftLastWrite = facts.ftLastWrite;
     m_entry.dwError = facts.dwError;
+    m_entry.strReason.clear();
+    if (facts.dwError == FILE_CHANGED_WHILE_READ) {
+        m_entry.strReason = InaccessibleReason(facts.dwError);
+    }
     m_entry.cbHash = facts.cbHash;
     std::copy(facts.hash, facts.hash + HASH_MAX_VALUE_SIZE, m_entry.hash);
     m_entry.nSecurity = 0;

@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstring>
 
+#include "runtime/error_text.h"
 #include "runtime/file_time.h"
 #include "runtime/json_text.h"
 
@@ -30,6 +31,7 @@ const char kSize[] = "size";
 const char kLastWrite[] = "lastWrite";
 const char kLink[] = "link";
 const char kError[] = "error";
+const char kReason[] = "reason";
 const char kSecurityError[] = "securityError";
 const char kTwin[] = "twin";
 const char kEnd[] = "end";
@@ -360,7 +362,14 @@ void AppendSnapshotEntry(std::string& str, const CSnapshotEntry& entry, bool bSe
         AppendName(str, kLink);
         str += "true";
     }
-    if (entry.dwError != ERROR_SUCCESS) {
+    if (entry.dwError == FILE_CHANGED_WHILE_READ) {
+        // No system code: the program's own reason says what happened.
+        str += ", ";
+        AppendName(str, kError);
+        str += "null, ";
+        AppendName(str, kReason);
+        AppendJsonString(str, entry.strReason.c_str());
+    } else if (entry.dwError != ERROR_SUCCESS) {
         str += ", ";
         AppendName(str, kError);
         str += std::to_string(entry.dwError);
@@ -497,10 +506,14 @@ const wchar_t* ReadSnapshotEntry(const CSnapshotLine& line, const CSnapshotHeade
     entry.dwError = ERROR_SUCCESS;
     unsigned long long n = 0;
     if (const CJsonValue* const error = line.Find(kError)) {
-        if (!GetWhole(error, 0xFFFFFFFFULL, n) || n == 0) {
+        if (error->kind == Kind::Null && !entry.bFolder) {
+            // No system code: a file that changed while it was read.
+            entry.dwError = FILE_CHANGED_WHILE_READ;
+        } else if (!GetWhole(error, 0xFFFFFFFFULL, n) || n == 0) {
             return L"the \"error\" is not an error code.";
+        } else {
+            entry.dwError = static_cast<DWORD>(n);
         }
-        entry.dwError = static_cast<DWORD>(n);
     }
     const unsigned cbHash = HashSizeOfName(header.strHash);
     entry.cbHash = 0;

@@ -60,7 +60,10 @@ struct CSnapshotEntry {
     bool bLink = false;  // a link to a folder, recorded but never entered
     ULONGLONG nSize = 0;
     FILETIME ftLastWrite = {};
+    // FILE_CHANGED_WHILE_READ is written with no system code and its
+    // reason, strReason; read back, the reason is left out.
     DWORD dwError = ERROR_SUCCESS;
+    std::wstring strReason;
     DWORD cbHash = 0;
     BYTE hash[HASH_MAX_VALUE_SIZE] = {};
     // With /security, for files: as CheckOwnerAndDacl gives it (0 owner and

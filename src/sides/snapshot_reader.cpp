@@ -566,8 +566,11 @@ DWORD CSnapshotReader::List(const std::wstring& strFolder, const std::wstring& s
         ftLastWrite.dwLowDateTime = static_cast<DWORD>(head.nLastWrite);
         ftLastWrite.dwHighDateTime = static_cast<DWORD>(head.nLastWrite >> 32);
         // A name that could not be addressed was recorded with its error,
-        // and is so again, whichever the kind.
-        const bool bUnaddressable = head.dwError == ERROR_INVALID_NAME;
+        // and is so again, whichever the kind. A name that Windows forbids
+        // but a listing pairs (one with "?" or "*") was recorded with the
+        // same error when it was opened: it pairs again.
+        const bool bUnaddressable =
+            head.dwError == ERROR_INVALID_NAME && HoldsPathSeparator(strName.c_str());
         if (head.nFlags & RECORD_FOLDER) {
             if (pFolders == nullptr) {
                 continue;

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <string>
 
+#include "runtime/error_text.h"
+
 namespace {
 
 CSnapshotEntry File(const std::wstring& strFolder, const std::wstring& strName) {
@@ -68,6 +70,8 @@ TEST(SnapshotFormatTest, EveryEntryReadsBackAsItWasWritten) {
         {"a link to a folder", plain, link},
         {"a folder that could not be listed", plain, Folder(L"private", ERROR_ACCESS_DENIED)},
         {"a special file", hashed, With(File(L"", L"pipe"), 1630, 0)},
+        {"a file that changed while read", hashed,
+         With(File(L"", L"busy"), FILE_CHANGED_WHILE_READ, 0)},
         {"an unaddressable name", plain, With(File(L"", L"bad"), ERROR_INVALID_NAME, 0)},
         {"a hash value", hashed, WithHash(File(L"", L"h.bin"))},
         {"an owner and a DACL", secured, With(File(L"", L"s"), ERROR_SUCCESS, 0)},
