@@ -109,10 +109,14 @@ void AppendWide(std::wstring& str, const char* p, size_t cb) {
 
 // A text as the header's version wrote it: false when an escape is not '%'
 // and four hexadecimal digits.
-bool ReadText(const std::string& strText, unsigned nVersion, std::wstring& strOut) {
+bool ReadText(const char* p, size_t cb, unsigned nVersion, std::wstring& strOut) {
     strOut.clear();
-    AppendWide(strOut, strText.data(), strText.size());
+    AppendWide(strOut, p, cb);
     return nVersion < 2 || Unescape(strOut);
+}
+
+bool ReadText(const std::string& strText, unsigned nVersion, std::wstring& strOut) {
+    return ReadText(strText.data(), strText.size(), nVersion, strOut);
 }
 
 const CJsonValue* FindKind(const CSnapshotLine& line, const char* pszName, Kind kind,
@@ -154,7 +158,8 @@ bool ReadPath(const std::string& strPath, unsigned nVersion, CSnapshotEntry& ent
     }
     entry.strFolder.clear();
     AppendWide(entry.strFolder, strPath.data(), nSlash);
-    if (!ReadText(strPath.substr(nSlash + 1), nVersion, entry.strName)) {
+    if (!ReadText(strPath.data() + nSlash + 1, strPath.size() - nSlash - 1, nVersion,
+                  entry.strName)) {
         return false;
     }
     const std::wstring& strName = entry.strName;
