@@ -18,6 +18,7 @@
 #include "runtime/handle.h"
 #include "runtime/platform.h"
 #include "runtime/process_end.h"
+#include "runtime/time_units.h"
 #include "sides/file_listing.h"
 #include "sides/name_index.h"
 #include "sides/tree_side.h"
@@ -54,8 +55,6 @@ SecurityCheckFunction g_pfnSecurityCheck = CheckOwnerAndDacl;
 DWORD g_nHashThreads = HASH_THREADS_AUTO;
 
 constexpr size_t npos = CNameIndex::npos;
-// 100-nanosecond units in an hour, the step of the /date shifts.
-constexpr ULONGLONG UNITS_PER_HOUR = 36000000000ULL;
 
 // Whether a failure to read a file, or to list a folder below the roots,
 // leaves that item inaccessible on its side while the comparison goes on: a
@@ -321,11 +320,10 @@ DWORD CComparison::Run() {
             ::GetSystemInfo(&info);
             nThreads = std::min(2 * std::max<DWORD>(info.dwNumberOfProcessors, 1), kMaxHashThreads);
         }
-        const int nAlgorithm = m_options.m_nHashAlgorithm;
-        m_hashQueue.Open(nThreads, m_contentsJob == PairJob::Compare ? 0
-                                   : nAlgorithm == HASH_MD5          ? CALG_MD5
-                                   : nAlgorithm == HASH_SHA256       ? CALG_SHA_256
-                                                                     : CALG_SHA1);
+        const CHashAlgorithm* const pAlgorithm = m_options.GetHashAlgorithm();
+        m_hashQueue.Open(nThreads, m_contentsJob == PairJob::Hash && pAlgorithm != nullptr
+                                       ? pAlgorithm->algId
+                                       : 0);
     }
     CItemFacts rootFacts[2];
     for (int nSide = 0; nSide < 2; ++nSide) {
@@ -467,23 +465,14 @@ DWORD CComparison::ListSide(CTreeSide& side, const std::wstring& strFolder,
 
 Verdict CComparison::Decide(const CListedItem& source, const CListedItem& destination) const {
     if (m_dwOptions & OPT_DATE) {
+        // The gap is taken in unsigned arithmetic, so that no pair of times
+        // can overflow it; the tolerance is never negative.
         const ULONGLONG nSource = FileTimeOrder(source.ftLastWrite);
         const ULONGLONG nDestination = FileTimeOrder(destination.ftLastWrite);
-        // The gap is taken in unsigned arithmetic so that no pair of times
-        // can overflow it; the tolerance is never negative. With shifts, the
-        // gap passes when it lies within the tolerance of a whole number of
-        // hours up to the shifts: the nearest such number is the gap's whole
-        // hours or the hour after them, both taken without any product that
-        // could overflow.
         const ULONGLONG nGap =
             nDestination > nSource ? nDestination - nSource : nSource - nDestination;
-        const ULONGLONG nShifts = static_cast<ULONGLONG>(m_options.m_nDateShiftHours);
-        const ULONGLONG nHours = nGap / UNITS_PER_HOUR;
-        const ULONGLONG nPastHour = nGap % UNITS_PER_HOUR;
-        const ULONGLONG nOffShift = nHours >= nShifts
-                                        ? nGap - nShifts * UNITS_PER_HOUR
-                                        : std::min(nPastHour, UNITS_PER_HOUR - nPastHour);
-        if (nOffShift > static_cast<ULONGLONG>(m_options.m_nDateTolerance)) {
+        if (!IsDateGapAccepted(nGap, static_cast<ULONGLONG>(m_options.m_nDateTolerance),
+                               static_cast<unsigned>(m_options.m_nDateShiftHours))) {
             return Verdict::DatesDiffer;
         }
     }
@@ -895,6 +884,18 @@ void CComparison::Report(CFinding& finding, FindingKind kind, FindingSide side) 
 }
 
 }  // namespace
+
+bool IsDateGapAccepted(ULONGLONG nGap, ULONGLONG nTolerance, unsigned nShiftHours) {
+    // The nearest whole number of hours is the gap's whole hours or the hour
+    // after them, both taken without any product that could overflow.
+    constexpr ULONGLONG kHour = UNITS_PER_HOUR;
+    const ULONGLONG nShifts = nShiftHours;
+    const ULONGLONG nHours = nGap / kHour;
+    const ULONGLONG nPastHour = nGap % kHour;
+    const ULONGLONG nOffShift =
+        nHours >= nShifts ? nGap - nShifts * kHour : std::min(nPastHour, kHour - nPastHour);
+    return nOffShift <= nTolerance;
+}
 
 std::wstring LongRoot(const std::wstring& strRoot) {
     std::wstring strLong;

@@ -42,6 +42,12 @@ CComparisonFailure CompareFolders(const CConsole& options, CTreeSide& source,
 // that keeps the platform from processing it again.
 std::wstring LongRoot(const std::wstring& strRoot);
 
+// The /date decision on the gap between two last-write times (100-nanosecond
+// units): true when it lies within nTolerance of a whole number of hours from
+// 0 up to nShiftHours (0: within nTolerance of none). Any gap of 64 bits is
+// decided without overflow.
+bool IsDateGapAccepted(ULONGLONG nGap, ULONGLONG nTolerance, unsigned nShiftHours);
+
 // 1 when the file or folder at pszPath has no owner or no DACL (a null DACL
 // counts as none), 0 when it has both, a negative HRESULT when its security
 // information cannot be read.

@@ -6,9 +6,11 @@
 #include <algorithm>
 #include <limits>
 #include <optional>
+#include <vector>
 
 #include "paths/file_identity.h"
 #include "runtime/library.h"
+#include "runtime/time_units.h"
 
 namespace {
 
@@ -23,13 +25,17 @@ const KEYWORD_ENTRY g_programOptions[] = {
     {L"subdir", OPT_ID_SUBDIR},     {L"threads", OPT_ID_THREADS},
 };
 
-// The first row that begins with the value wins: "s" and "sha" are "sha1",
-// "sha2" is "sha256".
-const KEYWORD_ENTRY g_hashAlgorithms[] = {
-    {L"md5", HASH_MD5},
-    {L"sha1", HASH_SHA1},
-    {L"sha256", HASH_SHA256},
-};
+// The values of /hash: the keywords of the table of algorithms, in its order.
+const std::vector<KEYWORD_ENTRY>& HashKeywords() {
+    static const std::vector<KEYWORD_ENTRY> keywords = [] {
+        std::vector<KEYWORD_ENTRY> rows;
+        for (const CHashAlgorithm& algorithm : g_hashAlgorithms) {
+            rows.push_back({algorithm.pszKeyword, static_cast<DWORD>(algorithm.nId)});
+        }
+        return rows;
+    }();
+    return keywords;
+}
 
 const wchar_t* const g_usageLines[] = {
     L"<srcpath> <dstpath> [/date [<tolerance>]] [/display [<level>",
@@ -79,9 +85,6 @@ const wchar_t* const g_usageLines[] = {
 // The levels that /display accepts: "progress" is refused, since the
 // comparison shows its progress line at the normal and verbose levels.
 constexpr DWORD PROGRAM_DISPLAY_LEVELS = DISPLAY_NONE | DISPLAY_NORMAL | DISPLAY_VERBOSE;
-
-// 100-nanosecond units per millisecond of a /date tolerance.
-constexpr LONGLONG UNITS_PER_MILLISECOND = 10000;
 
 // The paths of the command line, as bits of CConsole::m_dwTooLong.
 enum : DWORD {
@@ -276,11 +279,13 @@ int CConsole::OnOption(const wchar_t* pszName, wchar_t** ppszValues, int nValues
             if (nValues > 1) {
                 return PARAM_INVALID;
             }
-            const wchar_t* pszAlgorithm = nValues == 1 ? ppszValues[0] : L"md5";
+            const std::vector<KEYWORD_ENTRY>& keywords = HashKeywords();
+            const int nKeywords = static_cast<int>(keywords.size());
+            // No value, or an empty one, is the first algorithm, MD5.
+            const wchar_t* pszAlgorithm = nValues == 1 ? ppszValues[0] : L"";
             DWORD dwAlgorithm = 0;
-            if (FindKeyword(pszAlgorithm, g_hashAlgorithms, RowCount(g_hashAlgorithms),
-                            &dwAlgorithm) < 0) {
-                SetExpected(g_hashAlgorithms, RowCount(g_hashAlgorithms), 0);
+            if (FindKeyword(pszAlgorithm, keywords.data(), nKeywords, &dwAlgorithm) < 0) {
+                SetExpected(keywords.data(), nKeywords, 0);
                 return PARAM_INVALID;
             }
             m_nHashAlgorithm = static_cast<int>(dwAlgorithm);
@@ -347,6 +352,14 @@ int CConsole::OnOption(const wchar_t* pszName, wchar_t** ppszValues, int nValues
             // are ignored.
             return nRow;
     }
+}
+
+const CHashAlgorithm* CConsole::GetHashAlgorithm() const {
+    if (!(m_dwOptions & OPT_HASH)) {
+        return nullptr;
+    }
+    const CHashAlgorithm* const pAlgorithm = FindHashAlgorithm(m_nHashAlgorithm);
+    return pAlgorithm != nullptr ? pAlgorithm : &g_hashAlgorithms[0];
 }
 
 bool CConsole::Validate() {

@@ -2,7 +2,6 @@
 
 #include <shlwapi.h>
 
-#include <cwctype>
 #include <memory>
 
 #include "comparison/compare_engine.h"
@@ -17,6 +16,7 @@
 #include "runtime/crash_dump.h"
 #include "runtime/elapsed_format.h"
 #include "runtime/elapsed_timer.h"
+#include "runtime/file_time.h"
 #include "runtime/handle.h"
 #include "runtime/process_end.h"
 #include "runtime/wide_string.h"
@@ -63,10 +63,6 @@ bool LoadList(CConsole& console, const std::wstring& strPath, CStringList& list,
     return true;
 }
 
-const wchar_t* HashNameOf(int nAlgorithm) {
-    return nAlgorithm == HASH_MD5 ? L"MD5" : nAlgorithm == HASH_SHA256 ? L"SHA256" : L"SHA1";
-}
-
 // The console's report and, on a console that shows messages, the progress
 // line, where the next message erases it; elsewhere not a byte of it is
 // written.
@@ -95,8 +91,7 @@ int MakeSnapshot(CConsole& console) {
     }
     CElapsedTimer timer;
     timer.Start();
-    CConsoleReport consoleReport(console,
-                                 (console.GetDisplayLevel() & 0x7FFFFFFF) == DISPLAY_VERBOSE);
+    CConsoleReport consoleReport(console, console.IsVerbose());
     CProgressReport progressReport(console, (console.m_dwOptions & OPT_HASH) ? L"hashed" : nullptr);
     CReportFanOut reports;
     reports.Add(writer);
@@ -204,13 +199,10 @@ int OpenSide(CConsole& console, CSnapshotOpening& opening, const std::wstring& s
         strRefused = L"a snapshot cannot be compared by content; use /hash.";
     }
     if (strRefused.empty() && (console.m_dwOptions & OPT_HASH)) {
-        const wchar_t* const pszWanted = HashNameOf(console.m_nHashAlgorithm);
-        std::wstring strHeld(header.strHash.begin(), header.strHash.end());
-        for (wchar_t& ch : strHeld) {
-            ch = static_cast<wchar_t>(::towupper(ch));
-        }
-        if (strHeld != pszWanted) {
-            strRefused = FormatString(L"the %s snapshot holds no %s values.", pszSide, pszWanted);
+        const CHashAlgorithm* const pWanted = console.GetHashAlgorithm();
+        if (FindHashAlgorithmByRecordName(header.strHash) != pWanted) {
+            strRefused =
+                FormatString(L"the %s snapshot holds no %s values.", pszSide, pWanted->pszDisplay);
         }
     }
     if (strRefused.empty() && (console.m_dwOptions & OPT_SUBDIR) && !header.bSubdir) {
@@ -241,11 +233,13 @@ void PrintSideLine(CConsole& console, const wchar_t* pszLabel, const std::wstrin
         PrintLine(console, L"%s: %s.%s", pszLabel, strPath.c_str(), pszEnd);
         return;
     }
-    SYSTEMTIME st = {};
-    ::FileTimeToSystemTime(&pSnapshot->GetHeader().ftCreated, &st);
-    PrintLine(console, L"%s: %s (snapshot %s, %04u-%02u-%02u %02u:%02u UTC).%s", pszLabel,
-              pSnapshot->GetHeader().strRoot.c_str(), strPath.c_str(), st.wYear, st.wMonth, st.wDay,
-              st.wHour, st.wMinute, pszEnd);
+    // The date and the minute of the ISO text: "2024-03-07T14:05:09Z" is
+    // "2024-03-07 14:05".
+    const std::wstring strCreated = FormatIsoTime(pSnapshot->GetHeader().ftCreated, 0);
+    const size_t nTime = strCreated.find(L'T');
+    PrintLine(console, L"%s: %s (snapshot %s, %s %s UTC).%s", pszLabel,
+              pSnapshot->GetHeader().strRoot.c_str(), strPath.c_str(),
+              strCreated.substr(0, nTime).c_str(), strCreated.substr(nTime + 1, 5).c_str(), pszEnd);
 }
 
 }  // namespace
@@ -274,7 +268,7 @@ int Run(int argc, wchar_t** argv) {
     }
     if (console.m_dwOptions & OPT_HASH) {
         PrintLine(console, L"Using %s hash algorithm for file data comparisons.\n",
-                  HashNameOf(console.m_nHashAlgorithm));
+                  console.GetHashAlgorithm()->pszDisplay);
     }
     if (console.m_dwOptions & OPT_SNAPSHOT) {
         return MakeSnapshot(console);
@@ -325,8 +319,7 @@ int Run(int argc, wchar_t** argv) {
     CElapsedTimer timer;
     timer.Start();
     // The console's lines and the document get the same findings.
-    CConsoleReport consoleReport(console,
-                                 (console.GetDisplayLevel() & 0x7FFFFFFF) == DISPLAY_VERBOSE);
+    CConsoleReport consoleReport(console, console.IsVerbose());
     CProgressReport progressReport(console, (console.m_dwOptions & OPT_HASH)      ? L"hashed"
                                             : (console.m_dwOptions & OPT_CONTENT) ? L"compared"
                                                                                   : nullptr);

@@ -9,16 +9,11 @@
 #include <string>
 
 #include "comparison/finding.h"
+#include "reports/json_text.h"
 #include "reports/replacing_file.h"
 
 struct CComparisonResults;
 class CConsole;
-
-// Appends the JSON string literal of pszText (UTF-16, quotes included) to
-// strOut in UTF-8: '"' and '\' escaped, control characters as \b \f \n \r \t
-// or \u00XX, a surrogate that is not half of a pair as \uXXXX, everything
-// else as its UTF-8 bytes.
-void AppendJsonString(std::string& strOut, const wchar_t* pszText);
 
 // Writes the document. Open it before the comparison, hand it findings and
 // errors, then Finish it; a report destroyed before Finish succeeded removes

@@ -320,4 +320,39 @@ TEST_F(CompareEngineTest, FindingsOfManyPairsKeepTheListingOrderWithAnyNumberOfT
     }
 }
 
+// The /date decision on gaps, in 100-nanosecond units: within the tolerance
+// of 0 or of a whole number of hours up to the shifts, whichever is nearest,
+// and without overflow for any gap.
+TEST(DateDecisionTest, GapsPassWithinTheToleranceOfAShift) {
+    constexpr ULONGLONG kHour = 36000000000ULL;
+    constexpr ULONGLONG kMax = ~0ULL;
+    const struct {
+        const char* pszName;
+        ULONGLONG nGap;
+        ULONGLONG nTolerance;
+        unsigned nShifts;
+        bool bAccepted;
+    } kCases[] = {
+        {"equal times", 0, 0, 0, true},
+        {"a gap at the tolerance", 20000, 20000, 0, true},
+        {"one past the tolerance", 20001, 20000, 0, false},
+        {"exactly one hour without shifts", kHour, 0, 0, false},
+        {"exactly one hour with one shift", kHour, 0, 1, true},
+        {"an hour and the tolerance", kHour + 20000, 20000, 1, true},
+        {"an hour, the tolerance and one", kHour + 20001, 20000, 1, false},
+        {"just under an hour, nearest to it", kHour - 20000, 20000, 1, true},
+        {"three hours with two shifts", 3 * kHour, 20000, 2, false},
+        {"two hours and a half with three shifts", 5 * kHour / 2, 0, 3, false},
+        {"the largest gap with 26 shifts", kMax, 0, 26, false},
+        {"the largest gap at the tolerance above 26 hours", kMax, kMax - 26 * kHour, 26, true},
+        {"the largest gap one past it", kMax, kMax - 26 * kHour - 1, 26, false},
+        {"26 hours with 26 shifts", 26 * kHour, 0, 26, true},
+        {"25 hours and the tolerance with 26 shifts", 25 * kHour + 20000, 20000, 26, true},
+    };
+    for (const auto& tc : kCases) {
+        SCOPED_TRACE(tc.pszName);
+        EXPECT_EQ(tc.bAccepted, IsDateGapAccepted(tc.nGap, tc.nTolerance, tc.nShifts));
+    }
+}
+
 }  // namespace
