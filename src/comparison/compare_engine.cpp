@@ -7,9 +7,11 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "comparison/finding.h"
+#include "comparison/move_search.h"
 #include "console/console.h"
 #include "hashing/hash.h"
 #include "hashing/hash_queue.h"
@@ -266,6 +268,22 @@ private:
     void ReportUnaddressable(const CFolderPlan& plan, const CItemList& items, bool bFolder,
                              bool bSource);
 
+    // With /moves: keeps a file or folder missing on one side (item i of
+    // list, in folder on side nSide) for the search for moves instead of
+    // reporting it; a folder with every file that lies in it. Returns
+    // ERROR_SUCCESS, or the failure that stops the comparison.
+    DWORD KeepMissing(int nSide, const CFolder& folder, const CItemList& list, size_t i,
+                      bool bFolder);
+    // Keeps the files that lie in the folder strRelative of side nSide (its
+    // long path strFolder) and below it, unreported unless they moved.
+    DWORD KeepFilesIn(int nSide, const std::wstring& strRelative, const std::wstring& strFolder);
+    // After the walk: hashes the files kept that may have moved and pairs
+    // them.
+    DWORD FindMoves();
+    // Reports what was kept, in path order: each file moved once, what
+    // did not move as missing.
+    void ReportKept();
+
     // Hands the report the counts of what a side's listing left out.
     void ReportExcluded(const CExcludedCounts& counts, FindingSide side) {
         if (counts.m_nExcludedFiles != 0) {
@@ -310,6 +328,7 @@ private:
     bool m_bWalkStopped = false;          // a folder could not be listed
     CFolderPlan* m_pReporting = nullptr;  // the folder whose files are reported
     uint64_t m_nFilesCompared = 0;
+    CMoveSearch m_moves;  // with /moves: what is missing, until the walk is done
 };
 
 DWORD CComparison::Run() {
@@ -336,7 +355,18 @@ DWORD CComparison::Run() {
     PlanFolder({std::wstring(), m_sides[0]->GetRoot(),
                 m_sides[1] != nullptr ? m_sides[1]->GetRoot() : std::wstring(), rootFacts[0],
                 rootFacts[1]});
-    return ReportFolder(*TakePlan(std::wstring()));
+    DWORD dwError = ReportFolder(*TakePlan(std::wstring()));
+    if ((m_dwOptions & OPT_MOVES) && m_sides[1] != nullptr) {
+        if (dwError == ERROR_SUCCESS) {
+            dwError = FindMoves();
+        }
+        // A comparison stopped on the console reports what it found missing;
+        // moves are known only once both trees have been walked.
+        if (dwError == ERROR_SUCCESS || (dwError == ERROR_CANCELLED && IsStopRequested())) {
+            ReportKept();
+        }
+    }
+    return dwError;
 }
 
 void CComparison::PlanFolder(const CFolder& folder) {
@@ -637,10 +667,18 @@ DWORD CComparison::ReportFile(const CFolderPlan& plan, const CPlannedFile& file)
     }
     switch (file.verdict) {
         case Verdict::MissingInDestination:
-            Report(finding, FindingKind::MissingInDestination);
+            if (m_dwOptions & OPT_MOVES) {
+                KeepMissing(0, plan.folder, plan.sourceFiles, file.iSource, false);
+            } else {
+                Report(finding, FindingKind::MissingInDestination);
+            }
             break;
         case Verdict::MissingInSource:
-            Report(finding, FindingKind::MissingInSource);
+            if (m_dwOptions & OPT_MOVES) {
+                KeepMissing(1, plan.folder, plan.destinationFiles, file.iDestination, false);
+            } else {
+                Report(finding, FindingKind::MissingInSource);
+            }
             break;
         case Verdict::DatesDiffer:
             Report(finding, FindingKind::Date);
@@ -834,6 +872,13 @@ DWORD CComparison::ReportSubfolders(const CFolderPlan& plan) {
         if (subfolders.sourcePairs[i] != npos || bAlone) {
             continue;  // a link on both sides, or reported above
         }
+        if (m_dwOptions & OPT_MOVES) {
+            const DWORD dwError = KeepMissing(0, plan.folder, subfolders.source, i, true);
+            if (dwError != ERROR_SUCCESS) {
+                return dwError;
+            }
+            continue;
+        }
         g_displayPath.Assign(strChild.c_str());
         CFinding finding;
         finding.bFolder = true;
@@ -841,7 +886,12 @@ DWORD CComparison::ReportSubfolders(const CFolderPlan& plan) {
         Report(finding, FindingKind::MissingInDestination);
     }
     for (size_t j = 0; j < subfolders.destination.GetCount(); ++j) {
-        if (subfolders.destinationPairs[j] == npos) {
+        if (subfolders.destinationPairs[j] == npos && (m_dwOptions & OPT_MOVES)) {
+            const DWORD dwError = KeepMissing(1, plan.folder, subfolders.destination, j, true);
+            if (dwError != ERROR_SUCCESS) {
+                return dwError;
+            }
+        } else if (subfolders.destinationPairs[j] == npos) {
             g_displayPath.Assign((strRelative + L"\\" + subfolders.destination.Name(j)).c_str());
             CFinding finding;
             finding.bFolder = true;
@@ -873,6 +923,157 @@ void CComparison::ReportUnaddressable(const CFolderPlan& plan, const CItemList& 
             // Examined as far as it can be, as any file listed.
             m_report.OnProgress(++m_nFilesCompared, m_hashQueue.GetBytesRead());
         }
+    }
+}
+
+DWORD CComparison::KeepMissing(int nSide, const CFolder& folder, const CItemList& list, size_t i,
+                               bool bFolder) {
+    const uint32_t nFolder =
+        m_moves.AddFolder(folder.strRelative, folder.strSource, folder.strDestination);
+    const CRecordedFacts* const pRecorded =
+        m_sides[nSide]->IsRecorded() ? list.Recorded(i) : nullptr;
+    const bool bValue = pRecorded != nullptr && !bFolder && pRecorded->cbHash != 0;
+    m_moves.Add(nSide, nFolder, list.Name(i), bFolder, true, list[i].nSize, list[i].ftLastWrite,
+                list[i].bLink, bValue ? pRecorded->hash : nullptr, bValue ? pRecorded->cbHash : 0);
+    // A link is never entered.
+    if (!bFolder || list[i].bLink) {
+        return ERROR_SUCCESS;
+    }
+    const std::wstring& strParent = nSide == 0 ? folder.strSource : folder.strDestination;
+    return KeepFilesIn(nSide, folder.strRelative + L"\\" + list.Name(i),
+                       strParent + L"\\" + list.Name(i));
+}
+
+DWORD CComparison::KeepFilesIn(int nSide, const std::wstring& strRelative,
+                               const std::wstring& strFolder) {
+    // Depth first, each folder listed once; what cannot be listed holds
+    // nothing that can be found (the folder is reported missing all the
+    // same), and any other failure stops the comparison, as in the walk.
+    std::vector<std::pair<std::wstring, std::wstring>> pending = {{strRelative, strFolder}};
+    CTreeSide& side = *m_sides[nSide];
+    while (!pending.empty()) {
+        const std::pair<std::wstring, std::wstring> next = std::move(pending.back());
+        pending.pop_back();
+        CItemList files;
+        CItemList folders;
+        CUnaddressable unaddressable;
+        CExcludedCounts counts;
+        const DWORD dwError =
+            ListSide(side, next.second, next.first, files, &folders, unaddressable, counts);
+        if (dwError != ERROR_SUCCESS && IsInaccessible(dwError)) {
+            continue;
+        }
+        if (dwError != ERROR_SUCCESS) {
+            g_displayPath.Assign(next.first.c_str());
+            return Fail(nSide == 0 ? L"could not search for files in source path."
+                                   : L"could not search for files in destination path.",
+                        dwError);
+        }
+        const uint32_t nFolder = m_moves.AddFolder(next.first, nSide == 0 ? next.second : L"",
+                                                   nSide == 1 ? next.second : L"");
+        for (size_t i = 0; i < files.GetCount(); ++i) {
+            const CRecordedFacts* const pRecorded = side.IsRecorded() ? files.Recorded(i) : nullptr;
+            const bool bValue = pRecorded != nullptr && pRecorded->cbHash != 0;
+            m_moves.Add(nSide, nFolder, files.Name(i), false, false, files[i].nSize,
+                        files[i].ftLastWrite, false, bValue ? pRecorded->hash : nullptr,
+                        bValue ? pRecorded->cbHash : 0);
+        }
+        for (size_t i = folders.GetCount(); i-- > 0;) {
+            if (!folders[i].bLink) {
+                pending.emplace_back(next.first + L"\\" + folders.Name(i),
+                                     next.second + L"\\" + folders.Name(i));
+            }
+        }
+    }
+    return ERROR_SUCCESS;
+}
+
+// The files of a snapshot carry their recorded values; those of a folder
+// are hashed here, through the queue, all of them after the walk. A file
+// that cannot be read for a reason that makes it inaccessible cannot be
+// found moved and stays missing; any other failure stops the comparison.
+DWORD CComparison::FindMoves() {
+    std::vector<size_t> queued;  // by their number in the queue, from nFirst
+    for (const size_t i : m_moves.Wanted()) {
+        if (!m_sides[m_moves[i].nSide]->IsRecorded()) {
+            queued.push_back(i);
+        }
+    }
+    const size_t nFirst = m_nHashPairs;
+    size_t nAdded = 0;
+    for (size_t nCollected = 0; nCollected < queued.size(); ++nCollected) {
+        while (nAdded < queued.size() && m_hashQueue.HasRoom()) {
+            const size_t i = queued[nAdded++];
+            const std::wstring strPath = m_moves.LongPath(i);
+            const bool bSource = m_moves[i].nSide == 0;
+            m_hashQueue.Add(m_nHashPairs++, bSource ? strPath : std::wstring(),
+                            bSource ? std::wstring() : strPath);
+        }
+        if (IsStopRequested()) {
+            return ERROR_CANCELLED;
+        }
+        const CPairResult& pair = m_hashQueue.Wait(nFirst + nCollected, [this] {
+            m_report.OnProgress(m_nFilesCompared, m_hashQueue.GetBytesRead());
+        });
+        const size_t i = queued[nCollected];
+        const int nSide = m_moves[i].nSide;
+        const CHashResult& result = pair.files[nSide];
+        if (result.bHashed) {
+            m_moves.SetHash(i, result.value, result.cbValue);
+            continue;
+        }
+        if (result.dwError == ERROR_CANCELLED && IsStopRequested()) {
+            return ERROR_CANCELLED;
+        }
+        if (!IsInaccessible(result.dwError)) {
+            g_displayPath.Assign(m_moves.DisplayPath(i).c_str());
+            return Fail(nSide == 0 ? L"could not compute source file hash."
+                                   : L"could not compute destination file hash.",
+                        result.dwError);
+        }
+    }
+    m_moves.Match();
+    return ERROR_SUCCESS;
+}
+
+void CComparison::ReportKept() {
+    // What the walk listed of an entry; the value only for a file moved,
+    // whose finding shows both.
+    const auto factsOf = [this](size_t i, bool bMoved) {
+        const CMoveSearch::CEntry& entry = m_moves[i];
+        CItemFacts facts;
+        facts.bPresent = true;
+        facts.nSize = entry.nSize;
+        facts.ftLastWrite = entry.ftLastWrite;
+        facts.bLink = entry.bLink;
+        if (bMoved) {
+            facts.cbHash = entry.cbHash;
+            std::memcpy(facts.hash, entry.hash, entry.cbHash);
+        }
+        return facts;
+    };
+    for (const size_t i : m_moves.PathOrder()) {
+        const CMoveSearch::CEntry& entry = m_moves[i];
+        const bool bMoved = entry.nPartner != CMoveSearch::npos;
+        // A move is reported once, by its source; a file in a folder of one
+        // side only is not reported unless it moved.
+        if (bMoved ? entry.nSide != 0 : !entry.bReported) {
+            continue;
+        }
+        g_displayPath.Assign(m_moves.DisplayPath(i).c_str());
+        CFinding finding;
+        finding.bFolder = entry.bFolder;
+        if (!bMoved) {
+            (entry.nSide == 0 ? finding.source : finding.destination) = factsOf(i, false);
+            Report(finding, entry.nSide == 0 ? FindingKind::MissingInDestination
+                                             : FindingKind::MissingInSource);
+            continue;
+        }
+        finding.source = factsOf(i, true);
+        finding.destination = factsOf(entry.nPartner, true);
+        const std::wstring strTo = m_moves.DisplayPath(entry.nPartner);
+        finding.pszTo = strTo.c_str();
+        Report(finding, FindingKind::Moved);
     }
 }
 

@@ -20,6 +20,7 @@ enum class FindingKind {
     Security,              // no owner or no DACL on side
     Identical,             // passed every requested check
     Recorded,              // listed on the source side of a tree walked alone
+    Moved,                 // missing on each side, found on the other under another path
 };
 
 // Which side an Inaccessible or Security finding is about.
@@ -53,6 +54,9 @@ struct CFinding {
     // Contents of files compared byte by byte (they have no hash values):
     // the offset of the first byte that differs.
     ULONGLONG nDifference = 0;
+    // A file moved: the display path of the destination's file (pszPath
+    // names the source's). Valid during the call only.
+    const wchar_t* pszTo = nullptr;
 };
 
 // Receives what the engine finds. Findings and errors arrive in the order of

@@ -14,15 +14,16 @@
 
 namespace {
 
-// The order decides abbreviations: "c" is "content", "d" is "date", "r" is
+// The order decides abbreviations: "c" is "content", "d" is "date", "m" is
+// "moves", "r" is
 // "report", "s" is "security", "sn" "snapshot", "st" is "strict", "t" is
 // "threads"; "di" and "he" match nothing here and fall through to the
 // framework's display and help.
 const KEYWORD_ENTRY g_programOptions[] = {
     {L"content", OPT_ID_CONTENT},   {L"date", OPT_ID_DATE},         {L"exfile", OPT_ID_EXFILE},
-    {L"exfolder", OPT_ID_EXFOLDER}, {L"hash", OPT_ID_HASH},         {L"report", OPT_ID_REPORT},
-    {L"security", OPT_ID_SECURITY}, {L"snapshot", OPT_ID_SNAPSHOT}, {L"strict", OPT_ID_STRICT},
-    {L"subdir", OPT_ID_SUBDIR},     {L"threads", OPT_ID_THREADS},
+    {L"exfolder", OPT_ID_EXFOLDER}, {L"hash", OPT_ID_HASH},         {L"moves", OPT_ID_MOVES},
+    {L"report", OPT_ID_REPORT},     {L"security", OPT_ID_SECURITY}, {L"snapshot", OPT_ID_SNAPSHOT},
+    {L"strict", OPT_ID_STRICT},     {L"subdir", OPT_ID_SUBDIR},     {L"threads", OPT_ID_THREADS},
 };
 
 // The values of /hash: the keywords of the table of algorithms, in its order.
@@ -40,7 +41,7 @@ const std::vector<KEYWORD_ENTRY>& HashKeywords() {
 const wchar_t* const g_usageLines[] = {
     L"<srcpath> <dstpath> [/date [<tolerance>]] [/display [<level>",
     L"\t[<mode>]]] [/exfile <file.ext>] [/exfolder <file.ext>] [/hash [<alg>]]",
-    L"\t[/content] [/report <file.json>] [/security] [/snapshot <file>]",
+    L"\t[/content] [/moves] [/report <file.json>] [/security] [/snapshot <file>]",
     L"\t[/strict] [/subdir] [/threads <n>] [/?]",
     L"",
     L"Where:",
@@ -72,6 +73,7 @@ const wchar_t* const g_usageLines[] = {
     L"                md5     - hash files using MD5 algorithm (default).",
     L"                sha1    - hash files using SHA1 algorithm.",
     L"                sha256  - hash files using SHA256 algorithm.",
+    L"  /moves      Reports files that were moved or renamed, found by their hash.",
     L"  /content    Compares file contents byte by byte.",
     L"  /report     Writes every finding and the summary to a JSON file.",
     L"  /security   Verifies that the files have valid owners and DACLs.",
@@ -348,7 +350,7 @@ int CConsole::OnOption(const wchar_t* pszName, wchar_t** ppszValues, int nValues
             return 0;
         }
         default:
-            // content, security, strict and subdir are flags; their values
+            // content, moves, security, strict and subdir are flags; their values
             // are ignored.
             return nRow;
     }
@@ -369,6 +371,11 @@ bool CConsole::Validate() {
     // One way to compare contents per run.
     if ((m_dwOptions & (OPT_HASH | OPT_CONTENT)) == (OPT_HASH | OPT_CONTENT)) {
         SetError(L"choose /hash or /content.");
+        return false;
+    }
+    // Moves are found by the files' values: byte comparison has none.
+    if ((m_dwOptions & OPT_MOVES) && !(m_dwOptions & OPT_HASH)) {
+        SetError(L"/moves needs /hash.");
         return false;
     }
     const bool bMaking = (m_dwOptions & OPT_SNAPSHOT) != 0;

@@ -20,6 +20,7 @@ enum : DWORD {
     OPT_ID_THREADS = 0x20008,
     OPT_ID_CONTENT = 0x20009,
     OPT_ID_SNAPSHOT = 0x2000A,
+    OPT_ID_MOVES = 0x2000B,
 };
 
 // Option flags in m_dwOptions.
@@ -35,6 +36,7 @@ enum : DWORD {
     OPT_THREADS = 0x100,
     OPT_CONTENT = 0x200,
     OPT_SNAPSHOT = 0x400,
+    OPT_MOVES = 0x800,
 };
 
 // The most hours that /date accepts as a shift: the widest gap between two
@@ -51,7 +53,7 @@ public:
     ~CConsole() override;
 
     std::wstring GetDescription() const override;
-    // The usage text: 41 lines, each ending with a line feed.
+    // The usage text: 43 lines, each ending with a line feed.
     std::wstring GetUsage() const override;
     // Index 1 is the source, index 2 the destination (each a folder, or a
     // file read as a snapshot of one): the full path of the text
@@ -60,15 +62,17 @@ public:
     // value and Validate reports it). Any other index returns
     // PARAM_UNEXPECTED.
     int OnPositional(int nIndex, const wchar_t* pszText) override;
-    // The program's options (content, date, exfile, exfolder, hash, report,
-    // security, strict, subdir, threads, by abbreviation), then the
-    // framework's. Sets the option's flag before its values are examined.
+    // The program's options (content, date, exfile, exfolder, hash, moves,
+    // report, security, snapshot, strict, subdir, threads, by
+    // abbreviation), then the framework's. Sets the option's flag before its
+    // values are examined.
     // Returns 0 or the row index when accepted, PARAM_UNKNOWN or
     // PARAM_INVALID.
     int OnOption(const wchar_t* pszName, wchar_t** ppszValues, int nValues) override;
     // False when help was requested (without a message), when both /hash and
-    // /content were given, or when a path is missing, too long or does not
-    // exist, an exclusion list is a folder, or the two folders are the same
+    // /content were given, when /moves was given without /hash, or when a
+    // path is missing, too long or does not exist, an exclusion list is a
+    // folder, or the two folders are the same
     // (with the reason set by SetError); or when the report file would lie in
     // a folder that does not exist or inside a compared folder (directly, or
     // at any depth with /subdir). Two folders are the same when the platform

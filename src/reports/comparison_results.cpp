@@ -9,7 +9,7 @@ bool CComparisonResults::IsIdentical(bool bStrict) const {
         return false;
     }
     return m_nSizeMismatches == 0 && m_nHashMismatches == 0 && m_nDateMismatches == 0 &&
-           m_source.m_nMissingFiles == 0 && m_source.m_nMissingFolders == 0 &&
+           m_nMovedFiles == 0 && m_source.m_nMissingFiles == 0 && m_source.m_nMissingFolders == 0 &&
            m_destination.m_nMissingFiles == 0 && m_destination.m_nMissingFolders == 0;
 }
 
@@ -23,10 +23,12 @@ bool CComparisonResults::HasInaccessible() const {
 void CComparisonResults::PrintSummary(CMessageWriter& writer, unsigned long dwOptions) const {
     Print(writer,
           L"Identical file(s):                      %d\n"
-          L"Missing file(s) (source + destination): %d\n"
-          L"File size mismatch(es):                 %d\n",
-          m_nIdentical, m_source.m_nMissingFiles + m_destination.m_nMissingFiles,
-          m_nSizeMismatches);
+          L"Missing file(s) (source + destination): %d\n",
+          m_nIdentical, m_source.m_nMissingFiles + m_destination.m_nMissingFiles);
+    if (dwOptions & OPT_MOVES) {
+        Print(writer, L"Moved file(s):                          %d\n", m_nMovedFiles);
+    }
+    Print(writer, L"File size mismatch(es):                 %d\n", m_nSizeMismatches);
     if (dwOptions & OPT_DATE) {
         Print(writer, L"File date mismatch(es):                 %d\n", m_nDateMismatches);
     }
@@ -105,6 +107,10 @@ void CCountingReport::OnFinding(const CFinding& finding) {
             ++m_results.m_nIdentical;
             break;
         case FindingKind::Recorded:
+            break;
+        case FindingKind::Moved:
+            // Tested on both sides, missing on neither.
+            ++m_results.m_nMovedFiles;
             break;
         case FindingKind::Inaccessible:
             ForSides(finding.side, [](CSideResults& side) { ++side.m_nInaccessibleFiles; });

@@ -28,15 +28,17 @@ struct CComparisonResults {
     int m_nSizeMismatches = 0;  // pairs whose sizes differ
     int m_nHashMismatches = 0;  // pairs whose hash values differ
     int m_nDateMismatches = 0;  // pairs whose times differ beyond the tolerance
+    int m_nMovedFiles = 0;      // files found on the other side under another path
     CSideResults m_source;
     CSideResults m_destination;
 
-    // Sets all twenty counters to 0.
+    // Sets all twenty-one counters to 0.
     void Clear() { *this = CComparisonResults(); }
-    // True when nothing is missing on either side and no pair mismatched;
-    // identical, tested and excluded counts play no part. Inaccessible files
-    // and folders and security issues play none either, unless bStrict asks
-    // that whatever could not be compared count as a difference.
+    // True when nothing is missing on either side, nothing was moved and no
+    // pair mismatched; identical, tested and excluded counts play no part.
+    // Inaccessible files and folders and security issues play none either,
+    // unless bStrict asks that whatever could not be compared count as a
+    // difference.
     bool IsIdentical(bool bStrict = false) const;
     // True when a file or folder of either side could not be read (was
     // counted inaccessible): then not everything was compared.

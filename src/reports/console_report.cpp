@@ -109,6 +109,9 @@ std::wstring FormatFinding(const CFinding& finding) {
             return finding.source.cbHash != 0 ? FormatString(L": files are identical (%s).",
                                                              HashText(finding.source).c_str())
                                               : std::wstring(L": files are identical.");
+        case FindingKind::Moved:
+            return FormatString(L": file moved to %s.",
+                                finding.pszTo != nullptr ? finding.pszTo : L"");
         case FindingKind::Recorded:
             return finding.source.cbHash != 0
                        ? FormatString(L": file recorded (%s).", HashText(finding.source).c_str())

@@ -20,8 +20,8 @@ namespace {
 
 // Indexed by FindingKind.
 const char* const kKindNames[] = {
-    "missing-in-destination", "missing-in-source", "date",      "size",    "contents",
-    "inaccessible",           "security",          "identical", "recorded"};
+    "missing-in-destination", "missing-in-source", "date",      "size",     "contents",
+    "inaccessible",           "security",          "identical", "recorded", "moved"};
 
 // Indexed by FindingSide.
 const char* const kSideNames[] = {"null", "\"source\"", "\"destination\"", "\"both\""};
@@ -107,6 +107,8 @@ DWORD CJsonReport::Open(const wchar_t* pszPath, const CConsole& console,
     str += ", \"hash\": ";
     const CHashAlgorithm* const pAlgorithm = console.GetHashAlgorithm();
     AppendJsonNameOrNull(str, pAlgorithm != nullptr ? pAlgorithm->pszRecordName : nullptr);
+    str += ", \"moves\": ";
+    str += (console.m_dwOptions & OPT_MOVES) ? "true" : "false";
     str += ", \"content\": ";
     str += (console.m_dwOptions & OPT_CONTENT) ? "true" : "false";
     str += ", \"security\": ";
@@ -136,6 +138,10 @@ void CJsonReport::OnFinding(const CFinding& finding) {
                            : ", \"type\": \"file\", \"kind\": \"";
     str += kKindNames[static_cast<int>(finding.kind)];
     str += '"';
+    if (finding.kind == FindingKind::Moved) {
+        str += ", \"to\": ";
+        AppendJsonString(str, finding.pszTo != nullptr ? finding.pszTo : L"");
+    }
     if (finding.kind == FindingKind::Inaccessible || finding.kind == FindingKind::Security) {
         str += ", \"side\": ";
         str += kSideNames[static_cast<int>(finding.side)];
@@ -182,6 +188,7 @@ DWORD CJsonReport::Finish(const CComparisonResults& results, LONGLONG nElapsedNa
     AppendCounter(str, "sizeMismatches", results.m_nSizeMismatches);
     AppendCounter(str, "dateMismatches", results.m_nDateMismatches);
     AppendCounter(str, "hashMismatches", results.m_nHashMismatches);
+    AppendCounter(str, "movedFiles", results.m_nMovedFiles);
     str += ",\r\n    ";
     AppendSide(str, "source", results.m_source);
     str += ",\r\n    ";

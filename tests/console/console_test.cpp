@@ -218,6 +218,7 @@ TEST(Console, ParsesOptions) {
         {"h is hash", {L"/h"}, OPT_HASH, HASH_MD5, 0, L"", L"", 0},
         {"c is content", {L"/c"}, OPT_CONTENT, 0, 0, L"", L"", 0},
         {"he is help", {L"/he"}, 0, 0, 0, L"", L"", HELP_FLAG},
+        {"m is moves", {L"/m", L"/h"}, OPT_MOVES | OPT_HASH, HASH_MD5, 0, L"", L"", 0},
         {"s is security", {L"/s"}, OPT_SECURITY, 0, 0, L"", L"", 0},
         {"st is strict", {L"/st"}, OPT_STRICT, 0, 0, L"", L"", 0},
         {"t is threads", {L"/t:64"}, OPT_THREADS, 0, 0, L"", L"", 0, 0, 64},

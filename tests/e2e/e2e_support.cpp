@@ -77,9 +77,12 @@ std::wstring Summary(const CCounts& counts, unsigned nShow) {
     std::wstring str =
         L"Identical file(s):                      " + std::to_wstring(counts.nIdentical) +
         L"\nMissing file(s) (source + destination): " +
-        std::to_wstring(counts.source.nMissingFiles + counts.destination.nMissingFiles) +
-        L"\nFile size mismatch(es):                 " + std::to_wstring(counts.nSizeMismatches) +
-        L"\n";
+        std::to_wstring(counts.source.nMissingFiles + counts.destination.nMissingFiles) + L"\n";
+    if (nShow & SHOW_MOVES) {
+        str += L"Moved file(s):                          " + std::to_wstring(counts.nMoved) + L"\n";
+    }
+    str += L"File size mismatch(es):                 " + std::to_wstring(counts.nSizeMismatches) +
+           L"\n";
     if (nShow & SHOW_DATE) {
         str += L"File date mismatch(es):                 " +
                std::to_wstring(counts.nDateMismatches) + L"\n";

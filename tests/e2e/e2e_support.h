@@ -38,6 +38,7 @@ struct CSide {
 struct CCounts {
     int nIdentical = 0, nSizeMismatches = 0, nDateMismatches = 0, nHashMismatches = 0;
     CSide source, destination;
+    int nMoved = 0;
 };
 // Which optional summary lines appear.
 enum : unsigned {
@@ -45,7 +46,8 @@ enum : unsigned {
     SHOW_HASH = 2,
     SHOW_EXFILE = 4,
     SHOW_SECURITY = 8,
-    SHOW_EXFOLDER = 16
+    SHOW_EXFOLDER = 16,
+    SHOW_MOVES = 32
 };
 // The summary block written after the elapsed-time line of a comparison
 // that found differences.

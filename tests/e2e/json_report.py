@@ -99,6 +99,7 @@ def console_summary(lines):
                "sizeMismatches": number("File size mismatch(es):"),
                "dateMismatches": number("File date mismatch(es):"),
                "hashMismatches": number("File hash mismatch(es):"),
+               "movedFiles": number("Moved file(s):") if "Moved file(s):" in text else 0,
                "source": side(source), "destination": side(destination)}
     # The console shows no excluded files or folders and no security issues
     # without their options: the document counts none.
@@ -128,7 +129,8 @@ class JsonReport(unittest.TestCase):
                          list(document))
         self.assertRegex(document["version"], r"^\d+\.\d+\.\d+\.\d+$")
         self.assertEqual("\\\\server\\share\\\u00e9t\u00e9", document["destination"])
-        self.assertEqual({"date": 2000, "dateShiftHours": 1, "hash": "sha1", "content": False,
+        self.assertEqual({"date": 2000, "dateShiftHours": 1, "hash": "sha1", "moves": True,
+                          "content": False,
                           "security": False, "strict": True, "subdir": True,
                           "fileExclusions": "C:\\x\\ex.txt", "folderExclusions": None},
                          document["options"])
@@ -144,6 +146,8 @@ class JsonReport(unittest.TestCase):
             finding("\\f", "inaccessible", folder, folder, "folder", "source"),
             finding("\\s", "security", facts(3, 4), facts(3, 4), side="destination"),
             finding("\\=", "identical", facts(3, 4, 1), facts(3, 4, 1)),
+            {"path": "\\m", "type": "file", "kind": "moved", "to": "\\n\\m2",
+             "source": facts(3, 4, 1), "destination": facts(3, 6, 1)},
         ]
         # Compared as dumped text, so that the order of the fields counts too.
         self.assertEqual(json.dumps(expected), json.dumps(document["findings"]))
@@ -155,8 +159,8 @@ class JsonReport(unittest.TestCase):
         self.assertEqual({"path": "\\", "message": "no text", "code": 0x8FFF0001, "text": None},
                          second)
         summary = {"identical": 1, "sizeMismatches": 2, "dateMismatches": 4, "hashMismatches": 3,
-                   "source": dict(zip(COUNTERS, range(5, 13))),
-                   "destination": dict(zip(COUNTERS, range(13, 21)))}
+                   "movedFiles": 5, "source": dict(zip(COUNTERS, range(6, 14))),
+                   "destination": dict(zip(COUNTERS, range(14, 22)))}
         self.assertEqual(json.dumps(summary), json.dumps(document["summary"]))
         self.assertEqual([1.5, 4, True], list(document.values())[-3:])
 

@@ -13,7 +13,7 @@ namespace {
 const wchar_t kUsage[] =
     L"<srcpath> <dstpath> [/date [<tolerance>]] [/display [<level>\n"
     L"\t[<mode>]]] [/exfile <file.ext>] [/exfolder <file.ext>] [/hash [<alg>]]\n"
-    L"\t[/content] [/report <file.json>] [/security] [/snapshot <file>]\n"
+    L"\t[/content] [/moves] [/report <file.json>] [/security] [/snapshot <file>]\n"
     L"\t[/strict] [/subdir] [/threads <n>] [/?]\n"
     L"\n"
     L"Where:\n"
@@ -45,6 +45,7 @@ const wchar_t kUsage[] =
     L"                md5     - hash files using MD5 algorithm (default).\n"
     L"                sha1    - hash files using SHA1 algorithm.\n"
     L"                sha256  - hash files using SHA256 algorithm.\n"
+    L"  /moves      Reports files that were moved or renamed, found by their hash.\n"
     L"  /content    Compares file contents byte by byte.\n"
     L"  /report     Writes every finding and the summary to a JSON file.\n"
     L"  /security   Verifies that the files have valid owners and DACLs.\n"
@@ -126,6 +127,10 @@ TEST(Report, ShowsWhatIsWrongWithTheParameters) {
          strBanner + strUsage + L"ERROR: the folder of the report file does not exist.\n\n"},
         {"content and hash", L"{src} {dst} /content /h:sha1",
          strBanner + strUsage + L"ERROR: choose /hash or /content.\n\n"},
+        {"moves without hash", L"{src} {dst} /m",
+         strBanner + strUsage + L"ERROR: /moves needs /hash.\n\n"},
+        {"moves with content", L"{src} {dst} /moves /content",
+         strBanner + strUsage + L"ERROR: /moves needs /hash.\n\n"},
         {"source and destination equal but for case", L"{src} {SRC}",
          strBanner + strUsage + L"ERROR: source and destination paths must be different.\n\n"},
         {"unknown parameter", L"{src} {dst} /x",

@@ -30,7 +30,7 @@ const CItemFacts NONE;
 int wmain(int argc, wchar_t** argv) {
     CConsole console;
     console.SetDisplayLevel(DISPLAY_VERBOSE);
-    console.m_dwOptions = OPT_DATE | OPT_HASH | OPT_SUBDIR | OPT_EXFILE | OPT_STRICT;
+    console.m_dwOptions = OPT_DATE | OPT_HASH | OPT_SUBDIR | OPT_EXFILE | OPT_STRICT | OPT_MOVES;
     console.m_nDateTolerance = 20000000;
     console.m_nDateShiftHours = 1;
     console.m_nHashAlgorithm = HASH_SHA1;
@@ -51,6 +51,7 @@ int wmain(int argc, wchar_t** argv) {
         {K::Inaccessible, true, S::Source, L"\\f", Facts(0, 5), Facts(0, 5)},
         {K::Security, false, S::Destination, L"\\s", Facts(3, 4), Facts(3, 4)},
         {K::Identical, false, S::None, L"\\=", Facts(3, 4, 1), Facts(3, 4, 1)},
+        {K::Moved, false, S::None, L"\\m", Facts(3, 4, 1), Facts(3, 6, 1), 0, L"\\n\\m2"},
     };
     for (const CFinding& finding : kFindings) {
         report.OnFinding(finding);
@@ -58,11 +59,12 @@ int wmain(int argc, wchar_t** argv) {
     report.OnError(L"\\c", L"could not compute source file hash.",
                    HResultFromWin32(ERROR_SHARING_VIOLATION));
     report.OnError(L"\\", L"no text", static_cast<HRESULT>(0x8FFF0001));
-    // The twenty counters numbered 1 to 20 in the order of their declaration.
-    int counters[20];
-    std::iota(counters, counters + 20, 1);
+    // The twenty-one counters numbered 1 to 21 in the order of their
+    // declaration.
+    int counters[21];
+    std::iota(counters, counters + 21, 1);
     CComparisonResults results;
-    static_assert(sizeof(results) == sizeof(counters), "twenty int counters");
+    static_assert(sizeof(results) == sizeof(counters), "twenty-one int counters");
     std::memcpy(&results, counters, sizeof(counters));
     return report.Finish(results, 1500000000, 4, true) == ERROR_SUCCESS ? 0 : 3;
 }

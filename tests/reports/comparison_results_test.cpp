@@ -37,6 +37,7 @@ TEST(ComparisonResultsTest, IdentityIgnoresEverythingButMismatchesAndMissingItem
         {"size mismatch", [](CComparisonResults& r) { r.m_nSizeMismatches = 1; }, false},
         {"hash mismatch", [](CComparisonResults& r) { r.m_nHashMismatches = 1; }, false},
         {"date mismatch", [](CComparisonResults& r) { r.m_nDateMismatches = 1; }, false},
+        {"moved", [](CComparisonResults& r) { r.m_nMovedFiles = 1; }, false},
         {"missing in source", [](CComparisonResults& r) { r.m_source.m_nMissingFiles = 1; }, false},
         {"missing in destination",
          [](CComparisonResults& r) { r.m_destination.m_nMissingFiles = 1; }, false},
@@ -65,6 +66,7 @@ CComparisonResults SampleResults() {
     r.m_nSizeMismatches = 3;
     r.m_nHashMismatches = 4;
     r.m_nDateMismatches = 5;
+    r.m_nMovedFiles = 6;
     r.m_source = {20, 1, 2, 3, 4, 5, 6, 7};
     r.m_destination = {21, 10, 11, 12, 13, 14, 15, 16};
     return r;
@@ -99,10 +101,11 @@ TEST(ComparisonResultsTest, SummaryWithoutOptionalLines) {
 TEST(ComparisonResultsTest, SummaryWithEveryOptionalLine) {
     CCapturingWriter writer;
     SampleResults().PrintSummary(writer, OPT_DATE | OPT_HASH | OPT_EXFILE | OPT_SECURITY |
-                                             OPT_EXFOLDER | OPT_SUBDIR);
+                                             OPT_EXFOLDER | OPT_SUBDIR | OPT_MOVES);
     EXPECT_EQ(
         L"Identical file(s):                      12\n"
         L"Missing file(s) (source + destination): 11\n"
+        L"Moved file(s):                          6\n"
         L"File size mismatch(es):                 3\n"
         L"File date mismatch(es):                 5\n"
         L"File hash mismatch(es):                 4\n"
@@ -150,54 +153,61 @@ TEST(ComparisonResultsTest, CountersFollowFromTheFindings) {
         const char* pszName;
         void (*pfnReport)(CCountingReport&);
         // identical, hash mismatches, tested, inaccessible files and security
-        // issues of source and destination, source's excluded files
-        int expected[9];
+        // issues of source and destination, source's excluded files, moved
+        // files, missing files of both sides
+        int expected[11];
     } kCases[] = {
         {"identical pair",
          [](CCountingReport& r) { r.OnFinding(Pair(K::Identical, S::None)); },
-         {1, 0, 1, 1, 0, 0, 0, 0, 0}},
+         {1, 0, 1, 1, 0, 0, 0, 0, 0, 0, 0}},
         {"source only",
          [](CCountingReport& r) { r.OnFinding(Pair(K::Recorded, S::None, false)); },
-         {0, 0, 1, 0, 0, 0, 0, 0, 0}},
+         {0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0}},
         {"unread for two reasons: tested once",
          [](CCountingReport& r) {
              r.OnFinding(Pair(K::Inaccessible, S::Source, true, ERROR_ACCESS_DENIED));
              r.OnFinding(Pair(K::Inaccessible, S::Destination, true, ERROR_ACCESS_DENIED));
          },
-         {0, 0, 1, 1, 1, 1, 0, 0, 0}},
+         {0, 0, 1, 1, 1, 1, 0, 0, 0, 0, 0}},
         {"security issue after the pair's finding",
          [](CCountingReport& r) {
              r.OnFinding(Pair(K::Contents, S::None));
              r.OnFinding(Pair(K::Security, S::Both));
              r.OnSecurityUnread(S::Source);
          },
-         {0, 1, 1, 1, 0, 0, 2, 1, 0}},
+         {0, 1, 1, 1, 0, 0, 2, 1, 0, 0, 0}},
         {"pair failed after its source was denied",
          [](CCountingReport& r) { r.OnPairStopped(Pair(K::Identical, S::Source), true); },
-         {0, 0, 1, 1, 1, 0, 0, 0, 0}},
+         {0, 0, 1, 1, 1, 0, 0, 0, 0, 0, 0}},
         {"pair given up: not tested",
          [](CCountingReport& r) { r.OnPairStopped(Pair(K::Identical, S::None), false); },
-         {0, 0, 0, 0, 0, 0, 0, 0, 0}},
+         {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+        {"moved: tested on both sides, missing on neither",
+         [](CCountingReport& r) { r.OnFinding(Pair(K::Moved, S::None)); },
+         {0, 0, 1, 1, 0, 0, 0, 0, 0, 1, 0}},
         {"excluded files",
          [](CCountingReport& r) { r.OnExcluded(false, S::Source, 3); },
-         {0, 0, 0, 0, 0, 0, 0, 0, 3}},
+         {0, 0, 0, 0, 0, 0, 0, 0, 3, 0, 0}},
     };
     for (const auto& tc : kCases) {
         SCOPED_TRACE(tc.pszName);
         CComparisonResults results;
         CCountingReport counting(results);
         tc.pfnReport(counting);
-        const int actual[9] = {results.m_nIdentical,
-                               results.m_nHashMismatches,
-                               results.m_source.m_nTested,
-                               results.m_destination.m_nTested,
-                               results.m_source.m_nInaccessibleFiles,
-                               results.m_destination.m_nInaccessibleFiles,
-                               results.m_source.m_nSecurityIssues,
-                               results.m_destination.m_nSecurityIssues,
-                               results.m_source.m_nExcludedFiles};
-        EXPECT_EQ(std::vector<int>(tc.expected, tc.expected + 9),
-                  std::vector<int>(actual, actual + 9));
+        const int actual[11] = {
+            results.m_nIdentical,
+            results.m_nHashMismatches,
+            results.m_source.m_nTested,
+            results.m_destination.m_nTested,
+            results.m_source.m_nInaccessibleFiles,
+            results.m_destination.m_nInaccessibleFiles,
+            results.m_source.m_nSecurityIssues,
+            results.m_destination.m_nSecurityIssues,
+            results.m_source.m_nExcludedFiles,
+            results.m_nMovedFiles,
+            results.m_source.m_nMissingFiles + results.m_destination.m_nMissingFiles};
+        EXPECT_EQ(std::vector<int>(tc.expected, tc.expected + 11),
+                  std::vector<int>(actual, actual + 11));
     }
 }
 

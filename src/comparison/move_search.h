@@ -1,0 +1,91 @@
+// What the comparison finds missing on either side, held until both trees
+// have been walked, so that a file missing on one side can be found on the
+// other under another path: a move, or a rename. Each entry keeps its size,
+// its last-write time, its hash value once known, and its path as a folder
+// and a name; the folders' paths are kept once each. Nothing here reads a
+// file or reports anything: the engine hashes the files that Wanted names
+// and reports what Match and PathOrder give.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "hashing/hash.h"
+#include "runtime/platform.h"
+
+class CMoveSearch {
+public:
+    static constexpr size_t npos = static_cast<size_t>(-1);
+
+    // One file or folder missing on its side (0 the source, 1 the
+    // destination).
+    struct CEntry {
+        ULONGLONG nSize;
+        FILETIME ftLastWrite;
+        uint32_t nFolder;  // the folder that holds it
+        uint32_t nName;    // where its name begins in the names
+        uint8_t nSide;
+        bool bFolder;
+        // Reported missing unless it moved: false for a file inside a
+        // folder present on one side only, which that folder's finding
+        // stands for.
+        bool bReported;
+        bool bLink;
+        DWORD cbHash;  // 0 until its value is known
+        BYTE hash[HASH_MAX_VALUE_SIZE];
+        size_t nPartner;  // the entry it moved to or from, or npos
+    };
+
+    // The folder strRelative (the display path below the roots, "" for
+    // the roots) whose long paths on the two sides are strSource and
+    // strDestination (one empty for a folder of one side only): its number,
+    // the last one's when it is the same folder.
+    uint32_t AddFolder(const std::wstring& strRelative, const std::wstring& strSource,
+                       const std::wstring& strDestination);
+    // Adds a missing file or folder named pszName of folder nFolder.
+    // pbHash (cbHash bytes) is its value when it is already known (a
+    // snapshot's record).
+    void Add(int nSide, uint32_t nFolder, const wchar_t* pszName, bool bFolder, bool bReported,
+             ULONGLONG nSize, const FILETIME& ftLastWrite, bool bLink = false,
+             const BYTE* pbHash = nullptr, DWORD cbHash = 0);
+
+    size_t GetCount() const noexcept { return m_entries.size(); }
+    const CEntry& operator[](size_t i) const { return m_entries[i]; }
+    // Gives entry i its value (at most HASH_MAX_VALUE_SIZE bytes are kept).
+    void SetHash(size_t i, const BYTE* pbHash, DWORD cbHash);
+
+    // The files whose values are needed: those without one whose size is the
+    // size of a file missing on the other side; in the order added.
+    std::vector<size_t> Wanted() const;
+    // Pairs each source file with at most one destination file of the same
+    // size and value: among the files that share both, the source's and the
+    // destination's in path order, first with first; the rest have no
+    // partner.
+    void Match();
+    // Every entry in path order (a folder's name before what lies in it;
+    // names compared code unit by code unit). Entries of the same path keep
+    // the order in which they were added.
+    std::vector<size_t> PathOrder() const;
+
+    // The display path of entry i ("\a\b.txt").
+    std::wstring DisplayPath(size_t i) const;
+    // The long path of entry i on its side: its folder's long path, a
+    // backslash and its name.
+    std::wstring LongPath(size_t i) const;
+
+private:
+    struct CFolder {
+        std::wstring strRelative;
+        std::wstring strLong[2];
+    };
+
+    // Negative, 0 or positive as entry a's path comes before, with or after
+    // entry b's.
+    int ComparePaths(const CEntry& a, const CEntry& b) const;
+
+    std::vector<CEntry> m_entries;
+    std::vector<CFolder> m_folders;
+    std::vector<wchar_t> m_names;  // each name followed by its terminator
+};
