@@ -229,6 +229,15 @@ private:
     // plan joins the folders planned. A folder that cannot be listed is
     // planned with its failure, and nothing after it.
     void PlanFolder(const CFolder& folder);
+    // Lists both sides of the plan's folder into it; the plan's dwError set
+    // when a side's failure stops the comparison.
+    void ListFolder(CFolderPlan& plan);
+    // Pairs the plan's files and decides each pair, in the order of the
+    // findings.
+    void PlanFiles(CFolderPlan& plan);
+    // Pairs the plan's subfolders (walked alone: finds those that may not be
+    // listed) and puts the folder on the walk.
+    void PlanSubfolders(const CFolderPlan& plan);
     // Lists one side of a folder (display path strRelative); ERROR_SUCCESS,
     // or why it could not be listed (the lists then empty).
     DWORD ListSide(CTreeSide& side, const std::wstring& strFolder, const std::wstring& strRelative,
@@ -376,6 +385,39 @@ void CComparison::PlanFolder(const CFolder& folder) {
     if (m_dwOptions & OPT_SUBDIR) {
         plan.pSubfolders = std::make_shared<CSubfolders>();
     }
+    ListFolder(plan);
+    if (plan.dwError != ERROR_SUCCESS) {
+        // The comparison stops at this folder: nothing after it is planned.
+        m_bWalkStopped = true;
+        m_planned.push_back(std::move(pPlan));
+        return;
+    }
+    const bool bSourceUnread = plan.dwSourceUnread != ERROR_SUCCESS;
+    const bool bDestinationUnread = plan.dwDestinationUnread != ERROR_SUCCESS;
+    if (!folder.strRelative.empty() && (bSourceUnread || bDestinationUnread)) {
+        // Below the roots, a folder that one side cannot list is not
+        // compared: nothing of the other side's copy is reported or counted.
+        // (Of the roots, the other side's files are reported missing.)
+        plan.sourceFiles.Clear();
+        plan.destinationFiles.Clear();
+        plan.sourceUnaddressable = CUnaddressable();
+        plan.destinationUnaddressable = CUnaddressable();
+        plan.sourceCounts = CExcludedCounts();
+        plan.destinationCounts = CExcludedCounts();
+        if (plan.pSubfolders) {
+            *plan.pSubfolders = CSubfolders();
+        }
+    }
+    PlanFiles(plan);
+    if (plan.pSubfolders) {
+        PlanSubfolders(plan);
+    }
+    m_nFilesPlanned += plan.files.size();
+    m_planned.push_back(std::move(pPlan));
+}
+
+void CComparison::ListFolder(CFolderPlan& plan) {
+    const CFolder& folder = plan.folder;
     CSubfolders* const pSubfolders = plan.pSubfolders.get();
     // A side that cannot be listed is passed over when it is inaccessible
     // (for the roots: denied); any other failure stops the comparison. A
@@ -403,28 +445,9 @@ void CComparison::PlanFolder(const CFolder& folder) {
             plan.pszError = L"could not search for files in destination path.";
         }
     }
-    if (plan.dwError != ERROR_SUCCESS) {
-        // The comparison stops at this folder: nothing after it is planned.
-        m_bWalkStopped = true;
-        m_planned.push_back(std::move(pPlan));
-        return;
-    }
-    const bool bSourceUnread = plan.dwSourceUnread != ERROR_SUCCESS;
-    const bool bDestinationUnread = plan.dwDestinationUnread != ERROR_SUCCESS;
-    if (!bRoot && (bSourceUnread || bDestinationUnread)) {
-        // Below the roots, a folder that one side cannot list is not
-        // compared: nothing of the other side's copy is reported or counted.
-        // (Of the roots, the other side's files are reported missing.)
-        plan.sourceFiles.Clear();
-        plan.destinationFiles.Clear();
-        plan.sourceUnaddressable = CUnaddressable();
-        plan.destinationUnaddressable = CUnaddressable();
-        plan.sourceCounts = CExcludedCounts();
-        plan.destinationCounts = CExcludedCounts();
-        if (pSubfolders != nullptr) {
-            *pSubfolders = CSubfolders();
-        }
-    }
+}
+
+void CComparison::PlanFiles(CFolderPlan& plan) {
     std::vector<size_t> sourcePairs;
     std::vector<size_t> destinationPairs;
     const CItemList& source = plan.sourceFiles;
@@ -454,26 +477,27 @@ void CComparison::PlanFolder(const CFolder& folder) {
             plan.files.push_back({npos, j, Verdict::MissingInSource, npos});
         }
     }
-    if (pSubfolders != nullptr && m_sides[1] == nullptr) {
+}
+
+void CComparison::PlanSubfolders(const CFolderPlan& plan) {
+    CSubfolders& subfolders = *plan.pSubfolders;
+    if (m_sides[1] == nullptr) {
         // Whether each subfolder may be listed is known before the folder's
         // subfolders are reported: one that may not is recorded so, and
         // not entered. A link is recorded and never entered.
-        for (size_t i = 0; i < pSubfolders->source.GetCount(); ++i) {
+        for (size_t i = 0; i < subfolders.source.GetCount(); ++i) {
             const DWORD dwError =
-                pSubfolders->source[i].bLink
+                subfolders.source[i].bLink
                     ? ERROR_SUCCESS
-                    : m_sides[0]->Probe(folder.strSource + L"\\" + pSubfolders->source.Name(i));
+                    : m_sides[0]->Probe(JoinPath(plan.folder.strSource, subfolders.source.Name(i)));
             const bool bDenied = dwError != ERROR_SUCCESS && IsInaccessible(dwError);
-            pSubfolders->sourcePairs.push_back(bDenied ? npos : i);
-            pSubfolders->sourceErrors.push_back(bDenied ? dwError : ERROR_SUCCESS);
+            subfolders.sourcePairs.push_back(bDenied ? npos : i);
+            subfolders.sourceErrors.push_back(bDenied ? dwError : ERROR_SUCCESS);
         }
-        m_walk.push_back({plan.pSubfolders, folder, 0});
-    } else if (pSubfolders != nullptr) {
-        pSubfolders->Pair();
-        m_walk.push_back({plan.pSubfolders, folder, 0});
+    } else {
+        subfolders.Pair();
     }
-    m_nFilesPlanned += plan.files.size();
-    m_planned.push_back(std::move(pPlan));
+    m_walk.push_back({plan.pSubfolders, plan.folder, 0});
 }
 
 DWORD CComparison::ListSide(CTreeSide& side, const std::wstring& strFolder,
@@ -529,10 +553,10 @@ bool CComparison::PlanNextFolder() {
         const bool bAlone = m_sides[1] == nullptr;
         // Planning may add a step for the folder below: step is not used
         // afterwards.
-        PlanFolder({step.folder.strRelative + L"\\" + pszSource,
-                    step.folder.strSource + L"\\" + pszSource,
+        PlanFolder({JoinPath(step.folder.strRelative, pszSource),
+                    JoinPath(step.folder.strSource, pszSource),
                     bAlone ? std::wstring()
-                           : step.folder.strDestination + L"\\" + subfolders.destination.Name(j),
+                           : JoinPath(step.folder.strDestination, subfolders.destination.Name(j)),
                     FactsOf(subfolders.source, i),
                     bAlone ? CItemFacts() : FactsOf(subfolders.destination, j)});
         return true;
@@ -583,7 +607,7 @@ std::wstring CComparison::HashPath(int nSide, const std::wstring& strFolder, con
     if (m_sides[nSide] == nullptr || m_sides[nSide]->IsRecorded()) {
         return std::wstring();
     }
-    return strFolder + L"\\" + files.Name(i);
+    return JoinPath(strFolder, files.Name(i));
 }
 
 DWORD CComparison::ReportFolder(CFolderPlan& plan) {
@@ -656,7 +680,9 @@ DWORD CComparison::ReportFile(const CFolderPlan& plan, const CPlannedFile& file)
                                            : plan.destinationFiles.Name(file.iDestination))) {
         const DWORD dwError = ::GetLastError();
         g_displayPath.Assign(kBackslash);
-        return Fail(L"could not build the source path.", dwError);
+        return Fail(bSource ? L"could not build the source path."
+                            : L"could not build the destination path.",
+                    dwError);
     }
     CFinding finding;
     if (bSource) {
@@ -849,7 +875,7 @@ DWORD CComparison::ReportSubfolders(const CFolderPlan& plan) {
         ReportUnaddressable(plan, plan.sourceUnaddressable.folders, true, true);
     }
     for (size_t i = 0; bAlone && i < subfolders.source.GetCount(); ++i) {
-        g_displayPath.Assign((strRelative + L"\\" + subfolders.source.Name(i)).c_str());
+        g_displayPath.Assign(JoinPath(strRelative, subfolders.source.Name(i)).c_str());
         CFinding finding;
         finding.bFolder = true;
         finding.source = FactsOf(subfolders.source, i);
@@ -861,7 +887,7 @@ DWORD CComparison::ReportSubfolders(const CFolderPlan& plan) {
         }
     }
     for (size_t i = 0; i < subfolders.source.GetCount(); ++i) {
-        const std::wstring strChild = strRelative + L"\\" + subfolders.source.Name(i);
+        const std::wstring strChild = JoinPath(strRelative, subfolders.source.Name(i));
         if (subfolders.IsEntered(i)) {
             const DWORD dwError = ReportFolder(*TakePlan(strChild));
             if (dwError != ERROR_SUCCESS) {
@@ -892,7 +918,7 @@ DWORD CComparison::ReportSubfolders(const CFolderPlan& plan) {
                 return dwError;
             }
         } else if (subfolders.destinationPairs[j] == npos) {
-            g_displayPath.Assign((strRelative + L"\\" + subfolders.destination.Name(j)).c_str());
+            g_displayPath.Assign(JoinPath(strRelative, subfolders.destination.Name(j)).c_str());
             CFinding finding;
             finding.bFolder = true;
             finding.destination = FactsOf(subfolders.destination, j);
@@ -911,7 +937,7 @@ DWORD CComparison::ReportSubfolders(const CFolderPlan& plan) {
 void CComparison::ReportUnaddressable(const CFolderPlan& plan, const CItemList& items, bool bFolder,
                                       bool bSource) {
     for (size_t i = 0; i < items.GetCount(); ++i) {
-        g_displayPath.Assign((plan.folder.strRelative + L"\\" + items.Name(i)).c_str());
+        g_displayPath.Assign(JoinPath(plan.folder.strRelative, items.Name(i)).c_str());
         CFinding finding;
         finding.bFolder = bFolder;
         CItemFacts& facts = bSource ? finding.source : finding.destination;
@@ -940,8 +966,8 @@ DWORD CComparison::KeepMissing(int nSide, const CFolder& folder, const CItemList
         return ERROR_SUCCESS;
     }
     const std::wstring& strParent = nSide == 0 ? folder.strSource : folder.strDestination;
-    return KeepFilesIn(nSide, folder.strRelative + L"\\" + list.Name(i),
-                       strParent + L"\\" + list.Name(i));
+    return KeepFilesIn(nSide, JoinPath(folder.strRelative, list.Name(i)),
+                       JoinPath(strParent, list.Name(i)));
 }
 
 DWORD CComparison::KeepFilesIn(int nSide, const std::wstring& strRelative,
@@ -980,8 +1006,8 @@ DWORD CComparison::KeepFilesIn(int nSide, const std::wstring& strRelative,
         }
         for (size_t i = folders.GetCount(); i-- > 0;) {
             if (!folders[i].bLink) {
-                pending.emplace_back(next.first + L"\\" + folders.Name(i),
-                                     next.second + L"\\" + folders.Name(i));
+                pending.emplace_back(JoinPath(next.first, folders.Name(i)),
+                                     JoinPath(next.second, folders.Name(i)));
             }
         }
     }
@@ -1096,21 +1122,6 @@ bool IsDateGapAccepted(ULONGLONG nGap, ULONGLONG nTolerance, unsigned nShiftHour
     const ULONGLONG nOffShift =
         nHours >= nShifts ? nGap - nShifts * kHour : std::min(nPastHour, kHour - nPastHour);
     return nOffShift <= nTolerance;
-}
-
-std::wstring LongRoot(const std::wstring& strRoot) {
-    std::wstring strLong;
-    if (strRoot.compare(0, 4, L"\\\\?\\") == 0 || strRoot.compare(0, 4, L"\\\\.\\") == 0) {
-        strLong = strRoot;
-    } else if (strRoot.compare(0, 2, L"\\\\") == 0) {
-        strLong = L"\\\\?\\UNC\\" + strRoot.substr(2);
-    } else {
-        strLong = L"\\\\?\\" + strRoot;
-    }
-    if (!strLong.empty() && strLong.back() == L'\\') {
-        strLong.pop_back();
-    }
-    return strLong;
 }
 
 CComparisonFailure CompareFolders(const CConsole& options, CComparisonReport& report) {

@@ -185,6 +185,30 @@ std::wstring ParentOf(const std::wstring& strPath) {
     return strParent;
 }
 
+// Whether the file strFile that the run writes would lie in one of the
+// compared folders roots (null: a side that is no folder), or, with bSubdir,
+// at any depth inside one: its folder and, with bSubdir, each folder up to
+// the drive's root is compared with the roots, by identity where there is
+// one. strFolder becomes the file's folder, with "/" read as "\\"; a drive's
+// root with its backslash.
+bool IsInsideCompared(const std::wstring& strFile, bool bSubdir,
+                      const CFolderKey* const (&roots)[2], std::wstring& strFolder) {
+    strFolder = strFile.substr(0, strFile.find_last_of(L"\\/"));
+    std::replace(strFolder.begin(), strFolder.end(), L'/', L'\\');
+    if (strFolder.empty() || strFolder.back() == L':') {
+        strFolder += L'\\';
+    }
+    for (std::wstring strAbove = strFolder; !strAbove.empty();
+         strAbove = bSubdir ? ParentOf(strAbove) : std::wstring()) {
+        const CFolderKey above(strAbove);
+        if ((roots[0] != nullptr && IsSameFolder(above, *roots[0])) ||
+            (roots[1] != nullptr && IsSameFolder(above, *roots[1]))) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // The whole number that the text holds, in nNumber: false when the text is
 // empty, holds anything but the digits 0 to 9 (a sign, a unit, a fraction)
 // or exceeds nMax. Checked before each step, so nothing overflows.
@@ -419,30 +443,13 @@ bool CConsole::Validate() {
         SetError(pszError);
         return false;
     }
-    // Whether a file that the run writes would lie in a compared folder (a
-    // snapshot compared is none), or, with /subdir, at any depth inside one:
-    // its folder and, with /subdir, each folder up to the drive's root is
-    // compared with the roots, by identity where there is one. strFolder
-    // becomes the file's folder, with "/" read as "\\"; a drive's root with
-    // its backslash.
-    const bool bFolders[2] = {::PathIsDirectoryW(m_strSourcePath.c_str()) != FALSE,
-                              ::PathIsDirectoryW(m_strDestinationPath.c_str()) != FALSE};
+    // A snapshot compared is no folder that a file could lie in.
+    const CFolderKey* const roots[2] = {
+        ::PathIsDirectoryW(m_strSourcePath.c_str()) ? &*source : nullptr,
+        ::PathIsDirectoryW(m_strDestinationPath.c_str()) ? &*destination : nullptr};
+    const bool bSubdir = (m_dwOptions & OPT_SUBDIR) != 0;
     const auto isInsideCompared = [&](const std::wstring& strFile, std::wstring& strFolder) {
-        strFolder = strFile.substr(0, strFile.find_last_of(L"\\/"));
-        std::replace(strFolder.begin(), strFolder.end(), L'/', L'\\');
-        if (strFolder.empty() || strFolder.back() == L':') {
-            strFolder += L'\\';
-        }
-        const bool bSubdir = (m_dwOptions & OPT_SUBDIR) != 0;
-        for (std::wstring strAbove = strFolder; !strAbove.empty();
-             strAbove = bSubdir ? ParentOf(strAbove) : std::wstring()) {
-            const CFolderKey above(strAbove);
-            if ((bFolders[0] && IsSameFolder(above, *source)) ||
-                (bFolders[1] && IsSameFolder(above, *destination))) {
-                return true;
-            }
-        }
-        return false;
+        return IsInsideCompared(strFile, bSubdir, roots, strFolder);
     };
     std::wstring strFolder;
     if (!m_strReportPath.empty()) {

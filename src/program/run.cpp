@@ -8,6 +8,7 @@
 #include "console/console.h"
 #include "exclusions/exclusions.h"
 #include "exclusions/text_file.h"
+#include "paths/long_path.h"
 #include "reports/comparison_results.h"
 #include "reports/console_report.h"
 #include "reports/json_report.h"
@@ -242,22 +243,9 @@ void PrintSideLine(CConsole& console, const wchar_t* pszLabel, const std::wstrin
               strCreated.substr(0, nTime).c_str(), strCreated.substr(nTime + 1, 5).c_str(), pszEnd);
 }
 
-}  // namespace
-
-int Run(int argc, wchar_t** argv) {
-    // First of all, so that a Ctrl+C finds the handler as early as the
-    // process can take it: a run stopped on the console did not compare the
-    // trees.
-    InstallStopHandler(EXIT_COMPARE_FAILED);
-    SetUpProcess();
-    CConsole& console = g_console;
-    SetCrashSink(&console);
-    console.ParseCommandLine(argc, argv);
-    console.ShowBanner();
-    if (console.ReportParameters()) {
-        return EXIT_PARAMETERS;
-    }
-
+// The exclusion lists loaded and the algorithm named: 0, or the exit code
+// after reporting what failed.
+int PrepareRun(CConsole& console) {
     if ((console.m_dwOptions & OPT_EXFILE) &&
         !LoadList(console, console.m_strFileExclusions, g_fileExclusions, kFileListTexts)) {
         return EXIT_SETUP_FAILED;
@@ -270,50 +258,91 @@ int Run(int argc, wchar_t** argv) {
         PrintLine(console, L"Using %s hash algorithm for file data comparisons.\n",
                   console.GetHashAlgorithm()->pszDisplay);
     }
-    if (console.m_dwOptions & OPT_SNAPSHOT) {
-        return MakeSnapshot(console);
-    }
-    // A damaged snapshot, or one that lacks what the options ask, is refused
-    // before anything is compared.
+    return 0;
+}
+
+// The two compared sides, each a folder or a snapshot, and the snapshots
+// among them.
+struct CComparedSides {
     std::unique_ptr<CTreeSide> pSource;
     std::unique_ptr<CTreeSide> pDestination;
     CSnapshotReader* pSourceSnapshot = nullptr;
     CSnapshotReader* pDestinationSnapshot = nullptr;
+};
+
+// Opens both sides and prints their parameter lines: 0, or the exit code
+// after reporting why a snapshot cannot serve. A damaged snapshot, or one
+// that lacks what the options ask, is refused before anything is compared.
+int OpenSides(CConsole& console, CComparedSides& sides) {
     CSnapshotOpening openings[2];
     OpenSnapshots(console, openings);
-    int nExit =
-        OpenSide(console, openings[0], console.m_strSourcePath, true, pSource, pSourceSnapshot);
+    int nExit = OpenSide(console, openings[0], console.m_strSourcePath, true, sides.pSource,
+                         sides.pSourceSnapshot);
     if (nExit == 0) {
-        nExit = OpenSide(console, openings[1], console.m_strDestinationPath, false, pDestination,
-                         pDestinationSnapshot);
+        nExit = OpenSide(console, openings[1], console.m_strDestinationPath, false,
+                         sides.pDestination, sides.pDestinationSnapshot);
     }
     if (nExit != 0) {
         return nExit;
     }
-    PrintSideLine(console, L"Source path", console.m_strSourcePath, pSourceSnapshot, L"");
-    PrintSideLine(console, L"Destination path", console.m_strDestinationPath, pDestinationSnapshot,
-                  L"\n");
+    PrintSideLine(console, L"Source path", console.m_strSourcePath, sides.pSourceSnapshot, L"");
+    PrintSideLine(console, L"Destination path", console.m_strDestinationPath,
+                  sides.pDestinationSnapshot, L"\n");
+    return 0;
+}
 
-    if (!g_cacheFile.Create()) {
-        PrintLastError(console, L"cache file could not be created.");
-        return EXIT_SETUP_FAILED;
-    }
-    CJsonReport report;
-    const bool bReport = (console.m_dwOptions & OPT_REPORT) != 0;
-    if (bReport) {
-        const DWORD dwReportError = report.Open(
-            console.m_strReportPath.c_str(), console,
-            pSourceSnapshot != nullptr ? console.m_strSourcePath.c_str() : nullptr,
-            pSourceSnapshot != nullptr ? pSourceSnapshot->GetHeader().strRoot.c_str() : nullptr,
-            pDestinationSnapshot != nullptr ? console.m_strDestinationPath.c_str() : nullptr,
-            pDestinationSnapshot != nullptr ? pDestinationSnapshot->GetHeader().strRoot.c_str()
-                                            : nullptr);
-        if (dwReportError != ERROR_SUCCESS) {
-            PrintError(console, kReportFailed, HResultFromWin32(dwReportError));
-            return EXIT_SETUP_FAILED;
-        }
-    }
+// Opens the report that /report asks for: ERROR_SUCCESS or the failure's
+// code. A side read from a snapshot is named by the folder it recorded.
+DWORD OpenReport(const CConsole& console, const CComparedSides& sides, CJsonReport& report) {
+    const CSnapshotReader* const pSource = sides.pSourceSnapshot;
+    const CSnapshotReader* const pDestination = sides.pDestinationSnapshot;
+    return report.Open(
+        console.m_strReportPath.c_str(), console,
+        pSource != nullptr ? console.m_strSourcePath.c_str() : nullptr,
+        pSource != nullptr ? pSource->GetHeader().strRoot.c_str() : nullptr,
+        pDestination != nullptr ? console.m_strDestinationPath.c_str() : nullptr,
+        pDestination != nullptr ? pDestination->GetHeader().strRoot.c_str() : nullptr);
+}
 
+// The summary of a comparison that ran (dwError as CompareFolders gave it)
+// and its exit code. A stop asked for on the console is no failure of the
+// comparison: what was compared is reported.
+int Summarize(CConsole& console, const CComparisonResults& results, LONGLONG nElapsed,
+              DWORD dwError, bool bInterrupted) {
+    if (bInterrupted) {
+        PrintError(console, L"the comparison was interrupted.", 0);
+    }
+    console.EndBlock();
+    PrintLine(console, kRule);
+    if (bInterrupted) {
+        PrintLine(console, L"Comparison interrupted after %s.\n",
+                  FormatElapsedTime(nElapsed).c_str());
+        results.PrintSummary(console, console.m_dwOptions);
+        return EXIT_COMPARE_FAILED;
+    }
+    if (dwError != ERROR_SUCCESS) {
+        return EXIT_COMPARE_FAILED;
+    }
+    PrintLine(console, L"Comparison completed in %s.\n", FormatElapsedTime(nElapsed).c_str());
+    if (!results.IsIdentical((console.m_dwOptions & OPT_STRICT) != 0)) {
+        results.PrintSummary(console, console.m_dwOptions);
+        return EXIT_DIFFERENT;
+    }
+    if (!results.HasInaccessible()) {
+        PrintLine(console, L"The source and the destination are identical.");
+        return EXIT_IDENTICAL;
+    }
+    // The counters show what could not be read and so was not compared.
+    PrintLine(console, L"The source and the destination are identical.\n");
+    results.PrintSummary(console, console.m_dwOptions);
+    return EXIT_IDENTICAL;
+}
+
+// Compares the two sides, handing the findings to the console, the counters
+// and the report (when bReport), and returns the run's exit code. The report
+// records that code; when it cannot be completed, the run ends as a failed
+// setup.
+int Compare(CConsole& console, CComparedSides& sides, CJsonReport& report, bool bReport) {
     CComparisonResults results;
     CCountingReport counting(results);
     CElapsedTimer timer;
@@ -330,56 +359,67 @@ int Run(int argc, wchar_t** argv) {
         reports.Add(report);
     }
     const CComparisonFailure failure =
-        CompareFolders(console, *pSource, pDestination.get(), reports);
+        CompareFolders(console, *sides.pSource, sides.pDestination.get(), reports);
     const DWORD dwError = failure.dwError;
     timer.Stop();
     // A stop asked for on the console ends the comparison before its next
-    // file; that is no failure of the comparison, and what was compared is
-    // reported.
+    // file.
     const bool bInterrupted = dwError == ERROR_CANCELLED && IsStopRequested();
-    // The report records the run's exit code; when it cannot be completed,
-    // the run ends as a failed setup.
-    const auto finish = [&](int nExitCode) {
-        const DWORD dwReportError =
-            bReport ? report.Finish(results, timer.GetElapsed(), nExitCode, bInterrupted)
-                    : ERROR_SUCCESS;
-        if (dwReportError == ERROR_SUCCESS) {
-            return nExitCode;
-        }
+    const int nExitCode = Summarize(console, results, timer.GetElapsed(), dwError, bInterrupted);
+    if (dwError != ERROR_SUCCESS && !bInterrupted) {
+        // What stopped the run reaches every report, the document's errors too.
+        reports.OnError(failure.strPath.c_str(), L"the comparison could not be completed.",
+                        HResultFromWin32(dwError));
+    }
+    const DWORD dwReportError =
+        bReport ? report.Finish(results, timer.GetElapsed(), nExitCode, bInterrupted)
+                : ERROR_SUCCESS;
+    if (dwReportError != ERROR_SUCCESS) {
         PrintError(console, kReportFailed, HResultFromWin32(dwReportError));
-        return static_cast<int>(EXIT_SETUP_FAILED);
-    };
+        return EXIT_SETUP_FAILED;
+    }
+    return nExitCode;
+}
 
-    if (bInterrupted) {
-        PrintError(console, L"the comparison was interrupted.", 0);
+}  // namespace
+
+int Run(int argc, wchar_t** argv) {
+    // First of all, so that a Ctrl+C finds the handler as early as the
+    // process can take it: a run stopped on the console did not compare the
+    // trees.
+    InstallStopHandler(EXIT_COMPARE_FAILED);
+    SetUpProcess();
+    CConsole& console = g_console;
+    SetCrashSink(&console);
+    console.ParseCommandLine(argc, argv);
+    console.ShowBanner();
+    if (console.ReportParameters()) {
+        return EXIT_PARAMETERS;
     }
-    console.EndBlock();
-    PrintLine(console, kRule);
-    if (bInterrupted) {
-        PrintLine(console, L"Comparison interrupted after %s.\n",
-                  FormatElapsedTime(timer.GetElapsed()).c_str());
-        results.PrintSummary(console, console.m_dwOptions);
-        return finish(EXIT_COMPARE_FAILED);
+    const int nPrepared = PrepareRun(console);
+    if (nPrepared != 0) {
+        return nPrepared;
     }
-    if (dwError == ERROR_SUCCESS) {
-        PrintLine(console, L"Comparison completed in %s.\n",
-                  FormatElapsedTime(timer.GetElapsed()).c_str());
-        if (results.IsIdentical((console.m_dwOptions & OPT_STRICT) != 0)) {
-            if (!results.HasInaccessible()) {
-                PrintLine(console, L"The source and the destination are identical.");
-                return finish(EXIT_IDENTICAL);
-            }
-            // The counters show what could not be read and so was not compared.
-            PrintLine(console, L"The source and the destination are identical.\n");
-            results.PrintSummary(console, console.m_dwOptions);
-            return finish(EXIT_IDENTICAL);
+    if (console.m_dwOptions & OPT_SNAPSHOT) {
+        return MakeSnapshot(console);
+    }
+    CComparedSides sides;
+    const int nOpened = OpenSides(console, sides);
+    if (nOpened != 0) {
+        return nOpened;
+    }
+    if (!g_cacheFile.Create()) {
+        PrintLastError(console, L"cache file could not be created.");
+        return EXIT_SETUP_FAILED;
+    }
+    CJsonReport report;
+    const bool bReport = (console.m_dwOptions & OPT_REPORT) != 0;
+    if (bReport) {
+        const DWORD dwReportError = OpenReport(console, sides, report);
+        if (dwReportError != ERROR_SUCCESS) {
+            PrintError(console, kReportFailed, HResultFromWin32(dwReportError));
+            return EXIT_SETUP_FAILED;
         }
-        results.PrintSummary(console, console.m_dwOptions);
-        return finish(EXIT_DIFFERENT);
     }
-
-    // What stopped the run reaches every report, the document's errors too.
-    reports.OnError(failure.strPath.c_str(), L"the comparison could not be completed.",
-                    HResultFromWin32(dwError));
-    return finish(EXIT_COMPARE_FAILED);
+    return Compare(console, sides, report, bReport);
 }

@@ -16,10 +16,12 @@
 #include "comparison/finding.h"
 #include "console/console.h"
 #include "hashing/hash.h"
+#include "paths/long_path.h"
 #include "reports/comparison_results.h"
 #include "runtime/handle.h"
 #include "runtime/process_end.h"
 #include "sides/file_listing.h"
+#include "sides/tree_side.h"
 #include "support/test_support.h"
 
 namespace {
@@ -317,6 +319,48 @@ TEST_F(CompareEngineTest, FindingsOfManyPairsKeepTheListingOrderWithAnyNumberOfT
         EXPECT_EQ(nSourceFiles, m_results.m_nIdentical + m_results.m_nHashMismatches +
                                     m_results.m_nSizeMismatches + m_results.m_nDateMismatches +
                                     m_results.m_destination.m_nMissingFiles);
+    }
+}
+
+// A side whose root lists one file under a name longer than any path: a
+// platform cannot list such a name, which is why this side stands in for
+// one.
+class CLongNameSide : public CTreeSide {
+public:
+    const std::wstring& GetRoot() const override { return m_strRoot; }
+    DWORD List(const std::wstring&, const std::wstring&, CItemList& files, CItemList*,
+               CUnaddressable&, CExcludedCounts&) override {
+        const std::wstring strName(MAX_LONG_PATH, L'x');
+        files.Add(strName.c_str(), strName.size(), FILETIME(), 0);
+        return ERROR_SUCCESS;
+    }
+    DWORD Probe(const std::wstring&) override { return ERROR_SUCCESS; }
+
+private:
+    const std::wstring m_strRoot = L"\\\\?\\X:";
+};
+
+// A file whose display path cannot be built stops the comparison, the error
+// naming the side that the name comes from.
+TEST_F(CompareEngineTest, DisplayPathThatCannotBeBuiltNamesItsSide) {
+    const struct {
+        bool bSource;
+        const wchar_t* pszError;
+    } kCases[] = {
+        {true, L"\\: could not build the source path."},
+        {false, L"\\: could not build the destination path."},
+    };
+    for (const auto& tc : kCases) {
+        SCOPED_TRACE(tc.bSource);
+        CFolderSide folder(L"\\\\?\\" + Source());
+        CLongNameSide longName;
+        CTreeSide* const sides[2] = {tc.bSource ? static_cast<CTreeSide*>(&longName) : &folder,
+                                     tc.bSource ? static_cast<CTreeSide*>(&folder) : &longName};
+        m_report = CRecorder();
+        const CComparisonFailure failure = CompareFolders(m_console, *sides[0], sides[1], m_report);
+        EXPECT_EQ(static_cast<DWORD>(ERROR_ARITHMETIC_OVERFLOW), failure.dwError);
+        ASSERT_EQ(1u, m_report.m_errors.size());
+        EXPECT_EQ(tc.pszError, m_report.m_errors[0].first);
     }
 }
 
