@@ -5,11 +5,13 @@
 # tests are built by scripts/test.sh) on first use.
 #
 # The arguments are handed on with these changes:
-# - an absolute Linux path whose parent folder exists becomes the path Wine
-#   sees (drive Z: is the Linux root), and so does the value of /report,
-#   /snapshot, /exfile and /exfolder that is an absolute Linux path, given
-#   as /opt:value or as the argument after /opt. An argument that names an
-#   option (/d, /hash, /su, ...) is an option, never a path;
+# - an absolute Linux path becomes the path Wine sees (drive Z: is the Linux
+#   root), and so does the value of /report, /snapshot, /exfile and
+#   /exfolder that is an absolute Linux path, given as /opt:value or as the
+#   argument after /opt. An argument that begins with / and holds another /
+#   before any ":" is a path, whether or not it exists (/mnt/backup/disk); one
+#   that holds no other / (/hash, /d, /subdirs) stays as it is, an option,
+#   unless it names an existing file or folder (/tmp);
 # - unless /display names a translation mode, /display:,utf8 is added: a
 #   Linux terminal reads UTF-8.
 # With QUORVA_PRINT_ARGS=1 the arguments are printed, one per line, as the
@@ -43,6 +45,14 @@ option_of() {
   done
 }
 
+# Whether an argument is an absolute Linux path rather than an option.
+is_linux_path() {
+  local arg="$1" head
+  [[ "$arg" == /* ]] || return 1
+  head="${arg%%:*}"
+  [[ "${head:1}" == */* ]] || [ -e "$arg" ]
+}
+
 # The Windows path of an absolute Linux path.
 windows_path() {
   printf 'Z:%s' "${1//\//\\}"
@@ -59,21 +69,22 @@ translate_arguments() {
   quorva_args=()
   for ((i = 0; i < ${#arguments[@]}; i++)); do
     arg="${arguments[i]}"
+    if is_linux_path "$arg"; then
+      quorva_args+=("$(windows_path "$arg")")
+      continue
+    fi
     option="$(option_of "$arg")"
     case "$option" in
       "")
-        if [[ "$arg" == /* ]] && [ -d "$(dirname "$arg")" ]; then
-          quorva_args+=("$(windows_path "$arg")")
-        else
-          quorva_args+=("$arg")
-        fi
+        quorva_args+=("$arg")
         ;;
       report | snapshot | exfile | exfolder)
         if [[ "$arg" == *:* ]]; then
           quorva_args+=("${arg%%:*}:$(path_value "${arg#*:}")")
         else
           quorva_args+=("$arg")
-          if ((i + 1 < ${#arguments[@]})) && [ -z "$(option_of "${arguments[i + 1]}")" ]; then
+          if ((i + 1 < ${#arguments[@]})) && { is_linux_path "${arguments[i + 1]}" ||
+            [ -z "$(option_of "${arguments[i + 1]}")" ]; }; then
             i=$((i + 1))
             quorva_args+=("$(path_value "${arguments[i]}")")
           fi

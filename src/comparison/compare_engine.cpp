@@ -16,6 +16,7 @@
 #include "hashing/hash.h"
 #include "hashing/hash_queue.h"
 #include "paths/long_path.h"
+#include "runtime/error_text.h"
 #include "runtime/file_time.h"
 #include "runtime/handle.h"
 #include "runtime/platform.h"
@@ -61,7 +62,10 @@ constexpr size_t npos = CNameIndex::npos;
 // Whether a failure to read a file, or to list a folder below the roots,
 // leaves that item inaccessible on its side while the comparison goes on: a
 // denial, a file held by another program (open for writing, or locked), an
-// item gone since its folder was listed, a name that is not a regular file.
+// item gone since its folder was listed, a name that is not a regular file,
+// a name that Windows forbids (a Linux file system allows "?", "*", "|" and
+// control characters: the platform lists such a name but opens or searches
+// it as an invalid name or path), a file that changed while it was read.
 // Any other failure (a device error, a lost network) stops the comparison.
 bool IsInaccessible(DWORD dwError) {
     switch (dwError) {
@@ -71,6 +75,9 @@ bool IsInaccessible(DWORD dwError) {
         case ERROR_FILE_NOT_FOUND:
         case ERROR_PATH_NOT_FOUND:
         case ERROR_UNSUPPORTED_TYPE:
+        case ERROR_INVALID_NAME:
+        case ERROR_BAD_PATHNAME:
+        case FILE_CHANGED_WHILE_READ:
             return true;
         default:
             return false;

@@ -1,5 +1,6 @@
 #include "exclusions/exclusions.h"
 
+#include <algorithm>
 #include <string>
 
 #include "exclusions/text_file.h"
@@ -24,6 +25,9 @@ HRESULT LoadExclusions(const wchar_t* pszPath, CStringList& list, DWORD* pdwEnco
             if (strLine.empty() || strLine[0] == L';') {
                 continue;
             }
+            // A Windows name cannot hold "/": a list written on Linux
+            // ("obj/*.pdb") means the path that Windows writes with "\\".
+            std::replace(strLine.begin(), strLine.end(), L'/', L'\\');
             list.push_back(strLine);
         }
         return hrLine;

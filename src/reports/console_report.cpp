@@ -110,8 +110,7 @@ std::wstring FormatFinding(const CFinding& finding) {
                                                              HashText(finding.source).c_str())
                                               : std::wstring(L": files are identical.");
         case FindingKind::Moved:
-            return FormatString(L": file moved to %s.",
-                                finding.pszTo != nullptr ? finding.pszTo : L"");
+            return FormatString(L": file moved to %s.", ConsolePath(finding.pszTo).c_str());
         case FindingKind::Recorded:
             return finding.source.cbHash != 0
                        ? FormatString(L": file recorded (%s).", HashText(finding.source).c_str())
@@ -120,30 +119,52 @@ std::wstring FormatFinding(const CFinding& finding) {
     return std::wstring();
 }
 
+std::wstring InaccessibleReason(DWORD dwError) {
+    if (dwError == FILE_CHANGED_WHILE_READ) {
+        return L"The file changed while it was being read.";
+    }
+    wchar_t szReason[SYSTEM_ERROR_TEXT_CHARS];
+    return dwError != ERROR_SUCCESS && GetSystemErrorText(dwError, szReason) ? szReason
+                                                                             : std::wstring();
+}
+
+std::wstring ConsolePath(const wchar_t* pszPath) {
+    std::wstring strPath = pszPath != nullptr ? pszPath : L"";
+    for (wchar_t& ch : strPath) {
+        if (ch < 0x20) {
+            ch = static_cast<wchar_t>(0x2400 + ch);
+        } else if (ch == 0x7F) {
+            ch = 0x2421;
+        }
+    }
+    return strPath;
+}
+
 void CConsoleReport::OnFinding(const CFinding& finding) {
     if ((finding.kind == FindingKind::Identical || finding.kind == FindingKind::Recorded) &&
         !m_bVerbose) {
         return;
     }
-    WriteMessage(m_writer, finding.pszPath, MSG_INFO | MSG_VERBATIM, 0);
+    WriteMessage(m_writer, ConsolePath(finding.pszPath).c_str(), MSG_INFO | MSG_VERBATIM, 0);
     WriteMessage(m_writer, FormatFinding(finding).c_str(), MSG_INFO | MSG_VERBATIM | MSG_NEWLINE,
                  0);
     // What could not be read for another reason than a denial (a pipe, a
-    // device) says why on a line of its own, as under an error.
+    // device, a forbidden name, a change) says why on a line of its own, as
+    // under an error.
     if (finding.kind == FindingKind::Inaccessible) {
         const DWORD dwError = finding.side == FindingSide::Destination ? finding.destination.dwError
                                                                        : finding.source.dwError;
-        wchar_t szReason[SYSTEM_ERROR_TEXT_CHARS];
-        if (dwError != ERROR_SUCCESS && dwError != ERROR_ACCESS_DENIED &&
-            GetSystemErrorText(dwError, szReason)) {
-            WriteMessage(m_writer, szReason,
+        const std::wstring strReason =
+            dwError != ERROR_ACCESS_DENIED ? InaccessibleReason(dwError) : std::wstring();
+        if (!strReason.empty()) {
+            WriteMessage(m_writer, strReason.c_str(),
                          MSG_INFO | MSG_VERBATIM | MSG_NODECORATION | MSG_NEWLINE, 0);
         }
     }
 }
 
 void CConsoleReport::OnError(const wchar_t* pszPath, const wchar_t* pszMessage, HRESULT hrCode) {
-    WriteMessage(m_writer, pszPath, MSG_INFO | MSG_VERBATIM, 0);
+    WriteMessage(m_writer, ConsolePath(pszPath).c_str(), MSG_INFO | MSG_VERBATIM, 0);
     WriteMessage(m_writer, nullptr, MSG_INFO | MSG_NEWLINE, 0);
     WriteMessage(m_writer, pszMessage, MSG_ERROR | MSG_VERBATIM, hrCode);
 }

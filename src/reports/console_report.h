@@ -21,6 +21,17 @@ std::wstring FormatGroupedNumber(uint64_t n);
 // for instance ": file sizes are different! (1 bytes != 2 bytes).".
 std::wstring FormatFinding(const CFinding& finding);
 
+// Why an item could not be read or listed, as the console writes it under
+// an inaccessible finding (also for a denial, which the console does not
+// explain): the system's text and code for dwError, or the program's own
+// text for FILE_CHANGED_WHILE_READ; empty when there is no text.
+std::wstring InaccessibleReason(DWORD dwError);
+
+// pszPath with each control character (U+0000 to U+001F, U+007F) shown as
+// its Unicode control picture (U+2400 to U+241F, U+2421), so that no name
+// can break a console line or forge one.
+std::wstring ConsolePath(const wchar_t* pszPath);
+
 class CConsoleReport : public CComparisonReport {
 public:
     // Writes through writer, which must outlive the report; identical files

@@ -9,6 +9,7 @@
 
 #include "console/console.h"
 #include "reports/comparison_results.h"
+#include "reports/console_report.h"
 #include "reports/json_text.h"
 #include "runtime/error_text.h"
 #include "runtime/file_time.h"
@@ -145,6 +146,17 @@ void CJsonReport::OnFinding(const CFinding& finding) {
     if (finding.kind == FindingKind::Inaccessible || finding.kind == FindingKind::Security) {
         str += ", \"side\": ";
         str += kSideNames[static_cast<int>(finding.side)];
+    }
+    // Why it was not compared, as the console says it: the code of the
+    // side that the console's reason names (none for a file that changed
+    // while it was read: that reason is the program's own).
+    if (finding.kind == FindingKind::Inaccessible) {
+        const DWORD dwError = finding.side == FindingSide::Destination ? finding.destination.dwError
+                                                                       : finding.source.dwError;
+        str += ", \"error\": ";
+        str += dwError == FILE_CHANGED_WHILE_READ ? "null" : std::to_string(dwError);
+        str += ", \"reason\": ";
+        AppendJsonStringOrNull(str, InaccessibleReason(dwError));
     }
     // Contents compared byte by byte: where they first differ.
     if (finding.kind == FindingKind::Contents && finding.source.cbHash == 0) {

@@ -4,7 +4,7 @@
 #include "reports/console_report.h"
 
 void CProgressReport::OnFolder(const wchar_t* pszPath) {
-    m_strFolder = pszPath;
+    m_strFolder = ConsolePath(pszPath);
     Refresh();
 }
 

@@ -1,7 +1,9 @@
 #include "reports/snapshot_writer.h"
 
 #include "console/console.h"
+#include "reports/console_report.h"
 #include "reports/json_report.h"
+#include "runtime/error_text.h"
 #include "runtime/file_time.h"
 #include "runtime/wide_string.h"
 
@@ -113,7 +115,14 @@ void CSnapshotWriter::WriteEntry() {
     }
     if (m_facts.dwError != ERROR_SUCCESS) {
         ++m_nInaccessible;
-        str += ", \"error\": " + std::to_string(m_facts.dwError);
+        // A file that changed while it was read has no system code: its
+        // reason, the program's own, says what happened.
+        if (m_facts.dwError == FILE_CHANGED_WHILE_READ) {
+            str += ", \"error\": null, \"reason\": ";
+            AppendJsonString(str, InaccessibleReason(m_facts.dwError).c_str());
+        } else {
+            str += ", \"error\": " + std::to_string(m_facts.dwError);
+        }
     }
     if (m_bSecurity && !m_bFolder) {
         str += m_nSecurity < 0    ? ", \"securityError\": " + std::to_string(m_nSecurity)

@@ -8,6 +8,12 @@
 
 #include "runtime/platform.h"
 
+// The code of the program's own (its customer bit set: never one of the
+// system's) for a file whose size or last-write time, asked of its open
+// handle after it was read, differ from its listing: it changed while it was
+// read. It has no system text; the reports give it a text of their own.
+constexpr DWORD FILE_CHANGED_WHILE_READ = 0x20000001;
+
 // Capacity, in characters including the terminator, of the buffer that
 // GetSystemErrorText and ComposeSystemErrorText fill.
 constexpr DWORD SYSTEM_ERROR_TEXT_CHARS = 256;

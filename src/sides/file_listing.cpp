@@ -154,7 +154,7 @@ BOOL ReadRecords(size_t nRecords, size_t cchNames, CItemList& files) {
 void MoveUnaddressable(CItemList& list, std::vector<bool>& marked, CItemList& unaddressable) {
     bool bAny = false;
     for (size_t i = 0; i < list.GetCount(); ++i) {
-        if (!marked[i] && std::wcspbrk(list.Name(i), L"\\/") != nullptr) {
+        if (!marked[i] && HoldsPathSeparator(list.Name(i))) {
             marked[i] = true;
         }
         bAny |= marked[i];
@@ -172,6 +172,10 @@ void MoveUnaddressable(CItemList& list, std::vector<bool>& marked, CItemList& un
 }
 
 }  // namespace
+
+bool HoldsPathSeparator(const wchar_t* pszName) {
+    return std::wcspbrk(pszName, L"\\/") != nullptr;
+}
 
 BOOL ListFiles(const wchar_t* pszSearchPath, CItemList& files, CExcludedCounts& side,
                CItemList* pFolders, const wchar_t* pszFolder, CUnaddressable* pUnaddressable) {

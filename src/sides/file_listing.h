@@ -69,6 +69,10 @@ private:
 
 extern CCacheFile g_cacheFile;
 
+// Whether a listed name holds a path separator ("\\" or "/"): joined to its
+// folder's path, it would name another item.
+bool HoldsPathSeparator(const wchar_t* pszName);
+
 // The entries of a listing that cannot be addressed by their names, in
 // listing order: a name that holds a path separator ("\\" or "/", which a
 // Linux or network file system allows), and every name that equals another

@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "exclusions/exclusions.h"
+#include "runtime/error_text.h"
 #include "runtime/file_time.h"
 #include "runtime/wide_string.h"
 
@@ -337,7 +338,13 @@ const wchar_t* ReadEntry(const CLineMembers& line, unsigned cbHash, CEntry& entr
     }
     entry.recorded = CRecordedFacts();
     const CValue* const error = line.Find("error");
-    if (error != nullptr) {
+    if (error != nullptr && error->kind == Kind::Null) {
+        // No system code: a file that changed while it was read.
+        if (entry.bFolder) {
+            return L"the \"error\" is not an error code.";
+        }
+        entry.recorded.dwError = FILE_CHANGED_WHILE_READ;
+    } else if (error != nullptr) {
         unsigned long long nError = 0;
         if (!GetUnsigned(error, nError) || nError == 0 || nError > 0xFFFFFFFFULL) {
             return L"the \"error\" is not an error code.";
@@ -787,8 +794,11 @@ DWORD CSnapshotReader::List(const std::wstring& strFolder, const std::wstring& s
         ftLastWrite.dwLowDateTime = static_cast<DWORD>(head.nLastWrite);
         ftLastWrite.dwHighDateTime = static_cast<DWORD>(head.nLastWrite >> 32);
         // A name that could not be addressed was recorded with its error,
-        // and is so again, whichever the kind.
-        const bool bUnaddressable = head.dwError == ERROR_INVALID_NAME;
+        // and is so again, whichever the kind. A name that Windows forbids
+        // but a listing pairs (one with "?" or "*") was recorded with the
+        // same error when it was opened: it pairs again.
+        const bool bUnaddressable =
+            head.dwError == ERROR_INVALID_NAME && HoldsPathSeparator(strName.c_str());
         if (head.nFlags & RECORD_FOLDER) {
             if (pFolders == nullptr) {
                 continue;

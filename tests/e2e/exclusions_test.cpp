@@ -60,6 +60,7 @@ TEST(ExfileTest, ListsLeaveMatchingFilesOut) {
          0},
         {"a wildcard with a backslash matches the path", "x;\\*.tmp\n", 1, L"", true, 0, 0, 0, 0, 0,
          0},
+        {"a slash is read as a backslash", "x;/*.tmp\n", 1, L"", true, 0, 0, 0, 0, 0, 0},
     };
     for (const auto& tc : kCases) {
         SCOPED_TRACE(tc.pszName);

@@ -44,9 +44,13 @@ def facts(size, units, first_hash_byte=0):
     return value
 
 
-def finding(path, kind, source, destination, type="file", side=None):
+def finding(path, kind, source, destination, type="file", side=None, error=None, reason=None):
     value = {"path": path, "type": type, "kind": kind}
-    return dict(value, **({"side": side} if side else {}), source=source, destination=destination)
+    if side:
+        value["side"] = side
+    if kind == "inaccessible":
+        value.update(error=error, reason=reason)
+    return dict(value, source=source, destination=destination)
 
 
 # The console's finding texts by kind: (pattern, type, kind, side group).
@@ -62,9 +66,10 @@ KINDS = [(r"(file|folder) not found in destination", "missing-in-destination"),
 
 def console_findings(lines):
     """The findings of the console's lines as (path, type, kind, side,
-    [source hash, destination hash]); other lines are left out."""
+    [source hash, destination hash], the reason on the next line of one
+    inaccessible); other lines are left out."""
     findings = []
-    for line in lines:
+    for n, line in enumerate(lines):
         match = re.match(r"^(\\[^:]*): (.*)\.$", line)
         if not match:
             continue
@@ -80,7 +85,8 @@ def console_findings(lines):
             found.groups()[-1]) if kind in ("inaccessible", "security") else None
         hashes = list(found.groups()) if kind == "contents" else \
             [found.group(2)] * 2 if kind == "identical" else [None, None]
-        findings.append((path, type, kind, side, hashes))
+        reason = lines[n + 1] if kind == "inaccessible" else None
+        findings.append((path, type, kind, side, hashes, reason))
     return findings
 
 
@@ -142,13 +148,18 @@ class JsonReport(unittest.TestCase):
             finding("\\\udc00z", "date", facts(1, 1), facts(1, 2)),
             finding("\\\U0001f600", "size", facts(1, 3), facts(2, 3)),
             finding("\\c", "contents", facts(3, 4, 1), facts(3, 4, 2)),
-            finding("\\i", "inaccessible", facts(3, 4), facts(3, 4), side="both"),
-            finding("\\f", "inaccessible", folder, folder, "folder", "source"),
+            finding("\\i", "inaccessible", facts(3, 4), facts(3, 4), side="both",
+                    reason="The file changed while it was being read."),
+            finding("\\f", "inaccessible", folder, folder, "folder", "source", 5, "denied"),
             finding("\\s", "security", facts(3, 4), facts(3, 4), side="destination"),
             finding("\\=", "identical", facts(3, 4, 1), facts(3, 4, 1)),
             {"path": "\\m", "type": "file", "kind": "moved", "to": "\\n\\m2",
              "source": facts(3, 4, 1), "destination": facts(3, 6, 1)},
         ]
+        # The system's text of a denial, with the code, as the console shows it.
+        denied = document["findings"][6]["reason"]
+        self.assertRegex(denied, r"^[^\n]+ \(5\)$")
+        expected[6]["reason"] = denied
         # Compared as dumped text, so that the order of the fields counts too.
         self.assertEqual(json.dumps(expected), json.dumps(document["findings"]))
         first, second = document["errors"]
@@ -175,11 +186,12 @@ class JsonReport(unittest.TestCase):
 
     def test_every_kind_of_finding_at_each_display_level(self):
         # A file of each kind, folders on one side, a named pipe on both
-        # sides (held open here, so that it has a writer) and a subfolder.
+        # sides (held open here, so that it has a writer), a name Windows
+        # forbids and a subfolder.
         trees = {"src": {"same": "x", "only-src": "s", "date": "d", "size": "1", "contents": "a",
-                         "sub/deep": "y", "sub/deep-size": "1", "dir-src/f": "f"},
+                         "sub/deep": "y", "sub/deep-size": "1", "dir-src/f": "f", "why?": "w"},
                  "dst": {"same": "x", "only-dst": "dd", "date": "d", "size": "22", "contents": "b",
-                         "sub/deep": "y", "sub/deep-size": "333", "dir-dst/f": "f"}}
+                         "sub/deep": "y", "sub/deep-size": "333", "dir-dst/f": "f", "why?": "w"}}
         pipes = []
         for tree, files in trees.items():
             for name, text in files.items():
@@ -210,8 +222,11 @@ class JsonReport(unittest.TestCase):
                 console = result.stdout.decode("latin-1").split("\r\n")
                 self.assertEqual(console_findings(console), [
                     (f["path"], f["type"], f["kind"], f.get("side"),
-                     [(f[s] or {}).get("hash") for s in ("source", "destination")])
+                     [(f[s] or {}).get("hash") for s in ("source", "destination")], f.get("reason"))
                     for f in document["findings"]])
+                self.assertEqual({"\\pipe": 1630, "\\why?": 123},
+                                 {f["path"]: f["error"] for f in document["findings"]
+                                  if f["kind"] == "inaccessible"})
                 self.assertEqual(console_summary(console), document["summary"])
                 kinds = {f["kind"] for f in document["findings"]}
                 self.assertEqual({"missing-in-destination", "missing-in-source", "date", "size",

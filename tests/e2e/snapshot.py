@@ -31,8 +31,9 @@ def make(root, files):
         os.utime(path, (1700000000, 1700000000))
 
 
+# Names that Windows forbids are listed, but neither opened nor searched.
 SAME = {"same.txt": b"same", "date.txt": b"d", "sub/deep.txt": b"x", "sub/more/z.txt": b"z1",
-        "empty/": None, "pipe": None}
+        "empty/": None, "pipe": None, "why?.txt": b"w", "q?dir/x.txt": b"q"}
 SOURCE = {"size.txt": b"1", "content.txt": b"abc", "lost.txt": b"l", "only-src/f.txt": b"f"}
 DESTINATION = {"size.txt": b"12", "content.txt": b"abd", "extra.txt": b"e", "only-dst/g.txt": b"g"}
 
@@ -98,8 +99,9 @@ class Snapshot(unittest.TestCase):
     def test_the_file_read_back(self):
         output = self.snapshot(self.src, "s.json", "/subdir", "/hash:sha256", "/security")
         self.assertIn("\\pipe: file inaccessible in source.\n", output)
-        self.assertIn("Recorded file(s):       9\nRecorded folder(s):     6\n"
-                      "Recorded byte(s):       14\nInaccessible item(s):   1\n", output)
+        self.assertIn("\\why?.txt: file inaccessible in source.\nInvalid name. (123)\n", output)
+        self.assertIn("Recorded file(s):       10\nRecorded folder(s):     7\n"
+                      "Recorded byte(s):       15\nInaccessible item(s):   3\n", output)
         with open(self.path("s.json"), "rb") as f:
             data = f.read()
         self.assertFalse(data.startswith(b"\xef\xbb\xbf"))
@@ -110,11 +112,12 @@ class Snapshot(unittest.TestCase):
                                       "fileExclusions": None, "folderExclusions": None}},
                          {k: v for k, v in header.items() if k != "created"})
         self.assertRegex(header["created"], r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{7}Z$")
-        self.assertEqual({"end": {"files": 9, "folders": 6, "bytes": 14}}, end)
+        self.assertEqual({"end": {"files": 10, "folders": 7, "bytes": 15}}, end)
         expected = {p for k in dict(SAME, **SOURCE) for p in
                     ["\\" + "\\".join(k.strip("/").split("/")[:i + 1])
                      for i in range(k.strip("/").count("/") + 1)]}
-        self.assertEqual(expected | {"\\alias", "\\src-link"}, {e["path"] for e in entries})
+        self.assertEqual(expected - {"\\q?dir\\x.txt"} | {"\\alias", "\\src-link"},
+                         {e["path"] for e in entries})
         self.assertEqual({"\\alias", "\\src-link"}, {e["path"] for e in entries if e.get("link")})
         # Each folder's entries together, after the entry of the folder.
         parents = [e["path"].rsplit("\\", 1)[0] for e in entries]
@@ -124,7 +127,10 @@ class Snapshot(unittest.TestCase):
                 self.assertNotIn(parent, seen[1:])
                 self.assertIn(parent, [e["path"] for e in entries[:i] if e["type"] == "folder"])
                 seen.append(parent)
-            if entry["type"] == "file":
+            if entry["path"] == "\\why?.txt":
+                # Neither its contents nor its owner and DACL can be read.
+                self.assertEqual((123, -2147024773), (entry["error"], entry["securityError"]))
+            elif entry["type"] == "file":
                 self.assertIsInstance(entry["security"], bool)
                 if entry["path"] == "\\pipe":
                     self.assertEqual(1630, entry["error"])

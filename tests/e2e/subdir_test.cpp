@@ -185,10 +185,11 @@ namespace {
 
 // A subfolder that was listed but cannot be searched is never an empty
 // folder: the comparison stops on it with the system's reason (a denial, a
-// busy or vanished folder is counted and passed over), though files differ
-// inside. A file that
-// cannot be hashed for such a reason stops it too, giving up within one read
-// the large files hashed ahead of it (sparse, in the folders planned next).
+// busy or vanished folder, or one whose name Windows forbids, is counted and
+// passed over), though files differ inside. A file that cannot be hashed for
+// such a reason (a link to a file that fails every read) stops it too, giving
+// up within one read the large files hashed ahead of it (sparse, in the
+// folders planned next).
 TEST(UnsearchableSubfolderTest, StopsTheComparison) {
     std::wstring strDeep;
     for (int i = 0; i < 25; ++i) {
@@ -199,14 +200,13 @@ TEST(UnsearchableSubfolderTest, StopsTheComparison) {
         const wchar_t* pszMake;  // a shell command that makes the folder in each tree
         std::wstring strFolder;  // what it made
         const wchar_t* pszError = L"could not search for files in source path.";
+        DWORD dwError = ERROR_SUCCESS;  // the failure, where the item's attributes do not tell
     } const kCases[] = {
-        {"a name Windows forbids", L"mkdir -p 'a/b*c' && cd 'a/b*c'", L"\\a\\b*c"},
-        {"a control character", L"d=$(printf 'c\\001d') && mkdir $d && cd $d", L"\\c\u0001d"},
         {"25 levels of 200 characters", L"for i in $(seq 25); do mkdir $n && cd -P $n; done",
          strDeep},
-        {"a file name Windows forbids",
-         L"mkdir b && truncate -s 8G b/1 b/2 b/3 && echo a > 'x*y' && mkdir c && cd c", L"\\x*y",
-         L"could not compute source file hash."},
+        {"a file that cannot be read",
+         L"mkdir b && truncate -s 8G b/1 b/2 b/3 && ln -s /proc/self/mem m && mkdir c && cd c",
+         L"\\m", L"could not compute source file hash.", ERROR_NOT_READY},
     };
     for (const auto& tc : kCases) {
         SCOPED_TRACE(tc.pszName);
@@ -239,8 +239,8 @@ TEST(UnsearchableSubfolderTest, StopsTheComparison) {
         // The engine stops on the first folder that the system cannot open,
         // also when it came to it early, listing ahead while the identical
         // r.txt was hashed.
-        std::wstring strStop;
-        DWORD dwError = ERROR_SUCCESS;
+        std::wstring strStop = tc.strFolder;
+        DWORD dwError = tc.dwError;
         for (size_t n = 1; dwError == ERROR_SUCCESS && n <= tc.strFolder.size(); ++n) {
             if (n == tc.strFolder.size() || tc.strFolder[n] == L'\\') {
                 strStop = tc.strFolder.substr(0, n);
@@ -286,28 +286,73 @@ struct CUnixTrees : e2e::CTwoTrees {
 
 // Names with a backslash or listed alike (undecodable bytes become U+FFFD,
 // which the 8-bit console drops) are inaccessible on their side, never opened
-// or paired; what the joined paths name is compared once.
+// or paired; what the joined paths name is compared once. Names that Windows
+// forbids ("?", "*", a control character, which the 8-bit console drops too)
+// pair and are compared by size and time, but cannot be opened or searched:
+// such a folder, and with /hash or /content such a file, is inaccessible with
+// the reason, and the comparison goes on; /strict counts them.
 TEST(UnaddressableNameTest, IsInaccessibleAndNothingIsComparedTwice) {
     const std::wstring kReason = L".\n" + e2e::SystemText(ERROR_INVALID_NAME) + L"\n";
     const std::wstring kSource = L" inaccessible in source" + kReason;
     const std::wstring kDestination = L" inaccessible in destination" + kReason;
-    const CUnixTrees trees(
-        L"mkdir -p a 's\\t' s/t && echo $t > 'a\\b' && echo $t > 's\\t/f' && "
-        L"echo x > a/b && cd s/t && echo x > f && echo 1 > d$(printf '\\377') && "
-        L"echo $t > d$(printf '\\376') && mkdir d$(printf '\\375') d$(printf '\\374')");
-    const test::CRunResult result = trees.Run(L"/subdir /hash");
-    EXPECT_EQ(0u, result.dwExitCode);
-    const CCounts counts = {2, 0, 0, 0, {5, 3, 0, 0, 0, 3}, {5, 3, 0, 0, 0, 3}};
-    EXPECT_EQ(trees.CompletedOutput(
-                  e2e::kMd5Line,
-                  L"\\a\\b: file" + kSource + L"\\a\\b: file" + kDestination + L"\\s\\t\\d: file" +
-                      kSource + L"\\s\\t\\d: file" + kSource + L"\\s\\t\\d: file" + kDestination +
-                      L"\\s\\t\\d: file" + kDestination + L"\\s\\t\\d: folder" + kSource +
-                      L"\\s\\t\\d: folder" + kSource + L"\\s\\t\\d: folder" + kDestination +
-                      L"\\s\\t\\d: folder" + kDestination + L"\\s\\t: folder" + kSource +
-                      L"\\s\\t: folder" + kDestination,
-                  kIdentical + (L"\n" + e2e::Summary(counts, e2e::SHOW_HASH))),
-              e2e::NormalizeDuration(result.strOutput));
+    const std::wstring kBoth = L" inaccessible in both source and destination" + kReason;
+    const wchar_t kForbidden[] =
+        L"echo a > ok && echo a > 'w?.mp3' && mkdir -p 'c/q*d' && echo $t > 'c/q*d/x' && "
+        L"echo $t > c/t$(printf '\\001')b";
+    const std::wstring kForbiddenFindings = L"\\c\\tb: file" + kBoth + L"\\c\\q*d: folder" + kBoth;
+    struct {
+        const char* pszName;
+        const wchar_t* pszMake;
+        const wchar_t* pszOptions;
+        std::wstring strFindings;
+        CCounts counts;
+        DWORD dwExitCode;
+    } const kCases[] = {
+        {"a backslash, names listed alike",
+         L"mkdir -p a 's\\t' s/t && echo $t > 'a\\b' && echo $t > 's\\t/f' && "
+         L"echo x > a/b && cd s/t && echo x > f && echo 1 > d$(printf '\\377') && "
+         L"echo $t > d$(printf '\\376') && mkdir d$(printf '\\375') d$(printf '\\374')",
+         L"/subdir /hash",
+         L"\\a\\b: file" + kSource + L"\\a\\b: file" + kDestination + L"\\s\\t\\d: file" + kSource +
+             L"\\s\\t\\d: file" + kSource + L"\\s\\t\\d: file" + kDestination + L"\\s\\t\\d: file" +
+             kDestination + L"\\s\\t\\d: folder" + kSource + L"\\s\\t\\d: folder" + kSource +
+             L"\\s\\t\\d: folder" + kDestination + L"\\s\\t\\d: folder" + kDestination +
+             L"\\s\\t: folder" + kSource + L"\\s\\t: folder" + kDestination,
+         {2, 0, 0, 0, {5, 3, 0, 0, 0, 3}, {5, 3, 0, 0, 0, 3}},
+         0},
+        {"names Windows forbids, compared by size",
+         kForbidden,
+         L"/subdir",
+         L"\\c\\q*d: folder" + kBoth,
+         {3, 0, 0, 0, {3, 0, 0, 0, 0, 1}, {3, 0, 0, 0, 0, 1}},
+         0},
+        {"names Windows forbids, hashed",
+         kForbidden,
+         L"/subdir /hash",
+         L"\\w?.mp3: file" + kBoth + kForbiddenFindings,
+         {1, 0, 0, 0, {3, 2, 0, 0, 0, 1}, {3, 2, 0, 0, 0, 1}},
+         0},
+        {"names Windows forbids, read, strict",
+         kForbidden,
+         L"/subdir /content /strict",
+         L"\\w?.mp3: file" + kBoth + kForbiddenFindings,
+         {1, 0, 0, 0, {3, 2, 0, 0, 0, 1}, {3, 2, 0, 0, 0, 1}},
+         4},
+    };
+    for (const auto& tc : kCases) {
+        SCOPED_TRACE(tc.pszName);
+        const CUnixTrees trees(tc.pszMake);
+        const std::wstring strOptions = tc.pszOptions;
+        const bool bHash = strOptions.find(L"/hash") != std::wstring::npos;
+        const bool bRead = bHash || strOptions.find(L"/content") != std::wstring::npos;
+        const test::CRunResult result = trees.Run(strOptions);
+        EXPECT_EQ(tc.dwExitCode, result.dwExitCode);
+        const std::wstring strSummary = e2e::Summary(tc.counts, bRead ? e2e::SHOW_HASH : 0);
+        EXPECT_EQ(trees.CompletedOutput(
+                      bHash ? e2e::kMd5Line : L"", tc.strFindings,
+                      tc.dwExitCode == 0 ? kIdentical + (L"\n" + strSummary) : strSummary),
+                  e2e::NormalizeDuration(result.strOutput));
+    }
 }
 
 }  // namespace

@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
 # The arguments quorva.sh hands the program: each row holds the arguments
 # given, "=>" and those handed on; {t} is a temporary folder, {T} its
-# Windows path.
+# Windows path. An argument that begins with "/" and holds another is a path
+# whether or not it exists; one that holds no other stays an option unless
+# it names an existing file or folder.
 set -euo pipefail
 wrapper="$(dirname "${BASH_SOURCE[0]}")/../../quorva.sh"
 t="$(mktemp -d)"
 trap 'rm -rf "$t"' EXIT
 mkdir "$t/src"
 rows=(
-  "{t}/src {t}/new.json {t}/no/x rel /d /hash:md5 => {T}\\src {T}\\new.json {t}/no/x rel /d /hash:md5 /display:,utf8"
+  "{t}/src {t}/new.json {t}/no/x rel /d /hash:md5 => {T}\\src {T}\\new.json {T}\\no\\x rel /d /hash:md5 /display:,utf8"
+  "/subdirs /tmp /no-such-name {t}/src => /subdirs Z:\\tmp /no-such-name {T}\\src /display:,utf8"
   "/report {t}/no/r.json /r:{t}/r.json /snapshot {t}/s.json => /report {T}\\no\\r.json /r:{T}\\r.json /snapshot {T}\\s.json /display:,utf8"
   "/exfile:{t}/f.txt /exfo {t}/d.txt /exfile /hash => /exfile:{T}\\f.txt /exfo {T}\\d.txt /exfile /hash /display:,utf8"
   "/di:verbose /display:,text => /di:verbose /display:,text"

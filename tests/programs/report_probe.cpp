@@ -7,12 +7,15 @@
 #include "console/console.h"
 #include "reports/comparison_results.h"
 #include "reports/json_report.h"
+#include "runtime/error_text.h"
 
 namespace {
 
-// Present, with its size, time and, from a first byte, a 20-byte hash.
-CItemFacts Facts(ULONGLONG nSize, ULONGLONG nTime, BYTE bHash = 0) {
+// Present, with its size, time and, from a first byte, a 20-byte hash, or
+// the error that kept it from being read.
+CItemFacts Facts(ULONGLONG nSize, ULONGLONG nTime, BYTE bHash = 0, DWORD dwError = ERROR_SUCCESS) {
     CItemFacts facts;
+    facts.dwError = dwError;
     facts.bPresent = true;
     facts.nSize = nSize;
     facts.ftLastWrite = {static_cast<DWORD>(nTime), static_cast<DWORD>(nTime >> 32)};
@@ -47,8 +50,10 @@ int wmain(int argc, wchar_t** argv) {
         {K::Date, false, S::None, L"\\\xdc00z", Facts(1, 1), Facts(1, 2)},
         {K::Size, false, S::None, L"\\\xd83d\xde00", Facts(1, 3), Facts(2, 3)},
         {K::Contents, false, S::None, L"\\c", Facts(3, 4, 1), Facts(3, 4, 2)},
-        {K::Inaccessible, false, S::Both, L"\\i", Facts(3, 4), Facts(3, 4)},
-        {K::Inaccessible, true, S::Source, L"\\f", Facts(0, 5), Facts(0, 5)},
+        {K::Inaccessible, false, S::Both, L"\\i", Facts(3, 4, 0, FILE_CHANGED_WHILE_READ),
+         Facts(3, 4, 0, FILE_CHANGED_WHILE_READ)},
+        {K::Inaccessible, true, S::Source, L"\\f", Facts(0, 5, 0, ERROR_ACCESS_DENIED),
+         Facts(0, 5)},
         {K::Security, false, S::Destination, L"\\s", Facts(3, 4), Facts(3, 4)},
         {K::Identical, false, S::None, L"\\=", Facts(3, 4, 1), Facts(3, 4, 1)},
         {K::Moved, false, S::None, L"\\m", Facts(3, 4, 1), Facts(3, 6, 1), 0, L"\\n\\m2"},

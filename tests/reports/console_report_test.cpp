@@ -15,6 +15,7 @@ TEST(ConsoleReportTest, WritesEachFindingAfterItsPath) {
         FindingSide side;
         bool bVerbose;
         const wchar_t* pszLine;
+        const wchar_t* pszPath = L"\\f";
     } kCases[] = {
         {FindingKind::Security, FindingSide::Source, false,
          L"\\f: file does not have any owner or DACL in source.\n"},
@@ -24,6 +25,11 @@ TEST(ConsoleReportTest, WritesEachFindingAfterItsPath) {
          L"\\f: file does not have any owner or DACL in both source and destination.\n"},
         {FindingKind::Identical, FindingSide::None, false, L""},
         {FindingKind::Identical, FindingSide::None, true, L"\\f: files are identical.\n"},
+        // A name cannot break the line, nor forge one: its control characters
+        // show as their pictures.
+        {FindingKind::Identical, FindingSide::None, true,
+         L"\\\u2401n\u240A\\x: files are identical.\u2409\u2421: files are identical.\n",
+         L"\\\x01n\n\\x: files are identical.\t\x7f"},
     };
     for (const auto& tc : kCases) {
         SCOPED_TRACE(testing::PrintToString(std::wstring(tc.pszLine)));
@@ -32,7 +38,7 @@ TEST(ConsoleReportTest, WritesEachFindingAfterItsPath) {
         CFinding finding;
         finding.kind = tc.kind;
         finding.side = tc.side;
-        finding.pszPath = L"\\f";
+        finding.pszPath = tc.pszPath;
         report.OnFinding(finding);
         EXPECT_EQ(tc.pszLine, writer.m_strOutput);
     }
