@@ -2,6 +2,7 @@
 
 #include <wchar.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 #include <vector>
@@ -12,20 +13,12 @@
 #include "runtime/error_text.h"
 #include "runtime/file_time.h"
 #include "runtime/json_text.h"
-#include "runtime/wide_string.h"
+#include "runtime/time_units.h"
 #include "sides/file_listing.h"
 #include "sides/snapshot_format.h"
 #include "version.h"
 
 namespace {
-
-// 100-nanosecond units per millisecond of the /date tolerance.
-constexpr LONGLONG UNITS_PER_MILLISECOND = 10000;
-
-const struct {
-    int nAlgorithm;
-    const char* pszName;
-} kHashNames[] = {{HASH_MD5, "md5"}, {HASH_SHA1, "sha1"}, {HASH_SHA256, "sha256"}};
 
 // Indexed by FindingKind.
 const char* const kKindNames[] = {
@@ -34,15 +27,6 @@ const char* const kKindNames[] = {
 
 // Indexed by FindingSide.
 const char* const kSideNames[] = {"null", "\"source\"", "\"destination\"", "\"both\""};
-
-// A string literal, or null for an empty text.
-void AppendJsonStringOrNull(std::string& strOut, const std::wstring& strText) {
-    if (strText.empty()) {
-        strOut += "null";
-    } else {
-        AppendJsonString(strOut, strText.c_str());
-    }
-}
 
 // What one side knows: null when the item is not there; the size only for
 // files, the hash value only where it was computed.
@@ -57,11 +41,8 @@ void AppendFacts(std::string& strOut, const CItemFacts& facts, bool bFolder) {
     }
     strOut += "\"lastWrite\": \"" + FormatJsonTime(facts.ftLastWrite) + '"';
     if (facts.cbHash > 0) {
-        strOut += ", \"hash\": \"";
-        for (DWORD i = 0; i < facts.cbHash && i < HASH_MAX_VALUE_SIZE; ++i) {
-            AppendHex(strOut, facts.hash[i], 2);
-        }
-        strOut += '"';
+        strOut += ", \"hash\": ";
+        AppendJsonHash(strOut, facts.hash, std::min<DWORD>(facts.cbHash, HASH_MAX_VALUE_SIZE));
     }
     strOut += '}';
 }
@@ -100,7 +81,7 @@ DWORD CJsonReport::Open(const wchar_t* pszPath, const CConsole& console,
     if (dwOpenError != ERROR_SUCCESS) {
         return dwOpenError;
     }
-    m_bVerbose = (console.GetDisplayLevel() & 0x7FFFFFFF) == DISPLAY_VERBOSE;
+    m_bVerbose = console.IsVerbose();
 
     std::string& str = m_file.Buffer();
     str += "{\r\n  \"program\": \"Quorva\",\r\n  \"version\": \"" QUORVA_VERSION_TEXT "\",\r\n";
@@ -143,13 +124,8 @@ DWORD CJsonReport::Open(const wchar_t* pszPath, const CConsole& console,
                : "null";
     str += ", \"dateShiftHours\": " + std::to_string(console.m_nDateShiftHours);
     str += ", \"hash\": ";
-    std::string strHash = "null";
-    for (const auto& hash : kHashNames) {
-        if ((console.m_dwOptions & OPT_HASH) && console.m_nHashAlgorithm == hash.nAlgorithm) {
-            strHash = std::string("\"") + hash.pszName + '"';
-        }
-    }
-    str += strHash;
+    const CHashAlgorithm* const pAlgorithm = console.GetHashAlgorithm();
+    AppendJsonNameOrNull(str, pAlgorithm != nullptr ? pAlgorithm->pszRecordName : nullptr);
     str += ", \"moves\": ";
     str += (console.m_dwOptions & OPT_MOVES) ? "true" : "false";
     str += ", \"content\": ";
@@ -213,22 +189,17 @@ void CJsonReport::OnFinding(const CFinding& finding) {
 }
 
 void CJsonReport::OnError(const wchar_t* pszPath, const wchar_t* pszMessage, HRESULT hrCode) {
-    // The code as the console shows it: a Win32 code by itself, any other
-    // HRESULT as its unsigned value.
+    // The code and the system's text as the console shows them, the text
+    // without the code behind it.
     const DWORD dwCode = static_cast<DWORD>(hrCode);
-    const DWORD dwShown =
-        (dwCode <= 0xFFFF || (dwCode & 0x1FFF0000) == 0x00070000) ? dwCode & 0xFFFF : dwCode;
     std::string& str = m_strErrors;
     str += str.empty() ? "\r\n    {\"path\": " : ",\r\n    {\"path\": ";
     AppendJsonString(str, pszPath != nullptr ? pszPath : L"");
     str += ", \"message\": ";
     AppendJsonString(str, pszMessage != nullptr ? pszMessage : L"");
-    str += ", \"code\": " + std::to_string(dwShown) + ", \"text\": ";
-    wchar_t szText[SYSTEM_ERROR_TEXT_CHARS];
-    if (dwCode != 0 && GetSystemErrorText(dwCode, szText)) {
-        // Without the code that GetSystemErrorText puts after the text.
-        std::wstring strText = szText;
-        strText.erase(strText.rfind(L" ("));
+    str += ", \"code\": " + std::to_string(ShownErrorCode(dwCode)) + ", \"text\": ";
+    std::wstring strText;
+    if (dwCode != 0 && GetBareSystemErrorText(dwCode, strText)) {
         AppendJsonString(str, strText.c_str());
     } else {
         str += "null";
@@ -255,9 +226,9 @@ DWORD CJsonReport::Finish(const CComparisonResults& results, LONGLONG nElapsedNa
     const LONGLONG nElapsed = nElapsedNanoseconds > 0 ? nElapsedNanoseconds : 0;
     char szFraction[8];
     ::snprintf(szFraction, sizeof(szFraction), "%06u",
-               static_cast<unsigned>(nElapsed % 1000000000 / 1000));
-    str += "},\r\n  \"elapsedSeconds\": " + std::to_string(nElapsed / 1000000000) + "." +
-           szFraction + ",\r\n  \"exitCode\": " + std::to_string(nExitCode);
+               static_cast<unsigned>(nElapsed % NANOSECONDS_PER_SECOND / 1000));
+    str += "},\r\n  \"elapsedSeconds\": " + std::to_string(nElapsed / NANOSECONDS_PER_SECOND) +
+           "." + szFraction + ",\r\n  \"exitCode\": " + std::to_string(nExitCode);
     if (bInterrupted) {
         str += ",\r\n  \"interrupted\": true";
     }

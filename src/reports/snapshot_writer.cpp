@@ -19,9 +19,7 @@ DWORD CSnapshotWriter::Open(const wchar_t* pszPath, const CConsole& console) {
     header.bSubdir = (console.m_dwOptions & OPT_SUBDIR) != 0;
     header.bSecurity = m_bSecurity;
     if (console.m_dwOptions & OPT_HASH) {
-        header.strHash = console.m_nHashAlgorithm == HASH_MD5      ? "md5"
-                         : console.m_nHashAlgorithm == HASH_SHA256 ? "sha256"
-                                                                   : "sha1";
+        header.strHash = console.GetHashAlgorithm()->pszRecordName;
     }
     header.strFileExclusions = console.m_strFileExclusions;
     header.strFolderExclusions = console.m_strFolderExclusions;

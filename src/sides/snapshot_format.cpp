@@ -3,8 +3,10 @@
 #include <climits>
 #include <cstring>
 
+#include "hashing/hash_algorithm.h"
 #include "runtime/error_text.h"
 #include "runtime/file_time.h"
+#include "runtime/hex_text.h"
 #include "runtime/json_text.h"
 
 namespace {
@@ -77,41 +79,28 @@ const char* Bool(bool b) {
     return b ? "true" : "false";
 }
 
-int HexDigit(wchar_t ch) {
-    return ch >= L'0' && ch <= L'9'   ? ch - L'0'
-           : ch >= L'a' && ch <= L'f' ? ch - L'a' + 10
-           : ch >= L'A' && ch <= L'F' ? ch - L'A' + 10
-                                      : -1;
-}
-
-// Appends the UTF-16 units of cb bytes of UTF-8 text that the line's reading
-// found well formed.
-void AppendWide(std::wstring& str, const char* p, size_t cb) {
-    const unsigned char* q = reinterpret_cast<const unsigned char*>(p);
-    const unsigned char* const pEnd = q + cb;
-    while (q < pEnd) {
-        unsigned ch = *q++;
-        if (ch >= 0x80) {
-            const int nMore = ch >= 0xF0 ? 3 : ch >= 0xE0 ? 2 : 1;
-            ch &= 0x3F >> nMore;
-            for (int i = 0; i < nMore && q < pEnd; ++i) {
-                ch = (ch << 6) | (*q++ & 0x3F);
-            }
+// The UTF-16 unit of four hexadecimal digits at p; false when they are not.
+template <typename TChar>
+bool ReadUnit(const TChar* p, unsigned& nUnit) {
+    char digits[4];
+    for (int i = 0; i < 4; ++i) {
+        if (p[i] < 0x20 || p[i] > 0x7E) {
+            return false;
         }
-        if (ch >= 0x10000) {
-            str += static_cast<wchar_t>(0xD800 + ((ch - 0x10000) >> 10));
-            str += static_cast<wchar_t>(0xDC00 + ((ch - 0x10000) & 0x3FF));
-        } else {
-            str += static_cast<wchar_t>(ch);
-        }
+        digits[i] = static_cast<char>(p[i]);
     }
+    BYTE bytes[2];
+    if (!ParseHexBytes(digits, 2, bytes)) {
+        return false;
+    }
+    nUnit = bytes[0] * 256u + bytes[1];
+    return true;
 }
 
 // A text as the header's version wrote it: false when an escape is not '%'
 // and four hexadecimal digits.
 bool ReadText(const char* p, size_t cb, unsigned nVersion, std::wstring& strOut) {
-    strOut.clear();
-    AppendWide(strOut, p, cb);
+    strOut = FromUtf8(p, cb);
     return nVersion < 2 || Unescape(strOut);
 }
 
@@ -156,8 +145,7 @@ bool ReadPath(const std::string& strPath, unsigned nVersion, CSnapshotEntry& ent
         strPath.find("\\\\") != std::string::npos || strPath.find('\0') != std::string::npos) {
         return false;
     }
-    entry.strFolder.clear();
-    AppendWide(entry.strFolder, strPath.data(), nSlash);
+    entry.strFolder = FromUtf8(strPath.data(), nSlash);
     if (!ReadText(strPath.data() + nSlash + 1, strPath.size() - nSlash - 1, nVersion,
                   entry.strName)) {
         return false;
@@ -178,13 +166,8 @@ const wchar_t* ReadHash(const CJsonValue* hash, unsigned cbHash, CSnapshotEntry&
     if (strHash.size() != 2 * cbHash) {
         return L"the \"hash\" has the wrong length.";
     }
-    for (unsigned i = 0; i < cbHash; ++i) {
-        const int nHigh = HexDigit(static_cast<unsigned char>(strHash[2 * i]));
-        const int nLow = HexDigit(static_cast<unsigned char>(strHash[2 * i + 1]));
-        if (nHigh < 0 || nLow < 0) {
-            return L"the \"hash\" is not hexadecimal.";
-        }
-        entry.hash[i] = static_cast<BYTE>(nHigh * 16 + nLow);
+    if (!ParseHexBytes(strHash.data(), cbHash, entry.hash)) {
+        return L"the \"hash\" is not hexadecimal.";
     }
     entry.cbHash = cbHash;
     return nullptr;
@@ -243,8 +226,9 @@ const wchar_t* ReadFacts(const CSnapshotLine& line, CSnapshotEntry& entry) {
 
 }  // namespace
 
-unsigned HashSizeOfName(const std::string& strName) {
-    return strName == "md5" ? 16 : strName == "sha1" ? 20 : strName == "sha256" ? 32 : 0;
+unsigned HashSizeOf(const CSnapshotHeader& header) {
+    const CHashAlgorithm* const pAlgorithm = FindHashAlgorithmByRecordName(header.strHash);
+    return pAlgorithm != nullptr ? pAlgorithm->cbValue : 0;
 }
 
 void AppendEscaped(std::wstring& str, const wchar_t* pszText, size_t cchText, bool bSeparators) {
@@ -275,15 +259,11 @@ bool Unescape(std::wstring& str) {
     for (size_t i = nOut; i < str.size(); ++i) {
         wchar_t ch = str[i];
         if (ch == L'%') {
-            unsigned nValue = 0;
-            for (size_t k = 1; k <= 4; ++k) {
-                const int nDigit = i + k < str.size() ? HexDigit(str[i + k]) : -1;
-                if (nDigit < 0) {
-                    return false;
-                }
-                nValue = nValue * 16 + nDigit;
+            unsigned nUnit = 0;
+            if (i + 4 >= str.size() || !ReadUnit(str.data() + i + 1, nUnit)) {
+                return false;
             }
-            ch = static_cast<wchar_t>(nValue);
+            ch = static_cast<wchar_t>(nUnit);
             i += 4;
         }
         str[nOut++] = ch;
@@ -356,11 +336,7 @@ void AppendSnapshotEntry(std::string& str, const CSnapshotEntry& entry, bool bSe
     if (entry.cbHash != 0) {
         str += ", ";
         AppendName(str, kHash);
-        str += '"';
-        for (DWORD i = 0; i < entry.cbHash; ++i) {
-            AppendHex(str, entry.hash[i], 2);
-        }
-        str += '"';
+        AppendJsonHash(str, entry.hash, entry.cbHash);
     }
     if (entry.bLink) {
         str += ", ";
@@ -435,7 +411,8 @@ const wchar_t* ReadSnapshotHeader(const CSnapshotLine& line, CSnapshotHeader& he
     const CJsonValue* const hash = line.Find(kHash, kOptions);
     bool bRight =
         subdir != nullptr && security != nullptr && hash != nullptr &&
-        (hash->kind == Kind::Null || (hash->kind == Kind::Text && HashSizeOfName(hash->str) != 0));
+        (hash->kind == Kind::Null ||
+         (hash->kind == Kind::Text && FindHashAlgorithmByRecordName(hash->str) != nullptr));
     const char* const lists[] = {kFileExclusions, kFolderExclusions};
     std::wstring* const paths[] = {&header.strFileExclusions, &header.strFolderExclusions};
     for (int i = 0; i < 2 && bRight; ++i) {
@@ -478,8 +455,7 @@ const wchar_t* ReadSnapshotExcluded(const CSnapshotLine& line, const CSnapshotHe
         excluded.nCount == 0 || (!folder->str.empty() && folder->str[0] != '\\')) {
         return L"the line does not count what a folder's exclusions left out.";
     }
-    excluded.strFolder.clear();
-    AppendWide(excluded.strFolder, folder->str.data(), folder->str.size());
+    excluded.strFolder = FromUtf8(folder->str.data(), folder->str.size());
     return nullptr;
 }
 
@@ -520,7 +496,7 @@ const wchar_t* ReadSnapshotEntry(const CSnapshotLine& line, const CSnapshotHeade
             entry.dwError = static_cast<DWORD>(n);
         }
     }
-    const unsigned cbHash = HashSizeOfName(header.strHash);
+    const unsigned cbHash = HashSizeOf(header);
     entry.cbHash = 0;
     if (const CJsonValue* const hash = line.Find(kHash)) {
         if (const wchar_t* const pszWrong = ReadHash(hash, cbHash, entry)) {
@@ -840,15 +816,10 @@ bool CSnapshotLine::Text(std::string* pText) {
             continue;
         }
         const auto unit = [&](unsigned& nUnit) {
-            nUnit = 0;
-            for (int i = 0; i < 4; ++i) {
-                const int nDigit =
-                    m_p != m_pEnd ? HexDigit(static_cast<unsigned char>(*m_p++)) : -1;
-                if (nDigit < 0) {
-                    return false;
-                }
-                nUnit = nUnit * 16 + nDigit;
+            if (m_pEnd - m_p < 4 || !ReadUnit(m_p, nUnit)) {
+                return false;
             }
+            m_p += 4;
             return true;
         };
         unsigned nUnit = 0;

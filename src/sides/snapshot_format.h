@@ -87,9 +87,9 @@ struct CSnapshotEnd {
     unsigned long long nBytes = 0;
 };
 
-// The size in bytes of a value of the hash algorithm named strName as the
-// snapshot names it ("md5", "sha1", "sha256"); 0 for any other name.
-unsigned HashSizeOfName(const std::string& strName);
+// The size in bytes of the hash values that the snapshot records; 0 when
+// it records none.
+unsigned HashSizeOf(const CSnapshotHeader& header);
 
 // Appends cchText units of pszText to str as version 2 writes a name: '%',
 // '\' and a surrogate alone as '%' and four hexadecimal digits. With

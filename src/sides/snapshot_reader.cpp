@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "exclusions/exclusions.h"
+#include "runtime/fnv1a.h"
 #include "runtime/wide_string.h"
 
 namespace {
@@ -31,11 +32,11 @@ enum : uint8_t {
     RECORD_LINK = 0x02,
 };
 
-// FNV-1a: folders and names are kept as 64-bit keys of their UTF-16 units.
+// Folders and names are kept as 64-bit keys of their UTF-16 units.
 uint64_t HashText(const wchar_t* p, size_t cch) {
-    uint64_t nHash = 14695981039346656037ULL;
+    uint64_t nHash = FNV1A_64_BASIS;
     for (size_t i = 0; i < cch; ++i) {
-        nHash = (nHash ^ static_cast<uint16_t>(p[i])) * 1099511628211ULL;
+        nHash = Fnv1aStep(nHash, static_cast<uint64_t>(static_cast<uint16_t>(p[i])));
     }
     return nHash;
 }
@@ -151,11 +152,17 @@ DWORD CSnapshotReader::Open(const wchar_t* pszPath) {
     if (!m_hFile) {
         return ::GetLastError();
     }
-    return m_records.Create() ? ERROR_SUCCESS : ::GetLastError();
+    if (!m_records.Create()) {
+        return ::GetLastError();
+    }
+    m_pRecordWriter = std::make_unique<CSpillWriter>(m_records.GetHandle());
+    return ERROR_SUCCESS;
 }
 
 DWORD CSnapshotReader::Read() {
-    if (Check()) {
+    const bool bChecked = Check();
+    m_pRecordWriter.reset();
+    if (bChecked) {
         m_hFile.Reset();  // everything is in the records now
         return ERROR_SUCCESS;
     }
@@ -424,24 +431,11 @@ bool CSnapshotReader::CheckEntry(CChecking& checking, unsigned long long nLine,
 }
 
 bool CSnapshotReader::Record(const void* pData, size_t cb, bool bFlush) {
-    if (cb != 0) {
-        m_strPending.append(static_cast<const char*>(pData), cb);
-        m_nRecordsSize += cb;
-    }
-    if (m_strPending.size() < kReadSize && !bFlush) {
-        return true;
-    }
-    DWORD cbWritten = 0;
-    if (!::WriteFile(m_records.GetHandle(), m_strPending.data(),
-                     static_cast<DWORD>(m_strPending.size()), &cbWritten, nullptr)) {
+    m_nRecordsSize += cb;
+    if ((cb != 0 && !m_pRecordWriter->Add(pData, cb)) || (bFlush && !m_pRecordWriter->Flush())) {
         m_dwReadError = ::GetLastError();
         return false;
     }
-    if (cbWritten != m_strPending.size()) {
-        m_dwReadError = ERROR_WRITE_FAULT;
-        return false;
-    }
-    m_strPending.clear();
     return true;
 }
 
@@ -525,22 +519,9 @@ DWORD CSnapshotReader::List(const std::wstring& strFolder, const std::wstring& s
     if (pFolders != nullptr) {
         counts.m_nExcludedFolders += pMark->nExcludedFolders;
     }
-    const bool bRecordedFiles = HashSizeOfName(m_header.strHash) != 0 || m_header.bSecurity;
-    // Exclusions by name, or by the display path where a wildcard holds a
-    // backslash, as for a folder on the disk.
-    const bool bFilesByPath = HasPathWildcard(g_fileExclusions);
-    const bool bFoldersByPath = HasPathWildcard(g_folderExclusions);
-    std::wstring strItem = strRelative + L"\\";
-    const size_t cchFolder = strItem.size();
-    const auto isExcluded = [&](const CStringList& list, bool bByPath,
-                                const std::wstring& strName) {
-        if (!bByPath) {
-            return IsExcludedName(list, strName.c_str());
-        }
-        strItem.resize(cchFolder);
-        strItem += strName;
-        return IsExcludedPath(list, strItem.c_str());
-    };
+    const bool bRecordedFiles = HashSizeOf(m_header) != 0 || m_header.bSecurity;
+    CExclusionTest excludedFile(g_fileExclusions, strRelative.c_str());
+    CExclusionTest excludedFolder(g_folderExclusions, strRelative.c_str());
     std::wstring strName;
     for (uint64_t n = 0; n < pMark->nEntries; ++n) {
         CRecordHead head;
@@ -575,7 +556,7 @@ DWORD CSnapshotReader::List(const std::wstring& strFolder, const std::wstring& s
             if (pFolders == nullptr) {
                 continue;
             }
-            if (isExcluded(g_folderExclusions, bFoldersByPath, strName)) {
+            if (excludedFolder.IsExcluded(strName.c_str(), strName.size())) {
                 ++counts.m_nExcludedFolders;
                 continue;
             }
@@ -588,7 +569,7 @@ DWORD CSnapshotReader::List(const std::wstring& strFolder, const std::wstring& s
             pFolders->AddRecorded(recorded);
             continue;
         }
-        if (isExcluded(g_fileExclusions, bFilesByPath, strName)) {
+        if (excludedFile.IsExcluded(strName.c_str(), strName.size())) {
             ++counts.m_nExcludedFiles;
             continue;
         }

@@ -19,6 +19,7 @@
 
 #include "runtime/handle.h"
 #include "sides/snapshot_format.h"
+#include "sides/spill_file.h"
 #include "sides/tree_side.h"
 
 class CSnapshotReader : public CTreeSide {
@@ -93,9 +94,9 @@ private:
     DWORD SeekFolder(const std::wstring& strFolder, const CFolderMark*& pMark);
 
     CFileHandle m_hFile;
-    CCacheFile m_records;         // the entries as binary records
-    std::string m_strPending;     // records not yet written
-    uint64_t m_nRecordsSize = 0;  // the bytes of records, pending ones included
+    CCacheFile m_records;                           // the entries as binary records
+    std::unique_ptr<CSpillWriter> m_pRecordWriter;  // while the check writes them
+    uint64_t m_nRecordsSize = 0;                    // the bytes of records, pending ones included
     std::vector<char> m_readBuffer;
     uint64_t m_nReadOffset = 0;  // where the buffer's first byte lies
     size_t m_nReadPos = 0;
