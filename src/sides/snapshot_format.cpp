@@ -100,7 +100,7 @@ bool ReadUnit(const TChar* p, unsigned& nUnit) {
 // A text as the header's version wrote it: false when an escape is not '%'
 // and four hexadecimal digits.
 bool ReadText(const char* p, size_t cb, unsigned nVersion, std::wstring& strOut) {
-    strOut = FromUtf8(p, cb);
+    AssignFromUtf8(strOut, p, cb);
     return nVersion < 2 || Unescape(strOut);
 }
 
@@ -145,7 +145,7 @@ bool ReadPath(const std::string& strPath, unsigned nVersion, CSnapshotEntry& ent
         strPath.find("\\\\") != std::string::npos || strPath.find('\0') != std::string::npos) {
         return false;
     }
-    entry.strFolder = FromUtf8(strPath.data(), nSlash);
+    AssignFromUtf8(entry.strFolder, strPath.data(), nSlash);
     if (!ReadText(strPath.data() + nSlash + 1, strPath.size() - nSlash - 1, nVersion,
                   entry.strName)) {
         return false;
@@ -544,8 +544,11 @@ const CJsonValue* CSnapshotLine::Find(const char* pszName, const char* pszParent
 }
 
 int CSnapshotLine::IndexOf(const char* pszName, int nParent) const {
+    const size_t cchName = std::strlen(pszName);
     for (size_t i = 0; i < m_nUsed; ++i) {
-        if (m_members[i].nParent == nParent && m_members[i].strKey == pszName) {
+        const std::string& strKey = m_members[i].strKey;
+        if (m_members[i].nParent == nParent && strKey.size() == cchName &&
+            std::memcmp(strKey.data(), pszName, cchName) == 0) {
             return static_cast<int>(i);
         }
     }
