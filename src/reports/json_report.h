@@ -10,7 +10,6 @@
 
 #include "comparison/finding.h"
 #include "reports/replacing_file.h"
-#include "runtime/json_text.h"
 
 struct CComparisonResults;
 struct CSnapshotHeader;
