@@ -14,6 +14,8 @@
 
 namespace {
 
+FileStateQuery g_pfnFileStateQuery = ::GetFileInformationByHandle;
+
 // Rounds of polling for a result before the owner sleeps: most results are
 // ready, or nearly so, by the time the engine asks for them.
 constexpr int kSpinRounds = 200;
@@ -46,8 +48,21 @@ private:
     SRWLOCK& m_lock;
 };
 
-// Hashes the file at strPath into result. Throws nothing: running out of
-// memory fails the file as a failed read would.
+// Asks the file read through hFile, once, for its size and last-write time
+// into result. False with the query's error.
+bool QueryState(HANDLE hFile, CHashResult& result) noexcept {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!g_pfnFileStateQuery(hFile, &info)) {
+        return false;
+    }
+    result.nSize = (static_cast<ULONGLONG>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    result.ftLastWrite = info.ftLastWriteTime;
+    return true;
+}
+
+// Hashes the file at strPath into result, with what its handle tells after
+// the reading. Throws nothing: running out of memory fails the file as a
+// failed read would.
 void HashInto(CHashObject& hash, const std::wstring& strPath, ALG_ID algId,
               CHashResult& result) noexcept {
     result = CHashResult();
@@ -55,7 +70,10 @@ void HashInto(CHashObject& hash, const std::wstring& strPath, ALG_ID algId,
         return;  // a side whose value the engine knows
     }
     try {
-        result.bHashed = hash.HashFile(strPath.c_str(), algId);
+        // The handle closes at the end of the scope, keeping the error.
+        const CFileHandle hFile = OpenFileForReading(strPath.c_str());
+        result.bHashed =
+            hFile && hash.HashFileHandle(hFile.Get(), algId) && QueryState(hFile.Get(), result);
     } catch (const std::bad_alloc&) {
         ::SetLastError(ERROR_OUTOFMEMORY);
     }
@@ -126,7 +144,8 @@ bool ReadBlock(HANDLE hFile, BYTE* pb, DWORD cb, DWORD& cbRead) {
 // bGiveUp, fails both with ERROR_CANCELLED within one block. The files are
 // read to where they end as they are read, not as they were listed: one that
 // keeps growing faster than it is read keeps the comparison going. Each block
-// read is added to nBytesRead.
+// read is added to nBytesRead. Once both are read (up to their end or their
+// first difference), each handle tells its size and last-write time.
 void CompareInto(BYTE* pbBlocks, const std::wstring (&paths)[2], std::atomic<uint64_t>& nBytesRead,
                  const std::atomic<bool>& bGiveUp, CPairResult& result) noexcept {
     result = CPairResult();
@@ -138,30 +157,32 @@ void CompareInto(BYTE* pbBlocks, const std::wstring (&paths)[2], std::atomic<uin
             result.files[nSide].dwError = ::GetLastError();
         }
     }
-    if (!files[0] || !files[1]) {
-        return;
-    }
     BYTE* const blocks[2] = {pbBlocks, pbBlocks + COMPARE_BLOCK_SIZE};
     ULONGLONG nOffset = 0;
-    for (;;) {
+    bool bRead = files[0] && files[1];  // both files open and read so far
+    while (bRead) {
         DWORD cbRead[2];
-        for (int nSide = 0; nSide < 2; ++nSide) {
-            if (!ReadBlock(files[nSide].Get(), blocks[nSide], COMPARE_BLOCK_SIZE, cbRead[nSide])) {
+        for (int nSide = 0; bRead && nSide < 2; ++nSide) {
+            bRead = ReadBlock(files[nSide].Get(), blocks[nSide], COMPARE_BLOCK_SIZE, cbRead[nSide]);
+            if (!bRead) {
                 result.files[nSide].bHashed = FALSE;
                 result.files[nSide].dwError = ::GetLastError();
-                return;
+            } else {
+                nBytesRead.fetch_add(cbRead[nSide], std::memory_order_relaxed);
             }
-            nBytesRead.fetch_add(cbRead[nSide], std::memory_order_relaxed);
+        }
+        if (!bRead) {
+            break;
         }
         const DWORD cbBoth = std::min(cbRead[0], cbRead[1]);
         const size_t cbEqual = EqualPrefix(blocks[0], blocks[1], cbBoth);
         if (cbEqual < cbBoth || cbRead[0] != cbRead[1]) {
             result.bDifferent = true;
             result.nDifference = nOffset + cbEqual;
-            return;
+            break;
         }
         if (cbBoth < COMPARE_BLOCK_SIZE) {
-            return;
+            break;
         }
         nOffset += cbBoth;
         // A stop, or the queue's end, ends a large pair within one block.
@@ -173,9 +194,20 @@ void CompareInto(BYTE* pbBlocks, const std::wstring (&paths)[2], std::atomic<uin
             return;
         }
     }
+    // Also a file whose partner failed: what it tells is its state now.
+    for (int nSide = 0; nSide < 2; ++nSide) {
+        if (result.files[nSide].bHashed && !QueryState(files[nSide].Get(), result.files[nSide])) {
+            result.files[nSide].bHashed = FALSE;
+            result.files[nSide].dwError = ::GetLastError();
+        }
+    }
 }
 
 }  // namespace
+
+void SetFileStateQuery(FileStateQuery pfnQuery) {
+    g_pfnFileStateQuery = pfnQuery != nullptr ? pfnQuery : ::GetFileInformationByHandle;
+}
 
 CHashQueue::~CHashQueue() {
     m_bGiveUp = true;
