@@ -14,7 +14,7 @@
 
 namespace {
 
-FileStateQuery g_pfnFileStateQuery = ::GetFileInformationByHandle;
+FileTimeQuery g_pfnFileTimeQuery = ::GetFileTime;
 
 // Rounds of polling for a result before the owner sleeps: most results are
 // ready, or nearly so, by the time the engine asks for them.
@@ -48,16 +48,13 @@ private:
     SRWLOCK& m_lock;
 };
 
-// Asks the file read through hFile, once, for its size and last-write time
-// into result. False with the query's error.
-bool QueryState(HANDLE hFile, CHashResult& result) noexcept {
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!g_pfnFileStateQuery(hFile, &info)) {
-        return false;
-    }
-    result.nSize = (static_cast<ULONGLONG>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-    result.ftLastWrite = info.ftLastWriteTime;
-    return true;
+// Puts the size of the file read through hFile (nSize: the bytes read up to
+// its end) into result, with the last-write time that its handle tells once
+// it was read: one query, the whole cost of telling a file that changed
+// while it was read. False with the query's error.
+bool KeepReadState(HANDLE hFile, ULONGLONG nSize, CHashResult& result) noexcept {
+    result.nSize = nSize;
+    return g_pfnFileTimeQuery(hFile, nullptr, nullptr, &result.ftLastWrite) != FALSE;
 }
 
 // Hashes the file at strPath into result, with what its handle tells after
@@ -72,8 +69,8 @@ void HashInto(CHashObject& hash, const std::wstring& strPath, ALG_ID algId,
     try {
         // The handle closes at the end of the scope, keeping the error.
         const CFileHandle hFile = OpenFileForReading(strPath.c_str());
-        result.bHashed =
-            hFile && hash.HashFileHandle(hFile.Get(), algId) && QueryState(hFile.Get(), result);
+        result.bHashed = hFile && hash.HashFileHandle(hFile.Get(), algId) &&
+                         KeepReadState(hFile.Get(), hash.GetBytesHashed(), result);
     } catch (const std::bad_alloc&) {
         ::SetLastError(ERROR_OUTOFMEMORY);
     }
@@ -145,7 +142,8 @@ bool ReadBlock(HANDLE hFile, BYTE* pb, DWORD cb, DWORD& cbRead) {
 // read to where they end as they are read, not as they were listed: one that
 // keeps growing faster than it is read keeps the comparison going. Each block
 // read is added to nBytesRead. Once both are read (up to their end or their
-// first difference), each handle tells its size and last-write time.
+// first difference), each file's size and last-write time are kept
+// (KeepReadState); a file not read to its end asks its handle for its size.
 void CompareInto(BYTE* pbBlocks, const std::wstring (&paths)[2], std::atomic<uint64_t>& nBytesRead,
                  const std::atomic<bool>& bGiveUp, CPairResult& result) noexcept {
     result = CPairResult();
@@ -160,8 +158,8 @@ void CompareInto(BYTE* pbBlocks, const std::wstring (&paths)[2], std::atomic<uin
     BYTE* const blocks[2] = {pbBlocks, pbBlocks + COMPARE_BLOCK_SIZE};
     ULONGLONG nOffset = 0;
     bool bRead = files[0] && files[1];  // both files open and read so far
+    DWORD cbRead[2] = {};
     while (bRead) {
-        DWORD cbRead[2];
         for (int nSide = 0; bRead && nSide < 2; ++nSide) {
             bRead = ReadBlock(files[nSide].Get(), blocks[nSide], COMPARE_BLOCK_SIZE, cbRead[nSide]);
             if (!bRead) {
@@ -194,19 +192,30 @@ void CompareInto(BYTE* pbBlocks, const std::wstring (&paths)[2], std::atomic<uin
             return;
         }
     }
-    // Also a file whose partner failed: what it tells is its state now.
+    // Also a file whose partner could not be read: what it tells is how it
+    // is now.
     for (int nSide = 0; nSide < 2; ++nSide) {
-        if (result.files[nSide].bHashed && !QueryState(files[nSide].Get(), result.files[nSide])) {
-            result.files[nSide].bHashed = FALSE;
-            result.files[nSide].dwError = ::GetLastError();
+        CHashResult& file = result.files[nSide];
+        if (!file.bHashed) {
+            continue;
+        }
+        // Read up to its end (a block shorter than asked for was its last),
+        // a file's size is what was read; otherwise its handle tells it.
+        LARGE_INTEGER size;
+        size.QuadPart = static_cast<LONGLONG>(nOffset + cbRead[nSide]);
+        const bool bEnded = bRead && cbRead[nSide] < COMPARE_BLOCK_SIZE;
+        if ((!bEnded && !::GetFileSizeEx(files[nSide].Get(), &size)) ||
+            !KeepReadState(files[nSide].Get(), static_cast<ULONGLONG>(size.QuadPart), file)) {
+            file.bHashed = FALSE;
+            file.dwError = ::GetLastError();
         }
     }
 }
 
 }  // namespace
 
-void SetFileStateQuery(FileStateQuery pfnQuery) {
-    g_pfnFileStateQuery = pfnQuery != nullptr ? pfnQuery : ::GetFileInformationByHandle;
+void SetFileTimeQuery(FileTimeQuery pfnQuery) {
+    g_pfnFileTimeQuery = pfnQuery != nullptr ? pfnQuery : ::GetFileTime;
 }
 
 CHashQueue::~CHashQueue() {

@@ -79,14 +79,17 @@ int TestSecurityCheck(const wchar_t* pszPath) {
     return CheckOwnerAndDacl(pszPath);
 }
 
-// The size of a file of two bytes as grown by one, as the platform would
-// tell it of a file appended to while it was read.
-BOOL WINAPI GrownWhileRead(HANDLE hFile, BY_HANDLE_FILE_INFORMATION* pInfo) {
-    if (!::GetFileInformationByHandle(hFile, pInfo)) {
+// The last-write time of a file of two bytes as a moment later, as the
+// platform would tell it of a file written to while it was read.
+BOOL WINAPI WrittenWhileRead(HANDLE hFile, FILETIME* pftCreation, FILETIME* pftLastAccess,
+                             FILETIME* pftLastWrite) {
+    LARGE_INTEGER size;
+    if (!::GetFileSizeEx(hFile, &size) ||
+        !::GetFileTime(hFile, pftCreation, pftLastAccess, pftLastWrite)) {
         return FALSE;
     }
-    if (pInfo->nFileSizeHigh == 0 && pInfo->nFileSizeLow == 2) {
-        ++pInfo->nFileSizeLow;
+    if (size.QuadPart == 2) {
+        ++pftLastWrite->dwLowDateTime;
     }
     return TRUE;
 }
@@ -103,7 +106,7 @@ protected:
     }
     void TearDown() override {
         SetSecurityCheck(nullptr);
-        SetFileStateQuery(nullptr);
+        SetFileTimeQuery(nullptr);
         SetHashThreads(HASH_THREADS_AUTO);
         g_withoutDacl.clear();
         g_deleteFirst.clear();
@@ -246,7 +249,7 @@ TEST_F(CompareEngineTest, ItemsGoneOrChangedSinceTheListingAreInaccessible) {
     EXPECT_EQ((CRecord{L"\\sub", K::Inaccessible, S::Source}), m_report.m_findings.back());
     test::MakeFile(Source(L"c"), "yy");
     test::MakeFile(Destination(L"c"), "yz");
-    SetFileStateQuery(GrownWhileRead);
+    SetFileTimeQuery(WrittenWhileRead);
     for (const DWORD dwOptions : {OPT_HASH, OPT_CONTENT}) {
         m_console.m_dwOptions = dwOptions;
         ASSERT_EQ(0u, Compare());
