@@ -21,6 +21,7 @@
 #include "runtime/handle.h"
 #include "runtime/platform.h"
 #include "runtime/process_end.h"
+#include "runtime/time_units.h"
 #include "sides/file_listing.h"
 #include "sides/name_index.h"
 #include "sides/tree_side.h"
@@ -57,8 +58,6 @@ SecurityCheckFunction g_pfnSecurityCheck = CheckOwnerAndDacl;
 DWORD g_nHashThreads = HASH_THREADS_AUTO;
 
 constexpr size_t npos = CNameIndex::npos;
-// 100-nanosecond units in an hour, the step of the /date shifts.
-constexpr ULONGLONG UNITS_PER_HOUR = 36000000000ULL;
 
 // Whether a failure to read a file, or to list a folder below the roots,
 // leaves that item inaccessible on its side while the comparison goes on: a
@@ -237,6 +236,15 @@ private:
     // plan joins the folders planned. A folder that cannot be listed is
     // planned with its failure, and nothing after it.
     void PlanFolder(const CFolder& folder);
+    // Lists both sides of the plan's folder into it; the plan's dwError set
+    // when a side's failure stops the comparison.
+    void ListFolder(CFolderPlan& plan);
+    // Pairs the plan's files and decides each pair, in the order of the
+    // findings.
+    void PlanFiles(CFolderPlan& plan);
+    // Pairs the plan's subfolders (walked alone: finds those that may not be
+    // listed) and puts the folder on the walk.
+    void PlanSubfolders(const CFolderPlan& plan);
     // Lists one side of a folder (display path strRelative); ERROR_SUCCESS,
     // or why it could not be listed (the lists then empty).
     DWORD ListSide(CTreeSide& side, const std::wstring& strFolder, const std::wstring& strRelative,
@@ -347,11 +355,10 @@ DWORD CComparison::Run() {
             ::GetSystemInfo(&info);
             nThreads = std::min(2 * std::max<DWORD>(info.dwNumberOfProcessors, 1), kMaxHashThreads);
         }
-        const int nAlgorithm = m_options.m_nHashAlgorithm;
-        m_hashQueue.Open(nThreads, m_contentsJob == PairJob::Compare ? 0
-                                   : nAlgorithm == HASH_MD5          ? CALG_MD5
-                                   : nAlgorithm == HASH_SHA256       ? CALG_SHA_256
-                                                                     : CALG_SHA1);
+        const CHashAlgorithm* const pAlgorithm = m_options.GetHashAlgorithm();
+        m_hashQueue.Open(nThreads, m_contentsJob == PairJob::Hash && pAlgorithm != nullptr
+                                       ? pAlgorithm->algId
+                                       : 0);
     }
     CItemFacts rootFacts[2];
     for (int nSide = 0; nSide < 2; ++nSide) {
@@ -385,6 +392,39 @@ void CComparison::PlanFolder(const CFolder& folder) {
     if (m_dwOptions & OPT_SUBDIR) {
         plan.pSubfolders = std::make_shared<CSubfolders>();
     }
+    ListFolder(plan);
+    if (plan.dwError != ERROR_SUCCESS) {
+        // The comparison stops at this folder: nothing after it is planned.
+        m_bWalkStopped = true;
+        m_planned.push_back(std::move(pPlan));
+        return;
+    }
+    const bool bSourceUnread = plan.dwSourceUnread != ERROR_SUCCESS;
+    const bool bDestinationUnread = plan.dwDestinationUnread != ERROR_SUCCESS;
+    if (!folder.strRelative.empty() && (bSourceUnread || bDestinationUnread)) {
+        // Below the roots, a folder that one side cannot list is not
+        // compared: nothing of the other side's copy is reported or counted.
+        // (Of the roots, the other side's files are reported missing.)
+        plan.sourceFiles.Clear();
+        plan.destinationFiles.Clear();
+        plan.sourceUnaddressable = CUnaddressable();
+        plan.destinationUnaddressable = CUnaddressable();
+        plan.sourceCounts = CExcludedCounts();
+        plan.destinationCounts = CExcludedCounts();
+        if (plan.pSubfolders) {
+            *plan.pSubfolders = CSubfolders();
+        }
+    }
+    PlanFiles(plan);
+    if (plan.pSubfolders) {
+        PlanSubfolders(plan);
+    }
+    m_nFilesPlanned += plan.files.size();
+    m_planned.push_back(std::move(pPlan));
+}
+
+void CComparison::ListFolder(CFolderPlan& plan) {
+    const CFolder& folder = plan.folder;
     CSubfolders* const pSubfolders = plan.pSubfolders.get();
     // A side that cannot be listed is passed over when it is inaccessible
     // (for the roots: denied); any other failure stops the comparison. A
@@ -412,28 +452,9 @@ void CComparison::PlanFolder(const CFolder& folder) {
             plan.pszError = L"could not search for files in destination path.";
         }
     }
-    if (plan.dwError != ERROR_SUCCESS) {
-        // The comparison stops at this folder: nothing after it is planned.
-        m_bWalkStopped = true;
-        m_planned.push_back(std::move(pPlan));
-        return;
-    }
-    const bool bSourceUnread = plan.dwSourceUnread != ERROR_SUCCESS;
-    const bool bDestinationUnread = plan.dwDestinationUnread != ERROR_SUCCESS;
-    if (!bRoot && (bSourceUnread || bDestinationUnread)) {
-        // Below the roots, a folder that one side cannot list is not
-        // compared: nothing of the other side's copy is reported or counted.
-        // (Of the roots, the other side's files are reported missing.)
-        plan.sourceFiles.Clear();
-        plan.destinationFiles.Clear();
-        plan.sourceUnaddressable = CUnaddressable();
-        plan.destinationUnaddressable = CUnaddressable();
-        plan.sourceCounts = CExcludedCounts();
-        plan.destinationCounts = CExcludedCounts();
-        if (pSubfolders != nullptr) {
-            *pSubfolders = CSubfolders();
-        }
-    }
+}
+
+void CComparison::PlanFiles(CFolderPlan& plan) {
     std::vector<size_t> sourcePairs;
     std::vector<size_t> destinationPairs;
     const CItemList& source = plan.sourceFiles;
@@ -463,26 +484,27 @@ void CComparison::PlanFolder(const CFolder& folder) {
             plan.files.push_back({npos, j, Verdict::MissingInSource, npos});
         }
     }
-    if (pSubfolders != nullptr && m_sides[1] == nullptr) {
+}
+
+void CComparison::PlanSubfolders(const CFolderPlan& plan) {
+    CSubfolders& subfolders = *plan.pSubfolders;
+    if (m_sides[1] == nullptr) {
         // Whether each subfolder may be listed is known before the folder's
         // subfolders are reported: one that may not is recorded so, and
         // not entered. A link is recorded and never entered.
-        for (size_t i = 0; i < pSubfolders->source.GetCount(); ++i) {
+        for (size_t i = 0; i < subfolders.source.GetCount(); ++i) {
             const DWORD dwError =
-                pSubfolders->source[i].bLink
+                subfolders.source[i].bLink
                     ? ERROR_SUCCESS
-                    : m_sides[0]->Probe(folder.strSource + L"\\" + pSubfolders->source.Name(i));
+                    : m_sides[0]->Probe(JoinPath(plan.folder.strSource, subfolders.source.Name(i)));
             const bool bDenied = dwError != ERROR_SUCCESS && IsInaccessible(dwError);
-            pSubfolders->sourcePairs.push_back(bDenied ? npos : i);
-            pSubfolders->sourceErrors.push_back(bDenied ? dwError : ERROR_SUCCESS);
+            subfolders.sourcePairs.push_back(bDenied ? npos : i);
+            subfolders.sourceErrors.push_back(bDenied ? dwError : ERROR_SUCCESS);
         }
-        m_walk.push_back({plan.pSubfolders, folder, 0});
-    } else if (pSubfolders != nullptr) {
-        pSubfolders->Pair();
-        m_walk.push_back({plan.pSubfolders, folder, 0});
+    } else {
+        subfolders.Pair();
     }
-    m_nFilesPlanned += plan.files.size();
-    m_planned.push_back(std::move(pPlan));
+    m_walk.push_back({plan.pSubfolders, plan.folder, 0});
 }
 
 DWORD CComparison::ListSide(CTreeSide& side, const std::wstring& strFolder,
@@ -504,23 +526,14 @@ DWORD CComparison::ListSide(CTreeSide& side, const std::wstring& strFolder,
 
 Verdict CComparison::Decide(const CListedItem& source, const CListedItem& destination) const {
     if (m_dwOptions & OPT_DATE) {
+        // The gap is taken in unsigned arithmetic, so that no pair of times
+        // can overflow it; the tolerance is never negative.
         const ULONGLONG nSource = FileTimeOrder(source.ftLastWrite);
         const ULONGLONG nDestination = FileTimeOrder(destination.ftLastWrite);
-        // The gap is taken in unsigned arithmetic so that no pair of times
-        // can overflow it; the tolerance is never negative. With shifts, the
-        // gap passes when it lies within the tolerance of a whole number of
-        // hours up to the shifts: the nearest such number is the gap's whole
-        // hours or the hour after them, both taken without any product that
-        // could overflow.
         const ULONGLONG nGap =
             nDestination > nSource ? nDestination - nSource : nSource - nDestination;
-        const ULONGLONG nShifts = static_cast<ULONGLONG>(m_options.m_nDateShiftHours);
-        const ULONGLONG nHours = nGap / UNITS_PER_HOUR;
-        const ULONGLONG nPastHour = nGap % UNITS_PER_HOUR;
-        const ULONGLONG nOffShift = nHours >= nShifts
-                                        ? nGap - nShifts * UNITS_PER_HOUR
-                                        : std::min(nPastHour, UNITS_PER_HOUR - nPastHour);
-        if (nOffShift > static_cast<ULONGLONG>(m_options.m_nDateTolerance)) {
+        if (!IsDateGapAccepted(nGap, static_cast<ULONGLONG>(m_options.m_nDateTolerance),
+                               static_cast<unsigned>(m_options.m_nDateShiftHours))) {
             return Verdict::DatesDiffer;
         }
     }
@@ -547,10 +560,10 @@ bool CComparison::PlanNextFolder() {
         const bool bAlone = m_sides[1] == nullptr;
         // Planning may add a step for the folder below: step is not used
         // afterwards.
-        PlanFolder({step.folder.strRelative + L"\\" + pszSource,
-                    step.folder.strSource + L"\\" + pszSource,
+        PlanFolder({JoinPath(step.folder.strRelative, pszSource),
+                    JoinPath(step.folder.strSource, pszSource),
                     bAlone ? std::wstring()
-                           : step.folder.strDestination + L"\\" + subfolders.destination.Name(j),
+                           : JoinPath(step.folder.strDestination, subfolders.destination.Name(j)),
                     FactsOf(subfolders.source, i),
                     bAlone ? CItemFacts() : FactsOf(subfolders.destination, j)});
         return true;
@@ -601,7 +614,7 @@ std::wstring CComparison::HashPath(int nSide, const std::wstring& strFolder, con
     if (m_sides[nSide] == nullptr || m_sides[nSide]->IsRecorded()) {
         return std::wstring();
     }
-    return strFolder + L"\\" + files.Name(i);
+    return JoinPath(strFolder, files.Name(i));
 }
 
 DWORD CComparison::ReportFolder(CFolderPlan& plan) {
@@ -674,7 +687,9 @@ DWORD CComparison::ReportFile(const CFolderPlan& plan, const CPlannedFile& file)
                                            : plan.destinationFiles.Name(file.iDestination))) {
         const DWORD dwError = ::GetLastError();
         g_displayPath.Assign(kBackslash);
-        return Fail(L"could not build the source path.", dwError);
+        return Fail(bSource ? L"could not build the source path."
+                            : L"could not build the destination path.",
+                    dwError);
     }
     CFinding finding;
     if (bSource) {
@@ -875,7 +890,7 @@ DWORD CComparison::ReportSubfolders(const CFolderPlan& plan) {
         ReportUnaddressable(plan, plan.sourceUnaddressable.folders, true, true);
     }
     for (size_t i = 0; bAlone && i < subfolders.source.GetCount(); ++i) {
-        g_displayPath.Assign((strRelative + L"\\" + subfolders.source.Name(i)).c_str());
+        g_displayPath.Assign(JoinPath(strRelative, subfolders.source.Name(i)).c_str());
         CFinding finding;
         finding.bFolder = true;
         finding.source = FactsOf(subfolders.source, i);
@@ -887,7 +902,7 @@ DWORD CComparison::ReportSubfolders(const CFolderPlan& plan) {
         }
     }
     for (size_t i = 0; i < subfolders.source.GetCount(); ++i) {
-        const std::wstring strChild = strRelative + L"\\" + subfolders.source.Name(i);
+        const std::wstring strChild = JoinPath(strRelative, subfolders.source.Name(i));
         if (subfolders.IsEntered(i)) {
             const DWORD dwError = ReportFolder(*TakePlan(strChild));
             if (dwError != ERROR_SUCCESS) {
@@ -918,7 +933,7 @@ DWORD CComparison::ReportSubfolders(const CFolderPlan& plan) {
                 return dwError;
             }
         } else if (subfolders.destinationPairs[j] == npos) {
-            g_displayPath.Assign((strRelative + L"\\" + subfolders.destination.Name(j)).c_str());
+            g_displayPath.Assign(JoinPath(strRelative, subfolders.destination.Name(j)).c_str());
             CFinding finding;
             finding.bFolder = true;
             finding.destination = FactsOf(subfolders.destination, j);
@@ -937,7 +952,7 @@ DWORD CComparison::ReportSubfolders(const CFolderPlan& plan) {
 void CComparison::ReportUnaddressable(const CFolderPlan& plan, const CItemList& items, bool bFolder,
                                       bool bSource) {
     for (size_t i = 0; i < items.GetCount(); ++i) {
-        g_displayPath.Assign((plan.folder.strRelative + L"\\" + items.Name(i)).c_str());
+        g_displayPath.Assign(JoinPath(plan.folder.strRelative, items.Name(i)).c_str());
         CFinding finding;
         finding.bFolder = bFolder;
         CItemFacts& facts = bSource ? finding.source : finding.destination;
@@ -966,8 +981,8 @@ DWORD CComparison::KeepMissing(int nSide, const CFolder& folder, const CItemList
         return ERROR_SUCCESS;
     }
     const std::wstring& strParent = nSide == 0 ? folder.strSource : folder.strDestination;
-    return KeepFilesIn(nSide, folder.strRelative + L"\\" + list.Name(i),
-                       strParent + L"\\" + list.Name(i));
+    return KeepFilesIn(nSide, JoinPath(folder.strRelative, list.Name(i)),
+                       JoinPath(strParent, list.Name(i)));
 }
 
 DWORD CComparison::KeepFilesIn(int nSide, const std::wstring& strRelative,
@@ -1006,8 +1021,8 @@ DWORD CComparison::KeepFilesIn(int nSide, const std::wstring& strRelative,
         }
         for (size_t i = folders.GetCount(); i-- > 0;) {
             if (!folders[i].bLink) {
-                pending.emplace_back(next.first + L"\\" + folders.Name(i),
-                                     next.second + L"\\" + folders.Name(i));
+                pending.emplace_back(JoinPath(next.first, folders.Name(i)),
+                                     JoinPath(next.second, folders.Name(i)));
             }
         }
     }
@@ -1112,19 +1127,16 @@ void CComparison::Report(CFinding& finding, FindingKind kind, FindingSide side) 
 
 }  // namespace
 
-std::wstring LongRoot(const std::wstring& strRoot) {
-    std::wstring strLong;
-    if (strRoot.compare(0, 4, L"\\\\?\\") == 0 || strRoot.compare(0, 4, L"\\\\.\\") == 0) {
-        strLong = strRoot;
-    } else if (strRoot.compare(0, 2, L"\\\\") == 0) {
-        strLong = L"\\\\?\\UNC\\" + strRoot.substr(2);
-    } else {
-        strLong = L"\\\\?\\" + strRoot;
-    }
-    if (!strLong.empty() && strLong.back() == L'\\') {
-        strLong.pop_back();
-    }
-    return strLong;
+bool IsDateGapAccepted(ULONGLONG nGap, ULONGLONG nTolerance, unsigned nShiftHours) {
+    // The nearest whole number of hours is the gap's whole hours or the hour
+    // after them, both taken without any product that could overflow.
+    constexpr ULONGLONG kHour = UNITS_PER_HOUR;
+    const ULONGLONG nShifts = nShiftHours;
+    const ULONGLONG nHours = nGap / kHour;
+    const ULONGLONG nPastHour = nGap % kHour;
+    const ULONGLONG nOffShift =
+        nHours >= nShifts ? nGap - nShifts * kHour : std::min(nPastHour, kHour - nPastHour);
+    return nOffShift <= nTolerance;
 }
 
 CComparisonFailure CompareFolders(const CConsole& options, CComparisonReport& report) {

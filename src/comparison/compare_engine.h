@@ -36,11 +36,11 @@ CComparisonFailure CompareFolders(const CConsole& options, CComparisonReport& re
 CComparisonFailure CompareFolders(const CConsole& options, CTreeSide& source,
                                   CTreeSide* pDestination, CComparisonReport& report);
 
-// The long path of a root folder, without a final backslash so that names
-// can be joined to it with one: the full path that the options hold (made
-// absolute and normalised when the command line was read) behind the prefix
-// that keeps the platform from processing it again.
-std::wstring LongRoot(const std::wstring& strRoot);
+// The /date decision on the gap between two last-write times (100-nanosecond
+// units): true when it lies within nTolerance of a whole number of hours from
+// 0 up to nShiftHours (0: within nTolerance of none). Any gap of 64 bits is
+// decided without overflow.
+bool IsDateGapAccepted(ULONGLONG nGap, ULONGLONG nTolerance, unsigned nShiftHours);
 
 // 1 when the file or folder at pszPath has no owner or no DACL (a null DACL
 // counts as none), 0 when it has both, a negative HRESULT when its security

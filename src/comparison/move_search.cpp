@@ -4,6 +4,8 @@
 #include <cstring>
 #include <cwchar>
 
+#include "paths/long_path.h"
+
 uint32_t CMoveSearch::AddFolder(const std::wstring& strRelative, const std::wstring& strSource,
                                 const std::wstring& strDestination) {
     // The files of one folder come one after the other.
@@ -157,10 +159,10 @@ int CMoveSearch::ComparePaths(const CEntry& a, const CEntry& b) const {
 
 std::wstring CMoveSearch::DisplayPath(size_t i) const {
     const CEntry& entry = m_entries[i];
-    return m_folders[entry.nFolder].strRelative + L"\\" + (m_names.data() + entry.nName);
+    return JoinPath(m_folders[entry.nFolder].strRelative, m_names.data() + entry.nName);
 }
 
 std::wstring CMoveSearch::LongPath(size_t i) const {
     const CEntry& entry = m_entries[i];
-    return m_folders[entry.nFolder].strLong[entry.nSide] + L"\\" + (m_names.data() + entry.nName);
+    return JoinPath(m_folders[entry.nFolder].strLong[entry.nSide], m_names.data() + entry.nName);
 }

@@ -105,19 +105,16 @@ std::string EncodeOutput(const std::wstring& strText, int nMode) {
         }
     } else if (nMode == _O_U8TEXT) {
         strBytes.reserve(strText.size() + 16);
-        for (size_t i = 0; i < strText.size(); ++i) {
-            const wchar_t ch = strText[i];
-            if (ch == L'\n') {
+        const wchar_t* const pEnd = strText.data() + strText.size();
+        for (const wchar_t* p = strText.data(); p < pEnd;) {
+            if (*p == L'\n') {
                 strBytes += "\r\n";
-            } else if (IsHighSurrogate(ch) && i + 1 < strText.size() &&
-                       IsLowSurrogate(strText[i + 1])) {
-                AppendUtf8(strBytes, CodePointOfPair(ch, strText[i + 1]));
-                ++i;
-            } else if (IsHighSurrogate(ch) || IsLowSurrogate(ch)) {
-                // Half a pair has no UTF-8 form: it is not written.
-            } else {
-                AppendUtf8(strBytes, ch);
+                ++p;
+                continue;
             }
+            // Half a pair has no UTF-8 form: it is not written.
+            const size_t cch = AppendUtf8Char(strBytes, p, pEnd);
+            p += cch != 0 ? cch : 1;
         }
     } else {
         AppendNarrow(strBytes, strText, "\r\n");

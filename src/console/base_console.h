@@ -133,6 +133,9 @@ public:
     void ShowUsage();
 
     int GetDisplayLevel() const { return m_nDisplayLevel; }
+    // Whether the display level is verbose: the one place that decides
+    // whether matching files are shown and written.
+    bool IsVerbose() const { return m_nDisplayLevel == DISPLAY_VERBOSE; }
     // The translation mode of standard output (_O_TEXT, _O_U16TEXT, _O_U8TEXT).
     int GetTranslationMode() const { return m_nTranslationMode; }
     // Sets the translation mode: with _setmode on a console; a redirected

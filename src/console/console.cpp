@@ -6,9 +6,11 @@
 #include <algorithm>
 #include <limits>
 #include <optional>
+#include <vector>
 
 #include "paths/file_identity.h"
 #include "runtime/library.h"
+#include "runtime/time_units.h"
 
 namespace {
 
@@ -24,13 +26,17 @@ const KEYWORD_ENTRY g_programOptions[] = {
     {L"strict", OPT_ID_STRICT},     {L"subdir", OPT_ID_SUBDIR},     {L"threads", OPT_ID_THREADS},
 };
 
-// The first row that begins with the value wins: "s" and "sha" are "sha1",
-// "sha2" is "sha256".
-const KEYWORD_ENTRY g_hashAlgorithms[] = {
-    {L"md5", HASH_MD5},
-    {L"sha1", HASH_SHA1},
-    {L"sha256", HASH_SHA256},
-};
+// The values of /hash: the keywords of the table of algorithms, in its order.
+const std::vector<KEYWORD_ENTRY>& HashKeywords() {
+    static const std::vector<KEYWORD_ENTRY> keywords = [] {
+        std::vector<KEYWORD_ENTRY> rows;
+        for (const CHashAlgorithm& algorithm : g_hashAlgorithms) {
+            rows.push_back({algorithm.pszKeyword, static_cast<DWORD>(algorithm.nId)});
+        }
+        return rows;
+    }();
+    return keywords;
+}
 
 const wchar_t* const g_usageLines[] = {
     L"<srcpath> <dstpath> [/date [<tolerance>]] [/display [<level>",
@@ -81,9 +87,6 @@ const wchar_t* const g_usageLines[] = {
 // The levels that /display accepts: "progress" is refused, since the
 // comparison shows its progress line at the normal and verbose levels.
 constexpr DWORD PROGRAM_DISPLAY_LEVELS = DISPLAY_NONE | DISPLAY_NORMAL | DISPLAY_VERBOSE;
-
-// 100-nanosecond units per millisecond of a /date tolerance.
-constexpr LONGLONG UNITS_PER_MILLISECOND = 10000;
 
 // The paths of the command line, as bits of CConsole::m_dwTooLong.
 enum : DWORD {
@@ -182,6 +185,30 @@ std::wstring ParentOf(const std::wstring& strPath) {
     return strParent;
 }
 
+// Whether the file strFile that the run writes would lie in one of the
+// compared folders roots (null: a side that is no folder), or, with bSubdir,
+// at any depth inside one: its folder and, with bSubdir, each folder up to
+// the drive's root is compared with the roots, by identity where there is
+// one. strFolder becomes the file's folder, with "/" read as "\\"; a drive's
+// root with its backslash.
+bool IsInsideCompared(const std::wstring& strFile, bool bSubdir,
+                      const CFolderKey* const (&roots)[2], std::wstring& strFolder) {
+    strFolder = strFile.substr(0, strFile.find_last_of(L"\\/"));
+    std::replace(strFolder.begin(), strFolder.end(), L'/', L'\\');
+    if (strFolder.empty() || strFolder.back() == L':') {
+        strFolder += L'\\';
+    }
+    for (std::wstring strAbove = strFolder; !strAbove.empty();
+         strAbove = bSubdir ? ParentOf(strAbove) : std::wstring()) {
+        const CFolderKey above(strAbove);
+        if ((roots[0] != nullptr && IsSameFolder(above, *roots[0])) ||
+            (roots[1] != nullptr && IsSameFolder(above, *roots[1]))) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // The whole number that the text holds, in nNumber: false when the text is
 // empty, holds anything but the digits 0 to 9 (a sign, a unit, a fraction)
 // or exceeds nMax. Checked before each step, so nothing overflows.
@@ -278,11 +305,13 @@ int CConsole::OnOption(const wchar_t* pszName, wchar_t** ppszValues, int nValues
             if (nValues > 1) {
                 return PARAM_INVALID;
             }
-            const wchar_t* pszAlgorithm = nValues == 1 ? ppszValues[0] : L"md5";
+            const std::vector<KEYWORD_ENTRY>& keywords = HashKeywords();
+            const int nKeywords = static_cast<int>(keywords.size());
+            // No value, or an empty one, is the first algorithm, MD5.
+            const wchar_t* pszAlgorithm = nValues == 1 ? ppszValues[0] : L"";
             DWORD dwAlgorithm = 0;
-            if (FindKeyword(pszAlgorithm, g_hashAlgorithms, RowCount(g_hashAlgorithms),
-                            &dwAlgorithm) < 0) {
-                SetExpected(g_hashAlgorithms, RowCount(g_hashAlgorithms), 0);
+            if (FindKeyword(pszAlgorithm, keywords.data(), nKeywords, &dwAlgorithm) < 0) {
+                SetExpected(keywords.data(), nKeywords, 0);
                 return PARAM_INVALID;
             }
             m_nHashAlgorithm = static_cast<int>(dwAlgorithm);
@@ -308,8 +337,13 @@ int CConsole::OnOption(const wchar_t* pszName, wchar_t** ppszValues, int nValues
             }
             return 0;
         case OPT_ID_SNAPSHOT:
-            if (nValues != 1 || !StorePath(ppszValues[0], m_strSnapshotPath, PATH_SNAPSHOT)) {
+            if (nValues < 1 || !StorePath(ppszValues[0], m_strSnapshotPath, PATH_SNAPSHOT)) {
                 return PARAM_INVALID;
+            }
+            // The paths after the snapshot's are named as a comparison names
+            // a path it does not take.
+            for (int i = 1; i < nValues; ++i) {
+                OnParameterResult(ppszValues[i], PARAM_UNEXPECTED);
             }
             return 0;
         case OPT_ID_DATE: {
@@ -349,6 +383,14 @@ int CConsole::OnOption(const wchar_t* pszName, wchar_t** ppszValues, int nValues
             // are ignored.
             return nRow;
     }
+}
+
+const CHashAlgorithm* CConsole::GetHashAlgorithm() const {
+    if (!(m_dwOptions & OPT_HASH)) {
+        return nullptr;
+    }
+    const CHashAlgorithm* const pAlgorithm = FindHashAlgorithm(m_nHashAlgorithm);
+    return pAlgorithm != nullptr ? pAlgorithm : &g_hashAlgorithms[0];
 }
 
 bool CConsole::Validate() {
@@ -406,30 +448,13 @@ bool CConsole::Validate() {
         SetError(pszError);
         return false;
     }
-    // Whether a file that the run writes would lie in a compared folder (a
-    // snapshot compared is none), or, with /subdir, at any depth inside one:
-    // its folder and, with /subdir, each folder up to the drive's root is
-    // compared with the roots, by identity where there is one. strFolder
-    // becomes the file's folder, with "/" read as "\\"; a drive's root with
-    // its backslash.
-    const bool bFolders[2] = {::PathIsDirectoryW(m_strSourcePath.c_str()) != FALSE,
-                              ::PathIsDirectoryW(m_strDestinationPath.c_str()) != FALSE};
+    // A snapshot compared is no folder that a file could lie in.
+    const CFolderKey* const roots[2] = {
+        ::PathIsDirectoryW(m_strSourcePath.c_str()) ? &*source : nullptr,
+        ::PathIsDirectoryW(m_strDestinationPath.c_str()) ? &*destination : nullptr};
+    const bool bSubdir = (m_dwOptions & OPT_SUBDIR) != 0;
     const auto isInsideCompared = [&](const std::wstring& strFile, std::wstring& strFolder) {
-        strFolder = strFile.substr(0, strFile.find_last_of(L"\\/"));
-        std::replace(strFolder.begin(), strFolder.end(), L'/', L'\\');
-        if (strFolder.empty() || strFolder.back() == L':') {
-            strFolder += L'\\';
-        }
-        const bool bSubdir = (m_dwOptions & OPT_SUBDIR) != 0;
-        for (std::wstring strAbove = strFolder; !strAbove.empty();
-             strAbove = bSubdir ? ParentOf(strAbove) : std::wstring()) {
-            const CFolderKey above(strAbove);
-            if ((bFolders[0] && IsSameFolder(above, *source)) ||
-                (bFolders[1] && IsSameFolder(above, *destination))) {
-                return true;
-            }
-        }
-        return false;
+        return IsInsideCompared(strFile, bSubdir, roots, strFolder);
     };
     std::wstring strFolder;
     if (!m_strReportPath.empty()) {

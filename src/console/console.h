@@ -5,6 +5,7 @@
 #include <string>
 
 #include "console/base_console.h"
+#include "hashing/hash_algorithm.h"
 
 // Option ids: group 2 in the upper 16 bits, the flag's bit number below.
 enum : DWORD {
@@ -43,12 +44,6 @@ enum : DWORD {
 constexpr int DATE_MAX_SHIFT_HOURS = 26;
 // The most threads that /threads accepts.
 constexpr DWORD MAX_HASH_THREADS = 64;
-
-enum : int {
-    HASH_MD5 = 1,
-    HASH_SHA1 = 2,
-    HASH_SHA256 = 3,
-};
 
 class CConsole : public CBaseConsole {
 public:
@@ -101,7 +96,12 @@ public:
     LONGLONG m_nDateTolerance = 0;   // 100-nanosecond units
     int m_nDateShiftHours = 0;       // whole-hour shifts that /date also accepts
     DWORD m_nHashThreads = 0;        // with OPT_THREADS: the threads that hash
-    int m_nHashAlgorithm = 0;
+    int m_nHashAlgorithm = 0;        // HASH_MD5, HASH_SHA1 or HASH_SHA256
+
+    // The algorithm by which /hash compares contents: the table's row of
+    // m_nHashAlgorithm, or the default, MD5, when the record names none;
+    // null without /hash.
+    const CHashAlgorithm* GetHashAlgorithm() const;
 
 protected:
     // As CConsole(), writing to pOutput instead of standard output (see

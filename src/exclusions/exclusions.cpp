@@ -68,3 +68,21 @@ bool IsExcludedPath(const CStringList& list, const wchar_t* pszPath) {
     }
     return false;
 }
+
+CExclusionTest::CExclusionTest(const CStringList& list, const wchar_t* pszFolder)
+    : m_list(list), m_bByPath(HasPathWildcard(list)) {
+    if (m_bByPath) {
+        m_strPath = pszFolder;
+        m_strPath += L'\\';
+        m_cchFolder = m_strPath.size();
+    }
+}
+
+bool CExclusionTest::IsExcluded(const wchar_t* pszName, size_t cchName) {
+    if (!m_bByPath) {
+        return IsExcludedName(m_list, pszName);
+    }
+    m_strPath.resize(m_cchFolder);
+    m_strPath.append(pszName, cchName);
+    return IsExcludedPath(m_list, m_strPath.c_str());
+}

@@ -1,5 +1,6 @@
 // Wildcard lists of names to leave out of the comparison, read from text
-// files, and the test of a bare name against such a list.
+// files, and the test of an item against such a list, by its name or its
+// path.
 //
 // An exclusion file holds one wildcard per line (encoding by byte-order mark:
 // UTF-8, UTF-16 little-endian; without one UTF-16 little-endian, UTF-8 or
@@ -12,8 +13,10 @@
 // with a backslash is matched against the item's path (MatchPathWildcard).
 #pragma once
 
+#include <cstddef>
 #include <new>
 #include <stdexcept>
+#include <string>
 
 #include "runtime/platform.h"
 #include "runtime/wide_string.h"
@@ -64,3 +67,23 @@ bool HasPathWildcard(const CStringList& list);
 // without a backslash by the item's name, the others by its path. False for
 // an empty list or a null path.
 bool IsExcludedPath(const CStringList& list, const wchar_t* pszPath);
+
+// Tests the items of one folder against an exclusion list, as every listing
+// does, of the disk or of a snapshot: by name, or by display path when a
+// wildcard of the list holds a backslash. The paths are built in one buffer
+// for the whole folder, and only then. The list must outlive the test.
+class CExclusionTest {
+public:
+    // pszFolder: the folder's display path ("" for a root, "\a\b" below).
+    CExclusionTest(const CStringList& list, const wchar_t* pszFolder);
+
+    // Whether the item named by the cchName characters at pszName is
+    // excluded.
+    bool IsExcluded(const wchar_t* pszName, size_t cchName);
+
+private:
+    const CStringList& m_list;
+    const bool m_bByPath;
+    std::wstring m_strPath;  // the folder's display path, a backslash, the name
+    size_t m_cchFolder = 0;
+};

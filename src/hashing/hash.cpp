@@ -4,6 +4,7 @@
 #include <new>
 #include <utility>
 
+#include "runtime/hex_text.h"
 #include "runtime/process_end.h"
 
 // Not in every SDK's winerror.h.
@@ -249,13 +250,9 @@ DWORD OpenFailureReason(DWORD dwError) noexcept {
 }
 
 std::wstring FormatHashText(const BYTE* pbValue, DWORD cbValue) {
-    static const wchar_t kDigits[] = L"0123456789abcdef";
     std::wstring strText;
     strText.reserve(2 * static_cast<size_t>(cbValue));
-    for (DWORD i = 0; i < cbValue; ++i) {
-        strText += kDigits[pbValue[i] >> 4];
-        strText += kDigits[pbValue[i] & 0x0F];
-    }
+    AppendHexBytes(strText, pbValue, cbValue);
     return strText;
 }
 

@@ -189,9 +189,10 @@ std::wstring FormatHashText(const BYTE* pbValue, DWORD cbValue);
 bool IsSameHashValue(const BYTE* pbA, DWORD cbA, const BYTE* pbB, DWORD cbB);
 
 // The provider of the run, whose context the hash queue's objects share, and
-// the program's two global hash objects, which the comparison itself does not
-// use: it hashes only through its queue (defined with the other globals, so
-// that the provider is destroyed after both objects).
+// two hash objects on it, one per side, for hashing outside the comparison
+// (the comparison hashes only through its queue, with objects of its own).
+// Defined with the other globals, so that the provider is destroyed after
+// both objects.
 extern CHashProvider g_hashProvider;
 extern CHashObject g_sourceHash;
 extern CHashObject g_destinationHash;

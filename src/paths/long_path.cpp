@@ -211,6 +211,33 @@ BOOL NormalizeLongPath(wchar_t* pszOut, const wchar_t* pszPath) {
     return TRUE;
 }
 
+std::wstring LongFormOf(const std::wstring& strFullPath) {
+    if (IsPrefixed(strFullPath.c_str()) || strFullPath.compare(0, 4, L"\\\\.\\") == 0) {
+        return strFullPath;
+    }
+    if (IsUnc(strFullPath.c_str())) {
+        return UNC_PREFIX + strFullPath.substr(CCH_UNC_LEAD);
+    }
+    return PREFIX + strFullPath;
+}
+
+std::wstring LongRoot(const std::wstring& strRoot) {
+    std::wstring strLong = LongFormOf(strRoot);
+    if (!strLong.empty() && strLong.back() == L'\\') {
+        strLong.pop_back();
+    }
+    return strLong;
+}
+
+std::wstring JoinPath(const std::wstring& strFolder, const wchar_t* pszName) {
+    std::wstring strPath;
+    strPath.reserve(strFolder.size() + 1 + ::wcslen(pszName));
+    strPath += strFolder;
+    strPath += L'\\';
+    strPath += pszName;
+    return strPath;
+}
+
 BOOL MakeLongPath(wchar_t* pszOut, const wchar_t* pszPath) {
     if (pszOut == nullptr || pszPath == nullptr) {
         return Fail(pszOut, ERRNO_INVALID);

@@ -1,8 +1,12 @@
 // Extended-length paths ("\\?\D:\dir\file", "\\?\UNC\server\share\dir\file")
 // for every file-system access of the comparison, so that paths may grow past
 // the classic 260 characters. The platform hands such paths to the file
-// system unprocessed, so "." and ".." components and trailing dots are
-// resolved here.
+// system unprocessed: a path of the command line is made absolute and
+// normalised when it is read (ExpandFullPath), and LongFormOf then only puts
+// the prefix before it; the comparison joins the names that a listing
+// returns to it (JoinPath), which need no normalising. For other texts,
+// MakeLongPath and NormalizeLongPath resolve "." and ".." components and
+// trailing dots themselves.
 //
 // Forms of a path text, recognised in this order: prefixed UNC ("\\?\UNC\"),
 // prefixed ("\\?\"), UNC (two leading backslashes) and plain. A plain path is
@@ -20,11 +24,27 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "runtime/platform.h"
 
 // Capacity of a long path buffer in characters, terminator included.
 constexpr DWORD MAX_LONG_PATH = 32776;
+
+// The long form of a full path (absolute and normalised): the path itself
+// when it has the prefix "\\?\" or is a device path ("\\.\"), "\\?\UNC\"
+// before a UNC path without its two leading backslashes, else "\\?\" before
+// the path. A final backslash stays ("C:\" gives "\\?\C:\").
+std::wstring LongFormOf(const std::wstring& strFullPath);
+
+// The long form of a root folder's full path without its final backslash, so
+// that names are joined to it with one: "C:\" gives "\\?\C:".
+std::wstring LongRoot(const std::wstring& strRoot);
+
+// The path of the item strName (a bare name, as a listing returns it) in the
+// folder strFolder (without its final backslash): the two with a backslash
+// between them.
+std::wstring JoinPath(const std::wstring& strFolder, const wchar_t* pszName);
 
 // Writes the absolute long form of pszPath to pszOut:
 // - a prefixed path is normalised (NormalizeLongPath), nothing else;

@@ -2,13 +2,14 @@
 
 #include <shlwapi.h>
 
-#include <cwctype>
 #include <memory>
+#include <vector>
 
 #include "comparison/compare_engine.h"
 #include "console/console.h"
 #include "exclusions/exclusions.h"
 #include "exclusions/text_file.h"
+#include "paths/long_path.h"
 #include "reports/comparison_results.h"
 #include "reports/console_report.h"
 #include "reports/json_report.h"
@@ -17,6 +18,7 @@
 #include "runtime/crash_dump.h"
 #include "runtime/elapsed_format.h"
 #include "runtime/elapsed_timer.h"
+#include "runtime/file_time.h"
 #include "runtime/handle.h"
 #include "runtime/process_end.h"
 #include "runtime/wide_string.h"
@@ -63,10 +65,6 @@ bool LoadList(CConsole& console, const std::wstring& strPath, CStringList& list,
     return true;
 }
 
-const wchar_t* HashNameOf(int nAlgorithm) {
-    return nAlgorithm == HASH_MD5 ? L"MD5" : nAlgorithm == HASH_SHA256 ? L"SHA256" : L"SHA1";
-}
-
 // The console's report and, on a console that shows messages, the progress
 // line, where the next message erases it; elsewhere not a byte of it is
 // written.
@@ -95,8 +93,7 @@ int MakeSnapshot(CConsole& console) {
     }
     CElapsedTimer timer;
     timer.Start();
-    CConsoleReport consoleReport(console,
-                                 (console.GetDisplayLevel() & 0x7FFFFFFF) == DISPLAY_VERBOSE);
+    CConsoleReport consoleReport(console, console.IsVerbose());
     CProgressReport progressReport(console, (console.m_dwOptions & OPT_HASH) ? L"hashed" : nullptr);
     CReportFanOut reports;
     reports.Add(writer);
@@ -124,11 +121,14 @@ int MakeSnapshot(CConsole& console) {
     PrintLine(console, L"Snapshot completed in %s.\n",
               FormatElapsedTime(timer.GetElapsed()).c_str());
     Print(console,
-          L"Recorded file(s):       %I64u\n"
-          L"Recorded folder(s):     %I64u\n"
-          L"Recorded byte(s):       %I64u\n"
-          L"Inaccessible item(s):   %I64u\n",
-          writer.GetFiles(), writer.GetFolders(), writer.GetBytes(), writer.GetInaccessible());
+          L"Recorded file(s):       %s\n"
+          L"Recorded folder(s):     %s\n"
+          L"Recorded byte(s):       %s\n"
+          L"Inaccessible item(s):   %s\n",
+          FormatGroupedNumber(writer.GetFiles()).c_str(),
+          FormatGroupedNumber(writer.GetFolders()).c_str(),
+          FormatGroupedNumber(writer.GetBytes()).c_str(),
+          FormatGroupedNumber(writer.GetInaccessible()).c_str());
     return EXIT_IDENTICAL;
 }
 
@@ -204,13 +204,10 @@ int OpenSide(CConsole& console, CSnapshotOpening& opening, const std::wstring& s
         strRefused = L"a snapshot cannot be compared by content; use /hash.";
     }
     if (strRefused.empty() && (console.m_dwOptions & OPT_HASH)) {
-        const wchar_t* const pszWanted = HashNameOf(console.m_nHashAlgorithm);
-        std::wstring strHeld(header.strHash.begin(), header.strHash.end());
-        for (wchar_t& ch : strHeld) {
-            ch = static_cast<wchar_t>(::towupper(ch));
-        }
-        if (strHeld != pszWanted) {
-            strRefused = FormatString(L"the %s snapshot holds no %s values.", pszSide, pszWanted);
+        const CHashAlgorithm* const pWanted = console.GetHashAlgorithm();
+        if (FindHashAlgorithmByRecordName(header.strHash) != pWanted) {
+            strRefused =
+                FormatString(L"the %s snapshot holds no %s values.", pszSide, pWanted->pszDisplay);
         }
     }
     if (strRefused.empty() && (console.m_dwOptions & OPT_SUBDIR) && !header.bSubdir) {
@@ -234,18 +231,199 @@ int OpenSide(CConsole& console, CSnapshotOpening& opening, const std::wstring& s
 }
 
 // The parameter line of a side: a snapshot named with the folder it
-// recorded and when.
+// recorded and when, then what it left out; pszEnd after the last line.
 void PrintSideLine(CConsole& console, const wchar_t* pszLabel, const std::wstring& strPath,
-                   const CSnapshotReader* pSnapshot, const wchar_t* pszEnd) {
+                   const CSnapshotReader* pSnapshot, const wchar_t* pszSide,
+                   const wchar_t* pszEnd) {
     if (pSnapshot == nullptr) {
         PrintLine(console, L"%s: %s.%s", pszLabel, strPath.c_str(), pszEnd);
         return;
     }
-    SYSTEMTIME st = {};
-    ::FileTimeToSystemTime(&pSnapshot->GetHeader().ftCreated, &st);
-    PrintLine(console, L"%s: %s (snapshot %s, %04u-%02u-%02u %02u:%02u UTC).%s", pszLabel,
-              pSnapshot->GetHeader().strRoot.c_str(), strPath.c_str(), st.wYear, st.wMonth, st.wDay,
-              st.wHour, st.wMinute, pszEnd);
+    const CSnapshotHeader& header = pSnapshot->GetHeader();
+    // The date and the minute of the ISO text: "2024-03-07T14:05:09Z" is
+    // "2024-03-07 14:05".
+    const std::wstring strCreated = FormatIsoTime(header.ftCreated, 0);
+    const size_t nTime = strCreated.find(L'T');
+    std::vector<std::wstring> lines(
+        1, FormatString(L"%s: %s (snapshot %s, %s %s UTC).", pszLabel, header.strRoot.c_str(),
+                        strPath.c_str(), strCreated.substr(0, nTime).c_str(),
+                        strCreated.substr(nTime + 1, 5).c_str()));
+    const struct {
+        const CStringList& wildcards;
+        const wchar_t* pszKind;
+    } lists[] = {{header.fileWildcards, L"files"}, {header.folderWildcards, L"folders"}};
+    for (const auto& list : lists) {
+        if (list.wildcards.empty()) {
+            continue;
+        }
+        std::wstring strWildcards;
+        for (const std::wstring& strWildcard : list.wildcards) {
+            strWildcards += (strWildcards.empty() ? L"" : L", ") + strWildcard;
+        }
+        lines.push_back(FormatString(L"Excluding the %s snapshot's %s: %s.", pszSide, list.pszKind,
+                                     strWildcards.c_str()));
+    }
+    for (size_t i = 0; i < lines.size(); ++i) {
+        PrintLine(console, L"%s%s", lines[i].c_str(), i + 1 == lines.size() ? pszEnd : L"");
+    }
+}
+
+// What a snapshot left out is left out of both sides, and counted as the
+// exclusions given with the comparison are.
+void AddSnapshotExclusions(CConsole& console, const CSnapshotReader* pSnapshot) {
+    if (pSnapshot == nullptr) {
+        return;
+    }
+    const CSnapshotHeader& header = pSnapshot->GetHeader();
+    if (!header.fileWildcards.empty()) {
+        g_fileExclusions.insert(g_fileExclusions.end(), header.fileWildcards.begin(),
+                                header.fileWildcards.end());
+        console.m_dwOptions |= OPT_EXFILE;
+    }
+    if (!header.folderWildcards.empty()) {
+        g_folderExclusions.insert(g_folderExclusions.end(), header.folderWildcards.begin(),
+                                  header.folderWildcards.end());
+        console.m_dwOptions |= OPT_EXFOLDER;
+    }
+}
+
+// The exclusion lists loaded and the algorithm named: 0, or the exit code
+// after reporting what failed.
+int PrepareRun(CConsole& console) {
+    if ((console.m_dwOptions & OPT_EXFILE) &&
+        !LoadList(console, console.m_strFileExclusions, g_fileExclusions, kFileListTexts)) {
+        return EXIT_SETUP_FAILED;
+    }
+    if ((console.m_dwOptions & OPT_EXFOLDER) &&
+        !LoadList(console, console.m_strFolderExclusions, g_folderExclusions, kFolderListTexts)) {
+        return EXIT_SETUP_FAILED;
+    }
+    if (console.m_dwOptions & OPT_HASH) {
+        PrintLine(console, L"Using %s hash algorithm for file data comparisons.\n",
+                  console.GetHashAlgorithm()->pszDisplay);
+    }
+    return 0;
+}
+
+// The two compared sides, each a folder or a snapshot, and the snapshots
+// among them.
+struct CComparedSides {
+    std::unique_ptr<CTreeSide> pSource;
+    std::unique_ptr<CTreeSide> pDestination;
+    CSnapshotReader* pSourceSnapshot = nullptr;
+    CSnapshotReader* pDestinationSnapshot = nullptr;
+};
+
+// Opens both sides and prints their parameter lines: 0, or the exit code
+// after reporting why a snapshot cannot serve. A damaged snapshot, or one
+// that lacks what the options ask, is refused before anything is compared.
+int OpenSides(CConsole& console, CComparedSides& sides) {
+    CSnapshotOpening openings[2];
+    OpenSnapshots(console, openings);
+    int nExit = OpenSide(console, openings[0], console.m_strSourcePath, true, sides.pSource,
+                         sides.pSourceSnapshot);
+    if (nExit == 0) {
+        nExit = OpenSide(console, openings[1], console.m_strDestinationPath, false,
+                         sides.pDestination, sides.pDestinationSnapshot);
+    }
+    if (nExit != 0) {
+        return nExit;
+    }
+    PrintSideLine(console, L"Source path", console.m_strSourcePath, sides.pSourceSnapshot,
+                  L"source", L"");
+    PrintSideLine(console, L"Destination path", console.m_strDestinationPath,
+                  sides.pDestinationSnapshot, L"destination", L"\n");
+    AddSnapshotExclusions(console, sides.pSourceSnapshot);
+    AddSnapshotExclusions(console, sides.pDestinationSnapshot);
+    return 0;
+}
+
+// Opens the report that /report asks for: ERROR_SUCCESS or the failure's
+// code. A side read from a snapshot is named by the folder it recorded.
+DWORD OpenReport(const CConsole& console, const CComparedSides& sides, CJsonReport& report) {
+    const CSnapshotReader* const pSource = sides.pSourceSnapshot;
+    const CSnapshotReader* const pDestination = sides.pDestinationSnapshot;
+    return report.Open(console.m_strReportPath.c_str(), console, console.m_strSourcePath.c_str(),
+                       pSource != nullptr ? &pSource->GetHeader() : nullptr,
+                       console.m_strDestinationPath.c_str(),
+                       pDestination != nullptr ? &pDestination->GetHeader() : nullptr);
+}
+
+// The summary of a comparison that ran (dwError as CompareFolders gave it)
+// and its exit code. A stop asked for on the console is no failure of the
+// comparison: what was compared is reported.
+int Summarize(CConsole& console, const CComparisonResults& results, LONGLONG nElapsed,
+              DWORD dwError, bool bInterrupted) {
+    if (bInterrupted) {
+        PrintError(console, L"the comparison was interrupted.", 0);
+    }
+    console.EndBlock();
+    PrintLine(console, kRule);
+    if (bInterrupted) {
+        PrintLine(console, L"Comparison interrupted after %s.\n",
+                  FormatElapsedTime(nElapsed).c_str());
+        results.PrintSummary(console, console.m_dwOptions);
+        return EXIT_COMPARE_FAILED;
+    }
+    if (dwError != ERROR_SUCCESS) {
+        return EXIT_COMPARE_FAILED;
+    }
+    PrintLine(console, L"Comparison completed in %s.\n", FormatElapsedTime(nElapsed).c_str());
+    if (!results.IsIdentical((console.m_dwOptions & OPT_STRICT) != 0)) {
+        results.PrintSummary(console, console.m_dwOptions);
+        return EXIT_DIFFERENT;
+    }
+    if (!results.HasInaccessible()) {
+        PrintLine(console, L"The source and the destination are identical.");
+        return EXIT_IDENTICAL;
+    }
+    // The counters show what could not be read and so was not compared.
+    PrintLine(console, L"The source and the destination are identical.\n");
+    results.PrintSummary(console, console.m_dwOptions);
+    return EXIT_IDENTICAL;
+}
+
+// Compares the two sides, handing the findings to the console, the counters
+// and the report (when bReport), and returns the run's exit code. The report
+// records that code; when it cannot be completed, the run ends as a failed
+// setup.
+int Compare(CConsole& console, CComparedSides& sides, CJsonReport& report, bool bReport) {
+    CComparisonResults results;
+    CCountingReport counting(results);
+    CElapsedTimer timer;
+    timer.Start();
+    // The console's lines and the document get the same findings.
+    CConsoleReport consoleReport(console, console.IsVerbose());
+    CProgressReport progressReport(console, (console.m_dwOptions & OPT_HASH)      ? L"hashed"
+                                            : (console.m_dwOptions & OPT_CONTENT) ? L"compared"
+                                                                                  : nullptr);
+    CReportFanOut reports;
+    reports.Add(counting);
+    AddConsoleReports(console, reports, consoleReport, progressReport);
+    if (bReport) {
+        reports.Add(report);
+    }
+    const CComparisonFailure failure =
+        CompareFolders(console, *sides.pSource, sides.pDestination.get(), reports);
+    const DWORD dwError = failure.dwError;
+    timer.Stop();
+    // A stop asked for on the console ends the comparison before its next
+    // file.
+    const bool bInterrupted = dwError == ERROR_CANCELLED && IsStopRequested();
+    const int nExitCode = Summarize(console, results, timer.GetElapsed(), dwError, bInterrupted);
+    if (dwError != ERROR_SUCCESS && !bInterrupted) {
+        // What stopped the run reaches every report, the document's errors too.
+        reports.OnError(failure.strPath.c_str(), L"the comparison could not be completed.",
+                        HResultFromWin32(dwError));
+    }
+    const DWORD dwReportError =
+        bReport ? report.Finish(results, timer.GetElapsed(), nExitCode, bInterrupted)
+                : ERROR_SUCCESS;
+    if (dwReportError != ERROR_SUCCESS) {
+        PrintError(console, kReportFailed, HResultFromWin32(dwReportError));
+        return EXIT_SETUP_FAILED;
+    }
+    return nExitCode;
 }
 
 }  // namespace
@@ -263,43 +441,18 @@ int Run(int argc, wchar_t** argv) {
     if (console.ReportParameters()) {
         return EXIT_PARAMETERS;
     }
-
-    if ((console.m_dwOptions & OPT_EXFILE) &&
-        !LoadList(console, console.m_strFileExclusions, g_fileExclusions, kFileListTexts)) {
-        return EXIT_SETUP_FAILED;
-    }
-    if ((console.m_dwOptions & OPT_EXFOLDER) &&
-        !LoadList(console, console.m_strFolderExclusions, g_folderExclusions, kFolderListTexts)) {
-        return EXIT_SETUP_FAILED;
-    }
-    if (console.m_dwOptions & OPT_HASH) {
-        PrintLine(console, L"Using %s hash algorithm for file data comparisons.\n",
-                  HashNameOf(console.m_nHashAlgorithm));
+    const int nPrepared = PrepareRun(console);
+    if (nPrepared != 0) {
+        return nPrepared;
     }
     if (console.m_dwOptions & OPT_SNAPSHOT) {
         return MakeSnapshot(console);
     }
-    // A damaged snapshot, or one that lacks what the options ask, is refused
-    // before anything is compared.
-    std::unique_ptr<CTreeSide> pSource;
-    std::unique_ptr<CTreeSide> pDestination;
-    CSnapshotReader* pSourceSnapshot = nullptr;
-    CSnapshotReader* pDestinationSnapshot = nullptr;
-    CSnapshotOpening openings[2];
-    OpenSnapshots(console, openings);
-    int nExit =
-        OpenSide(console, openings[0], console.m_strSourcePath, true, pSource, pSourceSnapshot);
-    if (nExit == 0) {
-        nExit = OpenSide(console, openings[1], console.m_strDestinationPath, false, pDestination,
-                         pDestinationSnapshot);
+    CComparedSides sides;
+    const int nOpened = OpenSides(console, sides);
+    if (nOpened != 0) {
+        return nOpened;
     }
-    if (nExit != 0) {
-        return nExit;
-    }
-    PrintSideLine(console, L"Source path", console.m_strSourcePath, pSourceSnapshot, L"");
-    PrintSideLine(console, L"Destination path", console.m_strDestinationPath, pDestinationSnapshot,
-                  L"\n");
-
     if (!g_cacheFile.Create()) {
         PrintLastError(console, L"cache file could not be created.");
         return EXIT_SETUP_FAILED;
@@ -307,86 +460,11 @@ int Run(int argc, wchar_t** argv) {
     CJsonReport report;
     const bool bReport = (console.m_dwOptions & OPT_REPORT) != 0;
     if (bReport) {
-        const DWORD dwReportError = report.Open(
-            console.m_strReportPath.c_str(), console,
-            pSourceSnapshot != nullptr ? console.m_strSourcePath.c_str() : nullptr,
-            pSourceSnapshot != nullptr ? pSourceSnapshot->GetHeader().strRoot.c_str() : nullptr,
-            pDestinationSnapshot != nullptr ? console.m_strDestinationPath.c_str() : nullptr,
-            pDestinationSnapshot != nullptr ? pDestinationSnapshot->GetHeader().strRoot.c_str()
-                                            : nullptr);
+        const DWORD dwReportError = OpenReport(console, sides, report);
         if (dwReportError != ERROR_SUCCESS) {
             PrintError(console, kReportFailed, HResultFromWin32(dwReportError));
             return EXIT_SETUP_FAILED;
         }
     }
-
-    CComparisonResults results;
-    CCountingReport counting(results);
-    CElapsedTimer timer;
-    timer.Start();
-    // The console's lines and the document get the same findings.
-    CConsoleReport consoleReport(console,
-                                 (console.GetDisplayLevel() & 0x7FFFFFFF) == DISPLAY_VERBOSE);
-    CProgressReport progressReport(console, (console.m_dwOptions & OPT_HASH)      ? L"hashed"
-                                            : (console.m_dwOptions & OPT_CONTENT) ? L"compared"
-                                                                                  : nullptr);
-    CReportFanOut reports;
-    reports.Add(counting);
-    AddConsoleReports(console, reports, consoleReport, progressReport);
-    if (bReport) {
-        reports.Add(report);
-    }
-    const CComparisonFailure failure =
-        CompareFolders(console, *pSource, pDestination.get(), reports);
-    const DWORD dwError = failure.dwError;
-    timer.Stop();
-    // A stop asked for on the console ends the comparison before its next
-    // file; that is no failure of the comparison, and what was compared is
-    // reported.
-    const bool bInterrupted = dwError == ERROR_CANCELLED && IsStopRequested();
-    // The report records the run's exit code; when it cannot be completed,
-    // the run ends as a failed setup.
-    const auto finish = [&](int nExitCode) {
-        const DWORD dwReportError =
-            bReport ? report.Finish(results, timer.GetElapsed(), nExitCode, bInterrupted)
-                    : ERROR_SUCCESS;
-        if (dwReportError == ERROR_SUCCESS) {
-            return nExitCode;
-        }
-        PrintError(console, kReportFailed, HResultFromWin32(dwReportError));
-        return static_cast<int>(EXIT_SETUP_FAILED);
-    };
-
-    if (bInterrupted) {
-        PrintError(console, L"the comparison was interrupted.", 0);
-    }
-    console.EndBlock();
-    PrintLine(console, kRule);
-    if (bInterrupted) {
-        PrintLine(console, L"Comparison interrupted after %s.\n",
-                  FormatElapsedTime(timer.GetElapsed()).c_str());
-        results.PrintSummary(console, console.m_dwOptions);
-        return finish(EXIT_COMPARE_FAILED);
-    }
-    if (dwError == ERROR_SUCCESS) {
-        PrintLine(console, L"Comparison completed in %s.\n",
-                  FormatElapsedTime(timer.GetElapsed()).c_str());
-        if (results.IsIdentical((console.m_dwOptions & OPT_STRICT) != 0)) {
-            if (!results.HasInaccessible()) {
-                PrintLine(console, L"The source and the destination are identical.");
-                return finish(EXIT_IDENTICAL);
-            }
-            // The counters show what could not be read and so was not compared.
-            PrintLine(console, L"The source and the destination are identical.\n");
-            results.PrintSummary(console, console.m_dwOptions);
-            return finish(EXIT_IDENTICAL);
-        }
-        results.PrintSummary(console, console.m_dwOptions);
-        return finish(EXIT_DIFFERENT);
-    }
-
-    // What stopped the run reaches every report, the document's errors too.
-    reports.OnError(failure.strPath.c_str(), L"the comparison could not be completed.",
-                    HResultFromWin32(dwError));
-    return finish(EXIT_COMPARE_FAILED);
+    return Compare(console, sides, report, bReport);
 }

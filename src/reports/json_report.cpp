@@ -2,6 +2,7 @@
 
 #include <wchar.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 #include <vector>
@@ -11,19 +12,13 @@
 #include "reports/console_report.h"
 #include "runtime/error_text.h"
 #include "runtime/file_time.h"
-#include "runtime/wide_string.h"
+#include "runtime/json_text.h"
+#include "runtime/time_units.h"
 #include "sides/file_listing.h"
+#include "sides/snapshot_format.h"
 #include "version.h"
 
 namespace {
-
-// 100-nanosecond units per millisecond of the /date tolerance.
-constexpr LONGLONG UNITS_PER_MILLISECOND = 10000;
-
-const struct {
-    int nAlgorithm;
-    const char* pszName;
-} kHashNames[] = {{HASH_MD5, "md5"}, {HASH_SHA1, "sha1"}, {HASH_SHA256, "sha256"}};
 
 // Indexed by FindingKind.
 const char* const kKindNames[] = {
@@ -32,22 +27,6 @@ const char* const kKindNames[] = {
 
 // Indexed by FindingSide.
 const char* const kSideNames[] = {"null", "\"source\"", "\"destination\"", "\"both\""};
-
-void AppendHex(std::string& strOut, unsigned nValue, int nDigits) {
-    static const char kDigits[] = "0123456789abcdef";
-    for (int i = nDigits - 1; i >= 0; --i) {
-        strOut += kDigits[(nValue >> (4 * i)) & 0xF];
-    }
-}
-
-// A string literal, or null for an empty text.
-void AppendJsonStringOrNull(std::string& strOut, const std::wstring& strText) {
-    if (strText.empty()) {
-        strOut += "null";
-    } else {
-        AppendJsonString(strOut, strText.c_str());
-    }
-}
 
 // What one side knows: null when the item is not there; the size only for
 // files, the hash value only where it was computed.
@@ -62,11 +41,8 @@ void AppendFacts(std::string& strOut, const CItemFacts& facts, bool bFolder) {
     }
     strOut += "\"lastWrite\": \"" + FormatJsonTime(facts.ftLastWrite) + '"';
     if (facts.cbHash > 0) {
-        strOut += ", \"hash\": \"";
-        for (DWORD i = 0; i < facts.cbHash && i < HASH_MAX_VALUE_SIZE; ++i) {
-            AppendHex(strOut, facts.hash[i], 2);
-        }
-        strOut += '"';
+        strOut += ", \"hash\": ";
+        AppendJsonHash(strOut, facts.hash, std::min<DWORD>(facts.cbHash, HASH_MAX_VALUE_SIZE));
     }
     strOut += '}';
 }
@@ -97,90 +73,59 @@ void AppendSide(std::string& strOut, const char* pszName, const CSideResults& si
 
 }  // namespace
 
-void AppendJsonString(std::string& strOut, const wchar_t* pszText) {
-    strOut += '"';
-    for (const wchar_t* p = pszText; *p != 0; ++p) {
-        const unsigned ch = static_cast<unsigned>(*p);
-        switch (ch) {
-            case L'"':
-                strOut += "\\\"";
-                continue;
-            case L'\\':
-                strOut += "\\\\";
-                continue;
-            case L'\b':
-                strOut += "\\b";
-                continue;
-            case L'\f':
-                strOut += "\\f";
-                continue;
-            case L'\n':
-                strOut += "\\n";
-                continue;
-            case L'\r':
-                strOut += "\\r";
-                continue;
-            case L'\t':
-                strOut += "\\t";
-                continue;
-            default:
-                break;
-        }
-        if (IsHighSurrogate(*p) && IsLowSurrogate(p[1])) {
-            AppendUtf8(strOut, CodePointOfPair(p[0], p[1]));
-            ++p;
-        } else if (ch < 0x20 || IsHighSurrogate(*p) || IsLowSurrogate(*p)) {
-            // A surrogate alone has no UTF-8 form.
-            strOut += "\\u";
-            AppendHex(strOut, ch, 4);
-        } else {
-            AppendUtf8(strOut, ch);
-        }
-    }
-    strOut += '"';
-}
-
 DWORD CJsonReport::Open(const wchar_t* pszPath, const CConsole& console,
-                        const wchar_t* pszSourceSnapshot, const wchar_t* pszSourceRoot,
-                        const wchar_t* pszDestinationSnapshot, const wchar_t* pszDestinationRoot) {
+                        const wchar_t* pszSourceSnapshot, const CSnapshotHeader* pSourceHeader,
+                        const wchar_t* pszDestinationSnapshot,
+                        const CSnapshotHeader* pDestinationHeader) {
     const DWORD dwOpenError = m_file.Open(pszPath);
     if (dwOpenError != ERROR_SUCCESS) {
         return dwOpenError;
     }
-    m_bVerbose = (console.GetDisplayLevel() & 0x7FFFFFFF) == DISPLAY_VERBOSE;
+    m_bVerbose = console.IsVerbose();
 
     std::string& str = m_file.Buffer();
     str += "{\r\n  \"program\": \"Quorva\",\r\n  \"version\": \"" QUORVA_VERSION_TEXT "\",\r\n";
+    const auto appendTexts = [&](const CStringList& texts) {
+        str += '[';
+        for (size_t i = 0; i < texts.size(); ++i) {
+            str += i == 0 ? "" : ", ";
+            AppendJsonString(str, texts[i].c_str());
+        }
+        str += ']';
+    };
     const auto appendSide = [&](const char* pszName, const std::wstring& strFolder,
-                                const wchar_t* pszSnapshot, const wchar_t* pszRoot) {
+                                const wchar_t* pszSnapshot, const CSnapshotHeader* pHeader) {
         str += "  \"";
         str += pszName;
         str += "\": ";
-        AppendJsonString(str, pszSnapshot != nullptr ? pszRoot : strFolder.c_str());
-        if (pszSnapshot != nullptr) {
+        AppendJsonString(str, pHeader != nullptr ? pHeader->strRoot.c_str() : strFolder.c_str());
+        if (pHeader != nullptr) {
             str += ",\r\n  \"";
             str += pszName;
             str += "Snapshot\": ";
             AppendJsonString(str, pszSnapshot);
+            // What the snapshot left out, left out of this comparison too.
+            str += ",\r\n  \"";
+            str += pszName;
+            str += "SnapshotExclusions\": {\"files\": ";
+            appendTexts(pHeader->fileWildcards);
+            str += ", \"folders\": ";
+            appendTexts(pHeader->folderWildcards);
+            str += '}';
         }
         str += ",\r\n";
     };
-    appendSide("source", console.m_strSourcePath, pszSourceSnapshot, pszSourceRoot);
+    appendSide("source", console.m_strSourcePath, pszSourceSnapshot, pSourceHeader);
     appendSide("destination", console.m_strDestinationPath, pszDestinationSnapshot,
-               pszDestinationRoot);
+               pDestinationHeader);
     str += "  \"options\": {\"date\": ";
     str += (console.m_dwOptions & OPT_DATE)
                ? std::to_string(console.m_nDateTolerance / UNITS_PER_MILLISECOND)
                : "null";
     str += ", \"dateShiftHours\": " + std::to_string(console.m_nDateShiftHours);
     str += ", \"hash\": ";
-    std::string strHash = "null";
-    for (const auto& hash : kHashNames) {
-        if ((console.m_dwOptions & OPT_HASH) && console.m_nHashAlgorithm == hash.nAlgorithm) {
-            strHash = std::string("\"") + hash.pszName + '"';
-        }
-    }
-    str += strHash;
+    const CHashAlgorithm* const pAlgorithm = console.GetHashAlgorithm();
+    AppendJsonNameOrNull(str, pAlgorithm != nullptr ? pAlgorithm->pszRecordName : nullptr);
     str += ", \"moves\": ";
     str += (console.m_dwOptions & OPT_MOVES) ? "true" : "false";
     str += ", \"content\": ";
@@ -244,22 +189,17 @@ void CJsonReport::OnFinding(const CFinding& finding) {
 }
 
 void CJsonReport::OnError(const wchar_t* pszPath, const wchar_t* pszMessage, HRESULT hrCode) {
-    // The code as the console shows it: a Win32 code by itself, any other
-    // HRESULT as its unsigned value.
+    // The code and the system's text as the console shows them, the text
+    // without the code behind it.
     const DWORD dwCode = static_cast<DWORD>(hrCode);
-    const DWORD dwShown =
-        (dwCode <= 0xFFFF || (dwCode & 0x1FFF0000) == 0x00070000) ? dwCode & 0xFFFF : dwCode;
     std::string& str = m_strErrors;
     str += str.empty() ? "\r\n    {\"path\": " : ",\r\n    {\"path\": ";
     AppendJsonString(str, pszPath != nullptr ? pszPath : L"");
     str += ", \"message\": ";
     AppendJsonString(str, pszMessage != nullptr ? pszMessage : L"");
-    str += ", \"code\": " + std::to_string(dwShown) + ", \"text\": ";
-    wchar_t szText[SYSTEM_ERROR_TEXT_CHARS];
-    if (dwCode != 0 && GetSystemErrorText(dwCode, szText)) {
-        // Without the code that GetSystemErrorText puts after the text.
-        std::wstring strText = szText;
-        strText.erase(strText.rfind(L" ("));
+    str += ", \"code\": " + std::to_string(ShownErrorCode(dwCode)) + ", \"text\": ";
+    std::wstring strText;
+    if (dwCode != 0 && GetBareSystemErrorText(dwCode, strText)) {
         AppendJsonString(str, strText.c_str());
     } else {
         str += "null";
@@ -286,9 +226,9 @@ DWORD CJsonReport::Finish(const CComparisonResults& results, LONGLONG nElapsedNa
     const LONGLONG nElapsed = nElapsedNanoseconds > 0 ? nElapsedNanoseconds : 0;
     char szFraction[8];
     ::snprintf(szFraction, sizeof(szFraction), "%06u",
-               static_cast<unsigned>(nElapsed % 1000000000 / 1000));
-    str += "},\r\n  \"elapsedSeconds\": " + std::to_string(nElapsed / 1000000000) + "." +
-           szFraction + ",\r\n  \"exitCode\": " + std::to_string(nExitCode);
+               static_cast<unsigned>(nElapsed % NANOSECONDS_PER_SECOND / 1000));
+    str += "},\r\n  \"elapsedSeconds\": " + std::to_string(nElapsed / NANOSECONDS_PER_SECOND) +
+           "." + szFraction + ",\r\n  \"exitCode\": " + std::to_string(nExitCode);
     if (bInterrupted) {
         str += ",\r\n  \"interrupted\": true";
     }

@@ -10,15 +10,11 @@
 
 #include "comparison/finding.h"
 #include "reports/replacing_file.h"
+#include "runtime/json_text.h"
 
 struct CComparisonResults;
+struct CSnapshotHeader;
 class CConsole;
-
-// Appends the JSON string literal of pszText (UTF-16, quotes included) to
-// strOut in UTF-8: '"' and '\' escaped, control characters as \b \f \n \r \t
-// or \u00XX, a surrogate that is not half of a pair as \uXXXX, everything
-// else as its UTF-8 bytes.
-void AppendJsonString(std::string& strOut, const wchar_t* pszText);
 
 // Writes the document. Open it before the comparison, hand it findings and
 // errors, then Finish it; a report destroyed before Finish succeeded removes
@@ -42,11 +38,13 @@ public:
     // A side read from a snapshot is named by the folder it recorded, with
     // the snapshot's path beside it: pszSourceSnapshot and
     // pszDestinationSnapshot, when given, are those paths and
-    // pszSourceRoot and pszDestinationRoot the folders.
+    // pSourceHeader and pDestinationHeader their headers: the folder
+    // recorded, and the wildcards the snapshot left out, written beside.
     DWORD Open(const wchar_t* pszPath, const CConsole& console,
-               const wchar_t* pszSourceSnapshot = nullptr, const wchar_t* pszSourceRoot = nullptr,
+               const wchar_t* pszSourceSnapshot = nullptr,
+               const CSnapshotHeader* pSourceHeader = nullptr,
                const wchar_t* pszDestinationSnapshot = nullptr,
-               const wchar_t* pszDestinationRoot = nullptr);
+               const CSnapshotHeader* pDestinationHeader = nullptr);
 
     // Writes the errors, the counters of results, the elapsed time, the exit
     // code and, when bInterrupted, "interrupted": true; then moves the

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "paths/long_path.h"
 #include "runtime/wide_string.h"
 #include "sides/file_listing.h"
 
@@ -50,7 +51,7 @@ std::wstring TemporaryName(const std::wstring& strName, unsigned nAttempt) {
 
 DWORD GetLongFormOf(const wchar_t* pszPath, std::wstring& strLongPath) {
     if (::wcsncmp(pszPath, L"\\\\?\\", 4) == 0) {
-        strLongPath = pszPath;
+        strLongPath = pszPath;  // taken as it is, not resolved again
         return ERROR_SUCCESS;
     }
     const DWORD cchNeeded = ::GetFullPathNameW(pszPath, 0, nullptr, nullptr);
@@ -65,10 +66,7 @@ DWORD GetLongFormOf(const wchar_t* pszPath, std::wstring& strLongPath) {
     if (cchFull >= cchNeeded) {
         return ERROR_INSUFFICIENT_BUFFER;
     }
-    const wchar_t* pszFull = fullPath.data();
-    strLongPath = ::wcsncmp(pszFull, L"\\\\", 2) == 0
-                      ? std::wstring(L"\\\\?\\UNC\\") + (pszFull + 2)
-                      : std::wstring(L"\\\\?\\") + pszFull;
+    strLongPath = LongFormOf(std::wstring(fullPath.data(), cchFull));
     return ERROR_SUCCESS;
 }
 

@@ -1,32 +1,11 @@
 #include "reports/snapshot_writer.h"
 
+#include <functional>
+
 #include "console/console.h"
+#include "exclusions/exclusions.h"
 #include "reports/console_report.h"
-#include "reports/json_report.h"
 #include "runtime/error_text.h"
-#include "runtime/file_time.h"
-#include "runtime/wide_string.h"
-
-namespace {
-
-const char* HashName(const CConsole& console) {
-    if (!(console.m_dwOptions & OPT_HASH)) {
-        return nullptr;
-    }
-    return console.m_nHashAlgorithm == HASH_MD5      ? "md5"
-           : console.m_nHashAlgorithm == HASH_SHA256 ? "sha256"
-                                                     : "sha1";
-}
-
-void AppendTextOrNull(std::string& str, const std::wstring& strText) {
-    if (strText.empty()) {
-        str += "null";
-    } else {
-        AppendJsonString(str, strText.c_str());
-    }
-}
-
-}  // namespace
 
 DWORD CSnapshotWriter::Open(const wchar_t* pszPath, const CConsole& console) {
     const DWORD dwError = m_file.Open(pszPath);
@@ -34,30 +13,57 @@ DWORD CSnapshotWriter::Open(const wchar_t* pszPath, const CConsole& console) {
         return dwError;
     }
     m_bSecurity = (console.m_dwOptions & OPT_SECURITY) != 0;
-    FILETIME ftNow;
-    ::GetSystemTimeAsFileTime(&ftNow);
-    std::string& str = m_file.Buffer();
-    str += "{\"format\": \"quorva-snapshot\", \"version\": 1, \"root\": ";
-    AppendJsonString(str, console.m_strSourcePath.c_str());
-    str += ", \"created\": \"" + FormatJsonTime(ftNow) + "\", \"options\": {\"subdir\": ";
-    str += (console.m_dwOptions & OPT_SUBDIR) ? "true" : "false";
-    str += ", \"hash\": ";
-    const char* const pszHash = HashName(console);
-    str += pszHash != nullptr ? std::string("\"") + pszHash + '"' : std::string("null");
-    str += ", \"security\": ";
-    str += m_bSecurity ? "true" : "false";
-    str += ", \"fileExclusions\": ";
-    AppendTextOrNull(str, console.m_strFileExclusions);
-    str += ", \"folderExclusions\": ";
-    AppendTextOrNull(str, console.m_strFolderExclusions);
-    str += "}}\n";
+    CSnapshotHeader header;
+    header.strRoot = console.m_strSourcePath;
+    ::GetSystemTimeAsFileTime(&header.ftCreated);
+    header.bSubdir = (console.m_dwOptions & OPT_SUBDIR) != 0;
+    header.bSecurity = m_bSecurity;
+    if (console.m_dwOptions & OPT_HASH) {
+        header.strHash = console.GetHashAlgorithm()->pszRecordName;
+    }
+    header.strFileExclusions = console.m_strFileExclusions;
+    header.strFolderExclusions = console.m_strFolderExclusions;
+    header.fileWildcards = g_fileExclusions;
+    header.folderWildcards = g_folderExclusions;
+    if (!AppendSnapshotHeader(m_file.Buffer(), header)) {
+        return ERROR_BUFFER_OVERFLOW;
+    }
     m_file.Flush();
     return m_file.GetError();
 }
 
+void CSnapshotWriter::OnFolder(const wchar_t* pszPath) {
+    m_strFolder = pszPath;
+    if (m_strFolder == L"\\") {
+        m_strFolder.clear();
+    }
+    const auto it = m_writtenPaths.find(m_strFolder);
+    m_strWritten.clear();
+    if (it != m_writtenPaths.end()) {
+        m_strWritten = it->second;
+    } else {
+        AppendEscaped(m_strWritten, m_strFolder.data(), m_strFolder.size(), true);
+    }
+    m_names.clear();
+    m_twins.clear();
+}
+
+void CSnapshotWriter::OnExcluded(bool bFolder, FindingSide side, int nCount) {
+    if (side != FindingSide::Source || nCount <= 0) {
+        return;
+    }
+    WriteEntry();
+    CSnapshotExcluded excluded;
+    excluded.strFolder = m_strWritten;
+    excluded.bFolders = bFolder;
+    excluded.nCount = static_cast<unsigned long long>(nCount);
+    AppendSnapshotExcluded(m_file.Buffer(), excluded);
+    m_file.Written();
+}
+
 void CSnapshotWriter::OnFinding(const CFinding& finding) {
     if (finding.kind == FindingKind::Security && m_bPending && m_strPath == finding.pszPath) {
-        m_nSecurity = 1;
+        m_entry.nSecurity = 1;
         return;
     }
     if (finding.kind != FindingKind::Recorded && finding.kind != FindingKind::Inaccessible) {
@@ -66,15 +72,47 @@ void CSnapshotWriter::OnFinding(const CFinding& finding) {
     WriteEntry();
     m_bPending = true;
     m_strPath = finding.pszPath;
-    m_bFolder = finding.bFolder;
-    m_facts = finding.source;
-    m_nSecurity = 0;
+    const std::wstring& strPath = m_strPath;
+    const size_t cchFolder = m_strFolder.size();
+    const bool bInFolder = strPath.size() > cchFolder + 1 &&
+                           strPath.compare(0, cchFolder, m_strFolder) == 0 &&
+                           strPath[cchFolder] == L'\\';
+    m_entry.strFolder = m_strWritten;
+    m_entry.strName = strPath.substr(bInFolder ? cchFolder + 1 : strPath.rfind(L'\\') + 1);
+    // Two names that the platform lists alike are both recorded, the later
+    // ones counted as twins of the first.
+    const size_t nKey = std::hash<std::wstring>()(m_entry.strName);
+    m_entry.nTwin = m_names.insert(nKey).second ? 0 : ++m_twins[nKey];
+    m_entry.bFolder = finding.bFolder;
+    const CItemFacts& facts = finding.source;
+    m_entry.bLink = facts.bLink;
+    m_entry.nSize = finding.bFolder ? 0 : facts.nSize;
+    m_entry.ftLastWrite = facts.ftLastWrite;
+    m_entry.dwError = facts.dwError;
+    m_entry.strReason.clear();
+    if (facts.dwError == FILE_CHANGED_WHILE_READ) {
+        m_entry.strReason = InaccessibleReason(facts.dwError);
+    }
+    m_entry.cbHash = facts.cbHash;
+    std::copy(facts.hash, facts.hash + HASH_MAX_VALUE_SIZE, m_entry.hash);
+    m_entry.nSecurity = 0;
+    if (finding.bFolder) {
+        // A folder whose display path does not tell its names apart keeps
+        // its written path for its own entries.
+        std::wstring strWritten = m_strWritten + L"\\";
+        AppendEscaped(strWritten, m_entry.strName.data(), m_entry.strName.size(), false);
+        std::wstring strPlain;
+        AppendEscaped(strPlain, strPath.data(), strPath.size(), true);
+        if (strWritten != strPlain) {
+            m_writtenPaths[strPath] = std::move(strWritten);
+        }
+    }
 }
 
 void CSnapshotWriter::OnError(const wchar_t* pszPath, const wchar_t* pszMessage, HRESULT hrCode) {
     (void)pszMessage;
     if (m_bPending && pszPath != nullptr && m_strPath == pszPath) {
-        m_nSecurity = hrCode < 0 ? hrCode : E_FAIL;
+        m_entry.nSecurity = hrCode < 0 ? hrCode : E_FAIL;
     }
 }
 
@@ -83,60 +121,21 @@ void CSnapshotWriter::WriteEntry() {
         return;
     }
     m_bPending = false;
-    if (HasLoneSurrogate(m_strPath.c_str())) {
-        // Such a name has no UTF-8 form: no reader could take the snapshot
-        // back.
-        m_file.Fail(ERROR_NO_UNICODE_TRANSLATION);
-        return;
-    }
-    std::string& str = m_file.Buffer();
-    str += "{\"path\": ";
-    AppendJsonString(str, m_strPath.c_str());
-    if (m_bFolder) {
-        ++m_nFolders;
-        str += ", \"type\": \"folder\"";
+    if (m_entry.bFolder) {
+        ++m_end.nFolders;
     } else {
-        ++m_nFiles;
-        m_nBytes += m_facts.nSize;
-        str += ", \"type\": \"file\", \"size\": " + std::to_string(m_facts.nSize);
+        ++m_end.nFiles;
+        m_end.nBytes += m_entry.nSize;
     }
-    str += ", \"lastWrite\": \"" + FormatJsonTime(m_facts.ftLastWrite) + '"';
-    if (m_facts.cbHash != 0) {
-        static const char kDigits[] = "0123456789abcdef";
-        str += ", \"hash\": \"";
-        for (DWORD i = 0; i < m_facts.cbHash; ++i) {
-            str += kDigits[m_facts.hash[i] >> 4];
-            str += kDigits[m_facts.hash[i] & 0xF];
-        }
-        str += '"';
-    }
-    if (m_facts.bLink) {
-        str += ", \"link\": true";
-    }
-    if (m_facts.dwError != ERROR_SUCCESS) {
+    if (m_entry.dwError != ERROR_SUCCESS) {
         ++m_nInaccessible;
-        // A file that changed while it was read has no system code: its
-        // reason, the program's own, says what happened.
-        if (m_facts.dwError == FILE_CHANGED_WHILE_READ) {
-            str += ", \"error\": null, \"reason\": ";
-            AppendJsonString(str, InaccessibleReason(m_facts.dwError).c_str());
-        } else {
-            str += ", \"error\": " + std::to_string(m_facts.dwError);
-        }
     }
-    if (m_bSecurity && !m_bFolder) {
-        str += m_nSecurity < 0    ? ", \"securityError\": " + std::to_string(m_nSecurity)
-               : m_nSecurity == 0 ? std::string(", \"security\": true")
-                                  : std::string(", \"security\": false");
-    }
-    str += "}\n";
+    AppendSnapshotEntry(m_file.Buffer(), m_entry, m_bSecurity);
     m_file.Written();
 }
 
 DWORD CSnapshotWriter::Finish() {
     WriteEntry();
-    m_file.Buffer() += "{\"end\": {\"files\": " + std::to_string(m_nFiles) +
-                       ", \"folders\": " + std::to_string(m_nFolders) +
-                       ", \"bytes\": " + std::to_string(m_nBytes) + "}}\n";
+    AppendSnapshotEnd(m_file.Buffer(), m_end);
     return m_file.Commit();
 }

@@ -7,10 +7,13 @@
 // target when complete.
 #pragma once
 
+#include <map>
 #include <string>
+#include <unordered_set>
 
 #include "comparison/finding.h"
 #include "reports/replacing_file.h"
+#include "sides/snapshot_format.h"
 
 class CConsole;
 
@@ -18,8 +21,10 @@ class CSnapshotWriter : public CComparisonReport {
 public:
     // Creates the temporary file beside pszPath (a full path) and writes the
     // header from console's options record (the source folder, the hash
-    // algorithm, /subdir, /security and the exclusion lists). Returns
-    // ERROR_SUCCESS or the failure's code, as CReplacingFile::Open.
+    // algorithm, /subdir, /security and the exclusion lists with the
+    // wildcards loaded from them). Returns ERROR_SUCCESS or the failure's
+    // code, as CReplacingFile::Open; ERROR_BUFFER_OVERFLOW when the header
+    // would be longer than a reader takes.
     DWORD Open(const wchar_t* pszPath, const CConsole& console);
 
     // Writes the last entry and the closing line and moves the snapshot over
@@ -27,17 +32,20 @@ public:
     // target left as it was.
     DWORD Finish();
 
-    // A Recorded or Inaccessible finding is an entry; a Security finding
-    // marks the entry before it as lacking an owner or a DACL. An entry
-    // whose path holds half of a surrogate pair alone fails the snapshot
-    // with ERROR_NO_UNICODE_TRANSLATION: JSON text cannot hold it.
+    // A Recorded or Inaccessible finding is an entry, named as the folder
+    // entered last lists it; a Security finding marks the entry before it
+    // as lacking an owner or a DACL.
     void OnFinding(const CFinding& finding) override;
+    // The entries that follow lie in the folder at display path pszPath.
+    void OnFolder(const wchar_t* pszPath) override;
+    // What the exclusion lists left out of that folder.
+    void OnExcluded(bool bFolder, FindingSide side, int nCount) override;
     // An error on the entry before it: its security could not be read.
     void OnError(const wchar_t* pszPath, const wchar_t* pszMessage, HRESULT hrCode) override;
 
-    unsigned long long GetFiles() const { return m_nFiles; }
-    unsigned long long GetFolders() const { return m_nFolders; }
-    unsigned long long GetBytes() const { return m_nBytes; }
+    unsigned long long GetFiles() const { return m_end.nFiles; }
+    unsigned long long GetFolders() const { return m_end.nFolders; }
+    unsigned long long GetBytes() const { return m_end.nBytes; }
     unsigned long long GetInaccessible() const { return m_nInaccessible; }
 
 private:
@@ -46,14 +54,20 @@ private:
 
     CReplacingFile m_file;
     bool m_bSecurity = false;
+    // The folder entered last: its display path ("" for the root) and its
+    // path as the entries write it.
+    std::wstring m_strFolder;
+    std::wstring m_strWritten;
+    // The written paths of the folders whose display paths do not tell
+    // their names apart (a name holding a backslash, or below such a name).
+    std::map<std::wstring, std::wstring> m_writtenPaths;
+    // The names of the folder entered last, as keys, to count twins.
+    std::unordered_set<size_t> m_names;
+    std::map<size_t, unsigned> m_twins;
     // The entry held back until no finding about it can follow.
     bool m_bPending = false;
-    std::wstring m_strPath;
-    bool m_bFolder = false;
-    CItemFacts m_facts;
-    int m_nSecurity = 0;  // as CheckOwnerAndDacl gives it
-    unsigned long long m_nFiles = 0;
-    unsigned long long m_nFolders = 0;
-    unsigned long long m_nBytes = 0;
+    std::wstring m_strPath;  // its display path
+    CSnapshotEntry m_entry;
+    CSnapshotEnd m_end;
     unsigned long long m_nInaccessible = 0;
 };

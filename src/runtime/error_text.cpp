@@ -11,14 +11,21 @@ bool IsTrailingBlank(wchar_t ch) {
     return ch == L'\r' || ch == L'\n' || ch == L'\t' || ch == L' ';
 }
 
+// Whether dwCode is shown as a Win32 code, " (%d)", rather than whole.
+bool IsWin32Code(DWORD dwCode) {
+    return dwCode <= 0xFFFF || (dwCode & 0x1FFF0000) == 0x00070000;
+}
+
 }  // namespace
 
-void ComposeSystemErrorText(const wchar_t* pszText, DWORD dwCode, wchar_t* pszBuffer) {
-    // An HRESULT of the Win32 facility is shown as the Win32 code it wraps,
-    // whatever its severity bit, so that 0x80070005 and 5 read the same.
+DWORD ShownErrorCode(DWORD dwCode) {
+    return IsWin32Code(dwCode) ? dwCode & 0xFFFF : dwCode;
+}
+
+size_t ComposeSystemErrorText(const wchar_t* pszText, DWORD dwCode, wchar_t* pszBuffer) {
     wchar_t szSuffix[24];
-    if (dwCode <= 0xFFFF || (dwCode & 0x1FFF0000) == 0x00070000) {
-        ::_snwprintf(szSuffix, 24, L" (%d)", static_cast<int>(dwCode & 0xFFFF));
+    if (IsWin32Code(dwCode)) {
+        ::_snwprintf(szSuffix, 24, L" (%d)", static_cast<int>(ShownErrorCode(dwCode)));
     } else {
         ::_snwprintf(szSuffix, 24, L" (0x%08X)", static_cast<unsigned>(dwCode));
     }
@@ -41,9 +48,10 @@ void ComposeSystemErrorText(const wchar_t* pszText, DWORD dwCode, wchar_t* pszBu
     }
     ::wmemmove(pszBuffer, pszText, cchText);
     ::wmemcpy(pszBuffer + cchText, szSuffix, cchSuffix + 1);
+    return cchText;
 }
 
-bool GetSystemErrorText(DWORD dwCode, wchar_t* pszBuffer) {
+bool GetSystemErrorText(DWORD dwCode, wchar_t* pszBuffer, size_t* pcchText) {
     if (pszBuffer == nullptr) {
         ::SetLastError(ERROR_INVALID_PARAMETER);
         return false;
@@ -57,6 +65,19 @@ bool GetSystemErrorText(DWORD dwCode, wchar_t* pszBuffer) {
     // FormatMessageW terminates its text, but a full buffer is cut here too
     // rather than trusted.
     pszBuffer[cch < SYSTEM_ERROR_TEXT_CHARS ? cch : SYSTEM_ERROR_TEXT_CHARS - 1] = L'\0';
-    ComposeSystemErrorText(pszBuffer, dwCode, pszBuffer);
+    const size_t cchText = ComposeSystemErrorText(pszBuffer, dwCode, pszBuffer);
+    if (pcchText != nullptr) {
+        *pcchText = cchText;
+    }
+    return true;
+}
+
+bool GetBareSystemErrorText(DWORD dwCode, std::wstring& strText) {
+    wchar_t szText[SYSTEM_ERROR_TEXT_CHARS];
+    size_t cchText = 0;
+    if (!GetSystemErrorText(dwCode, szText, &cchText)) {
+        return false;
+    }
+    strText.assign(szText, cchText);
     return true;
 }

@@ -1,6 +1,10 @@
 // The system's description of a Win32 error code or an HRESULT, followed by
-// the code itself, as the message writer shows it under an error line.
+// the code itself, as the message writer shows it under an error line; and
+// the two apart, the code as shown and the bare text, as the report writes
+// them.
 #pragma once
+
+#include <string>
 
 #include "runtime/platform.h"
 
@@ -22,11 +26,22 @@ constexpr DWORD SYSTEM_ERROR_TEXT_CHARS = 256;
 // buffer holds that text; false when the system has no text for the code
 // (the buffer's content is then undefined) or pszBuffer is null (last error
 // ERROR_INVALID_PARAMETER). Prints nothing.
-bool GetSystemErrorText(DWORD dwCode, wchar_t* pszBuffer);
+// *pcchText, when given, receives the length of the text before the code.
+bool GetSystemErrorText(DWORD dwCode, wchar_t* pszBuffer, size_t* pcchText = nullptr);
+
+// The code as the program shows it: the low 16 bits of a Win32 code (at most
+// 0xFFFF) or of an HRESULT of the Win32 facility, whatever its severity bit,
+// so that 0x80070005 and 5 read the same; any other code whole.
+DWORD ShownErrorCode(DWORD dwCode);
+
+// strText := GetSystemErrorText's text for dwCode without the code behind it.
+// False, with strText unchanged, when the system has no text for the code.
+bool GetBareSystemErrorText(DWORD dwCode, std::wstring& strText);
 
 // The second half of GetSystemErrorText: writes into pszBuffer
 // (SYSTEM_ERROR_TEXT_CHARS characters) pszText without its trailing
 // "\r\n\t " characters, followed by the code suffix. A text too long for the
 // buffer together with the suffix is cut so that the whole suffix still
-// fits. pszText may be pszBuffer itself.
-void ComposeSystemErrorText(const wchar_t* pszText, DWORD dwCode, wchar_t* pszBuffer);
+// fits. pszText may be pszBuffer itself. Returns the length of the text
+// before the suffix.
+size_t ComposeSystemErrorText(const wchar_t* pszText, DWORD dwCode, wchar_t* pszBuffer);

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "runtime/time_units.h"
+
 namespace {
 
 // FormatDateTime with the platform's flags and a time picture (null: the
@@ -56,9 +58,6 @@ int DateTimeText(const SYSTEMTIME& st, DWORD dwDateFlags, DWORD dwTimeFlags,
     return cch;
 }
 
-constexpr long long kTicksPerSecond = 10000000;
-constexpr long long kTicksPerDay = 86400 * kTicksPerSecond;
-
 ULONGLONG TimeValue(const FILETIME& ft) {
     return (static_cast<ULONGLONG>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
 }
@@ -72,7 +71,7 @@ std::wstring Digits(ULONGLONG n, size_t nWidth) {
 // The first nDigits digits of the fraction of a second, from a count of
 // 100-nanosecond units that is not negative.
 std::wstring FractionDigits(long long nTicks, unsigned nDigits) {
-    return Digits(static_cast<ULONGLONG>(nTicks % kTicksPerSecond), 7)
+    return Digits(static_cast<ULONGLONG>(nTicks % UNITS_PER_SECOND), 7)
         .substr(0, nDigits < 7 ? nDigits : 7);
 }
 
@@ -145,7 +144,7 @@ struct CCivilTime {
 // 2^63. Both are read as they were meant by placing the seam of the 64 bits
 // at the start of the year 0: the counts within kTicksBeforeYear1601 of 2^64
 // are the years 0 to 1600, every other count the years 1601 to 58455.
-constexpr ULONGLONG kTicksBeforeYear1601 = 584754ULL * kTicksPerDay;  // 0000-01-01 to 1601
+constexpr ULONGLONG kTicksBeforeYear1601 = 584754ULL * UNITS_PER_DAY;  // 0000-01-01 to 1601
 
 // The one conversion from a file time to a calendar date, for every value
 // of its 64 bits; days and the units of the day rounded down, so that a time
@@ -156,15 +155,15 @@ CCivilTime CivilTimeOf(const FILETIME& ft) {
     if (nTime >= 0 - kTicksBeforeYear1601) {
         // Before 1601: the count is negative, by 2^64 minus its value.
         const long long nBefore = static_cast<long long>(0 - nTime);
-        time.nDays = -(nBefore / kTicksPerDay);
-        time.nTicks = -(nBefore % kTicksPerDay);
+        time.nDays = -(nBefore / UNITS_PER_DAY);
+        time.nTicks = -(nBefore % UNITS_PER_DAY);
         if (time.nTicks < 0) {
-            time.nTicks += kTicksPerDay;
+            time.nTicks += UNITS_PER_DAY;
             --time.nDays;
         }
     } else {
-        time.nDays = static_cast<long long>(nTime / kTicksPerDay);
-        time.nTicks = static_cast<long long>(nTime % kTicksPerDay);
+        time.nDays = static_cast<long long>(nTime / UNITS_PER_DAY);
+        time.nTicks = static_cast<long long>(nTime % UNITS_PER_DAY);
     }
     time.date = CivilDateOfDay(time.nDays);
     return time;
@@ -220,7 +219,7 @@ ULONGLONG FileTimeOrder(const FILETIME& ft) {
 std::wstring FormatIsoTime(const FILETIME& ft, unsigned nFractionDigits) {
     const CCivilTime time = CivilTimeOf(ft);
     const long long nYear = time.date.nYear;
-    const ULONGLONG nSeconds = static_cast<ULONGLONG>(time.nTicks / kTicksPerSecond);
+    const ULONGLONG nSeconds = static_cast<ULONGLONG>(time.nTicks / UNITS_PER_SECOND);
     std::wstring str = nYear < 0 ? L"-" : nYear > 9999 ? L"+" : L"";
     str += Digits(static_cast<ULONGLONG>(nYear < 0 ? -nYear : nYear), 4) + L"-" +
            Digits(static_cast<ULONGLONG>(time.date.nMonth), 2) + L"-" +
@@ -237,7 +236,7 @@ std::wstring FormatFileTime(const FILETIME& ft, unsigned nFractionDigits) {
     const CCivilTime time = CivilTimeOf(ft);
     if (time.date.nYear >= 1601 && time.date.nYear <= 30827) {
         SYSTEMTIME st;
-        const long long nSeconds = time.nTicks / kTicksPerSecond;
+        const long long nSeconds = time.nTicks / UNITS_PER_SECOND;
         st.wYear = static_cast<WORD>(time.date.nYear);
         st.wMonth = static_cast<WORD>(time.date.nMonth);
         st.wDayOfWeek = static_cast<WORD>((time.nDays % 7 + 8) % 7);  // 1601-01-01 a Monday
@@ -245,7 +244,8 @@ std::wstring FormatFileTime(const FILETIME& ft, unsigned nFractionDigits) {
         st.wHour = static_cast<WORD>(nSeconds / 3600);
         st.wMinute = static_cast<WORD>(nSeconds / 60 % 60);
         st.wSecond = static_cast<WORD>(nSeconds % 60);
-        st.wMilliseconds = static_cast<WORD>(time.nTicks % kTicksPerSecond / 10000);
+        st.wMilliseconds =
+            static_cast<WORD>(time.nTicks % UNITS_PER_SECOND / UNITS_PER_MILLISECOND);
         std::wstring strPicture;
         std::wstring str;
         if ((nFractionDigits == 0 ||
@@ -295,8 +295,8 @@ bool ParseJsonTime(const std::string& strText, FILETIME& ft) {
     // below refuses a time they cannot hold and a day the month lacks.
     const unsigned long long nTicks =
         static_cast<unsigned long long>(DaysOfDate(nYear, nMonth, nDay) - DaysOfDate(0, 1, 1)) *
-            kTicksPerDay +
-        static_cast<unsigned long long>((nHour * 3600 + nMinute * 60 + nSecond) * 10000000 +
+            UNITS_PER_DAY +
+        static_cast<unsigned long long>((nHour * 3600 + nMinute * 60 + nSecond) * UNITS_PER_SECOND +
                                         nFraction);
     const unsigned long long nTime = nTicks - kTicksBeforeYear1601;
     ft.dwLowDateTime = static_cast<DWORD>(nTime);

@@ -1,5 +1,8 @@
-// Texts of dates and times in the user's own formats: the current local time
-// for the message writer's time stamp, and the date and time of a SYSTEMTIME.
+// Texts of dates and times: in the user's own formats (the current local time
+// for the message writer's time stamp, the date and time of a SYSTEMTIME, a
+// file time as a finding shows it), in ISO 8601 for the JSON documents and
+// back, and the order of file times that the /date decision compares. Every
+// calendar date of a file time comes from one conversion here.
 #pragma once
 
 #include <string>

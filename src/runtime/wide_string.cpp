@@ -8,6 +8,8 @@
 #include <stdio.h>
 #include <wchar.h>
 
+#include "runtime/platform.h"
+
 void AppendFormatV(std::wstring& str, const wchar_t* pszFormat, va_list args) {
     if (pszFormat == nullptr) {
         return;
@@ -154,6 +156,39 @@ size_t PrefixWithinCells(const std::wstring& strText, size_t nCells) {
         i += cchUnits;
     }
     return i;
+}
+
+size_t AppendUtf8Char(std::string& str, const wchar_t* p, const wchar_t* pEnd) {
+    if (IsHighSurrogate(*p) && p + 1 < pEnd && IsLowSurrogate(p[1])) {
+        AppendUtf8(str, CodePointOfPair(p[0], p[1]));
+        return 2;
+    }
+    if (IsHighSurrogate(*p) || IsLowSurrogate(*p)) {
+        return 0;
+    }
+    AppendUtf8(str, static_cast<unsigned>(*p));
+    return 1;
+}
+
+std::string ToUtf8(const std::wstring& str) {
+    std::string strOut;
+    strOut.reserve(str.size());
+    const wchar_t* const pEnd = str.data() + str.size();
+    for (const wchar_t* p = str.data(); p < pEnd;) {
+        const size_t cch = AppendUtf8Char(strOut, p, pEnd);
+        p += cch != 0 ? cch : 1;
+    }
+    return strOut;
+}
+
+std::wstring FromUtf8(const char* p, size_t cb) {
+    // A UTF-8 text never has more UTF-16 units than bytes.
+    std::wstring str(cb, L'\0');
+    const int cch = cb == 0 ? 0
+                            : ::MultiByteToWideChar(CP_UTF8, 0, p, static_cast<int>(cb), &str[0],
+                                                    static_cast<int>(cb));
+    str.resize(cch > 0 ? static_cast<size_t>(cch) : 0);
+    return str;
 }
 
 bool HasLoneSurrogate(const wchar_t* pszText) {

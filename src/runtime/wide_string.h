@@ -44,6 +44,19 @@ constexpr unsigned CodePointOfPair(wchar_t chHigh, wchar_t chLow) {
 // Appends the UTF-8 bytes of nCodePoint (at most 0x10FFFF) to str.
 void AppendUtf8(std::string& str, unsigned nCodePoint);
 
+// The program's one conversion of UTF-16 to UTF-8: appends the UTF-8 bytes of
+// the character at p (before pEnd) to str, a surrogate pair being one
+// character, and returns the code units it took: 2 for a pair, 1 for any
+// other character, 0 for half of a pair alone, which has no UTF-8 form and
+// appends nothing (the caller decides what becomes of it).
+size_t AppendUtf8Char(std::string& str, const wchar_t* p, const wchar_t* pEnd);
+
+// The UTF-8 text of str, halves of pairs alone left out; and the UTF-16
+// text of cb bytes of UTF-8 at p, where a byte that is not part of a UTF-8
+// character becomes U+FFFD.
+std::string ToUtf8(const std::wstring& str);
+std::wstring FromUtf8(const char* p, size_t cb);
+
 // The screen cells that the first cchText code units of pszText take on a
 // console: 2 for each wide or full-width character of East Asian scripts and
 // each wide emoji (East Asian Width W and F), 1 for every other code point

@@ -8,26 +8,10 @@
 #include <vector>
 
 #include "exclusions/exclusions.h"
+#include "paths/long_path.h"
 #include "runtime/library.h"
 #include "sides/name_index.h"
-
-void CItemList::Reserve(size_t nItems, size_t cchNames) {
-    m_items.reserve(m_items.size() + nItems);
-    m_names.reserve(m_names.size() + cchNames);
-}
-
-void CItemList::Add(const wchar_t* pszName, size_t cchName, const FILETIME& ftLastWrite,
-                    ULONGLONG nSize, bool bLink) {
-    m_items.push_back({nSize, ftLastWrite, static_cast<uint32_t>(m_names.size()), bLink});
-    m_names.insert(m_names.end(), pszName, pszName + cchName);
-    m_names.push_back(L'\0');
-}
-
-void CItemList::Clear() {
-    m_items = std::vector<CListedItem>();
-    m_names = std::vector<wchar_t>();
-    m_recorded = std::vector<CRecordedFacts>();
-}
+#include "sides/spill_file.h"
 
 void COwnFiles::Add(HANDLE hFile, const wchar_t* pszName) {
     COwnFile file;
@@ -51,7 +35,7 @@ bool COwnFiles::Contains(const wchar_t* pszFolder, size_t cchFolder, const wchar
             continue;
         }
         const DWORD dwError = ::GetLastError();
-        const std::wstring strPath = std::wstring(pszFolder, cchFolder) + L"\\" + pszName;
+        const std::wstring strPath = JoinPath(std::wstring(pszFolder, cchFolder), pszName);
         CFileIdentity identity;
         const bool bSame = GetFileIdentity(strPath.c_str(), identity) && identity == file.identity;
         ::SetLastError(dwError);
@@ -108,39 +92,7 @@ static_assert(sizeof(CFileEntry) == 576, "a cache record is 576 bytes");
 static_assert(offsetof(CFileEntry, ftLastWrite) == 520, "cache record layout");
 static_assert(offsetof(CFileEntry, szSizeText) == 528, "cache record layout");
 static_assert(offsetof(CFileEntry, nSize) == 568, "cache record layout");
-
-// Records are written and read in blocks rather than one by one: the file
-// receives the same bytes with far fewer calls.
-constexpr size_t kRecordsPerBlock = 112;  // 64,512 bytes
-
-class CRecordWriter {
-public:
-    explicit CRecordWriter(HANDLE hFile) : m_hFile(hFile) { m_records.reserve(kRecordsPerBlock); }
-
-    BOOL Add(const CFileEntry& entry) {
-        m_records.push_back(entry);
-        return m_records.size() < kRecordsPerBlock ? TRUE : Flush();
-    }
-
-    BOOL Flush() {
-        if (m_records.empty()) {
-            return TRUE;
-        }
-        const DWORD cb = static_cast<DWORD>(m_records.size() * sizeof(CFileEntry));
-        DWORD cbWritten = 0;
-        const BOOL bOk = ::WriteFile(m_hFile, m_records.data(), cb, &cbWritten, nullptr);
-        m_records.clear();
-        if (bOk && cbWritten != cb) {
-            ::SetLastError(ERROR_WRITE_FAULT);
-            return FALSE;
-        }
-        return bOk;
-    }
-
-private:
-    HANDLE m_hFile;
-    std::vector<CFileEntry> m_records;
-};
+static_assert(SPILL_BLOCK_BYTES % sizeof(CFileEntry) == 0, "whole records in a block");
 
 BOOL RewindCacheFile() {
     LARGE_INTEGER zero = {};
@@ -178,62 +130,21 @@ BOOL IsExistingFolder(const wchar_t* pszPath, size_t cchFolder) {
     return TRUE;
 }
 
-// Tests the items of one folder against an exclusion list: by name, or by
-// display path when a wildcard of the list holds a backslash. The paths are
-// built in one buffer for the whole folder, and only then.
-class CExclusionTest {
-public:
-    CExclusionTest(const CStringList& list, const wchar_t* pszFolder)
-        : m_list(list), m_bByPath(HasPathWildcard(list)) {
-        if (m_bByPath) {
-            m_strPath = pszFolder;
-            m_strPath += L'\\';
-            m_cchFolder = m_strPath.size();
-        }
-    }
-
-    bool IsExcluded(const wchar_t* pszName, size_t cchName) {
-        if (!m_bByPath) {
-            return IsExcludedName(m_list, pszName);
-        }
-        m_strPath.resize(m_cchFolder);
-        m_strPath.append(pszName, cchName);
-        return IsExcludedPath(m_list, m_strPath.c_str());
-    }
-
-private:
-    const CStringList& m_list;
-    const bool m_bByPath;
-    std::wstring m_strPath;  // the folder's display path, a backslash, the name
-    size_t m_cchFolder = 0;
-};
-
 // Reads nRecords records back from the start of the cache file into files.
 BOOL ReadRecords(size_t nRecords, size_t cchNames, CItemList& files) {
     if (!RewindCacheFile()) {
         return FALSE;  // reading on would give the records of another listing
     }
     files.Reserve(nRecords, cchNames);
-    std::vector<CFileEntry> block(std::min(nRecords, kRecordsPerBlock));
-    for (size_t nLeft = nRecords; nLeft > 0;) {
-        const size_t nRead = std::min(nLeft, kRecordsPerBlock);
-        const DWORD cbWanted = static_cast<DWORD>(nRead * sizeof(CFileEntry));
-        DWORD cbRead = 0;
-        if (!::ReadFile(g_cacheFile.GetHandle(), block.data(), cbWanted, &cbRead, nullptr)) {
+    CSpillReader reader(g_cacheFile.GetHandle(), nRecords * sizeof(CFileEntry));
+    CFileEntry entry;
+    for (size_t i = 0; i < nRecords; ++i) {
+        const DWORD dwError = reader.Read(&entry, sizeof(entry));
+        if (dwError != ERROR_SUCCESS) {
+            ::SetLastError(dwError);
             return FALSE;
         }
-        if (cbRead != cbWanted) {
-            // A short read would hand the comparison records that were never
-            // written.
-            ::SetLastError(ERROR_HANDLE_EOF);
-            return FALSE;
-        }
-        for (size_t i = 0; i < nRead; ++i) {
-            const CFileEntry& entry = block[i];
-            files.Add(entry.szName, ::wcsnlen(entry.szName, MAX_PATH), entry.ftLastWrite,
-                      entry.nSize);
-        }
-        nLeft -= nRead;
+        files.Add(entry.szName, ::wcsnlen(entry.szName, MAX_PATH), entry.ftLastWrite, entry.nSize);
     }
     return TRUE;
 }
@@ -288,7 +199,7 @@ BOOL ListFiles(const wchar_t* pszSearchPath, CItemList& files, CExcludedCounts& 
 
     CExclusionTest fileExclusions(g_fileExclusions, pszFolder);
     CExclusionTest folderExclusions(g_folderExclusions, pszFolder);
-    CRecordWriter writer(g_cacheFile.GetHandle());
+    CSpillWriter writer(g_cacheFile.GetHandle());
     // The folders' names, also when the caller keeps no folders: a file
     // whose name equals a folder's cannot be addressed either.
     CItemList folderNames;
@@ -322,7 +233,7 @@ BOOL ListFiles(const wchar_t* pszSearchPath, CItemList& files, CExcludedCounts& 
         entry.szName[cchName] = 0;
         entry.ftLastWrite = fd.ftLastWriteTime;
         entry.nSize = (static_cast<ULONGLONG>(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow;
-        if (!writer.Add(entry)) {
+        if (!writer.Add(&entry, sizeof(entry))) {
             dwError = ::GetLastError();
             break;
         }

@@ -2,6 +2,8 @@
 
 #include <cwchar>
 
+#include "runtime/fnv1a.h"
+
 bool IsSameName(const wchar_t* pszA, const wchar_t* pszB) {
     for (;; ++pszA, ++pszB) {
         if (FoldNameChar(*pszA) != FoldNameChar(*pszB)) {
@@ -15,10 +17,10 @@ bool IsSameName(const wchar_t* pszA, const wchar_t* pszB) {
 
 uint32_t CNameIndex::Hash(const wchar_t* pszName) const {
     // FNV-1a over the code units, folded unless names must be exactly equal.
-    uint32_t nHash = 2166136261u;
+    uint32_t nHash = FNV1A_32_BASIS;
     for (; *pszName != 0; ++pszName) {
         const wchar_t ch = m_bExact ? *pszName : FoldNameChar(*pszName);
-        nHash = (nHash ^ static_cast<uint32_t>(ch)) * 16777619u;
+        nHash = Fnv1aStep(nHash, static_cast<uint32_t>(ch));
     }
     return nHash;
 }

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "sides/file_listing.h"
+#include "sides/item_list.h"
 
 // Folds a name's code unit as the pairing does: only A to Z are made lower
 // case.

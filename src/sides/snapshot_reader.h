@@ -13,26 +13,14 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "runtime/handle.h"
+#include "sides/snapshot_format.h"
+#include "sides/spill_file.h"
 #include "sides/tree_side.h"
-
-// What the header of a snapshot says.
-struct CSnapshotHeader {
-    std::wstring strRoot;     // the full path of the folder recorded
-    FILETIME ftCreated = {};  // when it was recorded (UTC)
-    bool bSubdir = false;
-    bool bSecurity = false;
-    std::string strHash;  // "md5", "sha1", "sha256", or empty without values
-    std::wstring strFileExclusions;
-    std::wstring strFolderExclusions;
-};
-
-// The size in bytes of a value of the hash algorithm named strName as the
-// snapshot names it ("md5", "sha1", "sha256"); 0 for any other name.
-unsigned HashSizeOfName(const std::string& strName);
 
 class CSnapshotReader : public CTreeSide {
 public:
@@ -75,30 +63,46 @@ public:
         uint64_t nOffset;
         uint64_t nEntries;
         DWORD dwError;  // recorded for the folder itself; then no entries
+        uint32_t nExcludedFiles;
+        uint32_t nExcludedFolders;
     };
 
 private:
+    struct CChecking;
+    class CLineReader;
+
     // Reads the file through from its start, checking it and building the
     // index; false when it is damaged or cannot be read (m_dwReadError).
     bool Check();
+    bool CheckHeader(CLineReader& reader);
+    bool CheckEntry(CChecking& checking, unsigned long long nLine, const CSnapshotEntry& entry);
+    bool CheckExcluded(CChecking& checking, unsigned long long nLine, const CSnapshotLine& line);
+    bool CheckEnd(CChecking& checking, unsigned long long nLine, const CSnapshotLine& line);
+    // The entries of another folder begin: checks that it comes in order and
+    // marks where its records begin.
+    bool EnterFolder(CChecking& checking, unsigned long long nLine, const std::wstring& strFolder);
+    bool CheckNames(CChecking& checking);
     bool Damaged(unsigned long long nLine, const wchar_t* pszFormat, ...);
     // Appends cb bytes to the temporary file; false after a failed write,
     // whose code m_dwReadError keeps.
     bool Record(const void* pData, size_t cb, bool bFlush = false);
     // Reads cb bytes of the temporary file from m_nRecordOffset on.
     DWORD ReadRecord(void* pData, size_t cb);
+    // Finds the records of the folder at display path strFolder and sets the
+    // reading there: ERROR_SUCCESS with its mark, or null when it has no
+    // entries; or its recorded error, or the failing read's.
+    DWORD SeekFolder(const std::wstring& strFolder, const CFolderMark*& pMark);
 
     CFileHandle m_hFile;
-    CCacheFile m_records;         // the entries as binary records
-    std::string m_strPending;     // records not yet written
-    uint64_t m_nRecordsSize = 0;  // the bytes of records, pending ones included
+    CCacheFile m_records;                           // the entries as binary records
+    std::unique_ptr<CSpillWriter> m_pRecordWriter;  // while the check writes them
+    uint64_t m_nRecordsSize = 0;                    // the bytes of records, pending ones included
     std::vector<char> m_readBuffer;
     uint64_t m_nReadOffset = 0;  // where the buffer's first byte lies
     size_t m_nReadPos = 0;
     size_t m_nReadEnd = 0;
     const std::wstring m_strRoot;
     CSnapshotHeader m_header;
-    unsigned m_cbHash = 0;
     std::vector<CFolderMark> m_marks;  // by path hash
     unsigned long long m_nDamagedLine = 0;
     std::wstring m_strDamage;

@@ -18,11 +18,13 @@
 #include "console/console.h"
 #include "hashing/hash.h"
 #include "hashing/hash_queue.h"
+#include "paths/long_path.h"
 #include "reports/comparison_results.h"
 #include "runtime/error_text.h"
 #include "runtime/handle.h"
 #include "runtime/process_end.h"
 #include "sides/file_listing.h"
+#include "sides/tree_side.h"
 #include "support/test_support.h"
 
 namespace {
@@ -355,6 +357,83 @@ TEST_F(CompareEngineTest, FindingsOfManyPairsKeepTheListingOrderWithAnyNumberOfT
         EXPECT_EQ(nSourceFiles, m_results.m_nIdentical + m_results.m_nHashMismatches +
                                     m_results.m_nSizeMismatches + m_results.m_nDateMismatches +
                                     m_results.m_destination.m_nMissingFiles);
+    }
+}
+
+// A side whose root lists one file under a name longer than any path: a
+// platform cannot list such a name, which is why this side stands in for
+// one.
+class CLongNameSide : public CTreeSide {
+public:
+    const std::wstring& GetRoot() const override { return m_strRoot; }
+    DWORD List(const std::wstring&, const std::wstring&, CItemList& files, CItemList*,
+               CUnaddressable&, CExcludedCounts&) override {
+        const std::wstring strName(MAX_LONG_PATH, L'x');
+        files.Add(strName.c_str(), strName.size(), FILETIME(), 0);
+        return ERROR_SUCCESS;
+    }
+    DWORD Probe(const std::wstring&) override { return ERROR_SUCCESS; }
+
+private:
+    const std::wstring m_strRoot = L"\\\\?\\X:";
+};
+
+// A file whose display path cannot be built stops the comparison, the error
+// naming the side that the name comes from.
+TEST_F(CompareEngineTest, DisplayPathThatCannotBeBuiltNamesItsSide) {
+    const struct {
+        bool bSource;
+        const wchar_t* pszError;
+    } kCases[] = {
+        {true, L"\\: could not build the source path."},
+        {false, L"\\: could not build the destination path."},
+    };
+    for (const auto& tc : kCases) {
+        SCOPED_TRACE(tc.bSource);
+        CFolderSide folder(L"\\\\?\\" + Source());
+        CLongNameSide longName;
+        CTreeSide* const sides[2] = {tc.bSource ? static_cast<CTreeSide*>(&longName) : &folder,
+                                     tc.bSource ? static_cast<CTreeSide*>(&folder) : &longName};
+        m_report = CRecorder();
+        const CComparisonFailure failure = CompareFolders(m_console, *sides[0], sides[1], m_report);
+        EXPECT_EQ(static_cast<DWORD>(ERROR_ARITHMETIC_OVERFLOW), failure.dwError);
+        ASSERT_EQ(1u, m_report.m_errors.size());
+        EXPECT_EQ(tc.pszError, m_report.m_errors[0].first);
+    }
+}
+
+// The /date decision on gaps, in 100-nanosecond units: within the tolerance
+// of 0 or of a whole number of hours up to the shifts, whichever is nearest,
+// and without overflow for any gap.
+TEST(DateDecisionTest, GapsPassWithinTheToleranceOfAShift) {
+    constexpr ULONGLONG kHour = 36000000000ULL;
+    constexpr ULONGLONG kMax = ~0ULL;
+    const struct {
+        const char* pszName;
+        ULONGLONG nGap;
+        ULONGLONG nTolerance;
+        unsigned nShifts;
+        bool bAccepted;
+    } kCases[] = {
+        {"equal times", 0, 0, 0, true},
+        {"a gap at the tolerance", 20000, 20000, 0, true},
+        {"one past the tolerance", 20001, 20000, 0, false},
+        {"exactly one hour without shifts", kHour, 0, 0, false},
+        {"exactly one hour with one shift", kHour, 0, 1, true},
+        {"an hour and the tolerance", kHour + 20000, 20000, 1, true},
+        {"an hour, the tolerance and one", kHour + 20001, 20000, 1, false},
+        {"just under an hour, nearest to it", kHour - 20000, 20000, 1, true},
+        {"three hours with two shifts", 3 * kHour, 20000, 2, false},
+        {"two hours and a half with three shifts", 5 * kHour / 2, 0, 3, false},
+        {"the largest gap with 26 shifts", kMax, 0, 26, false},
+        {"the largest gap at the tolerance above 26 hours", kMax, kMax - 26 * kHour, 26, true},
+        {"the largest gap one past it", kMax, kMax - 26 * kHour - 1, 26, false},
+        {"26 hours with 26 shifts", 26 * kHour, 0, 26, true},
+        {"25 hours and the tolerance with 26 shifts", 25 * kHour + 20000, 20000, 26, true},
+    };
+    for (const auto& tc : kCases) {
+        SCOPED_TRACE(tc.pszName);
+        EXPECT_EQ(tc.bAccepted, IsDateGapAccepted(tc.nGap, tc.nTolerance, tc.nShifts));
     }
 }
 

@@ -6,6 +6,7 @@
 
 #include "console/console.h"
 #include "console/test_console.h"
+#include "hashing/hash.h"
 #include "support/scoped_state.h"
 #include "support/test_support.h"
 
@@ -75,6 +76,32 @@ TEST(Console, StartsWithPrefixesAndThreeDisplayLevels) {
     EXPECT_EQ(0u, console.m_dwOptions);
     EXPECT_EQ(0, console.m_nHashAlgorithm);
     EXPECT_EQ(0, console.m_nDateTolerance);
+}
+
+// Each row of the table of hash algorithms as its users read it: /hash takes
+// its keyword, the run shows its display name, the report and the snapshot
+// write its record name and find the row by it, and CryptoAPI computes a
+// value of its size by its identifier.
+TEST(Console, HashAlgorithmsAreReadFromTheirTable) {
+    const COptionFolders root;
+    CHashProvider provider;
+    for (const CHashAlgorithm& row : g_hashAlgorithms) {
+        SCOPED_TRACE(row.pszRecordName);
+        CConsoleUnderTest console;
+        Parse(console, {root / L"src", root / L"dst", std::wstring(L"/hash:") + row.pszKeyword});
+        EXPECT_EQ(&row, console.GetHashAlgorithm());
+        EXPECT_EQ(&row, FindHashAlgorithm(row.nId));
+        EXPECT_EQ(&row, FindHashAlgorithmByRecordName(row.pszRecordName));
+        EXPECT_EQ(Upper(row.pszKeyword), row.pszDisplay);
+        EXPECT_EQ(std::string(row.pszRecordName),
+                  std::string(row.pszKeyword, row.pszKeyword + wcslen(row.pszKeyword)));
+        CHashObject hash(provider);
+        ASSERT_TRUE(hash.BeginHash(row.algId));
+        ASSERT_TRUE(hash.FinishHash());
+        EXPECT_EQ(row.cbValue, hash.GetValueSize());
+    }
+    EXPECT_EQ(nullptr, FindHashAlgorithmByRecordName("MD5"));
+    EXPECT_EQ(nullptr, CConsoleUnderTest().GetHashAlgorithm());
 }
 
 TEST(Console, ParsesOptions) {
@@ -233,6 +260,14 @@ TEST(Console, ParsesOptions) {
          DISPLAY_FLAG},
         {"unknown option", {L"/x"}, 0, 0, 0, L"", L"\t/x\n", HELP_FLAG},
         {"third positional", {L"{root}"}, 0, 0, 0, L"", L"\t{root}\n", HELP_FLAG},
+        {"a path after the snapshot's",
+         {L"/snapshot", L"{root}\\s.json", L"{root}"},
+         OPT_SNAPSHOT,
+         0,
+         0,
+         L"",
+         L"\t{root}\n",
+         HELP_FLAG},
         {"folder after an option with colon",
          {L"/subdir:1", L"{root}"},
          OPT_SUBDIR,

@@ -20,11 +20,12 @@ TEST(MovesTest, AReorganisedTreeReadsAsItsMoves) {
         {L"t\\1.txt", L"t\\1.txt", "triple"},       // stays
         {L"t\\2.txt", L"b\\copy-a.txt", "triple"},  // two of three identical files moved
         {L"t\\3.txt", L"b\\copy-b.txt", "triple"},
-        {nullptr, L"b\\copy-c.txt", "triple"},             // a third copy: missing
-        {L"a\\x.txt", L"b\\x2.txt", "across"},             // across folders
-        {L"r.txt", L"r-2025.txt", "report"},               // a rename in place
-        {L"a\\in.txt", L"new\\in.txt", "into"},            // into a folder of one side
-        {L"old\\deep\\out.txt", L"b\\out.txt", "out of"},  // out of one
+        {nullptr, L"b\\copy-c.txt", "triple"},                         // a third copy: missing
+        {L"a\\x.txt", L"b\\x2.txt", "across"},                         // across folders
+        {L"r.txt", L"r-2025.txt", "report"},                           // a rename in place
+        {L"a\\in.txt", L"new\\in.txt", "into"},                        // into a folder of one side
+        {L"old\\deep\\out.txt", L"b\\out.txt", "out of"},              // out of one
+        {L"old\\deep\\both.txt", L"new\\both.txt", "renamed folder"},  // from one to the other
         {L"old\\stay.txt", nullptr, "stays"},
         {nullptr, L"new\\fresh.txt", "fresh"},
         {L"a\\c.txt", L"b\\c.txt", "abc"},  // moved and changed: two missing files
@@ -49,15 +50,16 @@ TEST(MovesTest, AReorganisedTreeReadsAsItsMoves) {
         L"\\b\\copy-c.txt: file not found in source, 6 bytes expected.\n"
         L"\\new: folder not found in source.\n"
         L"\\old: folder not found in destination.\n"
+        L"\\old\\deep\\both.txt: file moved to \\new\\both.txt.\n"
         L"\\old\\deep\\out.txt: file moved to \\b\\out.txt.\n"
         L"\\r.txt: file moved to \\r-2025.txt.\n"
         L"\\t\\2.txt: file moved to \\b\\copy-a.txt.\n"
         L"\\t\\3.txt: file moved to \\b\\copy-b.txt.\n";
     e2e::CCounts counts;
     counts.nIdentical = 1;
-    counts.nMoved = 6;
-    counts.source = {8, 0, 2, 0, 0, 0, 1};
-    counts.destination = {9, 0, 1, 0, 0, 0, 1};
+    counts.nMoved = 7;
+    counts.source = {9, 0, 2, 0, 0, 0, 1};
+    counts.destination = {10, 0, 1, 0, 0, 0, 1};
     const std::wstring strSummary = e2e::Summary(counts, e2e::SHOW_HASH | e2e::SHOW_MOVES);
 
     struct {

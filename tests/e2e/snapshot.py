@@ -9,10 +9,18 @@ import json, os, re, shutil, subprocess, sys, tempfile, unittest
 BUILD = os.path.abspath(sys.argv.pop(1))
 
 
-def quorva(*arguments):
-    run = subprocess.run(["wine", os.path.join(BUILD, "quorva.exe"), *arguments],
-                         stdout=subprocess.PIPE, stdin=subprocess.DEVNULL)
-    return run.returncode, run.stdout.decode("utf-8").replace("\r\n", "\n")
+def quorva(*arguments, peak=None):
+    """The exit code and the output; with peak (a list), the run's largest
+    resident set in KB appended to it."""
+    run = subprocess.Popen(["wine", os.path.join(BUILD, "quorva.exe"), *arguments],
+                           stdout=subprocess.PIPE, stdin=subprocess.DEVNULL)
+    output = run.stdout.read()
+    run.stdout.close()
+    _, status, usage = os.wait4(run.pid, 0)
+    run.returncode = os.waitstatus_to_exitcode(status)
+    if peak is not None:
+        peak.append(usage.ru_maxrss)
+    return run.returncode, output.decode("utf-8").replace("\r\n", "\n")
 
 
 def windows(path):
@@ -63,38 +71,65 @@ class Snapshot(unittest.TestCase):
         return output
 
     def test_four_forms_give_the_same_findings(self):
-        for tree, name in ((self.src, "s.json"), (self.dst, "d.json")):
-            self.snapshot(tree, name, "/subdir", "/hash")
-        s, d = windows(self.path("s.json")), windows(self.path("d.json"))
-        rows = [("folder/folder", windows(self.src), windows(self.dst)),
-                ("folder/snapshot", windows(self.src), d),
-                ("snapshot/snapshot", s, d),
-                ("snapshot/folder, the source gone", s, windows(self.dst))]
-        expected = None
-        for name, source, destination in rows:
+        with open(self.path("xf.txt"), "w") as f:
+            f.write("lost.*\n")
+        with open(self.path("xd.txt"), "w") as f:
+            f.write("only-*\n")
+        lists = ["/exfile", windows(self.path("xf.txt")), "/exfolder", windows(self.path("xd.txt"))]
+        for tree, name, options in ((self.src, "s.json", []), (self.dst, "d.json", []),
+                                    (self.src, "sx.json", lists)):
+            self.snapshot(tree, name, "/subdir", "/hash", *options)
+        s, d, sx, s1 = (windows(self.path(n)) for n in ("s.json", "d.json", "sx.json", "s1.json"))
+        # The same snapshot as version 1 wrote it: its names need no escape.
+        with open(self.path("s.json"), encoding="utf-8") as f:
+            lines = f.read().split("\n")
+        lines[0] = lines[0].replace('"version": 2', '"version": 1').replace(
+            ', "excludedFiles": [], "excludedFolders": []', "")
+        with open(self.path("s1.json"), "w", encoding="utf-8") as f:
+            f.write("\n".join(lines))
+        # Rows of one group give the same findings; a snapshot made with
+        # exclusions excludes them from the other side too.
+        rows = [("folder/folder", windows(self.src), windows(self.dst), []),
+                ("folder/snapshot", windows(self.src), d, []),
+                ("snapshot/snapshot", s, d, []),
+                ("version-1 snapshot/folder", s1, windows(self.dst), []),
+                ("folder/folder, exclusions", windows(self.src), windows(self.dst), lists),
+                ("snapshot made with exclusions/folder", sx, windows(self.dst), []),
+                ("snapshot/folder, the source gone", s, windows(self.dst), [])]
+        expected = {}
+        for name, source, destination, options in rows:
             with self.subTest(name):
                 if "gone" in name:
                     shutil.rmtree(self.src)
                 report = self.path(name.replace("/", "-") + ".json")
                 code, output = quorva(source, destination, "/subdir", "/hash", "/date:0",
-                                      "/display", "verbose", "/report", windows(report))
+                                      "/display", "verbose", "/report", windows(report), *options)
                 self.assertEqual(4, code, output)
                 with open(report, encoding="utf-8") as f:
                     document = json.load(f)
                 self.assertEqual(windows(self.src), document["source"])
-                self.assertEqual(s if source == s else None, document.get("sourceSnapshot"))
+                self.assertEqual(source if source in (s, s1, sx) else None,
+                                 document.get("sourceSnapshot"))
                 self.assertEqual(d if destination == d else None,
                                  document.get("destinationSnapshot"))
-                # The snapshot's line names the folder it recorded.
+                excluded = "exclusions" in name
+                if source == sx:
+                    self.assertIn("Excluding the source snapshot's files: lost.*.\n"
+                                  "Excluding the source snapshot's folders: only-*.\n", output)
+                    self.assertEqual({"files": ["lost.*"], "folders": ["only-*"]},
+                                     document["sourceSnapshotExclusions"])
+                # The start lines name the sides and the exclusions.
+                output = output[output.index("Destination path"):]
                 output = re.sub(r" \(snapshot (\S+), \d{4}-\d\d-\d\d \d\d:\d\d UTC\)", "", output)
                 result = (re.sub(r"completed in .*", "", output), document["findings"],
                           document["summary"])
-                if expected is None:
+                if not expected:
                     kinds = {f["kind"] for f in document["findings"]}
                     self.assertEqual({"missing-in-destination", "missing-in-source", "date",
                                       "size", "contents", "inaccessible", "identical"}, kinds)
-                    expected = result
-                self.assertEqual(expected, result)
+                if excluded not in expected:
+                    expected[excluded] = result
+                self.assertEqual(expected[excluded], result)
 
     def test_the_file_read_back(self):
         output = self.snapshot(self.src, "s.json", "/subdir", "/hash:sha256", "/security")
@@ -107,9 +142,10 @@ class Snapshot(unittest.TestCase):
         self.assertFalse(data.startswith(b"\xef\xbb\xbf"))
         lines = [json.loads(line) for line in data.decode("utf-8").split("\n")[:-1]]
         header, entries, end = lines[0], lines[1:-1], lines[-1]
-        self.assertEqual({"format": "quorva-snapshot", "version": 1, "root": windows(self.src),
+        self.assertEqual({"format": "quorva-snapshot", "version": 2, "root": windows(self.src),
                           "options": {"subdir": True, "hash": "sha256", "security": True,
-                                      "fileExclusions": None, "folderExclusions": None}},
+                                      "fileExclusions": None, "folderExclusions": None,
+                                      "excludedFiles": [], "excludedFolders": []}},
                          {k: v for k, v in header.items() if k != "created"})
         self.assertRegex(header["created"], r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{7}Z$")
         self.assertEqual({"end": {"files": 10, "folders": 7, "bytes": 15}}, end)
@@ -146,11 +182,28 @@ class Snapshot(unittest.TestCase):
         deep = max(files, key=lambda i: good[i].count("\\\\"))
         end = json.loads(good[-1])
         count = dict(end["end"], files=end["end"]["files"] + 1)
+        big = 9223372036854775807
+
+        def with_path(i, path):
+            return re.sub(r'"path": "(?:[^"\\]|\\.)*"', lambda m: '"path": ' + json.dumps(path),
+                          good[i])
+
+        sizes = {i: re.sub(r'"size": \d+', '"size": %d' % big, good[i]) for i in files[:3]}
         cases = [
             ("a line that is not JSON", {2: "{oops"}, 3),
+            ("a name ..", {files[0]: with_path(files[0], "\\..")}, files[0] + 1),
+            ("a name .", {files[0]: with_path(files[0], "\\.")}, files[0] + 1),
+            ("a / in a name", {files[0]: with_path(files[0], "\\a/b.txt")}, files[0] + 1),
+            ("a key twice", {files[0]: good[files[0]].replace('"size": ', '"size": 6, "size": ')},
+             files[0] + 1),
+            ("a size of 2^63", {files[0]: re.sub(r'"size": \d+', '"size": %d' % (big + 1),
+                                                 good[files[0]])}, files[0] + 1),
+            ("sizes adding up to 2^64", sizes, files[2] + 1),
+            ("a 3 GB file that is not a snapshot", lambda f: f.truncate(3 << 30), 1),
+            ("a line of 768 MB", lambda f: (f.write(good[0] + "\n"), f.truncate(768 << 20)), 2),
             ("no header", {0: None}, 1),
             ("another format", {0: good[0].replace("quorva-snapshot", "other")}, 1),
-            ("another version", {0: good[0].replace('"version": 1', '"version": 2')}, 1),
+            ("another version", {0: good[0].replace('"version": 2', '"version": 3')}, 1),
             ("no closing line", {last - 1: None}, last),
             ("a line after the closing line", {last - 1: good[-1] + "\n" + good[1]}, last + 1),
             ("an entry twice", {1: good[1] + "\n" + good[1]}, 3),
@@ -163,16 +216,23 @@ class Snapshot(unittest.TestCase):
         ]
         for name, changes, line in cases:
             with self.subTest(name):
-                lines = [changes.get(i, text) for i, text in enumerate(good)]
                 damaged = self.path("damaged.json")
                 with open(damaged, "w", encoding="utf-8") as f:
-                    f.write("".join(text + "\n" for text in lines if text is not None))
+                    if callable(changes):
+                        changes(f)  # sparse: nothing but its end is written
+                    else:
+                        lines = [changes.get(i, text) for i, text in enumerate(good)]
+                        f.write("".join(text + "\n" for text in lines if text is not None))
                 for arguments in ((windows(damaged), windows(self.dst)),
                                   (windows(self.dst), windows(damaged))):
-                    code, output = quorva(*arguments, "/subdir")
+                    peak = []
+                    code, output = quorva(*arguments, "/subdir", peak=peak)
                     self.assertEqual(2, code, output)
                     self.assertRegex(output, r"\nERROR: snapshot file could not be read\.\n" +
                                      re.escape(windows(damaged)) + ", line %d: [^\n]+\.\n$" % line)
+                    # Whatever the file, the reader holds no more than the
+                    # longest line a writer writes.
+                    self.assertLess(peak[0], 64 << 10)
 
     def test_options_a_snapshot_cannot_serve_are_refused(self):
         self.snapshot(self.src, "s.json", "/hash")

@@ -313,7 +313,7 @@ TEST(LongPathTest, AddsABackslashOnlyWhereItFits) {
     }
 }
 
-TEST(LongPathTest, BuildsTheEnginesPaths) {
+TEST(LongPathTest, AssignsAndAppendsInLongPathMode) {
     CLongPath itemPath(FALSE);
     CLongPath searchPath(FALSE);
     EXPECT_STREQ(L"", itemPath.GetPath());
@@ -338,6 +338,35 @@ TEST(LongPathTest, BuildsTheEnginesPaths) {
     CLongPath fresh(FALSE);
     ASSERT_TRUE(fresh.Append(L"\\\\server\\share"));
     EXPECT_STREQ(L"\\\\?\\UNC\\server\\share", fresh.GetPath());
+}
+
+// The long form of the full paths that the command line gives, as roots and
+// as the report's target, and the paths of the items below a root.
+TEST(LongPathTest, LongFormsOfFullPathsAndTheirChildren) {
+    const std::wstring strAtLimit = L"C:\\" + std::wstring(MAX_PATH - 4, L'x');
+    const struct {
+        const char* pszName;
+        std::wstring strFullPath;
+        std::wstring strLongForm;
+        std::wstring strRoot;   // LongRoot
+        std::wstring strChild;  // JoinPath(root, "a.txt")
+    } kCases[] = {
+        {"drive root", L"C:\\", L"\\\\?\\C:\\", L"\\\\?\\C:", L"\\\\?\\C:\\a.txt"},
+        {"folder with a final backslash", L"C:\\d\\", L"\\\\?\\C:\\d\\", L"\\\\?\\C:\\d",
+         L"\\\\?\\C:\\d\\a.txt"},
+        {"UNC", L"\\\\srv\\share\\d", L"\\\\?\\UNC\\srv\\share\\d", L"\\\\?\\UNC\\srv\\share\\d",
+         L"\\\\?\\UNC\\srv\\share\\d\\a.txt"},
+        {"prefixed", L"\\\\?\\C:\\d", L"\\\\?\\C:\\d", L"\\\\?\\C:\\d", L"\\\\?\\C:\\d\\a.txt"},
+        {"device", L"\\\\.\\C:\\d", L"\\\\.\\C:\\d", L"\\\\.\\C:\\d", L"\\\\.\\C:\\d\\a.txt"},
+        {"at the length limit of the command line", strAtLimit, L"\\\\?\\" + strAtLimit,
+         L"\\\\?\\" + strAtLimit, L"\\\\?\\" + strAtLimit + L"\\a.txt"},
+    };
+    for (const auto& tc : kCases) {
+        SCOPED_TRACE(tc.pszName);
+        EXPECT_EQ(tc.strLongForm, LongFormOf(tc.strFullPath));
+        EXPECT_EQ(tc.strRoot, LongRoot(tc.strFullPath));
+        EXPECT_EQ(tc.strChild, JoinPath(LongRoot(tc.strFullPath), L"a.txt"));
+    }
 }
 
 TEST(LongPathTest, KeepsRawTextsUnchanged) {
