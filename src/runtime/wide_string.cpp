@@ -182,13 +182,18 @@ std::string ToUtf8(const std::wstring& str) {
 }
 
 std::wstring FromUtf8(const char* p, size_t cb) {
+    std::wstring str;
+    AssignFromUtf8(str, p, cb);
+    return str;
+}
+
+void AssignFromUtf8(std::wstring& str, const char* p, size_t cb) {
     // A UTF-8 text never has more UTF-16 units than bytes.
-    std::wstring str(cb, L'\0');
+    str.resize(cb);
     const int cch = cb == 0 ? 0
                             : ::MultiByteToWideChar(CP_UTF8, 0, p, static_cast<int>(cb), &str[0],
                                                     static_cast<int>(cb));
     str.resize(cch > 0 ? static_cast<size_t>(cch) : 0);
-    return str;
 }
 
 bool HasLoneSurrogate(const wchar_t* pszText) {

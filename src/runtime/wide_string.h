@@ -56,6 +56,9 @@ size_t AppendUtf8Char(std::string& str, const wchar_t* p, const wchar_t* pEnd);
 // character becomes U+FFFD.
 std::string ToUtf8(const std::wstring& str);
 std::wstring FromUtf8(const char* p, size_t cb);
+// The same text into str, in the room it has (a reader of many texts
+// reuses one string).
+void AssignFromUtf8(std::wstring& str, const char* p, size_t cb);
 
 // The screen cells that the first cchText code units of pszText take on a
 // console: 2 for each wide or full-width character of East Asian scripts and

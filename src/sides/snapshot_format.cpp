@@ -52,6 +52,12 @@ void AppendName(std::string& str, const char* pszName) {
     str += "\": ";
 }
 
+// A member after the first: the comma, then the name.
+void AppendNext(std::string& str, const char* pszName) {
+    str += ", ";
+    AppendName(str, pszName);
+}
+
 void AppendText(std::string& str, const std::wstring& strText) {
     std::wstring strEscaped;
     AppendEscaped(strEscaped, strText.data(), strText.size(), true);
@@ -100,7 +106,7 @@ bool ReadUnit(const TChar* p, unsigned& nUnit) {
 // A text as the header's version wrote it: false when an escape is not '%'
 // and four hexadecimal digits.
 bool ReadText(const char* p, size_t cb, unsigned nVersion, std::wstring& strOut) {
-    strOut = FromUtf8(p, cb);
+    AssignFromUtf8(strOut, p, cb);
     return nVersion < 2 || Unescape(strOut);
 }
 
@@ -145,7 +151,7 @@ bool ReadPath(const std::string& strPath, unsigned nVersion, CSnapshotEntry& ent
         strPath.find("\\\\") != std::string::npos || strPath.find('\0') != std::string::npos) {
         return false;
     }
-    entry.strFolder = FromUtf8(strPath.data(), nSlash);
+    AssignFromUtf8(entry.strFolder, strPath.data(), nSlash);
     if (!ReadText(strPath.data() + nSlash + 1, strPath.size() - nSlash - 1, nVersion,
                   entry.strName)) {
         return false;
@@ -275,35 +281,28 @@ bool Unescape(std::wstring& str) {
 bool AppendSnapshotHeader(std::string& str, const CSnapshotHeader& header) {
     std::string strLine = "{";
     AppendName(strLine, kFormat);
-    strLine += std::string("\"") + kFormatName + "\", ";
-    AppendName(strLine, kVersion);
-    strLine += std::to_string(kSnapshotVersion) + ", ";
-    AppendName(strLine, kRoot);
+    AppendJsonNameOrNull(strLine, kFormatName);
+    AppendNext(strLine, kVersion);
+    strLine += std::to_string(kSnapshotVersion);
+    AppendNext(strLine, kRoot);
     AppendText(strLine, header.strRoot);
-    strLine += ", ";
-    AppendName(strLine, kCreated);
-    strLine += '"' + FormatJsonTime(header.ftCreated) + "\", ";
-    AppendName(strLine, kOptions);
+    AppendNext(strLine, kCreated);
+    strLine += '"' + FormatJsonTime(header.ftCreated) + '"';
+    AppendNext(strLine, kOptions);
     strLine += '{';
     AppendName(strLine, kSubdir);
     strLine += Bool(header.bSubdir);
-    strLine += ", ";
-    AppendName(strLine, kHash);
-    strLine += header.strHash.empty() ? std::string("null") : '"' + header.strHash + '"';
-    strLine += ", ";
-    AppendName(strLine, kSecurity);
+    AppendNext(strLine, kHash);
+    AppendJsonNameOrNull(strLine, header.strHash.empty() ? nullptr : header.strHash.c_str());
+    AppendNext(strLine, kSecurity);
     strLine += Bool(header.bSecurity);
-    strLine += ", ";
-    AppendName(strLine, kFileExclusions);
+    AppendNext(strLine, kFileExclusions);
     AppendTextOrNull(strLine, header.strFileExclusions);
-    strLine += ", ";
-    AppendName(strLine, kFolderExclusions);
+    AppendNext(strLine, kFolderExclusions);
     AppendTextOrNull(strLine, header.strFolderExclusions);
-    strLine += ", ";
-    AppendName(strLine, kExcludedFiles);
+    AppendNext(strLine, kExcludedFiles);
     AppendTexts(strLine, header.fileWildcards);
-    strLine += ", ";
-    AppendName(strLine, kExcludedFolders);
+    AppendNext(strLine, kExcludedFolders);
     AppendTexts(strLine, header.folderWildcards);
     strLine += "}}\n";
     if (strLine.size() > kMaxHeaderLine) {
@@ -320,49 +319,40 @@ void AppendSnapshotEntry(std::string& str, const CSnapshotEntry& entry, bool bSe
     str += '{';
     AppendName(str, kPath);
     AppendJsonString(str, strPath.c_str());
-    str += ", ";
-    AppendName(str, kType);
+    AppendNext(str, kType);
     str += '"';
     str += entry.bFolder ? kFolder : kFile;
     str += '"';
     if (!entry.bFolder) {
-        str += ", ";
-        AppendName(str, kSize);
+        AppendNext(str, kSize);
         str += std::to_string(entry.nSize);
     }
-    str += ", ";
-    AppendName(str, kLastWrite);
+    AppendNext(str, kLastWrite);
     str += '"' + FormatJsonTime(entry.ftLastWrite) + '"';
     if (entry.cbHash != 0) {
-        str += ", ";
-        AppendName(str, kHash);
+        AppendNext(str, kHash);
         AppendJsonHash(str, entry.hash, entry.cbHash);
     }
     if (entry.bLink) {
-        str += ", ";
-        AppendName(str, kLink);
+        AppendNext(str, kLink);
         str += "true";
     }
     if (entry.dwError == FILE_CHANGED_WHILE_READ) {
         // No system code: the program's own reason says what happened.
-        str += ", ";
-        AppendName(str, kError);
-        str += "null, ";
-        AppendName(str, kReason);
+        AppendNext(str, kError);
+        str += "null";
+        AppendNext(str, kReason);
         AppendJsonString(str, entry.strReason.c_str());
     } else if (entry.dwError != ERROR_SUCCESS) {
-        str += ", ";
-        AppendName(str, kError);
+        AppendNext(str, kError);
         str += std::to_string(entry.dwError);
     }
     if (bSecurity && !entry.bFolder) {
-        str += ", ";
-        AppendName(str, entry.nSecurity < 0 ? kSecurityError : kSecurity);
+        AppendNext(str, entry.nSecurity < 0 ? kSecurityError : kSecurity);
         str += entry.nSecurity < 0 ? std::to_string(entry.nSecurity) : Bool(entry.nSecurity == 0);
     }
     if (entry.nTwin != 0) {
-        str += ", ";
-        AppendName(str, kTwin);
+        AppendNext(str, kTwin);
         str += std::to_string(entry.nTwin);
     }
     str += "}\n";
@@ -372,8 +362,7 @@ void AppendSnapshotExcluded(std::string& str, const CSnapshotExcluded& excluded)
     str += '{';
     AppendName(str, kFolder);
     AppendJsonString(str, excluded.strFolder.c_str());
-    str += ", ";
-    AppendName(str, excluded.bFolders ? kExcludedFolders : kExcludedFiles);
+    AppendNext(str, excluded.bFolders ? kExcludedFolders : kExcludedFiles);
     str += std::to_string(excluded.nCount) + "}\n";
 }
 
@@ -382,10 +371,10 @@ void AppendSnapshotEnd(std::string& str, const CSnapshotEnd& end) {
     AppendName(str, kEnd);
     str += '{';
     AppendName(str, kFiles);
-    str += std::to_string(end.nFiles) + ", ";
-    AppendName(str, kFolders);
-    str += std::to_string(end.nFolders) + ", ";
-    AppendName(str, kBytes);
+    str += std::to_string(end.nFiles);
+    AppendNext(str, kFolders);
+    str += std::to_string(end.nFolders);
+    AppendNext(str, kBytes);
     str += std::to_string(end.nBytes) + "}}\n";
 }
 
@@ -544,12 +533,25 @@ const CJsonValue* CSnapshotLine::Find(const char* pszName, const char* pszParent
 }
 
 int CSnapshotLine::IndexOf(const char* pszName, int nParent) const {
+    const size_t cchName = std::strlen(pszName);
     for (size_t i = 0; i < m_nUsed; ++i) {
-        if (m_members[i].nParent == nParent && m_members[i].strKey == pszName) {
+        const std::string& strKey = m_members[i].strKey;
+        if (m_members[i].nParent == nParent && strKey.size() == cchName &&
+            std::memcmp(strKey.data(), pszName, cchName) == 0) {
             return static_cast<int>(i);
         }
     }
     return -1;
+}
+
+bool CSnapshotLine::Separator(char chClose, bool& bEnd) {
+    SkipSpace();
+    if (m_p == m_pEnd) {
+        return false;
+    }
+    const char ch = *m_p++;
+    bEnd = ch == chClose;
+    return bEnd || ch == ',';
 }
 
 void CSnapshotLine::SkipSpace() {
@@ -600,19 +602,12 @@ bool CSnapshotLine::Object(int nDepth, int nParent) {
             member.strKey = m_strScratch;
             member.value.kind = Kind::Null;
         }
-        if (!Value(nDepth + 1, nMember)) {
+        bool bEnd = false;
+        if (!Value(nDepth + 1, nMember) || !Separator('}', bEnd)) {
             return false;
         }
-        SkipSpace();
-        if (m_p == m_pEnd) {
-            return false;
-        }
-        const char ch = *m_p++;
-        if (ch == '}') {
+        if (bEnd) {
             return true;
-        }
-        if (ch != ',') {
-            return false;
         }
     }
 }
@@ -687,16 +682,12 @@ bool CSnapshotLine::Array(int nDepth, CJsonValue* pValue) {
                 return false;
             }
         }
-        SkipSpace();
-        if (m_p == m_pEnd) {
+        bool bEnd = false;
+        if (!Separator(']', bEnd)) {
             return false;
         }
-        const char ch = *m_p++;
-        if (ch == ']') {
+        if (bEnd) {
             return true;
-        }
-        if (ch != ',') {
-            return false;
         }
     }
 }

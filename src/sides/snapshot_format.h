@@ -143,6 +143,9 @@ private:
     bool Text(std::string* pText);
     bool Number(CJsonValue* pValue);
     bool Literal(const char* pszWord);
+    // After a member or an element: a comma, or chClose (bEnd); false for
+    // anything else.
+    bool Separator(char chClose, bool& bEnd);
     void SkipSpace();
 
     const char* m_p = nullptr;
