@@ -164,6 +164,8 @@ DWORD CSnapshotReader::Read() {
     m_pRecordWriter.reset();
     if (bChecked) {
         m_hFile.Reset();  // everything is in the records now
+        m_pRecordReader =
+            std::make_unique<CSpillReader>(m_records.GetHandle(), UINT64_MAX, kReadSize);
         return ERROR_SUCCESS;
     }
     return m_dwReadError != ERROR_SUCCESS ? m_dwReadError : ERROR_INVALID_DATA;
@@ -439,32 +441,6 @@ bool CSnapshotReader::Record(const void* pData, size_t cb, bool bFlush) {
     return true;
 }
 
-DWORD CSnapshotReader::ReadRecord(void* pData, size_t cb) {
-    char* p = static_cast<char*>(pData);
-    while (cb > 0) {
-        if (m_nReadPos == m_nReadEnd) {
-            m_nReadOffset += m_nReadEnd;
-            m_nReadPos = m_nReadEnd = 0;
-            m_readBuffer.resize(kReadSize);
-            DWORD cbRead = 0;
-            if (!::ReadFile(m_records.GetHandle(), m_readBuffer.data(),
-                            static_cast<DWORD>(m_readBuffer.size()), &cbRead, nullptr)) {
-                return ::GetLastError();
-            }
-            if (cbRead == 0) {
-                return ERROR_HANDLE_EOF;
-            }
-            m_nReadEnd = cbRead;
-        }
-        const size_t cbCopied = std::min(cb, m_nReadEnd - m_nReadPos);
-        std::memcpy(p, m_readBuffer.data() + m_nReadPos, cbCopied);
-        m_nReadPos += cbCopied;
-        p += cbCopied;
-        cb -= cbCopied;
-    }
-    return ERROR_SUCCESS;
-}
-
 DWORD CSnapshotReader::SeekFolder(const std::wstring& strFolder, const CFolderMark*& pMark) {
     pMark = nullptr;
     const uint64_t nKey = HashText(strFolder);
@@ -477,22 +453,14 @@ DWORD CSnapshotReader::SeekFolder(const std::wstring& strFolder, const CFolderMa
         if (it->dwError != ERROR_SUCCESS) {
             return it->dwError;
         }
-        if (it->nOffset >= m_nReadOffset && it->nOffset < m_nReadOffset + m_nReadEnd) {
-            m_nReadPos = static_cast<size_t>(it->nOffset - m_nReadOffset);
-        } else {
-            LARGE_INTEGER position;
-            position.QuadPart = static_cast<LONGLONG>(it->nOffset);
-            if (!::SetFilePointerEx(m_records.GetHandle(), position, nullptr, FILE_BEGIN)) {
-                return ::GetLastError();
-            }
-            m_nReadOffset = it->nOffset;
-            m_nReadPos = m_nReadEnd = 0;
-        }
+        DWORD dwError = m_pRecordReader->Seek(it->nOffset);
         uint32_t cchPath = 0;
-        DWORD dwError = ReadRecord(&cchPath, sizeof(cchPath));
+        if (dwError == ERROR_SUCCESS) {
+            dwError = m_pRecordReader->Read(&cchPath, sizeof(cchPath));
+        }
         strRecorded.resize(cchPath);
         if (dwError == ERROR_SUCCESS && cchPath != 0) {
-            dwError = ReadRecord(&strRecorded[0], cchPath * sizeof(wchar_t));
+            dwError = m_pRecordReader->Read(&strRecorded[0], cchPath * sizeof(wchar_t));
         }
         if (dwError != ERROR_SUCCESS) {
             return dwError;
@@ -526,16 +494,16 @@ DWORD CSnapshotReader::List(const std::wstring& strFolder, const std::wstring& s
     for (uint64_t n = 0; n < pMark->nEntries; ++n) {
         CRecordHead head;
         CRecordedFacts recorded;
-        DWORD dwError = ReadRecord(&head, sizeof(head));
+        DWORD dwError = m_pRecordReader->Read(&head, sizeof(head));
         if (dwError == ERROR_SUCCESS && head.cbHash > HASH_MAX_VALUE_SIZE) {
             dwError = ERROR_INVALID_DATA;
         }
         if (dwError == ERROR_SUCCESS) {
-            dwError = ReadRecord(recorded.hash, head.cbHash);
+            dwError = m_pRecordReader->Read(recorded.hash, head.cbHash);
         }
         strName.resize(head.cchName);
         if (dwError == ERROR_SUCCESS && head.cchName != 0) {
-            dwError = ReadRecord(&strName[0], head.cchName * sizeof(wchar_t));
+            dwError = m_pRecordReader->Read(&strName[0], head.cchName * sizeof(wchar_t));
         }
         if (dwError != ERROR_SUCCESS) {
             return dwError;

@@ -86,8 +86,6 @@ private:
     // Appends cb bytes to the temporary file; false after a failed write,
     // whose code m_dwReadError keeps.
     bool Record(const void* pData, size_t cb, bool bFlush = false);
-    // Reads cb bytes of the temporary file from m_nRecordOffset on.
-    DWORD ReadRecord(void* pData, size_t cb);
     // Finds the records of the folder at display path strFolder and sets the
     // reading there: ERROR_SUCCESS with its mark, or null when it has no
     // entries; or its recorded error, or the failing read's.
@@ -97,10 +95,7 @@ private:
     CCacheFile m_records;                           // the entries as binary records
     std::unique_ptr<CSpillWriter> m_pRecordWriter;  // while the check writes them
     uint64_t m_nRecordsSize = 0;                    // the bytes of records, pending ones included
-    std::vector<char> m_readBuffer;
-    uint64_t m_nReadOffset = 0;  // where the buffer's first byte lies
-    size_t m_nReadPos = 0;
-    size_t m_nReadEnd = 0;
+    std::unique_ptr<CSpillReader> m_pRecordReader;  // once they are written
     const std::wstring m_strRoot;
     CSnapshotHeader m_header;
     std::vector<CFolderMark> m_marks;  // by path hash
