@@ -34,11 +34,7 @@ enum : uint8_t {
 
 // Folders and names are kept as 64-bit keys of their UTF-16 units.
 uint64_t HashText(const wchar_t* p, size_t cch) {
-    uint64_t nHash = FNV1A_64_BASIS;
-    for (size_t i = 0; i < cch; ++i) {
-        nHash = Fnv1aStep(nHash, static_cast<uint64_t>(static_cast<uint16_t>(p[i])));
-    }
-    return nHash;
+    return Fnv1a64(p, cch);
 }
 
 uint64_t HashText(const std::wstring& str) {
@@ -440,28 +436,12 @@ bool CSnapshotReader::Record(const void* pData, size_t cb, bool bFlush) {
 }
 
 DWORD CSnapshotReader::ReadRecord(void* pData, size_t cb) {
-    char* p = static_cast<char*>(pData);
-    while (cb > 0) {
-        if (m_nReadPos == m_nReadEnd) {
-            m_nReadOffset += m_nReadEnd;
-            m_nReadPos = m_nReadEnd = 0;
-            m_readBuffer.resize(kReadSize);
-            DWORD cbRead = 0;
-            if (!::ReadFile(m_records.GetHandle(), m_readBuffer.data(),
-                            static_cast<DWORD>(m_readBuffer.size()), &cbRead, nullptr)) {
-                return ::GetLastError();
-            }
-            if (cbRead == 0) {
-                return ERROR_HANDLE_EOF;
-            }
-            m_nReadEnd = cbRead;
-        }
-        const size_t cbCopied = std::min(cb, m_nReadEnd - m_nReadPos);
-        std::memcpy(p, m_readBuffer.data() + m_nReadPos, cbCopied);
-        m_nReadPos += cbCopied;
-        p += cbCopied;
-        cb -= cbCopied;
+    const DWORD dwError = m_pRecordReader->Read(pData, cb);
+    if (dwError != ERROR_SUCCESS) {
+        m_pRecordReader.reset();  // where it stands is not known
+        return dwError;
     }
+    m_nReadOffset += cb;
     return ERROR_SUCCESS;
 }
 
@@ -470,23 +450,22 @@ DWORD CSnapshotReader::SeekFolder(const std::wstring& strFolder, const CFolderMa
     const uint64_t nKey = HashText(strFolder);
     auto it = std::lower_bound(m_marks.begin(), m_marks.end(), nKey, ByPathHash);
     // Two folders whose keys are equal are told apart by the path before
-    // their records. The records are mostly read in the order written: the
-    // next folder's often lie in the buffer already.
+    // their records. The folders are mostly listed in the order written:
+    // the next folder's records then follow where the reading stands.
     std::wstring strRecorded;
     for (; it != m_marks.end() && it->nPathHash == nKey; ++it) {
         if (it->dwError != ERROR_SUCCESS) {
             return it->dwError;
         }
-        if (it->nOffset >= m_nReadOffset && it->nOffset < m_nReadOffset + m_nReadEnd) {
-            m_nReadPos = static_cast<size_t>(it->nOffset - m_nReadOffset);
-        } else {
+        if (!m_pRecordReader || it->nOffset != m_nReadOffset) {
             LARGE_INTEGER position;
             position.QuadPart = static_cast<LONGLONG>(it->nOffset);
             if (!::SetFilePointerEx(m_records.GetHandle(), position, nullptr, FILE_BEGIN)) {
                 return ::GetLastError();
             }
+            m_pRecordReader =
+                std::make_unique<CSpillReader>(m_records.GetHandle(), m_nRecordsSize - it->nOffset);
             m_nReadOffset = it->nOffset;
-            m_nReadPos = m_nReadEnd = 0;
         }
         uint32_t cchPath = 0;
         DWORD dwError = ReadRecord(&cchPath, sizeof(cchPath));

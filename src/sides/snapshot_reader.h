@@ -90,7 +90,7 @@ private:
     // Appends cb bytes to the temporary file; false after a failed write,
     // whose code m_dwReadError keeps.
     bool Record(const void* pData, size_t cb, bool bFlush = false);
-    // Reads cb bytes of the temporary file from m_nRecordOffset on.
+    // Reads cb bytes of the temporary file from m_nReadOffset on.
     DWORD ReadRecord(void* pData, size_t cb);
     // Finds the records of the folder at display path strFolder and sets the
     // reading there: ERROR_SUCCESS with its mark, or null when it has no
@@ -101,10 +101,8 @@ private:
     CCacheFile m_records;                           // the entries as binary records
     std::unique_ptr<CSpillWriter> m_pRecordWriter;  // while the check writes them
     uint64_t m_nRecordsSize = 0;                    // the bytes of records, pending ones included
-    std::vector<char> m_readBuffer;
-    uint64_t m_nReadOffset = 0;  // where the buffer's first byte lies
-    size_t m_nReadPos = 0;
-    size_t m_nReadEnd = 0;
+    std::unique_ptr<CSpillReader> m_pRecordReader;  // while List reads them
+    uint64_t m_nReadOffset = 0;                     // where the next record read lies
     const std::wstring m_strRoot;
     CSnapshotHeader m_header;
     std::vector<CFolderMark> m_marks;  // by path hash
