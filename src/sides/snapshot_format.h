@@ -42,7 +42,7 @@ struct CSnapshotHeader {
     FILETIME ftCreated = {};  // when it was recorded (UTC)
     bool bSubdir = false;
     bool bSecurity = false;
-    std::string strHash;             // "md5", "sha1", "sha256", or empty without values
+    std::string strHash;             // an algorithm's record name, or empty without values
     std::wstring strFileExclusions;  // the path of the list, empty without one
     std::wstring strFolderExclusions;
     CStringList fileWildcards;  // the wildcards the lists held

@@ -160,6 +160,8 @@ DWORD CSnapshotReader::Read() {
     m_pRecordWriter.reset();
     if (bChecked) {
         m_hFile.Reset();  // everything is in the records now
+        m_pRecordReader =
+            std::make_unique<CSpillReader>(m_records.GetHandle(), UINT64_MAX, kReadSize);
         return ERROR_SUCCESS;
     }
     return m_dwReadError != ERROR_SUCCESS ? m_dwReadError : ERROR_INVALID_DATA;
@@ -435,43 +437,26 @@ bool CSnapshotReader::Record(const void* pData, size_t cb, bool bFlush) {
     return true;
 }
 
-DWORD CSnapshotReader::ReadRecord(void* pData, size_t cb) {
-    const DWORD dwError = m_pRecordReader->Read(pData, cb);
-    if (dwError != ERROR_SUCCESS) {
-        m_pRecordReader.reset();  // where it stands is not known
-        return dwError;
-    }
-    m_nReadOffset += cb;
-    return ERROR_SUCCESS;
-}
-
 DWORD CSnapshotReader::SeekFolder(const std::wstring& strFolder, const CFolderMark*& pMark) {
     pMark = nullptr;
     const uint64_t nKey = HashText(strFolder);
     auto it = std::lower_bound(m_marks.begin(), m_marks.end(), nKey, ByPathHash);
     // Two folders whose keys are equal are told apart by the path before
-    // their records. The folders are mostly listed in the order written:
-    // the next folder's records then follow where the reading stands.
+    // their records. The records are mostly read in the order written: the
+    // next folder's often lie in the buffer already.
     std::wstring strRecorded;
     for (; it != m_marks.end() && it->nPathHash == nKey; ++it) {
         if (it->dwError != ERROR_SUCCESS) {
             return it->dwError;
         }
-        if (!m_pRecordReader || it->nOffset != m_nReadOffset) {
-            LARGE_INTEGER position;
-            position.QuadPart = static_cast<LONGLONG>(it->nOffset);
-            if (!::SetFilePointerEx(m_records.GetHandle(), position, nullptr, FILE_BEGIN)) {
-                return ::GetLastError();
-            }
-            m_pRecordReader =
-                std::make_unique<CSpillReader>(m_records.GetHandle(), m_nRecordsSize - it->nOffset);
-            m_nReadOffset = it->nOffset;
-        }
+        DWORD dwError = m_pRecordReader->Seek(it->nOffset);
         uint32_t cchPath = 0;
-        DWORD dwError = ReadRecord(&cchPath, sizeof(cchPath));
+        if (dwError == ERROR_SUCCESS) {
+            dwError = m_pRecordReader->Read(&cchPath, sizeof(cchPath));
+        }
         strRecorded.resize(cchPath);
         if (dwError == ERROR_SUCCESS && cchPath != 0) {
-            dwError = ReadRecord(&strRecorded[0], cchPath * sizeof(wchar_t));
+            dwError = m_pRecordReader->Read(&strRecorded[0], cchPath * sizeof(wchar_t));
         }
         if (dwError != ERROR_SUCCESS) {
             return dwError;
@@ -505,16 +490,16 @@ DWORD CSnapshotReader::List(const std::wstring& strFolder, const std::wstring& s
     for (uint64_t n = 0; n < pMark->nEntries; ++n) {
         CRecordHead head;
         CRecordedFacts recorded;
-        DWORD dwError = ReadRecord(&head, sizeof(head));
+        DWORD dwError = m_pRecordReader->Read(&head, sizeof(head));
         if (dwError == ERROR_SUCCESS && head.cbHash > HASH_MAX_VALUE_SIZE) {
             dwError = ERROR_INVALID_DATA;
         }
         if (dwError == ERROR_SUCCESS) {
-            dwError = ReadRecord(recorded.hash, head.cbHash);
+            dwError = m_pRecordReader->Read(recorded.hash, head.cbHash);
         }
         strName.resize(head.cchName);
         if (dwError == ERROR_SUCCESS && head.cchName != 0) {
-            dwError = ReadRecord(&strName[0], head.cchName * sizeof(wchar_t));
+            dwError = m_pRecordReader->Read(&strName[0], head.cchName * sizeof(wchar_t));
         }
         if (dwError != ERROR_SUCCESS) {
             return dwError;

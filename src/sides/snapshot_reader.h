@@ -90,8 +90,6 @@ private:
     // Appends cb bytes to the temporary file; false after a failed write,
     // whose code m_dwReadError keeps.
     bool Record(const void* pData, size_t cb, bool bFlush = false);
-    // Reads cb bytes of the temporary file from m_nReadOffset on.
-    DWORD ReadRecord(void* pData, size_t cb);
     // Finds the records of the folder at display path strFolder and sets the
     // reading there: ERROR_SUCCESS with its mark, or null when it has no
     // entries; or its recorded error, or the failing read's.
@@ -101,8 +99,7 @@ private:
     CCacheFile m_records;                           // the entries as binary records
     std::unique_ptr<CSpillWriter> m_pRecordWriter;  // while the check writes them
     uint64_t m_nRecordsSize = 0;                    // the bytes of records, pending ones included
-    std::unique_ptr<CSpillReader> m_pRecordReader;  // while List reads them
-    uint64_t m_nReadOffset = 0;                     // where the next record read lies
+    std::unique_ptr<CSpillReader> m_pRecordReader;  // once they are written
     const std::wstring m_strRoot;
     CSnapshotHeader m_header;
     std::vector<CFolderMark> m_marks;  // by path hash

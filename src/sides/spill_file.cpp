@@ -27,16 +27,19 @@ BOOL CSpillWriter::Flush() {
     return bOk;
 }
 
-CSpillReader::CSpillReader(HANDLE hFile, uint64_t nBytes, size_t cbBlock)
+CSpillReader::CSpillReader(HANDLE hFile, uint64_t nLimit, size_t cbBlock)
     : m_hFile(hFile),
-      m_nLeft(nBytes),
-      m_block(static_cast<size_t>(std::min<uint64_t>(nBytes, cbBlock))) {}
+      m_nLimit(nLimit),
+      m_block(static_cast<size_t>(std::min<uint64_t>(nLimit, cbBlock))) {}
 
 DWORD CSpillReader::Read(void* pData, size_t cb) {
     char* p = static_cast<char*>(pData);
     while (cb > 0) {
         if (m_nPos == m_nEnd) {
-            const DWORD cbWanted = static_cast<DWORD>(std::min<uint64_t>(m_nLeft, m_block.size()));
+            m_nOffset += m_nEnd;
+            m_nPos = m_nEnd = 0;
+            const uint64_t nLeft = m_nLimit > m_nOffset ? m_nLimit - m_nOffset : 0;
+            const DWORD cbWanted = static_cast<DWORD>(std::min<uint64_t>(nLeft, m_block.size()));
             DWORD cbRead = 0;
             if (cbWanted != 0 && !::ReadFile(m_hFile, m_block.data(), cbWanted, &cbRead, nullptr)) {
                 return ::GetLastError();
@@ -44,8 +47,6 @@ DWORD CSpillReader::Read(void* pData, size_t cb) {
             if (cbRead == 0) {
                 return ERROR_HANDLE_EOF;
             }
-            m_nLeft -= cbRead;
-            m_nPos = 0;
             m_nEnd = cbRead;
         }
         const size_t cbCopied = std::min(cb, m_nEnd - m_nPos);
@@ -54,5 +55,20 @@ DWORD CSpillReader::Read(void* pData, size_t cb) {
         p += cbCopied;
         cb -= cbCopied;
     }
+    return ERROR_SUCCESS;
+}
+
+DWORD CSpillReader::Seek(uint64_t nOffset) {
+    if (nOffset >= m_nOffset && nOffset < m_nOffset + m_nEnd) {
+        m_nPos = static_cast<size_t>(nOffset - m_nOffset);
+        return ERROR_SUCCESS;
+    }
+    LARGE_INTEGER position;
+    position.QuadPart = static_cast<LONGLONG>(nOffset);
+    if (!::SetFilePointerEx(m_hFile, position, nullptr, FILE_BEGIN)) {
+        return ::GetLastError();
+    }
+    m_nOffset = nOffset;
+    m_nPos = m_nEnd = 0;
     return ERROR_SUCCESS;
 }

@@ -33,21 +33,29 @@ private:
     std::string m_block;
 };
 
-// Reads records from a file (open for reading, the handle borrowed) from its
-// current position on, at most nBytes in all: no read goes past them.
+// Reads records from a file (open for reading, the handle borrowed), from
+// the start (the file's position must be there when the reader is made) or
+// from where Seek puts it. No read goes past the first nLimit bytes of the
+// file.
 class CSpillReader {
 public:
-    CSpillReader(HANDLE hFile, uint64_t nBytes, size_t cbBlock = SPILL_BLOCK_BYTES);
+    explicit CSpillReader(HANDLE hFile, uint64_t nLimit = UINT64_MAX,
+                          size_t cbBlock = SPILL_BLOCK_BYTES);
 
     // Reads the next cb bytes into pData. ERROR_SUCCESS; ERROR_HANDLE_EOF
-    // when the file or the nBytes end first (a short file would give
+    // when the file or the nLimit bytes end first (a short file would give
     // records that were never written); or ReadFile's error.
     DWORD Read(void* pData, size_t cb);
+    // Reads on from the byte nOffset of the file: within the block in hand
+    // without a call, else from the file's position set there. ERROR_SUCCESS
+    // or SetFilePointerEx's error.
+    DWORD Seek(uint64_t nOffset);
 
 private:
     const HANDLE m_hFile;
-    uint64_t m_nLeft;  // the bytes not yet read from the file
+    const uint64_t m_nLimit;
     std::vector<char> m_block;
+    uint64_t m_nOffset = 0;  // where the block's first byte lies in the file
     size_t m_nPos = 0;
     size_t m_nEnd = 0;
 };

@@ -7,6 +7,7 @@
 #include <string>
 #include <thread>
 
+#include "runtime/hex_text.h"
 #include "runtime/process_end.h"
 #include "support/test_support.h"
 
@@ -75,6 +76,17 @@ TEST(HashTest, KnownDigests) {
         EXPECT_EQ(tc.algId, hash.GetAlgorithm());
         EXPECT_EQ(wcslen(tc.pszDigest) / 2, hash.GetValueSize());
         EXPECT_EQ(tc.pszDigest, HashInOnePiece(tc.pszData, tc.algId));
+        // The text reads back as the value, also in upper case; a letter
+        // past "f" is no digit.
+        std::string strDigest;
+        for (const wchar_t* p = tc.pszDigest; *p != 0; ++p) {
+            strDigest += static_cast<char>(toupper(*p));
+        }
+        BYTE value[HASH_MAX_VALUE_SIZE] = {};
+        ASSERT_TRUE(ParseHexBytes(strDigest.c_str(), hash.GetValueSize(), value));
+        EXPECT_EQ(0, memcmp(value, hash.GetValue(), hash.GetValueSize()));
+        strDigest[1] = 'g';
+        EXPECT_FALSE(ParseHexBytes(strDigest.c_str(), hash.GetValueSize(), value));
     }
 }
 
