@@ -34,11 +34,7 @@ enum : uint8_t {
 
 // Folders and names are kept as 64-bit keys of their UTF-16 units.
 uint64_t HashText(const wchar_t* p, size_t cch) {
-    uint64_t nHash = FNV1A_64_BASIS;
-    for (size_t i = 0; i < cch; ++i) {
-        nHash = Fnv1aStep(nHash, static_cast<uint64_t>(static_cast<uint16_t>(p[i])));
-    }
-    return nHash;
+    return Fnv1a64(p, cch);
 }
 
 uint64_t HashText(const std::wstring& str) {
