@@ -778,30 +778,38 @@ DWORD CComparison::CompareContents(const CFolderPlan& plan, const CPlannedFile& 
         }
         const CHashResult& result = *results[nSide];
         CItemFacts& side = *facts[nSide];
-        if (result.bHashed) {
+        // A file read from the disk whose handle, asked once it was read,
+        // tells another size or last-write time than its listing changed
+        // meanwhile: what was read is no copy of what was listed.
+        const bool bChanged =
+            result.bHashed && pRecorded == nullptr &&
+            (result.nSize != side.nSize ||
+             result.ftLastWrite.dwLowDateTime != side.ftLastWrite.dwLowDateTime ||
+             result.ftLastWrite.dwHighDateTime != side.ftLastWrite.dwHighDateTime);
+        if (result.bHashed && !bChanged) {
             side.cbHash = std::min<DWORD>(result.cbValue, HASH_MAX_VALUE_SIZE);
             std::memcpy(side.hash, result.value, side.cbHash);
             continue;
         }
-        side.dwError = result.dwError;
+        side.dwError = bChanged ? FILE_CHANGED_WHILE_READ : result.dwError;
         // Should the pair stop the comparison, a source found inaccessible
         // counts so.
         finding.side = bUnread[0] ? FindingSide::Source : FindingSide::None;
-        if (result.dwError == ERROR_CANCELLED && IsStopRequested()) {
+        if (side.dwError == ERROR_CANCELLED && IsStopRequested()) {
             return ERROR_CANCELLED;
         }
-        if (!IsInaccessible(result.dwError)) {
+        if (!IsInaccessible(side.dwError)) {
             return Fail(nSide == 0 ? (bHashed ? L"could not compute source file hash."
                                               : L"could not read source file.")
                                    : (bHashed ? L"could not compute destination file hash."
                                               : L"could not read destination file."),
-                        result.dwError);
+                        side.dwError);
         }
         bUnread[nSide] = true;
     }
     const CHashResult& source = *results[0];
     const CHashResult& destination = *results[1];
-    if (bUnread[0] && bUnread[1] && source.dwError == destination.dwError) {
+    if (bUnread[0] && bUnread[1] && finding.source.dwError == finding.destination.dwError) {
         Report(finding, FindingKind::Inaccessible, FindingSide::Both);
     } else if (bUnread[0] || bUnread[1]) {
         // Each side with its own reason.

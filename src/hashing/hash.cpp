@@ -138,7 +138,8 @@ BOOL CHashObject::HashFileHandle(HANDLE hFile, ALG_ID algId) {
     }
     // A failed step closes the computation (Reset keeps the step's last
     // error), so that the object can begin the next file.
-    ULONGLONG nRead = 0;
+    ULONGLONG& nRead = m_nBytesHashed;
+    nRead = 0;
     LARGE_INTEGER size;
     size.QuadPart = -1;  // not asked for yet
     for (;;) {

@@ -141,6 +141,11 @@ public:
         m_pnBytesRead = pnBytesRead;
     }
 
+    // The bytes that HashFileHandle read from its last file: the file's size
+    // when it read up to the end, more than the size it had after the first
+    // full read when the file kept growing.
+    ULONGLONG GetBytesHashed() const noexcept { return m_nBytesHashed; }
+
     // The algorithm of the last begun computation, 0 before the first.
     ALG_ID GetAlgorithm() const noexcept { return m_algId; }
     // The value and its length in bytes; null and 0 when there is none.
@@ -156,6 +161,7 @@ private:
     DWORD m_cbValue = 0;  // 0 while a computation is open or there is no value
     const std::atomic<bool>* m_pbGiveUp = nullptr;
     std::atomic<uint64_t>* m_pnBytesRead = nullptr;
+    ULONGLONG m_nBytesHashed = 0;
 };
 
 // The reason for a failed open of a file or of its security information as

@@ -14,6 +14,8 @@
 
 namespace {
 
+FileTimeQuery g_pfnFileTimeQuery = ::GetFileTime;
+
 // Rounds of polling for a result before the owner sleeps: most results are
 // ready, or nearly so, by the time the engine asks for them.
 constexpr int kSpinRounds = 200;
@@ -46,8 +48,18 @@ private:
     SRWLOCK& m_lock;
 };
 
-// Hashes the file at strPath into result. Throws nothing: running out of
-// memory fails the file as a failed read would.
+// Puts the size of the file read through hFile (nSize: the bytes read up to
+// its end) into result, with the last-write time that its handle tells once
+// it was read: one query, the whole cost of telling a file that changed
+// while it was read. False with the query's error.
+bool KeepReadState(HANDLE hFile, ULONGLONG nSize, CHashResult& result) noexcept {
+    result.nSize = nSize;
+    return g_pfnFileTimeQuery(hFile, nullptr, nullptr, &result.ftLastWrite) != FALSE;
+}
+
+// Hashes the file at strPath into result, with what its handle tells after
+// the reading. Throws nothing: running out of memory fails the file as a
+// failed read would.
 void HashInto(CHashObject& hash, const std::wstring& strPath, ALG_ID algId,
               CHashResult& result) noexcept {
     result = CHashResult();
@@ -55,7 +67,10 @@ void HashInto(CHashObject& hash, const std::wstring& strPath, ALG_ID algId,
         return;  // a side whose value the engine knows
     }
     try {
-        result.bHashed = hash.HashFile(strPath.c_str(), algId);
+        // The handle closes at the end of the scope, keeping the error.
+        const CFileHandle hFile = OpenFileForReading(strPath.c_str());
+        result.bHashed = hFile && hash.HashFileHandle(hFile.Get(), algId) &&
+                         KeepReadState(hFile.Get(), hash.GetBytesHashed(), result);
     } catch (const std::bad_alloc&) {
         ::SetLastError(ERROR_OUTOFMEMORY);
     }
@@ -126,7 +141,9 @@ bool ReadBlock(HANDLE hFile, BYTE* pb, DWORD cb, DWORD& cbRead) {
 // bGiveUp, fails both with ERROR_CANCELLED within one block. The files are
 // read to where they end as they are read, not as they were listed: one that
 // keeps growing faster than it is read keeps the comparison going. Each block
-// read is added to nBytesRead.
+// read is added to nBytesRead. Once both are read (up to their end or their
+// first difference), each file's size and last-write time are kept
+// (KeepReadState); a file not read to its end asks its handle for its size.
 void CompareInto(BYTE* pbBlocks, const std::wstring (&paths)[2], std::atomic<uint64_t>& nBytesRead,
                  const std::atomic<bool>& bGiveUp, CPairResult& result) noexcept {
     result = CPairResult();
@@ -138,30 +155,32 @@ void CompareInto(BYTE* pbBlocks, const std::wstring (&paths)[2], std::atomic<uin
             result.files[nSide].dwError = ::GetLastError();
         }
     }
-    if (!files[0] || !files[1]) {
-        return;
-    }
     BYTE* const blocks[2] = {pbBlocks, pbBlocks + COMPARE_BLOCK_SIZE};
     ULONGLONG nOffset = 0;
-    for (;;) {
-        DWORD cbRead[2];
-        for (int nSide = 0; nSide < 2; ++nSide) {
-            if (!ReadBlock(files[nSide].Get(), blocks[nSide], COMPARE_BLOCK_SIZE, cbRead[nSide])) {
+    bool bRead = files[0] && files[1];  // both files open and read so far
+    DWORD cbRead[2] = {};
+    while (bRead) {
+        for (int nSide = 0; bRead && nSide < 2; ++nSide) {
+            bRead = ReadBlock(files[nSide].Get(), blocks[nSide], COMPARE_BLOCK_SIZE, cbRead[nSide]);
+            if (!bRead) {
                 result.files[nSide].bHashed = FALSE;
                 result.files[nSide].dwError = ::GetLastError();
-                return;
+            } else {
+                nBytesRead.fetch_add(cbRead[nSide], std::memory_order_relaxed);
             }
-            nBytesRead.fetch_add(cbRead[nSide], std::memory_order_relaxed);
+        }
+        if (!bRead) {
+            break;
         }
         const DWORD cbBoth = std::min(cbRead[0], cbRead[1]);
         const size_t cbEqual = EqualPrefix(blocks[0], blocks[1], cbBoth);
         if (cbEqual < cbBoth || cbRead[0] != cbRead[1]) {
             result.bDifferent = true;
             result.nDifference = nOffset + cbEqual;
-            return;
+            break;
         }
         if (cbBoth < COMPARE_BLOCK_SIZE) {
-            return;
+            break;
         }
         nOffset += cbBoth;
         // A stop, or the queue's end, ends a large pair within one block.
@@ -173,9 +192,31 @@ void CompareInto(BYTE* pbBlocks, const std::wstring (&paths)[2], std::atomic<uin
             return;
         }
     }
+    // Also a file whose partner could not be read: what it tells is how it
+    // is now.
+    for (int nSide = 0; nSide < 2; ++nSide) {
+        CHashResult& file = result.files[nSide];
+        if (!file.bHashed) {
+            continue;
+        }
+        // Read up to its end (a block shorter than asked for was its last),
+        // a file's size is what was read; otherwise its handle tells it.
+        LARGE_INTEGER size;
+        size.QuadPart = static_cast<LONGLONG>(nOffset + cbRead[nSide]);
+        const bool bEnded = bRead && cbRead[nSide] < COMPARE_BLOCK_SIZE;
+        if ((!bEnded && !::GetFileSizeEx(files[nSide].Get(), &size)) ||
+            !KeepReadState(files[nSide].Get(), static_cast<ULONGLONG>(size.QuadPart), file)) {
+            file.bHashed = FALSE;
+            file.dwError = ::GetLastError();
+        }
+    }
 }
 
 }  // namespace
+
+void SetFileTimeQuery(FileTimeQuery pfnQuery) {
+    g_pfnFileTimeQuery = pfnQuery != nullptr ? pfnQuery : ::GetFileTime;
+}
 
 CHashQueue::~CHashQueue() {
     m_bGiveUp = true;

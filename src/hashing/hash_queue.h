@@ -50,7 +50,22 @@ struct CHashResult {
     DWORD dwError = ERROR_SUCCESS;  // the failing step's code, when not hashed or read
     DWORD cbValue = 0;              // 0 when compared
     BYTE value[HASH_MAX_VALUE_SIZE];
+    // The file as it was once read (hashed, or compared up to its end or its
+    // first difference), to be held against its listing: its size, as the
+    // bytes read up to its end tell it (or its handle, for a file whose
+    // comparison stopped before its end), and the last-write time that its
+    // open handle tells then. A file that changed while it was read differs.
+    ULONGLONG nSize = 0;
+    FILETIME ftLastWrite = {};
 };
+
+// How the queue asks an open file for its last-write time after reading it,
+// as GetFileTime does (which it is, unless a test replaced it: a file that
+// changes at the very moment it is read cannot be had on demand). Null
+// restores GetFileTime. Set while no queue is open.
+using FileTimeQuery = BOOL(WINAPI*)(HANDLE hFile, FILETIME* pftCreation, FILETIME* pftLastAccess,
+                                    FILETIME* pftLastWrite);
+void SetFileTimeQuery(FileTimeQuery pfnQuery);
 
 // The result of a pair's job: each file's and, when both files of a compare
 // job were read, whether their bytes differ and where they first do.

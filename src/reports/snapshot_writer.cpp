@@ -1,11 +1,46 @@
 #include "reports/snapshot_writer.h"
 
-#include <functional>
-
 #include "console/console.h"
 #include "exclusions/exclusions.h"
 #include "reports/console_report.h"
 #include "runtime/error_text.h"
+#include "runtime/fnv1a.h"
+
+void CNameKeys::Clear() {
+    if (m_nUsed != 0) {
+        m_slots.assign(64, 0);
+        m_nUsed = 0;
+    }
+}
+
+bool CNameKeys::Add(const wchar_t* pszName, size_t cchName, uint64_t& nKey) {
+    nKey = Fnv1a64(pszName, cchName);
+    nKey += nKey == 0 ? 1 : 0;
+    if (2 * (m_nUsed + 1) > m_slots.size()) {
+        // Twice the room, the keys placed again: at most half the slots
+        // are used.
+        std::vector<uint64_t> slots(2 * m_slots.size());
+        for (const uint64_t nOld : m_slots) {
+            size_t i = static_cast<size_t>(nOld) & (slots.size() - 1);
+            while (nOld != 0 && slots[i] != 0) {
+                i = (i + 1) & (slots.size() - 1);
+            }
+            if (nOld != 0) {
+                slots[i] = nOld;
+            }
+        }
+        m_slots.swap(slots);
+    }
+    size_t i = static_cast<size_t>(nKey) & (m_slots.size() - 1);
+    for (; m_slots[i] != 0; i = (i + 1) & (m_slots.size() - 1)) {
+        if (m_slots[i] == nKey) {
+            return false;
+        }
+    }
+    m_slots[i] = nKey;
+    ++m_nUsed;
+    return true;
+}
 
 DWORD CSnapshotWriter::Open(const wchar_t* pszPath, const CConsole& console) {
     const DWORD dwError = m_file.Open(pszPath);
@@ -44,7 +79,7 @@ void CSnapshotWriter::OnFolder(const wchar_t* pszPath) {
     } else {
         AppendEscaped(m_strWritten, m_strFolder.data(), m_strFolder.size(), true);
     }
-    m_names.clear();
+    m_names.Clear();
     m_twins.clear();
 }
 
@@ -77,12 +112,14 @@ void CSnapshotWriter::OnFinding(const CFinding& finding) {
     const bool bInFolder = strPath.size() > cchFolder + 1 &&
                            strPath.compare(0, cchFolder, m_strFolder) == 0 &&
                            strPath[cchFolder] == L'\\';
-    m_entry.strFolder = m_strWritten;
-    m_entry.strName = strPath.substr(bInFolder ? cchFolder + 1 : strPath.rfind(L'\\') + 1);
+    m_entry.strFolder.assign(m_strWritten);
+    m_entry.strName.assign(strPath, bInFolder ? cchFolder + 1 : strPath.rfind(L'\\') + 1,
+                           std::wstring::npos);
     // Two names that the platform lists alike are both recorded, the later
     // ones counted as twins of the first.
-    const size_t nKey = std::hash<std::wstring>()(m_entry.strName);
-    m_entry.nTwin = m_names.insert(nKey).second ? 0 : ++m_twins[nKey];
+    uint64_t nKey = 0;
+    m_entry.nTwin =
+        m_names.Add(m_entry.strName.data(), m_entry.strName.size(), nKey) ? 0 : ++m_twins[nKey];
     m_entry.bFolder = finding.bFolder;
     const CItemFacts& facts = finding.source;
     m_entry.bLink = facts.bLink;

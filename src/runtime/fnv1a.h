@@ -25,3 +25,12 @@ inline uint64_t Fnv1a64(const char* p, size_t cb) {
     }
     return nHash;
 }
+
+// The 64-bit hash of cch UTF-16 units.
+inline uint64_t Fnv1a64(const wchar_t* p, size_t cch) {
+    uint64_t nHash = FNV1A_64_BASIS;
+    for (size_t i = 0; i < cch; ++i) {
+        nHash = Fnv1aStep(nHash, static_cast<uint64_t>(static_cast<uint16_t>(p[i])));
+    }
+    return nHash;
+}

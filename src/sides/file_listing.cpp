@@ -177,6 +177,15 @@ bool HoldsPathSeparator(const wchar_t* pszName) {
     return std::wcspbrk(pszName, L"\\/") != nullptr;
 }
 
+bool HoldsForbiddenCharacter(const wchar_t* pszName) {
+    for (const wchar_t* p = pszName; *p != 0; ++p) {
+        if (*p < 0x20 || std::wcschr(L"?*\"<>|", *p) != nullptr) {
+            return true;
+        }
+    }
+    return false;
+}
+
 BOOL ListFiles(const wchar_t* pszSearchPath, CItemList& files, CExcludedCounts& side,
                CItemList* pFolders, const wchar_t* pszFolder, CUnaddressable* pUnaddressable) {
     if (!RewindCacheFile()) {

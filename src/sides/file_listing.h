@@ -73,6 +73,12 @@ extern CCacheFile g_cacheFile;
 // folder's path, it would name another item.
 bool HoldsPathSeparator(const wchar_t* pszName);
 
+// Whether a listed name holds a character that Windows forbids in a name
+// but a Linux file system allows ("?", "*", "\"", "<", ">", "|", a control
+// character): the platform lists it but opens or searches it as an invalid
+// name.
+bool HoldsForbiddenCharacter(const wchar_t* pszName);
+
 // The entries of a listing that cannot be addressed by their names, in
 // listing order: a name that holds a path separator ("\\" or "/", which a
 // Linux or network file system allows), and every name that equals another

@@ -34,11 +34,7 @@ enum : uint8_t {
 
 // Folders and names are kept as 64-bit keys of their UTF-16 units.
 uint64_t HashText(const wchar_t* p, size_t cch) {
-    uint64_t nHash = FNV1A_64_BASIS;
-    for (size_t i = 0; i < cch; ++i) {
-        nHash = Fnv1aStep(nHash, static_cast<uint64_t>(static_cast<uint16_t>(p[i])));
-    }
-    return nHash;
+    return Fnv1a64(p, cch);
 }
 
 uint64_t HashText(const std::wstring& str) {
@@ -514,12 +510,14 @@ DWORD CSnapshotReader::List(const std::wstring& strFolder, const std::wstring& s
         FILETIME ftLastWrite;
         ftLastWrite.dwLowDateTime = static_cast<DWORD>(head.nLastWrite);
         ftLastWrite.dwHighDateTime = static_cast<DWORD>(head.nLastWrite >> 32);
-        // A name that could not be addressed was recorded with its error,
-        // and is so again, whichever the kind. A name that Windows forbids
-        // but a listing pairs (one with "?" or "*") was recorded with the
-        // same error when it was opened: it pairs again.
+        // A name that could not be addressed (a path separator, a name
+        // listed twice) was recorded with its error, and is so again,
+        // whichever the kind. A name that Windows forbids but a listing
+        // pairs (one with "?" or "*") was recorded with the same error when
+        // it was opened or searched: it pairs again.
         const bool bUnaddressable =
-            head.dwError == ERROR_INVALID_NAME && HoldsPathSeparator(strName.c_str());
+            head.dwError == ERROR_INVALID_NAME &&
+            (HoldsPathSeparator(strName.c_str()) || !HoldsForbiddenCharacter(strName.c_str()));
         if (head.nFlags & RECORD_FOLDER) {
             if (pFolders == nullptr) {
                 continue;

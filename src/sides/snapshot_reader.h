@@ -3,13 +3,15 @@
 // folder, folder by folder in the order the comparison visits the folders,
 // and a closing line with the counts.
 //
-// Open reads the whole file once and checks every line, so that a damaged
-// snapshot is refused before anything is compared. What it reads goes, as
+// Read reads the whole file once and checks every line, so that a damaged
+// snapshot is refused before anything is compared; a file that is no
+// snapshot is refused by its first line, and no line is held beyond the
+// longest that a writer writes. What it reads goes, as
 // the listing of a folder does, to a temporary file in fixed binary records,
 // folder by folder; it keeps in memory only where each folder's records
 // begin. List then reads one folder's records at a time, without reading
 // the JSON again. Memory does not grow with the file beyond one folder's
-// entries and the index of folders.
+// entries, the index of folders and that longest line.
 #pragma once
 
 #include <cstdint>
@@ -49,7 +51,8 @@ public:
     // Reads the entries of strFolder ("" for the root, "\a\b" below it): a
     // folder recorded as unreadable gives its recorded error, a folder of
     // the snapshot without entries is empty. The items carry what was
-    // recorded of them.
+    // recorded of them; what the exclusions left out when it was recorded
+    // is counted in counts with what they leave out now.
     DWORD List(const std::wstring& strFolder, const std::wstring& strRelative, CItemList& files,
                CItemList* pFolders, CUnaddressable& unaddressable,
                CExcludedCounts& counts) override;
@@ -57,7 +60,8 @@ public:
     bool IsRecorded() const override { return true; }
 
     // Where a folder's records begin in the temporary file (its path, then
-    // its entries), or its recorded error.
+    // its entries), or its recorded error; and what the exclusions left out
+    // of it when it was recorded.
     struct CFolderMark {
         uint64_t nPathHash;
         uint64_t nOffset;

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <set>
 #include <string>
 #include <tuple>
@@ -16,8 +17,10 @@
 #include "comparison/finding.h"
 #include "console/console.h"
 #include "hashing/hash.h"
+#include "hashing/hash_queue.h"
 #include "paths/long_path.h"
 #include "reports/comparison_results.h"
+#include "runtime/error_text.h"
 #include "runtime/handle.h"
 #include "runtime/process_end.h"
 #include "sides/file_listing.h"
@@ -45,6 +48,11 @@ public:
         }
         m_hashes.push_back(FormatHashText(finding.source.hash, finding.source.cbHash) + L" " +
                            FormatHashText(finding.destination.hash, finding.destination.cbHash));
+        if (finding.kind == FindingKind::Inaccessible) {
+            m_unread[finding.pszPath] = finding.side == FindingSide::Destination
+                                            ? finding.destination.dwError
+                                            : finding.source.dwError;
+        }
     }
     void OnError(const wchar_t* pszPath, const wchar_t* pszMessage, HRESULT hrCode) override {
         m_errors.emplace_back(std::wstring(pszPath) + L": " + pszMessage, hrCode);
@@ -53,6 +61,7 @@ public:
     std::vector<CRecord> m_findings;
     std::vector<std::wstring> m_hashes;  // per finding: "<source> <destination>"
     std::vector<std::pair<std::wstring, HRESULT>> m_errors;
+    std::map<std::wstring, DWORD> m_unread;  // the error of each inaccessible finding
     size_t m_nStopAt = 0;
     std::wstring m_strRemove;  // a file or folder removed at the first finding
 };
@@ -72,6 +81,21 @@ int TestSecurityCheck(const wchar_t* pszPath) {
     return CheckOwnerAndDacl(pszPath);
 }
 
+// The last-write time of a file of two bytes as a moment later, as the
+// platform would tell it of a file written to while it was read.
+BOOL WINAPI WrittenWhileRead(HANDLE hFile, FILETIME* pftCreation, FILETIME* pftLastAccess,
+                             FILETIME* pftLastWrite) {
+    LARGE_INTEGER size;
+    if (!::GetFileSizeEx(hFile, &size) ||
+        !::GetFileTime(hFile, pftCreation, pftLastAccess, pftLastWrite)) {
+        return FALSE;
+    }
+    if (size.QuadPart == 2) {
+        ++pftLastWrite->dwLowDateTime;
+    }
+    return TRUE;
+}
+
 class CompareEngineTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -84,6 +108,7 @@ protected:
     }
     void TearDown() override {
         SetSecurityCheck(nullptr);
+        SetFileTimeQuery(nullptr);
         SetHashThreads(HASH_THREADS_AUTO);
         g_withoutDacl.clear();
         g_deleteFirst.clear();
@@ -209,8 +234,10 @@ TEST(CheckOwnerAndDaclTest, RealFilesHaveBothAndMissingFilesFail) {
 }
 
 // A file gone since the listing, and a subfolder gone since its parent's
-// (listed in its turn without /hash), are inaccessible on their side.
-TEST_F(CompareEngineTest, ItemsGoneSinceTheListingAreInaccessible) {
+// (listed in its turn without /hash), are inaccessible on their side; so is
+// a file that changed while it was read (hashed, or compared byte by byte),
+// never different.
+TEST_F(CompareEngineTest, ItemsGoneOrChangedSinceTheListingAreInaccessible) {
     for (const wchar_t* pszName : {L"a", L"sub\\b"}) {
         test::MakeFile(Source(pszName), "x");
         test::MakeFile(Destination(pszName), "x");
@@ -222,6 +249,17 @@ TEST_F(CompareEngineTest, ItemsGoneSinceTheListingAreInaccessible) {
     m_console.m_dwOptions = OPT_SUBDIR;
     ASSERT_EQ(0u, Compare(0, Source(L"sub")));
     EXPECT_EQ((CRecord{L"\\sub", K::Inaccessible, S::Source}), m_report.m_findings.back());
+    test::MakeFile(Source(L"c"), "yy");
+    test::MakeFile(Destination(L"c"), "yz");
+    SetFileTimeQuery(WrittenWhileRead);
+    for (const DWORD dwOptions : {OPT_HASH, OPT_CONTENT}) {
+        m_console.m_dwOptions = dwOptions;
+        ASSERT_EQ(0u, Compare());
+        const std::vector<CRecord>& findings = m_report.m_findings;
+        EXPECT_NE(findings.end(), std::find(findings.begin(), findings.end(),
+                                            CRecord{L"\\c", K::Inaccessible, S::Both}));
+        EXPECT_EQ(FILE_CHANGED_WHILE_READ, m_report.m_unread[L"\\c"]);
+    }
 }
 
 // Many pairs of every kind in a chain of folders, their contents hashed on

@@ -150,4 +150,44 @@ TEST(HashCompareTest, PipesAndDevicesAreNotRead) {
         e2e::NormalizeDuration(result.strOutput));
 }
 
+// A file that a Linux program touches again and again while it is hashed
+// changed while it was read: inaccessible on its side with the reason, never
+// different, and the comparison goes on.
+TEST(HashCompareTest, AFileChangedWhileReadIsInaccessible) {
+    e2e::CTwoTrees trees;
+    const std::wstring strTop = test::UnixPathOf(trees.Root().Path());
+    // 256 MiB, hashed in far longer than a round of the loop takes.
+    test::RunUnixCommand(L"/bin/sh -c " +
+                         test::Quote(L"cd '" + strTop + L"' && truncate -s 256M src/f dst/f"));
+    wchar_t szSystem[MAX_PATH];
+    ::GetSystemDirectoryW(szSystem, MAX_PATH);
+    // Bounded, so that it ends also when the test fails before it stops it.
+    test::RunProgram(
+        std::wstring(szSystem) + L"\\start.exe",
+        L"/unix /bin/sh -c " + test::Quote(L"cd '" + strTop +
+                                           L"' && : > touching && for i in $(seq 3000); do "
+                                           L"[ -e stop ] && break; touch src/f; sleep 0.01; done; "
+                                           L"rm -f touching"));
+    const std::wstring strTouching = trees.Root() / L"touching";
+    for (int i = 0; i < 500 && test::ListFiles(strTouching).empty(); ++i) {
+        ::Sleep(10);
+    }
+    ASSERT_FALSE(test::ListFiles(strTouching).empty());
+    const test::CRunResult result = trees.Run(L"/hash");
+    test::MakeFile(trees.Root() / L"stop", "");
+    for (int i = 0; i < 500 && !test::ListFiles(strTouching).empty(); ++i) {
+        ::Sleep(10);
+    }
+    EXPECT_EQ(0u, result.dwExitCode);
+    e2e::CCounts counts;
+    counts.source = {1, 1};
+    counts.destination = {1};
+    EXPECT_EQ(
+        trees.CompletedOutput(e2e::kMd5Line,
+                              L"\\f: file inaccessible in source.\n"
+                              L"The file changed while it was being read.\n",
+                              e2e::kIdentical + (L"\n" + e2e::Summary(counts, e2e::SHOW_HASH))),
+        e2e::NormalizeDuration(result.strOutput));
+}
+
 }  // namespace
