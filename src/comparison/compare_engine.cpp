@@ -290,6 +290,11 @@ private:
     // ERROR_SUCCESS, or the failure that stops the comparison.
     DWORD KeepMissing(int nSide, const CFolder& folder, const CItemList& list, size_t i,
                       bool bFolder);
+    // Item i of list, in folder on side nSide only: reports finding (its
+    // display path assigned, its side's facts filled in) as missing on the
+    // other side or, with /moves, keeps the item instead (KeepMissing).
+    DWORD ReportMissing(CFinding& finding, int nSide, const CFolder& folder, const CItemList& list,
+                        size_t i);
     // Keeps the files that lie in the folder strRelative of side nSide (its
     // long path strFolder) and below it, unreported unless they moved.
     DWORD KeepFilesIn(int nSide, const std::wstring& strRelative, const std::wstring& strFolder);
@@ -700,18 +705,11 @@ DWORD CComparison::ReportFile(const CFolderPlan& plan, const CPlannedFile& file)
     }
     switch (file.verdict) {
         case Verdict::MissingInDestination:
-            if (m_dwOptions & OPT_MOVES) {
-                KeepMissing(0, plan.folder, plan.sourceFiles, file.iSource, false);
-            } else {
-                Report(finding, FindingKind::MissingInDestination);
-            }
+            // Only a folder kept lists anything that could fail.
+            ReportMissing(finding, 0, plan.folder, plan.sourceFiles, file.iSource);
             break;
         case Verdict::MissingInSource:
-            if (m_dwOptions & OPT_MOVES) {
-                KeepMissing(1, plan.folder, plan.destinationFiles, file.iDestination, false);
-            } else {
-                Report(finding, FindingKind::MissingInSource);
-            }
+            ReportMissing(finding, 1, plan.folder, plan.destinationFiles, file.iDestination);
             break;
         case Verdict::DatesDiffer:
             Report(finding, FindingKind::Date);
@@ -913,31 +911,26 @@ DWORD CComparison::ReportSubfolders(const CFolderPlan& plan) {
         if (subfolders.sourcePairs[i] != npos || bAlone) {
             continue;  // a link on both sides, or reported above
         }
-        if (m_dwOptions & OPT_MOVES) {
-            const DWORD dwError = KeepMissing(0, plan.folder, subfolders.source, i, true);
-            if (dwError != ERROR_SUCCESS) {
-                return dwError;
-            }
-            continue;
-        }
         g_displayPath.Assign(strChild.c_str());
         CFinding finding;
         finding.bFolder = true;
         finding.source = FactsOf(subfolders.source, i);
-        Report(finding, FindingKind::MissingInDestination);
+        const DWORD dwError = ReportMissing(finding, 0, plan.folder, subfolders.source, i);
+        if (dwError != ERROR_SUCCESS) {
+            return dwError;
+        }
     }
     for (size_t j = 0; j < subfolders.destination.GetCount(); ++j) {
-        if (subfolders.destinationPairs[j] == npos && (m_dwOptions & OPT_MOVES)) {
-            const DWORD dwError = KeepMissing(1, plan.folder, subfolders.destination, j, true);
-            if (dwError != ERROR_SUCCESS) {
-                return dwError;
-            }
-        } else if (subfolders.destinationPairs[j] == npos) {
-            g_displayPath.Assign(JoinPath(strRelative, subfolders.destination.Name(j)).c_str());
-            CFinding finding;
-            finding.bFolder = true;
-            finding.destination = FactsOf(subfolders.destination, j);
-            Report(finding, FindingKind::MissingInSource);
+        if (subfolders.destinationPairs[j] != npos) {
+            continue;
+        }
+        g_displayPath.Assign(JoinPath(strRelative, subfolders.destination.Name(j)).c_str());
+        CFinding finding;
+        finding.bFolder = true;
+        finding.destination = FactsOf(subfolders.destination, j);
+        const DWORD dwError = ReportMissing(finding, 1, plan.folder, subfolders.destination, j);
+        if (dwError != ERROR_SUCCESS) {
+            return dwError;
         }
     }
     if (!bAlone) {
@@ -965,6 +958,15 @@ void CComparison::ReportUnaddressable(const CFolderPlan& plan, const CItemList& 
             m_report.OnProgress(++m_nFilesCompared, m_hashQueue.GetBytesRead());
         }
     }
+}
+
+DWORD CComparison::ReportMissing(CFinding& finding, int nSide, const CFolder& folder,
+                                 const CItemList& list, size_t i) {
+    if (m_dwOptions & OPT_MOVES) {
+        return KeepMissing(nSide, folder, list, i, finding.bFolder);
+    }
+    Report(finding, nSide == 0 ? FindingKind::MissingInDestination : FindingKind::MissingInSource);
+    return ERROR_SUCCESS;
 }
 
 DWORD CComparison::KeepMissing(int nSide, const CFolder& folder, const CItemList& list, size_t i,
