@@ -300,6 +300,14 @@ TEST(UnaddressableNameTest, IsInaccessibleAndNothingIsComparedTwice) {
         L"echo a > ok && echo a > 'w?.mp3' && mkdir -p 'c/q*d' && echo $t > 'c/q*d/x' && "
         L"echo $t > c/t$(printf '\\001')b";
     const std::wstring kForbiddenFindings = L"\\c\\tb: file" + kBoth + L"\\c\\q*d: folder" + kBoth;
+    // A chain of 16 folders of 255-character names: the 16th lies past the
+    // 4,096 bytes of a Unix path (listing it fails with ERROR_GEN_FAILURE
+    // under Wine), the 15th within them, for any root shorter than 230
+    // bytes.
+    std::wstring strTooDeep;
+    for (int i = 0; i < 16; ++i) {
+        strTooDeep += L"\\" + std::wstring(255, L'0');
+    }
     struct {
         const char* pszName;
         const wchar_t* pszMake;
@@ -338,10 +346,18 @@ TEST(UnaddressableNameTest, IsInaccessibleAndNothingIsComparedTwice) {
          L"\\w?.mp3: file" + kBoth + kForbiddenFindings,
          {1, 0, 0, 0, {3, 2, 0, 0, 0, 1}, {3, 2, 0, 0, 0, 1}},
          4},
+        {"a folder past the platform's path limit",
+         L"echo a > ok && n=$(printf %0255d 0) && for i in $(seq 16); do mkdir $n && cd $n; done",
+         L"/subdir",
+         strTooDeep + L": folder inaccessible in both source and destination.\n" +
+             e2e::SystemText(ERROR_GEN_FAILURE) + L"\n",
+         {1, 0, 0, 0, {1, 0, 0, 0, 0, 1}, {1, 0, 0, 0, 0, 1}},
+         0},
     };
     for (const auto& tc : kCases) {
         SCOPED_TRACE(tc.pszName);
         const CUnixTrees trees(tc.pszMake);
+        ASSERT_LT(test::UnixPathOf(trees.Root() / L"src").size(), 230u);
         const std::wstring strOptions = tc.pszOptions;
         const bool bHash = strOptions.find(L"/hash") != std::wstring::npos;
         const bool bRead = bHash || strOptions.find(L"/content") != std::wstring::npos;
