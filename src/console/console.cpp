@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "paths/file_identity.h"
+#include "paths/path_kind.h"
 #include "runtime/library.h"
 #include "runtime/time_units.h"
 
@@ -100,27 +101,39 @@ enum : DWORD {
 
 // What Validate says about one path of the command line, in the order it
 // checks: too long, none given (folders only; an exclusion list is
-// optional), not there, and for a list a folder where its file belongs.
+// optional), not there, for a side a name that is neither a folder nor a
+// file (a named pipe, a device), and for a list a folder where its file
+// belongs.
 struct CPathTexts {
     bool bFolder;
     const wchar_t* pszTooLong;
     const wchar_t* pszRequired;
     const wchar_t* pszNotFound;
+    const wchar_t* pszOther;
     const wchar_t* pszIsFolder;
 };
 
-const CPathTexts kSourceTexts = {true, L"the source path is too long.",
-                                 L"a source path is required.", L"the source path does not exist.",
+const CPathTexts kSourceTexts = {true,
+                                 L"the source path is too long.",
+                                 L"a source path is required.",
+                                 L"the source path does not exist.",
+                                 L"the source path is not a folder, a snapshot or a manifest.",
                                  nullptr};
-const CPathTexts kDestinationTexts = {true, L"the destination path is too long.",
-                                      L"a destination path is required.",
-                                      L"the destination path does not exist.", nullptr};
-const CPathTexts kFileListTexts = {false, L"the file exclusions path is too long.", nullptr,
-                                   L"the specified file for file exclusions does not exist.",
-                                   L"the specified file for file exclusions is a folder."};
-const CPathTexts kFolderListTexts = {false, L"the folder exclusions path is too long.", nullptr,
-                                     L"the specified file for folder exclusions does not exist.",
-                                     L"the specified file for folder exclusions is a folder."};
+const CPathTexts kDestinationTexts = {
+    true,
+    L"the destination path is too long.",
+    L"a destination path is required.",
+    L"the destination path does not exist.",
+    L"the destination path is not a folder, a snapshot or a manifest.",
+    nullptr};
+const CPathTexts kFileListTexts = {
+    false,   L"the file exclusions path is too long.",
+    nullptr, L"the specified file for file exclusions does not exist.",
+    nullptr, L"the specified file for file exclusions is a folder."};
+const CPathTexts kFolderListTexts = {
+    false,   L"the folder exclusions path is too long.",
+    nullptr, L"the specified file for folder exclusions does not exist.",
+    nullptr, L"the specified file for folder exclusions is a folder."};
 
 // Why a path of the command line cannot be used, or null when it can.
 const wchar_t* CheckPath(const std::wstring& strPath, bool bTooLong, const CPathTexts& texts) {
@@ -130,12 +143,18 @@ const wchar_t* CheckPath(const std::wstring& strPath, bool bTooLong, const CPath
     if (strPath.empty()) {
         return texts.pszRequired;
     }
-    const bool bIsFolder = ::PathIsDirectoryW(strPath.c_str()) != FALSE;
-    // A compared path that names a file is a snapshot.
-    if (!::PathFileExistsW(strPath.c_str())) {
-        return texts.pszNotFound;
+    // A compared path that names a file is a snapshot or a manifest.
+    switch (GetPathKind(strPath.c_str())) {
+        case PathKind::Missing:
+            return texts.pszNotFound;
+        case PathKind::Other:
+            return texts.pszOther != nullptr ? texts.pszOther : texts.pszNotFound;
+        case PathKind::Folder:
+            return texts.pszIsFolder;
+        case PathKind::File:
+            break;
     }
-    return bIsFolder ? texts.pszIsFolder : nullptr;
+    return nullptr;
 }
 
 // A full path without the backslashes that end it, but for a drive's root.
