@@ -16,15 +16,16 @@
 namespace {
 
 // The order decides abbreviations: "c" is "content", "d" is "date", "m" is
-// "moves", "r" is
-// "report", "s" is "security", "sn" "snapshot", "st" is "strict", "t" is
-// "threads"; "di" and "he" match nothing here and fall through to the
-// framework's display and help.
+// "moves", "r" is "report", "s" is "security", "sn" "snapshot", "st" is
+// "strict", "t" is "threads", "o" is "oneway", "rec" is "recopy"; "di" and
+// "he" match nothing here and fall through to the framework's display and
+// help. New options go at the end, so that no abbreviation changes meaning.
 const KEYWORD_ENTRY g_programOptions[] = {
     {L"content", OPT_ID_CONTENT},   {L"date", OPT_ID_DATE},         {L"exfile", OPT_ID_EXFILE},
     {L"exfolder", OPT_ID_EXFOLDER}, {L"hash", OPT_ID_HASH},         {L"moves", OPT_ID_MOVES},
     {L"report", OPT_ID_REPORT},     {L"security", OPT_ID_SECURITY}, {L"snapshot", OPT_ID_SNAPSHOT},
     {L"strict", OPT_ID_STRICT},     {L"subdir", OPT_ID_SUBDIR},     {L"threads", OPT_ID_THREADS},
+    {L"oneway", OPT_ID_ONEWAY},     {L"recopy", OPT_ID_RECOPY},     {L"recopy0", OPT_ID_RECOPY0},
 };
 
 // The values of /hash: the keywords of the table of algorithms, in its order.
@@ -43,7 +44,8 @@ const wchar_t* const g_usageLines[] = {
     L"<srcpath> <dstpath> [/date [<tolerance>]] [/display [<level>",
     L"\t[<mode>]]] [/exfile <file.ext>] [/exfolder <file.ext>] [/hash [<alg>]]",
     L"\t[/content] [/moves] [/report <file.json>] [/security] [/snapshot <file>]",
-    L"\t[/strict] [/subdir] [/threads <n>] [/?]",
+    L"\t[/strict] [/subdir] [/threads <n>] [/oneway] [/recopy <file>]",
+    L"\t[/recopy0 <file>] [/?]",
     L"",
     L"Where:",
     L"",
@@ -82,6 +84,11 @@ const wchar_t* const g_usageLines[] = {
     L"  /strict     Counts whatever could not be compared as a difference.",
     L"  /subdir     Compares subfolders recursively.",
     L"  /threads    Sets the number of threads that read and hash files.",
+    L"  /oneway     Asks only whether the destination holds every source file:",
+    L"              extra files and moves are no differences.",
+    L"  /recopy     Writes the source files that the destination lacks as they",
+    L"              are, one path a line, for rsync --files-from.",
+    L"  /recopy0    The same, each path ended by a NUL, for rsync --from0.",
     L"  /?          Displays this help message.",
 };
 
@@ -97,6 +104,7 @@ enum : DWORD {
     PATH_FOLDER_EXCLUSIONS = 0x08,
     PATH_REPORT = 0x10,
     PATH_SNAPSHOT = 0x20,
+    PATH_RECOPY = 0x40,
 };
 
 // What Validate says about one path of the command line, in the order it
@@ -355,6 +363,12 @@ int CConsole::OnOption(const wchar_t* pszName, wchar_t** ppszValues, int nValues
                 return PARAM_INVALID;
             }
             return 0;
+        case OPT_ID_RECOPY:
+        case OPT_ID_RECOPY0:
+            if (nValues != 1 || !StorePath(ppszValues[0], m_strRecopyPath, PATH_RECOPY)) {
+                return PARAM_INVALID;
+            }
+            return 0;
         case OPT_ID_SNAPSHOT:
             if (nValues < 1 || !StorePath(ppszValues[0], m_strSnapshotPath, PATH_SNAPSHOT)) {
                 return PARAM_INVALID;
@@ -398,8 +412,8 @@ int CConsole::OnOption(const wchar_t* pszName, wchar_t** ppszValues, int nValues
             return 0;
         }
         default:
-            // content, moves, security, strict and subdir are flags; their values
-            // are ignored.
+            // content, moves, oneway, security, strict and subdir are flags;
+            // their values are ignored.
             return nRow;
     }
 }
@@ -419,6 +433,29 @@ bool CConsole::Validate() {
     // One way to compare contents per run.
     if ((m_dwOptions & (OPT_HASH | OPT_CONTENT)) == (OPT_HASH | OPT_CONTENT)) {
         SetError(L"choose /hash or /content.");
+        return false;
+    }
+    // A snapshot records one tree: what only a comparison answers is
+    // refused, not ignored.
+    if (m_dwOptions & OPT_SNAPSHOT) {
+        const struct {
+            DWORD dwOption;
+            const wchar_t* pszError;
+        } comparisonOnly[] = {
+            {OPT_MOVES, L"/moves applies to comparisons."},
+            {OPT_ONEWAY, L"/oneway applies to comparisons."},
+            {OPT_RECOPY, L"/recopy applies to comparisons."},
+            {OPT_RECOPY0, L"/recopy0 applies to comparisons."},
+        };
+        for (const auto& option : comparisonOnly) {
+            if (m_dwOptions & option.dwOption) {
+                SetError(option.pszError);
+                return false;
+            }
+        }
+    }
+    if ((m_dwOptions & (OPT_RECOPY | OPT_RECOPY0)) == (OPT_RECOPY | OPT_RECOPY0)) {
+        SetError(L"choose /recopy or /recopy0.");
         return false;
     }
     // Moves are found by the files' values: byte comparison has none.
@@ -463,6 +500,9 @@ bool CConsole::Validate() {
     if (pszError == nullptr && (m_dwTooLong & PATH_REPORT) != 0) {
         pszError = L"the report path is too long.";
     }
+    if (pszError == nullptr && (m_dwTooLong & PATH_RECOPY) != 0) {
+        pszError = L"the recopy list path is too long.";
+    }
     if (pszError != nullptr) {
         SetError(pszError);
         return false;
@@ -483,6 +523,16 @@ bool CConsole::Validate() {
         }
         if (!::PathIsDirectoryW(strFolder.c_str())) {
             SetError(L"the folder of the report file does not exist.");
+            return false;
+        }
+    }
+    if (!m_strRecopyPath.empty()) {
+        if (isInsideCompared(m_strRecopyPath, strFolder)) {
+            SetError(L"the recopy list must not be inside the source or destination folder.");
+            return false;
+        }
+        if (!::PathIsDirectoryW(strFolder.c_str())) {
+            SetError(L"the folder of the recopy list does not exist.");
             return false;
         }
     }

@@ -12,6 +12,7 @@
 #include "reports/console_report.h"
 #include "reports/json_report.h"
 #include "reports/progress_report.h"
+#include "reports/recopy_list.h"
 #include "reports/snapshot_writer.h"
 #include "runtime/crash_dump.h"
 #include "runtime/elapsed_format.h"
@@ -36,6 +37,7 @@ const CListTexts kFolderListTexts = {L"folder exclusions", L"%d folder exclusion
                                      L"folder exclusion file could not be loaded."};
 
 const wchar_t kReportFailed[] = L"report file could not be written.";
+const wchar_t kRecopyFailed[] = L"recopy list could not be written.";
 const wchar_t kSnapshotFailed[] = L"snapshot file could not be written.";
 const wchar_t kRule[] =
     L"------------------------------------------------------------------\nSummary:\n";
@@ -73,7 +75,8 @@ void AddConsoleReports(CConsole& console, CReportFanOut& reports, CConsoleReport
 }
 
 // Records the source folder in the snapshot file: the source walked alone,
-// its findings handed to the snapshot writer and the console.
+// its findings handed to the snapshot writer and the console. Exit 0, or 4
+// with /strict when an item could not be recorded.
 int MakeSnapshot(CConsole& console) {
     PrintLine(console, L"Source path: %s.", console.m_strSourcePath.c_str());
     PrintLine(console, L"Snapshot file: %s.\n", console.m_strSnapshotPath.c_str());
@@ -125,7 +128,15 @@ int MakeSnapshot(CConsole& console) {
           FormatGroupedNumber(writer.GetFolders()).c_str(),
           FormatGroupedNumber(writer.GetBytes()).c_str(),
           FormatGroupedNumber(writer.GetInaccessible()).c_str());
-    return EXIT_IDENTICAL;
+    // A snapshot that lacks something says so last, where a script's log
+    // shows it; /strict makes it fail as a comparison that could not read
+    // everything does.
+    if (writer.GetInaccessible() == 0) {
+        return EXIT_IDENTICAL;
+    }
+    PrintLine(console, L"\nThe snapshot is incomplete: %s item(s) could not be recorded.",
+              FormatGroupedNumber(writer.GetInaccessible()).c_str());
+    return (console.m_dwOptions & OPT_STRICT) ? EXIT_DIFFERENT : EXIT_IDENTICAL;
 }
 
 // The exclusion lists loaded and the algorithm named: 0, or the exit code
@@ -177,9 +188,12 @@ int Summarize(CConsole& console, const CComparisonResults& results, LONGLONG nEl
         return EXIT_COMPARE_FAILED;
     }
     PrintLine(console, L"Comparison completed in %s.\n", FormatElapsedTime(nElapsed).c_str());
-    if (!results.IsIdentical((console.m_dwOptions & OPT_STRICT) != 0)) {
+    // One way, what could not be read fails the run as with /strict.
+    if (!results.IsIdentical((console.m_dwOptions & (OPT_STRICT | OPT_ONEWAY)) != 0)) {
         results.PrintSummary(console, console.m_dwOptions);
-        return EXIT_DIFFERENT;
+        // One way, only the source's files must be held by the destination.
+        const bool bHeld = (console.m_dwOptions & OPT_ONEWAY) && results.HoldsEverySourceFile();
+        return bHeld ? EXIT_IDENTICAL : EXIT_DIFFERENT;
     }
     if (!results.HasInaccessible()) {
         PrintLine(console, L"The source and the destination are identical.");
@@ -191,11 +205,26 @@ int Summarize(CConsole& console, const CComparisonResults& results, LONGLONG nEl
     return EXIT_IDENTICAL;
 }
 
-// Compares the two sides, handing the findings to the console, the counters
-// and the report (when bReport), and returns the run's exit code. The report
-// records that code; when it cannot be completed, the run ends as a failed
-// setup.
-int Compare(CConsole& console, CComparedSides& sides, CJsonReport& report, bool bReport) {
+// Names the source items that belong in the recopy list but could not be
+// written in it, each on a line as a finding is.
+void PrintLeftOut(CConsole& console, const CRecopyList& recopy) {
+    for (const CRecopyList::CLeftOut& leftOut : recopy.GetLeftOut()) {
+        const wchar_t* const pszWhy =
+            leftOut.refusal == RecopyRefusal::LineBreak ? L"its name holds a line break"
+            : leftOut.refusal == RecopyRefusal::NoUtf8  ? L"its name has no UTF-8 form"
+                                                        : L"the system lists its name as another";
+        PrintLine(console, L"%s: left out of the recopy list: %s.",
+                  ConsolePath(leftOut.strPath.c_str()).c_str(), pszWhy);
+    }
+}
+
+// Compares the two sides, handing the findings to the console, the counters,
+// the report (when bReport) and the recopy list (when pRecopy), and returns
+// the run's exit code. The report records that code; when it or the list
+// cannot be completed, the run ends as a failed setup. A comparison that did
+// not run to its end writes no list: an old one stays as it was.
+int Compare(CConsole& console, CComparedSides& sides, CJsonReport& report, bool bReport,
+            CRecopyList* pRecopy) {
     CComparisonResults results;
     CCountingReport counting(results);
     CElapsedTimer timer;
@@ -211,10 +240,16 @@ int Compare(CConsole& console, CComparedSides& sides, CJsonReport& report, bool 
     if (bReport) {
         reports.Add(report);
     }
+    if (pRecopy != nullptr) {
+        reports.Add(*pRecopy);
+    }
     const CComparisonFailure failure =
         CompareFolders(console, *sides.pSource, sides.pDestination.get(), reports);
     const DWORD dwError = failure.dwError;
     timer.Stop();
+    if (pRecopy != nullptr) {
+        PrintLeftOut(console, *pRecopy);
+    }
     // A stop asked for on the console ends the comparison before its next
     // file.
     const bool bInterrupted = dwError == ERROR_CANCELLED && IsStopRequested();
@@ -229,6 +264,12 @@ int Compare(CConsole& console, CComparedSides& sides, CJsonReport& report, bool 
                 : ERROR_SUCCESS;
     if (dwReportError != ERROR_SUCCESS) {
         PrintError(console, kReportFailed, HResultFromWin32(dwReportError));
+        return EXIT_SETUP_FAILED;
+    }
+    const DWORD dwRecopyError =
+        pRecopy != nullptr && dwError == ERROR_SUCCESS ? pRecopy->Finish() : ERROR_SUCCESS;
+    if (dwRecopyError != ERROR_SUCCESS) {
+        PrintError(console, kRecopyFailed, HResultFromWin32(dwRecopyError));
         return EXIT_SETUP_FAILED;
     }
     return nExitCode;
@@ -274,5 +315,15 @@ int Run(int argc, wchar_t** argv) {
             return EXIT_SETUP_FAILED;
         }
     }
-    return Compare(console, sides, report, bReport);
+    CRecopyList recopy;
+    const bool bRecopy = (console.m_dwOptions & (OPT_RECOPY | OPT_RECOPY0)) != 0;
+    if (bRecopy) {
+        const DWORD dwRecopyError =
+            recopy.Open(console.m_strRecopyPath.c_str(), (console.m_dwOptions & OPT_RECOPY0) != 0);
+        if (dwRecopyError != ERROR_SUCCESS) {
+            PrintError(console, kRecopyFailed, HResultFromWin32(dwRecopyError));
+            return EXIT_SETUP_FAILED;
+        }
+    }
+    return Compare(console, sides, report, bReport, bRecopy ? &recopy : nullptr);
 }
