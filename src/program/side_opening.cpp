@@ -1,5 +1,6 @@
 #include "program/side_opening.h"
 
+#include <cctype>
 #include <cstring>
 #include <cwchar>
 #include <string>
@@ -22,9 +23,10 @@ namespace {
 enum class SideKind { Folder, Snapshot, Manifest };
 
 // What a compared path names: a folder, or a file that its first byte (after
-// a UTF-8 byte order mark) tells apart: a snapshot begins with "{", a
-// checksum manifest with a value, a backslash or a tag. A file that cannot
-// be read, or holds nothing, goes to the snapshot's reader, which says why.
+// a UTF-8 byte order mark) tells apart: a checksum manifest begins with a
+// hexadecimal digit, a backslash or a tag (MD5, SHA1, SHA256); anything else
+// goes to the snapshot's reader, which reads a snapshot or says why the file
+// is none (one that cannot be read or holds nothing too).
 SideKind GetSideKind(const std::wstring& strPath) {
     if (GetPathKind(strPath.c_str()) == PathKind::Folder) {
         return SideKind::Folder;
@@ -38,7 +40,11 @@ SideKind GetSideKind(const std::wstring& strPath) {
         return SideKind::Snapshot;
     }
     const DWORD nFirst = cbRead >= 3 && std::memcmp(start, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
-    return cbRead > nFirst && start[nFirst] != '{' ? SideKind::Manifest : SideKind::Snapshot;
+    const char chFirst = cbRead > nFirst ? start[nFirst] : '\0';
+    return std::isxdigit(static_cast<unsigned char>(chFirst)) || chFirst == '\\' ||
+                   chFirst == 'M' || chFirst == 'S'
+               ? SideKind::Manifest
+               : SideKind::Snapshot;
 }
 
 // A compared path: the folder, or the file's reader, opened, then read
