@@ -508,7 +508,9 @@ void CComparison::ReportUnaddressable(const CFolderPlan& plan, const CItemList& 
         finding.bFolder = bFolder;
         CItemFacts& facts = bSource ? finding.source : finding.destination;
         facts = FactsOf(items, i);
-        facts.dwError = ERROR_INVALID_NAME;
+        const std::vector<DWORD>& errors =
+            (bSource ? plan.sourceUnaddressable : plan.destinationUnaddressable).folderErrors;
+        facts.dwError = bFolder && i < errors.size() ? errors[i] : ERROR_INVALID_NAME;
         Report(finding, FindingKind::Inaccessible,
                bSource ? FindingSide::Source : FindingSide::Destination);
         if (!bFolder) {

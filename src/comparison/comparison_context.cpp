@@ -8,6 +8,7 @@ CComparisonContext::CComparisonContext(const CConsole& options, CTreeSide& sourc
                                        CTreeSide* pDestination, CComparisonReport& report)
     : options(options),
       dwOptions(options.m_dwOptions),
+      bSizes(source.HasSizes() && (pDestination == nullptr || pDestination->HasSizes())),
       sides{&source, pDestination},
       report(report),
       hashQueue(g_hashProvider) {}

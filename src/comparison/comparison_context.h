@@ -50,6 +50,9 @@ struct CComparisonContext {
 
     const CConsole& options;
     const DWORD dwOptions;
+    // Whether sizes tell files apart: a manifest has none, and its pairs and
+    // moves are decided by the values alone.
+    const bool bSizes;
     CTreeSide* const sides[2];  // no destination when the source is walked alone
     CComparisonReport& report;
     // The only way files are hashed; opened when contents are compared.

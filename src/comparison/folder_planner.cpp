@@ -6,6 +6,7 @@
 
 #include "comparison/item_checks.h"
 #include "console/console.h"
+#include "runtime/error_text.h"
 #include "runtime/file_time.h"
 #include "sides/tree_side.h"
 
@@ -157,7 +158,7 @@ Verdict CFolderPlanner::Decide(const CListedItem& source, const CListedItem& des
             return Verdict::DatesDiffer;
         }
     }
-    if (source.nSize != destination.nSize) {
+    if (m_context.bSizes && source.nSize != destination.nSize) {
         return Verdict::SizesDiffer;
     }
     return (m_context.dwOptions & (OPT_HASH | OPT_CONTENT)) ? Verdict::NeedsContents

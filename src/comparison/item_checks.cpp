@@ -49,28 +49,6 @@ int CheckSecurity(const wchar_t* pszPath) {
     return g_pfnSecurityCheck(pszPath);
 }
 
-// A denial, a file held by another program (open for writing, or locked), an
-// item gone since its folder was listed, a name that is not a regular file,
-// a name that Windows forbids (a Linux file system allows "?", "*", "|" and
-// control characters: the platform lists such a name but opens or searches
-// it as an invalid name or path), a file that changed while it was read.
-bool IsInaccessible(DWORD dwError) {
-    switch (dwError) {
-        case ERROR_ACCESS_DENIED:
-        case ERROR_SHARING_VIOLATION:
-        case ERROR_LOCK_VIOLATION:
-        case ERROR_FILE_NOT_FOUND:
-        case ERROR_PATH_NOT_FOUND:
-        case ERROR_UNSUPPORTED_TYPE:
-        case ERROR_INVALID_NAME:
-        case ERROR_BAD_PATHNAME:
-        case FILE_CHANGED_WHILE_READ:
-            return true;
-        default:
-            return false;
-    }
-}
-
 bool IsListingInaccessible(DWORD dwError, const std::wstring& strFolder) {
     // A UTF-16 code unit takes at most 3 bytes of UTF-8: a path shorter than
     // this cannot reach a Unix path limit of 4,096 bytes, and a general

@@ -1,6 +1,6 @@
 // The checks of one file or folder that need nothing of the comparison
 // around them: the /date decision, the owner and DACL, whether a failure to
-// read an item leaves it inaccessible, and what the platform tells of a
+// list a folder leaves it inaccessible, and what the platform tells of a
 // root folder.
 #pragma once
 
@@ -28,15 +28,11 @@ void SetSecurityCheck(SecurityCheckFunction pfnCheck);
 // Checks pszPath as SetSecurityCheck chose: as CheckOwnerAndDacl answers.
 int CheckSecurity(const wchar_t* pszPath);
 
-// Whether a failure to read a file, or to list a folder below the roots,
-// leaves that item inaccessible on its side while the comparison goes on
-// (true), or stops the comparison (false: a device error, a lost network).
-bool IsInaccessible(DWORD dwError);
-// The same for a failure to list the folder whose long path is strFolder:
-// also a path too long for the platform to list, which it tells as
-// ERROR_FILENAME_EXCED_RANGE or, where the file system's own path limit
-// is met (Wine turns a Unix path of more than 4,096 bytes into a general
-// failure), as ERROR_GEN_FAILURE on a path that long.
+// Whether a failure to list the folder whose long path is strFolder leaves
+// it inaccessible on its side (IsInaccessible), or is a path too long for the platform to list,
+// which it tells as ERROR_FILENAME_EXCED_RANGE or, where the file system's own path limit is met
+// (Wine turns a Unix path of more than 4,096 bytes into a general failure), as ERROR_GEN_FAILURE on
+// a path that long.
 bool IsListingInaccessible(DWORD dwError, const std::wstring& strFolder);
 
 // What the platform tells of a root folder (a long path without its final

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "comparison/item_checks.h"
+#include "runtime/error_text.h"
 #include "runtime/process_end.h"
 #include "sides/tree_side.h"
 

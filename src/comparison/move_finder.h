@@ -14,7 +14,8 @@
 
 class CMoveFinder {
 public:
-    explicit CMoveFinder(CComparisonContext& context) : m_context(context) {}
+    explicit CMoveFinder(CComparisonContext& context)
+        : m_context(context), m_search(context.bSizes) {}
 
     // Keeps item i of list (a file, or a folder with what lies in it),
     // present in folder on side nSide (0 the source, 1 the destination) only,

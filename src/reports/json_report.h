@@ -53,6 +53,13 @@ public:
     DWORD Finish(const CComparisonResults& results, LONGLONG nElapsedNanoseconds, int nExitCode,
                  bool bInterrupted = false);
 
+    // The facts of a side read from a checksum manifest are its values
+    // alone: it has no sizes and no times.
+    void SetValuesOnly(bool bSource, bool bDestination) {
+        m_bValuesOnly[0] = bSource;
+        m_bValuesOnly[1] = bDestination;
+    }
+
     void OnFinding(const CFinding& finding) override;
     // Errors are kept in memory until Finish writes them after the findings:
     // the comparison stops at the first error that is not an access denial,
@@ -64,4 +71,5 @@ private:
     std::string m_strErrors;  // the error objects, written by Finish
     unsigned long long m_nFindings = 0;
     bool m_bVerbose = false;
+    bool m_bValuesOnly[2] = {};
 };
