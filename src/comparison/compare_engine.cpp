@@ -320,8 +320,11 @@ DWORD CComparison::CompareContents(const CFolderPlan& plan, const CPlannedFile& 
                                    CFinding& finding) {
     // The progress goes on with the data read while a large pair is hashed or
     // compared.
+    static const CPairResult kRecordedPair = {};
     const CPairResult& pair =
-        m_context.hashQueue.Wait(file.nHashPair, [this] { m_context.ReportProgress(); });
+        file.nHashPair == kNoItem
+            ? kRecordedPair
+            : m_context.hashQueue.Wait(file.nHashPair, [this] { m_context.ReportProgress(); });
     const bool bHashed = !(m_context.dwOptions & OPT_CONTENT);
     const CItemList* const lists[2] = {&plan.sourceFiles, &plan.destinationFiles};
     const size_t items[2] = {file.iSource, file.iDestination};

@@ -9,6 +9,7 @@ CComparisonContext::CComparisonContext(const CConsole& options, CTreeSide& sourc
     : options(options),
       dwOptions(options.m_dwOptions),
       bSizes(source.HasSizes() && (pDestination == nullptr || pDestination->HasSizes())),
+      bBothRecorded(source.IsRecorded() && pDestination != nullptr && pDestination->IsRecorded()),
       sides{&source, pDestination},
       report(report),
       hashQueue(g_hashProvider) {}

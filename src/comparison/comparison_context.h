@@ -53,6 +53,7 @@ struct CComparisonContext {
     // Whether sizes tell files apart: a manifest has none, and its pairs and
     // moves are decided by the values alone.
     const bool bSizes;
+    const bool bBothRecorded;   // every value of a pair is recorded
     CTreeSide* const sides[2];  // no destination when the source is walked alone
     CComparisonReport& report;
     // The only way files are hashed; opened when contents are compared.

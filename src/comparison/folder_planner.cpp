@@ -113,8 +113,9 @@ void CFolderPlanner::PlanFiles(CFolderPlan& plan) {
         const size_t j = sourcePairs[i];
         const Verdict verdict =
             j == kNoItem ? Verdict::MissingInDestination : Decide(source[i], destination[j]);
-        plan.files.push_back(
-            {i, j, verdict, verdict == Verdict::NeedsContents ? m_context.nHashPairs++ : kNoItem});
+        // Two recorded values need no file read: the pair skips the queue.
+        const bool bQueued = verdict == Verdict::NeedsContents && !m_context.bBothRecorded;
+        plan.files.push_back({i, j, verdict, bQueued ? m_context.nHashPairs++ : kNoItem});
     }
     for (size_t j = 0; j < destinationPairs.size(); ++j) {
         if (destinationPairs[j] == kNoItem) {
@@ -212,7 +213,7 @@ void CFolderPlanner::FeedHashQueue(CFolderPlan* pReporting) {
     while (m_context.hashQueue.HasRoom()) {
         if (pPlan != nullptr && pPlan->nFed < pPlan->files.size()) {
             const CPlannedFile& file = pPlan->files[pPlan->nFed++];
-            if (file.verdict == Verdict::NeedsContents) {
+            if (file.verdict == Verdict::NeedsContents && file.nHashPair != kNoItem) {
                 // Each file opened by its own name: on a file system that
                 // tells case apart, the destination's may differ from the
                 // source's.
