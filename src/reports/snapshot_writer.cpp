@@ -85,7 +85,8 @@ void CSnapshotWriter::OnFolder(const wchar_t* pszPath) {
     m_twins.clear();
 }
 
-void CSnapshotWriter::OnExcluded(bool bFolder, FindingSide side, int nCount) {
+void CSnapshotWriter::OnExcluded(bool bFolder, FindingSide side, int nCount, ULONGLONG nBytes) {
+    (void)nBytes;
     if (side != FindingSide::Source || nCount <= 0) {
         return;
     }

@@ -154,47 +154,60 @@ TEST(ComparisonResultsTest, CountersFollowFromTheFindings) {
         void (*pfnReport)(CCountingReport&);
         // identical, hash mismatches, tested, inaccessible files and security
         // issues of source and destination, source's excluded files, moved
-        // files, missing files of both sides
-        int expected[11];
+        // files, missing files of both sides; the source's files accounted
+        // identical, different and not verified
+        int expected[14];
     } kCases[] = {
         {"identical pair",
          [](CCountingReport& r) { r.OnFinding(Pair(K::Identical, S::None)); },
-         {1, 0, 1, 1, 0, 0, 0, 0, 0, 0, 0}},
+         {1, 0, 1, 1, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0}},
         {"source only",
          [](CCountingReport& r) { r.OnFinding(Pair(K::Recorded, S::None, false)); },
-         {0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0}},
+         {0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
         {"unread for two reasons: tested once",
          [](CCountingReport& r) {
              r.OnFinding(Pair(K::Inaccessible, S::Source, true, ERROR_ACCESS_DENIED));
-             r.OnFinding(Pair(K::Inaccessible, S::Destination, true, ERROR_ACCESS_DENIED));
+             CFinding further = Pair(K::Inaccessible, S::Destination, true, ERROR_ACCESS_DENIED);
+             further.bFurther = true;
+             r.OnFinding(further);
          },
-         {0, 0, 1, 1, 1, 1, 0, 0, 0, 0, 0}},
+         {0, 0, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0, 1}},
         {"security issue after the pair's finding",
          [](CCountingReport& r) {
              r.OnFinding(Pair(K::Contents, S::None));
-             r.OnFinding(Pair(K::Security, S::Both));
+             CFinding further = Pair(K::Security, S::Both);
+             further.bFurther = true;
+             r.OnFinding(further);
              r.OnSecurityUnread(S::Source);
          },
-         {0, 1, 1, 1, 0, 0, 2, 1, 0, 0, 0}},
+         {0, 1, 1, 1, 0, 0, 2, 1, 0, 0, 0, 0, 1, 0}},
         {"pair failed after its source was denied",
          [](CCountingReport& r) { r.OnPairStopped(Pair(K::Identical, S::Source), true); },
-         {0, 0, 1, 1, 1, 0, 0, 0, 0, 0, 0}},
+         {0, 0, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 1}},
         {"pair given up: not tested",
          [](CCountingReport& r) { r.OnPairStopped(Pair(K::Identical, S::None), false); },
-         {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+         {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}},
         {"moved: tested on both sides, missing on neither",
          [](CCountingReport& r) { r.OnFinding(Pair(K::Moved, S::None)); },
-         {0, 0, 1, 1, 0, 0, 0, 0, 0, 1, 0}},
+         {0, 0, 1, 1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0}},
         {"excluded files",
-         [](CCountingReport& r) { r.OnExcluded(false, S::Source, 3); },
-         {0, 0, 0, 0, 0, 0, 0, 0, 3, 0, 0}},
+         [](CCountingReport& r) { r.OnExcluded(false, S::Source, 3, 0); },
+         {0, 0, 0, 0, 0, 0, 0, 0, 3, 0, 0, 0, 0, 0}},
+        {"times and then contents differ: one file, different",
+         [](CCountingReport& r) {
+             r.OnFinding(Pair(K::Date, S::None));
+             CFinding further = Pair(K::Contents, S::None);
+             further.bFurther = true;
+             r.OnFinding(further);
+         },
+         {0, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0}},
     };
     for (const auto& tc : kCases) {
         SCOPED_TRACE(tc.pszName);
         CComparisonResults results;
         CCountingReport counting(results);
         tc.pfnReport(counting);
-        const int actual[11] = {
+        const int actual[14] = {
             results.m_nIdentical,
             results.m_nHashMismatches,
             results.m_source.m_nTested,
@@ -205,9 +218,12 @@ TEST(ComparisonResultsTest, CountersFollowFromTheFindings) {
             results.m_destination.m_nSecurityIssues,
             results.m_source.m_nExcludedFiles,
             results.m_nMovedFiles,
-            results.m_source.m_nMissingFiles + results.m_destination.m_nMissingFiles};
-        EXPECT_EQ(std::vector<int>(tc.expected, tc.expected + 11),
-                  std::vector<int>(actual, actual + 11));
+            results.m_source.m_nMissingFiles + results.m_destination.m_nMissingFiles,
+            static_cast<int>(results.m_files[0][FileClass::Identical].nFiles),
+            static_cast<int>(results.m_files[0][FileClass::Different].nFiles),
+            static_cast<int>(results.m_files[0][FileClass::NotVerified].nFiles)};
+        EXPECT_EQ(std::vector<int>(tc.expected, tc.expected + 14),
+                  std::vector<int>(actual, actual + 14));
     }
 }
 
