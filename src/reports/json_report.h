@@ -12,6 +12,7 @@
 #include "reports/replacing_file.h"
 
 struct CComparisonResults;
+struct CVerdict;
 struct CSnapshotHeader;
 class CConsole;
 
@@ -53,6 +54,10 @@ public:
     DWORD Finish(const CComparisonResults& results, LONGLONG nElapsedNanoseconds, int nExitCode,
                  bool bInterrupted = false);
 
+    // The verdict of a run that ran to its end, and its line: written in the
+    // summary by Finish as "verdict".
+    void SetVerdict(const CVerdict& verdict, const std::wstring& strLine);
+
     void OnFinding(const CFinding& finding) override;
     // Errors are kept in memory until Finish writes them after the findings:
     // the comparison stops at the first error that is not an access denial,
@@ -61,7 +66,8 @@ public:
 
 private:
     CReplacingFile m_file;
-    std::string m_strErrors;  // the error objects, written by Finish
+    std::string m_strErrors;   // the error objects, written by Finish
+    std::string m_strVerdict;  // the verdict's members, written by Finish
     unsigned long long m_nFindings = 0;
     bool m_bVerbose = false;
 };
