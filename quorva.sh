@@ -7,7 +7,7 @@
 # The arguments are handed on with these changes:
 # - an absolute Linux path becomes the path Wine sees (drive Z: is the Linux
 #   root), and so does the value of /report, /snapshot, /exfile, /exfolder,
-#   /recopy and /recopy0 that is an absolute Linux path, given as /opt:value or as the
+#   /recopy, /recopy0 and /manifest that is an absolute Linux path, given as /opt:value or as the
 #   argument after /opt. An argument that begins with / and holds another /
 #   before any ":" is a path, whether or not it exists (/mnt/backup/disk); one
 #   that holds no other / (/hash, /d, /subdirs) stays as it is, an option,
@@ -22,7 +22,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/scripts/env.sh"
 # The options in the order in which the program resolves abbreviations: its
 # own table, then the framework's.
 quorva_options=(content date exfile exfolder hash moves report security snapshot strict subdir
-  threads oneway recopy recopy0 display help)
+  threads oneway recopy recopy0 manifest display help)
 
 # The option that an argument names, as the program resolves it (the first
 # in table order that begins with the name); nothing when it names none.
@@ -78,7 +78,7 @@ translate_arguments() {
       "")
         quorva_args+=("$arg")
         ;;
-      report | snapshot | exfile | exfolder | recopy | recopy0)
+      report | snapshot | exfile | exfolder | recopy | recopy0 | manifest)
         if [[ "$arg" == *:* ]]; then
           quorva_args+=("${arg%%:*}:$(path_value "${arg#*:}")")
         else

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "paths/file_identity.h"
+#include "paths/path_kind.h"
 #include "runtime/library.h"
 #include "runtime/time_units.h"
 
@@ -16,7 +17,7 @@ namespace {
 
 // The order decides abbreviations: "c" is "content", "d" is "date", "m" is
 // "moves", "r" is "report", "s" is "security", "sn" "snapshot", "st" is
-// "strict", "t" is "threads", "o" is "oneway", "rec" is "recopy"; "di" and
+// "strict", "t" is "threads", "o" is "oneway", "rec" is "recopy", "ma" is "manifest"; "di" and
 // "he" match nothing here and fall through to the framework's display and
 // help. New options go at the end, so that no abbreviation changes meaning.
 const KEYWORD_ENTRY g_programOptions[] = {
@@ -25,6 +26,7 @@ const KEYWORD_ENTRY g_programOptions[] = {
     {L"report", OPT_ID_REPORT},     {L"security", OPT_ID_SECURITY}, {L"snapshot", OPT_ID_SNAPSHOT},
     {L"strict", OPT_ID_STRICT},     {L"subdir", OPT_ID_SUBDIR},     {L"threads", OPT_ID_THREADS},
     {L"oneway", OPT_ID_ONEWAY},     {L"recopy", OPT_ID_RECOPY},     {L"recopy0", OPT_ID_RECOPY0},
+    {L"manifest", OPT_ID_MANIFEST},
 };
 
 // The values of /hash: the keywords of the table of algorithms, in its order.
@@ -44,7 +46,7 @@ const wchar_t* const g_usageLines[] = {
     L"\t[<mode>]]] [/exfile <file.ext>] [/exfolder <file.ext>] [/hash [<alg>]]",
     L"\t[/content] [/moves] [/report <file.json>] [/security] [/snapshot <file>]",
     L"\t[/strict] [/subdir] [/threads <n>] [/oneway] [/recopy <file>]",
-    L"\t[/recopy0 <file>] [/?]",
+    L"\t[/recopy0 <file>] [/manifest <file>] [/?]",
     L"",
     L"Where:",
     L"",
@@ -88,6 +90,8 @@ const wchar_t* const g_usageLines[] = {
     L"  /recopy     Writes the source files that the destination lacks as they",
     L"              are, one path a line, for rsync --files-from.",
     L"  /recopy0    The same, each path ended by a NUL, for rsync --from0.",
+    L"  /manifest   Writes the source folder's checksum manifest, as sha256sum",
+    L"              does, instead of comparing it.",
     L"  /?          Displays this help message.",
 };
 
@@ -104,31 +108,44 @@ enum : DWORD {
     PATH_REPORT = 0x10,
     PATH_SNAPSHOT = 0x20,
     PATH_RECOPY = 0x40,
+    PATH_MANIFEST = 0x80,
 };
 
 // What Validate says about one path of the command line, in the order it
 // checks: too long, none given (folders only; an exclusion list is
-// optional), not there, and for a list a folder where its file belongs.
+// optional), not there, for a side a name that is neither a folder nor a
+// file (a named pipe, a device), and for a list a folder where its file
+// belongs.
 struct CPathTexts {
     bool bFolder;
     const wchar_t* pszTooLong;
     const wchar_t* pszRequired;
     const wchar_t* pszNotFound;
+    const wchar_t* pszOther;
     const wchar_t* pszIsFolder;
 };
 
-const CPathTexts kSourceTexts = {true, L"the source path is too long.",
-                                 L"a source path is required.", L"the source path does not exist.",
+const CPathTexts kSourceTexts = {true,
+                                 L"the source path is too long.",
+                                 L"a source path is required.",
+                                 L"the source path does not exist.",
+                                 L"the source path is not a folder, a snapshot or a manifest.",
                                  nullptr};
-const CPathTexts kDestinationTexts = {true, L"the destination path is too long.",
-                                      L"a destination path is required.",
-                                      L"the destination path does not exist.", nullptr};
-const CPathTexts kFileListTexts = {false, L"the file exclusions path is too long.", nullptr,
-                                   L"the specified file for file exclusions does not exist.",
-                                   L"the specified file for file exclusions is a folder."};
-const CPathTexts kFolderListTexts = {false, L"the folder exclusions path is too long.", nullptr,
-                                     L"the specified file for folder exclusions does not exist.",
-                                     L"the specified file for folder exclusions is a folder."};
+const CPathTexts kDestinationTexts = {
+    true,
+    L"the destination path is too long.",
+    L"a destination path is required.",
+    L"the destination path does not exist.",
+    L"the destination path is not a folder, a snapshot or a manifest.",
+    nullptr};
+const CPathTexts kFileListTexts = {
+    false,   L"the file exclusions path is too long.",
+    nullptr, L"the specified file for file exclusions does not exist.",
+    nullptr, L"the specified file for file exclusions is a folder."};
+const CPathTexts kFolderListTexts = {
+    false,   L"the folder exclusions path is too long.",
+    nullptr, L"the specified file for folder exclusions does not exist.",
+    nullptr, L"the specified file for folder exclusions is a folder."};
 
 // Why a path of the command line cannot be used, or null when it can.
 const wchar_t* CheckPath(const std::wstring& strPath, bool bTooLong, const CPathTexts& texts) {
@@ -138,12 +155,18 @@ const wchar_t* CheckPath(const std::wstring& strPath, bool bTooLong, const CPath
     if (strPath.empty()) {
         return texts.pszRequired;
     }
-    const bool bIsFolder = ::PathIsDirectoryW(strPath.c_str()) != FALSE;
-    // A compared path that names a file is a snapshot.
-    if (!::PathFileExistsW(strPath.c_str())) {
-        return texts.pszNotFound;
+    // A compared path that names a file is a snapshot or a manifest.
+    switch (GetPathKind(strPath.c_str())) {
+        case PathKind::Missing:
+            return texts.pszNotFound;
+        case PathKind::Other:
+            return texts.pszOther != nullptr ? texts.pszOther : texts.pszNotFound;
+        case PathKind::Folder:
+            return texts.pszIsFolder;
+        case PathKind::File:
+            break;
     }
-    return bIsFolder ? texts.pszIsFolder : nullptr;
+    return nullptr;
 }
 
 // A full path without the backslashes that end it, but for a drive's root.
@@ -351,7 +374,11 @@ int CConsole::OnOption(const wchar_t* pszName, wchar_t** ppszValues, int nValues
             }
             return 0;
         case OPT_ID_SNAPSHOT:
-            if (nValues < 1 || !StorePath(ppszValues[0], m_strSnapshotPath, PATH_SNAPSHOT)) {
+        case OPT_ID_MANIFEST:
+            if (nValues < 1 ||
+                !(dwId == OPT_ID_SNAPSHOT
+                      ? StorePath(ppszValues[0], m_strSnapshotPath, PATH_SNAPSHOT)
+                      : StorePath(ppszValues[0], m_strManifestPath, PATH_MANIFEST))) {
                 return PARAM_INVALID;
             }
             // The paths after the snapshot's are named as a comparison names
@@ -416,9 +443,13 @@ bool CConsole::Validate() {
         SetError(L"choose /hash or /content.");
         return false;
     }
-    // A snapshot records one tree: what only a comparison answers is
-    // refused, not ignored.
-    if (m_dwOptions & OPT_SNAPSHOT) {
+    if ((m_dwOptions & (OPT_SNAPSHOT | OPT_MANIFEST)) == (OPT_SNAPSHOT | OPT_MANIFEST)) {
+        SetError(L"choose /snapshot or /manifest.");
+        return false;
+    }
+    // A snapshot or a manifest records one tree: what only a comparison
+    // answers is refused, not ignored.
+    if (m_dwOptions & (OPT_SNAPSHOT | OPT_MANIFEST)) {
         const struct {
             DWORD dwOption;
             const wchar_t* pszError;
@@ -439,15 +470,29 @@ bool CConsole::Validate() {
         SetError(L"choose /recopy or /recopy0.");
         return false;
     }
-    // Moves are found by the files' values: byte comparison has none.
-    if ((m_dwOptions & OPT_MOVES) && !(m_dwOptions & OPT_HASH)) {
+    // Moves are found by the files' values: byte comparison has none. A
+    // side that is a file is a snapshot, checked once it is read, or a
+    // manifest, which implies /hash.
+    if ((m_dwOptions & OPT_MOVES) && !(m_dwOptions & OPT_HASH) &&
+        GetPathKind(m_strSourcePath.c_str()) != PathKind::File &&
+        GetPathKind(m_strDestinationPath.c_str()) != PathKind::File) {
         SetError(L"/moves needs /hash.");
         return false;
     }
-    const bool bMaking = (m_dwOptions & OPT_SNAPSHOT) != 0;
+    const bool bMaking = (m_dwOptions & (OPT_SNAPSHOT | OPT_MANIFEST)) != 0;
     const wchar_t* pszError =
         CheckPath(m_strSourcePath, (m_dwTooLong & PATH_SOURCE) != 0, kSourceTexts);
-    if (pszError == nullptr && bMaking) {
+    if (pszError == nullptr && (m_dwOptions & OPT_MANIFEST)) {
+        pszError = !::PathIsDirectoryW(m_strSourcePath.c_str())
+                       ? L"the source path of a manifest must be a folder."
+                   : !m_strDestinationPath.empty()
+                       ? L"a manifest records one folder: no destination path may be given."
+                   : (m_dwOptions & (OPT_CONTENT | OPT_DATE | OPT_REPORT | OPT_SECURITY)) != 0
+                       ? L"/content, /date, /report and /security cannot be used with /manifest."
+                   : (m_dwTooLong & PATH_MANIFEST) != 0 ? L"the manifest path is too long."
+                                                        : nullptr;
+    }
+    if (pszError == nullptr && (m_dwOptions & OPT_SNAPSHOT)) {
         pszError = !::PathIsDirectoryW(m_strSourcePath.c_str())
                        ? L"the source path of a snapshot must be a folder."
                    : !m_strDestinationPath.empty()
@@ -517,7 +562,15 @@ bool CConsole::Validate() {
             return false;
         }
     }
-    if (bMaking) {
+    // A manifest may lie in the tree it describes: it leaves itself out.
+    if (m_dwOptions & OPT_MANIFEST) {
+        isInsideCompared(m_strManifestPath, strFolder);
+        if (!::PathIsDirectoryW(strFolder.c_str())) {
+            SetError(L"the folder of the manifest file does not exist.");
+            return false;
+        }
+    }
+    if (m_dwOptions & OPT_SNAPSHOT) {
         if (isInsideCompared(m_strSnapshotPath, strFolder)) {
             SetError(L"the snapshot file must not be inside the folder it records.");
             return false;

@@ -1,18 +1,17 @@
 #include "program/run.h"
 
-#include <shlwapi.h>
-
 #include <memory>
-#include <vector>
 
 #include "comparison/compare_engine.h"
 #include "console/console.h"
 #include "exclusions/exclusions.h"
 #include "exclusions/text_file.h"
 #include "paths/long_path.h"
+#include "program/side_opening.h"
 #include "reports/comparison_results.h"
 #include "reports/console_report.h"
 #include "reports/json_report.h"
+#include "reports/manifest_writer.h"
 #include "reports/progress_report.h"
 #include "reports/recopy_list.h"
 #include "reports/snapshot_writer.h"
@@ -20,8 +19,6 @@
 #include "runtime/crash_dump.h"
 #include "runtime/elapsed_format.h"
 #include "runtime/elapsed_timer.h"
-#include "runtime/file_time.h"
-#include "runtime/handle.h"
 #include "runtime/process_end.h"
 #include "runtime/wide_string.h"
 #include "sides/file_listing.h"
@@ -44,6 +41,7 @@ const CListTexts kFolderListTexts = {L"folder exclusions", L"%d folder exclusion
 const wchar_t kReportFailed[] = L"report file could not be written.";
 const wchar_t kRecopyFailed[] = L"recopy list could not be written.";
 const wchar_t kSnapshotFailed[] = L"snapshot file could not be written.";
+const wchar_t kManifestFailed[] = L"manifest file could not be written.";
 const wchar_t kRule[] =
     L"------------------------------------------------------------------\nSummary:\n";
 
@@ -79,6 +77,48 @@ void AddConsoleReports(CConsole& console, CReportFanOut& reports, CConsoleReport
     }
 }
 
+// Walks the source alone, handing its findings to writer and the console:
+// 0, or the exit code after reporting why the record (pszRecord: "snapshot",
+// "manifest") could not be completed. nElapsed: how long the walk took.
+int RecordSource(CConsole& console, CComparisonReport& writer, const wchar_t* pszRecord,
+                 LONGLONG& nElapsed) {
+    CElapsedTimer timer;
+    timer.Start();
+    CConsoleReport consoleReport(console, console.IsVerbose());
+    CProgressReport progressReport(console, (console.m_dwOptions & OPT_HASH) ? L"hashed" : nullptr);
+    CReportFanOut reports;
+    reports.Add(writer);
+    AddConsoleReports(console, reports, consoleReport, progressReport);
+    CFolderSide source(LongRoot(console.m_strSourcePath));
+    const CComparisonFailure failure = CompareFolders(console, source, nullptr, reports);
+    const DWORD dwError = failure.dwError;
+    timer.Stop();
+    nElapsed = timer.GetElapsed();
+    if (dwError == ERROR_CANCELLED && IsStopRequested()) {
+        PrintError(console, L"the %s was interrupted.", 0, pszRecord);
+        return EXIT_COMPARE_FAILED;
+    }
+    if (dwError != ERROR_SUCCESS) {
+        const std::wstring strMessage = FormatString(L"the %s could not be completed.", pszRecord);
+        consoleReport.OnError(failure.strPath.c_str(), strMessage.c_str(),
+                              HResultFromWin32(dwError));
+        return EXIT_COMPARE_FAILED;
+    }
+    return 0;
+}
+
+// The end of a record that lacks nLacking items: said last, where a
+// script's log shows it; /strict makes it fail as a comparison that could
+// not read everything does.
+int EndRecord(CConsole& console, const wchar_t* pszRecord, unsigned long long nLacking) {
+    if (nLacking == 0) {
+        return EXIT_IDENTICAL;
+    }
+    PrintLine(console, L"\nThe %s is incomplete: %s item(s) could not be recorded.", pszRecord,
+              FormatGroupedNumber(nLacking).c_str());
+    return (console.m_dwOptions & OPT_STRICT) ? EXIT_DIFFERENT : EXIT_IDENTICAL;
+}
+
 // Records the source folder in the snapshot file: the source walked alone,
 // its findings handed to the snapshot writer and the console. Exit 0, or 4
 // with /strict when an item could not be recorded.
@@ -95,25 +135,10 @@ int MakeSnapshot(CConsole& console) {
         PrintError(console, kSnapshotFailed, HResultFromWin32(dwOpenError));
         return EXIT_SETUP_FAILED;
     }
-    CElapsedTimer timer;
-    timer.Start();
-    CConsoleReport consoleReport(console, console.IsVerbose());
-    CProgressReport progressReport(console, (console.m_dwOptions & OPT_HASH) ? L"hashed" : nullptr);
-    CReportFanOut reports;
-    reports.Add(writer);
-    AddConsoleReports(console, reports, consoleReport, progressReport);
-    CFolderSide source(LongRoot(console.m_strSourcePath));
-    const CComparisonFailure failure = CompareFolders(console, source, nullptr, reports);
-    const DWORD dwError = failure.dwError;
-    timer.Stop();
-    if (dwError == ERROR_CANCELLED && IsStopRequested()) {
-        PrintError(console, L"the snapshot was interrupted.", 0);
-        return EXIT_COMPARE_FAILED;
-    }
-    if (dwError != ERROR_SUCCESS) {
-        consoleReport.OnError(failure.strPath.c_str(), L"the snapshot could not be completed.",
-                              HResultFromWin32(dwError));
-        return EXIT_COMPARE_FAILED;
+    LONGLONG nElapsed = 0;
+    const int nRecorded = RecordSource(console, writer, L"snapshot", nElapsed);
+    if (nRecorded != 0) {
+        return nRecorded;
     }
     const DWORD dwWriteError = writer.Finish();
     if (dwWriteError != ERROR_SUCCESS) {
@@ -122,8 +147,7 @@ int MakeSnapshot(CConsole& console) {
     }
     console.EndBlock();
     PrintLine(console, kRule);
-    PrintLine(console, L"Snapshot completed in %s.\n",
-              FormatElapsedTime(timer.GetElapsed()).c_str());
+    PrintLine(console, L"Snapshot completed in %s.\n", FormatElapsedTime(nElapsed).c_str());
     Print(console,
           L"Recorded file(s):       %s\n"
           L"Recorded folder(s):     %s\n"
@@ -133,170 +157,70 @@ int MakeSnapshot(CConsole& console) {
           FormatGroupedNumber(writer.GetFolders()).c_str(),
           FormatGroupedNumber(writer.GetBytes()).c_str(),
           FormatGroupedNumber(writer.GetInaccessible()).c_str());
-    // A snapshot that lacks something says so last, where a script's log
-    // shows it; /strict makes it fail as a comparison that could not read
-    // everything does.
-    if (writer.GetInaccessible() == 0) {
-        return EXIT_IDENTICAL;
-    }
-    PrintLine(console, L"\nThe snapshot is incomplete: %s item(s) could not be recorded.",
-              FormatGroupedNumber(writer.GetInaccessible()).c_str());
-    return (console.m_dwOptions & OPT_STRICT) ? EXIT_DIFFERENT : EXIT_IDENTICAL;
+    return EndRecord(console, L"snapshot", writer.GetInaccessible());
 }
 
-// A compared path that names a file: the snapshot, opened, then read
-// through (checked).
-struct CSnapshotOpening {
-    std::unique_ptr<CSnapshotReader> pReader;
-    DWORD dwError = ERROR_SUCCESS;
-
-    void Read() {
-        if (dwError == ERROR_SUCCESS) {
-            dwError = pReader->Read();
-        }
+// The display path of the file strFile in the folder strRoot (both full
+// paths), ignoring case: "\\sums\\SHA256SUMS"; empty when it lies elsewhere.
+std::wstring DisplayPathIn(const std::wstring& strFile, const std::wstring& strRoot) {
+    std::wstring strPrefix = strRoot;
+    if (strPrefix.empty() || strPrefix.back() != L'\\') {
+        strPrefix += L'\\';
     }
-    static DWORD WINAPI ThreadMain(void* pParameter) {
-        static_cast<CSnapshotOpening*>(pParameter)->Read();
-        return 0;
+    const int cchPrefix = static_cast<int>(strPrefix.size());
+    if (strFile.size() <= strPrefix.size() ||
+        ::CompareStringOrdinal(strFile.c_str(), cchPrefix, strPrefix.c_str(), cchPrefix, TRUE) !=
+            CSTR_EQUAL) {
+        return std::wstring();
     }
-};
-
-// Checks the snapshots among the two compared paths; two are checked at
-// once, the destination's on a thread of its own.
-void OpenSnapshots(const CConsole& console, CSnapshotOpening (&openings)[2]) {
-    const std::wstring* const paths[2] = {&console.m_strSourcePath, &console.m_strDestinationPath};
-    for (int nSide = 0; nSide < 2; ++nSide) {
-        if (!::PathIsDirectoryW(paths[nSide]->c_str())) {
-            openings[nSide].pReader = std::make_unique<CSnapshotReader>();
-            openings[nSide].dwError = openings[nSide].pReader->Open(paths[nSide]->c_str());
-        }
-    }
-    CKernelHandle hThread;
-    if (openings[0].pReader && openings[1].pReader) {
-        hThread.Reset(
-            ::CreateThread(nullptr, 0, CSnapshotOpening::ThreadMain, &openings[1], 0, nullptr));
-    }
-    for (int nSide = 0; nSide < 2; ++nSide) {
-        if (openings[nSide].pReader && !(nSide == 1 && hThread)) {
-            openings[nSide].Read();
-        }
-    }
-    if (hThread) {
-        ::WaitForSingleObject(hThread.Get(), INFINITE);
-    }
+    return strFile.substr(strPrefix.size() - 1);
 }
 
-// A compared side: the folder on the disk, or the snapshot opened when the
-// path names a file. Returns 0, or the exit code after reporting why the
-// snapshot cannot serve the comparison.
-int OpenSide(CConsole& console, CSnapshotOpening& opening, const std::wstring& strPath,
-             bool bSource, std::unique_ptr<CTreeSide>& pSide, CSnapshotReader*& pSnapshot) {
-    pSnapshot = nullptr;
-    if (!opening.pReader) {
-        pSide = std::make_unique<CFolderSide>(LongRoot(strPath));
-        return 0;
-    }
-    std::unique_ptr<CSnapshotReader> pReader = std::move(opening.pReader);
-    const DWORD dwError = opening.dwError;
-    if (dwError == ERROR_INVALID_DATA && !pReader->GetDamage().empty()) {
-        PrintError(console, L"snapshot file could not be read.", 0);
-        PrintLine(console, L"%s, line %I64u: %s", strPath.c_str(), pReader->GetDamagedLine(),
-                  pReader->GetDamage().c_str());
+// Writes the source folder's checksum manifest: the source walked alone and
+// hashed, each file's line written once all are known. A file that could
+// not be read is left out and named; exit 0, or 4 with /strict when the
+// manifest lacks anything.
+int MakeManifest(CConsole& console) {
+    PrintLine(console, L"Source path: %s.", console.m_strSourcePath.c_str());
+    PrintLine(console, L"Manifest file: %s (%s).\n", console.m_strManifestPath.c_str(),
+              console.GetHashAlgorithm()->pszStandard);
+    if (!g_cacheFile.Create()) {
+        PrintLastError(console, L"cache file could not be created.");
         return EXIT_SETUP_FAILED;
     }
-    if (dwError != ERROR_SUCCESS) {
-        PrintError(console, L"snapshot file could not be read.", HResultFromWin32(dwError));
+    CManifestWriter writer;
+    const DWORD dwOpenError =
+        writer.Open(console.m_strManifestPath.c_str(),
+                    DisplayPathIn(console.m_strManifestPath, console.m_strSourcePath));
+    if (dwOpenError != ERROR_SUCCESS) {
+        PrintError(console, kManifestFailed, HResultFromWin32(dwOpenError));
         return EXIT_SETUP_FAILED;
     }
-    // What the options ask must be in the snapshot.
-    const CSnapshotHeader& header = pReader->GetHeader();
-    const wchar_t* const pszSide = bSource ? L"source" : L"destination";
-    std::wstring strRefused;
-    if (console.m_dwOptions & OPT_CONTENT) {
-        strRefused = L"a snapshot cannot be compared by content; use /hash.";
+    LONGLONG nElapsed = 0;
+    const int nRecorded = RecordSource(console, writer, L"manifest", nElapsed);
+    if (nRecorded != 0) {
+        return nRecorded;
     }
-    if (strRefused.empty() && (console.m_dwOptions & OPT_HASH)) {
-        const CHashAlgorithm* const pWanted = console.GetHashAlgorithm();
-        if (FindHashAlgorithmByRecordName(header.strHash) != pWanted) {
-            strRefused =
-                FormatString(L"the %s snapshot holds no %s values.", pszSide, pWanted->pszDisplay);
-        }
+    for (const std::wstring& strPath : writer.GetNoUtf8()) {
+        PrintLine(console, L"%s: left out of the manifest: its name has no UTF-8 form.",
+                  ConsolePath(strPath.c_str()).c_str());
     }
-    if (strRefused.empty() && (console.m_dwOptions & OPT_SUBDIR) && !header.bSubdir) {
-        strRefused = FormatString(
-            L"the %s snapshot holds no subfolders: it was made without /subdir.", pszSide);
+    const DWORD dwWriteError = writer.Finish();
+    if (dwWriteError != ERROR_SUCCESS) {
+        PrintError(console, kManifestFailed, HResultFromWin32(dwWriteError));
+        return EXIT_SETUP_FAILED;
     }
-    if (strRefused.empty() && (console.m_dwOptions & OPT_SECURITY) && !header.bSecurity) {
-        strRefused = FormatString(
-            L"the %s snapshot holds no owners and DACLs: it was made "
-            L"without /security.",
-            pszSide);
-    }
-    if (!strRefused.empty()) {
-        PrintError(console, L"%s", 0, strRefused.c_str());
-        console.EndBlock();
-        return EXIT_PARAMETERS;
-    }
-    pSnapshot = pReader.get();
-    pSide = std::move(pReader);
-    return 0;
-}
-
-// The parameter line of a side: a snapshot named with the folder it
-// recorded and when, then what it left out; pszEnd after the last line.
-void PrintSideLine(CConsole& console, const wchar_t* pszLabel, const std::wstring& strPath,
-                   const CSnapshotReader* pSnapshot, const wchar_t* pszSide,
-                   const wchar_t* pszEnd) {
-    if (pSnapshot == nullptr) {
-        PrintLine(console, L"%s: %s.%s", pszLabel, strPath.c_str(), pszEnd);
-        return;
-    }
-    const CSnapshotHeader& header = pSnapshot->GetHeader();
-    // The date and the minute of the ISO text: "2024-03-07T14:05:09Z" is
-    // "2024-03-07 14:05".
-    const std::wstring strCreated = FormatIsoTime(header.ftCreated, 0);
-    const size_t nTime = strCreated.find(L'T');
-    std::vector<std::wstring> lines(
-        1, FormatString(L"%s: %s (snapshot %s, %s %s UTC).", pszLabel, header.strRoot.c_str(),
-                        strPath.c_str(), strCreated.substr(0, nTime).c_str(),
-                        strCreated.substr(nTime + 1, 5).c_str()));
-    const struct {
-        const CStringList& wildcards;
-        const wchar_t* pszKind;
-    } lists[] = {{header.fileWildcards, L"files"}, {header.folderWildcards, L"folders"}};
-    for (const auto& list : lists) {
-        if (list.wildcards.empty()) {
-            continue;
-        }
-        std::wstring strWildcards;
-        for (const std::wstring& strWildcard : list.wildcards) {
-            strWildcards += (strWildcards.empty() ? L"" : L", ") + strWildcard;
-        }
-        lines.push_back(FormatString(L"Excluding the %s snapshot's %s: %s.", pszSide, list.pszKind,
-                                     strWildcards.c_str()));
-    }
-    for (size_t i = 0; i < lines.size(); ++i) {
-        PrintLine(console, L"%s%s", lines[i].c_str(), i + 1 == lines.size() ? pszEnd : L"");
-    }
-}
-
-// What a snapshot left out is left out of both sides, and counted as the
-// exclusions given with the comparison are.
-void AddSnapshotExclusions(CConsole& console, const CSnapshotReader* pSnapshot) {
-    if (pSnapshot == nullptr) {
-        return;
-    }
-    const CSnapshotHeader& header = pSnapshot->GetHeader();
-    if (!header.fileWildcards.empty()) {
-        g_fileExclusions.insert(g_fileExclusions.end(), header.fileWildcards.begin(),
-                                header.fileWildcards.end());
-        console.m_dwOptions |= OPT_EXFILE;
-    }
-    if (!header.folderWildcards.empty()) {
-        g_folderExclusions.insert(g_folderExclusions.end(), header.folderWildcards.begin(),
-                                  header.folderWildcards.end());
-        console.m_dwOptions |= OPT_EXFOLDER;
-    }
+    console.EndBlock();
+    PrintLine(console, kRule);
+    PrintLine(console, L"Manifest completed in %s.\n", FormatElapsedTime(nElapsed).c_str());
+    Print(console,
+          L"Recorded file(s):       %s\n"
+          L"Recorded byte(s):       %s\n"
+          L"Inaccessible item(s):   %s\n",
+          FormatGroupedNumber(writer.GetFiles()).c_str(),
+          FormatGroupedNumber(writer.GetBytes()).c_str(),
+          FormatGroupedNumber(writer.GetLacking()).c_str());
+    return EndRecord(console, L"manifest", writer.GetLacking());
 }
 
 // The exclusion lists loaded and the algorithm named: 0, or the exit code
@@ -317,44 +241,12 @@ int PrepareRun(CConsole& console) {
     return 0;
 }
 
-// The two compared sides, each a folder or a snapshot, and the snapshots
-// among them.
-struct CComparedSides {
-    std::unique_ptr<CTreeSide> pSource;
-    std::unique_ptr<CTreeSide> pDestination;
-    CSnapshotReader* pSourceSnapshot = nullptr;
-    CSnapshotReader* pDestinationSnapshot = nullptr;
-};
-
-// Opens both sides and prints their parameter lines: 0, or the exit code
-// after reporting why a snapshot cannot serve. A damaged snapshot, or one
-// that lacks what the options ask, is refused before anything is compared.
-int OpenSides(CConsole& console, CComparedSides& sides) {
-    CSnapshotOpening openings[2];
-    OpenSnapshots(console, openings);
-    int nExit = OpenSide(console, openings[0], console.m_strSourcePath, true, sides.pSource,
-                         sides.pSourceSnapshot);
-    if (nExit == 0) {
-        nExit = OpenSide(console, openings[1], console.m_strDestinationPath, false,
-                         sides.pDestination, sides.pDestinationSnapshot);
-    }
-    if (nExit != 0) {
-        return nExit;
-    }
-    PrintSideLine(console, L"Source path", console.m_strSourcePath, sides.pSourceSnapshot,
-                  L"source", L"");
-    PrintSideLine(console, L"Destination path", console.m_strDestinationPath,
-                  sides.pDestinationSnapshot, L"destination", L"\n");
-    AddSnapshotExclusions(console, sides.pSourceSnapshot);
-    AddSnapshotExclusions(console, sides.pDestinationSnapshot);
-    return 0;
-}
-
 // Opens the report that /report asks for: ERROR_SUCCESS or the failure's
 // code. A side read from a snapshot is named by the folder it recorded.
 DWORD OpenReport(const CConsole& console, const CComparedSides& sides, CJsonReport& report) {
     const CSnapshotReader* const pSource = sides.pSourceSnapshot;
     const CSnapshotReader* const pDestination = sides.pDestinationSnapshot;
+    report.SetValuesOnly(sides.bSourceManifest, sides.bDestinationManifest);
     return report.Open(console.m_strReportPath.c_str(), console, console.m_strSourcePath.c_str(),
                        pSource != nullptr ? &pSource->GetHeader() : nullptr,
                        console.m_strDestinationPath.c_str(),
@@ -514,12 +406,20 @@ int Run(int argc, wchar_t** argv) {
     if (console.ReportParameters()) {
         return EXIT_PARAMETERS;
     }
+    // A manifest is written with the values of /hash, or of SHA-256.
+    if ((console.m_dwOptions & OPT_MANIFEST) && !(console.m_dwOptions & OPT_HASH)) {
+        console.m_dwOptions |= OPT_HASH;
+        console.m_nHashAlgorithm = HASH_SHA256;
+    }
     const int nPrepared = PrepareRun(console);
     if (nPrepared != 0) {
         return nPrepared;
     }
     if (console.m_dwOptions & OPT_SNAPSHOT) {
         return MakeSnapshot(console);
+    }
+    if (console.m_dwOptions & OPT_MANIFEST) {
+        return MakeManifest(console);
     }
     CComparedSides sides;
     const int nOpened = OpenSides(console, sides);

@@ -57,6 +57,12 @@ public:
     // The verdict of a run that ran to its end, and its line: written in the
     // summary by Finish as "verdict".
     void SetVerdict(const CVerdict& verdict, const std::wstring& strLine);
+    // The facts of a side read from a checksum manifest are its values
+    // alone: it has no sizes and no times.
+    void SetValuesOnly(bool bSource, bool bDestination) {
+        m_bValuesOnly[0] = bSource;
+        m_bValuesOnly[1] = bDestination;
+    }
 
     void OnFinding(const CFinding& finding) override;
     // Errors are kept in memory until Finish writes them after the findings:
@@ -70,4 +76,5 @@ private:
     std::string m_strVerdict;  // the verdict's members, written by Finish
     unsigned long long m_nFindings = 0;
     bool m_bVerbose = false;
+    bool m_bValuesOnly[2] = {};
 };

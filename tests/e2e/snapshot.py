@@ -264,6 +264,8 @@ class Snapshot(unittest.TestCase):
             ((s, windows(self.dst), "/security"), "the source snapshot holds no owners and "
              "DACLs: it was made without /security."),
             ((windows(self.dst), s, "/content"), "a snapshot cannot be compared by content; use /hash."),
+            ((windows(self.src + "/pipe"), windows(self.dst)),
+             "the source path is not a folder, a snapshot or a manifest."),
             ((windows(self.src), "/snapshot", windows(self.src + "/in.json")),
              "the snapshot file must not be inside the folder it records."),
         ]
