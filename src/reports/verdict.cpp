@@ -139,6 +139,13 @@ void CVerdictReport::Settle() {
     }
 }
 
+void CVerdictReport::OnSecurityUnread(FindingSide side) {
+    (void)side;
+    if (m_bHeld && m_bSource && m_class < SourceClass::Different) {
+        m_class = SourceClass::Different;
+    }
+}
+
 void CVerdictReport::OnProgress(uint64_t nFilesCompared, uint64_t nBytesRead) {
     (void)nFilesCompared;
     m_verdict.nBytesRead = nBytesRead;

@@ -71,6 +71,9 @@ public:
 
     void OnFinding(const CFinding& finding) override;
     void OnError(const wchar_t*, const wchar_t*, HRESULT) override {}
+    // After the findings of its file: a security issue of that file, as a
+    // Security finding would be.
+    void OnSecurityUnread(FindingSide side) override;
     void OnProgress(uint64_t nFilesCompared, uint64_t nBytesRead) override;
     // Decides the class of the last file.
     void Finish();

@@ -178,6 +178,13 @@ TEST(ComparisonResultsTest, CountersAndVerdictFollowFromTheFindings) {
          },
          {0, 0, 1, 1, 1, 1, 0, 0, 0, 0, 0},
          {0, 0, 1, 0, 0, 0, 0}},
+        {"security unread after an identical pair: different",
+         [](CComparisonReport& r) {
+             r.OnFinding(Pair(K::Identical, S::None));
+             r.OnSecurityUnread(S::Destination);
+         },
+         {1, 0, 1, 1, 0, 0, 0, 1, 0, 0, 0},
+         {0, 0, 0, 1, 0, 0, 0}},
         {"security issue after the pair's finding",
          [](CComparisonReport& r) {
              r.OnFinding(Pair(K::Contents, S::None));
