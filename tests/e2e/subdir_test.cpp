@@ -349,7 +349,7 @@ TEST(UnaddressableNameTest, IsInaccessibleAndNothingIsComparedTwice) {
          L"/subdir",
          strTooDeep + L": folder inaccessible in both source and destination.\n" +
              e2e::SystemText(ERROR_GEN_FAILURE) + L"\n",
-         {1, 0, 0, 0, {1, 0, 0, 0, 0, 1}, {1, 0, 0, 0, 0, 1}},
+         {1, 0, 0, 0, {1, 0, 0, 0, 0, 1}, {1, 0, 0, 0, 0, 1}, 0, L"2 bytes"},
          0},
     };
     for (const auto& tc : kCases) {
