@@ -13,13 +13,6 @@ bool CComparisonResults::IsIdentical(bool bStrict) const {
            m_destination.m_nMissingFiles == 0 && m_destination.m_nMissingFolders == 0;
 }
 
-bool CComparisonResults::HoldsEverySourceFile() const {
-    return m_nSizeMismatches == 0 && m_nHashMismatches == 0 && m_nDateMismatches == 0 &&
-           m_destination.m_nMissingFiles == 0 && m_destination.m_nMissingFolders == 0 &&
-           !HasInaccessible() && m_source.m_nSecurityIssues == 0 &&
-           m_destination.m_nSecurityIssues == 0;
-}
-
 bool CComparisonResults::HasInaccessible() const {
     return m_source.m_nInaccessibleFiles != 0 || m_source.m_nInaccessibleFolders != 0 ||
            m_destination.m_nInaccessibleFiles != 0 || m_destination.m_nInaccessibleFolders != 0;
@@ -112,22 +105,32 @@ FileClass ClassOf(FindingKind kind) {
 void CCountingReport::Account(const CFinding& finding, FileClass fileClass) {
     const CItemFacts* const facts[2] = {&finding.source, &finding.destination};
     for (int nSide = 0; nSide < 2; ++nSide) {
+        if (!finding.bFurther) {
+            m_bLastPresent[nSide] = facts[nSide]->bPresent;
+        }
         if (!facts[nSide]->bPresent) {
             continue;
         }
-        CFileAccount& account = m_results.m_files[nSide];
-        const ULONGLONG nBytes = KnownSize(facts[nSide]->nSize);
         if (finding.bFurther) {
-            if (Weight(fileClass) <= Weight(m_lastClass[nSide])) {
-                continue;
-            }
-            CFileTally& last = account[m_lastClass[nSide]];
-            --last.nFiles;
-            last.nBytes -= nBytes;
+            Reclass(nSide, fileClass);
+            continue;
         }
-        account[fileClass].Add(1, nBytes);
+        m_nLastBytes[nSide] = KnownSize(facts[nSide]->nSize);
+        m_results.m_files[nSide][fileClass].Add(1, m_nLastBytes[nSide]);
         m_lastClass[nSide] = fileClass;
     }
+}
+
+void CCountingReport::Reclass(int nSide, FileClass fileClass) {
+    if (!m_bLastPresent[nSide] || Weight(fileClass) <= Weight(m_lastClass[nSide])) {
+        return;
+    }
+    CFileAccount& account = m_results.m_files[nSide];
+    CFileTally& last = account[m_lastClass[nSide]];
+    --last.nFiles;
+    last.nBytes -= m_nLastBytes[nSide];
+    account[fileClass].Add(1, m_nLastBytes[nSide]);
+    m_lastClass[nSide] = fileClass;
 }
 
 void CCountingReport::OnFilesListed(FindingSide side, uint64_t nFiles, ULONGLONG nBytes) {
@@ -217,6 +220,10 @@ void CCountingReport::OnExcluded(bool bFolder, FindingSide side, int nCount, ULO
 
 void CCountingReport::OnSecurityUnread(FindingSide side) {
     ForSides(side, [](CSideResults& counts) { ++counts.m_nSecurityIssues; });
+    // A security issue of the last pair: its files differ.
+    for (int nSide = 0; nSide < 2; ++nSide) {
+        Reclass(nSide, FileClass::Different);
+    }
 }
 
 void CCountingReport::OnPairStopped(const CFinding& finding, bool bExamined) {

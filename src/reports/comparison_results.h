@@ -78,12 +78,6 @@ struct CComparisonResults {
     // unless bStrict asks that whatever could not be compared count as a
     // difference.
     bool IsIdentical(bool bStrict = false) const;
-    // True when the destination holds every source file, in place or moved:
-    // nothing is missing in the destination, no pair mismatched and nothing
-    // could not be read (the destination is not shown to hold what was not
-    // compared) and no security issue was found. What the destination alone
-    // holds, and moves, play no part.
-    bool HoldsEverySourceFile() const;
     // True when a file or folder of either side could not be read (was
     // counted inaccessible): then not everything was compared.
     bool HasInaccessible() const;
@@ -123,8 +117,14 @@ private:
     // further fact of the pair moves them to fileClass when it weighs more
     // (a difference over an unread side over identical).
     void Account(const CFinding& finding, FileClass fileClass);
+    // Moves side nSide's file of the last pair to fileClass when it weighs
+    // more than the class it is in.
+    void Reclass(int nSide, FileClass fileClass);
 
     CComparisonResults& m_results;
-    // The class that each side's file of the last pair was put in.
+    // The class that each side's file of the last pair was put in, and its
+    // bytes.
     FileClass m_lastClass[2] = {FileClass::Identical, FileClass::Identical};
+    ULONGLONG m_nLastBytes[2] = {};
+    bool m_bLastPresent[2] = {};  // whether the last pair has a file on the side
 };
