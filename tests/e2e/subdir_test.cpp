@@ -46,6 +46,7 @@ TEST_F(SubdirTest, DifferencesDeepDownNameTheirFullDisplayPath) {
     test::MakeFile(m_trees.Destination(L"a\\extra.txt"), "x");
     CCounts counts;
     counts.nIdentical = 1;
+    counts.strVerifiedBytes = L"4 bytes";
     counts.nSizeMismatches = 1;
     counts.source = {3, 0, 1};
     counts.destination = {3, 0, 1};
@@ -66,6 +67,7 @@ TEST_F(SubdirTest, FoldersOnOneSideAreReportedOnceAndNotListed) {
     test::MakeFile(m_trees.Destination(L"clash\\f.txt"), "in a folder");
     CCounts counts;
     counts.nIdentical = 1;
+    counts.strVerifiedBytes = L"4 bytes";
     counts.source = {2, 0, 0, 0, 0, 0, 2};
     counts.destination = {1, 0, 1, 0, 0, 0, 1};
     ExpectRun(L"/subdir", 4, L"",
@@ -106,6 +108,7 @@ TEST_F(SubdirTest, FolderExclusionsByNameWildcardAndCase) {
 
     CCounts counts;
     counts.nIdentical = 1;
+    counts.strVerifiedBytes = L"4 bytes";
     counts.source = {2, 0, 0, 0, 0, 0, 0, 2};
     counts.destination = {1, 0, 1, 0, 0, 0, 0, 2};
     ExpectRun(L"/subdir /exfolder " + test::Quote(strList), 4,
@@ -148,6 +151,7 @@ TEST_F(SubdirTest, LinksToFoldersAreNotFollowed) {
     }
     CCounts counts;
     counts.nIdentical = 1;
+    counts.strVerifiedBytes = L"4 bytes";
     counts.source = {1, 0, 0, 0, 0, 0, 2};
     counts.destination = {1, 0, 0, 0, 0, 0, 2};
     ExpectRun(L"/subdir", 4, L"",
@@ -169,6 +173,7 @@ TEST_F(SubdirTest, TreesBeyondTheClassicPathLimit) {
     test::MakeFile(m_trees.Destination(strDeep + L"\\diff.bin"), "b");
     CCounts counts;
     counts.nIdentical = 1;
+    counts.strVerifiedBytes = L"1 bytes";
     counts.nHashMismatches = 1;
     counts.source = {2};
     counts.destination = {2};
@@ -183,18 +188,13 @@ TEST_F(SubdirTest, TreesBeyondTheClassicPathLimit) {
 
 namespace {
 
-// A subfolder that was listed but cannot be searched is never an empty
-// folder: the comparison stops on it with the system's reason (a denial, a
-// busy or vanished folder, or one whose name Windows forbids, is counted and
-// passed over), though files differ inside. A file that cannot be hashed for
-// such a reason (a link to a file that fails every read) stops it too, giving
-// up within one read the large files hashed ahead of it (sparse, in the
-// folders planned next).
+// A failure to read that leaves nothing inaccessible stops the comparison
+// with the system's reason (a denial, a busy or vanished item, a name that
+// Windows forbids or a folder past the platform's path limit is counted and
+// passed over). A file that cannot be hashed for such a reason (a link to a
+// file that fails every read) stops it, giving up within one read the large
+// files hashed ahead of it (sparse, in the folders planned next).
 TEST(UnsearchableSubfolderTest, StopsTheComparison) {
-    std::wstring strDeep;
-    for (int i = 0; i < 25; ++i) {
-        strDeep += L"\\" + std::wstring(200, L'n');
-    }
     struct {
         const char* pszName;
         const wchar_t* pszMake;  // a shell command that makes the folder in each tree
@@ -202,8 +202,6 @@ TEST(UnsearchableSubfolderTest, StopsTheComparison) {
         const wchar_t* pszError = L"could not search for files in source path.";
         DWORD dwError = ERROR_SUCCESS;  // the failure, where the item's attributes do not tell
     } const kCases[] = {
-        {"25 levels of 200 characters", L"for i in $(seq 25); do mkdir $n && cd -P $n; done",
-         strDeep},
         {"a file that cannot be read",
          L"mkdir b && truncate -s 8G b/1 b/2 b/3 && ln -s /proc/self/mem m && mkdir c && cd c",
          L"\\m", L"could not compute source file hash.", ERROR_NOT_READY},
@@ -300,6 +298,14 @@ TEST(UnaddressableNameTest, IsInaccessibleAndNothingIsComparedTwice) {
         L"echo a > ok && echo a > 'w?.mp3' && mkdir -p 'c/q*d' && echo $t > 'c/q*d/x' && "
         L"echo $t > c/t$(printf '\\001')b";
     const std::wstring kForbiddenFindings = L"\\c\\tb: file" + kBoth + L"\\c\\q*d: folder" + kBoth;
+    // A chain of 16 folders of 255-character names: the 16th lies past the
+    // 4,096 bytes of a Unix path (listing it fails with ERROR_GEN_FAILURE
+    // under Wine), the 15th within them, for any root shorter than 230
+    // bytes.
+    std::wstring strTooDeep;
+    for (int i = 0; i < 16; ++i) {
+        strTooDeep += L"\\" + std::wstring(255, L'0');
+    }
     struct {
         const char* pszName;
         const wchar_t* pszMake;
@@ -318,30 +324,38 @@ TEST(UnaddressableNameTest, IsInaccessibleAndNothingIsComparedTwice) {
              kDestination + L"\\s\\t\\d: folder" + kSource + L"\\s\\t\\d: folder" + kSource +
              L"\\s\\t\\d: folder" + kDestination + L"\\s\\t\\d: folder" + kDestination +
              L"\\s\\t: folder" + kSource + L"\\s\\t: folder" + kDestination,
-         {2, 0, 0, 0, {5, 3, 0, 0, 0, 3}, {5, 3, 0, 0, 0, 3}},
+         {2, 0, 0, 0, {5, 3, 0, 0, 0, 3}, {5, 3, 0, 0, 0, 3}, 0, L"4 bytes"},
          0},
         {"names Windows forbids, compared by size",
          kForbidden,
          L"/subdir",
          L"\\c\\q*d: folder" + kBoth,
-         {3, 0, 0, 0, {3, 0, 0, 0, 0, 1}, {3, 0, 0, 0, 0, 1}},
+         {3, 0, 0, 0, {3, 0, 0, 0, 0, 1}, {3, 0, 0, 0, 0, 1}, 0, L"8 bytes"},
          0},
         {"names Windows forbids, hashed",
          kForbidden,
          L"/subdir /hash",
          L"\\w?.mp3: file" + kBoth + kForbiddenFindings,
-         {1, 0, 0, 0, {3, 2, 0, 0, 0, 1}, {3, 2, 0, 0, 0, 1}},
+         {1, 0, 0, 0, {3, 2, 0, 0, 0, 1}, {3, 2, 0, 0, 0, 1}, 0, L"2 bytes"},
          0},
         {"names Windows forbids, read, strict",
          kForbidden,
          L"/subdir /content /strict",
          L"\\w?.mp3: file" + kBoth + kForbiddenFindings,
-         {1, 0, 0, 0, {3, 2, 0, 0, 0, 1}, {3, 2, 0, 0, 0, 1}},
+         {1, 0, 0, 0, {3, 2, 0, 0, 0, 1}, {3, 2, 0, 0, 0, 1}, 0, L"2 bytes"},
          4},
+        {"a folder past the platform's path limit",
+         L"echo a > ok && n=$(printf %0255d 0) && for i in $(seq 16); do mkdir $n && cd $n; done",
+         L"/subdir",
+         strTooDeep + L": folder inaccessible in both source and destination.\n" +
+             e2e::SystemText(ERROR_GEN_FAILURE) + L"\n",
+         {1, 0, 0, 0, {1, 0, 0, 0, 0, 1}, {1, 0, 0, 0, 0, 1}, 0, L"2 bytes"},
+         0},
     };
     for (const auto& tc : kCases) {
         SCOPED_TRACE(tc.pszName);
         const CUnixTrees trees(tc.pszMake);
+        ASSERT_LT(test::UnixPathOf(trees.Root() / L"src").size(), 230u);
         const std::wstring strOptions = tc.pszOptions;
         const bool bHash = strOptions.find(L"/hash") != std::wstring::npos;
         const bool bRead = bHash || strOptions.find(L"/content") != std::wstring::npos;
