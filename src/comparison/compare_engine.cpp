@@ -543,10 +543,10 @@ DWORD CComparison::ReportMissing(CFinding& finding, int nSide, const CFolder& fo
 
 void CComparison::ReportExcluded(const CExcludedCounts& counts, FindingSide side) {
     if (counts.m_nExcludedFiles != 0) {
-        m_context.report.OnExcluded(false, side, counts.m_nExcludedFiles, counts.m_nExcludedBytes);
+        m_context.report.OnExcluded(false, side, counts.m_nExcludedFiles);
     }
     if (counts.m_nExcludedFolders != 0) {
-        m_context.report.OnExcluded(true, side, counts.m_nExcludedFolders, 0);
+        m_context.report.OnExcluded(true, side, counts.m_nExcludedFolders);
     }
 }
 

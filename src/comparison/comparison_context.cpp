@@ -33,7 +33,7 @@ DWORD CComparisonContext::ListSide(CTreeSide& side, const std::wstring& strFolde
 void CComparisonContext::ReportListed(FindingSide side, const CItemList& files,
                                       const CItemList& unaddressable,
                                       const CExcludedCounts& counts) {
-    ULONGLONG nBytes = counts.m_nExcludedBytes;
+    ULONGLONG nBytes = 0;  // excluded files count no bytes, as in the report
     for (const CItemList* pList : {&files, &unaddressable}) {
         for (size_t i = 0; i < pList->GetCount(); ++i) {
             nBytes += KnownSize((*pList)[i].nSize);

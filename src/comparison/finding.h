@@ -86,12 +86,10 @@ public:
 
     // nCount files (or folders) of the folder pair last entered were left
     // out on side by the exclusion lists; reported before its findings.
-    // nBytes: the files' sizes, where known.
-    virtual void OnExcluded(bool bFolder, FindingSide side, int nCount, ULONGLONG nBytes) {
+    virtual void OnExcluded(bool bFolder, FindingSide side, int nCount) {
         (void)bFolder;
         (void)side;
         (void)nCount;
-        (void)nBytes;
     }
     // The owner and DACL of a file on side could not be read (the error
     // says why): it is not taken for a file that has both.
@@ -142,9 +140,9 @@ public:
             pReport->OnError(pszPath, pszMessage, hrCode);
         }
     }
-    void OnExcluded(bool bFolder, FindingSide side, int nCount, ULONGLONG nBytes) override {
+    void OnExcluded(bool bFolder, FindingSide side, int nCount) override {
         for (CComparisonReport* pReport : m_reports) {
-            pReport->OnExcluded(bFolder, side, nCount, nBytes);
+            pReport->OnExcluded(bFolder, side, nCount);
         }
     }
     void OnSecurityUnread(FindingSide side) override {

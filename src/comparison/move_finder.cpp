@@ -59,7 +59,7 @@ DWORD CMoveFinder::KeepFilesIn(int nSide, const std::wstring& strRelative,
         if (counts.m_nExcludedFiles != 0) {
             m_context.report.OnExcluded(false,
                                         nSide == 0 ? FindingSide::Source : FindingSide::Destination,
-                                        counts.m_nExcludedFiles, counts.m_nExcludedBytes);
+                                        counts.m_nExcludedFiles);
         }
         const uint32_t nFolder = m_search.AddFolder(next.first, nSide == 0 ? next.second : L"",
                                                     nSide == 1 ? next.second : L"", strRelative);

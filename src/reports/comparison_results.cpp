@@ -205,15 +205,16 @@ void CCountingReport::OnFinding(const CFinding& finding) {
     }
 }
 
-void CCountingReport::OnExcluded(bool bFolder, FindingSide side, int nCount, ULONGLONG nBytes) {
+void CCountingReport::OnExcluded(bool bFolder, FindingSide side, int nCount) {
     ForSides(side, [&](CSideResults& counts) {
         (bFolder ? counts.m_nExcludedFolders : counts.m_nExcludedFiles) += nCount;
     });
     for (int nSide = 0; nSide < 2 && !bFolder; ++nSide) {
         if (side == FindingSide::Both ||
             side == (nSide == 0 ? FindingSide::Source : FindingSide::Destination)) {
-            m_results.m_files[nSide][FileClass::Excluded].Add(static_cast<uint64_t>(nCount),
-                                                              nBytes);
+            // A snapshot made with exclusions records no sizes of the files it
+            // left out: excluded files count no bytes.
+            m_results.m_files[nSide][FileClass::Excluded].Add(static_cast<uint64_t>(nCount), 0);
         }
     }
 }

@@ -95,7 +95,7 @@ public:
 
     void OnFinding(const CFinding& finding) override;
     void OnError(const wchar_t*, const wchar_t*, HRESULT) override {}
-    void OnExcluded(bool bFolder, FindingSide side, int nCount, ULONGLONG nBytes) override;
+    void OnExcluded(bool bFolder, FindingSide side, int nCount) override;
     void OnSecurityUnread(FindingSide side) override;
     void OnPairStopped(const CFinding& finding, bool bExamined) override;
     void OnFilesListed(FindingSide side, uint64_t nFiles, ULONGLONG nBytes) override;

@@ -85,8 +85,7 @@ void CSnapshotWriter::OnFolder(const wchar_t* pszPath) {
     m_twins.clear();
 }
 
-void CSnapshotWriter::OnExcluded(bool bFolder, FindingSide side, int nCount, ULONGLONG nBytes) {
-    (void)nBytes;
+void CSnapshotWriter::OnExcluded(bool bFolder, FindingSide side, int nCount) {
     if (side != FindingSide::Source || nCount <= 0) {
         return;
     }

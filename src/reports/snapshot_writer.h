@@ -54,7 +54,7 @@ public:
     // The entries that follow lie in the folder at display path pszPath.
     void OnFolder(const wchar_t* pszPath) override;
     // What the exclusion lists left out of that folder.
-    void OnExcluded(bool bFolder, FindingSide side, int nCount, ULONGLONG nBytes) override;
+    void OnExcluded(bool bFolder, FindingSide side, int nCount) override;
     // An error on the entry before it: its security could not be read.
     void OnError(const wchar_t* pszPath, const wchar_t* pszMessage, HRESULT hrCode) override;
 

@@ -236,8 +236,6 @@ BOOL ListFiles(const wchar_t* pszSearchPath, CItemList& files, CExcludedCounts& 
         }
         if (fileExclusions.IsExcluded(fd.cFileName, cchName)) {
             ++side.m_nExcludedFiles;
-            side.m_nExcludedBytes +=
-                (static_cast<ULONGLONG>(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow;
             continue;
         }
         ::wmemcpy(entry.szName, fd.cFileName, cchName);

@@ -17,7 +17,6 @@
 struct CExcludedCounts {
     int m_nExcludedFiles = 0;
     int m_nExcludedFolders = 0;
-    ULONGLONG m_nExcludedBytes = 0;  // the sizes of the excluded files, where known
 };
 
 // The files that the program itself writes while it compares (the listing

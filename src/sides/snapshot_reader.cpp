@@ -477,7 +477,6 @@ DWORD CSnapshotReader::List(const std::wstring& strFolder, const std::wstring& s
         }
         if (excludedFile.IsExcluded(strName.c_str(), strName.size())) {
             ++counts.m_nExcludedFiles;
-            counts.m_nExcludedBytes += head.nSize;
             continue;
         }
         if (bUnaddressable) {

@@ -211,7 +211,7 @@ TEST(ComparisonResultsTest, CountersAndVerdictFollowFromTheFindings) {
          {0, 0, 1, 1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0},
          {0, 1, 0, 0, 0, 0, 0}},
         {"excluded files",
-         [](CComparisonReport& r) { r.OnExcluded(false, S::Source, 3, 0); },
+         [](CComparisonReport& r) { r.OnExcluded(false, S::Source, 3); },
          {0, 0, 0, 0, 0, 0, 0, 0, 3, 0, 0, 0, 0, 0},
          {0, 0, 0, 0, 0, 0, 0}},
         {"missing in the destination, and a file of the destination only",
