@@ -269,6 +269,11 @@ DWORD CComparison::ReportFile(CFolderPlan& plan, const CPlannedFile& file) {
     if (bDestination) {
         finding.destination = FactsOf(plan.destinationFiles, file.iDestination);
     }
+    if (file.bDatesDiffer) {
+        // The pair's other facts follow as further findings.
+        Report(finding, FindingKind::Date);
+        finding.bFurther = true;
+    }
     switch (file.verdict) {
         case Verdict::MissingInDestination: {
             const DWORD dwError =
@@ -286,9 +291,6 @@ DWORD CComparison::ReportFile(CFolderPlan& plan, const CPlannedFile& file) {
             }
             break;
         }
-        case Verdict::DatesDiffer:
-            Report(finding, FindingKind::Date);
-            break;
         case Verdict::SizesDiffer:
             Report(finding, FindingKind::Size);
             break;
@@ -304,7 +306,10 @@ DWORD CComparison::ReportFile(CFolderPlan& plan, const CPlannedFile& file) {
             break;
         }
         case Verdict::Identical:
-            Report(finding, FindingKind::Identical);
+            // A pair is identical only when nothing differs.
+            if (!file.bDatesDiffer) {
+                Report(finding, FindingKind::Identical);
+            }
             break;
         case Verdict::Record:
             Report(finding, FindingKind::Recorded);
@@ -392,7 +397,7 @@ DWORD CComparison::CompareContents(const CFolderPlan& plan, const CPlannedFile& 
             Report(finding, FindingKind::Inaccessible, FindingSide::Source);
         }
         if (bUnread[1]) {
-            finding.bFurther = bUnread[0];
+            finding.bFurther = finding.bFurther || bUnread[0];
             Report(finding, FindingKind::Inaccessible, FindingSide::Destination);
         }
     } else if (m_context.IsAlone()) {
@@ -400,7 +405,11 @@ DWORD CComparison::CompareContents(const CFolderPlan& plan, const CPlannedFile& 
     } else if (bHashed ? IsSameHashValue(source.value, source.cbValue, destination.value,
                                          destination.cbValue)
                        : !pair.bDifferent) {
-        Report(finding, FindingKind::Identical);
+        // After its times' finding, a pair whose contents agree has nothing
+        // more to say.
+        if (!finding.bFurther) {
+            Report(finding, FindingKind::Identical);
+        }
     } else {
         finding.nDifference = pair.nDifference;
         Report(finding, FindingKind::Contents);

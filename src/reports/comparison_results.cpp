@@ -229,10 +229,8 @@ void CCountingReport::OnSecurityUnread(FindingSide side) {
 
 void CCountingReport::OnPairStopped(const CFinding& finding, bool bExamined) {
     ForSides(finding.side, [](CSideResults& side) { ++side.m_nInaccessibleFiles; });
-    CFinding unread = finding;
-    unread.bFurther = false;
-    Account(unread, FileClass::NotVerified);
-    if (bExamined) {
+    Account(finding, FileClass::NotVerified);
+    if (bExamined && !finding.bFurther) {
         CountTested(finding);
     }
 }
