@@ -109,18 +109,32 @@ DWORD CMoveFinder::FindMoves() {
         const size_t i = queued[nCollected];
         const int nSide = m_search[i].nSide;
         const CHashResult& result = pair.files[nSide];
-        if (result.bHashed) {
+        const CMoveSearch::CEntry& entry = m_search[i];
+        // A file read for the search is held against its listing as a pair
+        // is: one that changed meanwhile is no candidate.
+        const bool bChanged =
+            result.bHashed &&
+            (result.nSize != entry.nSize ||
+             result.ftLastWrite.dwLowDateTime != entry.ftLastWrite.dwLowDateTime ||
+             result.ftLastWrite.dwHighDateTime != entry.ftLastWrite.dwHighDateTime);
+        if (result.bHashed && !bChanged) {
             m_search.SetHash(i, result.value, result.cbValue);
             continue;
         }
-        if (result.dwError == ERROR_CANCELLED && IsStopRequested()) {
+        const DWORD dwError = bChanged ? FILE_CHANGED_WHILE_READ : result.dwError;
+        if (dwError == ERROR_CANCELLED && IsStopRequested()) {
             return ERROR_CANCELLED;
         }
-        if (!IsInaccessible(result.dwError)) {
+        if (IsInaccessible(dwError)) {
+            // It stays missing, with the reason it could not be searched.
+            m_search.SetError(i, dwError);
+            continue;
+        }
+        {
             g_displayPath.Assign(m_search.DisplayPath(i).c_str());
             return m_context.Fail(nSide == 0 ? L"could not compute source file hash."
                                              : L"could not compute destination file hash.",
-                                  result.dwError);
+                                  dwError);
         }
     }
     m_search.Match();
@@ -159,6 +173,7 @@ void CMoveFinder::ReportKept() {
         }
         if (!bMoved) {
             (entry.nSide == 0 ? finding.source : finding.destination) = factsOf(i, false);
+            (entry.nSide == 0 ? finding.source : finding.destination).dwError = entry.dwError;
             m_context.Report(finding, entry.nSide == 0 ? FindingKind::MissingInDestination
                                                        : FindingKind::MissingInSource);
             continue;

@@ -37,7 +37,8 @@ public:
         // stands for.
         bool bReported;
         bool bLink;
-        DWORD cbHash;  // 0 until its value is known
+        DWORD cbHash;   // 0 until its value is known
+        DWORD dwError;  // why it could not be read for the search, if it could not
         BYTE hash[HASH_MAX_VALUE_SIZE];
         size_t nPartner;  // the entry it moved to or from, or npos
     };
@@ -62,13 +63,18 @@ public:
     const CEntry& operator[](size_t i) const { return m_entries[i]; }
     // Gives entry i its value (at most HASH_MAX_VALUE_SIZE bytes are kept).
     void SetHash(size_t i, const BYTE* pbHash, DWORD cbHash);
+    // Entry i could not be read for the search (dwError says why): it has no
+    // value, and stays missing.
+    void SetError(size_t i, DWORD dwError) { m_entries[i].dwError = dwError; }
 
     // The files whose values are needed: those without one whose size is the
     // size of a file missing on the other side; in the order added.
     std::vector<size_t> Wanted() const;
     // Pairs each source file with at most one destination file of the same
-    // size and value (the value of empty contents never pairs): among the files that share both,
-    // the source's and the destination's in path order, first with first; the rest have no partner.
+    // size and value (the value of empty contents never pairs): among the
+    // files that share both, a source file pairs first with one of the same
+    // name, then the rest of each side in path order, first with first; the
+    // rest have no partner.
     void Match();
     // Every entry in path order (a folder's name before what lies in it;
     // names compared code unit by code unit). Entries of the same path keep
@@ -93,6 +99,9 @@ private:
         std::wstring strOneSided;
     };
 
+    // Pairs the files of one run of equal size and value: nSources source
+    // entries at pRun, in path order, then nDestinations destination ones.
+    void PairRun(const size_t* pRun, size_t nSources, size_t nDestinations);
     // Negative, 0 or positive as entry a's path comes before, with or after
     // entry b's.
     int ComparePaths(const CEntry& a, const CEntry& b) const;

@@ -199,9 +199,8 @@ void CJsonReport::OnFinding(const CFinding& finding) {
     // Why it was not compared, as the console says it: the code of the
     // side that the console's reason names (none for a file that changed
     // while it was read: that reason is the program's own).
-    if (finding.kind == FindingKind::Inaccessible) {
-        const DWORD dwError = finding.side == FindingSide::Destination ? finding.destination.dwError
-                                                                       : finding.source.dwError;
+    const DWORD dwError = ReasonOf(finding);
+    if (finding.kind == FindingKind::Inaccessible || dwError != ERROR_SUCCESS) {
         str += ", \"error\": ";
         str += dwError == FILE_CHANGED_WHILE_READ ? "null" : std::to_string(dwError);
         str += ", \"reason\": ";

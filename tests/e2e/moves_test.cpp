@@ -113,4 +113,76 @@ TEST(MovesTest, AReorganisedTreeReadsAsItsMoves) {
     }
 }
 
+// The candidates for a move: empty files never pair, a file pairs first with
+// one of the same name, and one that cannot be read stays missing with the
+// reason it could not be searched. Trees made through Unix, which can make
+// a name that Windows cannot open.
+TEST(MovesTest, TheCandidatesForAMove) {
+    const std::wstring kReason = e2e::SystemText(ERROR_INVALID_NAME) + L"\n";
+    struct {
+        const char* pszName;
+        const wchar_t* pszSource;  // shell commands that make each tree
+        const wchar_t* pszDestination;
+        std::wstring strFindings;
+        e2e::CCounts counts;
+        const char* pszAccounts;
+    } const kCases[] = {
+        {"empty files never pair",
+         L": > lock.pid && : > .gitkeep",
+         L": > done.flag && : > __init__.py",
+         L"\\.gitkeep: file not found in destination, 0 bytes expected.\n"
+         L"\\__init__.py: file not found in source, 0 bytes expected.\n"
+         L"\\done.flag: file not found in source, 0 bytes expected.\n"
+         L"\\lock.pid: file not found in destination, 0 bytes expected.\n",
+         {0, 0, 0, 0, {2, 0, 2}, {2, 0, 2}},
+         "source: listed 2/0 identical 0/0 moved 0/0 different 0/0 missing 2/0 notVerified 0/0 "
+         "excluded 0/0; destination: listed 2/0 identical 0/0 moved 0/0 different 0/0 missing 2/0 "
+         "notVerified 0/0 excluded 0/0"},
+        {"the same name first",
+         L"mkdir a && echo same > a/x.txt && echo same > y.txt",
+         L"mkdir d && echo same > d/y.txt && echo same > x.txt",
+         L"\\a: folder not found in destination.\n"
+         L"\\a\\x.txt: file moved to \\x.txt.\n"
+         L"\\d: folder not found in source.\n"
+         L"\\y.txt: file moved to \\d\\y.txt.\n",
+         {0, 0, 0, 0, {2, 0, 0, 0, 0, 0, 1}, {2, 0, 0, 0, 0, 0, 1}, 2},
+         "source: listed 2/10 identical 0/0 moved 2/10 different 0/0 missing 0/0 notVerified 0/0 "
+         "excluded 0/0; destination: listed 2/10 identical 0/0 moved 2/10 different 0/0 missing "
+         "0/0 notVerified 0/0 excluded 0/0"},
+        {"an unreadable candidate stays missing, with its reason",
+         L"echo abc > x.txt",
+         L"echo abc > 'y?.txt'",
+         L"\\x.txt: file not found in destination, 4 bytes expected.\n"
+         L"\\y?.txt: file not found in source, 4 bytes expected.\n" +
+             kReason,
+         {0, 0, 0, 0, {1, 0, 1}, {1, 0, 1}},
+         "source: listed 1/4 identical 0/0 moved 0/0 different 0/0 missing 1/4 notVerified 0/0 "
+         "excluded 0/0; destination: listed 1/4 identical 0/0 moved 0/0 different 0/0 missing 1/4 "
+         "notVerified 0/0 excluded 0/0"},
+    };
+    for (const auto& tc : kCases) {
+        SCOPED_TRACE(tc.pszName);
+        const e2e::CTwoTrees trees;
+        const std::wstring strTop = test::UnixPathOf(trees.Root().Path());
+        test::RunUnixCommand(L"/bin/sh -c " +
+                             test::Quote(L"cd '" + strTop + L"/src' && " + tc.pszSource +
+                                         L" && cd '" + strTop + L"/dst' && " + tc.pszDestination +
+                                         L" && : > '" + strTop + L"/made'"));
+        for (int i = 0; i < 500 && test::ListFiles(trees.Root() / L"made").empty(); ++i) {
+            ::Sleep(10);
+        }
+        const std::wstring strReport = trees.Root() / L"report.json";
+        const test::CRunResult result =
+            trees.Run(L"/subdir /hash /moves /report " + test::Quote(strReport));
+        EXPECT_EQ(4u, result.dwExitCode);
+        EXPECT_EQ(trees.CompletedOutput(e2e::kMd5Line, tc.strFindings,
+                                        e2e::Summary(tc.counts, e2e::SHOW_HASH | e2e::SHOW_MOVES)),
+                  e2e::NormalizeDuration(result.strOutput));
+        EXPECT_EQ(tc.pszAccounts, e2e::FileAccounts(strReport));
+        test::RunUnixCommand(L"/bin/sh -c " +
+                             test::Quote(L"rm -rf '" + strTop + L"/src' '" + strTop + L"/dst' '" +
+                                         strTop + L"/made'"));
+    }
+}
+
 }  // namespace
