@@ -76,7 +76,8 @@ void CMoveSearch::Match() {
     std::vector<size_t> valued;
     for (size_t i = 0; i < m_entries.size(); ++i) {
         const CEntry& entry = m_entries[i];
-        if (!entry.bFolder && entry.cbHash != 0 && !IsEmptyValue(entry.hash, entry.cbHash)) {
+        if (!entry.bFolder && entry.cbHash != 0 && !IsEmptyValue(entry.hash, entry.cbHash) &&
+            entry.nPartner == npos) {
             valued.push_back(i);
         }
     }

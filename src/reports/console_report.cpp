@@ -115,7 +115,7 @@ std::wstring FormatFinding(const CFinding& finding) {
                                                              HashText(finding.source).c_str())
                                               : std::wstring(L": files are identical.");
         case FindingKind::Moved:
-            return FormatString(L": file moved to %s.", ConsolePath(finding.pszTo).c_str());
+            return FormatString(L": %s moved to %s.", pszItem, ConsolePath(finding.pszTo).c_str());
         case FindingKind::Recorded:
             return finding.source.cbHash != 0
                        ? FormatString(L": file recorded (%s).", HashText(finding.source).c_str())

@@ -184,7 +184,7 @@ void CJsonReport::OnFinding(const CFinding& finding) {
                            : ", \"type\": \"file\", \"kind\": \"";
     str += kKindNames[static_cast<int>(finding.kind)];
     str += '"';
-    if (finding.kind == FindingKind::Moved) {
+    if (finding.pszTo != nullptr) {
         str += ", \"to\": ";
         AppendJsonString(str, finding.pszTo != nullptr ? finding.pszTo : L"");
     }
@@ -271,6 +271,7 @@ DWORD CJsonReport::Finish(const CComparisonResults& results, LONGLONG nElapsedNa
     AppendCounter(str, "dateMismatches", results.m_nDateMismatches);
     AppendCounter(str, "hashMismatches", results.m_nHashMismatches);
     AppendCounter(str, "movedFiles", results.m_nMovedFiles);
+    AppendCounter(str, "movedFolders", results.m_nMovedFolders);
     str += ",\r\n    ";
     AppendSide(str, "source", results.m_source);
     str += ",\r\n    ";
