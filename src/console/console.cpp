@@ -14,16 +14,11 @@
 
 namespace {
 
-// The order decides abbreviations: "c" is "content", "d" is "date", "m" is
-// "moves", "r" is
-// "report", "s" is "security", "sn" "snapshot", "st" is "strict", "t" is
-// "threads"; "di" and "he" match nothing here and fall through to the
-// framework's display and help.
+// The order decides abbreviations (see program_options.def).
 const KEYWORD_ENTRY g_programOptions[] = {
-    {L"content", OPT_ID_CONTENT},   {L"date", OPT_ID_DATE},         {L"exfile", OPT_ID_EXFILE},
-    {L"exfolder", OPT_ID_EXFOLDER}, {L"hash", OPT_ID_HASH},         {L"moves", OPT_ID_MOVES},
-    {L"report", OPT_ID_REPORT},     {L"security", OPT_ID_SECURITY}, {L"snapshot", OPT_ID_SNAPSHOT},
-    {L"strict", OPT_ID_STRICT},     {L"subdir", OPT_ID_SUBDIR},     {L"threads", OPT_ID_THREADS},
+#define OPTION(keyword, id, value) {keyword, id},
+#include "console/program_options.def"
+#undef OPTION
 };
 
 // The values of /hash: the keywords of the table of algorithms, in its order.
