@@ -87,12 +87,18 @@ class Snapshot(unittest.TestCase):
             ', "excludedFiles": [], "excludedFolders": []', "")
         with open(self.path("s1.json"), "w", encoding="utf-8") as f:
             f.write("\n".join(lines))
+        # Saved again by an editor that adds a byte-order mark.
+        with open(self.path("s.json"), encoding="utf-8") as f, \
+                open(self.path("sb.json"), "w", encoding="utf-8-sig") as b:
+            b.write(f.read())
+        sb = windows(self.path("sb.json"))
         # Rows of one group give the same findings; a snapshot made with
         # exclusions excludes them from the other side too.
         rows = [("folder/folder", windows(self.src), windows(self.dst), []),
                 ("folder/snapshot", windows(self.src), d, []),
                 ("snapshot/snapshot", s, d, []),
                 ("version-1 snapshot/folder", s1, windows(self.dst), []),
+                ("snapshot with a byte-order mark/folder", sb, windows(self.dst), []),
                 ("folder/folder, exclusions", windows(self.src), windows(self.dst), lists),
                 ("snapshot made with exclusions/folder", sx, windows(self.dst), []),
                 ("snapshot/folder, the source gone", s, windows(self.dst), [])]
@@ -108,7 +114,7 @@ class Snapshot(unittest.TestCase):
                 with open(report, encoding="utf-8") as f:
                     document = json.load(f)
                 self.assertEqual(windows(self.src), document["source"])
-                self.assertEqual(source if source in (s, s1, sx) else None,
+                self.assertEqual(source if source in (s, s1, sx, sb) else None,
                                  document.get("sourceSnapshot"))
                 self.assertEqual(d if destination == d else None,
                                  document.get("destinationSnapshot"))
@@ -189,6 +195,9 @@ class Snapshot(unittest.TestCase):
                           good[i])
 
         sizes = {i: re.sub(r'"size": \d+', '"size": %d' % big, good[i]) for i in files[:3]}
+        first = good[files[0]]
+        twin = first[:-1] + ', "twin": 1}'
+        folder = json.loads(first)["path"].rsplit("\\", 1)[0]
         cases = [
             ("a line that is not JSON", {2: "{oops"}, 3),
             ("a name ..", {files[0]: with_path(files[0], "\\..")}, files[0] + 1),
@@ -213,6 +222,16 @@ class Snapshot(unittest.TestCase):
             ("a hash of the wrong length",
              {files[0]: re.sub(r'("hash": "\w+)\w\w"', r'\1"', good[files[0]])}, files[0] + 1),
             ("a count that does not match", {last - 1: json.dumps({"end": count})}, last),
+            ("a twin without an earlier entry", {files[0]: twin}, files[0] + 1),
+            ("a name listed twice, both addressable", {files[0]: first + "\n" + twin},
+             files[0] + 1),
+            ("an excluded count without wildcards",
+             {1: json.dumps({"folder": "", "excludedFiles": 1}) + "\n" + good[1]}, 2),
+            ("a wildcard that is not a text",
+             {0: good[0].replace('"excludedFiles": []', '"excludedFiles": [1]')}, 1),
+            ("a path longer than 32,767 characters",
+             {files[0]: with_path(files[0], folder + "\\" + "x" * (32767 - len(folder)))},
+             files[0] + 1),
         ]
         for name, changes, line in cases:
             with self.subTest(name):
