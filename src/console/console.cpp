@@ -367,7 +367,7 @@ int CConsole::OnOption(const wchar_t* pszName, wchar_t** ppszValues, int nValues
             ULONGLONG nThreads = 0;
             if (nValues != 1 || !ParseWholeNumber(ppszValues[0], MAX_HASH_THREADS, nThreads) ||
                 nThreads == 0) {
-                m_strExpected = L"1 to 64";
+                m_strExpected = L"1 to " + std::to_wstring(MAX_HASH_THREADS);
                 return PARAM_INVALID;
             }
             m_nHashThreads = static_cast<DWORD>(nThreads);

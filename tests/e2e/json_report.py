@@ -162,7 +162,9 @@ class JsonReport(unittest.TestCase):
         expected[6]["reason"] = denied
         # Compared as dumped text, so that the order of the fields counts too.
         self.assertEqual(json.dumps(expected), json.dumps(document["findings"]))
-        first, second = document["errors"]
+        first, second, *more = document["errors"]
+        self.assertEqual([{"path": "\\e%d" % i, "message": "one of many", "code": 0, "text": None}
+                          for i in range(2000)], more)
         self.assertEqual(["path", "message", "code", "text"], list(first))
         self.assertEqual(("\\c", "could not compute source file hash.", 32),
                          (first["path"], first["message"], first["code"]))
