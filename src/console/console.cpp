@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "paths/file_identity.h"
+#include "paths/path_kind.h"
 #include "runtime/library.h"
 #include "runtime/time_units.h"
 
@@ -37,7 +38,8 @@ const wchar_t* const g_usageLines[] = {
     L"<srcpath> <dstpath> [/date [<tolerance>]] [/display [<level>",
     L"\t[<mode>]]] [/exfile <file.ext>] [/exfolder <file.ext>] [/hash [<alg>]]",
     L"\t[/content] [/moves] [/report <file.json>] [/security] [/snapshot <file>]",
-    L"\t[/strict] [/subdir] [/threads <n>] [/?]",
+    L"\t[/strict] [/subdir] [/threads <n>] [/oneway] [/recopy <file>]",
+    L"\t[/recopy0 <file>] [/?]",
     L"",
     L"Where:",
     L"",
@@ -76,6 +78,11 @@ const wchar_t* const g_usageLines[] = {
     L"  /strict     Counts whatever could not be compared as a difference.",
     L"  /subdir     Compares subfolders recursively.",
     L"  /threads    Sets the number of threads that read and hash files.",
+    L"  /oneway     Asks only whether the destination holds every source file:",
+    L"              extra files and moves are no differences.",
+    L"  /recopy     Writes the source files that the destination lacks as they",
+    L"              are, one path a line, for rsync --files-from.",
+    L"  /recopy0    The same, each path ended by a NUL, for rsync --from0.",
     L"  /?          Displays this help message.",
 };
 
@@ -91,31 +98,44 @@ enum : DWORD {
     PATH_FOLDER_EXCLUSIONS = 0x08,
     PATH_REPORT = 0x10,
     PATH_SNAPSHOT = 0x20,
+    PATH_RECOPY = 0x40,
 };
 
 // What Validate says about one path of the command line, in the order it
 // checks: too long, none given (folders only; an exclusion list is
-// optional), not there, and for a list a folder where its file belongs.
+// optional), not there, for a side a name that is neither a folder nor a
+// file (a named pipe, a device), and for a list a folder where its file
+// belongs.
 struct CPathTexts {
     bool bFolder;
     const wchar_t* pszTooLong;
     const wchar_t* pszRequired;
     const wchar_t* pszNotFound;
+    const wchar_t* pszOther;
     const wchar_t* pszIsFolder;
 };
 
-const CPathTexts kSourceTexts = {true, L"the source path is too long.",
-                                 L"a source path is required.", L"the source path does not exist.",
+const CPathTexts kSourceTexts = {true,
+                                 L"the source path is too long.",
+                                 L"a source path is required.",
+                                 L"the source path does not exist.",
+                                 L"the source path is not a folder, a snapshot or a manifest.",
                                  nullptr};
-const CPathTexts kDestinationTexts = {true, L"the destination path is too long.",
-                                      L"a destination path is required.",
-                                      L"the destination path does not exist.", nullptr};
-const CPathTexts kFileListTexts = {false, L"the file exclusions path is too long.", nullptr,
-                                   L"the specified file for file exclusions does not exist.",
-                                   L"the specified file for file exclusions is a folder."};
-const CPathTexts kFolderListTexts = {false, L"the folder exclusions path is too long.", nullptr,
-                                     L"the specified file for folder exclusions does not exist.",
-                                     L"the specified file for folder exclusions is a folder."};
+const CPathTexts kDestinationTexts = {
+    true,
+    L"the destination path is too long.",
+    L"a destination path is required.",
+    L"the destination path does not exist.",
+    L"the destination path is not a folder, a snapshot or a manifest.",
+    nullptr};
+const CPathTexts kFileListTexts = {
+    false,   L"the file exclusions path is too long.",
+    nullptr, L"the specified file for file exclusions does not exist.",
+    nullptr, L"the specified file for file exclusions is a folder."};
+const CPathTexts kFolderListTexts = {
+    false,   L"the folder exclusions path is too long.",
+    nullptr, L"the specified file for folder exclusions does not exist.",
+    nullptr, L"the specified file for folder exclusions is a folder."};
 
 // Why a path of the command line cannot be used, or null when it can.
 const wchar_t* CheckPath(const std::wstring& strPath, bool bTooLong, const CPathTexts& texts) {
@@ -125,12 +145,18 @@ const wchar_t* CheckPath(const std::wstring& strPath, bool bTooLong, const CPath
     if (strPath.empty()) {
         return texts.pszRequired;
     }
-    const bool bIsFolder = ::PathIsDirectoryW(strPath.c_str()) != FALSE;
-    // A compared path that names a file is a snapshot.
-    if (!::PathFileExistsW(strPath.c_str())) {
-        return texts.pszNotFound;
+    // A compared path that names a file is a snapshot or a manifest.
+    switch (GetPathKind(strPath.c_str())) {
+        case PathKind::Missing:
+            return texts.pszNotFound;
+        case PathKind::Other:
+            return texts.pszOther != nullptr ? texts.pszOther : texts.pszNotFound;
+        case PathKind::Folder:
+            return texts.pszIsFolder;
+        case PathKind::File:
+            break;
     }
-    return bIsFolder ? texts.pszIsFolder : nullptr;
+    return nullptr;
 }
 
 // A full path without the backslashes that end it, but for a drive's root.
@@ -331,6 +357,12 @@ int CConsole::OnOption(const wchar_t* pszName, wchar_t** ppszValues, int nValues
                 return PARAM_INVALID;
             }
             return 0;
+        case OPT_ID_RECOPY:
+        case OPT_ID_RECOPY0:
+            if (nValues != 1 || !StorePath(ppszValues[0], m_strRecopyPath, PATH_RECOPY)) {
+                return PARAM_INVALID;
+            }
+            return 0;
         case OPT_ID_SNAPSHOT:
             if (nValues < 1 || !StorePath(ppszValues[0], m_strSnapshotPath, PATH_SNAPSHOT)) {
                 return PARAM_INVALID;
@@ -374,8 +406,8 @@ int CConsole::OnOption(const wchar_t* pszName, wchar_t** ppszValues, int nValues
             return 0;
         }
         default:
-            // content, moves, security, strict and subdir are flags; their values
-            // are ignored.
+            // content, moves, oneway, security, strict and subdir are flags;
+            // their values are ignored.
             return nRow;
     }
 }
@@ -395,6 +427,29 @@ bool CConsole::Validate() {
     // One way to compare contents per run.
     if ((m_dwOptions & (OPT_HASH | OPT_CONTENT)) == (OPT_HASH | OPT_CONTENT)) {
         SetError(L"choose /hash or /content.");
+        return false;
+    }
+    // A snapshot records one tree: what only a comparison answers is
+    // refused, not ignored.
+    if (m_dwOptions & OPT_SNAPSHOT) {
+        const struct {
+            DWORD dwOption;
+            const wchar_t* pszError;
+        } comparisonOnly[] = {
+            {OPT_MOVES, L"/moves applies to comparisons."},
+            {OPT_ONEWAY, L"/oneway applies to comparisons."},
+            {OPT_RECOPY, L"/recopy applies to comparisons."},
+            {OPT_RECOPY0, L"/recopy0 applies to comparisons."},
+        };
+        for (const auto& option : comparisonOnly) {
+            if (m_dwOptions & option.dwOption) {
+                SetError(option.pszError);
+                return false;
+            }
+        }
+    }
+    if ((m_dwOptions & (OPT_RECOPY | OPT_RECOPY0)) == (OPT_RECOPY | OPT_RECOPY0)) {
+        SetError(L"choose /recopy or /recopy0.");
         return false;
     }
     // Moves are found by the files' values: byte comparison has none.
@@ -439,6 +494,9 @@ bool CConsole::Validate() {
     if (pszError == nullptr && (m_dwTooLong & PATH_REPORT) != 0) {
         pszError = L"the report path is too long.";
     }
+    if (pszError == nullptr && (m_dwTooLong & PATH_RECOPY) != 0) {
+        pszError = L"the recopy list path is too long.";
+    }
     if (pszError != nullptr) {
         SetError(pszError);
         return false;
@@ -459,6 +517,16 @@ bool CConsole::Validate() {
         }
         if (!::PathIsDirectoryW(strFolder.c_str())) {
             SetError(L"the folder of the report file does not exist.");
+            return false;
+        }
+    }
+    if (!m_strRecopyPath.empty()) {
+        if (isInsideCompared(m_strRecopyPath, strFolder)) {
+            SetError(L"the recopy list must not be inside the source or destination folder.");
+            return false;
+        }
+        if (!::PathIsDirectoryW(strFolder.c_str())) {
+            SetError(L"the folder of the recopy list does not exist.");
             return false;
         }
     }

@@ -21,6 +21,9 @@ enum : DWORD {
     OPT_ID_CONTENT = 0x20009,
     OPT_ID_SNAPSHOT = 0x2000A,
     OPT_ID_MOVES = 0x2000B,
+    OPT_ID_ONEWAY = 0x2000C,
+    OPT_ID_RECOPY = 0x2000D,
+    OPT_ID_RECOPY0 = 0x2000E,
 };
 
 // Option flags in m_dwOptions.
@@ -37,6 +40,9 @@ enum : DWORD {
     OPT_CONTENT = 0x200,
     OPT_SNAPSHOT = 0x400,
     OPT_MOVES = 0x800,
+    OPT_ONEWAY = 0x1000,
+    OPT_RECOPY = 0x2000,   // the list of files to copy again, one a line
+    OPT_RECOPY0 = 0x4000,  // the same list, each path ended by a NUL
 };
 
 // The most hours that /date accepts as a shift: the widest gap between two
@@ -53,7 +59,7 @@ public:
     ~CConsole() override;
 
     std::wstring GetDescription() const override;
-    // The usage text: 43 lines, each ending with a line feed.
+    // The usage text: 49 lines, each ending with a line feed.
     std::wstring GetUsage() const override;
     // Index 1 is the source, index 2 the destination (each a folder, or a
     // file read as a snapshot of one): the full path of the text
@@ -63,8 +69,8 @@ public:
     // PARAM_UNEXPECTED.
     int OnPositional(int nIndex, const wchar_t* pszText) override;
     // The program's options (content, date, exfile, exfolder, hash, moves,
-    // report, security, snapshot, strict, subdir, threads, by
-    // abbreviation), then the framework's. Sets the option's flag before its
+    // report, security, snapshot, strict, subdir, threads, oneway, recopy,
+    // recopy0, by abbreviation), then the framework's. Sets the option's flag before its
     // values are examined.
     // Returns 0 or the row index when accepted, PARAM_UNKNOWN or
     // PARAM_INVALID.
@@ -81,7 +87,9 @@ public:
     // case and a trailing backslash. With /snapshot the source must be a
     // folder and no destination be given, the snapshot file must not lie in
     // the source folder (as the report), and /content, /date and /report are
-    // refused.
+    // refused, as are /moves, /oneway, /recopy and /recopy0, which apply to
+    // comparisons. The list of /recopy or /recopy0 (not both) is placed as
+    // the report is.
     bool Validate() override;
 
     // The options record, written while the command line is parsed and
@@ -93,6 +101,7 @@ public:
     std::wstring m_strFolderExclusions;
     std::wstring m_strReportPath;
     std::wstring m_strSnapshotPath;  // with /snapshot: the file to write
+    std::wstring m_strRecopyPath;    // with /recopy or /recopy0: the list to write
     LONGLONG m_nDateTolerance = 0;   // 100-nanosecond units
     int m_nDateShiftHours = 0;       // whole-hour shifts that /date also accepts
     DWORD m_nHashThreads = 0;        // with OPT_THREADS: the threads that hash

@@ -1,25 +1,22 @@
 #include "program/run.h"
 
-#include <shlwapi.h>
-
 #include <memory>
-#include <vector>
 
 #include "comparison/compare_engine.h"
 #include "console/console.h"
 #include "exclusions/exclusions.h"
 #include "exclusions/text_file.h"
 #include "paths/long_path.h"
+#include "program/side_opening.h"
 #include "reports/comparison_results.h"
 #include "reports/console_report.h"
 #include "reports/json_report.h"
 #include "reports/progress_report.h"
+#include "reports/recopy_list.h"
 #include "reports/snapshot_writer.h"
 #include "runtime/crash_dump.h"
 #include "runtime/elapsed_format.h"
 #include "runtime/elapsed_timer.h"
-#include "runtime/file_time.h"
-#include "runtime/handle.h"
 #include "runtime/process_end.h"
 #include "runtime/wide_string.h"
 #include "sides/file_listing.h"
@@ -42,6 +39,7 @@ const CListTexts kFolderListTexts = {L"folder exclusions", L"%d folder exclusion
                                      L"folder exclusion file could not be loaded.", true};
 
 const wchar_t kReportFailed[] = L"report file could not be written.";
+const wchar_t kRecopyFailed[] = L"recopy list could not be written.";
 const wchar_t kSnapshotFailed[] = L"snapshot file could not be written.";
 const wchar_t kRule[] =
     L"------------------------------------------------------------------\nSummary:\n";
@@ -94,7 +92,8 @@ void AddConsoleReports(CConsole& console, CReportFanOut& reports, CConsoleReport
 }
 
 // Records the source folder in the snapshot file: the source walked alone,
-// its findings handed to the snapshot writer and the console.
+// its findings handed to the snapshot writer and the console. Exit 0, or 4
+// with /strict when an item could not be recorded.
 int MakeSnapshot(CConsole& console) {
     PrintLine(console, L"Source path: %s.", console.m_strSourcePath.c_str());
     PrintLine(console, L"Snapshot file: %s.\n", console.m_strSnapshotPath.c_str());
@@ -146,162 +145,15 @@ int MakeSnapshot(CConsole& console) {
           FormatGroupedNumber(writer.GetFolders()).c_str(),
           FormatGroupedNumber(writer.GetBytes()).c_str(),
           FormatGroupedNumber(writer.GetInaccessible()).c_str());
-    return EXIT_IDENTICAL;
-}
-
-// A compared path that names a file: the snapshot, opened, then read
-// through (checked).
-struct CSnapshotOpening {
-    std::unique_ptr<CSnapshotReader> pReader;
-    DWORD dwError = ERROR_SUCCESS;
-
-    void Read() {
-        if (dwError == ERROR_SUCCESS) {
-            dwError = pReader->Read();
-        }
+    // A snapshot that lacks something says so last, where a script's log
+    // shows it; /strict makes it fail as a comparison that could not read
+    // everything does.
+    if (writer.GetInaccessible() == 0) {
+        return EXIT_IDENTICAL;
     }
-    static DWORD WINAPI ThreadMain(void* pParameter) {
-        static_cast<CSnapshotOpening*>(pParameter)->Read();
-        return 0;
-    }
-};
-
-// Checks the snapshots among the two compared paths; two are checked at
-// once, the destination's on a thread of its own.
-void OpenSnapshots(const CConsole& console, CSnapshotOpening (&openings)[2]) {
-    const std::wstring* const paths[2] = {&console.m_strSourcePath, &console.m_strDestinationPath};
-    for (int nSide = 0; nSide < 2; ++nSide) {
-        if (!::PathIsDirectoryW(paths[nSide]->c_str())) {
-            openings[nSide].pReader = std::make_unique<CSnapshotReader>();
-            openings[nSide].dwError = openings[nSide].pReader->Open(paths[nSide]->c_str());
-        }
-    }
-    CKernelHandle hThread;
-    if (openings[0].pReader && openings[1].pReader) {
-        hThread.Reset(
-            ::CreateThread(nullptr, 0, CSnapshotOpening::ThreadMain, &openings[1], 0, nullptr));
-    }
-    for (int nSide = 0; nSide < 2; ++nSide) {
-        if (openings[nSide].pReader && !(nSide == 1 && hThread)) {
-            openings[nSide].Read();
-        }
-    }
-    if (hThread) {
-        ::WaitForSingleObject(hThread.Get(), INFINITE);
-    }
-}
-
-// A compared side: the folder on the disk, or the snapshot opened when the
-// path names a file. Returns 0, or the exit code after reporting why the
-// snapshot cannot serve the comparison.
-int OpenSide(CConsole& console, CSnapshotOpening& opening, const std::wstring& strPath,
-             bool bSource, std::unique_ptr<CTreeSide>& pSide, CSnapshotReader*& pSnapshot) {
-    pSnapshot = nullptr;
-    if (!opening.pReader) {
-        pSide = std::make_unique<CFolderSide>(LongRoot(strPath));
-        return 0;
-    }
-    std::unique_ptr<CSnapshotReader> pReader = std::move(opening.pReader);
-    const DWORD dwError = opening.dwError;
-    if (dwError == ERROR_INVALID_DATA && !pReader->GetDamage().empty()) {
-        PrintError(console, L"snapshot file could not be read.", 0);
-        PrintLine(console, L"%s, line %I64u: %s", strPath.c_str(), pReader->GetDamagedLine(),
-                  pReader->GetDamage().c_str());
-        return EXIT_SETUP_FAILED;
-    }
-    if (dwError != ERROR_SUCCESS) {
-        PrintError(console, L"snapshot file could not be read.", HResultFromWin32(dwError));
-        return EXIT_SETUP_FAILED;
-    }
-    // What the options ask must be in the snapshot.
-    const CSnapshotHeader& header = pReader->GetHeader();
-    const wchar_t* const pszSide = bSource ? L"source" : L"destination";
-    std::wstring strRefused;
-    if (console.m_dwOptions & OPT_CONTENT) {
-        strRefused = L"a snapshot cannot be compared by content; use /hash.";
-    }
-    if (strRefused.empty() && (console.m_dwOptions & OPT_HASH)) {
-        const CHashAlgorithm* const pWanted = console.GetHashAlgorithm();
-        if (FindHashAlgorithmByRecordName(header.strHash) != pWanted) {
-            strRefused =
-                FormatString(L"the %s snapshot holds no %s values.", pszSide, pWanted->pszDisplay);
-        }
-    }
-    if (strRefused.empty() && (console.m_dwOptions & OPT_SUBDIR) && !header.bSubdir) {
-        strRefused = FormatString(
-            L"the %s snapshot holds no subfolders: it was made without /subdir.", pszSide);
-    }
-    if (strRefused.empty() && (console.m_dwOptions & OPT_SECURITY) && !header.bSecurity) {
-        strRefused = FormatString(
-            L"the %s snapshot holds no owners and DACLs: it was made "
-            L"without /security.",
-            pszSide);
-    }
-    if (!strRefused.empty()) {
-        PrintError(console, L"%s", 0, strRefused.c_str());
-        console.EndBlock();
-        return EXIT_PARAMETERS;
-    }
-    pSnapshot = pReader.get();
-    pSide = std::move(pReader);
-    return 0;
-}
-
-// The parameter line of a side: a snapshot named with the folder it
-// recorded and when, then what it left out; pszEnd after the last line.
-void PrintSideLine(CConsole& console, const wchar_t* pszLabel, const std::wstring& strPath,
-                   const CSnapshotReader* pSnapshot, const wchar_t* pszSide,
-                   const wchar_t* pszEnd) {
-    if (pSnapshot == nullptr) {
-        PrintLine(console, L"%s: %s.%s", pszLabel, strPath.c_str(), pszEnd);
-        return;
-    }
-    const CSnapshotHeader& header = pSnapshot->GetHeader();
-    // The date and the minute of the ISO text: "2024-03-07T14:05:09Z" is
-    // "2024-03-07 14:05".
-    const std::wstring strCreated = FormatIsoTime(header.ftCreated, 0);
-    const size_t nTime = strCreated.find(L'T');
-    std::vector<std::wstring> lines(
-        1, FormatString(L"%s: %s (snapshot %s, %s %s UTC).", pszLabel, header.strRoot.c_str(),
-                        strPath.c_str(), strCreated.substr(0, nTime).c_str(),
-                        strCreated.substr(nTime + 1, 5).c_str()));
-    const struct {
-        const CStringList& wildcards;
-        const wchar_t* pszKind;
-    } lists[] = {{header.fileWildcards, L"files"}, {header.folderWildcards, L"folders"}};
-    for (const auto& list : lists) {
-        if (list.wildcards.empty()) {
-            continue;
-        }
-        std::wstring strWildcards;
-        for (const std::wstring& strWildcard : list.wildcards) {
-            strWildcards += (strWildcards.empty() ? L"" : L", ") + strWildcard;
-        }
-        lines.push_back(FormatString(L"Excluding the %s snapshot's %s: %s.", pszSide, list.pszKind,
-                                     strWildcards.c_str()));
-    }
-    for (size_t i = 0; i < lines.size(); ++i) {
-        PrintLine(console, L"%s%s", lines[i].c_str(), i + 1 == lines.size() ? pszEnd : L"");
-    }
-}
-
-// What a snapshot left out is left out of both sides, and counted as the
-// exclusions given with the comparison are.
-void AddSnapshotExclusions(CConsole& console, const CSnapshotReader* pSnapshot) {
-    if (pSnapshot == nullptr) {
-        return;
-    }
-    const CSnapshotHeader& header = pSnapshot->GetHeader();
-    if (!header.fileWildcards.empty()) {
-        g_fileExclusions.insert(g_fileExclusions.end(), header.fileWildcards.begin(),
-                                header.fileWildcards.end());
-        console.m_dwOptions |= OPT_EXFILE;
-    }
-    if (!header.folderWildcards.empty()) {
-        g_folderExclusions.insert(g_folderExclusions.end(), header.folderWildcards.begin(),
-                                  header.folderWildcards.end());
-        console.m_dwOptions |= OPT_EXFOLDER;
-    }
+    PrintLine(console, L"\nThe snapshot is incomplete: %s item(s) could not be recorded.",
+              FormatGroupedNumber(writer.GetInaccessible()).c_str());
+    return (console.m_dwOptions & OPT_STRICT) ? EXIT_DIFFERENT : EXIT_IDENTICAL;
 }
 
 // The exclusion lists loaded and the algorithm named: 0, or the exit code
@@ -319,39 +171,6 @@ int PrepareRun(CConsole& console) {
         PrintLine(console, L"Using %s hash algorithm for file data comparisons.\n",
                   console.GetHashAlgorithm()->pszDisplay);
     }
-    return 0;
-}
-
-// The two compared sides, each a folder or a snapshot, and the snapshots
-// among them.
-struct CComparedSides {
-    std::unique_ptr<CTreeSide> pSource;
-    std::unique_ptr<CTreeSide> pDestination;
-    CSnapshotReader* pSourceSnapshot = nullptr;
-    CSnapshotReader* pDestinationSnapshot = nullptr;
-};
-
-// Opens both sides and prints their parameter lines: 0, or the exit code
-// after reporting why a snapshot cannot serve. A damaged snapshot, or one
-// that lacks what the options ask, is refused before anything is compared.
-int OpenSides(CConsole& console, CComparedSides& sides) {
-    CSnapshotOpening openings[2];
-    OpenSnapshots(console, openings);
-    int nExit = OpenSide(console, openings[0], console.m_strSourcePath, true, sides.pSource,
-                         sides.pSourceSnapshot);
-    if (nExit == 0) {
-        nExit = OpenSide(console, openings[1], console.m_strDestinationPath, false,
-                         sides.pDestination, sides.pDestinationSnapshot);
-    }
-    if (nExit != 0) {
-        return nExit;
-    }
-    PrintSideLine(console, L"Source path", console.m_strSourcePath, sides.pSourceSnapshot,
-                  L"source", L"");
-    PrintSideLine(console, L"Destination path", console.m_strDestinationPath,
-                  sides.pDestinationSnapshot, L"destination", L"\n");
-    AddSnapshotExclusions(console, sides.pSourceSnapshot);
-    AddSnapshotExclusions(console, sides.pDestinationSnapshot);
     return 0;
 }
 
@@ -386,9 +205,12 @@ int Summarize(CConsole& console, const CComparisonResults& results, LONGLONG nEl
         return EXIT_COMPARE_FAILED;
     }
     PrintLine(console, L"Comparison completed in %s.\n", FormatElapsedTime(nElapsed).c_str());
-    if (!results.IsIdentical((console.m_dwOptions & OPT_STRICT) != 0)) {
+    // One way, what could not be read fails the run as with /strict.
+    if (!results.IsIdentical((console.m_dwOptions & (OPT_STRICT | OPT_ONEWAY)) != 0)) {
         results.PrintSummary(console, console.m_dwOptions);
-        return EXIT_DIFFERENT;
+        // One way, only the source's files must be held by the destination.
+        const bool bHeld = (console.m_dwOptions & OPT_ONEWAY) && results.HoldsEverySourceFile();
+        return bHeld ? EXIT_IDENTICAL : EXIT_DIFFERENT;
     }
     if (!results.HasInaccessible()) {
         PrintLine(console, L"The source and the destination are identical.");
@@ -400,11 +222,26 @@ int Summarize(CConsole& console, const CComparisonResults& results, LONGLONG nEl
     return EXIT_IDENTICAL;
 }
 
-// Compares the two sides, handing the findings to the console, the counters
-// and the report (when bReport), and returns the run's exit code. The report
-// records that code; when it cannot be completed, the run ends as a failed
-// setup.
-int Compare(CConsole& console, CComparedSides& sides, CJsonReport& report, bool bReport) {
+// Names the source items that belong in the recopy list but could not be
+// written in it, each on a line as a finding is.
+void PrintLeftOut(CConsole& console, const CRecopyList& recopy) {
+    for (const CRecopyList::CLeftOut& leftOut : recopy.GetLeftOut()) {
+        const wchar_t* const pszWhy =
+            leftOut.refusal == RecopyRefusal::LineBreak ? L"its name holds a line break"
+            : leftOut.refusal == RecopyRefusal::NoUtf8  ? L"its name has no UTF-8 form"
+                                                        : L"the system lists its name as another";
+        PrintLine(console, L"%s: left out of the recopy list: %s.",
+                  ConsolePath(leftOut.strPath.c_str()).c_str(), pszWhy);
+    }
+}
+
+// Compares the two sides, handing the findings to the console, the counters,
+// the report (when bReport) and the recopy list (when pRecopy), and returns
+// the run's exit code. The report records that code; when it or the list
+// cannot be completed, the run ends as a failed setup. A comparison that did
+// not run to its end writes no list: an old one stays as it was.
+int Compare(CConsole& console, CComparedSides& sides, CJsonReport& report, bool bReport,
+            CRecopyList* pRecopy) {
     CComparisonResults results;
     CCountingReport counting(results);
     CElapsedTimer timer;
@@ -420,10 +257,16 @@ int Compare(CConsole& console, CComparedSides& sides, CJsonReport& report, bool 
     if (bReport) {
         reports.Add(report);
     }
+    if (pRecopy != nullptr) {
+        reports.Add(*pRecopy);
+    }
     const CComparisonFailure failure =
         CompareFolders(console, *sides.pSource, sides.pDestination.get(), reports);
     const DWORD dwError = failure.dwError;
     timer.Stop();
+    if (pRecopy != nullptr) {
+        PrintLeftOut(console, *pRecopy);
+    }
     // A stop asked for on the console ends the comparison before its next
     // file.
     const bool bInterrupted = dwError == ERROR_CANCELLED && IsStopRequested();
@@ -438,6 +281,12 @@ int Compare(CConsole& console, CComparedSides& sides, CJsonReport& report, bool 
                 : ERROR_SUCCESS;
     if (dwReportError != ERROR_SUCCESS) {
         PrintError(console, kReportFailed, HResultFromWin32(dwReportError));
+        return EXIT_SETUP_FAILED;
+    }
+    const DWORD dwRecopyError =
+        pRecopy != nullptr && dwError == ERROR_SUCCESS ? pRecopy->Finish() : ERROR_SUCCESS;
+    if (dwRecopyError != ERROR_SUCCESS) {
+        PrintError(console, kRecopyFailed, HResultFromWin32(dwRecopyError));
         return EXIT_SETUP_FAILED;
     }
     return nExitCode;
@@ -483,5 +332,15 @@ int Run(int argc, wchar_t** argv) {
             return EXIT_SETUP_FAILED;
         }
     }
-    return Compare(console, sides, report, bReport);
+    CRecopyList recopy;
+    const bool bRecopy = (console.m_dwOptions & (OPT_RECOPY | OPT_RECOPY0)) != 0;
+    if (bRecopy) {
+        const DWORD dwRecopyError =
+            recopy.Open(console.m_strRecopyPath.c_str(), (console.m_dwOptions & OPT_RECOPY0) != 0);
+        if (dwRecopyError != ERROR_SUCCESS) {
+            PrintError(console, kRecopyFailed, HResultFromWin32(dwRecopyError));
+            return EXIT_SETUP_FAILED;
+        }
+    }
+    return Compare(console, sides, report, bReport, bRecopy ? &recopy : nullptr);
 }

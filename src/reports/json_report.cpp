@@ -128,6 +128,8 @@ DWORD CJsonReport::Open(const wchar_t* pszPath, const CConsole& console,
     AppendJsonNameOrNull(str, pAlgorithm != nullptr ? pAlgorithm->pszRecordName : nullptr);
     str += ", \"moves\": ";
     str += (console.m_dwOptions & OPT_MOVES) ? "true" : "false";
+    str += ", \"oneway\": ";
+    str += (console.m_dwOptions & OPT_ONEWAY) ? "true" : "false";
     str += ", \"content\": ";
     str += (console.m_dwOptions & OPT_CONTENT) ? "true" : "false";
     str += ", \"security\": ";

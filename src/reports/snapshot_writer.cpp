@@ -26,7 +26,9 @@ DWORD CSnapshotWriter::Open(const wchar_t* pszPath, const CConsole& console) {
     if (!AppendSnapshotHeader(m_file.Buffer(), header)) {
         return ERROR_BUFFER_OVERFLOW;
     }
+    Appended();
     m_file.Flush();
+    m_cbSummed = 0;
     return m_file.GetError();
 }
 
@@ -55,7 +57,7 @@ void CSnapshotWriter::OnExcluded(bool bFolder, FindingSide side, int nCount) {
     excluded.bFolders = bFolder;
     excluded.nCount = static_cast<unsigned long long>(nCount);
     AppendSnapshotExcluded(m_file.Buffer(), excluded);
-    m_file.Written();
+    Appended();
 }
 
 void CSnapshotWriter::OnFinding(const CFinding& finding) {
@@ -128,11 +130,19 @@ void CSnapshotWriter::WriteEntry() {
         ++m_nInaccessible;
     }
     AppendSnapshotEntry(m_file.Buffer(), m_entry, m_bSecurity);
+    Appended();
+}
+
+void CSnapshotWriter::Appended() {
+    std::string& buffer = m_file.Buffer();
+    m_checksum.Add(buffer.data() + m_cbSummed, buffer.size() - m_cbSummed);
     m_file.Written();
+    m_cbSummed = buffer.size();
 }
 
 DWORD CSnapshotWriter::Finish() {
     WriteEntry();
+    m_end.nChecksum = m_checksum.Get();
     AppendSnapshotEnd(m_file.Buffer(), m_end);
     return m_file.Commit();
 }

@@ -14,6 +14,7 @@
 
 #include "comparison/finding.h"
 #include "reports/replacing_file.h"
+#include "runtime/checksum.h"
 #include "sides/snapshot_format.h"
 
 class CConsole;
@@ -52,8 +53,13 @@ public:
 private:
     // Writes the entry held back, if any.
     void WriteEntry();
+    // A line was appended to the file's buffer: its bytes go into the
+    // checksum before the buffer may be written out.
+    void Appended();
 
     CReplacingFile m_file;
+    CChecksum m_checksum;   // of every byte written so far
+    size_t m_cbSummed = 0;  // the bytes of the buffer in the checksum
     bool m_bSecurity = false;
     // The folder entered last: its display path ("" for the root) and its
     // path as the entries write it.

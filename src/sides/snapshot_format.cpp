@@ -40,6 +40,7 @@ const char kEnd[] = "end";
 const char kFiles[] = "files";
 const char kFolders[] = "folders";
 const char kBytes[] = "bytes";
+const char kChecksum[] = "checksum";
 
 using Kind = CJsonValue::Kind;
 
@@ -374,7 +375,16 @@ void AppendSnapshotEnd(std::string& str, const CSnapshotEnd& end) {
     AppendNext(str, kFolders);
     str += std::to_string(end.nFolders);
     AppendNext(str, kBytes);
-    str += std::to_string(end.nBytes) + "}}\n";
+    str += std::to_string(end.nBytes);
+    // Most significant byte first, as xxHash writes its values.
+    BYTE checksum[sizeof(end.nChecksum)];
+    for (size_t i = 0; i < sizeof(checksum); ++i) {
+        checksum[i] = static_cast<BYTE>(end.nChecksum >> (8 * (sizeof(checksum) - 1 - i)));
+    }
+    AppendNext(str, kChecksum);
+    str += '"';
+    AppendHexBytes(str, checksum, sizeof(checksum));
+    str += "\"}}\n";
 }
 
 const wchar_t* ReadSnapshotHeader(const CSnapshotLine& line, CSnapshotHeader& header) {
@@ -384,7 +394,7 @@ const wchar_t* ReadSnapshotHeader(const CSnapshotLine& line, CSnapshotHeader& he
     }
     unsigned long long nVersion = 0;
     if (!GetWhole(line.Find(kVersion), kSnapshotVersion, nVersion) || nVersion == 0) {
-        return L"the snapshot's version is neither 1 nor 2.";
+        return L"the snapshot's version is not 1, 2 or 3.";
     }
     header.nVersion = static_cast<unsigned>(nVersion);
     const CJsonValue* const root = FindKind(line, kRoot, Kind::Text);
@@ -455,12 +465,28 @@ bool IsSnapshotEnd(const CSnapshotLine& line) {
     return line.Find(kEnd) != nullptr;
 }
 
-const wchar_t* ReadSnapshotEnd(const CSnapshotLine& line, CSnapshotEnd& end) {
+const wchar_t* ReadSnapshotEnd(const CSnapshotLine& line, const CSnapshotHeader& header,
+                               CSnapshotEnd& end) {
     if (!GetWhole(line.Find(kFiles, kEnd), ULLONG_MAX, end.nFiles) ||
         !GetWhole(line.Find(kFolders, kEnd), ULLONG_MAX, end.nFolders) ||
         !GetWhole(line.Find(kBytes, kEnd), ULLONG_MAX, end.nBytes)) {
         return L"the closing line lacks a count.";
     }
+    end.bChecksum = false;
+    end.nChecksum = 0;
+    if (header.nVersion < kSnapshotChecksumVersion) {
+        return nullptr;
+    }
+    const CJsonValue* const checksum = FindKind(line, kChecksum, Kind::Text, kEnd);
+    BYTE value[sizeof(end.nChecksum)];
+    if (checksum == nullptr || checksum->str.size() != 2 * sizeof(value) ||
+        !ParseHexBytes(checksum->str.c_str(), sizeof(value), value)) {
+        return L"the closing line lacks its checksum.";
+    }
+    for (const BYTE b : value) {
+        end.nChecksum = (end.nChecksum << 8) | b;
+    }
+    end.bChecksum = true;
     return nullptr;
 }
 

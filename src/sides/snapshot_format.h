@@ -11,8 +11,11 @@
 // folder (two names that the platform lists alike) carries "twin", the count
 // of its earlier entries there. The header records the wildcards of the
 // exclusion lists, and a line before a folder's entries counts what they
-// left out of it. Version 1 (names as listed, no twins, no wildcards) is
-// still read.
+// left out of it. Version 3 adds to the closing line the checksum of every
+// byte before it (after a UTF-8 byte order mark at the start of the file),
+// so that a snapshot changed after it was written is refused. Versions 1
+// (names as listed, no twins, no wildcards) and 2 are still read, without a
+// checksum.
 #pragma once
 
 #include <cstddef>
@@ -25,7 +28,9 @@
 #include "runtime/wide_string.h"
 #include "sides/snapshot_line.h"
 
-constexpr unsigned kSnapshotVersion = 2;
+constexpr unsigned kSnapshotVersion = 3;
+// The first version whose closing line carries a checksum.
+constexpr unsigned kSnapshotChecksumVersion = 3;
 
 // The longest path below the root that the platform can hold, and the
 // longest lines that a writer writes: a unit of a path takes at most six
@@ -81,11 +86,15 @@ struct CSnapshotExcluded {
     unsigned long long nCount = 0;
 };
 
-// The closing line's counts.
+// The closing line's counts and checksum.
 struct CSnapshotEnd {
     unsigned long long nFiles = 0;
     unsigned long long nFolders = 0;
     unsigned long long nBytes = 0;
+    // The CChecksum value of every byte of the file before the closing line;
+    // read back, bChecksum tells whether the line carried one.
+    bool bChecksum = false;
+    uint64_t nChecksum = 0;
 };
 
 // The size in bytes of the hash values that the snapshot records; 0 when
@@ -117,7 +126,10 @@ const wchar_t* ReadSnapshotExcluded(const CSnapshotLine& line, const CSnapshotHe
                                     CSnapshotExcluded& excluded);
 // True when the line is a closing line (it has an "end").
 bool IsSnapshotEnd(const CSnapshotLine& line);
-const wchar_t* ReadSnapshotEnd(const CSnapshotLine& line, CSnapshotEnd& end);
+// Reads the counts, and the checksum, which a version with checksums must
+// carry and an earlier one is read without.
+const wchar_t* ReadSnapshotEnd(const CSnapshotLine& line, const CSnapshotHeader& header,
+                               CSnapshotEnd& end);
 // Reads an entry as header describes it (its version, hash and security).
 const wchar_t* ReadSnapshotEntry(const CSnapshotLine& line, const CSnapshotHeader& header,
                                  CSnapshotEntry& entry);

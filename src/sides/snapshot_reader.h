@@ -82,7 +82,9 @@ private:
     bool CheckHeader(CLineReader& reader);
     bool CheckEntry(CChecking& checking, unsigned long long nLine, const CSnapshotEntry& entry);
     bool CheckExcluded(CChecking& checking, unsigned long long nLine, const CSnapshotLine& line);
-    bool CheckEnd(CChecking& checking, unsigned long long nLine, const CSnapshotLine& line);
+    // nChecksum: that of every byte before the closing line.
+    bool CheckEnd(CChecking& checking, unsigned long long nLine, const CSnapshotLine& line,
+                  uint64_t nChecksum);
     // The entries of another folder begin: checks that it comes in order and
     // marks where its records begin.
     bool EnterFolder(CChecking& checking, unsigned long long nLine, const std::wstring& strFolder);

@@ -136,7 +136,7 @@ class JsonReport(unittest.TestCase):
         self.assertRegex(document["version"], r"^\d+\.\d+\.\d+\.\d+$")
         self.assertEqual("\\\\server\\share\\\u00e9t\u00e9", document["destination"])
         self.assertEqual({"date": 2000, "dateShiftHours": 1, "hash": "sha1", "moves": True,
-                          "content": False,
+                          "oneway": False, "content": False,
                           "security": False, "strict": True, "subdir": True,
                           "fileExclusions": "C:\\x\\ex.txt", "folderExclusions": None},
                          document["options"])

@@ -14,7 +14,8 @@ const wchar_t kUsage[] =
     L"<srcpath> <dstpath> [/date [<tolerance>]] [/display [<level>\n"
     L"\t[<mode>]]] [/exfile <file.ext>] [/exfolder <file.ext>] [/hash [<alg>]]\n"
     L"\t[/content] [/moves] [/report <file.json>] [/security] [/snapshot <file>]\n"
-    L"\t[/strict] [/subdir] [/threads <n>] [/?]\n"
+    L"\t[/strict] [/subdir] [/threads <n>] [/oneway] [/recopy <file>]\n"
+    L"\t[/recopy0 <file>] [/?]\n"
     L"\n"
     L"Where:\n"
     L"\n"
@@ -53,6 +54,11 @@ const wchar_t kUsage[] =
     L"  /strict     Counts whatever could not be compared as a difference.\n"
     L"  /subdir     Compares subfolders recursively.\n"
     L"  /threads    Sets the number of threads that read and hash files.\n"
+    L"  /oneway     Asks only whether the destination holds every source file:\n"
+    L"              extra files and moves are no differences.\n"
+    L"  /recopy     Writes the source files that the destination lacks as they\n"
+    L"              are, one path a line, for rsync --files-from.\n"
+    L"  /recopy0    The same, each path ended by a NUL, for rsync --from0.\n"
     L"  /?          Displays this help message.\n";
 
 // The usage block with the empty line that ends it.

@@ -83,7 +83,7 @@ class Snapshot(unittest.TestCase):
         # The same snapshot as version 1 wrote it: its names need no escape.
         with open(self.path("s.json"), encoding="utf-8") as f:
             lines = f.read().split("\n")
-        lines[0] = lines[0].replace('"version": 2', '"version": 1').replace(
+        lines[0] = lines[0].replace('"version": 3', '"version": 1').replace(
             ', "excludedFiles": [], "excludedFolders": []', "")
         with open(self.path("s1.json"), "w", encoding="utf-8") as f:
             f.write("\n".join(lines))
@@ -141,19 +141,28 @@ class Snapshot(unittest.TestCase):
         output = self.snapshot(self.src, "s.json", "/subdir", "/hash:sha256", "/security")
         self.assertIn("\\pipe: file inaccessible in source.\n", output)
         self.assertIn("\\why?.txt: file inaccessible in source.\nInvalid name. (123)\n", output)
-        self.assertIn("Recorded file(s):       10\nRecorded folder(s):     7\n"
-                      "Recorded byte(s):       15\nInaccessible item(s):   3\n", output)
+        self.assertTrue(output.endswith(
+            "Recorded file(s):       10\nRecorded folder(s):     7\n"
+            "Recorded byte(s):       15\nInaccessible item(s):   3\n\n"
+            "The snapshot is incomplete: 3 item(s) could not be recorded.\n"), output)
+        # With /strict an incomplete snapshot fails; a complete one does not.
+        for tree, code, end in ((self.src, 4, "recorded.\n"),
+                                (os.path.join(self.src, "sub"), 0, "item(s):   0\n")):
+            strict = quorva(windows(tree), "/snapshot", windows(self.path("t.json")), "/hash",
+                            "/strict")
+            self.assertEqual((code, True), (strict[0], strict[1].endswith(end)), strict[1])
         with open(self.path("s.json"), "rb") as f:
             data = f.read()
         self.assertFalse(data.startswith(b"\xef\xbb\xbf"))
         lines = [json.loads(line) for line in data.decode("utf-8").split("\n")[:-1]]
         header, entries, end = lines[0], lines[1:-1], lines[-1]
-        self.assertEqual({"format": "quorva-snapshot", "version": 2, "root": windows(self.src),
+        self.assertEqual({"format": "quorva-snapshot", "version": 3, "root": windows(self.src),
                           "options": {"subdir": True, "hash": "sha256", "security": True,
                                       "fileExclusions": None, "folderExclusions": None,
                                       "excludedFiles": [], "excludedFolders": []}},
                          {k: v for k, v in header.items() if k != "created"})
         self.assertRegex(header["created"], r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{7}Z$")
+        self.assertRegex(end["end"].pop("checksum"), "^[0-9a-f]{16}$")
         self.assertEqual({"end": {"files": 10, "folders": 7, "bytes": 15}}, end)
         expected = {p for k in dict(SAME, **SOURCE) for p in
                     ["\\" + "\\".join(k.strip("/").split("/")[:i + 1])
@@ -212,7 +221,7 @@ class Snapshot(unittest.TestCase):
             ("a line of 768 MB", lambda f: (f.write(good[0] + "\n"), f.truncate(768 << 20)), 2),
             ("no header", {0: None}, 1),
             ("another format", {0: good[0].replace("quorva-snapshot", "other")}, 1),
-            ("another version", {0: good[0].replace('"version": 2', '"version": 3')}, 1),
+            ("another version", {0: good[0].replace('"version": 3', '"version": 4')}, 1),
             ("no closing line", {last - 1: None}, last),
             ("a line after the closing line", {last - 1: good[-1] + "\n" + good[1]}, last + 1),
             ("an entry twice", {1: good[1] + "\n" + good[1]}, 3),
@@ -232,6 +241,11 @@ class Snapshot(unittest.TestCase):
             ("a path longer than 32,767 characters",
              {files[0]: with_path(files[0], folder + "\\" + "x" * (32767 - len(folder)))},
              files[0] + 1),
+            ("a digit of a hash value changed",
+             {files[0]: re.sub(r'("hash": "\w*?)(\w)"', lambda m: m.group(1) + "0f"[m.group(2) == "0"]
+                               + '"', good[files[0]])}, last),
+            ("a line end changed", {1: good[1] + "\r"}, last),
+            ("no checksum", {last - 1: json.dumps({"end": dict(end["end"], checksum=None)})}, last),
         ]
         for name, changes, line in cases:
             with self.subTest(name):
@@ -265,6 +279,8 @@ class Snapshot(unittest.TestCase):
             ((s, windows(self.dst), "/security"), "the source snapshot holds no owners and "
              "DACLs: it was made without /security."),
             ((windows(self.dst), s, "/content"), "a snapshot cannot be compared by content; use /hash."),
+            ((windows(self.src + "/pipe"), windows(self.dst)),
+             "the source path is not a folder, a snapshot or a manifest."),
             ((windows(self.src), "/snapshot", windows(self.src + "/in.json")),
              "the snapshot file must not be inside the folder it records."),
         ]

@@ -140,6 +140,7 @@ TEST(SnapshotFormatTest, HeaderExclusionsAndClosingLineReadBack) {
     end.nFiles = 5;
     end.nFolders = 2;
     end.nBytes = 0xFFFFFFFFFFFFFFFFULL;
+    end.nChecksum = 0x0123456789ABCDEFULL;
     AppendSnapshotEnd(strText, end);
 
     const size_t nFirst = strText.find('\n');
@@ -148,7 +149,7 @@ TEST(SnapshotFormatTest, HeaderExclusionsAndClosingLineReadBack) {
     ASSERT_EQ(nullptr, line.Parse(strText.data(), nFirst));
     CSnapshotHeader read;
     ASSERT_EQ(nullptr, ReadSnapshotHeader(line, read));
-    EXPECT_EQ(2u, read.nVersion);
+    EXPECT_EQ(3u, read.nVersion);
     EXPECT_EQ(header.strRoot, read.strRoot);
     EXPECT_EQ(header.ftCreated.dwLowDateTime, read.ftCreated.dwLowDateTime);
     EXPECT_TRUE(read.bSubdir);
@@ -170,10 +171,12 @@ TEST(SnapshotFormatTest, HeaderExclusionsAndClosingLineReadBack) {
     ASSERT_EQ(nullptr, line.Parse(strText.data() + nSecond + 1, strText.size() - nSecond - 2));
     ASSERT_TRUE(IsSnapshotEnd(line));
     CSnapshotEnd readEnd;
-    ASSERT_EQ(nullptr, ReadSnapshotEnd(line, readEnd));
+    ASSERT_EQ(nullptr, ReadSnapshotEnd(line, read, readEnd));
     EXPECT_EQ(5u, readEnd.nFiles);
     EXPECT_EQ(2u, readEnd.nFolders);
     EXPECT_EQ(end.nBytes, readEnd.nBytes);
+    EXPECT_TRUE(readEnd.bChecksum);
+    EXPECT_EQ(end.nChecksum, readEnd.nChecksum);
 
     const std::string strVersion1 =
         "{\"format\": \"quorva-snapshot\", \"version\": 1, \"root\": \"C:\\\\100%\", "
