@@ -33,10 +33,14 @@ quorva_file_options=" "
 while read -r name value; do
   quorva_options+=("$name")
   [ "$value" = FILE ] && quorva_file_options+="$name "
-done < <(sed -n 's/^OPTION(L"\([^"]*\)", *[A-Z_]*, *VALUE_\([A-Z]*\))$/\1 \2/p' \
+done < <(sed -n 's/^OPTION(L"\([^"]*\)", *[A-Z0-9_]*, *VALUE_\([A-Z]*\))$/\1 \2/p' \
   "$QUORVA_ROOT/src/console/program_options.def" "$QUORVA_ROOT/src/console/framework_options.def")
 
-if [ ${#quorva_options[@]} -eq 0 ]; then
+# Every OPTION line must have been read: one the pattern missed would be an
+# option that the script hands on unknown.
+if [ ${#quorva_options[@]} -eq 0 ] || [ ${#quorva_options[@]} -ne "$(cat \
+  "$QUORVA_ROOT/src/console/program_options.def" "$QUORVA_ROOT/src/console/framework_options.def" |
+  grep -c '^OPTION(')" ]; then
   echo "quorva.sh: the program's option lists under $QUORVA_ROOT/src/console cannot be read." >&2
   exit "$QUORVA_EXIT_SETUP"
 fi
