@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -45,6 +46,7 @@ public:
 
 private:
     class CHandler;
+    struct CParser;
 
     struct CMember {
         int nParent;  // the member holding it, -1 for the line's object
@@ -80,4 +82,5 @@ private:
     size_t m_nUsed = 0;
     std::vector<CFrame> m_frames;
     std::vector<CKeySet> m_keySets;  // one per depth of open objects
+    std::unique_ptr<CParser> m_pParser;
 };
