@@ -7,9 +7,10 @@
 # The arguments are handed on with these changes:
 # - an absolute Linux path becomes the path Wine sees (drive Z: is the Linux
 #   root), and so does the value of an option that takes a file (/report,
-#   /snapshot, /exfile, /exfolder, /recopy, /recopy0: VALUE_FILE in
-#   src/console/program_options.def) that is an absolute Linux path, given
-#   as /opt:value or as the argument after /opt. An argument that begins with / and holds another /
+#   /snapshot, /exfile, /exfolder, /recopy, /recopy0, /manifest: VALUE_FILE
+#   in src/console/program_options.def) that is an absolute Linux path,
+#   given as /opt:value or as the argument after /opt. An argument that
+#   begins with / and holds another /
 #   before any ":" is a path, whether or not it exists (/mnt/backup/disk); one
 #   that holds no other / (/hash, /d, /subdirs) stays as it is, an option,
 #   unless it names an existing file or folder (/tmp);

@@ -59,31 +59,6 @@ DWORD g_nHashThreads = HASH_THREADS_AUTO;
 
 constexpr size_t npos = CNameIndex::npos;
 
-// Whether a failure to read a file, or to list a folder below the roots,
-// leaves that item inaccessible on its side while the comparison goes on: a
-// denial, a file held by another program (open for writing, or locked), an
-// item gone since its folder was listed, a name that is not a regular file,
-// a name that Windows forbids (a Linux file system allows "?", "*", "|" and
-// control characters: the platform lists such a name but opens or searches
-// it as an invalid name or path), a file that changed while it was read.
-// Any other failure (a device error, a lost network) stops the comparison.
-bool IsInaccessible(DWORD dwError) {
-    switch (dwError) {
-        case ERROR_ACCESS_DENIED:
-        case ERROR_SHARING_VIOLATION:
-        case ERROR_LOCK_VIOLATION:
-        case ERROR_FILE_NOT_FOUND:
-        case ERROR_PATH_NOT_FOUND:
-        case ERROR_UNSUPPORTED_TYPE:
-        case ERROR_INVALID_NAME:
-        case ERROR_BAD_PATHNAME:
-        case FILE_CHANGED_WHILE_READ:
-            return true;
-        default:
-            return false;
-    }
-}
-
 // A folder of each side being compared: its display path below the roots
 // ("" for the roots, "\a\b" below them), its long path on each side, without
 // a final backslash, and what is known of it on each side (its last-write
@@ -227,6 +202,7 @@ public:
           m_sides{&source, pDestination},
           m_report(report),
           m_dwOptions(options.m_dwOptions),
+          m_bSizes(source.HasSizes() && (pDestination == nullptr || pDestination->HasSizes())),
           m_contentsJob((options.m_dwOptions & OPT_CONTENT) ? PairJob::Compare : PairJob::Hash) {}
 
     DWORD Run();
@@ -337,6 +313,9 @@ private:
     CTreeSide* const m_sides[2];  // no destination when the source is walked alone
     CComparisonReport& m_report;
     const DWORD m_dwOptions;
+    // Whether sizes tell files apart: a manifest has none, and its pairs and
+    // moves are decided by the values alone.
+    const bool m_bSizes;
     const PairJob m_contentsJob;  // how the contents of a pair are compared
     // The only way files are hashed; opened when contents are compared.
     CHashQueue m_hashQueue{g_hashProvider};
@@ -349,7 +328,7 @@ private:
     bool m_bWalkStopped = false;          // a folder could not be listed
     CFolderPlan* m_pReporting = nullptr;  // the folder whose files are reported
     uint64_t m_nFilesCompared = 0;
-    CMoveSearch m_moves;  // with /moves: what is missing, until the walk is done
+    CMoveSearch m_moves{m_bSizes};  // with /moves: what is missing, until the walk is done
 };
 
 DWORD CComparison::Run() {
@@ -542,7 +521,7 @@ Verdict CComparison::Decide(const CListedItem& source, const CListedItem& destin
             return Verdict::DatesDiffer;
         }
     }
-    if (source.nSize != destination.nSize) {
+    if (m_bSizes && source.nSize != destination.nSize) {
         return Verdict::SizesDiffer;
     }
     return (m_dwOptions & (OPT_HASH | OPT_CONTENT)) ? Verdict::NeedsContents : Verdict::Identical;
@@ -950,7 +929,9 @@ void CComparison::ReportUnaddressable(const CFolderPlan& plan, const CItemList& 
         finding.bFolder = bFolder;
         CItemFacts& facts = bSource ? finding.source : finding.destination;
         facts = FactsOf(items, i);
-        facts.dwError = ERROR_INVALID_NAME;
+        const std::vector<DWORD>& errors =
+            (bSource ? plan.sourceUnaddressable : plan.destinationUnaddressable).folderErrors;
+        facts.dwError = bFolder && i < errors.size() ? errors[i] : ERROR_INVALID_NAME;
         Report(finding, FindingKind::Inaccessible,
                bSource ? FindingSide::Source : FindingSide::Destination);
         if (!bFolder) {

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "hashing/hash_algorithm.h"
 #include "paths/long_path.h"
 
 uint32_t CMoveSearch::AddFolder(const std::wstring& strRelative, const std::wstring& strSource,
@@ -51,7 +52,7 @@ std::vector<size_t> CMoveSearch::Wanted() const {
     std::vector<ULONGLONG> sizes[2];
     for (const CEntry& entry : m_entries) {
         if (!entry.bFolder) {
-            sizes[entry.nSide].push_back(entry.nSize);
+            sizes[entry.nSide].push_back(KeyOf(entry));
         }
     }
     for (std::vector<ULONGLONG>& side : sizes) {
@@ -62,7 +63,7 @@ std::vector<size_t> CMoveSearch::Wanted() const {
         const CEntry& entry = m_entries[i];
         const std::vector<ULONGLONG>& other = sizes[1 - entry.nSide];
         if (!entry.bFolder && entry.cbHash == 0 &&
-            std::binary_search(other.begin(), other.end(), entry.nSize)) {
+            std::binary_search(other.begin(), other.end(), KeyOf(entry))) {
             wanted.push_back(i);
         }
     }
@@ -72,7 +73,8 @@ std::vector<size_t> CMoveSearch::Wanted() const {
 void CMoveSearch::Match() {
     std::vector<size_t> valued;
     for (size_t i = 0; i < m_entries.size(); ++i) {
-        if (!m_entries[i].bFolder && m_entries[i].cbHash != 0) {
+        const CEntry& entry = m_entries[i];
+        if (!entry.bFolder && entry.cbHash != 0 && !IsEmptyValue(entry.hash, entry.cbHash)) {
             valued.push_back(i);
         }
     }
@@ -81,8 +83,8 @@ void CMoveSearch::Match() {
     const auto isBefore = [this](size_t i, size_t j) {
         const CEntry& a = m_entries[i];
         const CEntry& b = m_entries[j];
-        if (a.nSize != b.nSize) {
-            return a.nSize < b.nSize;
+        if (KeyOf(a) != KeyOf(b)) {
+            return KeyOf(a) < KeyOf(b);
         }
         if (a.cbHash != b.cbHash) {
             return a.cbHash < b.cbHash;
@@ -103,7 +105,7 @@ void CMoveSearch::Match() {
         size_t nSources = 0;
         while (nEnd < valued.size()) {
             const CEntry& entry = m_entries[valued[nEnd]];
-            if (entry.nSize != first.nSize || entry.cbHash != first.cbHash ||
+            if (KeyOf(entry) != KeyOf(first) || entry.cbHash != first.cbHash ||
                 std::memcmp(entry.hash, first.hash, first.cbHash) != 0) {
                 break;
             }

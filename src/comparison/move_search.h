@@ -19,6 +19,10 @@ class CMoveSearch {
 public:
     static constexpr size_t npos = static_cast<size_t>(-1);
 
+    // bSizes: files pair by size and value; without, by value alone (a
+    // manifest knows no sizes), and every file without a value is wanted.
+    explicit CMoveSearch(bool bSizes = true) : m_bSizes(bSizes) {}
+
     // One file or folder missing on its side (0 the source, 1 the
     // destination).
     struct CEntry {
@@ -60,9 +64,8 @@ public:
     // size of a file missing on the other side; in the order added.
     std::vector<size_t> Wanted() const;
     // Pairs each source file with at most one destination file of the same
-    // size and value: among the files that share both, the source's and the
-    // destination's in path order, first with first; the rest have no
-    // partner.
+    // size and value (the value of empty contents never pairs): among the files that share both,
+    // the source's and the destination's in path order, first with first; the rest have no partner.
     void Match();
     // Every entry in path order (a folder's name before what lies in it;
     // names compared code unit by code unit). Entries of the same path keep
@@ -85,6 +88,10 @@ private:
     // entry b's.
     int ComparePaths(const CEntry& a, const CEntry& b) const;
 
+    // What pairs a file: its size, or 0 for all without sizes.
+    ULONGLONG KeyOf(const CEntry& entry) const { return m_bSizes ? entry.nSize : 0; }
+
+    const bool m_bSizes;
     std::vector<CEntry> m_entries;
     std::vector<CFolder> m_folders;
     std::vector<wchar_t> m_names;  // each name followed by its terminator

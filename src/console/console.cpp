@@ -39,7 +39,7 @@ const wchar_t* const g_usageLines[] = {
     L"\t[<mode>]]] [/exfile <file.ext>] [/exfolder <file.ext>] [/hash [<alg>]]",
     L"\t[/content] [/moves] [/report <file.json>] [/security] [/snapshot <file>]",
     L"\t[/strict] [/subdir] [/threads <n>] [/oneway] [/recopy <file>]",
-    L"\t[/recopy0 <file>] [/?]",
+    L"\t[/recopy0 <file>] [/manifest <file>] [/?]",
     L"",
     L"Where:",
     L"",
@@ -83,6 +83,8 @@ const wchar_t* const g_usageLines[] = {
     L"  /recopy     Writes the source files that the destination lacks as they",
     L"              are, one path a line, for rsync --files-from.",
     L"  /recopy0    The same, each path ended by a NUL, for rsync --from0.",
+    L"  /manifest   Writes the source folder's checksum manifest, as sha256sum",
+    L"              does, instead of comparing it.",
     L"  /?          Displays this help message.",
 };
 
@@ -99,6 +101,7 @@ enum : DWORD {
     PATH_REPORT = 0x10,
     PATH_SNAPSHOT = 0x20,
     PATH_RECOPY = 0x40,
+    PATH_MANIFEST = 0x80,
 };
 
 // What Validate says about one path of the command line, in the order it
@@ -364,7 +367,11 @@ int CConsole::OnOption(const wchar_t* pszName, wchar_t** ppszValues, int nValues
             }
             return 0;
         case OPT_ID_SNAPSHOT:
-            if (nValues < 1 || !StorePath(ppszValues[0], m_strSnapshotPath, PATH_SNAPSHOT)) {
+        case OPT_ID_MANIFEST:
+            if (nValues < 1 ||
+                !(dwId == OPT_ID_SNAPSHOT
+                      ? StorePath(ppszValues[0], m_strSnapshotPath, PATH_SNAPSHOT)
+                      : StorePath(ppszValues[0], m_strManifestPath, PATH_MANIFEST))) {
                 return PARAM_INVALID;
             }
             // The paths after the snapshot's are named as a comparison names
@@ -429,9 +436,13 @@ bool CConsole::Validate() {
         SetError(L"choose /hash or /content.");
         return false;
     }
-    // A snapshot records one tree: what only a comparison answers is
-    // refused, not ignored.
-    if (m_dwOptions & OPT_SNAPSHOT) {
+    if ((m_dwOptions & (OPT_SNAPSHOT | OPT_MANIFEST)) == (OPT_SNAPSHOT | OPT_MANIFEST)) {
+        SetError(L"choose /snapshot or /manifest.");
+        return false;
+    }
+    // A snapshot or a manifest records one tree: what only a comparison
+    // answers is refused, not ignored.
+    if (m_dwOptions & (OPT_SNAPSHOT | OPT_MANIFEST)) {
         const struct {
             DWORD dwOption;
             const wchar_t* pszError;
@@ -452,15 +463,29 @@ bool CConsole::Validate() {
         SetError(L"choose /recopy or /recopy0.");
         return false;
     }
-    // Moves are found by the files' values: byte comparison has none.
-    if ((m_dwOptions & OPT_MOVES) && !(m_dwOptions & OPT_HASH)) {
+    // Moves are found by the files' values: byte comparison has none. A
+    // side that is a file is a snapshot, checked once it is read, or a
+    // manifest, which implies /hash.
+    if ((m_dwOptions & OPT_MOVES) && !(m_dwOptions & OPT_HASH) &&
+        GetPathKind(m_strSourcePath.c_str()) != PathKind::File &&
+        GetPathKind(m_strDestinationPath.c_str()) != PathKind::File) {
         SetError(L"/moves needs /hash.");
         return false;
     }
-    const bool bMaking = (m_dwOptions & OPT_SNAPSHOT) != 0;
+    const bool bMaking = (m_dwOptions & (OPT_SNAPSHOT | OPT_MANIFEST)) != 0;
     const wchar_t* pszError =
         CheckPath(m_strSourcePath, (m_dwTooLong & PATH_SOURCE) != 0, kSourceTexts);
-    if (pszError == nullptr && bMaking) {
+    if (pszError == nullptr && (m_dwOptions & OPT_MANIFEST)) {
+        pszError = !::PathIsDirectoryW(m_strSourcePath.c_str())
+                       ? L"the source path of a manifest must be a folder."
+                   : !m_strDestinationPath.empty()
+                       ? L"a manifest records one folder: no destination path may be given."
+                   : (m_dwOptions & (OPT_CONTENT | OPT_DATE | OPT_REPORT | OPT_SECURITY)) != 0
+                       ? L"/content, /date, /report and /security cannot be used with /manifest."
+                   : (m_dwTooLong & PATH_MANIFEST) != 0 ? L"the manifest path is too long."
+                                                        : nullptr;
+    }
+    if (pszError == nullptr && (m_dwOptions & OPT_SNAPSHOT)) {
         pszError = !::PathIsDirectoryW(m_strSourcePath.c_str())
                        ? L"the source path of a snapshot must be a folder."
                    : !m_strDestinationPath.empty()
@@ -530,7 +555,15 @@ bool CConsole::Validate() {
             return false;
         }
     }
-    if (bMaking) {
+    // A manifest may lie in the tree it describes: it leaves itself out.
+    if (m_dwOptions & OPT_MANIFEST) {
+        isInsideCompared(m_strManifestPath, strFolder);
+        if (!::PathIsDirectoryW(strFolder.c_str())) {
+            SetError(L"the folder of the manifest file does not exist.");
+            return false;
+        }
+    }
+    if (m_dwOptions & OPT_SNAPSHOT) {
         if (isInsideCompared(m_strSnapshotPath, strFolder)) {
             SetError(L"the snapshot file must not be inside the folder it records.");
             return false;

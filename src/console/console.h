@@ -24,6 +24,7 @@ enum : DWORD {
     OPT_ID_ONEWAY = 0x2000C,
     OPT_ID_RECOPY = 0x2000D,
     OPT_ID_RECOPY0 = 0x2000E,
+    OPT_ID_MANIFEST = 0x2000F,
 };
 
 // Option flags in m_dwOptions.
@@ -41,8 +42,9 @@ enum : DWORD {
     OPT_SNAPSHOT = 0x400,
     OPT_MOVES = 0x800,
     OPT_ONEWAY = 0x1000,
-    OPT_RECOPY = 0x2000,   // the list of files to copy again, one a line
-    OPT_RECOPY0 = 0x4000,  // the same list, each path ended by a NUL
+    OPT_RECOPY = 0x2000,    // the list of files to copy again, one a line
+    OPT_RECOPY0 = 0x4000,   // the same list, each path ended by a NUL
+    OPT_MANIFEST = 0x8000,  // the source's checksum manifest written
 };
 
 // The most hours that /date accepts as a shift: the widest gap between two
@@ -59,7 +61,7 @@ public:
     ~CConsole() override;
 
     std::wstring GetDescription() const override;
-    // The usage text: 49 lines, each ending with a line feed.
+    // The usage text: 51 lines, each ending with a line feed.
     std::wstring GetUsage() const override;
     // Index 1 is the source, index 2 the destination (each a folder, or a
     // file read as a snapshot of one): the full path of the text
@@ -70,13 +72,13 @@ public:
     int OnPositional(int nIndex, const wchar_t* pszText) override;
     // The program's options (content, date, exfile, exfolder, hash, moves,
     // report, security, snapshot, strict, subdir, threads, oneway, recopy,
-    // recopy0, by abbreviation), then the framework's. Sets the option's flag before its
+    // recopy0, manifest, by abbreviation), then the framework's. Sets the option's flag before its
     // values are examined.
     // Returns 0 or the row index when accepted, PARAM_UNKNOWN or
     // PARAM_INVALID.
     int OnOption(const wchar_t* pszName, wchar_t** ppszValues, int nValues) override;
     // False when help was requested (without a message), when both /hash and
-    // /content were given, when /moves was given without /hash, or when a
+    // /content were given, when /moves was given without /hash (see below), or when a
     // path is missing, too long or does not exist, an exclusion list is a
     // folder, or the two folders are the same
     // (with the reason set by SetError); or when the report file would lie in
@@ -89,7 +91,10 @@ public:
     // the source folder (as the report), and /content, /date and /report are
     // refused, as are /moves, /oneway, /recopy and /recopy0, which apply to
     // comparisons. The list of /recopy or /recopy0 (not both) is placed as
-    // the report is.
+    // the report is. /manifest (not with /snapshot) is checked as
+    // /snapshot is, /security refused too, but its file may lie in the
+    // source folder. /moves without /hash passes when a side is a file (a
+    // manifest implies /hash; a snapshot is checked when it is read).
     bool Validate() override;
 
     // The options record, written while the command line is parsed and
@@ -102,6 +107,7 @@ public:
     std::wstring m_strReportPath;
     std::wstring m_strSnapshotPath;  // with /snapshot: the file to write
     std::wstring m_strRecopyPath;    // with /recopy or /recopy0: the list to write
+    std::wstring m_strManifestPath;  // with /manifest: the file to write
     LONGLONG m_nDateTolerance = 0;   // 100-nanosecond units
     int m_nDateShiftHours = 0;       // whole-hour shifts that /date also accepts
     DWORD m_nHashThreads = 0;        // with OPT_THREADS: the threads that hash

@@ -1,4 +1,6 @@
 // The program's entry point: everything it does is the run.
 #include "program/run.h"
 
-int wmain(int argc, wchar_t** argv) { return Run(argc, argv); }
+int wmain(int argc, wchar_t** argv) {
+    return Run(argc, argv);
+}

@@ -11,6 +11,7 @@
 #include "reports/comparison_results.h"
 #include "reports/console_report.h"
 #include "reports/json_report.h"
+#include "reports/manifest_writer.h"
 #include "reports/progress_report.h"
 #include "reports/recopy_list.h"
 #include "reports/snapshot_writer.h"
@@ -41,6 +42,7 @@ const CListTexts kFolderListTexts = {L"folder exclusions", L"%d folder exclusion
 const wchar_t kReportFailed[] = L"report file could not be written.";
 const wchar_t kRecopyFailed[] = L"recopy list could not be written.";
 const wchar_t kSnapshotFailed[] = L"snapshot file could not be written.";
+const wchar_t kManifestFailed[] = L"manifest file could not be written.";
 const wchar_t kRule[] =
     L"------------------------------------------------------------------\nSummary:\n";
 
@@ -91,6 +93,48 @@ void AddConsoleReports(CConsole& console, CReportFanOut& reports, CConsoleReport
     }
 }
 
+// Walks the source alone, handing its findings to writer and the console:
+// 0, or the exit code after reporting why the record (pszRecord: "snapshot",
+// "manifest") could not be completed. nElapsed: how long the walk took.
+int RecordSource(CConsole& console, CComparisonReport& writer, const wchar_t* pszRecord,
+                 LONGLONG& nElapsed) {
+    CElapsedTimer timer;
+    timer.Start();
+    CConsoleReport consoleReport(console, console.IsVerbose());
+    CProgressReport progressReport(console, (console.m_dwOptions & OPT_HASH) ? L"hashed" : nullptr);
+    CReportFanOut reports;
+    reports.Add(writer);
+    AddConsoleReports(console, reports, consoleReport, progressReport);
+    CFolderSide source(LongRoot(console.m_strSourcePath));
+    const CComparisonFailure failure = CompareFolders(console, source, nullptr, reports);
+    const DWORD dwError = failure.dwError;
+    timer.Stop();
+    nElapsed = timer.GetElapsed();
+    if (dwError == ERROR_CANCELLED && IsStopRequested()) {
+        PrintError(console, L"the %s was interrupted.", 0, pszRecord);
+        return EXIT_COMPARE_FAILED;
+    }
+    if (dwError != ERROR_SUCCESS) {
+        const std::wstring strMessage = FormatString(L"the %s could not be completed.", pszRecord);
+        consoleReport.OnError(failure.strPath.c_str(), strMessage.c_str(),
+                              HResultFromWin32(dwError));
+        return EXIT_COMPARE_FAILED;
+    }
+    return 0;
+}
+
+// The end of a record that lacks nLacking items: said last, where a
+// script's log shows it; /strict makes it fail as a comparison that could
+// not read everything does.
+int EndRecord(CConsole& console, const wchar_t* pszRecord, unsigned long long nLacking) {
+    if (nLacking == 0) {
+        return EXIT_IDENTICAL;
+    }
+    PrintLine(console, L"\nThe %s is incomplete: %s item(s) could not be recorded.", pszRecord,
+              FormatGroupedNumber(nLacking).c_str());
+    return (console.m_dwOptions & OPT_STRICT) ? EXIT_DIFFERENT : EXIT_IDENTICAL;
+}
+
 // Records the source folder in the snapshot file: the source walked alone,
 // its findings handed to the snapshot writer and the console. Exit 0, or 4
 // with /strict when an item could not be recorded.
@@ -107,25 +151,10 @@ int MakeSnapshot(CConsole& console) {
         PrintError(console, kSnapshotFailed, HResultFromWin32(dwOpenError));
         return EXIT_SETUP_FAILED;
     }
-    CElapsedTimer timer;
-    timer.Start();
-    CConsoleReport consoleReport(console, console.IsVerbose());
-    CProgressReport progressReport(console, (console.m_dwOptions & OPT_HASH) ? L"hashed" : nullptr);
-    CReportFanOut reports;
-    reports.Add(writer);
-    AddConsoleReports(console, reports, consoleReport, progressReport);
-    CFolderSide source(LongRoot(console.m_strSourcePath));
-    const CComparisonFailure failure = CompareFolders(console, source, nullptr, reports);
-    const DWORD dwError = failure.dwError;
-    timer.Stop();
-    if (dwError == ERROR_CANCELLED && IsStopRequested()) {
-        PrintError(console, L"the snapshot was interrupted.", 0);
-        return EXIT_COMPARE_FAILED;
-    }
-    if (dwError != ERROR_SUCCESS) {
-        consoleReport.OnError(failure.strPath.c_str(), L"the snapshot could not be completed.",
-                              HResultFromWin32(dwError));
-        return EXIT_COMPARE_FAILED;
+    LONGLONG nElapsed = 0;
+    const int nRecorded = RecordSource(console, writer, L"snapshot", nElapsed);
+    if (nRecorded != 0) {
+        return nRecorded;
     }
     const DWORD dwWriteError = writer.Finish();
     if (dwWriteError != ERROR_SUCCESS) {
@@ -134,8 +163,7 @@ int MakeSnapshot(CConsole& console) {
     }
     console.EndBlock();
     PrintLine(console, kRule);
-    PrintLine(console, L"Snapshot completed in %s.\n",
-              FormatElapsedTime(timer.GetElapsed()).c_str());
+    PrintLine(console, L"Snapshot completed in %s.\n", FormatElapsedTime(nElapsed).c_str());
     Print(console,
           L"Recorded file(s):       %s\n"
           L"Recorded folder(s):     %s\n"
@@ -145,15 +173,70 @@ int MakeSnapshot(CConsole& console) {
           FormatGroupedNumber(writer.GetFolders()).c_str(),
           FormatGroupedNumber(writer.GetBytes()).c_str(),
           FormatGroupedNumber(writer.GetInaccessible()).c_str());
-    // A snapshot that lacks something says so last, where a script's log
-    // shows it; /strict makes it fail as a comparison that could not read
-    // everything does.
-    if (writer.GetInaccessible() == 0) {
-        return EXIT_IDENTICAL;
+    return EndRecord(console, L"snapshot", writer.GetInaccessible());
+}
+
+// The display path of the file strFile in the folder strRoot (both full
+// paths), ignoring case: "\\sums\\SHA256SUMS"; empty when it lies elsewhere.
+std::wstring DisplayPathIn(const std::wstring& strFile, const std::wstring& strRoot) {
+    std::wstring strPrefix = strRoot;
+    if (strPrefix.empty() || strPrefix.back() != L'\\') {
+        strPrefix += L'\\';
     }
-    PrintLine(console, L"\nThe snapshot is incomplete: %s item(s) could not be recorded.",
-              FormatGroupedNumber(writer.GetInaccessible()).c_str());
-    return (console.m_dwOptions & OPT_STRICT) ? EXIT_DIFFERENT : EXIT_IDENTICAL;
+    const int cchPrefix = static_cast<int>(strPrefix.size());
+    if (strFile.size() <= strPrefix.size() ||
+        ::CompareStringOrdinal(strFile.c_str(), cchPrefix, strPrefix.c_str(), cchPrefix, TRUE) !=
+            CSTR_EQUAL) {
+        return std::wstring();
+    }
+    return strFile.substr(strPrefix.size() - 1);
+}
+
+// Writes the source folder's checksum manifest: the source walked alone and
+// hashed, each file's line written once all are known. A file that could
+// not be read is left out and named; exit 0, or 4 with /strict when the
+// manifest lacks anything.
+int MakeManifest(CConsole& console) {
+    PrintLine(console, L"Source path: %s.", console.m_strSourcePath.c_str());
+    PrintLine(console, L"Manifest file: %s (%s).\n", console.m_strManifestPath.c_str(),
+              console.GetHashAlgorithm()->pszStandard);
+    if (!g_cacheFile.Create()) {
+        PrintLastError(console, L"cache file could not be created.");
+        return EXIT_SETUP_FAILED;
+    }
+    CManifestWriter writer;
+    const DWORD dwOpenError =
+        writer.Open(console.m_strManifestPath.c_str(),
+                    DisplayPathIn(console.m_strManifestPath, console.m_strSourcePath));
+    if (dwOpenError != ERROR_SUCCESS) {
+        PrintError(console, kManifestFailed, HResultFromWin32(dwOpenError));
+        return EXIT_SETUP_FAILED;
+    }
+    LONGLONG nElapsed = 0;
+    const int nRecorded = RecordSource(console, writer, L"manifest", nElapsed);
+    if (nRecorded != 0) {
+        return nRecorded;
+    }
+    for (const std::wstring& strPath : writer.GetNoUtf8()) {
+        PrintLine(console, L"%s: left out of the manifest: its name has no UTF-8 form.",
+                  ConsolePath(strPath.c_str()).c_str());
+    }
+    const DWORD dwWriteError = writer.Finish();
+    if (dwWriteError != ERROR_SUCCESS) {
+        PrintError(console, kManifestFailed, HResultFromWin32(dwWriteError));
+        return EXIT_SETUP_FAILED;
+    }
+    console.EndBlock();
+    PrintLine(console, kRule);
+    PrintLine(console, L"Manifest completed in %s.\n", FormatElapsedTime(nElapsed).c_str());
+    Print(console,
+          L"Recorded file(s):       %s\n"
+          L"Recorded byte(s):       %s\n"
+          L"Inaccessible item(s):   %s\n",
+          FormatGroupedNumber(writer.GetFiles()).c_str(),
+          FormatGroupedNumber(writer.GetBytes()).c_str(),
+          FormatGroupedNumber(writer.GetLacking()).c_str());
+    return EndRecord(console, L"manifest", writer.GetLacking());
 }
 
 // The exclusion lists loaded and the algorithm named: 0, or the exit code
@@ -179,6 +262,7 @@ int PrepareRun(CConsole& console) {
 DWORD OpenReport(const CConsole& console, const CComparedSides& sides, CJsonReport& report) {
     const CSnapshotReader* const pSource = sides.pSourceSnapshot;
     const CSnapshotReader* const pDestination = sides.pDestinationSnapshot;
+    report.SetValuesOnly(sides.bSourceManifest, sides.bDestinationManifest);
     return report.Open(console.m_strReportPath.c_str(), console, console.m_strSourcePath.c_str(),
                        pSource != nullptr ? &pSource->GetHeader() : nullptr,
                        console.m_strDestinationPath.c_str(),
@@ -307,12 +391,20 @@ int Run(int argc, wchar_t** argv) {
     if (console.ReportParameters()) {
         return EXIT_PARAMETERS;
     }
+    // A manifest is written with the values of /hash, or of SHA-256.
+    if ((console.m_dwOptions & OPT_MANIFEST) && !(console.m_dwOptions & OPT_HASH)) {
+        console.m_dwOptions |= OPT_HASH;
+        console.m_nHashAlgorithm = HASH_SHA256;
+    }
     const int nPrepared = PrepareRun(console);
     if (nPrepared != 0) {
         return nPrepared;
     }
     if (console.m_dwOptions & OPT_SNAPSHOT) {
         return MakeSnapshot(console);
+    }
+    if (console.m_dwOptions & OPT_MANIFEST) {
+        return MakeManifest(console);
     }
     CComparedSides sides;
     const int nOpened = OpenSides(console, sides);

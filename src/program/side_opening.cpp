@@ -1,5 +1,8 @@
 #include "program/side_opening.h"
 
+#include <cctype>
+#include <cstring>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -7,79 +10,158 @@
 #include "paths/long_path.h"
 #include "paths/path_kind.h"
 #include "program/run.h"
+#include "reports/console_report.h"
 #include "runtime/error_text.h"
 #include "runtime/file_time.h"
 #include "runtime/handle.h"
 #include "runtime/wide_string.h"
+#include "sides/flat_side.h"
+#include "sides/manifest_reader.h"
 
 namespace {
 
-// A compared path that names a file: the snapshot, opened, then read
+enum class SideKind { Folder, Snapshot, Manifest };
+
+// What a compared path names: a folder, or a file that its first byte (after
+// a UTF-8 byte order mark) tells apart: a checksum manifest begins with a
+// hexadecimal digit, a backslash or a tag (MD5, SHA1, SHA256); anything else
+// goes to the snapshot's reader, which reads a snapshot or says why the file
+// is none (one that cannot be read or holds nothing too).
+SideKind GetSideKind(const std::wstring& strPath) {
+    if (GetPathKind(strPath.c_str()) == PathKind::Folder) {
+        return SideKind::Folder;
+    }
+    const CFileHandle hFile(::CreateFileW(strPath.c_str(), GENERIC_READ,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                          OPEN_EXISTING, 0, nullptr));
+    char start[4] = {};
+    DWORD cbRead = 0;
+    if (!hFile || !::ReadFile(hFile.Get(), start, sizeof(start), &cbRead, nullptr)) {
+        return SideKind::Snapshot;
+    }
+    const DWORD nFirst = cbRead >= 3 && std::memcmp(start, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
+    const char chFirst = cbRead > nFirst ? start[nFirst] : '\0';
+    return std::isxdigit(static_cast<unsigned char>(chFirst)) || chFirst == '\\' ||
+                   chFirst == 'M' || chFirst == 'S'
+               ? SideKind::Manifest
+               : SideKind::Snapshot;
+}
+
+// A compared path: the folder, or the file's reader, opened, then read
 // through (checked).
-struct CSnapshotOpening {
-    std::unique_ptr<CSnapshotReader> pReader;
+struct COpening {
+    SideKind kind = SideKind::Folder;
+    std::unique_ptr<CSnapshotReader> pSnapshot;
+    std::unique_ptr<CManifestReader> pManifest;
     DWORD dwError = ERROR_SUCCESS;
 
+    void Open(const std::wstring& strPath) {
+        kind = GetSideKind(strPath);
+        if (kind == SideKind::Snapshot) {
+            pSnapshot = std::make_unique<CSnapshotReader>();
+            dwError = pSnapshot->Open(strPath.c_str());
+        } else if (kind == SideKind::Manifest) {
+            pManifest = std::make_unique<CManifestReader>();
+            dwError = pManifest->Open(strPath.c_str());
+        }
+    }
     void Read() {
-        if (dwError == ERROR_SUCCESS) {
-            dwError = pReader->Read();
+        if (dwError == ERROR_SUCCESS && kind != SideKind::Folder) {
+            dwError = pSnapshot ? pSnapshot->Read() : pManifest->Read();
         }
     }
     static DWORD WINAPI ThreadMain(void* pParameter) {
-        static_cast<CSnapshotOpening*>(pParameter)->Read();
+        static_cast<COpening*>(pParameter)->Read();
         return 0;
     }
 };
 
-// Checks the snapshots among the two compared paths; two are checked at
-// once, the destination's on a thread of its own.
-void OpenSnapshots(const CConsole& console, CSnapshotOpening (&openings)[2]) {
-    const std::wstring* const paths[2] = {&console.m_strSourcePath, &console.m_strDestinationPath};
-    for (int nSide = 0; nSide < 2; ++nSide) {
-        if (GetPathKind(paths[nSide]->c_str()) != PathKind::Folder) {
-            openings[nSide].pReader = std::make_unique<CSnapshotReader>();
-            openings[nSide].dwError = openings[nSide].pReader->Open(paths[nSide]->c_str());
-        }
-    }
+// Opens the two compared paths and checks the files among them; two are
+// checked at once, the destination's on a thread of its own.
+void OpenPaths(const CConsole& console, COpening (&openings)[2]) {
+    openings[0].Open(console.m_strSourcePath);
+    openings[1].Open(console.m_strDestinationPath);
     CKernelHandle hThread;
-    if (openings[0].pReader && openings[1].pReader) {
-        hThread.Reset(
-            ::CreateThread(nullptr, 0, CSnapshotOpening::ThreadMain, &openings[1], 0, nullptr));
+    if (openings[0].kind != SideKind::Folder && openings[1].kind != SideKind::Folder) {
+        hThread.Reset(::CreateThread(nullptr, 0, COpening::ThreadMain, &openings[1], 0, nullptr));
     }
-    for (int nSide = 0; nSide < 2; ++nSide) {
-        if (openings[nSide].pReader && !(nSide == 1 && hThread)) {
-            openings[nSide].Read();
-        }
-    }
+    openings[0].Read();
     if (hThread) {
         ::WaitForSingleObject(hThread.Get(), INFINITE);
+    } else {
+        openings[1].Read();
     }
 }
 
-// A compared side: the folder on the disk, or the snapshot opened when the
-// path names a file. Returns 0, or the exit code after reporting why the
-// snapshot cannot serve the comparison.
-int OpenSide(CConsole& console, CSnapshotOpening& opening, const std::wstring& strPath,
-             bool bSource, std::unique_ptr<CTreeSide>& pSide, CSnapshotReader*& pSnapshot) {
-    pSnapshot = nullptr;
-    if (!opening.pReader) {
-        pSide = std::make_unique<CFolderSide>(LongRoot(strPath));
+// Reports why a file given as a side could not be read: 0 when it was,
+// otherwise EXIT_SETUP_FAILED.
+int CheckRead(CConsole& console, const COpening& opening, const std::wstring& strPath) {
+    if (opening.dwError == ERROR_SUCCESS) {
         return 0;
     }
-    std::unique_ptr<CSnapshotReader> pReader = std::move(opening.pReader);
-    const DWORD dwError = opening.dwError;
-    if (dwError == ERROR_INVALID_DATA && !pReader->GetDamage().empty()) {
-        PrintError(console, L"snapshot file could not be read.", 0);
-        PrintLine(console, L"%s, line %I64u: %s", strPath.c_str(), pReader->GetDamagedLine(),
-                  pReader->GetDamage().c_str());
+    const bool bSnapshot = opening.kind == SideKind::Snapshot;
+    const wchar_t* const pszFailed =
+        bSnapshot ? L"snapshot file could not be read." : L"manifest file could not be read.";
+    const std::wstring& strDamage =
+        bSnapshot ? opening.pSnapshot->GetDamage() : opening.pManifest->GetDamage();
+    if (opening.dwError == ERROR_INVALID_DATA && !strDamage.empty()) {
+        PrintError(console, pszFailed, 0);
+        PrintLine(
+            console, L"%s, line %I64u: %s", strPath.c_str(),
+            bSnapshot ? opening.pSnapshot->GetDamagedLine() : opening.pManifest->GetDamagedLine(),
+            strDamage.c_str());
         return EXIT_SETUP_FAILED;
     }
-    if (dwError != ERROR_SUCCESS) {
-        PrintError(console, L"snapshot file could not be read.", HResultFromWin32(dwError));
-        return EXIT_SETUP_FAILED;
+    PrintError(console, pszFailed, HResultFromWin32(opening.dwError));
+    return EXIT_SETUP_FAILED;
+}
+
+// Refuses a run whose options a side cannot serve: 0, or EXIT_PARAMETERS
+// after reporting why.
+int Refuse(CConsole& console, const std::wstring& strRefused) {
+    if (strRefused.empty()) {
+        return 0;
     }
-    // What the options ask must be in the snapshot.
-    const CSnapshotHeader& header = pReader->GetHeader();
+    PrintError(console, L"%s", 0, strRefused.c_str());
+    console.EndBlock();
+    return EXIT_PARAMETERS;
+}
+
+// A manifest holds values of one algorithm and nothing else: it implies
+// /hash of its algorithm, refuses /hash of another (or another manifest of
+// another), and refuses what needs sizes, times or security. Returns 0, or
+// EXIT_PARAMETERS after reporting why.
+int ApplyManifests(CConsole& console, const COpening (&openings)[2]) {
+    const CHashAlgorithm* pAlgorithm = nullptr;
+    for (int nSide = 0; nSide < 2; ++nSide) {
+        if (openings[nSide].kind != SideKind::Manifest) {
+            continue;
+        }
+        if (console.m_dwOptions & (OPT_DATE | OPT_CONTENT | OPT_SECURITY)) {
+            return Refuse(console,
+                          L"/date, /content and /security cannot be used with a manifest.");
+        }
+        const CHashAlgorithm* const pWanted =
+            (console.m_dwOptions & OPT_HASH) ? console.GetHashAlgorithm() : pAlgorithm;
+        const CHashAlgorithm* const pHeld = openings[nSide].pManifest->GetAlgorithm();
+        if (pWanted != nullptr && pWanted != pHeld) {
+            return Refuse(console, FormatString(L"the %s manifest holds no %s values.",
+                                                nSide == 0 ? L"source" : L"destination",
+                                                pWanted->pszDisplay));
+        }
+        pAlgorithm = pHeld;
+    }
+    if (pAlgorithm != nullptr) {
+        console.m_dwOptions |= OPT_HASH;
+        console.m_nHashAlgorithm = pAlgorithm->nId;
+    }
+    return 0;
+}
+
+// Whether what the options ask is in the snapshot: 0, or EXIT_PARAMETERS
+// after reporting why not.
+int CheckSnapshot(CConsole& console, const CSnapshotReader& snapshot, bool bSource) {
+    const CSnapshotHeader& header = snapshot.GetHeader();
     const wchar_t* const pszSide = bSource ? L"source" : L"destination";
     std::wstring strRefused;
     if (console.m_dwOptions & OPT_CONTENT) {
@@ -102,21 +184,53 @@ int OpenSide(CConsole& console, CSnapshotOpening& opening, const std::wstring& s
             L"without /security.",
             pszSide);
     }
-    if (!strRefused.empty()) {
-        PrintError(console, L"%s", 0, strRefused.c_str());
-        console.EndBlock();
-        return EXIT_PARAMETERS;
+    return Refuse(console, strRefused);
+}
+
+// A manifest kept in the folder it describes (at any depth) leaves itself
+// out: the folder's listing never shows it (it is one of the program's own
+// files while it is read), and its own line, if it has one, is dropped.
+void LeaveManifestOut(CManifestReader& manifest, const std::wstring& strManifest,
+                      const std::wstring& strFolder) {
+    std::wstring strRoot = strFolder;
+    if (strRoot.empty() || strRoot.back() != L'\\') {
+        strRoot += L'\\';
     }
-    pSnapshot = pReader.get();
-    pSide = std::move(pReader);
-    return 0;
+    if (strManifest.size() > strRoot.size() &&
+        ::CompareStringOrdinal(strManifest.c_str(), static_cast<int>(strRoot.size()),
+                               strRoot.c_str(), static_cast<int>(strRoot.size()),
+                               TRUE) == CSTR_EQUAL) {
+        manifest.LeaveOut(strManifest.substr(strRoot.size()));
+    }
+}
+
+// The side that the engine lists for an opening that was read.
+std::unique_ptr<CTreeSide> TakeSide(COpening& opening, const std::wstring& strPath) {
+    switch (opening.kind) {
+        case SideKind::Snapshot:
+            return std::move(opening.pSnapshot);
+        case SideKind::Manifest:
+            return std::move(opening.pManifest);
+        case SideKind::Folder:
+            break;
+    }
+    return std::make_unique<CFolderSide>(LongRoot(strPath));
 }
 
 // The parameter line of a side: a snapshot named with the folder it
-// recorded and when, then what it left out; pszEnd after the last line.
+// recorded and when, then what it left out; a manifest with its algorithm
+// and its files; pszEnd after the last line.
 void PrintSideLine(CConsole& console, const wchar_t* pszLabel, const std::wstring& strPath,
-                   const CSnapshotReader* pSnapshot, const wchar_t* pszSide,
-                   const wchar_t* pszEnd) {
+                   const CSnapshotReader* pSnapshot, const CManifestReader* pManifest,
+                   const wchar_t* pszSide, const wchar_t* pszEnd) {
+    if (pManifest != nullptr) {
+        // "Source path" becomes "Source manifest".
+        const std::wstring strLabel(pszLabel, std::wcschr(pszLabel, L' ') - pszLabel);
+        PrintLine(console, L"%s manifest: %s (%s, %s files).%s", strLabel.c_str(), strPath.c_str(),
+                  pManifest->GetAlgorithm()->pszStandard,
+                  FormatGroupedNumber(pManifest->GetFiles()).c_str(), pszEnd);
+        return;
+    }
     if (pSnapshot == nullptr) {
         PrintLine(console, L"%s: %s.%s", pszLabel, strPath.c_str(), pszEnd);
         return;
@@ -172,22 +286,54 @@ void AddSnapshotExclusions(CConsole& console, const CSnapshotReader* pSnapshot) 
 }  // namespace
 
 int OpenSides(CConsole& console, CComparedSides& sides) {
-    CSnapshotOpening openings[2];
-    OpenSnapshots(console, openings);
-    int nExit = OpenSide(console, openings[0], console.m_strSourcePath, true, sides.pSource,
-                         sides.pSourceSnapshot);
-    if (nExit == 0) {
-        nExit = OpenSide(console, openings[1], console.m_strDestinationPath, false,
-                         sides.pDestination, sides.pDestinationSnapshot);
+    COpening openings[2];
+    OpenPaths(console, openings);
+    const std::wstring* const paths[2] = {&console.m_strSourcePath, &console.m_strDestinationPath};
+    for (int nSide = 0; nSide < 2; ++nSide) {
+        const int nExit = CheckRead(console, openings[nSide], *paths[nSide]);
+        if (nExit != 0) {
+            return nExit;
+        }
+    }
+    int nExit = ApplyManifests(console, openings);
+    if (nExit == 0 && (console.m_dwOptions & OPT_MOVES) && !(console.m_dwOptions & OPT_HASH)) {
+        nExit = Refuse(console, L"/moves needs /hash.");
+    }
+    for (int nSide = 0; nSide < 2 && nExit == 0; ++nSide) {
+        if (openings[nSide].kind == SideKind::Snapshot) {
+            nExit = CheckSnapshot(console, *openings[nSide].pSnapshot, nSide == 0);
+        }
     }
     if (nExit != 0) {
         return nExit;
     }
+    for (int nSide = 0; nSide < 2; ++nSide) {
+        if (openings[nSide].kind == SideKind::Manifest &&
+            openings[1 - nSide].kind == SideKind::Folder) {
+            LeaveManifestOut(*openings[nSide].pManifest, *paths[nSide], *paths[1 - nSide]);
+        }
+    }
+    sides.pSourceSnapshot = openings[0].pSnapshot.get();
+    sides.pDestinationSnapshot = openings[1].pSnapshot.get();
+    const CManifestReader* const pSourceManifest = openings[0].pManifest.get();
+    const CManifestReader* const pDestinationManifest = openings[1].pManifest.get();
+    sides.bSourceManifest = pSourceManifest != nullptr;
+    sides.bDestinationManifest = pDestinationManifest != nullptr;
+    const bool bManifest = sides.bSourceManifest || sides.bDestinationManifest;
     PrintSideLine(console, L"Source path", console.m_strSourcePath, sides.pSourceSnapshot,
-                  L"source", L"");
+                  pSourceManifest, L"source", L"");
     PrintSideLine(console, L"Destination path", console.m_strDestinationPath,
-                  sides.pDestinationSnapshot, L"destination", L"\n");
+                  sides.pDestinationSnapshot, pDestinationManifest, L"destination", L"\n");
     AddSnapshotExclusions(console, sides.pSourceSnapshot);
     AddSnapshotExclusions(console, sides.pDestinationSnapshot);
+    std::unique_ptr<CTreeSide>* const taken[2] = {&sides.pSource, &sides.pDestination};
+    for (int nSide = 0; nSide < 2; ++nSide) {
+        // Against a manifest, a tree is a list of files named by their paths.
+        const bool bFlat = bManifest && openings[nSide].kind != SideKind::Manifest;
+        *taken[nSide] = TakeSide(openings[nSide], *paths[nSide]);
+        if (bFlat) {
+            *taken[nSide] = std::make_unique<CFlatSide>(std::move(*taken[nSide]));
+        }
+    }
     return 0;
 }

@@ -5,6 +5,7 @@
 #include "runtime/error_text.h"
 #include "runtime/file_time.h"
 #include "runtime/wide_string.h"
+#include "sides/item_list.h"
 
 #include <shlwapi.h>
 
@@ -81,12 +82,16 @@ std::wstring FormatFinding(const CFinding& finding) {
     switch (finding.kind) {
         case FindingKind::MissingInDestination:
             return finding.bFolder ? L": folder not found in destination."
-                                   : FormatString(L": file not found in destination, %s expected.",
-                                                  SizeText(finding.source.nSize).c_str());
+                   : finding.source.nSize == UNKNOWN_SIZE
+                       ? L": file not found in destination."
+                       : FormatString(L": file not found in destination, %s expected.",
+                                      SizeText(finding.source.nSize).c_str());
         case FindingKind::MissingInSource:
             return finding.bFolder ? L": folder not found in source."
-                                   : FormatString(L": file not found in source, %s expected.",
-                                                  SizeText(finding.destination.nSize).c_str());
+                   : finding.destination.nSize == UNKNOWN_SIZE
+                       ? L": file not found in source."
+                       : FormatString(L": file not found in source, %s expected.",
+                                      SizeText(finding.destination.nSize).c_str());
         case FindingKind::Date:
             return DatesText(finding);
         case FindingKind::Size:

@@ -29,19 +29,22 @@ const char* const kKindNames[] = {
 const char* const kSideNames[] = {"null", "\"source\"", "\"destination\"", "\"both\""};
 
 // What one side knows: null when the item is not there; the size only for
-// files, the hash value only where it was computed.
-void AppendFacts(std::string& strOut, const CItemFacts& facts, bool bFolder) {
+// files, the hash value only where it was computed; a manifest's side
+// (bValueOnly) its value alone.
+void AppendFacts(std::string& strOut, const CItemFacts& facts, bool bFolder, bool bValueOnly) {
     if (!facts.bPresent) {
         strOut += "null";
         return;
     }
     strOut += '{';
-    if (!bFolder) {
+    if (!bFolder && !bValueOnly) {
         strOut += "\"size\": " + std::to_string(facts.nSize) + ", ";
     }
-    strOut += "\"lastWrite\": \"" + FormatJsonTime(facts.ftLastWrite) + '"';
+    if (!bValueOnly) {
+        strOut += "\"lastWrite\": \"" + FormatJsonTime(facts.ftLastWrite) + '"';
+    }
     if (facts.cbHash > 0) {
-        strOut += ", \"hash\": ";
+        strOut += bValueOnly ? "\"hash\": " : ", \"hash\": ";
         AppendJsonHash(strOut, facts.hash, std::min<DWORD>(facts.cbHash, HASH_MAX_VALUE_SIZE));
     }
     strOut += '}';
@@ -183,9 +186,9 @@ void CJsonReport::OnFinding(const CFinding& finding) {
         str += ", \"offset\": " + std::to_string(finding.nDifference);
     }
     str += ", \"source\": ";
-    AppendFacts(str, finding.source, finding.bFolder);
+    AppendFacts(str, finding.source, finding.bFolder, m_bValuesOnly[0]);
     str += ", \"destination\": ";
-    AppendFacts(str, finding.destination, finding.bFolder);
+    AppendFacts(str, finding.destination, finding.bFolder, m_bValuesOnly[1]);
     str += '}';
     m_file.Written();
 }

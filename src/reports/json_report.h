@@ -54,6 +54,13 @@ public:
     DWORD Finish(const CComparisonResults& results, LONGLONG nElapsedNanoseconds, int nExitCode,
                  bool bInterrupted = false);
 
+    // The facts of a side read from a checksum manifest are its values
+    // alone: it has no sizes and no times.
+    void SetValuesOnly(bool bSource, bool bDestination) {
+        m_bValuesOnly[0] = bSource;
+        m_bValuesOnly[1] = bDestination;
+    }
+
     void OnFinding(const CFinding& finding) override;
     // Errors are written by Finish after the findings. They are held in
     // memory up to kErrorsHeld bytes, and beyond that in a temporary file of
@@ -76,4 +83,5 @@ private:
     bool m_bAnyError = false;
     unsigned long long m_nFindings = 0;
     bool m_bVerbose = false;
+    bool m_bValuesOnly[2] = {};
 };

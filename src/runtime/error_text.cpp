@@ -81,3 +81,20 @@ bool GetBareSystemErrorText(DWORD dwCode, std::wstring& strText) {
     strText.assign(szText, cchText);
     return true;
 }
+
+bool IsInaccessible(DWORD dwError) {
+    switch (dwError) {
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_LOCK_VIOLATION:
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_UNSUPPORTED_TYPE:
+        case ERROR_INVALID_NAME:
+        case ERROR_BAD_PATHNAME:
+        case FILE_CHANGED_WHILE_READ:
+            return true;
+        default:
+            return false;
+    }
+}

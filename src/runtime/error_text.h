@@ -14,6 +14,16 @@
 // read. It has no system text; the reports give it a text of their own.
 constexpr DWORD FILE_CHANGED_WHILE_READ = 0x20000001;
 
+// Whether a failure to read a file, or to list a folder below the roots,
+// leaves that item inaccessible on its side while the comparison goes on: a
+// denial, a file held by another program (open for writing, or locked), an
+// item gone since its folder was listed, a name that is not a regular file,
+// a name that Windows forbids (a Linux file system allows "?", "*", "|" and
+// control characters: the platform lists such a name but opens or searches
+// it as an invalid name or path), a file that changed while it was read.
+// Any other failure (a device error, a lost network) stops the comparison.
+bool IsInaccessible(DWORD dwError);
+
 // Capacity, in characters including the terminator, of the buffer that
 // GetSystemErrorText and ComposeSystemErrorText fill.
 constexpr DWORD SYSTEM_ERROR_TEXT_CHARS = 256;

@@ -89,6 +89,9 @@ bool HoldsForbiddenCharacter(const wchar_t* pszName);
 struct CUnaddressable {
     CItemList files;
     CItemList folders;  // only when the listing keeps folders
+    // Beside folders, where a side gives one: why folder i cannot be
+    // entered; a folder without one has an invalid name.
+    std::vector<DWORD> folderErrors;
 };
 
 // Lists the files (not folders, not excluded) that the search pattern

@@ -10,9 +10,12 @@
 #include "hashing/hash.h"
 #include "runtime/platform.h"
 
+// The size of a file whose side knows none (a checksum manifest's).
+constexpr ULONGLONG UNKNOWN_SIZE = ~0ULL;
+
 // One listed file or folder: what the comparison needs of it.
 struct CListedItem {
-    ULONGLONG nSize;       // size in bytes (files only)
+    ULONGLONG nSize;       // size in bytes (files only), or UNKNOWN_SIZE
     FILETIME ftLastWrite;  // last-write time as the search returned it (UTC)
     uint32_t nName;        // where its name begins in the list's names
     bool bLink;            // a link to a folder (a reparse point), never entered

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "runtime/handle.h"
+#include "sides/line_reader.h"
 #include "sides/snapshot_format.h"
 #include "sides/spill_file.h"
 #include "sides/tree_side.h"
@@ -74,7 +75,6 @@ public:
 
 private:
     struct CChecking;
-    class CLineReader;
 
     // Reads the file through from its start, checking it and building the
     // index; false when it is damaged or cannot be read (m_dwReadError).

@@ -35,6 +35,9 @@ public:
     // verdicts that were recorded (CItemList::Recorded): nothing of this
     // side is then read from the disk.
     virtual bool IsRecorded() const { return false; }
+    // False for a side that knows no sizes of its files (a manifest): its
+    // files are then told apart by their hash values alone.
+    virtual bool HasSizes() const { return true; }
 };
 
 // A folder on the disk, listed through g_cacheFile.

@@ -15,7 +15,7 @@ const wchar_t kUsage[] =
     L"\t[<mode>]]] [/exfile <file.ext>] [/exfolder <file.ext>] [/hash [<alg>]]\n"
     L"\t[/content] [/moves] [/report <file.json>] [/security] [/snapshot <file>]\n"
     L"\t[/strict] [/subdir] [/threads <n>] [/oneway] [/recopy <file>]\n"
-    L"\t[/recopy0 <file>] [/?]\n"
+    L"\t[/recopy0 <file>] [/manifest <file>] [/?]\n"
     L"\n"
     L"Where:\n"
     L"\n"
@@ -59,6 +59,8 @@ const wchar_t kUsage[] =
     L"  /recopy     Writes the source files that the destination lacks as they\n"
     L"              are, one path a line, for rsync --files-from.\n"
     L"  /recopy0    The same, each path ended by a NUL, for rsync --from0.\n"
+    L"  /manifest   Writes the source folder's checksum manifest, as sha256sum\n"
+    L"              does, instead of comparing it.\n"
     L"  /?          Displays this help message.\n";
 
 // The usage block with the empty line that ends it.

@@ -15,6 +15,7 @@ rows=(
   "/report {t}/no/r.json /r:{t}/r.json /snapshot {t}/s.json => /report {T}\\no\\r.json /r:{T}\\r.json /snapshot {T}\\s.json /display:,utf8"
   "/exfile:{t}/f.txt /exfo {t}/d.txt /exfile /hash => /exfile:{T}\\f.txt /exfo {T}\\d.txt /exfile /hash /display:,utf8"
   "{t}/src {t}/d /recopy /tmp/list /recopy0:{t}/l0 /rec {t}/l => {T}\\src {T}\\d /recopy Z:\\tmp\\list /recopy0:{T}\\l0 /rec {T}\\l /display:,utf8"
+  "{t}/src /manifest {t}/src/SHA256SUMS /ma:{t}/m /m => {T}\\src /manifest {T}\\src\\SHA256SUMS /ma:{T}\\m /m /display:,utf8"
   "/di:verbose /display:,text => /di:verbose /display:,text"
   "/display none unicode {t}/src => /display none unicode {T}\\src"
   "{t}/src /report {t}/r.json /moves /m => {T}\\src /report {T}\\r.json /moves /m /display:,utf8"
