@@ -108,7 +108,7 @@ bool ReadText(const char* p, size_t cb, unsigned nVersion, std::wstring& strOut)
     return nVersion < 2 || Unescape(strOut);
 }
 
-bool ReadText(const std::string& strText, unsigned nVersion, std::wstring& strOut) {
+bool ReadText(std::string_view strText, unsigned nVersion, std::wstring& strOut) {
     return ReadText(strText.data(), strText.size(), nVersion, strOut);
 }
 
@@ -132,7 +132,7 @@ bool ReadTexts(const CJsonValue* p, unsigned nVersion, CStringList& texts) {
     if (p == nullptr || (p->kind != Kind::Texts && p->kind != Kind::Array)) {
         return false;
     }
-    for (const std::string& strText : p->texts) {
+    for (const std::string_view& strText : p->texts) {
         texts.emplace_back();
         if (!ReadText(strText, nVersion, texts.back())) {
             return false;
@@ -145,7 +145,7 @@ bool ReadTexts(const CJsonValue* p, unsigned nVersion, CStringList& texts) {
 
 // The path's name, and the folder holding it: false when the path is not
 // one below the root or its name no listing holds.
-bool ReadPath(const std::string& strPath, unsigned nVersion, CSnapshotEntry& entry) {
+bool ReadPath(std::string_view strPath, unsigned nVersion, CSnapshotEntry& entry) {
     const size_t nSlash = strPath.rfind('\\');
     if (strPath.empty() || strPath[0] != '\\' || nSlash + 1 == strPath.size() ||
         strPath.find("\\\\") != std::string::npos || strPath.find('\0') != std::string::npos) {
@@ -168,7 +168,7 @@ const wchar_t* ReadHash(const CJsonValue* hash, unsigned cbHash, CSnapshotEntry&
     if (entry.bFolder || cbHash == 0 || entry.dwError != ERROR_SUCCESS) {
         return L"the entry has a \"hash\" that the snapshot does not record.";
     }
-    const std::string& strHash = hash->str;
+    const std::string_view strHash = hash->str;
     if (strHash.size() != 2 * cbHash) {
         return L"the \"hash\" has the wrong length.";
     }
@@ -407,10 +407,10 @@ const wchar_t* ReadSnapshotHeader(const CSnapshotLine& line, CSnapshotHeader& he
     const CJsonValue* const subdir = FindKind(line, kSubdir, Kind::Boolean, kOptions);
     const CJsonValue* const security = FindKind(line, kSecurity, Kind::Boolean, kOptions);
     const CJsonValue* const hash = line.Find(kHash, kOptions);
-    bool bRight =
-        subdir != nullptr && security != nullptr && hash != nullptr &&
-        (hash->kind == Kind::Null ||
-         (hash->kind == Kind::Text && FindHashAlgorithmByRecordName(hash->str) != nullptr));
+    bool bRight = subdir != nullptr && security != nullptr && hash != nullptr &&
+                  (hash->kind == Kind::Null ||
+                   (hash->kind == Kind::Text &&
+                    FindHashAlgorithmByRecordName(std::string(hash->str)) != nullptr));
     const char* const lists[] = {kFileExclusions, kFolderExclusions};
     std::wstring* const paths[] = {&header.strFileExclusions, &header.strFolderExclusions};
     for (int i = 0; i < 2 && bRight; ++i) {
@@ -434,7 +434,7 @@ const wchar_t* ReadSnapshotHeader(const CSnapshotLine& line, CSnapshotHeader& he
     }
     header.bSubdir = subdir->b;
     header.bSecurity = security->b;
-    header.strHash = hash->kind == Kind::Text ? hash->str : std::string();
+    header.strHash = hash->kind == Kind::Text ? std::string(hash->str) : std::string();
     return nullptr;
 }
 
@@ -480,7 +480,7 @@ const wchar_t* ReadSnapshotEnd(const CSnapshotLine& line, const CSnapshotHeader&
     const CJsonValue* const checksum = FindKind(line, kChecksum, Kind::Text, kEnd);
     BYTE value[sizeof(end.nChecksum)];
     if (checksum == nullptr || checksum->str.size() != 2 * sizeof(value) ||
-        !ParseHexBytes(checksum->str.c_str(), sizeof(value), value)) {
+        !ParseHexBytes(checksum->str.data(), sizeof(value), value)) {
         return L"the closing line lacks its checksum.";
     }
     for (const BYTE b : value) {

@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include <rapidjson/error/error.h>
-#include <rapidjson/memorystream.h>
 #include <rapidjson/reader.h>
 
 namespace {
@@ -13,20 +12,6 @@ using Kind = CJsonValue::Kind;
 
 // The keys of an object are compared one by one up to this many.
 constexpr size_t kLinearKeys = 16;
-
-// Whether UTF-8 text holds a surrogate (U+D800 to U+DFFF, encoded as 0xED
-// followed by 0xA0 to 0xBF). RapidJSON refuses one in the file's bytes and a
-// high surrogate escaped without its partner, but writes a low surrogate
-// escaped alone ("\uDC00") as such bytes.
-bool HoldsSurrogate(const char* p, size_t cb) {
-    for (size_t i = 0; i + 1 < cb; ++i) {
-        if (static_cast<unsigned char>(p[i]) == 0xED &&
-            static_cast<unsigned char>(p[i + 1]) >= 0xA0) {
-            return true;
-        }
-    }
-    return false;
-}
 
 // Whether the cb bytes at p are ASCII, read four at a time.
 bool IsAscii(const char* p, size_t cb) {
@@ -43,34 +28,48 @@ bool IsAscii(const char* p, size_t cb) {
     return (nBits & 0x80808080u) == 0;
 }
 
+// Whether UTF-8 text holds a surrogate (U+D800 to U+DFFF, encoded as 0xED
+// followed by 0xA0 to 0xBF). RapidJSON refuses one in the file's bytes and a
+// high surrogate escaped without its partner, but writes a low surrogate
+// escaped alone ("\uDC00") as such bytes.
+bool HoldsSurrogate(const char* p, size_t cb) {
+    if (IsAscii(p, cb)) {
+        return false;
+    }
+    for (size_t i = 0; i + 1 < cb; ++i) {
+        if (static_cast<unsigned char>(p[i]) == 0xED &&
+            static_cast<unsigned char>(p[i + 1]) >= 0xA0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 void CSnapshotLine::CKeySet::Clear() {
-    m_nUsed = 0;
+    m_keys.clear();
     if (!m_index.empty()) {
         // A fresh set: clearing one that held many keys would cost its
         // buckets on every later object.
-        std::unordered_set<std::string>().swap(m_index);
+        std::unordered_set<std::string_view>().swap(m_index);
     }
 }
 
-bool CSnapshotLine::CKeySet::Add(const char* pKey, size_t cbKey) {
-    if (m_nUsed < kLinearKeys) {
-        for (size_t i = 0; i < m_nUsed; ++i) {
-            if (m_keys[i].size() == cbKey && std::memcmp(m_keys[i].data(), pKey, cbKey) == 0) {
+bool CSnapshotLine::CKeySet::Add(std::string_view key) {
+    if (m_keys.size() < kLinearKeys) {
+        for (const std::string_view& other : m_keys) {
+            if (other == key) {
                 return false;
             }
         }
-        if (m_keys.size() == m_nUsed) {
-            m_keys.emplace_back();
-        }
-        m_keys[m_nUsed++].assign(pKey, cbKey);
-        if (m_nUsed == kLinearKeys) {
+        m_keys.push_back(key);
+        if (m_keys.size() == kLinearKeys) {
             m_index.insert(m_keys.begin(), m_keys.end());
         }
         return true;
     }
-    return m_index.emplace(pKey, cbKey).second;
+    return m_index.insert(key).second;
 }
 
 // Turns the events of one line into its kept members; returns false, with
@@ -115,7 +114,7 @@ public:
         }
         CJsonValue* const pValue = Slot(Kind::Text);
         if (pValue != nullptr) {
-            pValue->str.assign(p, cb);
+            pValue->str = std::string_view(p, cb);
         }
         return true;
     }
@@ -146,7 +145,7 @@ public:
             m_pszWrong = L"the line is not UTF-8 text.";
             return false;
         }
-        if (!m_line.m_keySets[m_line.m_frames.size() - 1].Add(p, cb)) {
+        if (!m_line.m_keySets[m_line.m_frames.size() - 1].Add(std::string_view(p, cb))) {
             m_pszWrong = L"an object holds a key twice.";
             return false;
         }
@@ -161,7 +160,7 @@ public:
         m_nPending = static_cast<int>(m_line.m_nUsed++);
         CMember& member = m_line.m_members[m_nPending];
         member.nParent = nParent;
-        member.strKey.assign(p, cb);
+        member.strKey = std::string_view(p, cb);
         member.value.kind = Kind::Null;
         return true;
     }
@@ -254,14 +253,16 @@ const wchar_t* CSnapshotLine::Parse(const char* p, size_t cb) {
     m_nUsed = 0;
     m_frames.clear();
     CHandler handler(*this);
-    rapidjson::MemoryStream stream(p, cb);
+    m_text.assign(p, p + cb);
+    m_text.push_back('\0');
+    rapidjson::InsituStringStream stream(m_text.data());
     // Iterative: the nesting of a line never reaches the stack. The library
     // checks the UTF-8 of a line that holds a byte beyond ASCII; a line of
     // ASCII alone cannot hold invalid UTF-8, and is read without the check,
     // at the speed of the hand-written reader before it. The stream reads a
     // zero byte as its end, so a line is whole only when it was read to its
     // last byte.
-    constexpr unsigned kFlags = rapidjson::kParseIterativeFlag;
+    constexpr unsigned kFlags = rapidjson::kParseIterativeFlag | rapidjson::kParseInsituFlag;
     rapidjson::Reader& reader = m_pParser->reader;
     const rapidjson::ParseResult result =
         IsAscii(p, cb)
@@ -295,7 +296,7 @@ const CJsonValue* CSnapshotLine::Find(const char* pszName, const char* pszParent
 int CSnapshotLine::IndexOf(const char* pszName, int nParent) const {
     const size_t cchName = std::strlen(pszName);
     for (size_t i = 0; i < m_nUsed; ++i) {
-        const std::string& strKey = m_members[i].strKey;
+        const std::string_view strKey = m_members[i].strKey;
         if (m_members[i].nParent == nParent && strKey.size() == cchName &&
             std::memcmp(strKey.data(), pszName, cchName) == 0) {
             return static_cast<int>(i);

@@ -6,23 +6,26 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_set>
 #include <vector>
 
 // A JSON value of a line: a member of its object, or of an object inside it.
+// Its texts lie in the line's own copy, valid until the next line is read.
 struct CJsonValue {
     enum class Kind { Null, Boolean, Integer, Number, Text, Texts, Object, Array };
     Kind kind = Kind::Null;
     bool b = false;
     bool bNegative = false;  // Integer: the value is -u
     unsigned long long u = 0;
-    std::string str;                 // Text, UTF-8
-    std::vector<std::string> texts;  // Texts: an array of texts only, UTF-8
+    std::string_view str;                 // Text, UTF-8
+    std::vector<std::string_view> texts;  // Texts: an array of texts only, UTF-8
 };
 
 // One line read as a JSON object, without building a document: the members
 // of the object and those of the objects inside it (named by their parent),
-// deeper values checked and left out. Reused from line to line.
+// deeper values checked and left out. The line is copied and its texts read
+// in place there, so that no text is copied again. Reused from line to line.
 class CSnapshotLine {
 public:
     CSnapshotLine();
@@ -50,7 +53,7 @@ private:
 
     struct CMember {
         int nParent;  // the member holding it, -1 for the line's object
-        std::string strKey;
+        std::string_view strKey;
         CJsonValue value;
     };
 
@@ -60,12 +63,11 @@ private:
     public:
         void Clear();
         // False when the key is in the set already.
-        bool Add(const char* pKey, size_t cbKey);
+        bool Add(std::string_view key);
 
     private:
-        std::vector<std::string> m_keys;
-        size_t m_nUsed = 0;
-        std::unordered_set<std::string> m_index;
+        std::vector<std::string_view> m_keys;
+        std::unordered_set<std::string_view> m_index;
     };
 
     // An open object or array: whether it is an object, and the member
@@ -83,4 +85,5 @@ private:
     std::vector<CFrame> m_frames;
     std::vector<CKeySet> m_keySets;  // one per depth of open objects
     std::unique_ptr<CParser> m_pParser;
+    std::vector<char> m_text;  // the line, a zero byte after it, read in place
 };

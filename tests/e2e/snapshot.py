@@ -4,44 +4,16 @@ folder/snapshot, snapshot/snapshot and snapshot/folder (the source gone);
 the snapshot read back with the json module; damaged snapshots refused with
 exit 2 and their line; options that a snapshot cannot serve refused with
 exit 1. Usage: snapshot.py BUILD_DIR"""
-import json, os, re, shutil, subprocess, sys, tempfile, unittest
+import json, os, re, shutil, sys, tempfile, unittest
 
-BUILD = os.path.abspath(sys.argv.pop(1))
-
-
-def quorva(*arguments, peak=None):
-    """The exit code and the output; with peak (a list), the run's largest
-    resident set in KB appended to it."""
-    run = subprocess.Popen(["wine", os.path.join(BUILD, "quorva.exe"), *arguments],
-                           stdout=subprocess.PIPE, stdin=subprocess.DEVNULL)
-    output = run.stdout.read()
-    run.stdout.close()
-    _, status, usage = os.wait4(run.pid, 0)
-    run.returncode = os.waitstatus_to_exitcode(status)
-    if peak is not None:
-        peak.append(usage.ru_maxrss)
-    return run.returncode, output.decode("utf-8").replace("\r\n", "\n")
-
-
-def windows(path):
-    return "Z:" + path.replace("/", "\\")
-
-
-def make(root, files):
-    for relative, data in files.items():
-        path = os.path.join(root, relative)
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        if data is None:
-            os.mkfifo(path)
-        else:
-            with open(path, "wb") as f:
-                f.write(data)
-        os.utime(path, (1700000000, 1700000000))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "lib"))
+sys.dont_write_bytecode = True
+from quorva_e2e import FIFO, make, quorva, windows
 
 
 # Names that Windows forbids are listed, but neither opened nor searched.
 SAME = {"same.txt": b"same", "date.txt": b"d", "sub/deep.txt": b"x", "sub/more/z.txt": b"z1",
-        "empty/": None, "pipe": None, "why?.txt": b"w", "q?dir/x.txt": b"q"}
+        "empty/": None, "pipe": FIFO, "why?.txt": b"w", "q?dir/x.txt": b"q"}
 SOURCE = {"size.txt": b"1", "content.txt": b"abc", "lost.txt": b"l", "only-src/f.txt": b"f"}
 DESTINATION = {"size.txt": b"12", "content.txt": b"abd", "extra.txt": b"e", "only-dst/g.txt": b"g"}
 
@@ -52,7 +24,8 @@ class Snapshot(unittest.TestCase):
         self.root = self.folder.name
         self.src, self.dst = os.path.join(self.root, "src"), os.path.join(self.root, "dst")
         for tree, own in ((self.src, SOURCE), (self.dst, DESTINATION)):
-            make(tree, {k: v for k, v in dict(SAME, **own).items() if not k.endswith("/")})
+            make(tree, {k: v for k, v in dict(SAME, **own).items() if not k.endswith("/")},
+                 1700000000)
             os.makedirs(os.path.join(tree, "empty"))
             # Links to folders: one on both sides, one in the source only.
             for link in ["alias"] + (["src-link"] if tree == self.src else []):

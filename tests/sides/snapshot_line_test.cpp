@@ -114,7 +114,7 @@ TEST(SnapshotLineTest, MembersAreKeptWithTheirValues) {
     EXPECT_TRUE(line.Find("b")->b);
     EXPECT_EQ(Kind::Null, line.Find("z")->kind);
     ASSERT_EQ(Kind::Texts, line.Find("l")->kind);
-    EXPECT_EQ((std::vector<std::string>{"a", "b"}), line.Find("l")->texts);
+    EXPECT_EQ((std::vector<std::string_view>{"a", "b"}), line.Find("l")->texts);
     EXPECT_EQ(Kind::Array, line.Find("m")->kind);
     EXPECT_EQ(Kind::Object, line.Find("o")->kind);
     ASSERT_NE(nullptr, p = line.Find("p", "o"));
