@@ -203,6 +203,8 @@ public:
           m_report(report),
           m_dwOptions(options.m_dwOptions),
           m_bSizes(source.HasSizes() && (pDestination == nullptr || pDestination->HasSizes())),
+          m_bBothRecorded(source.IsRecorded() && pDestination != nullptr &&
+                          pDestination->IsRecorded()),
           m_contentsJob((options.m_dwOptions & OPT_CONTENT) ? PairJob::Compare : PairJob::Hash) {}
 
     DWORD Run();
@@ -316,6 +318,7 @@ private:
     // Whether sizes tell files apart: a manifest has none, and its pairs and
     // moves are decided by the values alone.
     const bool m_bSizes;
+    const bool m_bBothRecorded;   // every value of a pair is recorded
     const PairJob m_contentsJob;  // how the contents of a pair are compared
     // The only way files are hashed; opened when contents are compared.
     CHashQueue m_hashQueue{g_hashProvider};
@@ -460,8 +463,9 @@ void CComparison::PlanFiles(CFolderPlan& plan) {
         const size_t j = sourcePairs[i];
         const Verdict verdict =
             j == npos ? Verdict::MissingInDestination : Decide(source[i], destination[j]);
-        plan.files.push_back(
-            {i, j, verdict, verdict == Verdict::NeedsContents ? m_nHashPairs++ : npos});
+        // Two recorded values need no file read: the pair skips the queue.
+        const bool bQueued = verdict == Verdict::NeedsContents && !m_bBothRecorded;
+        plan.files.push_back({i, j, verdict, bQueued ? m_nHashPairs++ : npos});
     }
     for (size_t j = 0; j < destinationPairs.size(); ++j) {
         if (destinationPairs[j] == npos) {
@@ -574,7 +578,7 @@ void CComparison::FeedHashQueue() {
     while (m_hashQueue.HasRoom()) {
         if (pPlan != nullptr && pPlan->nFed < pPlan->files.size()) {
             const CPlannedFile& file = pPlan->files[pPlan->nFed++];
-            if (file.verdict == Verdict::NeedsContents) {
+            if (file.verdict == Verdict::NeedsContents && file.nHashPair != npos) {
                 // Each file opened by its own name: on a file system that
                 // tells case apart, the destination's may differ from the
                 // source's.
@@ -730,9 +734,11 @@ DWORD CComparison::CompareContents(const CFolderPlan& plan, const CPlannedFile& 
                                    CFinding& finding) {
     // The progress goes on with the data read while a large pair is hashed or
     // compared.
-    const CPairResult& pair = m_hashQueue.Wait(file.nHashPair, [this] {
-        m_report.OnProgress(m_nFilesCompared, m_hashQueue.GetBytesRead());
-    });
+    static const CPairResult kRecordedPair = {};
+    const CPairResult& pair =
+        file.nHashPair == npos ? kRecordedPair : m_hashQueue.Wait(file.nHashPair, [this] {
+            m_report.OnProgress(m_nFilesCompared, m_hashQueue.GetBytesRead());
+        });
     const bool bHashed = m_contentsJob == PairJob::Hash;
     const CItemList* const lists[2] = {&plan.sourceFiles, &plan.destinationFiles};
     const size_t items[2] = {file.iSource, file.iDestination};

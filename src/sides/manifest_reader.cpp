@@ -53,6 +53,7 @@ bool CManifestReader::Check() {
     for (unsigned long long nLine = 1;; ++nLine) {
         const CLineReader::Result result = reader.Next(kMaxManifestLine, pLine, cbLine);
         if (result == CLineReader::Result::End) {
+            m_nFiles = m_entries.GetCount();
             return nLine != 1 ? CheckTwice() : Damaged(1, L"the file is empty.");
         }
         if (result == CLineReader::Result::Failed) {
@@ -78,6 +79,7 @@ bool CManifestReader::Check() {
             return Damaged(nLine, L"the value is %s, line 1's %s: a manifest holds one algorithm.",
                            line.pAlgorithm->pszStandard, m_pAlgorithm->pszStandard);
         }
+        m_bNested = m_bNested || line.strName.find(L'\\') != std::wstring::npos;
         m_entries.Add(line.strName.c_str(), line.strName.size(), ftNone, UNKNOWN_SIZE);
         recorded.cbHash = line.cbHash;
         std::memcpy(recorded.hash, line.hash, line.cbHash);
@@ -122,14 +124,22 @@ DWORD CManifestReader::List(const std::wstring& strFolder, const std::wstring&, 
     }
     const bool bFiles = !g_fileExclusions.empty();
     const bool bFolders = !g_folderExclusions.empty();
+    // Handed over: the entries are held once, by the comparison.
+    CItemList entries = std::move(m_entries);
+    m_entries.Clear();
+    const bool bNested = pFolders != nullptr;
+    if (!bFiles && !bFolders && m_nLeftOut == npos && (bNested || !m_bNested)) {
+        files = std::move(entries);
+        return ERROR_SUCCESS;
+    }
     std::set<std::wstring> excludedFolders;
     std::wstring strPath;
     std::wstring strLastFolder;
     bool bLastExcluded = false;
-    for (size_t i = 0; i < m_entries.GetCount(); ++i) {
-        const wchar_t* const pszName = m_entries.Name(i);
+    for (size_t i = 0; i < entries.GetCount(); ++i) {
+        const wchar_t* const pszName = entries.Name(i);
         const wchar_t* const pszLast = std::wcsrchr(pszName, L'\\');
-        if (i == m_nLeftOut || (pszLast != nullptr && pFolders == nullptr)) {
+        if (i == m_nLeftOut || (pszLast != nullptr && !bNested)) {
             continue;
         }
         if (bFiles || bFolders) {
@@ -162,8 +172,8 @@ DWORD CManifestReader::List(const std::wstring& strFolder, const std::wstring&, 
                 continue;
             }
         }
-        files.Add(pszName, std::wcslen(pszName), m_entries[i].ftLastWrite, UNKNOWN_SIZE);
-        files.AddRecorded(*m_entries.Recorded(i));
+        files.Add(pszName, std::wcslen(pszName), entries[i].ftLastWrite, UNKNOWN_SIZE);
+        files.AddRecorded(*entries.Recorded(i));
     }
     return ERROR_SUCCESS;
 }

@@ -41,7 +41,7 @@ public:
     // The algorithm of every value; null until a line was read.
     const CHashAlgorithm* GetAlgorithm() const { return m_pAlgorithm; }
     // The files it lists.
-    size_t GetFiles() const { return m_entries.GetCount() - (m_nLeftOut != npos ? 1 : 0); }
+    size_t GetFiles() const { return m_nFiles - (m_nLeftOut != npos ? 1 : 0); }
     // Leaves out the entry named strName (below the root, "\" between
     // names), ignoring the case of A to Z, if there is one: the manifest
     // itself, kept in the tree that it describes.
@@ -49,7 +49,8 @@ public:
 
     // Empty: the names are all below the root.
     const std::wstring& GetRoot() const override { return m_strRoot; }
-    // For the root (strFolder empty) every entry as a file, nested names only
+    // For the root (strFolder empty), once (the entries are handed over, so
+    // that they are held once): every entry as a file, nested names only
     // when pFolders is given (the comparison takes subfolders), in the order
     // of the lines, each with its value recorded; what the exclusions match
     // (the file by its name and path, each folder of its path by its name
@@ -74,7 +75,9 @@ private:
     const std::wstring m_strRoot;
     CItemList m_entries;  // line i + 1 is entry i
     const CHashAlgorithm* m_pAlgorithm = nullptr;
+    size_t m_nFiles = 0;
     size_t m_nLeftOut = npos;
+    bool m_bNested = false;  // a name lies below the root
     unsigned long long m_nDamagedLine = 0;
     std::wstring m_strDamage;
     DWORD m_dwReadError = ERROR_SUCCESS;
