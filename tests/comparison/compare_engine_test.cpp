@@ -4,6 +4,7 @@
 // from the Unix mode), so the owner and DACL query is replaced here for
 // chosen files.
 #include "comparison/compare_engine.h"
+#include "comparison/item_checks.h"
 
 #include <gtest/gtest.h>
 

@@ -184,18 +184,13 @@ TEST_F(SubdirTest, TreesBeyondTheClassicPathLimit) {
 
 namespace {
 
-// A subfolder that was listed but cannot be searched is never an empty
-// folder: the comparison stops on it with the system's reason (a denial, a
-// busy or vanished folder, or one whose name Windows forbids, is counted and
-// passed over), though files differ inside. A file that cannot be hashed for
-// such a reason (a link to a file that fails every read) stops it too, giving
-// up within one read the large files hashed ahead of it (sparse, in the
-// folders planned next).
+// A failure to read that leaves nothing inaccessible stops the comparison
+// with the system's reason (a denial, a busy or vanished item, a name that
+// Windows forbids or a folder past the platform's path limit is counted and
+// passed over). A file that cannot be hashed for such a reason (a link to a
+// file that fails every read) stops it, giving up within one read the large
+// files hashed ahead of it (sparse, in the folders planned next).
 TEST(UnsearchableSubfolderTest, StopsTheComparison) {
-    std::wstring strDeep;
-    for (int i = 0; i < 25; ++i) {
-        strDeep += L"\\" + std::wstring(200, L'n');
-    }
     struct {
         const char* pszName;
         const wchar_t* pszMake;  // a shell command that makes the folder in each tree
@@ -203,8 +198,6 @@ TEST(UnsearchableSubfolderTest, StopsTheComparison) {
         const wchar_t* pszError = L"could not search for files in source path.";
         DWORD dwError = ERROR_SUCCESS;  // the failure, where the item's attributes do not tell
     } const kCases[] = {
-        {"25 levels of 200 characters", L"for i in $(seq 25); do mkdir $n && cd -P $n; done",
-         strDeep},
         {"a file that cannot be read",
          L"mkdir b && truncate -s 8G b/1 b/2 b/3 && ln -s /proc/self/mem m && mkdir c && cd c",
          L"\\m", L"could not compute source file hash.", ERROR_NOT_READY},
@@ -301,6 +294,14 @@ TEST(UnaddressableNameTest, IsInaccessibleAndNothingIsComparedTwice) {
         L"echo a > ok && echo a > 'w?.mp3' && mkdir -p 'c/q*d' && echo $t > 'c/q*d/x' && "
         L"echo $t > c/t$(printf '\\001')b";
     const std::wstring kForbiddenFindings = L"\\c\\tb: file" + kBoth + L"\\c\\q*d: folder" + kBoth;
+    // A chain of 16 folders of 255-character names: the 16th lies past the
+    // 4,096 bytes of a Unix path (listing it fails with ERROR_GEN_FAILURE
+    // under Wine), the 15th within them, for any root shorter than 230
+    // bytes.
+    std::wstring strTooDeep;
+    for (int i = 0; i < 16; ++i) {
+        strTooDeep += L"\\" + std::wstring(255, L'0');
+    }
     struct {
         const char* pszName;
         const wchar_t* pszMake;
@@ -339,10 +340,18 @@ TEST(UnaddressableNameTest, IsInaccessibleAndNothingIsComparedTwice) {
          L"\\w?.mp3: file" + kBoth + kForbiddenFindings,
          {1, 0, 0, 0, {3, 2, 0, 0, 0, 1}, {3, 2, 0, 0, 0, 1}},
          4},
+        {"a folder past the platform's path limit",
+         L"echo a > ok && n=$(printf %0255d 0) && for i in $(seq 16); do mkdir $n && cd $n; done",
+         L"/subdir",
+         strTooDeep + L": folder inaccessible in both source and destination.\n" +
+             e2e::SystemText(ERROR_GEN_FAILURE) + L"\n",
+         {1, 0, 0, 0, {1, 0, 0, 0, 0, 1}, {1, 0, 0, 0, 0, 1}},
+         0},
     };
     for (const auto& tc : kCases) {
         SCOPED_TRACE(tc.pszName);
         const CUnixTrees trees(tc.pszMake);
+        ASSERT_LT(test::UnixPathOf(trees.Root() / L"src").size(), 230u);
         const std::wstring strOptions = tc.pszOptions;
         const bool bHash = strOptions.find(L"/hash") != std::wstring::npos;
         const bool bRead = bHash || strOptions.find(L"/content") != std::wstring::npos;

@@ -1,0 +1,38 @@
+#include "comparison/comparison_context.h"
+
+#include "console/console.h"
+#include "hashing/hash.h"
+#include "sides/tree_side.h"
+
+CComparisonContext::CComparisonContext(const CConsole& options, CTreeSide& source,
+                                       CTreeSide* pDestination, CComparisonReport& report)
+    : options(options),
+      dwOptions(options.m_dwOptions),
+      bSizes(source.HasSizes() && (pDestination == nullptr || pDestination->HasSizes())),
+      bBothRecorded(source.IsRecorded() && pDestination != nullptr && pDestination->IsRecorded()),
+      sides{&source, pDestination},
+      report(report),
+      hashQueue(g_hashProvider) {}
+
+DWORD CComparisonContext::ListSide(CTreeSide& side, const std::wstring& strFolder,
+                                   const std::wstring& strRelative, CItemList& files,
+                                   CItemList* pFolders, CUnaddressable& unaddressable,
+                                   CExcludedCounts& counts) const {
+    const DWORD dwError = side.List(strFolder, strRelative, files, pFolders, unaddressable, counts);
+    if (dwError == ERROR_SUCCESS) {
+        return ERROR_SUCCESS;
+    }
+    files.Clear();
+    if (pFolders != nullptr) {
+        pFolders->Clear();
+    }
+    unaddressable = CUnaddressable();
+    return dwError;
+}
+
+void CComparisonContext::Report(CFinding& finding, FindingKind kind, FindingSide side) {
+    finding.kind = kind;
+    finding.side = side;
+    finding.pszPath = g_displayPath.GetPath();
+    report.OnFinding(finding);
+}

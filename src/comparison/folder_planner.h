@@ -1,0 +1,75 @@
+// The planning of a comparison: lists both sides of each folder, pairs their
+// files and subfolders by name and decides each pair (by date and size; the
+// contents decide what is left). Folders are planned in the order in which
+// they are reported (each folder's files, then its subfolders, depth first)
+// with a list of work, never recursion; while files are hashed, the planning
+// runs a few folders ahead, so that the hash queue is fed with the next
+// folders' pairs while the current folder's results are reported.
+#pragma once
+
+#include <cstddef>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "comparison/comparison_context.h"
+#include "comparison/folder_plan.h"
+
+class CFolderPlanner {
+public:
+    explicit CFolderPlanner(CComparisonContext& context) : m_context(context) {}
+
+    // Plans the roots, folder, which the first TakePlan takes.
+    void Start(const CFolder& folder) { PlanFolder(folder); }
+    // The next planned folder, which must be strRelative (the report walk
+    // and the planning go through the folders in the same order); the
+    // caller owns it.
+    std::unique_ptr<CFolderPlan> TakePlan(const std::wstring& strRelative);
+    // Gives the hash queue the contents pairs it has room for, in the order
+    // of the report: those of pReporting not fed yet (the folder whose files
+    // are reported, or null), then the planned folders', planning ahead when
+    // these are all in.
+    void FeedHashQueue(CFolderPlan* pReporting);
+
+private:
+    // Lists both sides of the folder, pairs them and decides each file; the
+    // plan joins the folders planned. A folder that cannot be listed is
+    // planned with its failure, and nothing after it.
+    void PlanFolder(const CFolder& folder);
+    // Lists both sides of the plan's folder into it; the plan's dwError set
+    // when a side's failure stops the comparison.
+    void ListFolder(CFolderPlan& plan);
+    // Pairs the plan's files and decides each pair, in the order of the
+    // findings.
+    void PlanFiles(CFolderPlan& plan);
+    // Pairs the plan's subfolders (walked alone: finds those that may not be
+    // listed) and puts the folder on the walk.
+    void PlanSubfolders(const CFolderPlan& plan);
+    // The one decision about a pair, by date and size; the contents decide
+    // what is left.
+    Verdict Decide(const CListedItem& source, const CListedItem& destination) const;
+    // Plans the next folder in the order of the report; false when there is
+    // none.
+    bool PlanNextFolder();
+    // The path of a side's file in the hash queue: empty where it is not
+    // hashed (its value is recorded, or the side is not walked).
+    std::wstring HashPath(int nSide, const std::wstring& strFolder, const CItemList& files,
+                          size_t i) const;
+
+    // For each planned folder whose subfolders are not all planned yet: the
+    // next source subfolder to look at.
+    struct CWalkStep {
+        std::shared_ptr<const CSubfolders> pSubfolders;
+        CFolder folder;
+        size_t iNext;
+    };
+
+    CComparisonContext& m_context;
+    // The folders planned and not yet reported, in the order of the report,
+    // and the files they hold.
+    std::deque<std::unique_ptr<CFolderPlan>> m_planned;
+    size_t m_nFilesPlanned = 0;
+    std::vector<CWalkStep> m_walk;
+    bool m_bWalkStopped = false;  // a folder could not be listed
+};

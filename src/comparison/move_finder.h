@@ -1,0 +1,43 @@
+// The search for moves in a comparison (/moves): keeps what the walk finds on
+// one side only (a folder with all that lies in it), hashes the files kept
+// that may have moved once both trees are walked, pairs them, and reports
+// what was kept: each move once, what did not move as missing. The data it
+// holds meanwhile is a CMoveSearch.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "comparison/comparison_context.h"
+#include "comparison/folder_plan.h"
+#include "comparison/move_search.h"
+
+class CMoveFinder {
+public:
+    explicit CMoveFinder(CComparisonContext& context)
+        : m_context(context), m_search(context.bSizes) {}
+
+    // Keeps item i of list (a file, or a folder with what lies in it),
+    // present in folder on side nSide (0 the source, 1 the destination) only,
+    // for the search instead of reporting it missing. ERROR_SUCCESS, or the
+    // code of the failure to list a folder below it that stopped the
+    // comparison (after its error was reported).
+    [[nodiscard]] DWORD Keep(int nSide, const CFolder& folder, const CItemList& list, size_t i,
+                             bool bFolder);
+    // After the walk: hashes the files kept that may have moved and pairs
+    // them. ERROR_SUCCESS, ERROR_CANCELLED when a stop was asked for on the
+    // console, or the code of the failure that stopped the comparison.
+    [[nodiscard]] DWORD FindMoves();
+    // Reports what was kept, in path order: each file moved once, by its
+    // source, what did not move as missing.
+    void ReportKept();
+
+private:
+    // Keeps the files that lie in the folder strRelative of side nSide (its
+    // long path strFolder) and below it, unreported unless they moved.
+    [[nodiscard]] DWORD KeepFilesIn(int nSide, const std::wstring& strRelative,
+                                    const std::wstring& strFolder);
+
+    CComparisonContext& m_context;
+    CMoveSearch m_search;
+};
