@@ -15,6 +15,7 @@
 #include "reports/progress_report.h"
 #include "reports/recopy_list.h"
 #include "reports/snapshot_writer.h"
+#include "reports/verdict.h"
 #include "runtime/crash_dump.h"
 #include "runtime/elapsed_format.h"
 #include "runtime/elapsed_timer.h"
@@ -269,11 +270,36 @@ DWORD OpenReport(const CConsole& console, const CComparedSides& sides, CJsonRepo
                        pDestination != nullptr ? &pDestination->GetHeader() : nullptr);
 }
 
+// Whether the destination holds every source file, in place or moved: no
+// source file is different, missing or not verified, no source folder was
+// left unlisted, and no folder is missing in, or could not be listed by,
+// the destination (its files were not compared).
+bool HoldsEverySourceFile(const CComparisonResults& results, const CVerdict& verdict) {
+    return verdict.Of(SourceClass::Different).nFiles == 0 &&
+           verdict.Of(SourceClass::Missing).nFiles == 0 &&
+           verdict.Of(SourceClass::NotVerified).nFiles == 0 && verdict.nUnlistedFolders == 0 &&
+           results.m_destination.m_nMissingFolders == 0 &&
+           results.m_destination.m_nInaccessibleFolders == 0;
+}
+
+// The verdict line of the run's options: moves only with /moves, and
+// "verified" only when contents were compared.
+std::wstring VerdictLine(const CConsole& console, const CVerdict& verdict) {
+    return FormatVerdict(verdict, (console.m_dwOptions & OPT_MOVES) != 0,
+                         (console.m_dwOptions & (OPT_HASH | OPT_CONTENT)) != 0);
+}
+
+// The counters of a run that ran to its end, and its verdict after them.
+void PrintCounters(CConsole& console, const CComparisonResults& results, const CVerdict& verdict) {
+    results.PrintSummary(console, console.m_dwOptions);
+    PrintLine(console, L"%s", VerdictLine(console, verdict).c_str());
+}
+
 // The summary of a comparison that ran (dwError as CompareFolders gave it)
 // and its exit code. A stop asked for on the console is no failure of the
 // comparison: what was compared is reported.
-int Summarize(CConsole& console, const CComparisonResults& results, LONGLONG nElapsed,
-              DWORD dwError, bool bInterrupted) {
+int Summarize(CConsole& console, const CComparisonResults& results, const CVerdict& verdict,
+              LONGLONG nElapsed, DWORD dwError, bool bInterrupted) {
     if (bInterrupted) {
         PrintError(console, L"the comparison was interrupted.", 0);
     }
@@ -291,9 +317,10 @@ int Summarize(CConsole& console, const CComparisonResults& results, LONGLONG nEl
     PrintLine(console, L"Comparison completed in %s.\n", FormatElapsedTime(nElapsed).c_str());
     // One way, what could not be read fails the run as with /strict.
     if (!results.IsIdentical((console.m_dwOptions & (OPT_STRICT | OPT_ONEWAY)) != 0)) {
-        results.PrintSummary(console, console.m_dwOptions);
+        PrintCounters(console, results, verdict);
         // One way, only the source's files must be held by the destination.
-        const bool bHeld = (console.m_dwOptions & OPT_ONEWAY) && results.HoldsEverySourceFile();
+        const bool bHeld =
+            (console.m_dwOptions & OPT_ONEWAY) && HoldsEverySourceFile(results, verdict);
         return bHeld ? EXIT_IDENTICAL : EXIT_DIFFERENT;
     }
     if (!results.HasInaccessible()) {
@@ -302,7 +329,7 @@ int Summarize(CConsole& console, const CComparisonResults& results, LONGLONG nEl
     }
     // The counters show what could not be read and so was not compared.
     PrintLine(console, L"The source and the destination are identical.\n");
-    results.PrintSummary(console, console.m_dwOptions);
+    PrintCounters(console, results, verdict);
     return EXIT_IDENTICAL;
 }
 
@@ -337,24 +364,29 @@ int Compare(CConsole& console, CComparedSides& sides, CJsonReport& report, bool 
                                                                                   : nullptr);
     CReportFanOut reports;
     reports.Add(counting);
+    CVerdict verdict;
+    CVerdictReport verdictReport(verdict, pRecopy);
+    reports.Add(verdictReport);
     AddConsoleReports(console, reports, consoleReport, progressReport);
     if (bReport) {
         reports.Add(report);
-    }
-    if (pRecopy != nullptr) {
-        reports.Add(*pRecopy);
     }
     const CComparisonFailure failure =
         CompareFolders(console, *sides.pSource, sides.pDestination.get(), reports);
     const DWORD dwError = failure.dwError;
     timer.Stop();
+    verdictReport.Finish();
     if (pRecopy != nullptr) {
         PrintLeftOut(console, *pRecopy);
     }
     // A stop asked for on the console ends the comparison before its next
     // file.
     const bool bInterrupted = dwError == ERROR_CANCELLED && IsStopRequested();
-    const int nExitCode = Summarize(console, results, timer.GetElapsed(), dwError, bInterrupted);
+    const int nExitCode =
+        Summarize(console, results, verdict, timer.GetElapsed(), dwError, bInterrupted);
+    if (bReport && dwError == ERROR_SUCCESS) {
+        report.SetVerdict(verdict, VerdictLine(console, verdict));
+    }
     if (dwError != ERROR_SUCCESS && !bInterrupted) {
         // What stopped the run reaches every report, the document's errors too.
         reports.OnError(failure.strPath.c_str(), L"the comparison could not be completed.",

@@ -13,13 +13,6 @@ bool CComparisonResults::IsIdentical(bool bStrict) const {
            m_destination.m_nMissingFiles == 0 && m_destination.m_nMissingFolders == 0;
 }
 
-bool CComparisonResults::HoldsEverySourceFile() const {
-    return m_nSizeMismatches == 0 && m_nHashMismatches == 0 && m_nDateMismatches == 0 &&
-           m_destination.m_nMissingFiles == 0 && m_destination.m_nMissingFolders == 0 &&
-           !HasInaccessible() && m_source.m_nSecurityIssues == 0 &&
-           m_destination.m_nSecurityIssues == 0;
-}
-
 bool CComparisonResults::HasInaccessible() const {
     return m_source.m_nInaccessibleFiles != 0 || m_source.m_nInaccessibleFolders != 0 ||
            m_destination.m_nInaccessibleFiles != 0 || m_destination.m_nInaccessibleFolders != 0;

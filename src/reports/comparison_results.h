@@ -40,12 +40,6 @@ struct CComparisonResults {
     // unless bStrict asks that whatever could not be compared count as a
     // difference.
     bool IsIdentical(bool bStrict = false) const;
-    // True when the destination holds every source file, in place or moved:
-    // nothing is missing in the destination, no pair mismatched and nothing
-    // could not be read (the destination is not shown to hold what was not
-    // compared) and no security issue was found. What the destination alone
-    // holds, and moves, play no part.
-    bool HoldsEverySourceFile() const;
     // True when a file or folder of either side could not be read (was
     // counted inaccessible): then not everything was compared.
     bool HasInaccessible() const;

@@ -10,6 +10,7 @@
 #include "console/console.h"
 #include "reports/comparison_results.h"
 #include "reports/console_report.h"
+#include "reports/verdict.h"
 #include "runtime/error_text.h"
 #include "runtime/file_time.h"
 #include "runtime/json_text.h"
@@ -262,6 +263,28 @@ void CJsonReport::CopySpilledErrors() {
     }
 }
 
+void CJsonReport::SetVerdict(const CVerdict& verdict, const std::wstring& strLine) {
+    std::string& str = m_strVerdict;
+    str = "\"line\": ";
+    AppendJsonString(str, strLine.c_str());
+    const auto appendTotal = [&str](const char* pszName, const CFileTotal& total) {
+        str += ", \"";
+        str += pszName;
+        str += "\": {\"files\": " + std::to_string(total.nFiles) +
+               ", \"bytes\": " + std::to_string(total.nBytes) + "}";
+    };
+    appendTotal("verified", verdict.Of(SourceClass::Verified));
+    appendTotal("moved", verdict.Of(SourceClass::Moved));
+    appendTotal("different", verdict.Of(SourceClass::Different));
+    appendTotal("missing", verdict.Of(SourceClass::Missing));
+    appendTotal("notVerified", verdict.Of(SourceClass::NotVerified));
+    str += ", \"extraInDestination\": " + std::to_string(verdict.nExtra) +
+           ", \"unlistedSourceFolders\": " + std::to_string(verdict.nUnlistedFolders);
+    appendTotal("sourceListed", verdict.sourceListed);
+    appendTotal("destinationListed", verdict.destinationListed);
+    str += ", \"bytesRead\": " + std::to_string(verdict.nBytesRead);
+}
+
 DWORD CJsonReport::Finish(const CComparisonResults& results, LONGLONG nElapsedNanoseconds,
                           int nExitCode, bool bInterrupted) {
     if (!m_file.IsOpen()) {
@@ -283,6 +306,9 @@ DWORD CJsonReport::Finish(const CComparisonResults& results, LONGLONG nElapsedNa
     AppendSide(str, "source", results.m_source);
     str += ",\r\n    ";
     AppendSide(str, "destination", results.m_destination);
+    if (!m_strVerdict.empty()) {
+        str += ",\r\n    \"verdict\": {" + m_strVerdict + "}";
+    }
     const LONGLONG nElapsed = nElapsedNanoseconds > 0 ? nElapsedNanoseconds : 0;
     char szFraction[8];
     ::snprintf(szFraction, sizeof(szFraction), "%06u",

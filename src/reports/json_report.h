@@ -13,6 +13,7 @@
 #include "sides/file_listing.h"
 
 struct CComparisonResults;
+struct CVerdict;
 struct CSnapshotHeader;
 class CConsole;
 
@@ -54,6 +55,9 @@ public:
     DWORD Finish(const CComparisonResults& results, LONGLONG nElapsedNanoseconds, int nExitCode,
                  bool bInterrupted = false);
 
+    // The verdict of a run that ran to its end, and its line: written in the
+    // summary by Finish as "verdict".
+    void SetVerdict(const CVerdict& verdict, const std::wstring& strLine);
     // The facts of a side read from a checksum manifest are its values
     // alone: it has no sizes and no times.
     void SetValuesOnly(bool bSource, bool bDestination) {
@@ -78,9 +82,10 @@ private:
     void CopySpilledErrors();
 
     CReplacingFile m_file;
-    std::string m_strErrors;  // the error objects held, written by Finish
-    CCacheFile m_errorFile;   // the error objects beyond those held
+    std::string m_strErrors;   // the error objects held, written by Finish
+    CCacheFile m_errorFile;    // the error objects beyond those held
     bool m_bAnyError = false;
+    std::string m_strVerdict;  // the verdict's members, written by Finish
     unsigned long long m_nFindings = 0;
     bool m_bVerbose = false;
     bool m_bValuesOnly[2] = {};

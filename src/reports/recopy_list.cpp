@@ -47,67 +47,35 @@ RecopyRefusal AppendRecopyPath(std::string& str, const wchar_t* pszPath, bool bF
     return RecopyRefusal::None;
 }
 
-bool IsRecopied(const CFinding& finding) {
-    switch (finding.kind) {
-        case FindingKind::MissingInDestination:
-        case FindingKind::Date:
-        case FindingKind::Size:
-        case FindingKind::Contents:
-            return true;
-        case FindingKind::Security:
-            // The destination's copy lacks an owner or a DACL.
-            return finding.side == FindingSide::Destination || finding.side == FindingSide::Both;
-        case FindingKind::Inaccessible:
-            // A file that could not be read on either side was not verified;
-            // a folder only the destination could not list holds files that
-            // were not.
-            return finding.source.bPresent &&
-                   (!finding.bFolder || finding.side == FindingSide::Destination);
-        default:
-            return false;
-    }
-}
-
 DWORD CRecopyList::Open(const wchar_t* pszPath, bool bNul) {
     m_bNul = bNul;
     return m_file.Open(pszPath);
 }
 
-void CRecopyList::OnFinding(const CFinding& finding) {
-    if (!IsRecopied(finding)) {
-        return;
+void CRecopyList::Before(const wchar_t* pszPath) {
+    if (!m_strFolder.empty() && !IsInside(m_strFolder, pszPath)) {
+        Write(m_strFolder.c_str(), true);
     }
-    if (!m_strFolder.empty() && !IsInside(m_strFolder, finding.pszPath)) {
-        WriteFolder();
-    }
-    // A folder missing in the destination is held back: the files inside it
-    // that follow stand for it.
-    if (finding.kind == FindingKind::MissingInDestination && finding.bFolder) {
-        m_strFolder = finding.pszPath;
-        return;
-    }
-    if (IsInside(m_strFolder, finding.pszPath)) {
-        m_strFolder.clear();
-    }
-    // A name that could not be addressed (listed twice, or holding a path
-    // separator) names no item of its own.
-    const bool bUnaddressable = finding.kind == FindingKind::Inaccessible &&
-                                finding.source.dwError == ERROR_INVALID_NAME &&
-                                !HoldsForbiddenCharacter(std::wcsrchr(finding.pszPath, L'\\') + 1);
-    if (bUnaddressable) {
-        m_leftOut.push_back({finding.pszPath, RecopyRefusal::AnotherName});
-        m_strLast = finding.pszPath;
-        return;
-    }
-    Add(finding.pszPath, finding.bFolder);
+    m_strFolder.clear();
 }
 
-void CRecopyList::Add(const wchar_t* pszPath, bool bFolder) {
-    // The facts of one pair come one after the other.
-    if (m_strLast == pszPath) {
+void CRecopyList::AddMissingFolder(const wchar_t* pszPath) {
+    Before(pszPath);
+    m_strFolder = pszPath;
+}
+
+void CRecopyList::AddFile(const wchar_t* pszPath, DWORD dwSourceError) {
+    Before(pszPath);
+    const wchar_t* const pszName = std::wcsrchr(pszPath, L'\\');
+    if (dwSourceError == ERROR_INVALID_NAME &&
+        !HoldsForbiddenCharacter(pszName != nullptr ? pszName + 1 : pszPath)) {
+        m_leftOut.push_back({pszPath, RecopyRefusal::AnotherName});
         return;
     }
-    m_strLast = pszPath;
+    Write(pszPath, false);
+}
+
+void CRecopyList::Write(const wchar_t* pszPath, bool bFolder) {
     const RecopyRefusal refusal = AppendRecopyPath(m_file.Buffer(), pszPath, bFolder, m_bNul);
     if (refusal != RecopyRefusal::None) {
         m_leftOut.push_back({pszPath, refusal});
@@ -117,15 +85,7 @@ void CRecopyList::Add(const wchar_t* pszPath, bool bFolder) {
     m_file.Written();
 }
 
-void CRecopyList::WriteFolder() {
-    if (!m_strFolder.empty()) {
-        const std::wstring strFolder = std::move(m_strFolder);
-        m_strFolder.clear();
-        Add(strFolder.c_str(), true);
-    }
-}
-
 DWORD CRecopyList::Finish() {
-    WriteFolder();
+    Before(L"");
     return m_file.Commit();
 }

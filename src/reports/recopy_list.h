@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "comparison/finding.h"
 #include "reports/replacing_file.h"
+#include "runtime/platform.h"
 
 // Why a path cannot be written in the list; a copy by path would copy
 // another file, or none.
@@ -29,11 +29,10 @@ enum class RecopyRefusal {
 // bNul: the list ends paths with a NUL, so a line break is no refusal.
 RecopyRefusal AppendRecopyPath(std::string& str, const wchar_t* pszPath, bool bFolder, bool bNul);
 
-// Whether the source file of finding is to be copied again; a folder
-// present in the source only is asked for by its own finding.
-bool IsRecopied(const CFinding& finding);
-
-class CRecopyList : public CComparisonReport {
+// Fed by the verdict's fold (CVerdictReport), which decides the class of
+// each source file once: the list holds exactly the files that the verdict
+// counts missing, different or not verified.
+class CRecopyList {
 public:
     struct CLeftOut {
         std::wstring strPath;  // the display path
@@ -49,23 +48,30 @@ public:
     // as it was.
     DWORD Finish();
 
-    void OnFinding(const CFinding& finding) override;
-    void OnError(const wchar_t*, const wchar_t*, HRESULT) override {}
+    // Lists the source file at display path pszPath; dwSourceError is the
+    // error it was found with. A name that could not be addressed (listed
+    // twice, or holding a path separator: ERROR_INVALID_NAME for a name
+    // without a character that Windows forbids) names no item of its own
+    // and is left out.
+    void AddFile(const wchar_t* pszPath, DWORD dwSourceError);
+    // A folder missing in the destination: held back, and listed (with a
+    // "/" at its end) only when nothing inside it is listed after it, since
+    // rsync makes the folders of what it copies.
+    void AddMissingFolder(const wchar_t* pszPath);
 
     // The source items that belong in the list but cannot be written in it,
     // in the order found.
     const std::vector<CLeftOut>& GetLeftOut() const { return m_leftOut; }
 
 private:
-    // Writes the path of an item (once, however many findings name it).
-    void Add(const wchar_t* pszPath, bool bFolder);
-    // Writes the folder missing in the destination held back, unless a file
-    // inside it was listed: rsync makes the folders of the files it copies.
-    void WriteFolder();
+    // Writes the path of an item, or notes why it cannot be written.
+    void Write(const wchar_t* pszPath, bool bFolder);
+    // What is listed next lies at pszPath: the folder held back is written
+    // unless it lies inside it.
+    void Before(const wchar_t* pszPath);
 
     CReplacingFile m_file;
     bool m_bNul = false;
-    std::wstring m_strLast;    // the display path of the item listed last
     std::wstring m_strFolder;  // the missing folder held back, or empty
     std::vector<CLeftOut> m_leftOut;
 };

@@ -30,9 +30,11 @@ protected:
 };
 
 std::wstring Summary(int nIdentical, int nMissingInSource, int nMissingInDestination,
-                     int nSizeMismatches, int nSourceTested, int nDestinationTested) {
+                     int nSizeMismatches, int nSourceTested, int nDestinationTested,
+                     const wchar_t* pszVerifiedBytes = L"0 bytes") {
     e2e::CCounts counts;
     counts.nIdentical = nIdentical;
+    counts.strVerifiedBytes = pszVerifiedBytes;
     counts.nSizeMismatches = nSizeMismatches;
     counts.source.nTested = nSourceTested;
     counts.source.nMissingFiles = nMissingInSource;
@@ -65,7 +67,7 @@ TEST_F(CompareTest, FileOnlyInDestination) {
     test::MakeFile(m_trees.Destination(L"both.txt"), "1");
     test::MakeFile(m_trees.Destination(L"extra.txt"), "12345");
     ExpectRun(4, L"\\extra.txt: file not found in source, 5 bytes expected.\n",
-              Summary(1, 1, 0, 0, 1, 2));
+              Summary(1, 1, 0, 0, 1, 2, L"1 bytes"));
 }
 
 TEST_F(CompareTest, FileOnlyInSource) {
@@ -107,7 +109,7 @@ TEST_F(CompareTest, NamesPairIgnoringCaseOfAToZOnly) {
     // In the default 8-bit output they are written as Latin-1 bytes.
     EXPECT_EQ(Expected(L"\\\u00C9T\u00C9.txt: file not found in destination, 1 bytes expected.\n"
                        L"\\\u00E9T\u00E9.txt: file not found in source, 1 bytes expected.\n",
-                       Summary(1, 1, 1, 0, 2, 2)),
+                       Summary(1, 1, 1, 0, 2, 2, L"1 bytes")),
               e2e::NormalizeDuration(result.strOutput));
 }
 
@@ -150,7 +152,7 @@ TEST(CaseTwinsTest, EveryFileAndFolderIsAccountedForOnce) {
          {L"X"},
          {L"X", L"x"},
          L"\\x: file not found in source, 1 bytes expected.\n",
-         {1, 0, 0, 0, {1, 0, 1}, {2}}},
+         {1, 0, 0, 0, {1, 0, 1}, {2}, 0, L"1 bytes"}},
         {"folder twins against a copy",
          L"/subdir /hash",
          {L"DirX\\f", L"dirx\\f"},
@@ -162,7 +164,7 @@ TEST(CaseTwinsTest, EveryFileAndFolderIsAccountedForOnce) {
          {L"Dir\\f"},
          {L"Dir\\f", L"DIR\\f"},
          L"\\DIR: folder not found in source.\n",
-         {1, 0, 0, 0, {1, 0, 0, 0, 0, 0, 1}, {1}}},
+         {1, 0, 0, 0, {1, 0, 0, 0, 0, 0, 1}, {1}, 0, L"5 bytes"}},
     };
     for (const auto& tc : kCases) {
         SCOPED_TRACE(tc.pszName);

@@ -91,8 +91,26 @@ std::wstring Summary(const CCounts& counts, unsigned nShow) {
         str += L"File hash mismatch(es):                 " +
                std::to_wstring(counts.nHashMismatches) + L"\n";
     }
-    return str + L"\n- Source:\n\n" + SideBlock(counts.source, nShow) + L"- Destination:\n\n" +
+    str += L"\n- Source:\n\n" + SideBlock(counts.source, nShow) + L"- Destination:\n\n" +
            SideBlock(counts.destination, nShow);
+    const auto given = [](int n, int nDerived) { return std::to_wstring(n >= 0 ? n : nDerived); };
+    str += L"Verdict: " + std::to_wstring(counts.nIdentical) + L" source file(s) (" +
+           counts.strVerifiedBytes + L") " +
+           ((nShow & SHOW_HASH) ? L"verified in place" : L"matched in place");
+    if (nShow & SHOW_MOVES) {
+        str += L", " + std::to_wstring(counts.nMoved) + L" moved";
+    }
+    str += L", " +
+           given(counts.nDifferent,
+                 counts.nSizeMismatches + counts.nDateMismatches + counts.nHashMismatches) +
+           L" different, " + std::to_wstring(counts.destination.nMissingFiles) + L" missing, " +
+           given(counts.nNotVerified, counts.source.nInaccessibleFiles) + L" not verified; " +
+           given(counts.nExtra, counts.source.nMissingFiles) + L" extra in the destination";
+    if (counts.source.nInaccessibleFolders != 0) {
+        str += L"; " + std::to_wstring(counts.source.nInaccessibleFolders) +
+               L" source folder(s) could not be listed";
+    }
+    return str + L".\n";
 }
 
 std::string NormalizeDuration(const std::string& strOutput) {

@@ -39,6 +39,12 @@ struct CCounts {
     int nIdentical = 0, nSizeMismatches = 0, nDateMismatches = 0, nHashMismatches = 0;
     CSide source, destination;
     int nMoved = 0;
+    // The verdict line's: the bytes of the files verified in place as the
+    // program writes sizes, and the classes that the counters do not give
+    // (-1: different as the mismatches, not verified as the source's
+    // inaccessible files, extra as the files missing in the source).
+    std::wstring strVerifiedBytes = L"0 bytes";
+    int nDifferent = -1, nNotVerified = -1, nExtra = -1;
 };
 // Which optional summary lines appear.
 enum : unsigned {
@@ -50,7 +56,8 @@ enum : unsigned {
     SHOW_MOVES = 32
 };
 // The summary block written after the elapsed-time line of a comparison
-// that found differences.
+// that found differences, and the verdict line after it ("matched" without
+// SHOW_HASH, the moved files with SHOW_MOVES).
 std::wstring Summary(const CCounts& counts, unsigned nShow = 0);
 
 // The program's output with the duration of "Comparison completed in ...

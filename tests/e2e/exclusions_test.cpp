@@ -20,6 +20,8 @@ std::wstring ExcludedSummary(int nIdentical, int nMissingInDestination, int nSou
                              int nDestinationExcluded) {
     e2e::CCounts counts;
     counts.nIdentical = nIdentical;
+    // Each file holds one byte.
+    counts.strVerifiedBytes = std::to_wstring(nIdentical) + L" bytes";
     counts.source.nTested = nSourceTested;
     counts.source.nExcludedFiles = nSourceExcluded;
     counts.destination.nTested = nDestinationTested;
@@ -120,7 +122,9 @@ TEST(ExfileTest, ExcludedFilesAreCountedPerSide) {
             L"  Inaccessible folder(s): 0\n  Missing folder(s):      0\n\n- Destination:\n\n"
             L"  Excluded file(s):       1\n  Tested file(s):         2\n"
             L"  Inaccessible file(s):   0\n  Missing file(s):        0\n\n"
-            L"  Inaccessible folder(s): 0\n  Missing folder(s):      0\n\n"),
+            L"  Inaccessible folder(s): 0\n  Missing folder(s):      0\n\n"
+            L"Verdict: 1 source file(s) (1 bytes) matched in place, 0 different, 0 missing, 0 "
+            L"not verified; 1 extra in the destination.\n"),
         e2e::NormalizeDuration(result.strOutput));
 }
 

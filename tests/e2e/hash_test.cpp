@@ -45,6 +45,7 @@ TEST(HashCompareTest, LargePairsHashedAtOnceGiveTheSameFindings) {
     e2e::CCounts counts;
     counts.nIdentical = 3;
     counts.nHashMismatches = 1;
+    counts.strVerifiedBytes = L"3.00 MB";
     counts.source.nTested = 4;
     counts.destination.nTested = 4;
     EXPECT_EQ(

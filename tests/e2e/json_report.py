@@ -104,6 +104,7 @@ def console_summary(lines):
     # without their options: the document counts none.
     for counts in (summary["source"], summary["destination"]):
         counts.update(excludedFiles=0, securityIssues=0, excludedFolders=0)
+    summary["verdict"] = {"line": re.search(r"^Verdict: .*$", text, re.M).group(0)}
     return summary
 
 
@@ -222,7 +223,15 @@ class JsonReport(unittest.TestCase):
                 self.assertEqual({"\\pipe": 1630, "\\why?": 123},
                                  {f["path"]: f["error"] for f in document["findings"]
                                   if f["kind"] == "inaccessible"})
-                self.assertEqual(console_summary(console), document["summary"])
+                # The verdict's line is the console's; its classes add up to
+                # the source's files.
+                verdict = document["summary"]["verdict"]
+                classes = [verdict[c] for c in ("verified", "moved", "different", "missing",
+                                                "notVerified")]
+                self.assertEqual(verdict["sourceListed"],
+                                 {k: sum(c[k] for c in classes) for k in ("files", "bytes")})
+                self.assertEqual(console_summary(console),
+                                 dict(document["summary"], verdict={"line": verdict["line"]}))
                 kinds = {f["kind"] for f in document["findings"]}
                 self.assertEqual({"missing-in-destination", "missing-in-source", "date", "size",
                                   "contents", "inaccessible"} | ({"identical"} if level == "verbose"

@@ -51,7 +51,9 @@ TEST(LongPathCompareTest, FilesBeyondTheClassicLimitCompareBySizeAndHash) {
                   L"  Inaccessible folder(s): 0\n  Missing folder(s):      0\n\n- Destination:\n\n"
                   L"  Tested file(s):         3\n  Inaccessible file(s):   0\n"
                   L"  Missing file(s):        0\n\n"
-                  L"  Inaccessible folder(s): 0\n  Missing folder(s):      0\n\n"),
+                  L"  Inaccessible folder(s): 0\n  Missing folder(s):      0\n\n"
+                  L"Verdict: 1 source file(s) (1 bytes) verified in place, 2 different, 0 "
+                  L"missing, 0 not verified; 0 extra in the destination.\n"),
               e2e::NormalizeDuration(result.strOutput));
 }
 

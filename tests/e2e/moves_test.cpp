@@ -58,6 +58,7 @@ TEST(MovesTest, AReorganisedTreeReadsAsItsMoves) {
     e2e::CCounts counts;
     counts.nIdentical = 1;
     counts.nMoved = 7;
+    counts.strVerifiedBytes = L"6 bytes";
     counts.source = {9, 0, 2, 0, 0, 0, 1};
     counts.destination = {10, 0, 1, 0, 0, 0, 1};
     const std::wstring strSummary = e2e::Summary(counts, e2e::SHOW_HASH | e2e::SHOW_MOVES);

@@ -46,6 +46,7 @@ TEST_F(SubdirTest, DifferencesDeepDownNameTheirFullDisplayPath) {
     test::MakeFile(m_trees.Destination(L"a\\extra.txt"), "x");
     CCounts counts;
     counts.nIdentical = 1;
+    counts.strVerifiedBytes = L"4 bytes";
     counts.nSizeMismatches = 1;
     counts.source = {3, 0, 1};
     counts.destination = {3, 0, 1};
@@ -66,6 +67,7 @@ TEST_F(SubdirTest, FoldersOnOneSideAreReportedOnceAndNotListed) {
     test::MakeFile(m_trees.Destination(L"clash\\f.txt"), "in a folder");
     CCounts counts;
     counts.nIdentical = 1;
+    counts.strVerifiedBytes = L"4 bytes";
     counts.source = {2, 0, 0, 0, 0, 0, 2};
     counts.destination = {1, 0, 1, 0, 0, 0, 1};
     ExpectRun(L"/subdir", 4, L"",
@@ -107,6 +109,7 @@ TEST_F(SubdirTest, FolderExclusionsByNameWildcardAndCase) {
 
     CCounts counts;
     counts.nIdentical = 1;
+    counts.strVerifiedBytes = L"4 bytes";
     counts.source = {2, 0, 0, 0, 0, 0, 0, 2};
     counts.destination = {1, 0, 1, 0, 0, 0, 0, 2};
     ExpectRun(L"/subdir /exfolder " + test::Quote(strList), 4,
@@ -149,6 +152,7 @@ TEST_F(SubdirTest, LinksToFoldersAreNotFollowed) {
     }
     CCounts counts;
     counts.nIdentical = 1;
+    counts.strVerifiedBytes = L"4 bytes";
     counts.source = {1, 0, 0, 0, 0, 0, 2};
     counts.destination = {1, 0, 0, 0, 0, 0, 2};
     ExpectRun(L"/subdir", 4, L"",
@@ -170,6 +174,7 @@ TEST_F(SubdirTest, TreesBeyondTheClassicPathLimit) {
     test::MakeFile(m_trees.Destination(strDeep + L"\\diff.bin"), "b");
     CCounts counts;
     counts.nIdentical = 1;
+    counts.strVerifiedBytes = L"1 bytes";
     counts.nHashMismatches = 1;
     counts.source = {2};
     counts.destination = {2};
@@ -320,32 +325,32 @@ TEST(UnaddressableNameTest, IsInaccessibleAndNothingIsComparedTwice) {
              kDestination + L"\\s\\t\\d: folder" + kSource + L"\\s\\t\\d: folder" + kSource +
              L"\\s\\t\\d: folder" + kDestination + L"\\s\\t\\d: folder" + kDestination +
              L"\\s\\t: folder" + kSource + L"\\s\\t: folder" + kDestination,
-         {2, 0, 0, 0, {5, 3, 0, 0, 0, 3}, {5, 3, 0, 0, 0, 3}},
+         {2, 0, 0, 0, {5, 3, 0, 0, 0, 3}, {5, 3, 0, 0, 0, 3}, 0, L"4 bytes"},
          0},
         {"names Windows forbids, compared by size",
          kForbidden,
          L"/subdir",
          L"\\c\\q*d: folder" + kBoth,
-         {3, 0, 0, 0, {3, 0, 0, 0, 0, 1}, {3, 0, 0, 0, 0, 1}},
+         {3, 0, 0, 0, {3, 0, 0, 0, 0, 1}, {3, 0, 0, 0, 0, 1}, 0, L"8 bytes"},
          0},
         {"names Windows forbids, hashed",
          kForbidden,
          L"/subdir /hash",
          L"\\w?.mp3: file" + kBoth + kForbiddenFindings,
-         {1, 0, 0, 0, {3, 2, 0, 0, 0, 1}, {3, 2, 0, 0, 0, 1}},
+         {1, 0, 0, 0, {3, 2, 0, 0, 0, 1}, {3, 2, 0, 0, 0, 1}, 0, L"2 bytes"},
          0},
         {"names Windows forbids, read, strict",
          kForbidden,
          L"/subdir /content /strict",
          L"\\w?.mp3: file" + kBoth + kForbiddenFindings,
-         {1, 0, 0, 0, {3, 2, 0, 0, 0, 1}, {3, 2, 0, 0, 0, 1}},
+         {1, 0, 0, 0, {3, 2, 0, 0, 0, 1}, {3, 2, 0, 0, 0, 1}, 0, L"2 bytes"},
          4},
         {"a folder past the platform's path limit",
          L"echo a > ok && n=$(printf %0255d 0) && for i in $(seq 16); do mkdir $n && cd $n; done",
          L"/subdir",
          strTooDeep + L": folder inaccessible in both source and destination.\n" +
              e2e::SystemText(ERROR_GEN_FAILURE) + L"\n",
-         {1, 0, 0, 0, {1, 0, 0, 0, 0, 1}, {1, 0, 0, 0, 0, 1}},
+         {1, 0, 0, 0, {1, 0, 0, 0, 0, 1}, {1, 0, 0, 0, 0, 1}, 0, L"2 bytes"},
          0},
     };
     for (const auto& tc : kCases) {

@@ -7,6 +7,7 @@
 
 #include "console/console.h"
 #include "console/message_writer.h"
+#include "reports/verdict.h"
 
 namespace {
 
@@ -136,64 +137,122 @@ TEST(ComparisonResultsTest, SummaryWithEveryOptionalLine) {
 
 // A pair's finding with the sides present; dwSourceError as the source's.
 CFinding Pair(FindingKind kind, FindingSide side, bool bDestination = true,
-              DWORD dwSourceError = ERROR_SUCCESS) {
+              DWORD dwSourceError = ERROR_SUCCESS, bool bSource = true,
+              const wchar_t* pszPath = L"\\f") {
     CFinding finding;
     finding.kind = kind;
     finding.side = side;
-    finding.source.bPresent = true;
+    finding.pszPath = pszPath;
+    finding.source.bPresent = bSource;
     finding.source.dwError = dwSourceError;
     finding.destination.bPresent = bDestination;
     return finding;
 }
 
-TEST(ComparisonResultsTest, CountersFollowFromTheFindings) {
+TEST(ComparisonResultsTest, CountersAndVerdictFollowFromTheFindings) {
     using K = FindingKind;
     using S = FindingSide;
     const struct {
         const char* pszName;
-        void (*pfnReport)(CCountingReport&);
+        void (*pfnReport)(CComparisonReport&);
         // identical, hash mismatches, tested, inaccessible files and security
         // issues of source and destination, source's excluded files, moved
         // files, missing files of both sides
         int expected[11];
+        // the verdict's source files verified, moved, not verified,
+        // different and missing; extra files; source folders not listed
+        int verdict[7];
     } kCases[] = {
         {"identical pair",
-         [](CCountingReport& r) { r.OnFinding(Pair(K::Identical, S::None)); },
-         {1, 0, 1, 1, 0, 0, 0, 0, 0, 0, 0}},
+         [](CComparisonReport& r) { r.OnFinding(Pair(K::Identical, S::None)); },
+         {1, 0, 1, 1, 0, 0, 0, 0, 0, 0, 0},
+         {1, 0, 0, 0, 0, 0, 0}},
         {"source only",
-         [](CCountingReport& r) { r.OnFinding(Pair(K::Recorded, S::None, false)); },
-         {0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0}},
+         [](CComparisonReport& r) { r.OnFinding(Pair(K::Recorded, S::None, false)); },
+         {0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0},
+         {0, 0, 0, 0, 0, 0, 0}},
         {"unread for two reasons: tested once",
-         [](CCountingReport& r) {
+         [](CComparisonReport& r) {
              r.OnFinding(Pair(K::Inaccessible, S::Source, true, ERROR_ACCESS_DENIED));
              r.OnFinding(Pair(K::Inaccessible, S::Destination, true, ERROR_ACCESS_DENIED));
          },
-         {0, 0, 1, 1, 1, 1, 0, 0, 0, 0, 0}},
+         {0, 0, 1, 1, 1, 1, 0, 0, 0, 0, 0},
+         {0, 0, 1, 0, 0, 0, 0}},
+        {"security unread after an identical pair: different",
+         [](CComparisonReport& r) {
+             r.OnFinding(Pair(K::Identical, S::None));
+             r.OnSecurityUnread(S::Destination);
+         },
+         {1, 0, 1, 1, 0, 0, 0, 1, 0, 0, 0},
+         {0, 0, 0, 1, 0, 0, 0}},
         {"security issue after the pair's finding",
-         [](CCountingReport& r) {
+         [](CComparisonReport& r) {
              r.OnFinding(Pair(K::Contents, S::None));
              r.OnFinding(Pair(K::Security, S::Both));
              r.OnSecurityUnread(S::Source);
          },
-         {0, 1, 1, 1, 0, 0, 2, 1, 0, 0, 0}},
+         {0, 1, 1, 1, 0, 0, 2, 1, 0, 0, 0},
+         {0, 0, 0, 1, 0, 0, 0}},
         {"pair failed after its source was denied",
-         [](CCountingReport& r) { r.OnPairStopped(Pair(K::Identical, S::Source), true); },
-         {0, 0, 1, 1, 1, 0, 0, 0, 0, 0, 0}},
+         [](CComparisonReport& r) { r.OnPairStopped(Pair(K::Identical, S::Source), true); },
+         {0, 0, 1, 1, 1, 0, 0, 0, 0, 0, 0},
+         {0, 0, 0, 0, 0, 0, 0}},
         {"pair given up: not tested",
-         [](CCountingReport& r) { r.OnPairStopped(Pair(K::Identical, S::None), false); },
-         {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+         [](CComparisonReport& r) { r.OnPairStopped(Pair(K::Identical, S::None), false); },
+         {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+         {0, 0, 0, 0, 0, 0, 0}},
         {"moved: tested on both sides, missing on neither",
-         [](CCountingReport& r) { r.OnFinding(Pair(K::Moved, S::None)); },
-         {0, 0, 1, 1, 0, 0, 0, 0, 0, 1, 0}},
+         [](CComparisonReport& r) { r.OnFinding(Pair(K::Moved, S::None)); },
+         {0, 0, 1, 1, 0, 0, 0, 0, 0, 1, 0},
+         {0, 1, 0, 0, 0, 0, 0}},
         {"excluded files",
-         [](CCountingReport& r) { r.OnExcluded(false, S::Source, 3); },
-         {0, 0, 0, 0, 0, 0, 0, 0, 3, 0, 0}},
+         [](CComparisonReport& r) { r.OnExcluded(false, S::Source, 3); },
+         {0, 0, 0, 0, 0, 0, 0, 0, 3, 0, 0},
+         {0, 0, 0, 0, 0, 0, 0}},
+        {"missing in the destination, and a file of the destination only",
+         [](CComparisonReport& r) {
+             r.OnFinding(Pair(K::MissingInDestination, S::None, false));
+             r.OnFinding(Pair(K::MissingInSource, S::None, true, ERROR_SUCCESS, false, L"\\e"));
+         },
+         {0, 0, 1, 1, 0, 0, 0, 0, 0, 0, 2},
+         {0, 0, 0, 0, 1, 1, 0}},
+        {"a date difference and a security issue: one file different",
+         [](CComparisonReport& r) {
+             r.OnFinding(Pair(K::Date, S::None));
+             r.OnFinding(Pair(K::Security, S::Destination));
+             r.OnFinding(Pair(K::Identical, S::None, true, ERROR_SUCCESS, true, L"\\g"));
+         },
+         {1, 0, 2, 2, 0, 0, 0, 1, 0, 0, 0},
+         {1, 0, 0, 1, 0, 0, 0}},
+        {"a security issue of a missing file: missing",
+         [](CComparisonReport& r) {
+             r.OnFinding(Pair(K::MissingInDestination, S::None, false));
+             r.OnFinding(Pair(K::Security, S::Source, false));
+         },
+         {0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1},
+         {0, 0, 0, 0, 1, 0, 0}},
+        {"folders the source and the destination could not list",
+         [](CComparisonReport& r) {
+             CFinding folder = Pair(K::Inaccessible, S::Source);
+             folder.bFolder = true;
+             r.OnFinding(folder);
+             folder.side = S::Destination;
+             r.OnFinding(folder);
+         },
+         {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+         {0, 0, 0, 0, 0, 0, 1}},
     };
     for (const auto& tc : kCases) {
         SCOPED_TRACE(tc.pszName);
         CComparisonResults results;
         CCountingReport counting(results);
-        tc.pfnReport(counting);
+        CVerdict verdict;
+        CVerdictReport verdictReport(verdict, nullptr);
+        CReportFanOut reports;
+        reports.Add(counting);
+        reports.Add(verdictReport);
+        tc.pfnReport(reports);
+        verdictReport.Finish();
         const int actual[11] = {
             results.m_nIdentical,
             results.m_nHashMismatches,
@@ -208,7 +267,54 @@ TEST(ComparisonResultsTest, CountersFollowFromTheFindings) {
             results.m_source.m_nMissingFiles + results.m_destination.m_nMissingFiles};
         EXPECT_EQ(std::vector<int>(tc.expected, tc.expected + 11),
                   std::vector<int>(actual, actual + 11));
+        const auto classOf = [&verdict](SourceClass c) {
+            return static_cast<int>(verdict.Of(c).nFiles);
+        };
+        const int actualVerdict[7] = {classOf(SourceClass::Verified),
+                                      classOf(SourceClass::Moved),
+                                      classOf(SourceClass::NotVerified),
+                                      classOf(SourceClass::Different),
+                                      classOf(SourceClass::Missing),
+                                      static_cast<int>(verdict.nExtra),
+                                      static_cast<int>(verdict.nUnlistedFolders)};
+        EXPECT_EQ(std::vector<int>(tc.verdict, tc.verdict + 7),
+                  std::vector<int>(actualVerdict, actualVerdict + 7));
+        // Every source file is in exactly one class.
+        EXPECT_EQ(verdict.sourceListed.nFiles,
+                  static_cast<uint64_t>(tc.verdict[0] + tc.verdict[1] + tc.verdict[2] +
+                                        tc.verdict[3] + tc.verdict[4]));
     }
 }
 
 }  // namespace
+
+TEST(VerdictTest, TheLineSaysTheClassesInTheUsersUnits) {
+    CVerdict verdict;
+    const uint64_t counts[kSourceClasses] = {37482, 915, 5, 8, 10};
+    for (int i = 0; i < kSourceClasses; ++i) {
+        verdict.classes[i].nFiles = counts[i];
+    }
+    verdict.classes[0].nBytes = 379584512;
+    verdict.nExtra = 6;
+    const struct {
+        bool bMoves;
+        bool bContents;
+        uint64_t nUnlisted;
+        const wchar_t* pszLine;
+    } kCases[] = {
+        {true, true, 0,
+         L"Verdict: 37,482 source file(s) (362 MB) verified in place, 915 moved, 8 different, 10 "
+         L"missing, 5 not verified; 6 extra in the destination."},
+        {false, false, 0,
+         L"Verdict: 37,482 source file(s) (362 MB) matched in place, 8 different, 10 missing, 5 "
+         L"not verified; 6 extra in the destination."},
+        {false, true, 2,
+         L"Verdict: 37,482 source file(s) (362 MB) verified in place, 8 different, 10 missing, 5 "
+         L"not verified; 6 extra in the destination; 2 source folder(s) could not be listed."},
+    };
+    for (const auto& tc : kCases) {
+        SCOPED_TRACE(testing::Message() << tc.bMoves << tc.bContents << tc.nUnlisted);
+        verdict.nUnlistedFolders = tc.nUnlisted;
+        EXPECT_EQ(tc.pszLine, FormatVerdict(verdict, tc.bMoves, tc.bContents));
+    }
+}

@@ -111,6 +111,9 @@ TEST_F(DeniedTest, DeniedFilesOfHashedPairsAreCountedAndStillIdentical) {
             counts.nIdentical = 1;
             counts.source = {2, tc.bDenySource ? 1 : 0};
             counts.destination = {2, tc.bDenyDestination ? 1 : 0};
+            // A file unread on either side is not verified.
+            counts.strVerifiedBytes = L"2 bytes";
+            counts.nNotVerified = 1;
             EXPECT_EQ(tc.bStrict ? 4u : 0u, result.dwExitCode);
             EXPECT_EQ(trees.CompletedOutput(kMd5Line, tc.pszFinding,
                                             (tc.bStrict ? L"" : kIdentical + std::wstring(L"\n")) +
@@ -142,7 +145,10 @@ TEST_F(DeniedTest, DeniedSourceRootReportsEveryDestinationFileMissing) {
                        L"  Inaccessible file(s):   0\n"
                        L"  Missing file(s):        0\n\n"
                        L"  Inaccessible folder(s): 0\n"
-                       L"  Missing folder(s):      0\n\n"),
+                       L"  Missing folder(s):      0\n\n"
+                       L"Verdict: 0 source file(s) (0 bytes) matched in place, 0 different, 0 "
+                       L"missing, 0 not verified; 1 extra in the destination; 1 source folder(s) "
+                       L"could not be listed.\n"),
               e2e::NormalizeDuration(result.strOutput));
 }
 
@@ -174,6 +180,7 @@ TEST_F(DeniedTest, DeniedSubfoldersAreReportedAndTheComparisonGoesOn) {
     EXPECT_EQ(0u, oneSide.dwExitCode);
     e2e::CCounts counts;
     counts.nIdentical = 1;
+    counts.strVerifiedBytes = L"1 bytes";
     counts.source = {1, 0, 0, 0, 0, 1};
     counts.destination = {1};
     EXPECT_EQ(Expected(L"", L"\\sub: folder inaccessible in source.\n",
