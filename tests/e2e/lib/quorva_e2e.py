@@ -17,9 +17,10 @@ def run(program, *arguments, peak=None):
     output = child.stdout.read()
     child.stdout.close()
     _, status, usage = os.wait4(child.pid, 0)
+    child.returncode = os.waitstatus_to_exitcode(status)  # reaped here, not by Popen
     if peak is not None:
         peak.append(usage.ru_maxrss)
-    return subprocess.CompletedProcess(command, os.waitstatus_to_exitcode(status), output)
+    return subprocess.CompletedProcess(command, child.returncode, output)
 
 
 def quorva(*arguments, peak=None, encoding="utf-8"):
