@@ -196,6 +196,12 @@ DWORD CComparison::ReportFolder(CFolderPlan& plan) {
     }
     ReportExcluded(plan.sourceCounts, FindingSide::Source);
     ReportExcluded(plan.destinationCounts, FindingSide::Destination);
+    m_context.ReportListed(FindingSide::Source, plan.sourceFiles, plan.sourceUnaddressable.files,
+                           plan.sourceCounts);
+    if (!m_context.IsAlone()) {
+        m_context.ReportListed(FindingSide::Destination, plan.destinationFiles,
+                               plan.destinationUnaddressable.files, plan.destinationCounts);
+    }
     if (plan.dwError != ERROR_SUCCESS) {
         return Fail(plan.pszError, plan.dwError);
     }
@@ -386,6 +392,7 @@ DWORD CComparison::CompareContents(const CFolderPlan& plan, const CPlannedFile& 
             Report(finding, FindingKind::Inaccessible, FindingSide::Source);
         }
         if (bUnread[1]) {
+            finding.bFurther = bUnread[0];
             Report(finding, FindingKind::Inaccessible, FindingSide::Destination);
         }
     } else if (m_context.IsAlone()) {
@@ -439,6 +446,7 @@ void CComparison::CheckSecurity(const CFolderPlan& plan, const CPlannedFile& fil
                                      file.iDestination, false);
     }
     if (bIssue[0] || bIssue[1]) {
+        finding.bFurther = true;
         Report(finding, FindingKind::Security,
                !bIssue[1]  ? FindingSide::Source
                : bIssue[0] ? FindingSide::Both

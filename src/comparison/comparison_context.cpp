@@ -30,6 +30,19 @@ DWORD CComparisonContext::ListSide(CTreeSide& side, const std::wstring& strFolde
     return dwError;
 }
 
+void CComparisonContext::ReportListed(FindingSide side, const CItemList& files,
+                                      const CItemList& unaddressable,
+                                      const CExcludedCounts& counts) {
+    ULONGLONG nBytes = 0;  // excluded files count no bytes, as in the report
+    for (const CItemList* pList : {&files, &unaddressable}) {
+        for (size_t i = 0; i < pList->GetCount(); ++i) {
+            nBytes += KnownSize((*pList)[i].nSize);
+        }
+    }
+    report.OnFilesListed(
+        side, files.GetCount() + unaddressable.GetCount() + counts.m_nExcludedFiles, nBytes);
+}
+
 void CComparisonContext::Report(CFinding& finding, FindingKind kind, FindingSide side) {
     finding.kind = kind;
     finding.side = side;

@@ -45,6 +45,10 @@ struct CComparisonContext {
         ReportError(pszText, HResultFromWin32(dwError));
         return dwError;
     }
+    // Tells the report what a listing of side found: files, the files under
+    // names that cannot be addressed, and what the exclusion lists left out.
+    void ReportListed(FindingSide side, const CItemList& files, const CItemList& unaddressable,
+                      const CExcludedCounts& counts);
     // Tells the report how far the comparison got.
     void ReportProgress() { report.OnProgress(nFilesCompared, hashQueue.GetBytesRead()); }
 

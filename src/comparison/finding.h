@@ -31,6 +31,12 @@ enum class FindingSide {
     Both,
 };
 
+// The bytes that a file's size counts: none where its size is not known (a
+// checksum manifest records none).
+inline ULONGLONG KnownSize(ULONGLONG nSize) {
+    return nSize == ~0ULL ? 0 : nSize;
+}
+
 // What the comparison knows of one side's file or folder.
 struct CItemFacts {
     bool bPresent = false;      // listed on this side
@@ -57,6 +63,14 @@ struct CFinding {
     // A file moved: the display path of the destination's file (pszPath
     // names the source's). Valid during the call only.
     const wchar_t* pszTo = nullptr;
+    // A file inside a folder present on one side only (and not moved): the
+    // display path of that folder, whose own finding stands for it where
+    // findings are shown briefly. Valid during the call only.
+    const wchar_t* pszFolder = nullptr;
+    // Another fact of the pair whose first finding came just before (a
+    // security issue, or the second side of a pair unread on both): the
+    // pair is one file on each side, however many facts it has.
+    bool bFurther = false;
 };
 
 // Receives what the engine finds. Findings and errors arrive in the order of
@@ -91,6 +105,14 @@ public:
 
     // The comparison enters the folder pair at display path pszPath.
     virtual void OnFolder(const wchar_t* pszPath) { (void)pszPath; }
+    // A listing of side found nFiles files of nBytes bytes in all, those that
+    // the exclusion lists left out included: each is the subject of one
+    // finding (or of the excluded count) that follows.
+    virtual void OnFilesListed(FindingSide side, uint64_t nFiles, ULONGLONG nBytes) {
+        (void)side;
+        (void)nFiles;
+        (void)nBytes;
+    }
     // One more pair or one-sided file was examined, or the reading of a
     // pair's files went on meanwhile; nFilesCompared files were examined and
     // nBytesHashed bytes of file contents have been read for hashing or
@@ -136,6 +158,11 @@ public:
     void OnFolder(const wchar_t* pszPath) override {
         for (CComparisonReport* pReport : m_reports) {
             pReport->OnFolder(pszPath);
+        }
+    }
+    void OnFilesListed(FindingSide side, uint64_t nFiles, ULONGLONG nBytes) override {
+        for (CComparisonReport* pReport : m_reports) {
+            pReport->OnFilesListed(side, nFiles, nBytes);
         }
     }
     void OnProgress(uint64_t nFilesCompared, uint64_t nBytesHashed) override {

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "comparison/item_checks.h"
 #include "console/console.h"
@@ -17,6 +19,39 @@ namespace {
 // folder once these hold this many files.
 constexpr size_t kFoldersAhead = 64;
 constexpr size_t kFilesAhead = 4096;
+
+// Leaves out of files those that lie in a folder that the other side lists
+// as a path ("a\b", a tree seen as a manifest sees it) and could not list:
+// unread holds it with its code. As below any folder that one side cannot
+// list, they were not compared, and are neither reported nor counted.
+void LeaveOutUnread(const CUnaddressable& unread, CItemList& files) {
+    std::vector<std::wstring> prefixes;
+    for (size_t i = 0; i < unread.folderErrors.size(); ++i) {
+        if (unread.folderErrors[i] != ERROR_INVALID_NAME) {
+            prefixes.push_back(unread.folders.Name(i) + std::wstring(L"\\"));
+        }
+    }
+    if (prefixes.empty()) {
+        return;
+    }
+    CItemList kept;
+    for (size_t i = 0; i < files.GetCount(); ++i) {
+        const wchar_t* const pszName = files.Name(i);
+        const bool bUnread =
+            std::any_of(prefixes.begin(), prefixes.end(), [pszName](const std::wstring& strPrefix) {
+                const int cch = static_cast<int>(strPrefix.size());
+                return ::CompareStringOrdinal(pszName, std::min<int>(cch, lstrlenW(pszName)),
+                                              strPrefix.c_str(), cch, TRUE) == CSTR_EQUAL;
+            });
+        if (!bUnread) {
+            kept.Add(pszName, lstrlenW(pszName), files[i].ftLastWrite, files[i].nSize);
+            if (const CRecordedFacts* const pRecorded = files.Recorded(i)) {
+                kept.AddRecorded(*pRecorded);
+            }
+        }
+    }
+    files = std::move(kept);
+}
 
 }  // namespace
 
@@ -50,6 +85,8 @@ void CFolderPlanner::PlanFolder(const CFolder& folder) {
             *plan.pSubfolders = CSubfolders();
         }
     }
+    LeaveOutUnread(plan.sourceUnaddressable, plan.destinationFiles);
+    LeaveOutUnread(plan.destinationUnaddressable, plan.sourceFiles);
     PlanFiles(plan);
     if (plan.pSubfolders) {
         PlanSubfolders(plan);

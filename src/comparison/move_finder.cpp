@@ -52,8 +52,17 @@ DWORD CMoveFinder::KeepFilesIn(int nSide, const std::wstring& strRelative,
                                              : L"could not search for files in destination path.",
                                   dwError);
         }
+        // Unaddressable names in a folder of one side only cannot be told
+        // apart from others, and are not listed among its files.
+        m_context.ReportListed(nSide == 0 ? FindingSide::Source : FindingSide::Destination, files,
+                               CItemList(), counts);
+        if (counts.m_nExcludedFiles != 0) {
+            m_context.report.OnExcluded(false,
+                                        nSide == 0 ? FindingSide::Source : FindingSide::Destination,
+                                        counts.m_nExcludedFiles);
+        }
         const uint32_t nFolder = m_search.AddFolder(next.first, nSide == 0 ? next.second : L"",
-                                                    nSide == 1 ? next.second : L"");
+                                                    nSide == 1 ? next.second : L"", strRelative);
         for (size_t i = 0; i < files.GetCount(); ++i) {
             const CRecordedFacts* const pRecorded = side.IsRecorded() ? files.Recorded(i) : nullptr;
             const bool bValue = pRecorded != nullptr && pRecorded->cbHash != 0;
@@ -138,13 +147,16 @@ void CMoveFinder::ReportKept() {
         const CMoveSearch::CEntry& entry = m_search[i];
         const bool bMoved = entry.nPartner != CMoveSearch::npos;
         // A move is reported once, by its source; a file in a folder of one
-        // side only is not reported unless it moved.
-        if (bMoved ? entry.nSide != 0 : !entry.bReported) {
+        // side only that did not move is missing, with that folder named.
+        if (bMoved && entry.nSide != 0) {
             continue;
         }
         g_displayPath.Assign(m_search.DisplayPath(i).c_str());
         CFinding finding;
         finding.bFolder = entry.bFolder;
+        if (!entry.bReported && !bMoved) {
+            finding.pszFolder = m_search.OneSidedFolder(i).c_str();
+        }
         if (!bMoved) {
             (entry.nSide == 0 ? finding.source : finding.destination) = factsOf(i, false);
             m_context.Report(finding, entry.nSide == 0 ? FindingKind::MissingInDestination

@@ -8,16 +8,17 @@
 #include "paths/long_path.h"
 
 uint32_t CMoveSearch::AddFolder(const std::wstring& strRelative, const std::wstring& strSource,
-                                const std::wstring& strDestination) {
+                                const std::wstring& strDestination,
+                                const std::wstring& strOneSided) {
     // The files of one folder come one after the other.
     if (!m_folders.empty()) {
         const CFolder& last = m_folders.back();
         if (last.strRelative == strRelative && last.strLong[0] == strSource &&
-            last.strLong[1] == strDestination) {
+            last.strLong[1] == strDestination && last.strOneSided == strOneSided) {
             return static_cast<uint32_t>(m_folders.size() - 1);
         }
     }
-    m_folders.push_back({strRelative, {strSource, strDestination}});
+    m_folders.push_back({strRelative, {strSource, strDestination}, strOneSided});
     return static_cast<uint32_t>(m_folders.size() - 1);
 }
 

@@ -46,8 +46,11 @@ public:
     // the roots) whose long paths on the two sides are strSource and
     // strDestination (one empty for a folder of one side only): its number,
     // the last one's when it is the same folder.
+    // strOneSided: the display path of the folder present on one side only
+    // that holds it (or is it); empty for a folder present on both sides.
     uint32_t AddFolder(const std::wstring& strRelative, const std::wstring& strSource,
-                       const std::wstring& strDestination);
+                       const std::wstring& strDestination,
+                       const std::wstring& strOneSided = std::wstring());
     // Adds a missing file or folder named pszName of folder nFolder.
     // pbHash (cbHash bytes) is its value when it is already known (a
     // snapshot's record).
@@ -77,11 +80,17 @@ public:
     // The long path of entry i on its side: its folder's long path, a
     // backslash and its name.
     std::wstring LongPath(size_t i) const;
+    // The display path of the folder of one side only that holds entry i;
+    // empty when its folder is present on both sides.
+    const std::wstring& OneSidedFolder(size_t i) const {
+        return m_folders[m_entries[i].nFolder].strOneSided;
+    }
 
 private:
     struct CFolder {
         std::wstring strRelative;
         std::wstring strLong[2];
+        std::wstring strOneSided;
     };
 
     // Negative, 0 or positive as entry a's path comes before, with or after

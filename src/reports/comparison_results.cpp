@@ -65,6 +65,83 @@ void CSideResults::PrintCounters(CMessageWriter& writer, unsigned long dwOptions
     WriteMessage(writer, nullptr, MSG_INFO | MSG_NEWLINE, 0);
 }
 
+namespace {
+
+// How much a class weighs when a pair has several facts.
+int Weight(FileClass fileClass) {
+    switch (fileClass) {
+        case FileClass::Identical:
+            return 0;
+        case FileClass::NotVerified:
+            return 1;
+        default:
+            return 2;
+    }
+}
+
+// The class of finding's file on a side present in it; Identical for a
+// source walked alone, which is not accounted.
+FileClass ClassOf(FindingKind kind) {
+    switch (kind) {
+        case FindingKind::MissingInDestination:
+        case FindingKind::MissingInSource:
+            return FileClass::Missing;
+        case FindingKind::Date:
+        case FindingKind::Size:
+        case FindingKind::Contents:
+        case FindingKind::Security:
+            return FileClass::Different;
+        case FindingKind::Inaccessible:
+            return FileClass::NotVerified;
+        case FindingKind::Moved:
+            return FileClass::Moved;
+        default:
+            return FileClass::Identical;
+    }
+}
+
+}  // namespace
+
+void CCountingReport::Account(const CFinding& finding, FileClass fileClass) {
+    const CItemFacts* const facts[2] = {&finding.source, &finding.destination};
+    for (int nSide = 0; nSide < 2; ++nSide) {
+        if (!finding.bFurther) {
+            m_bLastPresent[nSide] = facts[nSide]->bPresent;
+        }
+        if (!facts[nSide]->bPresent) {
+            continue;
+        }
+        if (finding.bFurther) {
+            Reclass(nSide, fileClass);
+            continue;
+        }
+        m_nLastBytes[nSide] = KnownSize(facts[nSide]->nSize);
+        m_results.m_files[nSide][fileClass].Add(1, m_nLastBytes[nSide]);
+        m_lastClass[nSide] = fileClass;
+    }
+}
+
+void CCountingReport::Reclass(int nSide, FileClass fileClass) {
+    if (!m_bLastPresent[nSide] || Weight(fileClass) <= Weight(m_lastClass[nSide])) {
+        return;
+    }
+    CFileAccount& account = m_results.m_files[nSide];
+    CFileTally& last = account[m_lastClass[nSide]];
+    --last.nFiles;
+    last.nBytes -= m_nLastBytes[nSide];
+    account[fileClass].Add(1, m_nLastBytes[nSide]);
+    m_lastClass[nSide] = fileClass;
+}
+
+void CCountingReport::OnFilesListed(FindingSide side, uint64_t nFiles, ULONGLONG nBytes) {
+    if (side != FindingSide::Destination) {
+        m_results.m_files[0].listed.Add(nFiles, nBytes);
+    }
+    if (side != FindingSide::Source) {
+        m_results.m_files[1].listed.Add(nFiles, nBytes);
+    }
+}
+
 void CCountingReport::CountTested(const CFinding& finding) {
     m_results.m_source.m_nTested += finding.source.bPresent ? 1 : 0;
     m_results.m_destination.m_nTested += finding.destination.bPresent ? 1 : 0;
@@ -86,6 +163,9 @@ void CCountingReport::OnFinding(const CFinding& finding) {
                 break;  // a folder recorded: nothing to count
         }
         return;
+    }
+    if (finding.kind != FindingKind::Recorded) {
+        Account(finding, ClassOf(finding.kind));
     }
     switch (finding.kind) {
         case FindingKind::MissingInDestination:
@@ -114,33 +194,44 @@ void CCountingReport::OnFinding(const CFinding& finding) {
             break;
         case FindingKind::Inaccessible:
             ForSides(finding.side, [](CSideResults& side) { ++side.m_nInaccessibleFiles; });
-            // A pair unread on both sides for two reasons gives a finding per
-            // side, source first: the first counts the pair as tested.
-            if (finding.side == FindingSide::Destination && finding.source.bPresent &&
-                finding.source.dwError != ERROR_SUCCESS) {
-                return;
-            }
             break;
         case FindingKind::Security:
-            // Follows the pair's own finding, which counted it as tested.
             ForSides(finding.side, [](CSideResults& side) { ++side.m_nSecurityIssues; });
-            return;
+            break;
     }
-    CountTested(finding);
+    // A pair is tested once, however many facts it has.
+    if (!finding.bFurther) {
+        CountTested(finding);
+    }
 }
 
 void CCountingReport::OnExcluded(bool bFolder, FindingSide side, int nCount) {
     ForSides(side, [&](CSideResults& counts) {
         (bFolder ? counts.m_nExcludedFolders : counts.m_nExcludedFiles) += nCount;
     });
+    for (int nSide = 0; nSide < 2 && !bFolder; ++nSide) {
+        if (side == FindingSide::Both ||
+            side == (nSide == 0 ? FindingSide::Source : FindingSide::Destination)) {
+            // A snapshot made with exclusions records no sizes of the files it
+            // left out: excluded files count no bytes.
+            m_results.m_files[nSide][FileClass::Excluded].Add(static_cast<uint64_t>(nCount), 0);
+        }
+    }
 }
 
 void CCountingReport::OnSecurityUnread(FindingSide side) {
     ForSides(side, [](CSideResults& counts) { ++counts.m_nSecurityIssues; });
+    // A security issue of the last pair: its files differ.
+    for (int nSide = 0; nSide < 2; ++nSide) {
+        Reclass(nSide, FileClass::Different);
+    }
 }
 
 void CCountingReport::OnPairStopped(const CFinding& finding, bool bExamined) {
     ForSides(finding.side, [](CSideResults& side) { ++side.m_nInaccessibleFiles; });
+    CFinding unread = finding;
+    unread.bFurther = false;
+    Account(unread, FileClass::NotVerified);
     if (bExamined) {
         CountTested(finding);
     }

@@ -3,9 +3,45 @@
 // whether the trees are identical and prints them as the summary.
 #pragma once
 
+#include <cstdint>
+
 #include "comparison/finding.h"
 
 class CMessageWriter;
+
+// The one class of each file listed on a side: every file is in exactly one.
+enum class FileClass {
+    Identical,    // in place, nothing differs
+    Moved,        // found on the other side under another path
+    Different,    // a fact differs (a security issue included)
+    Missing,      // the other side lacks it
+    NotVerified,  // could not be read, or changed while read, on either side
+    Excluded,     // left out by the exclusion lists
+};
+constexpr int FILE_CLASS_COUNT = 6;
+
+// A number of files and their bytes.
+struct CFileTally {
+    uint64_t nFiles = 0;
+    ULONGLONG nBytes = 0;
+
+    void Add(uint64_t nMoreFiles, ULONGLONG nMoreBytes) {
+        nFiles += nMoreFiles;
+        nBytes += nMoreBytes;
+    }
+};
+
+// The files of one side: as the listings found them, and by class; the
+// classes add up to the files listed.
+struct CFileAccount {
+    CFileTally listed;
+    CFileTally classes[FILE_CLASS_COUNT];
+
+    CFileTally& operator[](FileClass fileClass) { return classes[static_cast<int>(fileClass)]; }
+    const CFileTally& operator[](FileClass fileClass) const {
+        return classes[static_cast<int>(fileClass)];
+    }
+};
 
 // The counters of one side (source or destination).
 struct CSideResults {
@@ -31,8 +67,10 @@ struct CComparisonResults {
     int m_nMovedFiles = 0;      // files found on the other side under another path
     CSideResults m_source;
     CSideResults m_destination;
+    // Every file listed on each side (source, destination), counted once.
+    CFileAccount m_files[2];
 
-    // Sets all twenty-one counters to 0.
+    // Sets all twenty-one counters and the accounts to 0.
     void Clear() { *this = CComparisonResults(); }
     // True when nothing is missing on either side, nothing was moved and no
     // pair mismatched; identical, tested and excluded counts play no part.
@@ -60,6 +98,7 @@ public:
     void OnExcluded(bool bFolder, FindingSide side, int nCount) override;
     void OnSecurityUnread(FindingSide side) override;
     void OnPairStopped(const CFinding& finding, bool bExamined) override;
+    void OnFilesListed(FindingSide side, uint64_t nFiles, ULONGLONG nBytes) override;
 
 private:
     // Calls count for each side that side names.
@@ -74,6 +113,18 @@ private:
     }
     // One more file tested on each side where finding's pair has one.
     void CountTested(const CFinding& finding);
+    // Puts the files of finding's pair in fileClass, each side's once: a
+    // further fact of the pair moves them to fileClass when it weighs more
+    // (a difference over an unread side over identical).
+    void Account(const CFinding& finding, FileClass fileClass);
+    // Moves side nSide's file of the last pair to fileClass when it weighs
+    // more than the class it is in.
+    void Reclass(int nSide, FileClass fileClass);
 
     CComparisonResults& m_results;
+    // The class that each side's file of the last pair was put in, and its
+    // bytes.
+    FileClass m_lastClass[2] = {FileClass::Identical, FileClass::Identical};
+    ULONGLONG m_nLastBytes[2] = {};
+    bool m_bLastPresent[2] = {};  // whether the last pair has a file on the side
 };

@@ -146,7 +146,10 @@ std::wstring ConsolePath(const wchar_t* pszPath) {
 }
 
 void CConsoleReport::OnFinding(const CFinding& finding) {
-    if ((finding.kind == FindingKind::Identical || finding.kind == FindingKind::Recorded) &&
+    // The line of a folder present on one side only stands for the files in
+    // it, unless each is asked for.
+    if ((finding.kind == FindingKind::Identical || finding.kind == FindingKind::Recorded ||
+         finding.pszFolder != nullptr) &&
         !m_bVerbose) {
         return;
     }

@@ -75,6 +75,27 @@ void AppendSide(std::string& strOut, const char* pszName, const CSideResults& si
     strOut += '}';
 }
 
+// A side's files, listed and by class: {"listed": {"count": 3, "bytes": 10}, ...}.
+void AppendFiles(std::string& strOut, const char* pszName, const CFileAccount& files) {
+    static const char* const kClassNames[FILE_CLASS_COUNT] = {
+        "identical", "moved", "different", "missing", "notVerified", "excluded"};
+    const auto appendTally = [&strOut](const char* pszTally, const CFileTally& tally) {
+        strOut += '"';
+        strOut += pszTally;
+        strOut += "\": {\"count\": " + std::to_string(tally.nFiles) +
+                  ", \"bytes\": " + std::to_string(tally.nBytes) + '}';
+    };
+    strOut += '"';
+    strOut += pszName;
+    strOut += "\": {";
+    appendTally("listed", files.listed);
+    for (int i = 0; i < FILE_CLASS_COUNT; ++i) {
+        strOut += ", ";
+        appendTally(kClassNames[i], files.classes[i]);
+    }
+    strOut += '}';
+}
+
 }  // namespace
 
 DWORD CJsonReport::Open(const wchar_t* pszPath, const CConsole& console,
@@ -167,6 +188,10 @@ void CJsonReport::OnFinding(const CFinding& finding) {
         str += ", \"to\": ";
         AppendJsonString(str, finding.pszTo != nullptr ? finding.pszTo : L"");
     }
+    if (finding.pszFolder != nullptr) {
+        str += ", \"folder\": ";
+        AppendJsonString(str, finding.pszFolder);
+    }
     if (finding.kind == FindingKind::Inaccessible || finding.kind == FindingKind::Security) {
         str += ", \"side\": ";
         str += kSideNames[static_cast<int>(finding.side)];
@@ -251,6 +276,11 @@ DWORD CJsonReport::Finish(const CComparisonResults& results, LONGLONG nElapsedNa
     AppendSide(str, "source", results.m_source);
     str += ",\r\n    ";
     AppendSide(str, "destination", results.m_destination);
+    str += ",\r\n    \"files\": {";
+    AppendFiles(str, "source", results.m_files[0]);
+    str += ",\r\n      ";
+    AppendFiles(str, "destination", results.m_files[1]);
+    str += '}';
     if (!m_strVerdict.empty()) {
         str += ",\r\n    \"verdict\": {" + m_strVerdict + "}";
     }

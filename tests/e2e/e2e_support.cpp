@@ -1,6 +1,9 @@
 #include "e2e/e2e_support.h"
 
 #include <regex>
+#include <string>
+
+#include <gtest/gtest.h>
 
 #include "runtime/handle.h"
 #include "runtime/version_info.h"
@@ -148,6 +151,36 @@ bool CTwoTrees::TempFolderIsEmpty() const {
         }
     } while (::FindNextFileW(hFind.Get(), &fd));
     return true;
+}
+
+std::string FileAccounts(const std::wstring& strReport) {
+    const std::string strDocument = test::ReadWholeFile(strReport);
+    const size_t nFiles = strDocument.find("\"files\": {\"source\": ");
+    EXPECT_NE(std::string::npos, nFiles) << "the report has no file accounts";
+    if (nFiles == std::string::npos) {
+        return std::string();
+    }
+    static const std::regex kTally("\"(\\w+)\": \\{\"count\": (\\d+), \"bytes\": (\\d+)\\}");
+    std::string strAccounts;
+    auto it = std::sregex_iterator(strDocument.begin() + nFiles, strDocument.end(), kTally);
+    for (const char* pszSide : {"source", "destination"}) {
+        strAccounts += strAccounts.empty() ? "" : "; ";
+        strAccounts += pszSide;
+        strAccounts += ':';
+        unsigned long long nListed[2] = {};
+        unsigned long long nSum[2] = {};
+        for (int i = 0; i < 7 && it != std::sregex_iterator(); ++i, ++it) {
+            const unsigned long long nCount = std::stoull((*it)[2]);
+            const unsigned long long nBytes = std::stoull((*it)[3]);
+            (i == 0 ? nListed : nSum)[0] += nCount;
+            (i == 0 ? nListed : nSum)[1] += nBytes;
+            strAccounts +=
+                ' ' + (*it)[1].str() + ' ' + std::to_string(nCount) + '/' + std::to_string(nBytes);
+        }
+        EXPECT_EQ(nListed[0], nSum[0]) << pszSide << ": the classes' files are not those listed";
+        EXPECT_EQ(nListed[1], nSum[1]) << pszSide << ": the classes' bytes are not those listed";
+    }
+    return strAccounts;
 }
 
 }  // namespace e2e

@@ -98,4 +98,10 @@ private:
     test::CTempFolder m_root;
 };
 
+// The file accounts of the JSON report at strReport, as
+// "source: listed 3/10 identical 1/5 ...; destination: ..." (count/bytes
+// of each class); checks that each side's classes add up to its files
+// listed, which every comparison's report must hold.
+std::string FileAccounts(const std::wstring& strReport);
+
 }  // namespace e2e

@@ -24,13 +24,20 @@ def pairs(items):
     return dict(items)
 
 
-def strict_load(path):
+def strict_load(path, accounted=True):
+    """The document at path; unless told otherwise (a document made by hand),
+    one whose every side accounts for each file listed in exactly one class."""
     with open(path, "rb") as f:
         data = f.read()
     if data.startswith(b"\xef\xbb\xbf"):
         raise ValueError("byte-order mark")
     # decode() refuses a surrogate written as UTF-8 bytes.
-    return json.loads(data.decode("utf-8"), object_pairs_hook=pairs, parse_constant=refuse)
+    document = json.loads(data.decode("utf-8"), object_pairs_hook=pairs, parse_constant=refuse)
+    for side, files in document["summary"]["files"].items() if accounted else ():
+        for unit in ("count", "bytes"):
+            if sum(files[c][unit] for c in FILE_CLASSES) != files["listed"][unit]:
+                raise ValueError("%s: the classes' %s are not those listed: %r" % (side, unit, files))
+    return document
 
 
 def refuse(name):
@@ -115,6 +122,7 @@ def console_summary(lines):
     return summary
 
 
+FILE_CLASSES = ["identical", "moved", "different", "missing", "notVerified", "excluded"]
 COUNTERS = ["tested", "missingFiles", "excludedFiles", "inaccessibleFiles", "securityIssues",
             "missingFolders", "excludedFolders", "inaccessibleFolders"]
 
@@ -130,7 +138,7 @@ class JsonReport(unittest.TestCase):
 
     def test_hand_made_findings(self):
         self.assertEqual(0, wine("quorva_report_probe.exe", windows(self.report)).returncode)
-        document = strict_load(self.report)
+        document = strict_load(self.report, accounted=False)
         self.assertEqual(["program", "version", "source", "destination", "options", "findings",
                           "errors", "summary", "elapsedSeconds", "exitCode", "interrupted"],
                          list(document))
@@ -173,6 +181,12 @@ class JsonReport(unittest.TestCase):
         summary = {"identical": 1, "sizeMismatches": 2, "dateMismatches": 4, "hashMismatches": 3,
                    "movedFiles": 5, "source": dict(zip(COUNTERS, range(6, 14))),
                    "destination": dict(zip(COUNTERS, range(14, 22)))}
+        none = {"count": 0, "bytes": 0}
+        files = {side: dict.fromkeys(["listed"] + FILE_CLASSES, none)
+                 for side in ("source", "destination")}
+        files["source"].update(listed={"count": 7, "bytes": 70}, moved={"count": 3, "bytes": 30})
+        files["destination"].update(excluded={"count": 1, "bytes": 5000000000})
+        summary["files"] = files
         self.assertEqual(json.dumps(summary), json.dumps(document["summary"]))
         self.assertEqual([1.5, 4, True], list(document.values())[-3:])
 
@@ -235,8 +249,10 @@ class JsonReport(unittest.TestCase):
                                                 "notVerified")]
                 self.assertEqual(verdict["sourceListed"],
                                  {k: sum(c[k] for c in classes) for k in ("files", "bytes")})
+                # The file accounts are the document's alone.
+                counters = {k: v for k, v in document["summary"].items() if k != "files"}
                 self.assertEqual(console_summary(console),
-                                 dict(document["summary"], verdict={"line": verdict["line"]}))
+                                 dict(counters, verdict={"line": verdict["line"]}))
                 kinds = {f["kind"] for f in document["findings"]}
                 self.assertEqual({"missing-in-destination", "missing-in-source", "date", "size",
                                   "contents", "inaccessible"} | ({"identical"} if level == "verbose"

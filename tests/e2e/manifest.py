@@ -110,6 +110,18 @@ class Manifest(unittest.TestCase):
                     self.assertEqual(start, head + "\n\n")
                 self.assertEqual(findings, rest[:len(findings)], output)
                 self.assertIn("Moved file(s):                          1\n", rest)
+        # Exclusions apply to the manifest's names as to a listing.
+        with open(self.path("xf.txt"), "w") as f:
+            f.write("a.txt\n")
+        with open(self.path("xd.txt"), "w") as f:
+            f.write("\\deep\n")
+        code, output = quorva(s, windows(self.dst), "/subdir", "/moves", "/exfile",
+                              windows(self.path("xf.txt")), "/exfolder", windows(self.path("xd.txt")))
+        self.assertEqual(4, code, output)
+        findings = ("\\empty2: file not found in source, 0 bytes expected.\n"
+                    "\\new.txt: file not found in source, 5 bytes expected.\n"
+                    "\\sub\\gone.txt: file not found in destination.\n" + moved + "\n")
+        self.assertIn("Destination path: %s.\n\n%s" % (windows(self.dst), findings), output)
         # Without /subdir only the names of the root are compared.
         code, output = quorva(s, d)
         self.assertEqual(4, code, output)

@@ -42,25 +42,33 @@ TEST(MovesTest, AReorganisedTreeReadsAsItsMoves) {
     test::MakeFolder(trees.Source(L"b"));
     test::MakeFolder(trees.Destination(L"a"));
     const std::wstring strSnapshot = trees.Root() / L"s.json";
-    const std::wstring strFindings =
-        L"\\a\\c.txt: file not found in destination, 3 bytes expected.\n"
-        L"\\a\\in.txt: file moved to \\new\\in.txt.\n"
-        L"\\a\\x.txt: file moved to \\b\\x2.txt.\n"
-        L"\\b\\c.txt: file not found in source, 3 bytes expected.\n"
-        L"\\b\\copy-c.txt: file not found in source, 6 bytes expected.\n"
-        L"\\new: folder not found in source.\n"
-        L"\\old: folder not found in destination.\n"
-        L"\\old\\deep\\both.txt: file moved to \\new\\both.txt.\n"
-        L"\\old\\deep\\out.txt: file moved to \\b\\out.txt.\n"
-        L"\\r.txt: file moved to \\r-2025.txt.\n"
-        L"\\t\\2.txt: file moved to \\b\\copy-a.txt.\n"
-        L"\\t\\3.txt: file moved to \\b\\copy-b.txt.\n";
+    // The files of a folder of one side only that did not move are missing,
+    // each on a line of its own at the verbose level.
+    const auto findings = [](bool bVerbose) {
+        return std::wstring(
+                   L"\\a\\c.txt: file not found in destination, 3 bytes expected.\n"
+                   L"\\a\\in.txt: file moved to \\new\\in.txt.\n"
+                   L"\\a\\x.txt: file moved to \\b\\x2.txt.\n"
+                   L"\\b\\c.txt: file not found in source, 3 bytes expected.\n"
+                   L"\\b\\copy-c.txt: file not found in source, 6 bytes expected.\n"
+                   L"\\new: folder not found in source.\n") +
+               (bVerbose ? L"\\new\\fresh.txt: file not found in source, 5 bytes expected.\n"
+                         : L"") +
+               L"\\old: folder not found in destination.\n"
+               L"\\old\\deep\\both.txt: file moved to \\new\\both.txt.\n"
+               L"\\old\\deep\\out.txt: file moved to \\b\\out.txt.\n" +
+               (bVerbose ? L"\\old\\stay.txt: file not found in destination, 5 bytes expected.\n"
+                         : L"") +
+               L"\\r.txt: file moved to \\r-2025.txt.\n"
+               L"\\t\\2.txt: file moved to \\b\\copy-a.txt.\n"
+               L"\\t\\3.txt: file moved to \\b\\copy-b.txt.\n";
+    };
     e2e::CCounts counts;
     counts.nIdentical = 1;
     counts.nMoved = 7;
     counts.strVerifiedBytes = L"6 bytes";
-    counts.source = {9, 0, 2, 0, 0, 0, 1};
-    counts.destination = {10, 0, 1, 0, 0, 0, 1};
+    counts.source = {10, 0, 3, 0, 0, 0, 1};
+    counts.destination = {11, 0, 2, 0, 0, 0, 1};
     const std::wstring strSummary = e2e::Summary(counts, e2e::SHOW_HASH | e2e::SHOW_MOVES);
 
     struct {
@@ -86,13 +94,22 @@ TEST(MovesTest, AReorganisedTreeReadsAsItsMoves) {
                               .dwExitCode);
             strSide = strSnapshot;
         }
-        const test::CRunResult result = test::RunQuorva(
-            test::Quote(strSource) + L" " + test::Quote(strDestination) + L" " + tc.strOptions);
+        const std::wstring strReport = trees.Root() / L"report.json";
+        const test::CRunResult result =
+            test::RunQuorva(test::Quote(strSource) + L" " + test::Quote(strDestination) + L" " +
+                            tc.strOptions + L" /report " + test::Quote(strReport));
         EXPECT_EQ(4u, result.dwExitCode);
         // A snapshot's start line names the folder it recorded, and when.
         static const std::regex kRecorded(" \\(snapshot [^,]*, [-0-9]* [0-9:]* UTC\\)");
-        EXPECT_EQ(trees.CompletedOutput(e2e::kMd5Line, tc.strIdentical + strFindings, strSummary),
-                  e2e::NormalizeDuration(std::regex_replace(result.strOutput, kRecorded, "")));
+        EXPECT_EQ(
+            trees.CompletedOutput(e2e::kMd5Line,
+                                  tc.strIdentical + findings(!tc.strIdentical.empty()), strSummary),
+            e2e::NormalizeDuration(std::regex_replace(result.strOutput, kRecorded, "")));
+        EXPECT_EQ(
+            "source: listed 10/62 identical 1/6 moved 7/48 different 0/0 missing 2/8 "
+            "notVerified 0/0 excluded 0/0; destination: listed 11/68 identical 1/6 "
+            "moved 7/48 different 0/0 missing 3/14 notVerified 0/0 excluded 0/0",
+            e2e::FileAccounts(strReport));
     }
 }
 

@@ -1,6 +1,7 @@
 // Writes a JSON report of hand-made findings (each kind, names that need
 // escaping) and errors to the path given, for e2e/json_report.py to read
 // back with a strict parser.
+#include <cstddef>
 #include <cstring>
 #include <numeric>
 
@@ -69,7 +70,12 @@ int wmain(int argc, wchar_t** argv) {
     int counters[21];
     std::iota(counters, counters + 21, 1);
     CComparisonResults results;
-    static_assert(sizeof(results) == sizeof(counters), "twenty-one int counters");
+    static_assert(
+        offsetof(CComparisonResults, m_destination) + sizeof(CSideResults) == sizeof(counters),
+        "twenty-one int counters before the accounts");
     std::memcpy(&results, counters, sizeof(counters));
+    results.m_files[0].listed = {7, 70};
+    results.m_files[0][FileClass::Moved] = {3, 30};
+    results.m_files[1][FileClass::Excluded] = {1, 5000000000};
     return report.Finish(results, 1500000000, 4, true) == ERROR_SUCCESS ? 0 : 3;
 }

@@ -157,79 +157,88 @@ TEST(ComparisonResultsTest, CountersAndVerdictFollowFromTheFindings) {
         void (*pfnReport)(CComparisonReport&);
         // identical, hash mismatches, tested, inaccessible files and security
         // issues of source and destination, source's excluded files, moved
-        // files, missing files of both sides
-        int expected[11];
+        // files, missing files of both sides; the source's files accounted
+        // identical, different and not verified
+        int expected[14];
         // the verdict's source files verified, moved, not verified,
         // different and missing; extra files; source folders not listed
         int verdict[7];
     } kCases[] = {
         {"identical pair",
          [](CComparisonReport& r) { r.OnFinding(Pair(K::Identical, S::None)); },
-         {1, 0, 1, 1, 0, 0, 0, 0, 0, 0, 0},
+         {1, 0, 1, 1, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0},
          {1, 0, 0, 0, 0, 0, 0}},
         {"source only",
          [](CComparisonReport& r) { r.OnFinding(Pair(K::Recorded, S::None, false)); },
-         {0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0},
+         {0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
          {0, 0, 0, 0, 0, 0, 0}},
         {"unread for two reasons: tested once",
          [](CComparisonReport& r) {
              r.OnFinding(Pair(K::Inaccessible, S::Source, true, ERROR_ACCESS_DENIED));
-             r.OnFinding(Pair(K::Inaccessible, S::Destination, true, ERROR_ACCESS_DENIED));
+             CFinding further = Pair(K::Inaccessible, S::Destination, true, ERROR_ACCESS_DENIED);
+             further.bFurther = true;
+             r.OnFinding(further);
          },
-         {0, 0, 1, 1, 1, 1, 0, 0, 0, 0, 0},
+         {0, 0, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0, 1},
          {0, 0, 1, 0, 0, 0, 0}},
         {"security unread after an identical pair: different",
          [](CComparisonReport& r) {
              r.OnFinding(Pair(K::Identical, S::None));
              r.OnSecurityUnread(S::Destination);
          },
-         {1, 0, 1, 1, 0, 0, 0, 1, 0, 0, 0},
+         {1, 0, 1, 1, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0},
          {0, 0, 0, 1, 0, 0, 0}},
         {"security issue after the pair's finding",
          [](CComparisonReport& r) {
              r.OnFinding(Pair(K::Contents, S::None));
-             r.OnFinding(Pair(K::Security, S::Both));
+             CFinding further = Pair(K::Security, S::Both);
+             further.bFurther = true;
+             r.OnFinding(further);
              r.OnSecurityUnread(S::Source);
          },
-         {0, 1, 1, 1, 0, 0, 2, 1, 0, 0, 0},
+         {0, 1, 1, 1, 0, 0, 2, 1, 0, 0, 0, 0, 1, 0},
          {0, 0, 0, 1, 0, 0, 0}},
         {"pair failed after its source was denied",
          [](CComparisonReport& r) { r.OnPairStopped(Pair(K::Identical, S::Source), true); },
-         {0, 0, 1, 1, 1, 0, 0, 0, 0, 0, 0},
+         {0, 0, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 1},
          {0, 0, 0, 0, 0, 0, 0}},
         {"pair given up: not tested",
          [](CComparisonReport& r) { r.OnPairStopped(Pair(K::Identical, S::None), false); },
-         {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+         {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1},
          {0, 0, 0, 0, 0, 0, 0}},
         {"moved: tested on both sides, missing on neither",
          [](CComparisonReport& r) { r.OnFinding(Pair(K::Moved, S::None)); },
-         {0, 0, 1, 1, 0, 0, 0, 0, 0, 1, 0},
+         {0, 0, 1, 1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0},
          {0, 1, 0, 0, 0, 0, 0}},
         {"excluded files",
          [](CComparisonReport& r) { r.OnExcluded(false, S::Source, 3); },
-         {0, 0, 0, 0, 0, 0, 0, 0, 3, 0, 0},
+         {0, 0, 0, 0, 0, 0, 0, 0, 3, 0, 0, 0, 0, 0},
          {0, 0, 0, 0, 0, 0, 0}},
         {"missing in the destination, and a file of the destination only",
          [](CComparisonReport& r) {
              r.OnFinding(Pair(K::MissingInDestination, S::None, false));
              r.OnFinding(Pair(K::MissingInSource, S::None, true, ERROR_SUCCESS, false, L"\\e"));
          },
-         {0, 0, 1, 1, 0, 0, 0, 0, 0, 0, 2},
+         {0, 0, 1, 1, 0, 0, 0, 0, 0, 0, 2, 0, 0, 0},
          {0, 0, 0, 0, 1, 1, 0}},
         {"a date difference and a security issue: one file different",
          [](CComparisonReport& r) {
              r.OnFinding(Pair(K::Date, S::None));
-             r.OnFinding(Pair(K::Security, S::Destination));
+             CFinding further = Pair(K::Security, S::Destination);
+             further.bFurther = true;
+             r.OnFinding(further);
              r.OnFinding(Pair(K::Identical, S::None, true, ERROR_SUCCESS, true, L"\\g"));
          },
-         {1, 0, 2, 2, 0, 0, 0, 1, 0, 0, 0},
+         {1, 0, 2, 2, 0, 0, 0, 1, 0, 0, 0, 1, 1, 0},
          {1, 0, 0, 1, 0, 0, 0}},
         {"a security issue of a missing file: missing",
          [](CComparisonReport& r) {
              r.OnFinding(Pair(K::MissingInDestination, S::None, false));
-             r.OnFinding(Pair(K::Security, S::Source, false));
+             CFinding further = Pair(K::Security, S::Source, false);
+             further.bFurther = true;
+             r.OnFinding(further);
          },
-         {0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1},
+         {0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0},
          {0, 0, 0, 0, 1, 0, 0}},
         {"folders the source and the destination could not list",
          [](CComparisonReport& r) {
@@ -239,8 +248,17 @@ TEST(ComparisonResultsTest, CountersAndVerdictFollowFromTheFindings) {
              folder.side = S::Destination;
              r.OnFinding(folder);
          },
-         {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+         {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
          {0, 0, 0, 0, 0, 0, 1}},
+        {"times and then contents differ: one file, different",
+         [](CComparisonReport& r) {
+             r.OnFinding(Pair(K::Date, S::None));
+             CFinding further = Pair(K::Contents, S::None);
+             further.bFurther = true;
+             r.OnFinding(further);
+         },
+         {0, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0},
+         {0, 0, 0, 1, 0, 0, 0}},
     };
     for (const auto& tc : kCases) {
         SCOPED_TRACE(tc.pszName);
@@ -253,7 +271,7 @@ TEST(ComparisonResultsTest, CountersAndVerdictFollowFromTheFindings) {
         reports.Add(verdictReport);
         tc.pfnReport(reports);
         verdictReport.Finish();
-        const int actual[11] = {
+        const int actual[14] = {
             results.m_nIdentical,
             results.m_nHashMismatches,
             results.m_source.m_nTested,
@@ -264,9 +282,12 @@ TEST(ComparisonResultsTest, CountersAndVerdictFollowFromTheFindings) {
             results.m_destination.m_nSecurityIssues,
             results.m_source.m_nExcludedFiles,
             results.m_nMovedFiles,
-            results.m_source.m_nMissingFiles + results.m_destination.m_nMissingFiles};
-        EXPECT_EQ(std::vector<int>(tc.expected, tc.expected + 11),
-                  std::vector<int>(actual, actual + 11));
+            results.m_source.m_nMissingFiles + results.m_destination.m_nMissingFiles,
+            static_cast<int>(results.m_files[0][FileClass::Identical].nFiles),
+            static_cast<int>(results.m_files[0][FileClass::Different].nFiles),
+            static_cast<int>(results.m_files[0][FileClass::NotVerified].nFiles)};
+        EXPECT_EQ(std::vector<int>(tc.expected, tc.expected + 14),
+                  std::vector<int>(actual, actual + 14));
         const auto classOf = [&verdict](SourceClass c) {
             return static_cast<int>(verdict.Of(c).nFiles);
         };

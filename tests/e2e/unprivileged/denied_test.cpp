@@ -200,6 +200,22 @@ TEST_F(DeniedTest, DeniedSubfoldersAreReportedAndTheComparisonGoesOn) {
     EXPECT_EQ(strFolders.substr(strFolders.find("\\sub:")),
               strFromSnapshot.substr(strFromSnapshot.find("\\sub:")));
 
+    // Against a manifest the folder is inaccessible the same way, and the
+    // manifest's files in it are not compared either.
+    const std::wstring strManifest = m_trees.Root() / L"d.sha256";
+    EXPECT_EQ(0u, test::RunQuorva(test::Quote(m_trees.Destination()) + L" /subdir /manifest " +
+                                  test::Quote(strManifest))
+                      .dwExitCode);
+    const test::CRunResult fromManifest = test::RunQuorva(test::Quote(m_trees.Source()) + L" " +
+                                                          test::Quote(strManifest) + L" /subdir");
+    EXPECT_EQ(0u, fromManifest.dwExitCode);
+    const std::string strFromManifest = e2e::NormalizeDuration(fromManifest.strOutput);
+    EXPECT_NE(std::string::npos,
+              strFromManifest.find("\r\n\\sub: folder inaccessible in source.\r\n\r\n"));
+    EXPECT_EQ(std::string::npos, strFromManifest.find("f.txt"));
+    EXPECT_NE(std::string::npos,
+              strFromManifest.find("Missing file(s) (source + destination): 0\r\n"));
+
     DenyPath(m_trees.Destination(L"sub"), true);
     const test::CRunResult bothSides = m_trees.Run(L"/subdir");
     EXPECT_EQ(0u, bothSides.dwExitCode);
