@@ -12,7 +12,6 @@
 #include "reports/replacing_file.h"
 
 struct CComparisonResults;
-struct CVerdict;
 struct CSnapshotHeader;
 class CConsole;
 
@@ -54,9 +53,9 @@ public:
     DWORD Finish(const CComparisonResults& results, LONGLONG nElapsedNanoseconds, int nExitCode,
                  bool bInterrupted = false);
 
-    // The verdict of a run that ran to its end, and its line: written in the
-    // summary by Finish as "verdict".
-    void SetVerdict(const CVerdict& verdict, const std::wstring& strLine);
+    // The verdict line of a run that ran to its end: written in the summary
+    // by Finish as "verdict", with the totals it rests on.
+    void SetVerdict(const std::wstring& strLine);
     // The facts of a side read from a checksum manifest are its values
     // alone: it has no sizes and no times.
     void SetValuesOnly(bool bSource, bool bDestination) {
@@ -73,7 +72,7 @@ public:
 private:
     CReplacingFile m_file;
     std::string m_strErrors;   // the error objects, written by Finish
-    std::string m_strVerdict;  // the verdict's members, written by Finish
+    std::string m_strVerdict;  // the verdict line as JSON text, written by Finish
     unsigned long long m_nFindings = 0;
     bool m_bVerbose = false;
     bool m_bValuesOnly[2] = {};
