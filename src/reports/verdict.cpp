@@ -109,7 +109,7 @@ void CVerdictReport::OnFinding(const CFinding& finding) {
     if (SourceClassOf(finding, sourceClass)) {
         m_class = m_bSource && m_class > sourceClass ? m_class : sourceClass;
         m_bSource = true;
-        m_nSourceSize = finding.source.nSize;
+        m_nSourceSize = KnownSize(finding.source.nSize);
         if (finding.source.dwError != ERROR_SUCCESS) {
             m_dwSourceError = finding.source.dwError;
         }
@@ -117,7 +117,7 @@ void CVerdictReport::OnFinding(const CFinding& finding) {
     // A move names the destination's file by another path: it is listed there.
     if (finding.destination.bPresent) {
         m_bDestination = true;
-        m_nDestinationSize = finding.destination.nSize;
+        m_nDestinationSize = KnownSize(finding.destination.nSize);
     }
 }
 
