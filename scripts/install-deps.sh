@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Installs what building and testing Quorva needs on Debian 12: CMake,
 # MinGW-w64 for i686, GoogleTest's sources, the XXH3 header (libxxhash-dev),
-# 32-bit Wine, Python 3 (the end-to-end scripts) and rsync (which reads back
-# the list of files to copy again in the tests). Installs only what is missing;
-# works as root or through sudo.
+# RapidJSON (header-only: the grammar of a snapshot's lines), 32-bit Wine,
+# Python 3 (the end-to-end scripts) and rsync (which reads back the list of
+# files to copy again in the tests). Installs only what is missing; works as
+# root or through sudo.
 set -euo pipefail
 
-packages=(cmake make g++-mingw-w64-i686 binutils-mingw-w64-i686 googletest libxxhash-dev python3 rsync wine wine64 wine32:i386)
+packages=(cmake make g++-mingw-w64-i686 binutils-mingw-w64-i686 googletest libxxhash-dev
+  rapidjson-dev python3 rsync wine wine64 wine32:i386)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -15,9 +15,9 @@ namespace {
 constexpr size_t MAX_OPTION_VALUES = 32;
 
 const KEYWORD_ENTRY g_frameworkOptions[] = {
-    {L"display", PARAM_DISPLAY},
-    {L"help", PARAM_HELP},
-    {L"?", PARAM_HELP},
+#define OPTION(keyword, id, value) {keyword, id},
+#include "console/framework_options.def"
+#undef OPTION
 };
 
 // The order decides abbreviations: "n" is "none", "nor" is "normal".

@@ -15,18 +15,11 @@
 
 namespace {
 
-// The order decides abbreviations: "c" is "content", "d" is "date", "m" is
-// "moves", "r" is "report", "s" is "security", "sn" "snapshot", "st" is
-// "strict", "t" is "threads", "o" is "oneway", "rec" is "recopy", "ma" is "manifest"; "di" and
-// "he" match nothing here and fall through to the framework's display and
-// help. New options go at the end, so that no abbreviation changes meaning.
+// The order decides abbreviations (see program_options.def).
 const KEYWORD_ENTRY g_programOptions[] = {
-    {L"content", OPT_ID_CONTENT},   {L"date", OPT_ID_DATE},         {L"exfile", OPT_ID_EXFILE},
-    {L"exfolder", OPT_ID_EXFOLDER}, {L"hash", OPT_ID_HASH},         {L"moves", OPT_ID_MOVES},
-    {L"report", OPT_ID_REPORT},     {L"security", OPT_ID_SECURITY}, {L"snapshot", OPT_ID_SNAPSHOT},
-    {L"strict", OPT_ID_STRICT},     {L"subdir", OPT_ID_SUBDIR},     {L"threads", OPT_ID_THREADS},
-    {L"oneway", OPT_ID_ONEWAY},     {L"recopy", OPT_ID_RECOPY},     {L"recopy0", OPT_ID_RECOPY0},
-    {L"manifest", OPT_ID_MANIFEST},
+#define OPTION(keyword, id, value) {keyword, id},
+#include "console/program_options.def"
+#undef OPTION
 };
 
 // The values of /hash: the keywords of the table of algorithms, in its order.
@@ -413,7 +406,7 @@ int CConsole::OnOption(const wchar_t* pszName, wchar_t** ppszValues, int nValues
             ULONGLONG nThreads = 0;
             if (nValues != 1 || !ParseWholeNumber(ppszValues[0], MAX_HASH_THREADS, nThreads) ||
                 nThreads == 0) {
-                m_strExpected = L"1 to 64";
+                m_strExpected = L"1 to " + std::to_wstring(MAX_HASH_THREADS);
                 return PARAM_INVALID;
             }
             m_nHashThreads = static_cast<DWORD>(nThreads);

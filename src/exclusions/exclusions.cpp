@@ -48,6 +48,51 @@ bool IsExcludedName(const CStringList& list, const wchar_t* pszName) {
     return false;
 }
 
+namespace {
+
+// The loader has read each "/" as "\" already.
+bool IsSeparator(wchar_t ch) {
+    return ch == L'\\';
+}
+
+}  // namespace
+
+void TrimFolderSeparators(CStringList& list) {
+    std::wstring strTrimmed;
+    for (std::wstring& strLine : list) {
+        strTrimmed.clear();
+        for (size_t nStart = 0;;) {
+            size_t nEnd = strLine.find(L';', nStart);
+            nEnd = nEnd == std::wstring::npos ? strLine.size() : nEnd;
+            size_t nCut = nEnd;
+            while (nCut > nStart && IsSeparator(strLine[nCut - 1])) {
+                --nCut;
+            }
+            strTrimmed.append(strLine, nStart, nCut - nStart);
+            if (nEnd == strLine.size()) {
+                break;
+            }
+            strTrimmed += L';';
+            nStart = nEnd + 1;
+        }
+        strLine.swap(strTrimmed);
+    }
+}
+
+bool EndsWithSeparator(const std::wstring& strLine) {
+    for (size_t nStart = 0;;) {
+        size_t nEnd = strLine.find(L';', nStart);
+        nEnd = nEnd == std::wstring::npos ? strLine.size() : nEnd;
+        if (nEnd > nStart && IsSeparator(strLine[nEnd - 1])) {
+            return true;
+        }
+        if (nEnd == strLine.size()) {
+            return false;
+        }
+        nStart = nEnd + 1;
+    }
+}
+
 bool HasPathWildcard(const CStringList& list) {
     for (const std::wstring& strWildcard : list) {
         if (HasPathWildcard(strWildcard.c_str())) {

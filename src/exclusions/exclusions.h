@@ -58,6 +58,15 @@ HRESULT StoreList(F&& store) {
 // list or a null name. A wildcard holding a backslash matches no bare name.
 bool IsExcludedName(const CStringList& list, const wchar_t* pszName);
 
+// In a list of folder wildcards a separator ("\", which a "/" became when
+// the list was loaded) that ends a wildcard names the folder itself ("obj/"
+// is "obj"): it is dropped from each wildcard of each line.
+void TrimFolderSeparators(CStringList& list);
+
+// Whether a wildcard of the line (its ";"-separated parts) ends with a
+// separator: in a list of file wildcards it matches no file.
+bool EndsWithSeparator(const std::wstring& strLine);
+
 // Whether a line of list holds a wildcard with a backslash: its items must
 // then be tested by their paths (IsExcludedPath).
 bool HasPathWildcard(const CStringList& list);

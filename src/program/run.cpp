@@ -26,17 +26,19 @@
 
 namespace {
 
-// The texts around the loading of one exclusion list.
+// The texts around the loading of one exclusion list, and whether it lists
+// folders.
 struct CListTexts {
     const wchar_t* pszKind;
     const wchar_t* pszLoaded;
     const wchar_t* pszFailed;
+    bool bFolders;
 };
 
 const CListTexts kFileListTexts = {L"file exclusions", L"%d file exclusion(s) loaded.\n",
-                                   L"exclusion file could not be loaded."};
+                                   L"exclusion file could not be loaded.", false};
 const CListTexts kFolderListTexts = {L"folder exclusions", L"%d folder exclusion(s) loaded.\n",
-                                     L"folder exclusion file could not be loaded."};
+                                     L"folder exclusion file could not be loaded.", true};
 
 const wchar_t kReportFailed[] = L"report file could not be written.";
 const wchar_t kRecopyFailed[] = L"recopy list could not be written.";
@@ -61,6 +63,21 @@ bool LoadList(CConsole& console, const std::wstring& strPath, CStringList& list,
     if (FAILED(hr)) {
         PrintError(console, texts.pszFailed, hr);
         return false;
+    }
+    // A wildcard that ends with a separator ("obj/", as a folder is written
+    // on Linux) names a folder: in a folder list that folder, in a file
+    // list nothing, which is said.
+    if (texts.bFolders) {
+        TrimFolderSeparators(list);
+    } else {
+        for (const std::wstring& strLine : list) {
+            if (EndsWithSeparator(strLine)) {
+                WriteMessage(console,
+                             L"the file exclusion \"%s\" ends with a separator and matches no "
+                             L"file.",
+                             MSG_WARNING | MSG_NEWLINE, 0, strLine.c_str());
+            }
+        }
     }
     PrintLine(console, texts.pszLoaded, static_cast<int>(list.size()));
     return true;

@@ -133,13 +133,32 @@ std::wstring InaccessibleReason(DWORD dwError) {
                                                                              : std::wstring();
 }
 
+namespace {
+
+// The code points that a terminal or a line reader takes as more than a
+// character: the C1 controls (U+009B is a terminal's CSI, U+0085 a line
+// end), the line and paragraph separators, and the format characters that
+// reorder or hide what a line shows.
+bool IsShownEscaped(wchar_t ch) {
+    return (ch >= 0x80 && ch <= 0x9F) || ch == 0x061C || ch == 0x200E || ch == 0x200F ||
+           ch == 0x2028 || ch == 0x2029 || (ch >= 0x202A && ch <= 0x202E) ||
+           (ch >= 0x2066 && ch <= 0x2069) || ch == 0xFEFF;
+}
+
+}  // namespace
+
 std::wstring ConsolePath(const wchar_t* pszPath) {
-    std::wstring strPath = pszPath != nullptr ? pszPath : L"";
-    for (wchar_t& ch : strPath) {
+    std::wstring strPath;
+    for (const wchar_t* p = pszPath != nullptr ? pszPath : L""; *p != L'\0'; ++p) {
+        const wchar_t ch = *p;
         if (ch < 0x20) {
-            ch = static_cast<wchar_t>(0x2400 + ch);
+            strPath += static_cast<wchar_t>(0x2400 + ch);
         } else if (ch == 0x7F) {
-            ch = 0x2421;
+            strPath += static_cast<wchar_t>(0x2421);
+        } else if (IsShownEscaped(ch)) {
+            AppendFormat(strPath, L"<U+%04X>", static_cast<unsigned>(ch));
+        } else {
+            strPath += ch;
         }
     }
     return strPath;

@@ -28,8 +28,12 @@ std::wstring FormatFinding(const CFinding& finding);
 std::wstring InaccessibleReason(DWORD dwError);
 
 // pszPath with each control character (U+0000 to U+001F, U+007F) shown as
-// its Unicode control picture (U+2400 to U+241F, U+2421), so that no name
-// can break a console line or forge one.
+// its Unicode control picture (U+2400 to U+241F, U+2421), and each C1
+// control (U+0080 to U+009F), line or paragraph separator (U+2028, U+2029)
+// and bidirectional or invisible format character (U+061C, U+200E, U+200F,
+// U+202A to U+202E, U+2066 to U+2069, U+FEFF) as "<U+XXXX>" (no Windows
+// name holds a "<"), so that no name can break a console line, forge one or
+// change how one reads.
 std::wstring ConsolePath(const wchar_t* pszPath);
 
 class CConsoleReport : public CComparisonReport {

@@ -224,7 +224,8 @@ void CJsonReport::OnError(const wchar_t* pszPath, const wchar_t* pszMessage, HRE
     // without the code behind it.
     const DWORD dwCode = static_cast<DWORD>(hrCode);
     std::string& str = m_strErrors;
-    str += str.empty() ? "\r\n    {\"path\": " : ",\r\n    {\"path\": ";
+    str += m_bAnyError ? ",\r\n    {\"path\": " : "\r\n    {\"path\": ";
+    m_bAnyError = true;
     AppendJsonString(str, pszPath != nullptr ? pszPath : L"");
     str += ", \"message\": ";
     AppendJsonString(str, pszMessage != nullptr ? pszMessage : L"");
@@ -236,6 +237,55 @@ void CJsonReport::OnError(const wchar_t* pszPath, const wchar_t* pszMessage, HRE
         str += "null";
     }
     str += '}';
+    if (str.size() >= kErrorsHeld) {
+        SpillErrors();
+    }
+}
+
+void CJsonReport::SpillErrors() {
+    if (m_file.GetError() != ERROR_SUCCESS) {
+        m_strErrors.clear();
+        return;
+    }
+    if (!m_errorFile.IsOpen() && !m_errorFile.Create()) {
+        m_file.Fail(::GetLastError());
+        return;
+    }
+    DWORD cbWritten = 0;
+    if (!::WriteFile(m_errorFile.GetHandle(), m_strErrors.data(),
+                     static_cast<DWORD>(m_strErrors.size()), &cbWritten, nullptr)) {
+        m_file.Fail(::GetLastError());
+    } else if (cbWritten != m_strErrors.size()) {
+        m_file.Fail(ERROR_WRITE_FAULT);
+    }
+    m_strErrors.clear();
+}
+
+void CJsonReport::CopySpilledErrors() {
+    const HANDLE hFile = m_errorFile.GetHandle();
+    LARGE_INTEGER zero = {};
+    if (!::SetFilePointerEx(hFile, zero, nullptr, FILE_BEGIN)) {
+        m_file.Fail(::GetLastError());
+        return;
+    }
+    std::string& str = m_file.Buffer();
+    for (;;) {
+        const size_t cbHeld = str.size();
+        str.resize(cbHeld + kErrorsHeld);
+        DWORD cbRead = 0;
+        const BOOL bRead =
+            ::ReadFile(hFile, &str[cbHeld], static_cast<DWORD>(kErrorsHeld), &cbRead, nullptr);
+        const DWORD dwError = ::GetLastError();
+        str.resize(cbHeld + (bRead ? cbRead : 0));
+        if (!bRead) {
+            m_file.Fail(dwError);
+            return;
+        }
+        if (cbRead == 0) {
+            return;
+        }
+        m_file.Written();
+    }
 }
 
 void CJsonReport::SetVerdict(const CVerdict& verdict, const std::wstring& strLine) {
@@ -265,8 +315,13 @@ DWORD CJsonReport::Finish(const CComparisonResults& results, LONGLONG nElapsedNa
     if (!m_file.IsOpen()) {
         return m_file.Commit();
     }
+    m_file.Buffer() += "\r\n  ],\r\n  \"errors\": [";
+    if (m_errorFile.IsOpen()) {
+        CopySpilledErrors();
+        m_errorFile.Close();
+    }
     std::string& str = m_file.Buffer();
-    str += "\r\n  ],\r\n  \"errors\": [" + m_strErrors + "\r\n  ],\r\n  \"summary\": {";
+    str += m_strErrors + "\r\n  ],\r\n  \"summary\": {";
     AppendCounter(str, "identical", results.m_nIdentical, true);
     AppendCounter(str, "sizeMismatches", results.m_nSizeMismatches);
     AppendCounter(str, "dateMismatches", results.m_nDateMismatches);

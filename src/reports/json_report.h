@@ -10,6 +10,7 @@
 
 #include "comparison/finding.h"
 #include "reports/replacing_file.h"
+#include "sides/file_listing.h"
 
 struct CComparisonResults;
 struct CVerdict;
@@ -65,14 +66,25 @@ public:
     }
 
     void OnFinding(const CFinding& finding) override;
-    // Errors are kept in memory until Finish writes them after the findings:
-    // the comparison stops at the first error that is not an access denial,
-    // so there are never more than a few.
+    // Errors are written by Finish after the findings. They are held in
+    // memory up to kErrorsHeld bytes, and beyond that in a temporary file of
+    // their own (a file whose security cannot be read is one error each), so
+    // that memory does not grow with them any more than with the findings.
     void OnError(const wchar_t* pszPath, const wchar_t* pszMessage, HRESULT hrCode) override;
 
 private:
+    static constexpr size_t kErrorsHeld = 64 * 1024;
+
+    // Appends the errors held to the temporary file of errors, made at the
+    // first call; a failure fails the report.
+    void SpillErrors();
+    // Appends the errors of the temporary file to the document.
+    void CopySpilledErrors();
+
     CReplacingFile m_file;
-    std::string m_strErrors;   // the error objects, written by Finish
+    std::string m_strErrors;   // the error objects held, written by Finish
+    CCacheFile m_errorFile;    // the error objects beyond those held
+    bool m_bAnyError = false;
     std::string m_strVerdict;  // the verdict's members, written by Finish
     unsigned long long m_nFindings = 0;
     bool m_bVerbose = false;

@@ -4,43 +4,6 @@
 #include "exclusions/exclusions.h"
 #include "reports/console_report.h"
 #include "runtime/error_text.h"
-#include "runtime/fnv1a.h"
-
-void CNameKeys::Clear() {
-    if (m_nUsed != 0) {
-        m_slots.assign(64, 0);
-        m_nUsed = 0;
-    }
-}
-
-bool CNameKeys::Add(const wchar_t* pszName, size_t cchName, uint64_t& nKey) {
-    nKey = Fnv1a64(pszName, cchName);
-    nKey += nKey == 0 ? 1 : 0;
-    if (2 * (m_nUsed + 1) > m_slots.size()) {
-        // Twice the room, the keys placed again: at most half the slots
-        // are used.
-        std::vector<uint64_t> slots(2 * m_slots.size());
-        for (const uint64_t nOld : m_slots) {
-            size_t i = static_cast<size_t>(nOld) & (slots.size() - 1);
-            while (nOld != 0 && slots[i] != 0) {
-                i = (i + 1) & (slots.size() - 1);
-            }
-            if (nOld != 0) {
-                slots[i] = nOld;
-            }
-        }
-        m_slots.swap(slots);
-    }
-    size_t i = static_cast<size_t>(nKey) & (m_slots.size() - 1);
-    for (; m_slots[i] != 0; i = (i + 1) & (m_slots.size() - 1)) {
-        if (m_slots[i] == nKey) {
-            return false;
-        }
-    }
-    m_slots[i] = nKey;
-    ++m_nUsed;
-    return true;
-}
 
 DWORD CSnapshotWriter::Open(const wchar_t* pszPath, const CConsole& console) {
     const DWORD dwError = m_file.Open(pszPath);
@@ -81,7 +44,6 @@ void CSnapshotWriter::OnFolder(const wchar_t* pszPath) {
     } else {
         AppendEscaped(m_strWritten, m_strFolder.data(), m_strFolder.size(), true);
     }
-    m_names.Clear();
     m_twins.clear();
 }
 
@@ -118,10 +80,8 @@ void CSnapshotWriter::OnFinding(const CFinding& finding) {
     m_entry.strName.assign(strPath, bInFolder ? cchFolder + 1 : strPath.rfind(L'\\') + 1,
                            std::wstring::npos);
     // Two names that the platform lists alike are both recorded, the later
-    // ones counted as twins of the first.
-    uint64_t nKey = 0;
-    m_entry.nTwin =
-        m_names.Add(m_entry.strName.data(), m_entry.strName.size(), nKey) ? 0 : ++m_twins[nKey];
+    // ones counted as twins of the first; both cannot be addressed.
+    m_entry.nTwin = finding.source.dwError == ERROR_INVALID_NAME ? m_twins[m_entry.strName]++ : 0;
     m_entry.bFolder = finding.bFolder;
     const CItemFacts& facts = finding.source;
     m_entry.bLink = facts.bLink;

@@ -9,6 +9,7 @@
 
 #include <map>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "comparison/finding.h"
@@ -17,20 +18,6 @@
 #include "sides/snapshot_format.h"
 
 class CConsole;
-
-// The names of one folder as 64-bit keys in a table of open addressing: a
-// folder of a million names takes 16 MB and no allocation per name.
-class CNameKeys {
-public:
-    void Clear();
-    // Adds the key of the cchName units at pszName: true when the folder
-    // had no such key yet.
-    bool Add(const wchar_t* pszName, size_t cchName, uint64_t& nKey);
-
-private:
-    std::vector<uint64_t> m_slots = std::vector<uint64_t>(64);  // 0: empty
-    size_t m_nUsed = 0;
-};
 
 class CSnapshotWriter : public CComparisonReport {
 public:
@@ -81,9 +68,10 @@ private:
     // The written paths of the folders whose display paths do not tell
     // their names apart (a name holding a backslash, or below such a name).
     std::map<std::wstring, std::wstring> m_writtenPaths;
-    // The names of the folder entered last, as keys, to count twins.
-    CNameKeys m_names;
-    std::map<uint64_t, unsigned> m_twins;
+    // The names of the folder entered last that cannot be addressed, each
+    // with the entries of that name written so far: a name listed twice is
+    // one of them.
+    std::unordered_map<std::wstring, unsigned> m_twins;
     // The entry held back until no finding about it can follow.
     bool m_bPending = false;
     std::wstring m_strPath;  // its display path

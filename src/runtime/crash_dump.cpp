@@ -79,7 +79,7 @@ bool ComposeInto(const wchar_t* pszModulePath, const wchar_t* pszFolder,
     return AppendPiece(pszPath, szPiece) && AppendPiece(pszPath, L".dmp");
 }
 
-LONG WriteAndReportDump(EXCEPTION_POINTERS* pExceptionPointers) {
+LONG WriteAndReportDump(EXCEPTION_POINTERS* pExceptionPointers, DWORD dwThreadId) {
     wchar_t szPath[MAX_PATH];
     if (!GetCrashDumpPath(szPath)) {
         return EXCEPTION_CONTINUE_SEARCH;
@@ -89,7 +89,7 @@ LONG WriteAndReportDump(EXCEPTION_POINTERS* pExceptionPointers) {
     if (!hFile) {
         return EXCEPTION_CONTINUE_SEARCH;
     }
-    if (!WriteCrashDump(hFile.Get(), pExceptionPointers)) {
+    if (!WriteCrashDump(hFile.Get(), pExceptionPointers, dwThreadId)) {
         const DWORD dwError = ::GetLastError();
         hFile.Reset();
         ::DeleteFileW(szPath);
@@ -102,6 +102,23 @@ LONG WriteAndReportDump(EXCEPTION_POINTERS* pExceptionPointers) {
     }
     return EXCEPTION_EXECUTE_HANDLER;
 }
+
+// What the crash thread is given and hands back.
+struct CRASH_WORK {
+    EXCEPTION_POINTERS* pExceptionPointers;
+    DWORD dwThreadId;  // the thread that faulted
+    LONG lDisposition;
+};
+
+DWORD WINAPI WriteAndReportOnThread(void* pWork) {
+    CRASH_WORK* const pCrash = static_cast<CRASH_WORK*>(pWork);
+    pCrash->lDisposition = WriteAndReportDump(pCrash->pExceptionPointers, pCrash->dwThreadId);
+    return 0;
+}
+
+// The stack of the thread that writes the dump and the message: room for
+// DbgHelp and the console, whatever the faulting thread has left.
+constexpr SIZE_T CRASH_THREAD_STACK = 1024 * 1024;
 
 }  // namespace
 
@@ -144,9 +161,21 @@ LONG WINAPI CrashDumpFilter(EXCEPTION_POINTERS* pExceptionPointers) {
             ::Sleep(INFINITE);
         }
     }
-    const LONG lDisposition = WriteAndReportDump(pExceptionPointers);
+    // A stack overflow leaves the faulting thread a few kilobytes, far too
+    // little for DbgHelp or the console (SetThreadStackGuarantee does not
+    // make room under Wine): the dump and the message are written on a fresh
+    // thread with a stack of its own while this one waits. Only when no
+    // thread can be started is the work done here.
+    CRASH_WORK work = {pExceptionPointers, ::GetCurrentThreadId(), EXCEPTION_CONTINUE_SEARCH};
+    CKernelHandle hThread(::CreateThread(nullptr, CRASH_THREAD_STACK, WriteAndReportOnThread, &work,
+                                         STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
+    if (hThread) {
+        ::WaitForSingleObject(hThread.Get(), INFINITE);
+    } else {
+        WriteAndReportOnThread(&work);
+    }
     ::InterlockedExchange(&g_nCrashThread, 0);
-    return lDisposition;
+    return work.lDisposition;
 }
 
 bool GetCrashDumpPath(wchar_t* pszPath) {
@@ -182,7 +211,7 @@ bool ComposeCrashDumpPath(const wchar_t* pszModulePath, const wchar_t* pszFolder
     return true;
 }
 
-bool WriteCrashDump(HANDLE hFile, EXCEPTION_POINTERS* pExceptionPointers) {
+bool WriteCrashDump(HANDLE hFile, EXCEPTION_POINTERS* pExceptionPointers, DWORD dwThreadId) {
     using PFN_MINIDUMPWRITEDUMP = decltype(&::MiniDumpWriteDump);
     CModuleProcPtr<PFN_MINIDUMPWRITEDUMP> pfnWriteDump;
     // From the system folder only: a DbgHelp.dll planted in the current or
@@ -191,7 +220,7 @@ bool WriteCrashDump(HANDLE hFile, EXCEPTION_POINTERS* pExceptionPointers) {
         return false;
     }
     MINIDUMP_EXCEPTION_INFORMATION exceptionInformation;
-    exceptionInformation.ThreadId = ::GetCurrentThreadId();
+    exceptionInformation.ThreadId = dwThreadId;
     exceptionInformation.ExceptionPointers = pExceptionPointers;
     exceptionInformation.ClientPointers = FALSE;
     // The library is released, keeping the last error, when pfnWriteDump goes.

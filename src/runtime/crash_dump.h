@@ -14,8 +14,9 @@
 class CCrashSink {
 public:
     virtual ~CCrashSink() = default;
-    // Called on the faulting thread, inside CrashDumpFilter, with the path of
-    // the dump that was just written. May end the process.
+    // Called inside CrashDumpFilter, on a thread that it starts while the
+    // faulting thread waits, with the path of the dump that was just written.
+    // May end the process.
     virtual void ReportCrash(const wchar_t* pszDumpPath) = 0;
 };
 
@@ -36,7 +37,9 @@ void SetUpProcess();
 void SetCrashSink(CCrashSink* pSink);
 
 // The unhandled exception filter. Writes the dump and, with a sink set,
-// reports it to the sink (the console's sink ends the process). Returns
+// reports it to the sink (the console's sink ends the process), both on a
+// fresh thread that the filter waits for, so that a stack overflow ends as
+// any fault does. Returns
 // EXCEPTION_EXECUTE_HANDLER after a dump was written, EXCEPTION_CONTINUE_SEARCH
 // when none could be. One thread at a time: a thread that faults while
 // another is in the filter waits there for the process to end, so that one
@@ -60,7 +63,8 @@ bool ComposeCrashDumpPath(const wchar_t* pszModulePath, const wchar_t* pszFolder
                           const SYSTEMTIME& localTime, wchar_t* pszPath);
 
 // Writes a normal minidump of the process into hFile with the exception of
-// the calling thread, through MiniDumpWriteDump of DbgHelp.dll (loaded from
+// thread dwThreadId (the thread that raised it, which may be another than
+// the caller), through MiniDumpWriteDump of DbgHelp.dll (loaded from
 // the system folder by LoadSystemLibrary and released before returning).
 // Returns false with the last error of the failing step.
-bool WriteCrashDump(HANDLE hFile, EXCEPTION_POINTERS* pExceptionPointers);
+bool WriteCrashDump(HANDLE hFile, EXCEPTION_POINTERS* pExceptionPointers, DWORD dwThreadId);

@@ -274,14 +274,14 @@ std::string FormatJsonTime(const FILETIME& ft) {
     return std::string(strText.begin(), strText.end());
 }
 
-bool ParseJsonTime(const std::string& strText, FILETIME& ft) {
+bool ParseJsonTime(std::string_view strText, FILETIME& ft) {
     const size_t cchYear = strText.size() < 24 ? 0 : strText.size() - 24;
     const size_t nSign = !strText.empty() && strText[0] == '+' ? 1 : 0;
     if (cchYear < 4 + nSign || cchYear > 5 + nSign) {
         return false;
     }
-    const char* const p = strText.c_str() + cchYear;
-    const long long nYear = DigitsAt(strText.c_str() + nSign, static_cast<int>(cchYear - nSign));
+    const char* const p = strText.data() + cchYear;
+    const long long nYear = DigitsAt(strText.data() + nSign, static_cast<int>(cchYear - nSign));
     const long long nMonth = DigitsAt(p + 1, 2), nDay = DigitsAt(p + 4, 2);
     const long long nHour = DigitsAt(p + 7, 2), nMinute = DigitsAt(p + 10, 2);
     const long long nSecond = DigitsAt(p + 13, 2), nFraction = DigitsAt(p + 16, 7);

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "runtime/platform.h"
 
@@ -61,7 +62,7 @@ std::string FormatJsonTime(const FILETIME& ft);
 // The file time of a text as FormatJsonTime writes it; false for any other
 // text (a day the month lacks, a time the 64 bits cannot hold, another
 // form), with ft unspecified.
-bool ParseJsonTime(const std::string& strText, FILETIME& ft);
+bool ParseJsonTime(std::string_view strText, FILETIME& ft);
 
 // A file time as a count that orders times as FormatIsoTime reads them (the
 // year 0 first). The difference of two counts is the gap between the times.

@@ -42,9 +42,6 @@ const char kFolders[] = "folders";
 const char kBytes[] = "bytes";
 const char kChecksum[] = "checksum";
 
-// Nesting deeper than this is no snapshot's.
-constexpr int kMaxDepth = 32;
-
 using Kind = CJsonValue::Kind;
 
 void AppendName(std::string& str, const char* pszName) {
@@ -111,7 +108,7 @@ bool ReadText(const char* p, size_t cb, unsigned nVersion, std::wstring& strOut)
     return nVersion < 2 || Unescape(strOut);
 }
 
-bool ReadText(const std::string& strText, unsigned nVersion, std::wstring& strOut) {
+bool ReadText(std::string_view strText, unsigned nVersion, std::wstring& strOut) {
     return ReadText(strText.data(), strText.size(), nVersion, strOut);
 }
 
@@ -135,18 +132,20 @@ bool ReadTexts(const CJsonValue* p, unsigned nVersion, CStringList& texts) {
     if (p == nullptr || (p->kind != Kind::Texts && p->kind != Kind::Array)) {
         return false;
     }
-    for (const std::string& strText : p->texts) {
+    for (const std::string_view& strText : p->texts) {
         texts.emplace_back();
         if (!ReadText(strText, nVersion, texts.back())) {
             return false;
         }
     }
-    return p->kind == Kind::Texts || p->texts.empty();
+    // An array that holds anything but texts is none, however many texts
+    // it also holds.
+    return p->kind == Kind::Texts;
 }
 
 // The path's name, and the folder holding it: false when the path is not
 // one below the root or its name no listing holds.
-bool ReadPath(const std::string& strPath, unsigned nVersion, CSnapshotEntry& entry) {
+bool ReadPath(std::string_view strPath, unsigned nVersion, CSnapshotEntry& entry) {
     const size_t nSlash = strPath.rfind('\\');
     if (strPath.empty() || strPath[0] != '\\' || nSlash + 1 == strPath.size() ||
         strPath.find("\\\\") != std::string::npos || strPath.find('\0') != std::string::npos) {
@@ -169,7 +168,7 @@ const wchar_t* ReadHash(const CJsonValue* hash, unsigned cbHash, CSnapshotEntry&
     if (entry.bFolder || cbHash == 0 || entry.dwError != ERROR_SUCCESS) {
         return L"the entry has a \"hash\" that the snapshot does not record.";
     }
-    const std::string& strHash = hash->str;
+    const std::string_view strHash = hash->str;
     if (strHash.size() != 2 * cbHash) {
         return L"the \"hash\" has the wrong length.";
     }
@@ -408,10 +407,10 @@ const wchar_t* ReadSnapshotHeader(const CSnapshotLine& line, CSnapshotHeader& he
     const CJsonValue* const subdir = FindKind(line, kSubdir, Kind::Boolean, kOptions);
     const CJsonValue* const security = FindKind(line, kSecurity, Kind::Boolean, kOptions);
     const CJsonValue* const hash = line.Find(kHash, kOptions);
-    bool bRight =
-        subdir != nullptr && security != nullptr && hash != nullptr &&
-        (hash->kind == Kind::Null ||
-         (hash->kind == Kind::Text && FindHashAlgorithmByRecordName(hash->str) != nullptr));
+    bool bRight = subdir != nullptr && security != nullptr && hash != nullptr &&
+                  (hash->kind == Kind::Null ||
+                   (hash->kind == Kind::Text &&
+                    FindHashAlgorithmByRecordName(std::string(hash->str)) != nullptr));
     const char* const lists[] = {kFileExclusions, kFolderExclusions};
     std::wstring* const paths[] = {&header.strFileExclusions, &header.strFolderExclusions};
     for (int i = 0; i < 2 && bRight; ++i) {
@@ -435,7 +434,7 @@ const wchar_t* ReadSnapshotHeader(const CSnapshotLine& line, CSnapshotHeader& he
     }
     header.bSubdir = subdir->b;
     header.bSecurity = security->b;
-    header.strHash = hash->kind == Kind::Text ? hash->str : std::string();
+    header.strHash = hash->kind == Kind::Text ? std::string(hash->str) : std::string();
     return nullptr;
 }
 
@@ -453,6 +452,10 @@ const wchar_t* ReadSnapshotExcluded(const CSnapshotLine& line, const CSnapshotHe
         !GetWhole(files != nullptr ? files : folders, UINT_MAX, excluded.nCount) ||
         excluded.nCount == 0 || (!folder->str.empty() && folder->str[0] != '\\')) {
         return L"the line does not count what a folder's exclusions left out.";
+    }
+    // No writer counts what no wildcard of the header can leave out.
+    if ((excluded.bFolders ? header.folderWildcards : header.fileWildcards).empty()) {
+        return L"the line counts what the snapshot's exclusions cannot leave out.";
     }
     excluded.strFolder = FromUtf8(folder->str.data(), folder->str.size());
     return nullptr;
@@ -477,7 +480,7 @@ const wchar_t* ReadSnapshotEnd(const CSnapshotLine& line, const CSnapshotHeader&
     const CJsonValue* const checksum = FindKind(line, kChecksum, Kind::Text, kEnd);
     BYTE value[sizeof(end.nChecksum)];
     if (checksum == nullptr || checksum->str.size() != 2 * sizeof(value) ||
-        !ParseHexBytes(checksum->str.c_str(), sizeof(value), value)) {
+        !ParseHexBytes(checksum->str.data(), sizeof(value), value)) {
         return L"the closing line lacks its checksum.";
     }
     for (const BYTE b : value) {
@@ -528,333 +531,4 @@ const wchar_t* ReadSnapshotEntry(const CSnapshotLine& line, const CSnapshotHeade
         entry.nTwin = static_cast<unsigned>(n);
     }
     return ReadSecurity(line, header.bSecurity, entry);
-}
-
-// The reading of one line: a recursive descent over the JSON grammar, the
-// values of the object's members and of its objects' members kept.
-
-const wchar_t* CSnapshotLine::Parse(const char* p, size_t cb) {
-    m_p = p;
-    m_pEnd = p + cb;
-    m_pszWrong = nullptr;
-    m_nUsed = 0;
-    SkipSpace();
-    if (m_p == m_pEnd || *m_p != '{' || !Object(0, -1)) {
-        return m_pszWrong != nullptr ? m_pszWrong : L"the line is not a JSON object.";
-    }
-    SkipSpace();
-    return m_p == m_pEnd ? nullptr : L"the line is not a JSON object.";
-}
-
-const CJsonValue* CSnapshotLine::Find(const char* pszName, const char* pszParent) const {
-    int nParent = -1;
-    if (pszParent != nullptr) {
-        nParent = IndexOf(pszParent, -1);
-        if (nParent < 0 || m_members[nParent].value.kind != Kind::Object) {
-            return nullptr;
-        }
-    }
-    const int i = IndexOf(pszName, nParent);
-    return i >= 0 ? &m_members[i].value : nullptr;
-}
-
-int CSnapshotLine::IndexOf(const char* pszName, int nParent) const {
-    const size_t cchName = std::strlen(pszName);
-    for (size_t i = 0; i < m_nUsed; ++i) {
-        const std::string& strKey = m_members[i].strKey;
-        if (m_members[i].nParent == nParent && strKey.size() == cchName &&
-            std::memcmp(strKey.data(), pszName, cchName) == 0) {
-            return static_cast<int>(i);
-        }
-    }
-    return -1;
-}
-
-bool CSnapshotLine::Separator(char chClose, bool& bEnd) {
-    SkipSpace();
-    if (m_p == m_pEnd) {
-        return false;
-    }
-    const char ch = *m_p++;
-    bEnd = ch == chClose;
-    return bEnd || ch == ',';
-}
-
-void CSnapshotLine::SkipSpace() {
-    while (m_p != m_pEnd && (*m_p == ' ' || *m_p == '\t' || *m_p == '\r' || *m_p == '\n')) {
-        ++m_p;
-    }
-}
-
-bool CSnapshotLine::Object(int nDepth, int nParent) {
-    ++m_p;  // '{'
-    if (nDepth >= kMaxDepth) {
-        return false;
-    }
-    if (m_keys.size() <= static_cast<size_t>(nDepth)) {
-        m_keys.resize(nDepth + 1);
-    }
-    m_keys[nDepth].clear();
-    SkipSpace();
-    if (m_p != m_pEnd && *m_p == '}') {
-        ++m_p;
-        return true;
-    }
-    for (;;) {
-        SkipSpace();
-        if (m_p == m_pEnd || *m_p != '"' || !Text(&m_strScratch)) {
-            return false;
-        }
-        std::vector<std::string>& keys = m_keys[nDepth];
-        for (const std::string& strKey : keys) {
-            if (strKey == m_strScratch) {
-                m_pszWrong = L"an object holds a key twice.";
-                return false;
-            }
-        }
-        keys.push_back(m_strScratch);
-        SkipSpace();
-        if (m_p == m_pEnd || *m_p++ != ':') {
-            return false;
-        }
-        int nMember = -1;
-        if (nDepth < 2) {
-            if (m_nUsed == m_members.size()) {
-                m_members.emplace_back();
-            }
-            nMember = static_cast<int>(m_nUsed++);
-            CMember& member = m_members[nMember];
-            member.nParent = nParent;
-            member.strKey = m_strScratch;
-            member.value.kind = Kind::Null;
-        }
-        bool bEnd = false;
-        if (!Value(nDepth + 1, nMember) || !Separator('}', bEnd)) {
-            return false;
-        }
-        if (bEnd) {
-            return true;
-        }
-    }
-}
-
-bool CSnapshotLine::Value(int nDepth, int nMember) {
-    SkipSpace();
-    if (m_p == m_pEnd) {
-        return false;
-    }
-    CJsonValue* const pValue = nMember >= 0 ? &m_members[nMember].value : nullptr;
-    const char ch = *m_p;
-    if (ch == '{') {
-        if (pValue != nullptr) {
-            pValue->kind = Kind::Object;
-        }
-        return Object(nDepth, nMember);
-    }
-    if (ch == '[') {
-        return Array(nDepth, pValue);
-    }
-    if (ch == '"') {
-        if (pValue != nullptr) {
-            pValue->kind = Kind::Text;
-        }
-        return Text(pValue != nullptr ? &pValue->str : &m_strScratch);
-    }
-    if (ch == '-' || (ch >= '0' && ch <= '9')) {
-        return Number(pValue);
-    }
-    const bool bTrue = ch == 't';
-    if (!Literal(ch == 'n' ? "null" : bTrue ? "true" : "false")) {
-        return false;
-    }
-    if (pValue != nullptr) {
-        pValue->kind = ch == 'n' ? Kind::Null : Kind::Boolean;
-        pValue->b = bTrue;
-    }
-    return true;
-}
-
-bool CSnapshotLine::Array(int nDepth, CJsonValue* pValue) {
-    ++m_p;  // '['
-    if (nDepth >= kMaxDepth) {
-        return false;
-    }
-    if (pValue != nullptr) {
-        pValue->kind = Kind::Texts;
-        pValue->texts.clear();
-    }
-    SkipSpace();
-    if (m_p != m_pEnd && *m_p == ']') {
-        ++m_p;
-        return true;
-    }
-    for (;;) {
-        SkipSpace();
-        if (m_p == m_pEnd) {
-            return false;
-        }
-        if (*m_p == '"') {
-            if (!Text(&m_strScratch)) {
-                return false;
-            }
-            if (pValue != nullptr) {
-                pValue->texts.push_back(m_strScratch);
-            }
-        } else {
-            if (pValue != nullptr) {
-                pValue->kind = Kind::Array;  // not texts only
-            }
-            if (*m_p == '{' ? !Object(nDepth + 1, -2) : !Value(nDepth + 1, -1)) {
-                return false;
-            }
-        }
-        bool bEnd = false;
-        if (!Separator(']', bEnd)) {
-            return false;
-        }
-        if (bEnd) {
-            return true;
-        }
-    }
-}
-
-bool CSnapshotLine::Literal(const char* pszWord) {
-    const size_t cch = std::strlen(pszWord);
-    if (static_cast<size_t>(m_pEnd - m_p) < cch || std::memcmp(m_p, pszWord, cch) != 0) {
-        return false;
-    }
-    m_p += cch;
-    return true;
-}
-
-bool CSnapshotLine::Number(CJsonValue* pValue) {
-    const bool bNegative = *m_p == '-';
-    m_p += bNegative ? 1 : 0;
-    if (m_p == m_pEnd || *m_p < '0' || *m_p > '9' ||
-        (*m_p == '0' && m_p + 1 != m_pEnd && m_p[1] >= '0' && m_p[1] <= '9')) {
-        return false;
-    }
-    unsigned long long u = 0;
-    bool bWhole = true;
-    for (; m_p != m_pEnd && *m_p >= '0' && *m_p <= '9'; ++m_p) {
-        const unsigned nDigit = *m_p - '0';
-        bWhole = bWhole && u <= (ULLONG_MAX - nDigit) / 10;
-        u = u * 10 + nDigit;
-    }
-    const auto digits = [&]() {
-        const char* const pStart = m_p;
-        while (m_p != m_pEnd && *m_p >= '0' && *m_p <= '9') {
-            ++m_p;
-        }
-        return m_p != pStart;
-    };
-    if (m_p != m_pEnd && *m_p == '.') {
-        ++m_p;
-        bWhole = false;
-        if (!digits()) {
-            return false;
-        }
-    }
-    if (m_p != m_pEnd && (*m_p == 'e' || *m_p == 'E')) {
-        ++m_p;
-        bWhole = false;
-        m_p += m_p != m_pEnd && (*m_p == '+' || *m_p == '-') ? 1 : 0;
-        if (!digits()) {
-            return false;
-        }
-    }
-    if (pValue != nullptr) {
-        pValue->kind = bWhole ? Kind::Integer : Kind::Number;
-        pValue->bNegative = bNegative;
-        pValue->u = u;
-    }
-    return true;
-}
-
-// A string literal, its escapes read, into *pText as UTF-8; false when it is
-// not one, or holds what is not UTF-8 (a surrogate escaped alone too).
-bool CSnapshotLine::Text(std::string* pText) {
-    pText->clear();
-    ++m_p;  // '"'
-    for (;;) {
-        const char* const pStart = m_p;
-        while (m_p != m_pEnd && static_cast<unsigned char>(*m_p) >= 0x20 && *m_p != '"' &&
-               *m_p != '\\' && static_cast<unsigned char>(*m_p) < 0x80) {
-            ++m_p;
-        }
-        pText->append(pStart, m_p);
-        if (m_p == m_pEnd) {
-            return false;
-        }
-        const unsigned char ch = static_cast<unsigned char>(*m_p);
-        if (ch == '"') {
-            ++m_p;
-            return true;
-        }
-        if (ch < 0x20) {
-            return false;
-        }
-        if (ch >= 0x80) {
-            // One character of UTF-8: its length from its first byte, no
-            // longer form than needed, no surrogate, nothing above U+10FFFF.
-            const int nMore = ch >= 0xF0 ? 3 : ch >= 0xE0 ? 2 : ch >= 0xC2 ? 1 : -1;
-            if (nMore < 0 || ch > 0xF4 || m_pEnd - m_p <= nMore) {
-                m_pszWrong = L"the line is not UTF-8 text.";
-                return false;
-            }
-            unsigned nCode = ch & (0x3F >> nMore);
-            for (int i = 1; i <= nMore; ++i) {
-                const unsigned char chNext = static_cast<unsigned char>(m_p[i]);
-                if ((chNext & 0xC0) != 0x80) {
-                    m_pszWrong = L"the line is not UTF-8 text.";
-                    return false;
-                }
-                nCode = (nCode << 6) | (chNext & 0x3F);
-            }
-            if ((nMore == 2 && (nCode < 0x800 || (nCode >= 0xD800 && nCode <= 0xDFFF))) ||
-                (nMore == 3 && (nCode < 0x10000 || nCode > 0x10FFFF))) {
-                m_pszWrong = L"the line is not UTF-8 text.";
-                return false;
-            }
-            pText->append(m_p, m_p + nMore + 1);
-            m_p += nMore + 1;
-            continue;
-        }
-        // An escape.
-        if (m_pEnd - m_p < 2) {
-            return false;
-        }
-        const char chEscape = m_p[1];
-        m_p += 2;
-        const char* const pszSimple = std::strchr("\"\\/bfnrt", chEscape);
-        if (pszSimple != nullptr && chEscape != 0) {
-            static const char kValues[] = "\"\\/\b\f\n\r\t";
-            *pText += kValues[pszSimple - "\"\\/bfnrt"];
-            continue;
-        }
-        const auto unit = [&](unsigned& nUnit) {
-            if (m_pEnd - m_p < 4 || !ReadUnit(m_p, nUnit)) {
-                return false;
-            }
-            m_p += 4;
-            return true;
-        };
-        unsigned nUnit = 0;
-        if (chEscape != 'u' || !unit(nUnit)) {
-            return false;
-        }
-        if (nUnit >= 0xD800 && nUnit <= 0xDBFF) {
-            unsigned nLow = 0;
-            if (m_pEnd - m_p < 2 || m_p[0] != '\\' || m_p[1] != 'u' || (m_p += 2, !unit(nLow)) ||
-                nLow < 0xDC00 || nLow > 0xDFFF) {
-                m_pszWrong = L"the line is not UTF-8 text.";
-                return false;
-            }
-            nUnit = CodePointOfPair(static_cast<wchar_t>(nUnit), static_cast<wchar_t>(nLow));
-        } else if (nUnit >= 0xDC00 && nUnit <= 0xDFFF) {
-            m_pszWrong = L"the line is not UTF-8 text.";
-            return false;
-        }
-        AppendUtf8(*pText, nUnit);
-    }
 }

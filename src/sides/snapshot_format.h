@@ -26,6 +26,7 @@
 #include "hashing/hash.h"
 #include "runtime/platform.h"
 #include "runtime/wide_string.h"
+#include "sides/snapshot_line.h"
 
 constexpr unsigned kSnapshotVersion = 3;
 // The first version whose closing line carries a checksum.
@@ -115,56 +116,6 @@ bool AppendSnapshotHeader(std::string& str, const CSnapshotHeader& header);
 void AppendSnapshotEntry(std::string& str, const CSnapshotEntry& entry, bool bSecurity);
 void AppendSnapshotExcluded(std::string& str, const CSnapshotExcluded& excluded);
 void AppendSnapshotEnd(std::string& str, const CSnapshotEnd& end);
-
-// A JSON value of a line: a member of its object, or of an object inside it.
-struct CJsonValue {
-    enum class Kind { Null, Boolean, Integer, Number, Text, Texts, Object, Array };
-    Kind kind = Kind::Null;
-    bool b = false;
-    bool bNegative = false;  // Integer: the value is -u
-    unsigned long long u = 0;
-    std::string str;                 // Text, UTF-8
-    std::vector<std::string> texts;  // Texts: an array of texts only, UTF-8
-};
-
-// One line read as a JSON object, without building a document: the members
-// of the object and those of the objects inside it (named by their parent),
-// deeper values checked and left out. Reused from line to line.
-class CSnapshotLine {
-public:
-    // Reads the cb bytes at p. Returns null, or what is wrong: not one JSON
-    // object, not UTF-8 text, or an object holding a key twice.
-    const wchar_t* Parse(const char* p, size_t cb);
-    // The member pszName of the line's object, or of its member pszParent;
-    // null when there is none.
-    const CJsonValue* Find(const char* pszName, const char* pszParent = nullptr) const;
-
-private:
-    struct CMember {
-        int nParent;  // the member holding it, -1 for the line's object
-        std::string strKey;
-        CJsonValue value;
-    };
-    int IndexOf(const char* pszName, int nParent) const;
-    bool Value(int nDepth, int nParent);
-    bool Object(int nDepth, int nParent);
-    bool Array(int nDepth, CJsonValue* pValue);
-    bool Text(std::string* pText);
-    bool Number(CJsonValue* pValue);
-    bool Literal(const char* pszWord);
-    // After a member or an element: a comma, or chClose (bEnd); false for
-    // anything else.
-    bool Separator(char chClose, bool& bEnd);
-    void SkipSpace();
-
-    const char* m_p = nullptr;
-    const char* m_pEnd = nullptr;
-    const wchar_t* m_pszWrong = nullptr;
-    std::vector<CMember> m_members;  // reused: m_nUsed of them are the line's
-    size_t m_nUsed = 0;
-    std::vector<std::vector<std::string>> m_keys;  // the keys of each open object
-    std::string m_strScratch;
-};
 
 // Each reads a line that CSnapshotLine::Parse read. Returns null, or what
 // is wrong with it: a sentence ending with a period.

@@ -51,20 +51,37 @@ bool ByPathHash(const CSnapshotReader::CFolderMark& mark, uint64_t nValue) {
 // What the check of the entries keeps while it reads them.
 struct CSnapshotReader::CChecking {
     // The folders from the root to the one whose entries are read: for
-    // each, its path as written and as displayed, its subfolders' names (as
-    // keys of their written form) in their order, whether each could be
-    // read, and the next that may have entries of its own.
+    // each, the length of its path as written and as displayed (each a
+    // start of strPath and strDisplay, the paths of the deepest), its
+    // subfolders' names (as keys of their written form) in their order,
+    // whether each could be read, and the next that may have entries of its
+    // own. A deep tree costs one path, not one per level.
     struct CLevel {
-        std::wstring strPath;
-        std::wstring strDisplay;
+        size_t cchPath = 0;
+        size_t cchDisplay = 0;
         std::vector<uint64_t> subfolders;
         std::vector<bool> unread;
         size_t nNext = 0;
     };
     std::vector<CLevel> levels = std::vector<CLevel>(1);
-    // The names of the folder being read (as keys, with their twin counts)
-    // and their lines, to find one that comes twice.
-    std::vector<std::tuple<uint64_t, unsigned, unsigned long long>> names;
+    std::wstring strPath;
+    std::wstring strDisplay;
+    // The names of the folder being read, with their twin counts, errors
+    // and lines, to find one that comes twice or a twin out of place; the
+    // names themselves lie in strNames.
+    struct CName {
+        uint64_t nKey;
+        unsigned nTwin;
+        DWORD dwError;
+        unsigned long long nLine;
+        size_t nName;
+        size_t cchName;
+    };
+    std::vector<CName> names;
+    std::wstring strNames;
+    // The folders of the folder being read that could not be read: their
+    // marks and names; their paths are written after the folder's records.
+    std::vector<std::pair<size_t, std::wstring>> unread;
     CSnapshotEnd counted;
     bool bRootMarked = false;
     bool bEnd = false;
@@ -122,6 +139,13 @@ bool CSnapshotReader::CheckHeader(CLineReader& reader) {
             return false;
         default:
             break;
+    }
+    // A byte-order mark (as an editor of Windows may add when it saves the
+    // file again) is no part of the header.
+    static const char kByteOrderMark[] = "\xEF\xBB\xBF";
+    if (cbLine >= 3 && std::memcmp(pLine, kByteOrderMark, 3) == 0) {
+        pLine += 3;
+        cbLine -= 3;
     }
     // Whatever else is given as a side is refused by its first byte, or
     // after the longest header, never read through.
@@ -219,11 +243,8 @@ bool CSnapshotReader::CheckEnd(CChecking& checking, unsigned long long nLine,
                        end.nFiles, end.nFolders, end.nBytes, counted.nFiles, counted.nFolders,
                        counted.nBytes);
     }
-    if (checking.nBlockMark < m_marks.size()) {
-        m_marks[checking.nBlockMark].nEntries = checking.nBlockEntries;
-    }
     checking.bEnd = true;
-    return CheckNames(checking);
+    return CloseFolder(checking);
 }
 
 bool CSnapshotReader::CheckExcluded(CChecking& checking, unsigned long long nLine,
@@ -233,7 +254,7 @@ bool CSnapshotReader::CheckExcluded(CChecking& checking, unsigned long long nLin
         return Damaged(nLine, L"%s", pszWrong);
     }
     // It comes before the folder's entries, once for each kind.
-    if ((excluded.strFolder != checking.levels.back().strPath || !checking.bRootMarked) &&
+    if ((excluded.strFolder != checking.strPath || !checking.bRootMarked) &&
         !EnterFolder(checking, nLine, excluded.strFolder)) {
         return false;
     }
@@ -248,20 +269,77 @@ bool CSnapshotReader::CheckExcluded(CChecking& checking, unsigned long long nLin
 
 bool CSnapshotReader::CheckNames(CChecking& checking) {
     auto& names = checking.names;
-    std::sort(names.begin(), names.end());
-    for (size_t i = 1; i < names.size(); ++i) {
-        if (std::get<0>(names[i]) == std::get<0>(names[i - 1]) &&
-            std::get<1>(names[i]) == std::get<1>(names[i - 1])) {
-            return Damaged(std::get<2>(names[i]), L"the entry comes twice.");
+    const std::wstring& strNames = checking.strNames;
+    const auto compareNames = [&](const CChecking::CName& a, const CChecking::CName& b) {
+        return strNames.compare(a.nName, a.cchName, strNames, b.nName, b.cchName);
+    };
+    // By name (its key first), then by twin count: a name listed n times
+    // has the twin counts 0 to n-1, in the order of its lines, and carries
+    // the error of a name that cannot be addressed each time.
+    std::sort(names.begin(), names.end(),
+              [&](const CChecking::CName& a, const CChecking::CName& b) {
+                  if (a.nKey != b.nKey) {
+                      return a.nKey < b.nKey;
+                  }
+                  const int nOrder = compareNames(a, b);
+                  return nOrder != 0 ? nOrder < 0 : a.nTwin < b.nTwin;
+              });
+    const auto sameName = [&](size_t i, size_t j) {
+        return names[i].nKey == names[j].nKey && compareNames(names[i], names[j]) == 0;
+    };
+    for (size_t nFirst = 0, nEnd = 0; nFirst < names.size(); nFirst = nEnd) {
+        for (nEnd = nFirst + 1; nEnd < names.size() && sameName(nFirst, nEnd); ++nEnd) {
+        }
+        for (size_t i = nFirst + 1; i < nEnd; ++i) {
+            if (names[i].nTwin == names[i - 1].nTwin) {
+                return Damaged(std::max(names[i].nLine, names[i - 1].nLine),
+                               L"the entry comes twice.");
+            }
+        }
+        for (size_t i = nFirst; i < nEnd; ++i) {
+            if (names[i].nTwin != i - nFirst ||
+                (i != nFirst && names[i].nLine < names[i - 1].nLine)) {
+                return Damaged(names[i].nLine,
+                               L"the \"twin\" does not count the earlier entries of its name.");
+            }
+            if (nEnd - nFirst > 1 && names[i].dwError != ERROR_INVALID_NAME) {
+                return Damaged(names[i].nLine,
+                               L"the name is listed twice without the error of a name that "
+                               L"cannot be addressed.");
+            }
         }
     }
     names.clear();
+    checking.strNames.clear();
+    return true;
+}
+
+bool CSnapshotReader::CloseFolder(CChecking& checking) {
+    if (!CheckNames(checking)) {
+        return false;
+    }
+    if (checking.nBlockMark < m_marks.size()) {
+        m_marks[checking.nBlockMark].nEntries = checking.nBlockEntries;
+    }
+    // The paths of its folders that could not be read follow its records,
+    // so that each is known by its path and not by its key alone.
+    std::wstring& strPath = checking.strScratch;
+    for (const auto& unread : checking.unread) {
+        strPath.assign(checking.strDisplay);
+        strPath += L'\\';
+        strPath += unread.second;
+        m_marks[unread.first].nOffset = m_nRecordsSize;
+        if (!RecordPath(strPath)) {
+            return false;
+        }
+    }
+    checking.unread.clear();
     return true;
 }
 
 bool CSnapshotReader::EnterFolder(CChecking& checking, unsigned long long nLine,
                                   const std::wstring& strFolder) {
-    if (!CheckNames(checking)) {
+    if (!CloseFolder(checking)) {
         return false;
     }
     auto& levels = checking.levels;
@@ -271,16 +349,20 @@ bool CSnapshotReader::EnterFolder(CChecking& checking, unsigned long long nLine,
         }
     } else {
         // A folder's entries come after those of its parent and of the
-        // subfolders listed before it in the parent.
+        // subfolders listed before it in the parent. The parent is the
+        // level whose path is strFolder up to its last backslash: each
+        // level's path is a start of the deepest's.
         const size_t nSlash = strFolder.rfind(L'\\');
-        while (!levels.empty() &&
-               levels.back().strPath.compare(0, std::wstring::npos, strFolder, 0, nSlash) != 0) {
+        while (levels.size() > 1 && levels.back().cchPath > nSlash) {
             levels.pop_back();
         }
-        if (levels.empty()) {
+        if (levels.back().cchPath != nSlash ||
+            checking.strPath.compare(0, nSlash, strFolder, 0, nSlash) != 0) {
             return Damaged(nLine, L"the entry comes out of order.");
         }
         CChecking::CLevel& parent = levels.back();
+        checking.strPath.resize(parent.cchPath);
+        checking.strDisplay.resize(parent.cchDisplay);
         const uint64_t nKey =
             HashText(strFolder.data() + nSlash + 1, strFolder.size() - nSlash - 1);
         const auto it =
@@ -292,31 +374,32 @@ bool CSnapshotReader::EnterFolder(CChecking& checking, unsigned long long nLine,
         if (parent.unread[parent.nNext - 1]) {
             return Damaged(nLine, L"the entry lies in a link or a folder that could not be read.");
         }
-        std::wstring strDisplay = strFolder;
+        checking.strPath.append(strFolder, nSlash, std::wstring::npos);
+        std::wstring& strName = checking.strScratch;
+        strName.assign(strFolder, nSlash, std::wstring::npos);
         if (m_header.nVersion >= 2) {
-            Unescape(strDisplay);
+            Unescape(strName);
         }
+        checking.strDisplay += strName;
         levels.emplace_back();
-        levels.back().strPath = strFolder;
-        levels.back().strDisplay = std::move(strDisplay);
+        levels.back().cchPath = checking.strPath.size();
+        levels.back().cchDisplay = checking.strDisplay.size();
     }
     checking.bRootMarked = true;
-    if (checking.nBlockMark < m_marks.size()) {
-        m_marks[checking.nBlockMark].nEntries = checking.nBlockEntries;
-    }
     checking.nBlockMark = m_marks.size();
     checking.nBlockEntries = 0;
-    const std::wstring& strDisplay = levels.back().strDisplay;
-    m_marks.push_back({HashText(strDisplay), m_nRecordsSize, 0, ERROR_SUCCESS, 0, 0});
-    const uint32_t cchPath = static_cast<uint32_t>(strDisplay.size());
-    return Record(&cchPath, sizeof(cchPath)) &&
-           Record(strDisplay.data(), cchPath * sizeof(wchar_t));
+    m_marks.push_back({HashText(checking.strDisplay), m_nRecordsSize, 0, ERROR_SUCCESS, 0, 0});
+    return RecordPath(checking.strDisplay);
+}
+
+bool CSnapshotReader::RecordPath(const std::wstring& strPath) {
+    const uint32_t cchPath = static_cast<uint32_t>(strPath.size());
+    return Record(&cchPath, sizeof(cchPath)) && Record(strPath.data(), cchPath * sizeof(wchar_t));
 }
 
 bool CSnapshotReader::CheckEntry(CChecking& checking, unsigned long long nLine,
                                  const CSnapshotEntry& entry) {
-    if (entry.strFolder != checking.levels.back().strPath ||
-        (entry.strFolder.empty() && !checking.bRootMarked)) {
+    if (entry.strFolder != checking.strPath || (entry.strFolder.empty() && !checking.bRootMarked)) {
         if (!EnterFolder(checking, nLine, entry.strFolder)) {
             return false;
         }
@@ -324,6 +407,11 @@ bool CSnapshotReader::CheckEntry(CChecking& checking, unsigned long long nLine,
     const std::wstring& strName = entry.strName;
     if (strName.size() > 0xFFFF) {
         return Damaged(nLine, L"the name is too long.");
+    }
+    // No platform's path is longer, so no listing recorded it.
+    if (checking.strDisplay.size() + 1 + strName.size() > kMaxSnapshotPath) {
+        return Damaged(nLine, L"the path is longer than %u characters.",
+                       static_cast<unsigned>(kMaxSnapshotPath));
     }
     CRecordHead head = {};
     head.nSize = entry.nSize;
@@ -339,7 +427,9 @@ bool CSnapshotReader::CheckEntry(CChecking& checking, unsigned long long nLine,
         return false;
     }
     ++checking.nBlockEntries;
-    checking.names.emplace_back(HashText(strName), entry.nTwin, nLine);
+    checking.names.push_back({HashText(strName), entry.nTwin, entry.dwError, nLine,
+                              checking.strNames.size(), strName.size()});
+    checking.strNames += strName;
     CSnapshotEnd& counted = checking.counted;
     if (!entry.bFolder) {
         if (entry.nSize > ULLONG_MAX - counted.nBytes) {
@@ -362,8 +452,12 @@ bool CSnapshotReader::CheckEntry(CChecking& checking, unsigned long long nLine,
     level.subfolders.push_back(HashText(strWritten));
     level.unread.push_back(entry.dwError != ERROR_SUCCESS || entry.bLink);
     if (entry.dwError != ERROR_SUCCESS) {
-        m_marks.push_back(
-            {HashText(level.strDisplay + L"\\" + strName), 0, 0, entry.dwError, 0, 0});
+        std::wstring& strPath = checking.strScratch;
+        strPath.assign(checking.strDisplay);
+        strPath += L'\\';
+        strPath += strName;
+        checking.unread.emplace_back(m_marks.size(), strName);
+        m_marks.push_back({HashText(strPath), 0, 0, entry.dwError, 0, 0});
     }
     return true;
 }
@@ -380,15 +474,13 @@ bool CSnapshotReader::Record(const void* pData, size_t cb, bool bFlush) {
 DWORD CSnapshotReader::SeekFolder(const std::wstring& strFolder, const CFolderMark*& pMark) {
     pMark = nullptr;
     const uint64_t nKey = HashText(strFolder);
-    auto it = std::lower_bound(m_marks.begin(), m_marks.end(), nKey, ByPathHash);
-    // Two folders whose keys are equal are told apart by the path before
-    // their records. The records are mostly read in the order written: the
-    // next folder's often lie in the buffer already.
-    std::wstring strRecorded;
-    for (; it != m_marks.end() && it->nPathHash == nKey; ++it) {
-        if (it->dwError != ERROR_SUCCESS) {
-            return it->dwError;
-        }
+    // Two folders whose keys are equal are told apart by the path written
+    // before their records (after its parent's for one that could not be
+    // read). The records are mostly read in the order written: the next
+    // folder's often lie in the buffer already.
+    std::wstring& strRecorded = m_strRecordedPath;
+    for (auto it = std::lower_bound(m_marks.begin(), m_marks.end(), nKey, ByPathHash);
+         it != m_marks.end() && it->nPathHash == nKey; ++it) {
         DWORD dwError = m_pRecordReader->Seek(it->nOffset);
         uint32_t cchPath = 0;
         if (dwError == ERROR_SUCCESS) {
@@ -402,6 +494,9 @@ DWORD CSnapshotReader::SeekFolder(const std::wstring& strFolder, const CFolderMa
             return dwError;
         }
         if (strRecorded == strFolder) {
+            if (it->dwError != ERROR_SUCCESS) {
+                return it->dwError;
+            }
             pMark = &*it;
             return ERROR_SUCCESS;
         }
@@ -492,12 +587,6 @@ DWORD CSnapshotReader::List(const std::wstring& strFolder, const std::wstring& s
 }
 
 DWORD CSnapshotReader::Probe(const std::wstring& strFolder) {
-    const uint64_t nKey = HashText(strFolder);
-    for (auto it = std::lower_bound(m_marks.begin(), m_marks.end(), nKey, ByPathHash);
-         it != m_marks.end() && it->nPathHash == nKey; ++it) {
-        if (it->dwError != ERROR_SUCCESS) {
-            return it->dwError;
-        }
-    }
-    return ERROR_SUCCESS;
+    const CFolderMark* pMark = nullptr;
+    return SeekFolder(strFolder, pMark);
 }

@@ -61,8 +61,9 @@ public:
     bool IsRecorded() const override { return true; }
 
     // Where a folder's records begin in the temporary file (its path, then
-    // its entries), or its recorded error; and what the exclusions left out
-    // of it when it was recorded.
+    // its entries), or, for a folder recorded as unreadable, where its path
+    // lies and its recorded error; and what the exclusions left out of it
+    // when it was recorded.
     struct CFolderMark {
         uint64_t nPathHash;
         uint64_t nOffset;
@@ -87,7 +88,15 @@ private:
     // The entries of another folder begin: checks that it comes in order and
     // marks where its records begin.
     bool EnterFolder(CChecking& checking, unsigned long long nLine, const std::wstring& strFolder);
+    // The names of the folder read last: none comes twice, and a name
+    // listed more than once is counted by "twin" and unaddressable.
     bool CheckNames(CChecking& checking);
+    // The entries of the folder read last are done: checks its names,
+    // counts its entries and writes the paths of its unreadable folders.
+    bool CloseFolder(CChecking& checking);
+    // Writes a folder's display path to the temporary file, its length
+    // first.
+    bool RecordPath(const std::wstring& strPath);
     bool Damaged(unsigned long long nLine, const wchar_t* pszFormat, ...);
     // Appends cb bytes to the temporary file; false after a failed write,
     // whose code m_dwReadError keeps.
@@ -105,6 +114,7 @@ private:
     const std::wstring m_strRoot;
     CSnapshotHeader m_header;
     std::vector<CFolderMark> m_marks;  // by path hash
+    std::wstring m_strRecordedPath;    // SeekFolder's, reused
     unsigned long long m_nDamagedLine = 0;
     std::wstring m_strDamage;
     DWORD m_dwReadError = ERROR_SUCCESS;

@@ -3,18 +3,24 @@
 program a console only on a terminal, so it runs on a pseudo-terminal here
 (where the byte 3 is Ctrl+C), and what the terminal shows in the end is
 compared with the output of the same run redirected.  Usage: console.py BUILD_DIR"""
-import fcntl, json, os, pty, re, select, struct, subprocess, sys, tempfile, termios, time
-import unittest
+import fcntl, json, os, pty, re, select, signal, struct, subprocess, sys, tempfile, termios
+import time, unittest
 
-QUORVA = os.path.join(os.path.abspath(sys.argv.pop(1)), "quorva.exe")
-os.environ.update(WINEDEBUG="-all", WINEDLLOVERRIDES="winedbg.exe=d;mscoree,mshtml=")
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "lib"))
+sys.dont_write_bytecode = True
+from quorva_e2e import BUILD, make, quorva, windows
+
+QUORVA = os.path.join(BUILD, "quorva.exe")
+# Each run ends well before ctest gives up on the whole script (300 s).
+DEADLINE = 60
 PROGRESS = re.compile(r"\\[^\r\n]*: [\d,]+ files?(, [\d.]+ \w+ hashed)?")
 
 
 def on_console(arguments, interrupt=lambda received: False, columns=400):
     """The exit code and what a terminal of that many columns (wide enough for
     every line by default) received; Ctrl+C is sent once interrupt(what was
-    received so far) is true."""
+    received so far) is true. A program still running after DEADLINE
+    seconds is killed and the test fails."""
     pid, fd = pty.fork()
     if pid == 0:
         try:
@@ -22,8 +28,15 @@ def on_console(arguments, interrupt=lambda received: False, columns=400):
         finally:
             os._exit(127)
     fcntl.ioctl(fd, termios.TIOCSWINSZ, struct.pack("HHHH", 50, columns, 0, 0))
-    received, sent, deadline = b"", False, time.monotonic() + 240
-    while time.monotonic() < deadline:
+    received, sent, deadline = b"", False, time.monotonic() + DEADLINE
+    while True:
+        if time.monotonic() > deadline:
+            os.kill(pid, signal.SIGKILL)
+            os.waitpid(pid, 0)
+            os.close(fd)
+            raise AssertionError("the program had not ended after %d s (Ctrl+C %s) and was "
+                                 "killed; it had shown:\n%s"
+                                 % (DEADLINE, "sent" if sent else "not sent", screen(received)))
         if not sent and interrupt(received):
             sent = os.write(fd, b"\x03")
         if select.select([fd], [], [], 0.05)[0]:
@@ -54,18 +67,28 @@ def screen(received):
 
 
 def redirected(arguments):
-    result = subprocess.run(["wine", QUORVA, *arguments], stdout=subprocess.PIPE)
-    return result.returncode, result.stdout.decode("latin-1").replace("\r\n", "\n")
+    return quorva(*arguments, encoding="latin-1")
 
 
 def timeless(text):
     return re.sub(r"(completed in|interrupted after) [^\n]*\.", r"\1 <time>.", text)
 
 
-def cache_files():
+def cache_files(marker):
+    """The program's cache files in the prefix's temporary folder that hold
+    the name marker: those of runs on this test's trees (other programs of
+    the prefix may make and remove theirs meanwhile)."""
     run = lambda *command: subprocess.run(command, capture_output=True, text=True).stdout.strip()
     folder = run("winepath", "-u", run("wine", "cmd.exe", "/c", "echo %TEMP%"))
-    return [name for name in os.listdir(folder) if re.match(r"(?i)quo.*\.tmp$", name)]
+    found = []
+    for name in filter(re.compile(r"(?i)quo.*\.tmp$").match, os.listdir(folder)):
+        try:
+            with open(os.path.join(folder, name), "rb") as f:
+                if marker.encode("utf-16-le") in f.read():
+                    found.append(name)
+        except OSError:  # gone meanwhile
+            pass
+    return found
 
 
 class Console(unittest.TestCase):
@@ -75,19 +98,15 @@ class Console(unittest.TestCase):
         self.trees = [self.windows(tree) for tree in ("src", "dst")]
 
     def windows(self, name):
-        return "Z:" + os.path.join(self.root, name).replace("/", "\\")
+        return windows(os.path.join(self.root, name))
 
     def tearDown(self):
         self.folder.cleanup()
 
     def make(self, files):  # path: (source, destination): text, None (absent) or a size
-        for path, sides in files.items():
-            for tree, data in zip(("src", "dst"), sides):
-                full = os.path.join(self.root, tree, path)
-                os.makedirs(os.path.dirname(full), exist_ok=True)
-                if data is not None:
-                    with open(full, "w") as f:
-                        f.truncate(data) if isinstance(data, int) else f.write(data)
+        for i, tree in enumerate(("src", "dst")):
+            make(os.path.join(self.root, tree),
+                 {path: sides[i] for path, sides in files.items() if sides[i] is not None})
 
     def test_progress_line_gives_way_to_every_message(self):
         self.make({"a": ("1", "1"), "b": ("22", "2"), "c": ("3", "4"), "d": ("5", None),
@@ -117,26 +136,25 @@ class Console(unittest.TestCase):
 
     def test_ctrl_c_stops_the_comparison_and_reports_what_was_compared(self):
         # Small pairs, compared first, then a pair of sparse files of 1 TiB that would take half
-        # an hour to hash: Ctrl+C two seconds after the first file most likely finds them read.
+        # an hour to hash: Ctrl+C once the progress line shows the large pair being read.
         files = {"%03d" % i: ("x" * i + "a", "x" * i + ["ab", "b", "a"][i % 3])
                  for i in range(500)}
-        self.make(dict(files, **{"z/big": (1 << 40, 1 << 40)}))
+        # A name of this run beside the large pair, to know the cache file by.
+        self.marker = "marker-%d-%d" % (os.getpid(), time.time_ns())
+        self.make(dict(files, **{"z/big": (1 << 40, 1 << 40), "z/" + self.marker: ("m", "m")}))
         # Hashed, then compared byte by byte: a large file is given up within one read.
         for option in ["/hash", "/content"]:
             with self.subTest(option):
                 self.interrupt(option)
 
     def interrupt(self, option):
-        before, started = cache_files(), []
 
-        def two_seconds_after_the_first_file(received):
-            if not started and re.search(rb": [1-9][\d,]* files?", received):
-                started.append(time.monotonic())
-            return started and time.monotonic() - started[0] > 2
+        def reading_the_large_pair(received):
+            return re.search(rb"\\z: [\d,]+ files?, [\d.]+ [MGT]B (hashed|compared)", received)
 
         code, received = on_console(self.trees + [option, "/subdir", "/report",
                                                   self.windows("r.json")],
-                                    two_seconds_after_the_first_file)
+                                    reading_the_large_pair)
         shown = screen(received).replace("^C", "")
         self.assertEqual(3, code, shown)
         self.assertNotIn("could not", shown)
@@ -157,8 +175,9 @@ class Console(unittest.TestCase):
                           [summary["source"]["tested"], summary["identical"],
                            summary["sizeMismatches"], summary["hashMismatches"]],
                           len(document["findings"])])
-        self.assertEqual((["dst", "r.json", "src"], before),
-                         (sorted(os.listdir(self.root)), cache_files()))
+        # No cache file of the run is left.
+        self.assertEqual((["dst", "r.json", "src"], []),
+                         (sorted(os.listdir(self.root)), cache_files(self.marker)))
 
 
 if __name__ == "__main__":

@@ -114,6 +114,8 @@ TEST(CrashTest, AFailureLeavesOneDumpAndTheMessage) {
         // runtime's own terminate.
         {L"nomemory", false},
         {L"nomemorythread", false},
+        // A stack overflow: the dump and the message are written all the same.
+        {L"overflow", false},
         // Without a sink the dump is written silently, and the process ends
         // with the exception's own code.
         {L"nosink", false, static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION)},

@@ -9,9 +9,10 @@ namespace {
 using test::Crlf;
 
 std::wstring LoadingLines(const std::wstring& strList, int nCount,
-                          const wchar_t* pszEncoding = L"Latin-1") {
+                          const wchar_t* pszEncoding = L"Latin-1",
+                          const wchar_t* pszWarnings = L"") {
     return L"Loading file exclusions from " + strList + L" (" + pszEncoding + L")...\n" +
-           std::to_wstring(nCount) + L" file exclusion(s) loaded.\n\n";
+           pszWarnings + std::to_wstring(nCount) + L" file exclusion(s) loaded.\n\n";
 }
 
 std::wstring ExcludedSummary(int nIdentical, int nMissingInDestination, int nSourceTested,
@@ -39,6 +40,7 @@ TEST(ExfileTest, ListsLeaveMatchingFilesOut) {
         int nIdentical, nMissing, nSourceTested, nDestinationTested, nSourceExcluded,
             nDestinationExcluded;
         const wchar_t* pszEncoding = L"Latin-1";
+        const wchar_t* pszWarnings = L"";
     } const kCases[] = {
         {"comments, blank lines and white space only",
          "; nothing here\r\n\r\n  \t \n   ; indented\n", 0,
@@ -63,6 +65,13 @@ TEST(ExfileTest, ListsLeaveMatchingFilesOut) {
         {"a wildcard with a backslash matches the path", "x;\\*.tmp\n", 1, L"", true, 0, 0, 0, 0, 0,
          0},
         {"a slash is read as a backslash", "x;/*.tmp\n", 1, L"", true, 0, 0, 0, 0, 0, 0},
+        // A wildcard that names a folder leaves no file out, and is named.
+        {"a separator at the end names a folder", "only-src.tmp/\nx;folder.tmp\\\n", 2,
+         L"\\only-src.tmp: file not found in destination, 1 bytes expected.\n", false, 3, 1, 4, 3,
+         0, 0, L"Latin-1",
+         L"WARNING: the file exclusion \"only-src.tmp\\\" ends with a separator and matches no "
+         L"file.\nWARNING: the file exclusion \"x;folder.tmp\\\" ends with a separator and "
+         L"matches no file.\n"},
     };
     for (const auto& tc : kCases) {
         SCOPED_TRACE(tc.pszName);
@@ -83,9 +92,10 @@ TEST(ExfileTest, ListsLeaveMatchingFilesOut) {
                           : ExcludedSummary(tc.nIdentical, tc.nMissing, tc.nSourceTested,
                                             tc.nDestinationTested, tc.nSourceExcluded,
                                             tc.nDestinationExcluded);
-        EXPECT_EQ(trees.CompletedOutput(LoadingLines(strList, tc.nLoaded, tc.pszEncoding),
-                                        tc.pszFindings, strVerdict),
-                  e2e::NormalizeDuration(result.strOutput));
+        EXPECT_EQ(
+            trees.CompletedOutput(LoadingLines(strList, tc.nLoaded, tc.pszEncoding, tc.pszWarnings),
+                                  tc.pszFindings, strVerdict),
+            e2e::NormalizeDuration(result.strOutput));
     }
 }
 

@@ -4,18 +4,11 @@ no duplicate key, no NaN): hand-made findings written by
 quorva_report_probe.exe, runs of quorva.exe at each display level checked
 against their console output, and runs whose report cannot be written.
 Usage: json_report.py BUILD_DIR"""
-import json, os, re, subprocess, sys, tempfile, unittest
+import json, os, re, sys, tempfile, unittest
 
-BUILD = os.path.abspath(sys.argv.pop(1))
-
-
-def wine(program, *arguments):
-    return subprocess.run(["wine", os.path.join(BUILD, program), *arguments],
-                          stdout=subprocess.PIPE, stdin=subprocess.DEVNULL)
-
-
-def windows(path):
-    return "Z:" + path.replace("/", "\\")
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "lib"))
+sys.dont_write_bytecode = True
+from quorva_e2e import run as wine, windows
 
 
 def pairs(items):
@@ -171,7 +164,9 @@ class JsonReport(unittest.TestCase):
         expected[6]["reason"] = denied
         # Compared as dumped text, so that the order of the fields counts too.
         self.assertEqual(json.dumps(expected), json.dumps(document["findings"]))
-        first, second = document["errors"]
+        first, second, *more = document["errors"]
+        self.assertEqual([{"path": "\\e%d" % i, "message": "one of many", "code": 0, "text": None}
+                          for i in range(2000)], more)
         self.assertEqual(["path", "message", "code", "text"], list(first))
         self.assertEqual(("\\c", "could not compute source file hash.", 32),
                          (first["path"], first["message"], first["code"]))

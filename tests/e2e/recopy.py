@@ -5,27 +5,14 @@ source file (/oneway exits 0) but for the name with a line feed, which
 Windows cannot open. Usage: recopy.py BUILD_DIR"""
 import os, subprocess, sys, tempfile, unittest
 
-BUILD = os.path.abspath(sys.argv.pop(1))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "lib"))
+sys.dont_write_bytecode = True
+import quorva_e2e
+from quorva_e2e import make, windows
 
 
 def quorva(*arguments):
-    run = subprocess.run(["wine", os.path.join(BUILD, "quorva.exe"), *arguments, "/display:,utf8"],
-                         stdout=subprocess.PIPE, stdin=subprocess.DEVNULL)
-    return run.returncode, run.stdout.decode("utf-8").replace("\r\n", "\n")
-
-
-def windows(path):
-    return "Z:" + path.replace("/", "\\")
-
-
-def make(root, files):
-    for relative, data in files.items():
-        path = os.path.join(root, relative)
-        os.makedirs(path if data is None else os.path.dirname(path), exist_ok=True)
-        if data is not None:
-            with open(path, "wb") as f:
-                f.write(data)
-            os.utime(path, (1700000000, 1700000000))
+    return quorva_e2e.quorva(*arguments, "/display:,utf8")
 
 
 SAME = {"same.txt": b"same", "sub/kept.txt": b"k", "changed.txt": b"abc"}
@@ -39,8 +26,8 @@ class Recopy(unittest.TestCase):
     def test_the_list_repairs_the_destination(self):
         with tempfile.TemporaryDirectory() as root:
             src, dst = os.path.join(root, "src"), os.path.join(root, "dst")
-            make(src, dict(SAME, **SOURCE))
-            make(dst, dict(SAME, **DESTINATION))
+            make(src, dict(SAME, **SOURCE), 1700000000)
+            make(dst, dict(SAME, **DESTINATION), 1700000000)
             compare = (windows(src), windows(dst), "/subdir", "/hash", "/moves")
             rows = [
                 # The line form leaves the name with a line feed out, and

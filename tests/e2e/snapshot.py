@@ -4,44 +4,16 @@ folder/snapshot, snapshot/snapshot and snapshot/folder (the source gone);
 the snapshot read back with the json module; damaged snapshots refused with
 exit 2 and their line; options that a snapshot cannot serve refused with
 exit 1. Usage: snapshot.py BUILD_DIR"""
-import json, os, re, shutil, subprocess, sys, tempfile, unittest
+import json, os, re, shutil, sys, tempfile, unittest
 
-BUILD = os.path.abspath(sys.argv.pop(1))
-
-
-def quorva(*arguments, peak=None):
-    """The exit code and the output; with peak (a list), the run's largest
-    resident set in KB appended to it."""
-    run = subprocess.Popen(["wine", os.path.join(BUILD, "quorva.exe"), *arguments],
-                           stdout=subprocess.PIPE, stdin=subprocess.DEVNULL)
-    output = run.stdout.read()
-    run.stdout.close()
-    _, status, usage = os.wait4(run.pid, 0)
-    run.returncode = os.waitstatus_to_exitcode(status)
-    if peak is not None:
-        peak.append(usage.ru_maxrss)
-    return run.returncode, output.decode("utf-8").replace("\r\n", "\n")
-
-
-def windows(path):
-    return "Z:" + path.replace("/", "\\")
-
-
-def make(root, files):
-    for relative, data in files.items():
-        path = os.path.join(root, relative)
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        if data is None:
-            os.mkfifo(path)
-        else:
-            with open(path, "wb") as f:
-                f.write(data)
-        os.utime(path, (1700000000, 1700000000))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "lib"))
+sys.dont_write_bytecode = True
+from quorva_e2e import FIFO, make, quorva, windows
 
 
 # Names that Windows forbids are listed, but neither opened nor searched.
 SAME = {"same.txt": b"same", "date.txt": b"d", "sub/deep.txt": b"x", "sub/more/z.txt": b"z1",
-        "empty/": None, "pipe": None, "why?.txt": b"w", "q?dir/x.txt": b"q"}
+        "empty/": None, "pipe": FIFO, "why?.txt": b"w", "q?dir/x.txt": b"q"}
 SOURCE = {"size.txt": b"1", "content.txt": b"abc", "lost.txt": b"l", "only-src/f.txt": b"f"}
 DESTINATION = {"size.txt": b"12", "content.txt": b"abd", "extra.txt": b"e", "only-dst/g.txt": b"g"}
 
@@ -52,7 +24,8 @@ class Snapshot(unittest.TestCase):
         self.root = self.folder.name
         self.src, self.dst = os.path.join(self.root, "src"), os.path.join(self.root, "dst")
         for tree, own in ((self.src, SOURCE), (self.dst, DESTINATION)):
-            make(tree, {k: v for k, v in dict(SAME, **own).items() if not k.endswith("/")})
+            make(tree, {k: v for k, v in dict(SAME, **own).items() if not k.endswith("/")},
+                 1700000000)
             os.makedirs(os.path.join(tree, "empty"))
             # Links to folders: one on both sides, one in the source only.
             for link in ["alias"] + (["src-link"] if tree == self.src else []):
@@ -87,12 +60,18 @@ class Snapshot(unittest.TestCase):
             ', "excludedFiles": [], "excludedFolders": []', "")
         with open(self.path("s1.json"), "w", encoding="utf-8") as f:
             f.write("\n".join(lines))
+        # Saved again by an editor that adds a byte-order mark.
+        with open(self.path("s.json"), encoding="utf-8") as f, \
+                open(self.path("sb.json"), "w", encoding="utf-8-sig") as b:
+            b.write(f.read())
+        sb = windows(self.path("sb.json"))
         # Rows of one group give the same findings; a snapshot made with
         # exclusions excludes them from the other side too.
         rows = [("folder/folder", windows(self.src), windows(self.dst), []),
                 ("folder/snapshot", windows(self.src), d, []),
                 ("snapshot/snapshot", s, d, []),
                 ("version-1 snapshot/folder", s1, windows(self.dst), []),
+                ("snapshot with a byte-order mark/folder", sb, windows(self.dst), []),
                 ("folder/folder, exclusions", windows(self.src), windows(self.dst), lists),
                 ("snapshot made with exclusions/folder", sx, windows(self.dst), []),
                 ("snapshot/folder, the source gone", s, windows(self.dst), [])]
@@ -108,7 +87,7 @@ class Snapshot(unittest.TestCase):
                 with open(report, encoding="utf-8") as f:
                     document = json.load(f)
                 self.assertEqual(windows(self.src), document["source"])
-                self.assertEqual(source if source in (s, s1, sx) else None,
+                self.assertEqual(source if source in (s, s1, sx, sb) else None,
                                  document.get("sourceSnapshot"))
                 self.assertEqual(d if destination == d else None,
                                  document.get("destinationSnapshot"))
@@ -123,7 +102,7 @@ class Snapshot(unittest.TestCase):
                 output = re.sub(r" \(snapshot (\S+), \d{4}-\d\d-\d\d \d\d:\d\d UTC\)", "", output)
                 # The contents of a folder side are read, a snapshot's values
                 # are not: 10 bytes a side.
-                self.assertEqual(10 * ((source not in (s, s1, sx)) + (destination != d)),
+                self.assertEqual(10 * ((source not in (s, s1, sx, sb)) + (destination != d)),
                                  document["summary"]["verdict"].pop("bytesRead"))
                 result = (re.sub(r"completed in .*", "", output), document["findings"],
                           document["summary"])
@@ -202,6 +181,9 @@ class Snapshot(unittest.TestCase):
                           good[i])
 
         sizes = {i: re.sub(r'"size": \d+', '"size": %d' % big, good[i]) for i in files[:3]}
+        first = good[files[0]]
+        twin = first[:-1] + ', "twin": 1}'
+        folder = json.loads(first)["path"].rsplit("\\", 1)[0]
         cases = [
             ("a line that is not JSON", {2: "{oops"}, 3),
             ("a name ..", {files[0]: with_path(files[0], "\\..")}, files[0] + 1),
@@ -226,6 +208,16 @@ class Snapshot(unittest.TestCase):
             ("a hash of the wrong length",
              {files[0]: re.sub(r'("hash": "\w+)\w\w"', r'\1"', good[files[0]])}, files[0] + 1),
             ("a count that does not match", {last - 1: json.dumps({"end": count})}, last),
+            ("a twin without an earlier entry", {files[0]: twin}, files[0] + 1),
+            ("a name listed twice, both addressable", {files[0]: first + "\n" + twin},
+             files[0] + 1),
+            ("an excluded count without wildcards",
+             {1: json.dumps({"folder": "", "excludedFiles": 1}) + "\n" + good[1]}, 2),
+            ("a wildcard that is not a text",
+             {0: good[0].replace('"excludedFiles": []', '"excludedFiles": [1]')}, 1),
+            ("a path longer than 32,767 characters",
+             {files[0]: with_path(files[0], folder + "\\" + "x" * (32767 - len(folder)))},
+             files[0] + 1),
             ("a digit of a hash value changed",
              {files[0]: re.sub(r'("hash": "\w*?)(\w)"', lambda m: m.group(1) + "0f"[m.group(2) == "0"]
                                + '"', good[files[0]])}, last),

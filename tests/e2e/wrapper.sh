@@ -5,7 +5,7 @@
 # whether or not it exists; one that holds no other stays an option unless
 # it names an existing file or folder.
 set -euo pipefail
-wrapper="$(dirname "${BASH_SOURCE[0]}")/../../quorva.sh"
+wrapper="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/quorva.sh"
 t="$(mktemp -d)"
 trap 'rm -rf "$t"' EXIT
 mkdir "$t/src"
@@ -18,6 +18,8 @@ rows=(
   "{t}/src /manifest {t}/src/SHA256SUMS /ma:{t}/m /m => {T}\\src /manifest {T}\\src\\SHA256SUMS /ma:{T}\\m /m /display:,utf8"
   "/di:verbose /display:,text => /di:verbose /display:,text"
   "/display none unicode {t}/src => /display none unicode {T}\\src"
+  "{t}/src /report {t}/r.json /moves /m => {T}\\src /report {T}\\r.json /moves /m /display:,utf8"
+  "/display verbose /moves /report /snap {t}/s.json => /display verbose /moves /report /snap {T}\\s.json /display:,utf8"
 )
 status=0
 for row in "${rows[@]}"; do
@@ -30,4 +32,20 @@ for row in "${rows[@]}"; do
     status=1
   fi
 done
+
+# A user without a home folder of its own and without WINEPREFIX is stopped
+# with the wrapper's own exit code and told what to set.
+if [ "$(id -u)" -eq 0 ]; then
+  chmod 755 "$t"
+  code=0
+  message="$(cd "$t" && setpriv --reuid=65534 --regid=65534 --clear-groups \
+    env -u WINEPREFIX HOME=/nonexistent bash "$wrapper" "$t/src" "$t/src" 2>&1)" || code=$?
+  expected="quorva.sh: Wine cannot use the prefix /nonexistent/.wine.
+Set HOME to a folder of your own, or WINEPREFIX to a folder of your own or one that
+can be made, for instance: HOME=/tmp/q-user WINEPREFIX=/tmp/q-user/pfx ./quorva.sh ..."
+  if [ "$code" -ne 78 ] || [ "$message" != "$expected" ]; then
+    printf 'FAILED: without a home folder: exit %s\n%s\n' "$code" "$message" >&2
+    status=1
+  fi
+fi
 exit $status

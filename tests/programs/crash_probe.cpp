@@ -5,7 +5,8 @@
 //   nosink         the same with no crash sink registered;
 //   twothreads     access violations on two threads at the same moment;
 //   nomemory       an allocation that cannot be met, never caught;
-//   nomemorythread the same on a thread.
+//   nomemorythread the same on a thread;
+//   overflow       a recursion without end, which overflows the stack.
 #include <cwchar>
 #include <new>
 
@@ -28,6 +29,19 @@ DWORD WINAPI Fault(void* pGo) {
     volatile int* pNowhere = nullptr;
     *pNowhere = 1;
     return 0;
+}
+
+// Never reached by the recursion: read at run time, so that the compiler
+// sees an end and keeps every frame.
+volatile unsigned g_nNoEnd = 0xFFFFFFFFu;
+
+unsigned Recurse(unsigned nDepth) {
+    volatile char frame[256];
+    frame[0] = static_cast<char>(nDepth);
+    if (nDepth == g_nNoEnd) {
+        return 0;
+    }
+    return Recurse(nDepth + 1) + frame[0];
 }
 
 DWORD WINAPI RunOutOfMemory(void*) {
@@ -66,6 +80,8 @@ int wmain(int argc, wchar_t** argv) {
         RunOutOfMemory(nullptr);
     } else if (std::wcscmp(pszMode, L"nomemorythread") == 0) {
         RunOnThreads(RunOutOfMemory, 1);
+    } else if (std::wcscmp(pszMode, L"overflow") == 0) {
+        return static_cast<int>(Recurse(0));
     } else {
         Fault(nullptr);
     }

@@ -65,6 +65,10 @@ int wmain(int argc, wchar_t** argv) {
     report.OnError(L"\\c", L"could not compute source file hash.",
                    HResultFromWin32(ERROR_SHARING_VIOLATION));
     report.OnError(L"\\", L"no text", static_cast<HRESULT>(0x8FFF0001));
+    // More than the report holds in memory: the rest wait in a file.
+    for (int i = 0; i < 2000; ++i) {
+        report.OnError((L"\\e" + std::to_wstring(i)).c_str(), L"one of many", 0);
+    }
     // The twenty-one counters numbered 1 to 21 in the order of their
     // declaration.
     int counters[21];

@@ -139,7 +139,7 @@ TEST(CrashDumpTest, WritesAMinidumpOfTheProcess) {
                                         FILE_ATTRIBUTE_NORMAL, nullptr));
         ASSERT_TRUE(static_cast<bool>(hFile));
         CRaisedException exception;
-        ASSERT_TRUE(WriteCrashDump(hFile.Get(), &exception.pointers));
+        ASSERT_TRUE(WriteCrashDump(hFile.Get(), &exception.pointers, ::GetCurrentThreadId()));
     }
     EXPECT_EQ("MDMP", ReadFileStart(strPath, 4));
 }
