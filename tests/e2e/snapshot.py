@@ -244,6 +244,29 @@ class Snapshot(unittest.TestCase):
                     # longest line a writer writes.
                     self.assertLess(peak[0], 64 << 10)
 
+    def test_a_tree_deeper_than_the_stack_ever_was(self):
+        # 6,000 folders deep, by snapshot (a walk on the stack ended at about
+        # 5,000): the one file that differs is found and the run ends with 4.
+        depth, time = 6000, "2026-12-07T00:00:00.0000000Z"
+        header = json.dumps({"format": "quorva-snapshot", "version": 2, "root": "C:\\deep",
+                             "created": time, "options": {
+                                 "subdir": True, "hash": None, "security": False,
+                                 "fileExclusions": None, "folderExclusions": None,
+                                 "excludedFiles": [], "excludedFolders": []}})
+        for name, size in (("s.json", 1), ("d.json", 2)):
+            with open(self.path(name), "w", encoding="utf-8") as f:
+                f.write(header + "\n")
+                for level in range(1, depth + 1):
+                    f.write('{"path": "%s", "type": "folder", "lastWrite": "%s"}\n'
+                            % ("\\\\a" * level, time))
+                f.write('{"path": "%s\\\\f", "type": "file", "size": %d, "lastWrite": "%s"}\n'
+                        % ("\\\\a" * depth, size, time))
+                f.write(json.dumps({"end": {"files": 1, "folders": depth, "bytes": size}}) + "\n")
+        code, output = quorva(windows(self.path("s.json")), windows(self.path("d.json")), "/subdir")
+        self.assertEqual(4, code, output[-300:])
+        self.assertIn("\n" + "\\a" * depth + "\\f: file sizes are different! (1 bytes != 2 bytes).\n",
+                      output)
+
     def test_options_a_snapshot_cannot_serve_are_refused(self):
         self.snapshot(self.src, "s.json", "/hash")
         s = windows(self.path("s.json"))
