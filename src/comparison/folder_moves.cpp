@@ -54,6 +54,14 @@ void CMoveSearch::PairFolders() {
     if (folders[0].empty() || folders[1].empty()) {
         return;
     }
+    CFolderVotes votes;
+    CountVotes(folders, votes);
+    PairByVotes(folders, votes);
+    PairFilesByName();
+}
+
+void CMoveSearch::CountVotes(const std::map<std::wstring, size_t> (&folders)[2],
+                             CFolderVotes& votes) const {
     // The destination's files of one side only, by size and value.
     std::vector<size_t> destinationFiles;
     for (size_t i = 0; i < m_entries.size(); ++i) {
@@ -77,8 +85,6 @@ void CMoveSearch::PairFolders() {
     std::sort(destinationFiles.begin(), destinationFiles.end(), keyLess);
     // For each source folder: its non-empty files, and the votes of the
     // destination folders that hold one of them at the same relative path.
-    std::map<size_t, size_t> nonEmpty;
-    std::map<size_t, std::map<size_t, size_t>> votes;
     for (size_t i = 0; i < m_entries.size(); ++i) {
         const CEntry& entry = m_entries[i];
         if (entry.nSide != 0 || !IsNonEmptyFile(entry) || FolderSide(entry.nFolder) != 0) {
@@ -95,7 +101,7 @@ void CMoveSearch::PairFolders() {
             if (itFolder == folders[0].end()) {
                 break;
             }
-            ++nonEmpty[itFolder->second];
+            ++votes.nonEmpty[itFolder->second];
             const std::wstring strTail = strPath.substr(strFolder.size());  // "\x\y.txt"
             for (auto it = range.first; it != range.second; ++it) {
                 const std::wstring strOther = DisplayPath(*it);
@@ -107,11 +113,15 @@ void CMoveSearch::PairFolders() {
                 const auto itOther =
                     folders[1].find(strOther.substr(0, strOther.size() - strTail.size()));
                 if (itOther != folders[1].end()) {
-                    ++votes[itFolder->second][itOther->second];
+                    ++votes.votes[itFolder->second][itOther->second];
                 }
             }
         }
     }
+}
+
+void CMoveSearch::PairByVotes(const std::map<std::wstring, size_t> (&folders)[2],
+                              const CFolderVotes& votes) {
     // Outermost first, in path order (the map's order is another: a
     // backslash ranks lowest here).
     std::vector<size_t> order;
@@ -141,8 +151,8 @@ void CMoveSearch::PairFolders() {
                 continue;
             }
         }
-        const auto itVotes = votes.find(nSource);
-        if (itVotes == votes.end()) {
+        const auto itVotes = votes.votes.find(nSource);
+        if (itVotes == votes.votes.end()) {
             continue;
         }
         size_t nBest = npos;
@@ -158,10 +168,13 @@ void CMoveSearch::PairFolders() {
                 nBestVotes = vote.second;
             }
         }
-        if (nBest != npos && 2 * nBestVotes >= nonEmpty[nSource]) {
+        if (nBest != npos && 2 * nBestVotes >= votes.nonEmpty.at(nSource)) {
             pair(nSource, nBest, true);
         }
     }
+}
+
+void CMoveSearch::PairFilesByName() {
     // The files of each pair, by name.
     std::map<std::pair<size_t, std::wstring>, size_t> byName;
     for (size_t i = 0; i < m_entries.size(); ++i) {

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -135,6 +136,20 @@ private:
     ULONGLONG KeyOf(const CEntry& entry) const { return m_bSizes ? entry.nSize : 0; }
 
     const bool m_bSizes;
+    // For each source folder of one side only: its non-empty files, and
+    // for each destination folder of one side only the number of them it
+    // holds at the same relative path with the same size and value.
+    struct CFolderVotes {
+        std::map<size_t, size_t> nonEmpty;
+        std::map<size_t, std::map<size_t, size_t>> votes;
+    };
+    // folders: the folders of one side only, by display path, on each side.
+    void CountVotes(const std::map<std::wstring, size_t> (&folders)[2], CFolderVotes& votes) const;
+    // Pairs the source folders, outermost first: by name inside a pair, or
+    // with the destination folder of most votes.
+    void PairByVotes(const std::map<std::wstring, size_t> (&folders)[2], const CFolderVotes& votes);
+    // Pairs the files of each folder pair by name.
+    void PairFilesByName();
     // Whether entry i is a non-empty file, which a folder move must account
     // for.
     bool IsNonEmptyFile(const CEntry& entry) const {
