@@ -12,6 +12,7 @@
 #include "comparison/folder_plan.h"
 #include "comparison/folder_planner.h"
 #include "comparison/item_checks.h"
+#include "comparison/missing_folder.h"
 #include "comparison/move_finder.h"
 #include "console/console.h"
 #include "hashing/hash.h"
@@ -538,7 +539,13 @@ DWORD CComparison::ReportMissing(CFinding& finding, int nSide, const CFolder& fo
         return m_moves.Keep(nSide, folder, list, i, finding.bFolder);
     }
     Report(finding, nSide == 0 ? FindingKind::MissingInDestination : FindingKind::MissingInSource);
-    return ERROR_SUCCESS;
+    // Every source file is counted: what a folder of the source only holds
+    // is listed too.
+    if (nSide != 0 || !finding.bFolder || list[i].bLink) {
+        return ERROR_SUCCESS;
+    }
+    return ReportFilesOfMissingFolder(m_context, JoinPath(folder.strRelative, list.Name(i)),
+                                      JoinPath(folder.strSource, list.Name(i)));
 }
 
 void CComparison::ReportExcluded(const CExcludedCounts& counts, FindingSide side) {

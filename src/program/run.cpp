@@ -270,36 +270,24 @@ DWORD OpenReport(const CConsole& console, const CComparedSides& sides, CJsonRepo
                        pDestination != nullptr ? &pDestination->GetHeader() : nullptr);
 }
 
-// Whether the destination holds every source file, in place or moved: no
-// source file is different, missing or not verified, no source folder was
-// left unlisted, and no folder is missing in, or could not be listed by,
-// the destination (its files were not compared).
-bool HoldsEverySourceFile(const CComparisonResults& results, const CVerdict& verdict) {
-    return verdict.Of(SourceClass::Different).nFiles == 0 &&
-           verdict.Of(SourceClass::Missing).nFiles == 0 &&
-           verdict.Of(SourceClass::NotVerified).nFiles == 0 && verdict.nUnlistedFolders == 0 &&
-           results.m_destination.m_nMissingFolders == 0 &&
-           results.m_destination.m_nInaccessibleFolders == 0;
-}
-
 // The verdict line of the run's options: moves only with /moves, and
 // "verified" only when contents were compared.
-std::wstring VerdictLine(const CConsole& console, const CVerdict& verdict) {
-    return FormatVerdict(verdict, (console.m_dwOptions & OPT_MOVES) != 0,
+std::wstring VerdictLine(const CConsole& console, const CComparisonResults& results) {
+    return FormatVerdict(results, (console.m_dwOptions & OPT_MOVES) != 0,
                          (console.m_dwOptions & (OPT_HASH | OPT_CONTENT)) != 0);
 }
 
 // The counters of a run that ran to its end, and its verdict after them.
-void PrintCounters(CConsole& console, const CComparisonResults& results, const CVerdict& verdict) {
+void PrintCounters(CConsole& console, const CComparisonResults& results) {
     results.PrintSummary(console, console.m_dwOptions);
-    PrintLine(console, L"%s", VerdictLine(console, verdict).c_str());
+    PrintLine(console, L"%s", VerdictLine(console, results).c_str());
 }
 
 // The summary of a comparison that ran (dwError as CompareFolders gave it)
 // and its exit code. A stop asked for on the console is no failure of the
 // comparison: what was compared is reported.
-int Summarize(CConsole& console, const CComparisonResults& results, const CVerdict& verdict,
-              LONGLONG nElapsed, DWORD dwError, bool bInterrupted) {
+int Summarize(CConsole& console, const CComparisonResults& results, LONGLONG nElapsed,
+              DWORD dwError, bool bInterrupted) {
     if (bInterrupted) {
         PrintError(console, L"the comparison was interrupted.", 0);
     }
@@ -317,10 +305,9 @@ int Summarize(CConsole& console, const CComparisonResults& results, const CVerdi
     PrintLine(console, L"Comparison completed in %s.\n", FormatElapsedTime(nElapsed).c_str());
     // One way, what could not be read fails the run as with /strict.
     if (!results.IsIdentical((console.m_dwOptions & (OPT_STRICT | OPT_ONEWAY)) != 0)) {
-        PrintCounters(console, results, verdict);
+        PrintCounters(console, results);
         // One way, only the source's files must be held by the destination.
-        const bool bHeld =
-            (console.m_dwOptions & OPT_ONEWAY) && HoldsEverySourceFile(results, verdict);
+        const bool bHeld = (console.m_dwOptions & OPT_ONEWAY) && HoldsEverySourceFile(results);
         return bHeld ? EXIT_IDENTICAL : EXIT_DIFFERENT;
     }
     if (!results.HasInaccessible()) {
@@ -329,7 +316,7 @@ int Summarize(CConsole& console, const CComparisonResults& results, const CVerdi
     }
     // The counters show what could not be read and so was not compared.
     PrintLine(console, L"The source and the destination are identical.\n");
-    PrintCounters(console, results, verdict);
+    PrintCounters(console, results);
     return EXIT_IDENTICAL;
 }
 
@@ -364,9 +351,9 @@ int Compare(CConsole& console, CComparedSides& sides, CJsonReport& report, bool 
                                                                                   : nullptr);
     CReportFanOut reports;
     reports.Add(counting);
-    CVerdict verdict;
-    CVerdictReport verdictReport(verdict, pRecopy);
-    reports.Add(verdictReport);
+    if (pRecopy != nullptr) {
+        reports.Add(*pRecopy);
+    }
     AddConsoleReports(console, reports, consoleReport, progressReport);
     if (bReport) {
         reports.Add(report);
@@ -375,17 +362,15 @@ int Compare(CConsole& console, CComparedSides& sides, CJsonReport& report, bool 
         CompareFolders(console, *sides.pSource, sides.pDestination.get(), reports);
     const DWORD dwError = failure.dwError;
     timer.Stop();
-    verdictReport.Finish();
     if (pRecopy != nullptr) {
         PrintLeftOut(console, *pRecopy);
     }
     // A stop asked for on the console ends the comparison before its next
     // file.
     const bool bInterrupted = dwError == ERROR_CANCELLED && IsStopRequested();
-    const int nExitCode =
-        Summarize(console, results, verdict, timer.GetElapsed(), dwError, bInterrupted);
+    const int nExitCode = Summarize(console, results, timer.GetElapsed(), dwError, bInterrupted);
     if (bReport && dwError == ERROR_SUCCESS) {
-        report.SetVerdict(verdict, VerdictLine(console, verdict));
+        report.SetVerdict(VerdictLine(console, results));
     }
     if (dwError != ERROR_SUCCESS && !bInterrupted) {
         // What stopped the run reaches every report, the document's errors too.

@@ -65,10 +65,7 @@ void CSideResults::PrintCounters(CMessageWriter& writer, unsigned long dwOptions
     WriteMessage(writer, nullptr, MSG_INFO | MSG_NEWLINE, 0);
 }
 
-namespace {
-
-// How much a class weighs when a pair has several facts.
-int Weight(FileClass fileClass) {
+int FileClassWeight(FileClass fileClass) {
     switch (fileClass) {
         case FileClass::Identical:
             return 0;
@@ -79,9 +76,7 @@ int Weight(FileClass fileClass) {
     }
 }
 
-// The class of finding's file on a side present in it; Identical for a
-// source walked alone, which is not accounted.
-FileClass ClassOf(FindingKind kind) {
+FileClass FileClassOf(FindingKind kind) {
     switch (kind) {
         case FindingKind::MissingInDestination:
         case FindingKind::MissingInSource:
@@ -99,8 +94,6 @@ FileClass ClassOf(FindingKind kind) {
             return FileClass::Identical;
     }
 }
-
-}  // namespace
 
 void CCountingReport::Account(const CFinding& finding, FileClass fileClass) {
     const CItemFacts* const facts[2] = {&finding.source, &finding.destination};
@@ -122,7 +115,8 @@ void CCountingReport::Account(const CFinding& finding, FileClass fileClass) {
 }
 
 void CCountingReport::Reclass(int nSide, FileClass fileClass) {
-    if (!m_bLastPresent[nSide] || Weight(fileClass) <= Weight(m_lastClass[nSide])) {
+    if (!m_bLastPresent[nSide] ||
+        FileClassWeight(fileClass) <= FileClassWeight(m_lastClass[nSide])) {
         return;
     }
     CFileAccount& account = m_results.m_files[nSide];
@@ -131,6 +125,11 @@ void CCountingReport::Reclass(int nSide, FileClass fileClass) {
     last.nBytes -= m_nLastBytes[nSide];
     account[fileClass].Add(1, m_nLastBytes[nSide]);
     m_lastClass[nSide] = fileClass;
+}
+
+void CCountingReport::OnProgress(uint64_t nFilesCompared, uint64_t nBytesRead) {
+    (void)nFilesCompared;
+    m_results.m_nBytesRead = nBytesRead;
 }
 
 void CCountingReport::OnFilesListed(FindingSide side, uint64_t nFiles, ULONGLONG nBytes) {
@@ -165,7 +164,7 @@ void CCountingReport::OnFinding(const CFinding& finding) {
         return;
     }
     if (finding.kind != FindingKind::Recorded) {
-        Account(finding, ClassOf(finding.kind));
+        Account(finding, FileClassOf(finding.kind));
     }
     switch (finding.kind) {
         case FindingKind::MissingInDestination:

@@ -20,6 +20,15 @@ enum class FileClass {
 };
 constexpr int FILE_CLASS_COUNT = 6;
 
+// How much a class weighs when a pair has several facts: a difference over
+// an unread side over identical.
+int FileClassWeight(FileClass fileClass);
+// The class that a finding of kind gives the files of its pair on the sides
+// present in it; Identical for a source walked alone, which is not
+// accounted. The counters and the list of files to copy again both decide
+// by it.
+FileClass FileClassOf(FindingKind kind);
+
 // A number of files and their bytes.
 struct CFileTally {
     uint64_t nFiles = 0;
@@ -69,6 +78,8 @@ struct CComparisonResults {
     CSideResults m_destination;
     // Every file listed on each side (source, destination), counted once.
     CFileAccount m_files[2];
+    // The bytes of file contents read to hash or compare them.
+    uint64_t m_nBytesRead = 0;
 
     // Sets all twenty-one counters and the accounts to 0.
     void Clear() { *this = CComparisonResults(); }
@@ -99,6 +110,7 @@ public:
     void OnSecurityUnread(FindingSide side) override;
     void OnPairStopped(const CFinding& finding, bool bExamined) override;
     void OnFilesListed(FindingSide side, uint64_t nFiles, ULONGLONG nBytes) override;
+    void OnProgress(uint64_t nFilesCompared, uint64_t nBytesRead) override;
 
 private:
     // Calls count for each side that side names.

@@ -10,7 +10,6 @@
 #include "console/console.h"
 #include "reports/comparison_results.h"
 #include "reports/console_report.h"
-#include "reports/verdict.h"
 #include "runtime/error_text.h"
 #include "runtime/file_time.h"
 #include "runtime/json_text.h"
@@ -288,26 +287,9 @@ void CJsonReport::CopySpilledErrors() {
     }
 }
 
-void CJsonReport::SetVerdict(const CVerdict& verdict, const std::wstring& strLine) {
-    std::string& str = m_strVerdict;
-    str = "\"line\": ";
-    AppendJsonString(str, strLine.c_str());
-    const auto appendTotal = [&str](const char* pszName, const CFileTotal& total) {
-        str += ", \"";
-        str += pszName;
-        str += "\": {\"files\": " + std::to_string(total.nFiles) +
-               ", \"bytes\": " + std::to_string(total.nBytes) + "}";
-    };
-    appendTotal("verified", verdict.Of(SourceClass::Verified));
-    appendTotal("moved", verdict.Of(SourceClass::Moved));
-    appendTotal("different", verdict.Of(SourceClass::Different));
-    appendTotal("missing", verdict.Of(SourceClass::Missing));
-    appendTotal("notVerified", verdict.Of(SourceClass::NotVerified));
-    str += ", \"extraInDestination\": " + std::to_string(verdict.nExtra) +
-           ", \"unlistedSourceFolders\": " + std::to_string(verdict.nUnlistedFolders);
-    appendTotal("sourceListed", verdict.sourceListed);
-    appendTotal("destinationListed", verdict.destinationListed);
-    str += ", \"bytesRead\": " + std::to_string(verdict.nBytesRead);
+void CJsonReport::SetVerdict(const std::wstring& strLine) {
+    m_strVerdict.clear();
+    AppendJsonString(m_strVerdict, strLine.c_str());
 }
 
 DWORD CJsonReport::Finish(const CComparisonResults& results, LONGLONG nElapsedNanoseconds,
@@ -337,7 +319,12 @@ DWORD CJsonReport::Finish(const CComparisonResults& results, LONGLONG nElapsedNa
     AppendFiles(str, "destination", results.m_files[1]);
     str += '}';
     if (!m_strVerdict.empty()) {
-        str += ",\r\n    \"verdict\": {" + m_strVerdict + "}";
+        // The source's classes are those of files.source.
+        str += ",\r\n    \"verdict\": {\"line\": " + m_strVerdict + ", \"extraInDestination\": " +
+               std::to_string(results.m_files[1][FileClass::Missing].nFiles) +
+               ", \"unlistedSourceFolders\": " +
+               std::to_string(results.m_source.m_nInaccessibleFolders) +
+               ", \"bytesRead\": " + std::to_string(results.m_nBytesRead) + "}";
     }
     const LONGLONG nElapsed = nElapsedNanoseconds > 0 ? nElapsedNanoseconds : 0;
     char szFraction[8];

@@ -13,7 +13,6 @@
 #include "sides/file_listing.h"
 
 struct CComparisonResults;
-struct CVerdict;
 struct CSnapshotHeader;
 class CConsole;
 
@@ -55,9 +54,9 @@ public:
     DWORD Finish(const CComparisonResults& results, LONGLONG nElapsedNanoseconds, int nExitCode,
                  bool bInterrupted = false);
 
-    // The verdict of a run that ran to its end, and its line: written in the
-    // summary by Finish as "verdict".
-    void SetVerdict(const CVerdict& verdict, const std::wstring& strLine);
+    // The verdict line of a run that ran to its end: written in the summary
+    // by Finish as "verdict", with the totals it rests on.
+    void SetVerdict(const std::wstring& strLine);
     // The facts of a side read from a checksum manifest are its values
     // alone: it has no sizes and no times.
     void SetValuesOnly(bool bSource, bool bDestination) {
@@ -85,7 +84,7 @@ private:
     std::string m_strErrors;  // the error objects held, written by Finish
     CCacheFile m_errorFile;   // the error objects beyond those held
     bool m_bAnyError = false;
-    std::string m_strVerdict;  // the verdict's members, written by Finish
+    std::string m_strVerdict;  // the verdict line as JSON text, written by Finish
     unsigned long long m_nFindings = 0;
     bool m_bVerbose = false;
     bool m_bValuesOnly[2] = {};

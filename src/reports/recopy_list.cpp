@@ -59,17 +59,52 @@ void CRecopyList::Before(const wchar_t* pszPath) {
     m_strFolder.clear();
 }
 
-void CRecopyList::AddMissingFolder(const wchar_t* pszPath) {
-    Before(pszPath);
-    m_strFolder = pszPath;
+void CRecopyList::OnFinding(const CFinding& finding) {
+    if (finding.bFurther) {
+        if (m_bHeld && finding.source.bPresent &&
+            FileClassWeight(FileClassOf(finding.kind)) > FileClassWeight(m_class)) {
+            m_class = FileClassOf(finding.kind);
+        }
+        return;
+    }
+    Settle();
+    if (finding.bFolder) {
+        if (finding.kind == FindingKind::MissingInDestination) {
+            Before(finding.pszPath);
+            m_strFolder = finding.pszPath;
+        }
+        return;
+    }
+    if (finding.source.bPresent && finding.kind != FindingKind::Recorded) {
+        m_bHeld = true;
+        m_strPath = finding.pszPath;
+        m_class = FileClassOf(finding.kind);
+        m_dwError = finding.source.dwError;
+    }
 }
 
-void CRecopyList::AddFile(const wchar_t* pszPath, DWORD dwSourceError) {
+void CRecopyList::OnSecurityUnread(FindingSide side) {
+    (void)side;
+    if (m_bHeld && FileClassWeight(FileClass::Different) > FileClassWeight(m_class)) {
+        m_class = FileClass::Different;
+    }
+}
+
+void CRecopyList::Settle() {
+    if (!m_bHeld) {
+        return;
+    }
+    m_bHeld = false;
+    if (m_class != FileClass::Different && m_class != FileClass::Missing &&
+        m_class != FileClass::NotVerified) {
+        return;
+    }
+    const wchar_t* const pszPath = m_strPath.c_str();
     Before(pszPath);
     const wchar_t* const pszName = std::wcsrchr(pszPath, L'\\');
-    if (dwSourceError == ERROR_INVALID_NAME &&
+    if (m_dwError == ERROR_INVALID_NAME &&
         !HoldsForbiddenCharacter(pszName != nullptr ? pszName + 1 : pszPath)) {
-        m_leftOut.push_back({pszPath, RecopyRefusal::AnotherName});
+        m_leftOut.push_back({m_strPath, RecopyRefusal::AnotherName});
         return;
     }
     Write(pszPath, false);
@@ -86,6 +121,7 @@ void CRecopyList::Write(const wchar_t* pszPath, bool bFolder) {
 }
 
 DWORD CRecopyList::Finish() {
+    Settle();
     Before(L"");
     return m_file.Commit();
 }

@@ -11,8 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "comparison/finding.h"
+#include "reports/comparison_results.h"
 #include "reports/replacing_file.h"
-#include "runtime/platform.h"
 
 // Why a path cannot be written in the list; a copy by path would copy
 // another file, or none.
@@ -29,10 +30,11 @@ enum class RecopyRefusal {
 // bNul: the list ends paths with a NUL, so a line break is no refusal.
 RecopyRefusal AppendRecopyPath(std::string& str, const wchar_t* pszPath, bool bFolder, bool bNul);
 
-// Fed by the verdict's fold (CVerdictReport), which decides the class of
-// each source file once: the list holds exactly the files that the verdict
-// counts missing, different or not verified.
-class CRecopyList {
+// A fold over the findings: each source file takes the class that the file
+// accounts give it (FileClassOf, a further fact of its pair weighing in), so
+// that the list holds exactly the files that the verdict counts missing,
+// different or not verified.
+class CRecopyList : public CComparisonReport {
 public:
     struct CLeftOut {
         std::wstring strPath;  // the display path
@@ -48,22 +50,21 @@ public:
     // as it was.
     DWORD Finish();
 
-    // Lists the source file at display path pszPath; dwSourceError is the
-    // error it was found with. A name that could not be addressed (listed
-    // twice, or holding a path separator: ERROR_INVALID_NAME for a name
-    // without a character that Windows forbids) names no item of its own
-    // and is left out.
-    void AddFile(const wchar_t* pszPath, DWORD dwSourceError);
-    // A folder missing in the destination: held back, and listed (with a
-    // "/" at its end) only when nothing inside it is listed after it, since
-    // rsync makes the folders of what it copies.
-    void AddMissingFolder(const wchar_t* pszPath);
+    void OnFinding(const CFinding& finding) override;
+    void OnError(const wchar_t*, const wchar_t*, HRESULT) override {}
+    // After the findings of its pair: a security issue of its files.
+    void OnSecurityUnread(FindingSide side) override;
 
     // The source items that belong in the list but cannot be written in it,
     // in the order found.
     const std::vector<CLeftOut>& GetLeftOut() const { return m_leftOut; }
 
 private:
+    // Lists the source file held, when its class asks for it. A name that
+    // could not be addressed (listed twice, or holding a path separator:
+    // ERROR_INVALID_NAME for a name without a character that Windows
+    // forbids) names no item of its own and is left out.
+    void Settle();
     // Writes the path of an item, or notes why it cannot be written.
     void Write(const wchar_t* pszPath, bool bFolder);
     // What is listed next lies at pszPath: the folder held back is written
@@ -72,6 +73,14 @@ private:
 
     CReplacingFile m_file;
     bool m_bNul = false;
-    std::wstring m_strFolder;  // the missing folder held back, or empty
+    // A folder missing in the destination: held back, and listed (with a "/"
+    // at its end) only when nothing inside it is listed after it, since
+    // rsync makes the folders of what it copies. Empty when none is held.
+    std::wstring m_strFolder;
+    // The source file of the last pair: its display path, class and error.
+    bool m_bHeld = false;
+    std::wstring m_strPath;
+    FileClass m_class = FileClass::Identical;
+    DWORD m_dwError = ERROR_SUCCESS;
     std::vector<CLeftOut> m_leftOut;
 };
