@@ -12,7 +12,7 @@
 #include "comparison/folder_plan.h"
 #include "comparison/folder_planner.h"
 #include "comparison/item_checks.h"
-#include "comparison/missing_folder.h"
+#include "comparison/source_folder_files.h"
 #include "comparison/move_finder.h"
 #include "console/console.h"
 #include "hashing/hash.h"
@@ -222,6 +222,16 @@ DWORD CComparison::ReportFolder(CFolderPlan& plan) {
         if (plan.folder.strRelative.empty() && bSourceUnread && bDestinationUnread) {
             // Nothing of either tree could be read: nothing was compared.
             return ERROR_ACCESS_DENIED;
+        }
+        // Below the roots, the source's files of a folder that only the
+        // destination could not list were not verified: each is counted so.
+        if (!plan.folder.strRelative.empty() && !bSourceUnread) {
+            const DWORD dwError =
+                ReportFilesOfSourceFolder(m_context, plan.folder.strRelative, plan.folder.strSource,
+                                          plan.dwDestinationUnread);
+            if (dwError != ERROR_SUCCESS) {
+                return dwError;
+            }
         }
     }
     const DWORD dwError = ReportFiles(plan);
@@ -544,8 +554,8 @@ DWORD CComparison::ReportMissing(CFinding& finding, int nSide, const CFolder& fo
     if (nSide != 0 || !finding.bFolder || list[i].bLink) {
         return ERROR_SUCCESS;
     }
-    return ReportFilesOfMissingFolder(m_context, JoinPath(folder.strRelative, list.Name(i)),
-                                      JoinPath(folder.strSource, list.Name(i)));
+    return ReportFilesOfSourceFolder(m_context, JoinPath(folder.strRelative, list.Name(i)),
+                                     JoinPath(folder.strSource, list.Name(i)));
 }
 
 void CComparison::ReportExcluded(const CExcludedCounts& counts, FindingSide side) {

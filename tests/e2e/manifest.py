@@ -110,6 +110,10 @@ class Manifest(unittest.TestCase):
                     self.assertEqual(start, head + "\n\n")
                 self.assertEqual(findings, rest[:len(findings)], output)
                 self.assertIn("Moved file(s):                          1\n", rest)
+                # A manifest's files count no bytes: it records no sizes.
+                self.assertIn("\nVerdict: 3 source file(s) (%d bytes) verified in place, 1 moved, "
+                              "1 different, 1 missing, 0 not verified; 2 extra in the destination.\n"
+                              % (5 if name == "folder/manifest" else 0), rest)
         # Exclusions apply to the manifest's names as to a listing.
         with open(self.path("xf.txt"), "w") as f:
             f.write("a.txt\n")

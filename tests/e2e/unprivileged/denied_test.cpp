@@ -224,6 +224,18 @@ TEST_F(DeniedTest, DeniedSubfoldersAreReportedAndTheComparisonGoesOn) {
     EXPECT_EQ(Expected(L"", L"\\sub: folder inaccessible in both source and destination.\n",
                        kIdentical + std::wstring(L"\n") + e2e::Summary(counts)),
               e2e::NormalizeDuration(bothSides.strOutput));
+
+    // Only the destination's copy denied: the source's files in it were not
+    // verified, each counted so, its line standing for them.
+    Allow(m_trees.Source(L"sub"), true);
+    const test::CRunResult destinationSide = m_trees.Run(L"/subdir");
+    EXPECT_EQ(0u, destinationSide.dwExitCode);
+    counts.source = {2};
+    counts.destination = {1, 1, 0, 0, 0, 1};
+    counts.nNotVerified = 1;
+    EXPECT_EQ(Expected(L"", L"\\sub: folder inaccessible in destination.\n",
+                       kIdentical + std::wstring(L"\n") + e2e::Summary(counts)),
+              e2e::NormalizeDuration(destinationSide.strOutput));
 }
 
 }  // namespace

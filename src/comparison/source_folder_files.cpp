@@ -1,4 +1,4 @@
-#include "comparison/missing_folder.h"
+#include "comparison/source_folder_files.h"
 
 #include <utility>
 #include <vector>
@@ -7,8 +7,8 @@
 #include "comparison/item_checks.h"
 #include "sides/tree_side.h"
 
-DWORD ReportFilesOfMissingFolder(CComparisonContext& context, const std::wstring& strRelative,
-                                 const std::wstring& strFolder) {
+DWORD ReportFilesOfSourceFolder(CComparisonContext& context, const std::wstring& strRelative,
+                                const std::wstring& strFolder, DWORD dwDestinationError) {
     // A list of work, not recursion: a tree's depth costs heap.
     std::vector<std::pair<std::wstring, std::wstring>> pending = {{strRelative, strFolder}};
     CTreeSide& side = *context.sides[0];
@@ -39,7 +39,12 @@ DWORD ReportFilesOfMissingFolder(CComparisonContext& context, const std::wstring
             CFinding finding;
             finding.source = FactsOf(files, i);
             finding.pszFolder = strRelative.c_str();
-            context.Report(finding, FindingKind::MissingInDestination);
+            if (dwDestinationError == ERROR_SUCCESS) {
+                context.Report(finding, FindingKind::MissingInDestination);
+            } else {
+                finding.destination.dwError = dwDestinationError;
+                context.Report(finding, FindingKind::Inaccessible, FindingSide::Destination);
+            }
         }
         for (size_t i = folders.GetCount(); i-- > 0;) {
             if (!folders[i].bLink) {
