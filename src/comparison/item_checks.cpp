@@ -49,20 +49,6 @@ int CheckSecurity(const wchar_t* pszPath) {
     return g_pfnSecurityCheck(pszPath);
 }
 
-bool IsListingInaccessible(DWORD dwError, const std::wstring& strFolder) {
-    // A UTF-16 code unit takes at most 3 bytes of UTF-8: a path shorter than
-    // this cannot reach a Unix path limit of 4,096 bytes, and a general
-    // failure there is a failure of the device.
-    constexpr size_t kPathLimitReachable = 4096 / 3;
-    if (dwError == ERROR_FILENAME_EXCED_RANGE) {
-        return true;
-    }
-    if (dwError == ERROR_GEN_FAILURE) {
-        return strFolder.size() >= kPathLimitReachable;
-    }
-    return IsInaccessible(dwError);
-}
-
 CItemFacts RootFacts(const std::wstring& strRoot) {
     CItemFacts facts;
     WIN32_FILE_ATTRIBUTE_DATA data;

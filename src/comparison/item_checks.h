@@ -28,13 +28,6 @@ void SetSecurityCheck(SecurityCheckFunction pfnCheck);
 // Checks pszPath as SetSecurityCheck chose: as CheckOwnerAndDacl answers.
 int CheckSecurity(const wchar_t* pszPath);
 
-// Whether a failure to list the folder whose long path is strFolder leaves
-// it inaccessible on its side (IsInaccessible), or is a path too long for the platform to list,
-// which it tells as ERROR_FILENAME_EXCED_RANGE or, where the file system's own path limit is met
-// (Wine turns a Unix path of more than 4,096 bytes into a general failure), as ERROR_GEN_FAILURE on
-// a path that long.
-bool IsListingInaccessible(DWORD dwError, const std::wstring& strFolder);
-
 // What the platform tells of a root folder (a long path without its final
 // backslash): its last-write time; nothing when it cannot be asked.
 CItemFacts RootFacts(const std::wstring& strRoot);

@@ -5,6 +5,7 @@
 
 #include "comparison/folder_plan.h"
 #include "comparison/item_checks.h"
+#include "runtime/error_text.h"
 #include "sides/tree_side.h"
 
 DWORD ReportFilesOfSourceFolder(CComparisonContext& context, const std::wstring& strRelative,

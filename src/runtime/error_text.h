@@ -24,6 +24,13 @@ constexpr DWORD FILE_CHANGED_WHILE_READ = 0x20000001;
 // Any other failure (a device error, a lost network) stops the comparison.
 bool IsInaccessible(DWORD dwError);
 
+// Whether a failure to list the folder whose long path is strFolder leaves
+// it inaccessible on its side (IsInaccessible), or is a path too long for the platform to list,
+// which it tells as ERROR_FILENAME_EXCED_RANGE or, where the file system's own path limit is met
+// (Wine turns a Unix path of more than 4,096 bytes into a general failure), as ERROR_GEN_FAILURE on
+// a path that long.
+bool IsListingInaccessible(DWORD dwError, const std::wstring& strFolder);
+
 // Capacity, in characters including the terminator, of the buffer that
 // GetSystemErrorText and ComposeSystemErrorText fill.
 constexpr DWORD SYSTEM_ERROR_TEXT_CHARS = 256;

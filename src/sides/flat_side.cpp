@@ -33,7 +33,7 @@ DWORD CFlatSide::List(const std::wstring& strFolder, const std::wstring& strRela
                                              pFolders != nullptr ? &subfolders : nullptr,
                                              folderUnaddressable, counts);
         if (dwError != ERROR_SUCCESS) {
-            if (next.strPrefix.empty() || !IsInaccessible(dwError)) {
+            if (next.strPrefix.empty() || !IsListingInaccessible(dwError, next.strFolder)) {
                 return dwError;
             }
             strName.assign(next.strPrefix, 0, next.strPrefix.size() - 1);

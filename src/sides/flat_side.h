@@ -20,8 +20,9 @@ public:
     // folder below it, depth first, each named "a\b\c.txt", in the inner
     // side's order, its recorded facts with it; links to folders are not
     // entered. A folder below the root that cannot be listed for a reason
-    // that leaves it inaccessible goes to unaddressable.folders with its
-    // code; any other failure is returned. pFolders stays empty.
+    // that leaves it inaccessible (IsListingInaccessible) goes to
+    // unaddressable.folders with its code; any other failure is returned.
+    // pFolders stays empty.
     DWORD List(const std::wstring& strFolder, const std::wstring& strRelative, CItemList& files,
                CItemList* pFolders, CUnaddressable& unaddressable,
                CExcludedCounts& counts) override;
