@@ -12,8 +12,8 @@
 #include "comparison/folder_plan.h"
 #include "comparison/folder_planner.h"
 #include "comparison/item_checks.h"
-#include "comparison/source_folder_files.h"
 #include "comparison/move_finder.h"
+#include "comparison/source_folder_files.h"
 #include "console/console.h"
 #include "hashing/hash.h"
 #include "hashing/hash_queue.h"
@@ -83,8 +83,6 @@ private:
     // moves; ERROR_SUCCESS, or the failure that stopped the comparison.
     [[nodiscard]] DWORD ReportMissing(CFinding& finding, int nSide, const CFolder& folder,
                                       const CItemList& list, size_t i);
-    // Hands the report the counts of what a side's listing left out.
-    void ReportExcluded(const CExcludedCounts& counts, FindingSide side);
     void Report(CFinding& finding, FindingKind kind, FindingSide side = FindingSide::None) {
         m_context.Report(finding, kind, side);
     }
@@ -195,8 +193,8 @@ DWORD CComparison::ReportFolder(CFolderPlan& plan) {
     if (IsStopRequested()) {
         return ERROR_CANCELLED;
     }
-    ReportExcluded(plan.sourceCounts, FindingSide::Source);
-    ReportExcluded(plan.destinationCounts, FindingSide::Destination);
+    m_context.ReportExcluded(plan.sourceCounts, FindingSide::Source);
+    m_context.ReportExcluded(plan.destinationCounts, FindingSide::Destination);
     m_context.ReportListed(FindingSide::Source, plan.sourceFiles, plan.sourceUnaddressable.files,
                            plan.sourceCounts);
     if (!m_context.IsAlone()) {
@@ -280,6 +278,11 @@ DWORD CComparison::ReportFile(CFolderPlan& plan, const CPlannedFile& file) {
     if (bDestination) {
         finding.destination = FactsOf(plan.destinationFiles, file.iDestination);
     }
+    if (file.bDatesDiffer) {
+        // The pair's other facts follow as further findings.
+        Report(finding, FindingKind::Date);
+        finding.bFurther = true;
+    }
     switch (file.verdict) {
         case Verdict::MissingInDestination: {
             const DWORD dwError =
@@ -297,9 +300,6 @@ DWORD CComparison::ReportFile(CFolderPlan& plan, const CPlannedFile& file) {
             }
             break;
         }
-        case Verdict::DatesDiffer:
-            Report(finding, FindingKind::Date);
-            break;
         case Verdict::SizesDiffer:
             Report(finding, FindingKind::Size);
             break;
@@ -315,7 +315,10 @@ DWORD CComparison::ReportFile(CFolderPlan& plan, const CPlannedFile& file) {
             break;
         }
         case Verdict::Identical:
-            Report(finding, FindingKind::Identical);
+            // A pair is identical only when nothing differs.
+            if (!file.bDatesDiffer) {
+                Report(finding, FindingKind::Identical);
+            }
             break;
         case Verdict::Record:
             Report(finding, FindingKind::Recorded);
@@ -403,7 +406,7 @@ DWORD CComparison::CompareContents(const CFolderPlan& plan, const CPlannedFile& 
             Report(finding, FindingKind::Inaccessible, FindingSide::Source);
         }
         if (bUnread[1]) {
-            finding.bFurther = bUnread[0];
+            finding.bFurther = finding.bFurther || bUnread[0];
             Report(finding, FindingKind::Inaccessible, FindingSide::Destination);
         }
     } else if (m_context.IsAlone()) {
@@ -411,7 +414,11 @@ DWORD CComparison::CompareContents(const CFolderPlan& plan, const CPlannedFile& 
     } else if (bHashed ? IsSameHashValue(source.value, source.cbValue, destination.value,
                                          destination.cbValue)
                        : !pair.bDifferent) {
-        Report(finding, FindingKind::Identical);
+        // After its times' finding, a pair whose contents agree has nothing
+        // more to say.
+        if (!finding.bFurther) {
+            Report(finding, FindingKind::Identical);
+        }
     } else {
         finding.nDifference = pair.nDifference;
         Report(finding, FindingKind::Contents);
@@ -556,15 +563,6 @@ DWORD CComparison::ReportMissing(CFinding& finding, int nSide, const CFolder& fo
     }
     return ReportFilesOfSourceFolder(m_context, JoinPath(folder.strRelative, list.Name(i)),
                                      JoinPath(folder.strSource, list.Name(i)));
-}
-
-void CComparison::ReportExcluded(const CExcludedCounts& counts, FindingSide side) {
-    if (counts.m_nExcludedFiles != 0) {
-        m_context.report.OnExcluded(false, side, counts.m_nExcludedFiles);
-    }
-    if (counts.m_nExcludedFolders != 0) {
-        m_context.report.OnExcluded(true, side, counts.m_nExcludedFolders);
-    }
 }
 
 }  // namespace

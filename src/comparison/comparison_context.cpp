@@ -43,6 +43,15 @@ void CComparisonContext::ReportListed(FindingSide side, const CItemList& files,
         side, files.GetCount() + unaddressable.GetCount() + counts.m_nExcludedFiles, nBytes);
 }
 
+void CComparisonContext::ReportExcluded(const CExcludedCounts& counts, FindingSide side) {
+    if (counts.m_nExcludedFiles != 0) {
+        report.OnExcluded(false, side, counts.m_nExcludedFiles);
+    }
+    if (counts.m_nExcludedFolders != 0) {
+        report.OnExcluded(true, side, counts.m_nExcludedFolders);
+    }
+}
+
 void CComparisonContext::Report(CFinding& finding, FindingKind kind, FindingSide side) {
     finding.kind = kind;
     finding.side = side;

@@ -45,6 +45,8 @@ struct CComparisonContext {
         ReportError(pszText, HResultFromWin32(dwError));
         return dwError;
     }
+    // Hands the report the counts of what a side's listing left out.
+    void ReportExcluded(const CExcludedCounts& counts, FindingSide side);
     // Tells the report what a listing of side found: files, the files under
     // names that cannot be addressed, and what the exclusion lists left out.
     void ReportListed(FindingSide side, const CItemList& files, const CItemList& unaddressable,

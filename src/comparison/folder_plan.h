@@ -70,7 +70,6 @@ struct CSubfolders {
 enum class Verdict : uint8_t {
     MissingInDestination,
     MissingInSource,
-    DatesDiffer,
     SizesDiffer,
     NeedsContents,  // the hash values, or the bytes, decide
     Identical,
@@ -79,12 +78,15 @@ enum class Verdict : uint8_t {
 
 // A file of the folder as it will be reported: its position in each side's
 // listing (kNoItem where it is missing), the verdict and, for a pair whose
-// contents decide, its number in the hash queue.
+// contents decide, its number in the hash queue. A pair whose times differ
+// has that finding first, and then its verdict as if its times agreed: no
+// fact hides another.
 struct CPlannedFile {
     size_t iSource;
     size_t iDestination;
     Verdict verdict;
     size_t nHashPair;
+    bool bDatesDiffer = false;
 };
 
 // A folder pair listed, paired and decided, waiting to be reported.

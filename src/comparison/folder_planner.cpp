@@ -148,11 +148,13 @@ void CFolderPlanner::PlanFiles(CFolderPlan& plan) {
                        std::count(destinationPairs.begin(), destinationPairs.end(), kNoItem));
     for (size_t i = 0; i < sourcePairs.size(); ++i) {
         const size_t j = sourcePairs[i];
-        const Verdict verdict =
-            j == kNoItem ? Verdict::MissingInDestination : Decide(source[i], destination[j]);
+        bool bDatesDiffer = false;
+        const Verdict verdict = j == kNoItem ? Verdict::MissingInDestination
+                                             : Decide(source[i], destination[j], bDatesDiffer);
         // Two recorded values need no file read: the pair skips the queue.
         const bool bQueued = verdict == Verdict::NeedsContents && !m_context.bBothRecorded;
-        plan.files.push_back({i, j, verdict, bQueued ? m_context.nHashPairs++ : kNoItem});
+        plan.files.push_back(
+            {i, j, verdict, bQueued ? m_context.nHashPairs++ : kNoItem, bDatesDiffer});
     }
     for (size_t j = 0; j < destinationPairs.size(); ++j) {
         if (destinationPairs[j] == kNoItem) {
@@ -183,7 +185,8 @@ void CFolderPlanner::PlanSubfolders(const CFolderPlan& plan) {
     m_walk.push_back({plan.pSubfolders, plan.folder, 0});
 }
 
-Verdict CFolderPlanner::Decide(const CListedItem& source, const CListedItem& destination) const {
+Verdict CFolderPlanner::Decide(const CListedItem& source, const CListedItem& destination,
+                               bool& bDatesDiffer) const {
     if (m_context.dwOptions & OPT_DATE) {
         // The gap is taken in unsigned arithmetic, so that no pair of times
         // can overflow it; the tolerance is never negative.
@@ -191,10 +194,9 @@ Verdict CFolderPlanner::Decide(const CListedItem& source, const CListedItem& des
         const ULONGLONG nDestination = FileTimeOrder(destination.ftLastWrite);
         const ULONGLONG nGap =
             nDestination > nSource ? nDestination - nSource : nSource - nDestination;
-        if (!IsDateGapAccepted(nGap, static_cast<ULONGLONG>(m_context.options.m_nDateTolerance),
-                               static_cast<unsigned>(m_context.options.m_nDateShiftHours))) {
-            return Verdict::DatesDiffer;
-        }
+        bDatesDiffer =
+            !IsDateGapAccepted(nGap, static_cast<ULONGLONG>(m_context.options.m_nDateTolerance),
+                               static_cast<unsigned>(m_context.options.m_nDateShiftHours));
     }
     if (m_context.bSizes && source.nSize != destination.nSize) {
         return Verdict::SizesDiffer;

@@ -46,9 +46,11 @@ private:
     // Pairs the plan's subfolders (walked alone: finds those that may not be
     // listed) and puts the folder on the walk.
     void PlanSubfolders(const CFolderPlan& plan);
-    // The one decision about a pair, by date and size; the contents decide
-    // what is left.
-    Verdict Decide(const CListedItem& source, const CListedItem& destination) const;
+    // The one decision about a pair by size, the contents deciding what is
+    // left; bDatesDiffer set when, with /date, the times differ beyond the
+    // tolerance (the pair is decided all the same).
+    Verdict Decide(const CListedItem& source, const CListedItem& destination,
+                   bool& bDatesDiffer) const;
     // Plans the next folder in the order of the report; false when there is
     // none.
     bool PlanNextFolder();

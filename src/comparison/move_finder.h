@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <map>
 #include <string>
 
 #include "comparison/comparison_context.h"
@@ -37,7 +38,26 @@ private:
     // long path strFolder) and below it, unreported unless they moved.
     [[nodiscard]] DWORD KeepFilesIn(int nSide, const std::wstring& strRelative,
                                     const std::wstring& strFolder);
+    // The path an item of side nSide (display path strPath) is named by: a
+    // destination item inside a folder pair by the path it would have in
+    // the source folder. pstrFolder, when given, receives the folder of one
+    // side only that stands for it on the console (empty when it lies in a
+    // folder pair, or directly in a folder present on both sides).
+    std::wstring SourceSidePath(int nSide, const std::wstring& strPath,
+                                std::wstring* pstrFolder) const;
+    // Whether the folder that holds strPath (of side nSide) has a partner.
+    bool ParentIsPaired(int nSide, const std::wstring& strPath) const;
+    // Reports folder nFolder of the search: moved, or missing inside a pair.
+    void ReportFolderItem(size_t nFolder);
+    // Reports entry i: moved, missing, or compared inside a folder pair.
+    void ReportEntry(size_t i);
+    // Reports what a pair inside a folder pair tells (finding holds both
+    // sides' facts).
+    void ComparePair(CFinding& finding);
 
     CComparisonContext& m_context;
     CMoveSearch m_search;
+    // The folders of one side only on each side, by display path, once the
+    // search is done.
+    std::map<std::wstring, size_t> m_oneSided[2];
 };

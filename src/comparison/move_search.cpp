@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <cwchar>
+#include <map>
 
 #include "hashing/hash_algorithm.h"
 #include "paths/long_path.h"
@@ -75,7 +76,8 @@ void CMoveSearch::Match() {
     std::vector<size_t> valued;
     for (size_t i = 0; i < m_entries.size(); ++i) {
         const CEntry& entry = m_entries[i];
-        if (!entry.bFolder && entry.cbHash != 0 && !IsEmptyValue(entry.hash, entry.cbHash)) {
+        if (!entry.bFolder && entry.cbHash != 0 && !IsEmptyValue(entry.hash, entry.cbHash) &&
+            entry.nPartner == npos) {
             valued.push_back(i);
         }
     }
@@ -113,13 +115,43 @@ void CMoveSearch::Match() {
             nSources += entry.nSide == 0 ? 1 : 0;
             ++nEnd;
         }
-        for (size_t k = 0; k < nSources && nRun + nSources + k < nEnd; ++k) {
-            const size_t iSource = valued[nRun + k];
-            const size_t iDestination = valued[nRun + nSources + k];
-            m_entries[iSource].nPartner = iDestination;
-            m_entries[iDestination].nPartner = iSource;
-        }
+        PairRun(&valued[nRun], nSources, nEnd - nRun - nSources);
         nRun = nEnd;
+    }
+}
+
+void CMoveSearch::PairRun(const size_t* pRun, size_t nSources, size_t nDestinations) {
+    const size_t* const pDestinations = pRun + nSources;
+    // Same names first: the destination files of the run by name, each
+    // name's in path order.
+    std::multimap<std::wstring, size_t> byName;
+    for (size_t k = 0; k < nDestinations && nSources > 0; ++k) {
+        byName.emplace(m_names.data() + m_entries[pDestinations[k]].nName, pDestinations[k]);
+    }
+    const auto pair = [this](size_t iSource, size_t iDestination) {
+        m_entries[iSource].nPartner = iDestination;
+        m_entries[iDestination].nPartner = iSource;
+    };
+    for (size_t k = 0; k < nSources && !byName.empty(); ++k) {
+        const wchar_t* const pszName = m_names.data() + m_entries[pRun[k]].nName;
+        const auto it = byName.lower_bound(pszName);
+        if (it != byName.end() && it->first == pszName) {
+            pair(pRun[k], it->second);
+            byName.erase(it);
+        }
+    }
+    size_t nNext = 0;  // the next destination file that may be unpaired
+    for (size_t k = 0; k < nSources; ++k) {
+        if (m_entries[pRun[k]].nPartner != npos) {
+            continue;
+        }
+        while (nNext < nDestinations && m_entries[pDestinations[nNext]].nPartner != npos) {
+            ++nNext;
+        }
+        if (nNext == nDestinations) {
+            break;
+        }
+        pair(pRun[k], pDestinations[nNext++]);
     }
 }
 

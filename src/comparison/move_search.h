@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "hashing/hash.h"
+#include "hashing/hash_algorithm.h"
 #include "runtime/platform.h"
 
 class CMoveSearch {
@@ -37,9 +38,12 @@ public:
         // stands for.
         bool bReported;
         bool bLink;
-        DWORD cbHash;  // 0 until its value is known
+        DWORD cbHash;   // 0 until its value is known
+        DWORD dwError;  // why it could not be read for the search, if it could not
         BYTE hash[HASH_MAX_VALUE_SIZE];
         size_t nPartner;  // the entry it moved to or from, or npos
+        // Paired by name inside a folder pair (a folder moved), not moved.
+        bool bByFolder;
     };
 
     // The folder strRelative (the display path below the roots, "" for
@@ -62,14 +66,39 @@ public:
     const CEntry& operator[](size_t i) const { return m_entries[i]; }
     // Gives entry i its value (at most HASH_MAX_VALUE_SIZE bytes are kept).
     void SetHash(size_t i, const BYTE* pbHash, DWORD cbHash);
+    // Entry i could not be read for the search (dwError says why): it has no
+    // value, and stays missing.
+    void SetError(size_t i, DWORD dwError) { m_entries[i].dwError = dwError; }
 
     // The files whose values are needed: those without one whose size is the
     // size of a file missing on the other side; in the order added.
     std::vector<size_t> Wanted() const;
     // Pairs each source file with at most one destination file of the same
-    // size and value (the value of empty contents never pairs): among the files that share both,
-    // the source's and the destination's in path order, first with first; the rest have no partner.
+    // size and value (the value of empty contents never pairs): among the
+    // files that share both, a source file pairs first with one of the same
+    // name, then the rest of each side in path order, first with first; the
+    // rest have no partner.
     void Match();
+    // Pairs folders of one side only (run once the values are known, before
+    // Match): a source folder with the destination folder that holds at the
+    // same relative paths, with the same sizes and values, most of the
+    // non-empty files of its whole subtree, and at least half of them and one;
+    // ties to the first destination path. Source folders are taken outermost
+    // first, in path order, each folder paired at most once; inside a pair,
+    // subfolders pair by name, and one without a namesake may pair on its
+    // own. The files of each folder pair then pair by name (bByFolder).
+    void PairFolders();
+    // The folder on the other side that folder nFolder pairs with, or npos.
+    size_t FolderPartner(uint32_t nFolder) const { return m_folders[nFolder].nPartner; }
+    // Whether folder nFolder's pair is a move of its own (not a namesake
+    // inside a moved folder).
+    bool IsMovedFolder(uint32_t nFolder) const { return m_folders[nFolder].bMoved; }
+    size_t GetFolderCount() const noexcept { return m_folders.size(); }
+    const std::wstring& FolderPath(size_t nFolder) const { return m_folders[nFolder].strRelative; }
+    // The side whose one-sided tree holds folder nFolder, or -1 for a
+    // folder present on both sides.
+    int FolderSide(size_t nFolder) const;
+
     // Every entry in path order (a folder's name before what lies in it;
     // names compared code unit by code unit). Entries of the same path keep
     // the order in which they were added.
@@ -91,8 +120,13 @@ private:
         std::wstring strRelative;
         std::wstring strLong[2];
         std::wstring strOneSided;
+        size_t nPartner = npos;  // set by PairFolders
+        bool bMoved = false;
     };
 
+    // Pairs the files of one run of equal size and value: nSources source
+    // entries at pRun, in path order, then nDestinations destination ones.
+    void PairRun(const size_t* pRun, size_t nSources, size_t nDestinations);
     // Negative, 0 or positive as entry a's path comes before, with or after
     // entry b's.
     int ComparePaths(const CEntry& a, const CEntry& b) const;
@@ -101,6 +135,14 @@ private:
     ULONGLONG KeyOf(const CEntry& entry) const { return m_bSizes ? entry.nSize : 0; }
 
     const bool m_bSizes;
+    // Whether entry i is a non-empty file, which a folder move must account
+    // for.
+    bool IsNonEmptyFile(const CEntry& entry) const {
+        return !entry.bFolder &&
+               (m_bSizes ? entry.nSize != 0
+                         : entry.cbHash != 0 && !IsEmptyValue(entry.hash, entry.cbHash));
+    }
+
     std::vector<CEntry> m_entries;
     std::vector<CFolder> m_folders;
     std::vector<wchar_t> m_names;  // each name followed by its terminator

@@ -9,8 +9,9 @@ bool CComparisonResults::IsIdentical(bool bStrict) const {
         return false;
     }
     return m_nSizeMismatches == 0 && m_nHashMismatches == 0 && m_nDateMismatches == 0 &&
-           m_nMovedFiles == 0 && m_source.m_nMissingFiles == 0 && m_source.m_nMissingFolders == 0 &&
-           m_destination.m_nMissingFiles == 0 && m_destination.m_nMissingFolders == 0;
+           m_nMovedFiles == 0 && m_nMovedFolders == 0 && m_source.m_nMissingFiles == 0 &&
+           m_source.m_nMissingFolders == 0 && m_destination.m_nMissingFiles == 0 &&
+           m_destination.m_nMissingFolders == 0;
 }
 
 bool CComparisonResults::HasInaccessible() const {
@@ -27,6 +28,7 @@ void CComparisonResults::PrintSummary(CMessageWriter& writer, unsigned long dwOp
           m_nIdentical, m_source.m_nMissingFiles + m_destination.m_nMissingFiles);
     if (dwOptions & OPT_MOVES) {
         Print(writer, L"Moved file(s):                          %d\n", m_nMovedFiles);
+        Print(writer, L"Moved folder(s):                        %d\n", m_nMovedFolders);
     }
     Print(writer, L"File size mismatch(es):                 %d\n", m_nSizeMismatches);
     if (dwOptions & OPT_DATE) {
@@ -158,6 +160,9 @@ void CCountingReport::OnFinding(const CFinding& finding) {
             case FindingKind::Inaccessible:
                 ForSides(finding.side, [](CSideResults& side) { ++side.m_nInaccessibleFolders; });
                 break;
+            case FindingKind::Moved:
+                ++m_results.m_nMovedFolders;
+                break;
             default:
                 break;  // a folder recorded: nothing to count
         }
@@ -228,10 +233,8 @@ void CCountingReport::OnSecurityUnread(FindingSide side) {
 
 void CCountingReport::OnPairStopped(const CFinding& finding, bool bExamined) {
     ForSides(finding.side, [](CSideResults& side) { ++side.m_nInaccessibleFiles; });
-    CFinding unread = finding;
-    unread.bFurther = false;
-    Account(unread, FileClass::NotVerified);
-    if (bExamined) {
+    Account(finding, FileClass::NotVerified);
+    if (bExamined && !finding.bFurther) {
         CountTested(finding);
     }
 }

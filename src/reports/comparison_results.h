@@ -76,12 +76,13 @@ struct CComparisonResults {
     int m_nMovedFiles = 0;      // files found on the other side under another path
     CSideResults m_source;
     CSideResults m_destination;
+    int m_nMovedFolders = 0;  // folders found on the other side under another path
     // Every file listed on each side (source, destination), counted once.
     CFileAccount m_files[2];
     // The bytes of file contents read to hash or compare them.
     uint64_t m_nBytesRead = 0;
 
-    // Sets all twenty-one counters and the accounts to 0.
+    // Sets all the counters and the accounts to 0.
     void Clear() { *this = CComparisonResults(); }
     // True when nothing is missing on either side, nothing was moved and no
     // pair mismatched; identical, tested and excluded counts play no part.

@@ -115,13 +115,27 @@ std::wstring FormatFinding(const CFinding& finding) {
                                                              HashText(finding.source).c_str())
                                               : std::wstring(L": files are identical.");
         case FindingKind::Moved:
-            return FormatString(L": file moved to %s.", ConsolePath(finding.pszTo).c_str());
+            return FormatString(L": %s moved to %s.", pszItem, ConsolePath(finding.pszTo).c_str());
         case FindingKind::Recorded:
             return finding.source.cbHash != 0
                        ? FormatString(L": file recorded (%s).", HashText(finding.source).c_str())
                        : FormatString(L": %s recorded.", pszItem);
     }
     return std::wstring();
+}
+
+DWORD ReasonOf(const CFinding& finding) {
+    switch (finding.kind) {
+        case FindingKind::Inaccessible:
+            return finding.side == FindingSide::Destination ? finding.destination.dwError
+                                                            : finding.source.dwError;
+        case FindingKind::MissingInDestination:
+            return finding.source.dwError;
+        case FindingKind::MissingInSource:
+            return finding.destination.dwError;
+        default:
+            return ERROR_SUCCESS;
+    }
 }
 
 std::wstring InaccessibleReason(DWORD dwError) {
@@ -178,11 +192,14 @@ void CConsoleReport::OnFinding(const CFinding& finding) {
     // What could not be read for another reason than a denial (a pipe, a
     // device, a forbidden name, a change) says why on a line of its own, as
     // under an error.
-    if (finding.kind == FindingKind::Inaccessible) {
-        const DWORD dwError = finding.side == FindingSide::Destination ? finding.destination.dwError
-                                                                       : finding.source.dwError;
+    const DWORD dwError = ReasonOf(finding);
+    if (dwError != ERROR_SUCCESS) {
+        // A missing file says why it could not be searched for a move, a
+        // denial too: "not found" alone would not.
         const std::wstring strReason =
-            dwError != ERROR_ACCESS_DENIED ? InaccessibleReason(dwError) : std::wstring();
+            dwError != ERROR_ACCESS_DENIED || finding.kind != FindingKind::Inaccessible
+                ? InaccessibleReason(dwError)
+                : std::wstring();
         if (!strReason.empty()) {
             WriteMessage(m_writer, strReason.c_str(),
                          MSG_INFO | MSG_VERBATIM | MSG_NODECORATION | MSG_NEWLINE, 0);

@@ -26,6 +26,10 @@ std::wstring FormatFinding(const CFinding& finding);
 // explain): the system's text and code for dwError, or the program's own
 // text for FILE_CHANGED_WHILE_READ; empty when there is no text.
 std::wstring InaccessibleReason(DWORD dwError);
+// The failure that finding's reason tells: of the side an inaccessible
+// finding names, or of a missing file that could not be read when moves were
+// sought; ERROR_SUCCESS for a finding without one.
+DWORD ReasonOf(const CFinding& finding);
 
 // pszPath with each control character (U+0000 to U+001F, U+007F) shown as
 // its Unicode control picture (U+2400 to U+241F, U+2421), and each C1

@@ -183,7 +183,7 @@ void CJsonReport::OnFinding(const CFinding& finding) {
                            : ", \"type\": \"file\", \"kind\": \"";
     str += kKindNames[static_cast<int>(finding.kind)];
     str += '"';
-    if (finding.kind == FindingKind::Moved) {
+    if (finding.pszTo != nullptr) {
         str += ", \"to\": ";
         AppendJsonString(str, finding.pszTo != nullptr ? finding.pszTo : L"");
     }
@@ -198,9 +198,8 @@ void CJsonReport::OnFinding(const CFinding& finding) {
     // Why it was not compared, as the console says it: the code of the
     // side that the console's reason names (none for a file that changed
     // while it was read: that reason is the program's own).
-    if (finding.kind == FindingKind::Inaccessible) {
-        const DWORD dwError = finding.side == FindingSide::Destination ? finding.destination.dwError
-                                                                       : finding.source.dwError;
+    const DWORD dwError = ReasonOf(finding);
+    if (finding.kind == FindingKind::Inaccessible || dwError != ERROR_SUCCESS) {
         str += ", \"error\": ";
         str += dwError == FILE_CHANGED_WHILE_READ ? "null" : std::to_string(dwError);
         str += ", \"reason\": ";
@@ -309,6 +308,7 @@ DWORD CJsonReport::Finish(const CComparisonResults& results, LONGLONG nElapsedNa
     AppendCounter(str, "dateMismatches", results.m_nDateMismatches);
     AppendCounter(str, "hashMismatches", results.m_nHashMismatches);
     AppendCounter(str, "movedFiles", results.m_nMovedFiles);
+    AppendCounter(str, "movedFolders", results.m_nMovedFolders);
     str += ",\r\n    ";
     AppendSide(str, "source", results.m_source);
     str += ",\r\n    ";

@@ -40,15 +40,17 @@ std::wstring TimeText(uint64_t nTime, unsigned nDigits = 0) {
     return std::wstring(szDate) + L" " + szTime;
 }
 
-// The summary of one pair of files.
-std::wstring DateSummary(int nIdentical, int nSize, int nDate) {
+// The summary of one pair of files, tested once however many of its facts
+// differ.
+std::wstring DateSummary(int nSize, int nDate, int nHash, bool bHash) {
     e2e::CCounts counts;
-    counts.nIdentical = nIdentical;
     counts.nSizeMismatches = nSize;
     counts.nDateMismatches = nDate;
+    counts.nHashMismatches = nHash;
     counts.source.nTested = 1;
     counts.destination.nTested = 1;
-    return e2e::Summary(counts, e2e::SHOW_DATE);
+    counts.nDifferent = 1;
+    return e2e::Summary(counts, e2e::SHOW_DATE | (bHash ? e2e::SHOW_HASH : 0));
 }
 
 TEST(DateTest, ToleranceAndMoreRecentFindings) {
@@ -76,8 +78,14 @@ TEST(DateTest, ToleranceAndMoreRecentFindings) {
          L": file in destination is more recent! (", L" < "},
         {"source more recent, value as next argument", L"/date 1000", kNoon + 10000001, kNoon,
          "same", L": file in source is more recent! (", L" > "},
-        {"date mismatch hides a size mismatch", L"/date:0", kNoon, kNoon + 20000000, "longer!",
+        // No fact hides another: the time finding first, then the pair as
+        // if its times agreed.
+        {"times and sizes differ", L"/date:0", kNoon, kNoon + 20000000, "longer!",
          L": file in destination is more recent! (", L" < "},
+        {"times and contents differ, with /hash", L"/date:0 /hash", kNoon, kNoon + 20000000, "SAME",
+         L": file in destination is more recent! (", L" < "},
+        {"times differ only, with /hash", L"/date:0 /hash", kNoon + 20000000, kNoon, "same",
+         L": file in source is more recent! (", L" > "},
         {"sizes compared when dates pass", L"/date:5", kNoon, kNoon + 50000, "longer!", nullptr,
          nullptr},
         {"texts that would read the same carry milliseconds", L"/date:0", kNoon + 2500000,
@@ -108,28 +116,37 @@ TEST(DateTest, ToleranceAndMoreRecentFindings) {
             test::SetLastWriteTime(trees.Source(L"f.txt"), tc.nSource);
         }
         test::SetLastWriteTime(trees.Destination(L"f.txt"), tc.nDestination);
-        const bool bSizesDiffer = std::string(tc.pszDestinationContents) != "same";
+        const std::string strContents = tc.pszDestinationContents;
+        const bool bSizesDiffer = strContents.size() != 4;
+        const bool bHash = std::wstring(tc.pszOption).find(L"/hash") != std::wstring::npos;
+        const bool bContentsDiffer = bHash && !bSizesDiffer && strContents != "same";
 
         std::wstring strFindings;
-        std::wstring strVerdict;
         if (tc.pszFinding != nullptr) {
             strFindings = std::wstring(L"\\f.txt") + tc.pszFinding +
                           (tc.pszSourceText ? tc.pszSourceText : TimeText(tc.nSource, tc.nDigits)) +
                           tc.pszRelation + TimeText(tc.nDestination, tc.nDigits) + L").\n";
-            strVerdict = DateSummary(0, 0, 1);
-        } else if (bSizesDiffer) {
-            strFindings = L"\\f.txt: file sizes are different! (4 bytes != 7 bytes).\n";
-            strVerdict = DateSummary(0, 1, 0);
-        } else {
-            strVerdict = e2e::kIdentical;
         }
+        if (bSizesDiffer) {
+            strFindings += L"\\f.txt: file sizes are different! (4 bytes != 7 bytes).\n";
+        }
+        if (bContentsDiffer) {
+            strFindings +=
+                L"\\f.txt: file contents are different! "
+                L"(51037a4a37730f52c8732586d3aaa316 != "
+                L"c706ffd80b0ad0a4ef605c581e95252b).\n";
+        }
+        const std::wstring strVerdict =
+            strFindings.empty() ? e2e::kIdentical
+                                : DateSummary(bSizesDiffer ? 1 : 0, tc.pszFinding ? 1 : 0,
+                                              bContentsDiffer ? 1 : 0, bHash);
         // A time zone far from UTC: the times must still show as stored.
         const std::wstring strReport = trees.Root() / L"r.json";
         const test::CRunResult result =
             trees.Run(tc.pszOption + (bUnixTime ? L" /report " + test::Quote(strReport) : L""),
                       {L"TZ=JST-9"});
         EXPECT_EQ(strFindings.empty() ? 0u : 4u, result.dwExitCode);
-        EXPECT_EQ(trees.CompletedOutput(L"", strFindings, strVerdict),
+        EXPECT_EQ(trees.CompletedOutput(bHash ? e2e::kMd5Line : L"", strFindings, strVerdict),
                   e2e::NormalizeDuration(result.strOutput));
         if (bUnixTime) {
             EXPECT_NE(

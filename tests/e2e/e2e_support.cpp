@@ -83,6 +83,8 @@ std::wstring Summary(const CCounts& counts, unsigned nShow) {
         std::to_wstring(counts.source.nMissingFiles + counts.destination.nMissingFiles) + L"\n";
     if (nShow & SHOW_MOVES) {
         str += L"Moved file(s):                          " + std::to_wstring(counts.nMoved) + L"\n";
+        str += L"Moved folder(s):                        " + std::to_wstring(counts.nMovedFolders) +
+               L"\n";
     }
     str += L"File size mismatch(es):                 " + std::to_wstring(counts.nSizeMismatches) +
            L"\n";

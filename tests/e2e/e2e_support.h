@@ -45,6 +45,7 @@ struct CCounts {
     // inaccessible files, extra as the files missing in the source).
     std::wstring strVerifiedBytes = L"0 bytes";
     int nDifferent = -1, nNotVerified = -1, nExtra = -1;
+    int nMovedFolders = 0;
 };
 // Which optional summary lines appear.
 enum : unsigned {

@@ -106,6 +106,7 @@ def console_summary(lines):
                "dateMismatches": number("File date mismatch(es):"),
                "hashMismatches": number("File hash mismatch(es):"),
                "movedFiles": number("Moved file(s):") if "Moved file(s):" in text else 0,
+               "movedFolders": number("Moved folder(s):") if "Moved folder(s):" in text else 0,
                "source": side(source), "destination": side(destination)}
     # The console shows no excluded files or folders and no security issues
     # without their options: the document counts none.
@@ -174,7 +175,7 @@ class JsonReport(unittest.TestCase):
         self.assertEqual({"path": "\\", "message": "no text", "code": 0x8FFF0001, "text": None},
                          second)
         summary = {"identical": 1, "sizeMismatches": 2, "dateMismatches": 4, "hashMismatches": 3,
-                   "movedFiles": 5, "source": dict(zip(COUNTERS, range(6, 14))),
+                   "movedFiles": 5, "movedFolders": 0, "source": dict(zip(COUNTERS, range(6, 14))),
                    "destination": dict(zip(COUNTERS, range(14, 22)))}
         none = {"count": 0, "bytes": 0}
         files = {side: dict.fromkeys(["listed"] + FILE_CLASSES, none)
@@ -243,10 +244,11 @@ class JsonReport(unittest.TestCase):
                                  {f["path"]: f["error"] for f in document["findings"]
                                   if f["kind"] == "inaccessible"})
                 # The verdict's line is the console's, with what it rests on:
-                # same, contents and sub/deep were read on both sides.
+                # same, contents, sub/deep and date (its times differ, its
+                # contents are compared all the same) were read on both sides.
                 verdict = document["summary"]["verdict"]
                 self.assertEqual({"extraInDestination": 1, "unlistedSourceFolders": 0,
-                                  "bytesRead": 6},
+                                  "bytesRead": 8},
                                  {k: v for k, v in verdict.items() if k != "line"})
                 # The file accounts are the document's alone.
                 counters = {k: v for k, v in document["summary"].items() if k != "files"}

@@ -68,6 +68,7 @@ CComparisonResults SampleResults() {
     r.m_nHashMismatches = 4;
     r.m_nDateMismatches = 5;
     r.m_nMovedFiles = 6;
+    r.m_nMovedFolders = 8;
     r.m_source = {20, 1, 2, 3, 4, 5, 6, 7};
     r.m_destination = {21, 10, 11, 12, 13, 14, 15, 16};
     return r;
@@ -107,6 +108,7 @@ TEST(ComparisonResultsTest, SummaryWithEveryOptionalLine) {
         L"Identical file(s):                      12\n"
         L"Missing file(s) (source + destination): 11\n"
         L"Moved file(s):                          6\n"
+        L"Moved folder(s):                        8\n"
         L"File size mismatch(es):                 3\n"
         L"File date mismatch(es):                 5\n"
         L"File hash mismatch(es):                 4\n"
