@@ -81,8 +81,8 @@ private:
     void CopySpilledErrors();
 
     CReplacingFile m_file;
-    std::string m_strErrors;   // the error objects held, written by Finish
-    CCacheFile m_errorFile;    // the error objects beyond those held
+    std::string m_strErrors;  // the error objects held, written by Finish
+    CCacheFile m_errorFile;   // the error objects beyond those held
     bool m_bAnyError = false;
     std::string m_strVerdict;  // the verdict line as JSON text, written by Finish
     unsigned long long m_nFindings = 0;

@@ -18,6 +18,21 @@ SOURCE = {"size.txt": b"1", "content.txt": b"abc", "lost.txt": b"l", "only-src/f
 DESTINATION = {"size.txt": b"12", "content.txt": b"abd", "extra.txt": b"e", "only-dst/g.txt": b"g"}
 
 
+def write_snapshot(path, entries):
+    """A version-2 snapshot made with /subdir: the header, the entries (each
+    given its time) and the closing line that counts them."""
+    time = "2026-12-07T00:00:00.0000000Z"
+    header = {"format": "quorva-snapshot", "version": 2, "root": "C:\\t", "created": time,
+              "options": {"subdir": True, "hash": None, "security": False, "fileExclusions": None,
+                          "folderExclusions": None, "excludedFiles": [], "excludedFolders": []}}
+    files = [entry for entry in entries if entry["type"] == "file"]
+    end = {"end": {"files": len(files), "folders": len(entries) - len(files),
+                   "bytes": sum(entry["size"] for entry in files)}}
+    with open(path, "w", encoding="utf-8") as f:
+        for line in [header] + [dict(entry, lastWrite=time) for entry in entries] + [end]:
+            f.write(json.dumps(line, ensure_ascii=False) + "\n")
+
+
 class Snapshot(unittest.TestCase):
     def setUp(self):
         self.folder = tempfile.TemporaryDirectory()
@@ -247,25 +262,30 @@ class Snapshot(unittest.TestCase):
     def test_a_tree_deeper_than_the_stack_ever_was(self):
         # 6,000 folders deep, by snapshot (a walk on the stack ended at about
         # 5,000): the one file that differs is found and the run ends with 4.
-        depth, time = 6000, "2026-12-07T00:00:00.0000000Z"
-        header = json.dumps({"format": "quorva-snapshot", "version": 2, "root": "C:\\deep",
-                             "created": time, "options": {
-                                 "subdir": True, "hash": None, "security": False,
-                                 "fileExclusions": None, "folderExclusions": None,
-                                 "excludedFiles": [], "excludedFolders": []}})
+        depth = 6000
+        folders = [{"path": "\\a" * level, "type": "folder"} for level in range(1, depth + 1)]
         for name, size in (("s.json", 1), ("d.json", 2)):
-            with open(self.path(name), "w", encoding="utf-8") as f:
-                f.write(header + "\n")
-                for level in range(1, depth + 1):
-                    f.write('{"path": "%s", "type": "folder", "lastWrite": "%s"}\n'
-                            % ("\\\\a" * level, time))
-                f.write('{"path": "%s\\\\f", "type": "file", "size": %d, "lastWrite": "%s"}\n'
-                        % ("\\\\a" * depth, size, time))
-                f.write(json.dumps({"end": {"files": 1, "folders": depth, "bytes": size}}) + "\n")
+            write_snapshot(self.path(name),
+                           folders + [{"path": "\\a" * depth + "\\f", "type": "file", "size": size}])
         code, output = quorva(windows(self.path("s.json")), windows(self.path("d.json")), "/subdir")
         self.assertEqual(4, code, output[-300:])
         self.assertIn("\n" + "\\a" * depth + "\\f: file sizes are different! (1 bytes != 2 bytes).\n",
                       output)
+
+    def test_folders_whose_keys_are_equal_are_told_apart_by_their_paths(self):
+        # Two names whose paths have the same 64-bit FNV-1a key: one folder
+        # could not be read when it was recorded, the other was, and holds a
+        # file.
+        unread, read = "\u6552\u6ba7\u5ab5\u616a\u5180", "\u4ff0\u6a1a\u56c9\u4f58\u55bb"
+        for name in ("s.json", "d.json"):
+            write_snapshot(self.path(name), [
+                {"path": "\\" + unread, "type": "folder", "error": 5},
+                {"path": "\\" + read, "type": "folder"},
+                {"path": "\\" + read + "\\f", "type": "file", "size": 1}])
+        code, output = quorva(windows(self.path("s.json")), windows(self.path("d.json")),
+                              "/subdir", "/display:verbose,utf8")
+        self.assertIn("\n\\" + read + "\\f: files are identical.\n", output)
+        self.assertNotIn("\\" + read + ": folder", output)
 
     def test_options_a_snapshot_cannot_serve_are_refused(self):
         self.snapshot(self.src, "s.json", "/hash")

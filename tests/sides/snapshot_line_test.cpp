@@ -92,36 +92,4 @@ TEST(SnapshotLineTest, MalformedLinesAreRefused) {
     }
 }
 
-// The members of the line's object and of its objects are kept with their
-// kinds and values; an array of texts only is a list of texts.
-TEST(SnapshotLineTest, MembersAreKeptWithTheirValues) {
-    const std::string strLine =
-        R"({"n": -5, "u": 18446744073709551615, "f": 1.5, "t": "x\u00e9", "b": true, )"
-        R"("z": null, "l": ["a", "b"], "m": ["a", 1], "o": {"p": 7, "q": {"r": 1}}})";
-    CSnapshotLine line;
-    ASSERT_EQ(nullptr, line.Parse(strLine.data(), strLine.size()));
-    using Kind = CJsonValue::Kind;
-    const CJsonValue* p = line.Find("n");
-    ASSERT_NE(nullptr, p);
-    EXPECT_EQ(Kind::Integer, p->kind);
-    EXPECT_TRUE(p->bNegative);
-    EXPECT_EQ(5u, p->u);
-    ASSERT_NE(nullptr, p = line.Find("u"));
-    EXPECT_EQ(18446744073709551615ULL, p->u);
-    EXPECT_FALSE(p->bNegative);
-    EXPECT_EQ(Kind::Number, line.Find("f")->kind);
-    EXPECT_EQ("x\xC3\xA9", line.Find("t")->str);
-    EXPECT_TRUE(line.Find("b")->b);
-    EXPECT_EQ(Kind::Null, line.Find("z")->kind);
-    ASSERT_EQ(Kind::Texts, line.Find("l")->kind);
-    EXPECT_EQ((std::vector<std::string_view>{"a", "b"}), line.Find("l")->texts);
-    EXPECT_EQ(Kind::Array, line.Find("m")->kind);
-    EXPECT_EQ(Kind::Object, line.Find("o")->kind);
-    ASSERT_NE(nullptr, p = line.Find("p", "o"));
-    EXPECT_EQ(7u, p->u);
-    EXPECT_EQ(Kind::Object, line.Find("q", "o")->kind);
-    EXPECT_EQ(nullptr, line.Find("r", "q"));
-    EXPECT_EQ(nullptr, line.Find("p"));
-}
-
 }  // namespace
