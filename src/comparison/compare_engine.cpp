@@ -137,13 +137,16 @@ DWORD CComparison::Run() {
 
 DWORD CComparison::ReportTree() {
     // A folder whose subfolders are being reported, and the next of its
-    // source subfolders to look at.
+    // source subfolders to look at. The deepest step's folder holds its
+    // paths; each step above it, their lengths, its paths given back to the
+    // planner for the folders planned next.
     struct CReportStep {
         std::unique_ptr<CFolderPlan> pPlan;
         size_t iNext;
+        CPathLengths paths;
     };
     std::vector<CReportStep> walk;
-    std::unique_ptr<CFolderPlan> pPlan = m_planner.TakePlan(std::wstring());
+    std::unique_ptr<CFolderPlan> pPlan = m_planner.TakePlan(std::wstring(), nullptr);
     for (;;) {
         if (pPlan) {
             const DWORD dwError = ReportFolder(*pPlan);
@@ -155,7 +158,14 @@ DWORD CComparison::ReportTree() {
                 // goes deeper.
                 pPlan->ReleaseFiles();
                 BeginSubfolders(*pPlan);
-                walk.push_back({std::move(pPlan), 0});
+                if (!walk.empty()) {
+                    CFolder& above = walk.back().pPlan->folder;
+                    walk.back().paths = LengthsOf(above);
+                    m_planner.GiveBackPaths(above);
+                }
+                walk.push_back({std::move(pPlan), 0, {}});
+            } else {
+                m_planner.GiveBackPaths(pPlan->folder);
             }
             pPlan.reset();
         }
@@ -175,15 +185,19 @@ DWORD CComparison::ReportTree() {
             }
         }
         if (step.iNext < subfolders.source.GetCount()) {
-            pPlan = m_planner.TakePlan(
-                JoinPath(plan.folder.strRelative, subfolders.source.Name(step.iNext++)));
+            pPlan =
+                m_planner.TakePlan(plan.folder.strRelative, subfolders.source.Name(step.iNext++));
             continue;
         }
         const DWORD dwError = EndSubfolders(plan);
         if (dwError != ERROR_SUCCESS) {
             return dwError;
         }
+        const std::unique_ptr<CFolderPlan> pBelow = std::move(step.pPlan);
         walk.pop_back();
+        if (!walk.empty()) {
+            TakePathsBack(walk.back().pPlan->folder, walk.back().paths, pBelow->folder);
+        }
     }
 }
 

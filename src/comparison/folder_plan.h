@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "comparison/finding.h"
@@ -34,6 +35,57 @@ struct CFolder {
         return strRelative.empty() ? kRootPath : strRelative.c_str();
     }
 };
+
+// The lengths of a folder's paths. A walk keeps whole paths for its deepest
+// folder only: the paths of each folder above it are prefixes of those, so
+// they are kept as lengths, and a tree's depth costs no more than its
+// deepest folder's paths.
+struct CPathLengths {
+    size_t cchRelative;
+    size_t cchSource;
+    size_t cchDestination;
+};
+
+inline CPathLengths LengthsOf(const CFolder& folder) {
+    return {folder.strRelative.size(), folder.strSource.size(), folder.strDestination.size()};
+}
+
+// Cuts the paths of folder, those of a folder below, to those of the folder
+// above it whose lengths are given.
+inline void CutPaths(CFolder& folder, const CPathLengths& lengths) {
+    folder.strRelative.resize(lengths.cchRelative);
+    folder.strSource.resize(lengths.cchSource);
+    folder.strDestination.resize(lengths.cchDestination);
+}
+
+// Appends a backslash and pszName to strPath, the path of a folder, making that of
+// the folder's item pszName, as JoinPath does in a new string.
+inline void AppendName(std::wstring& strPath, const wchar_t* pszName) {
+    strPath += L'\\';
+    strPath += pszName;
+}
+
+// Whether strPath is the path of the roots ("", pszName null) or the path of
+// item pszName of the folder at strParent.
+inline bool IsPathOf(const std::wstring& strPath, const std::wstring& strParent,
+                     const wchar_t* pszName) {
+    if (pszName == nullptr) {
+        return strPath.empty();
+    }
+    const size_t cchParent = strParent.size();
+    return strPath.size() == cchParent + 1 + std::char_traits<wchar_t>::length(pszName) &&
+           strPath.compare(0, cchParent, strParent) == 0 && strPath[cchParent] == L'\\' &&
+           strPath.compare(cchParent + 1, std::wstring::npos, pszName) == 0;
+}
+
+// Gives folder back the paths set aside as lengths, cut from those of below,
+// the subfolder that the walk leaves, which no longer needs them.
+inline void TakePathsBack(CFolder& folder, const CPathLengths& lengths, CFolder& below) {
+    folder.strRelative = std::move(below.strRelative);
+    folder.strSource = std::move(below.strSource);
+    folder.strDestination = std::move(below.strDestination);
+    CutPaths(folder, lengths);
+}
 
 // The subfolders of a folder pair, each side's in listing order, each with
 // the position of its partner on the other side (or kNoItem). Links to folders

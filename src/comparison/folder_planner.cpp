@@ -55,10 +55,24 @@ void LeaveOutUnread(const CUnaddressable& unread, CItemList& files) {
 
 }  // namespace
 
-void CFolderPlanner::PlanFolder(const CFolder& folder) {
+void CFolderPlanner::Start(const CFolder& folder) {
+    m_paths = folder;
+    PlanFolder(folder.source, folder.destination);
+}
+
+void CFolderPlanner::PlanFolder(const CItemFacts& source, const CItemFacts& destination) {
     auto pPlan = std::make_unique<CFolderPlan>();
     CFolderPlan& plan = *pPlan;
-    plan.folder = folder;
+    const CFolder& folder = plan.folder;
+    if (!m_spare.empty()) {
+        plan.folder = std::move(m_spare.back());
+        m_spare.pop_back();
+    }
+    plan.folder.strRelative = m_paths.strRelative;
+    plan.folder.strSource = m_paths.strSource;
+    plan.folder.strDestination = m_paths.strDestination;
+    plan.folder.source = source;
+    plan.folder.destination = destination;
     if (m_context.dwOptions & OPT_SUBDIR) {
         plan.pSubfolders = std::make_shared<CSubfolders>();
     }
@@ -182,7 +196,7 @@ void CFolderPlanner::PlanSubfolders(const CFolderPlan& plan) {
     } else {
         subfolders.Pair();
     }
-    m_walk.push_back({plan.pSubfolders, plan.folder, 0});
+    m_walk.push_back({plan.pSubfolders, 0, LengthsOf(plan.folder)});
 }
 
 Verdict CFolderPlanner::Decide(const CListedItem& source, const CListedItem& destination,
@@ -220,24 +234,37 @@ bool CFolderPlanner::PlanNextFolder() {
         const size_t j = subfolders.sourcePairs[i];
         const wchar_t* const pszSource = subfolders.source.Name(i);
         const bool bAlone = m_context.IsAlone();
+        CutPaths(m_paths, step.paths);
+        AppendName(m_paths.strRelative, pszSource);
+        AppendName(m_paths.strSource, pszSource);
+        if (!bAlone) {
+            AppendName(m_paths.strDestination, subfolders.destination.Name(j));
+        }
         // Planning may add a step for the folder below: step is not used
         // afterwards.
-        PlanFolder({JoinPath(step.folder.strRelative, pszSource),
-                    JoinPath(step.folder.strSource, pszSource),
-                    bAlone ? std::wstring()
-                           : JoinPath(step.folder.strDestination, subfolders.destination.Name(j)),
-                    FactsOf(subfolders.source, i),
-                    bAlone ? CItemFacts() : FactsOf(subfolders.destination, j)});
+        PlanFolder(FactsOf(subfolders.source, i),
+                   bAlone ? CItemFacts() : FactsOf(subfolders.destination, j));
         return true;
     }
     return false;
 }
 
-std::unique_ptr<CFolderPlan> CFolderPlanner::TakePlan(const std::wstring& strRelative) {
+void CFolderPlanner::GiveBackPaths(CFolder& folder) {
+    // No more than the folders in flight can reuse.
+    if (m_spare.size() < kFoldersAhead + 2) {
+        m_spare.push_back(std::move(folder));
+    }
+    folder.strRelative = std::wstring();
+    folder.strSource = std::wstring();
+    folder.strDestination = std::wstring();
+}
+
+std::unique_ptr<CFolderPlan> CFolderPlanner::TakePlan(const std::wstring& strParent,
+                                                      const wchar_t* pszName) {
     if (m_planned.empty()) {
         PlanNextFolder();
     }
-    if (m_planned.empty() || m_planned.front()->folder.strRelative != strRelative) {
+    if (m_planned.empty() || !IsPathOf(m_planned.front()->folder.strRelative, strParent, pszName)) {
         throw std::logic_error("comparison: folders planned out of turn");
     }
     std::unique_ptr<CFolderPlan> pPlan = std::move(m_planned.front());

@@ -21,11 +21,19 @@ public:
     explicit CFolderPlanner(CComparisonContext& context) : m_context(context) {}
 
     // Plans the roots, folder, which the first TakePlan takes.
-    void Start(const CFolder& folder) { PlanFolder(folder); }
-    // The next planned folder, which must be strRelative (the report walk
-    // and the planning go through the folders in the same order); the
+    void Start(const CFolder& folder);
+    // The next planned folder, which must be the roots (pszName null) or
+    // subfolder pszName of the folder at display path strParent (the report
+    // walk and the planning go through the folders in the same order); the
     // caller owns it.
-    std::unique_ptr<CFolderPlan> TakePlan(const std::wstring& strRelative);
+    std::unique_ptr<CFolderPlan> TakePlan(const std::wstring& strParent, const wchar_t* pszName);
+    // Takes back the paths of a folder that the report walk is done with,
+    // or that lies above its deepest folder, emptying folder, for the
+    // folders planned next to reuse. Going down a tree, a walk asks for ever
+    // longer paths, and no block given back to the heap by a folder above
+    // fits the next: the heap grew with the square of the depth (900 MB at
+    // 8,000 levels). Paths reused grow in place.
+    void GiveBackPaths(CFolder& folder);
     // Gives the hash queue the contents pairs it has room for, in the order
     // of the report: those of pReporting not fed yet (the folder whose files
     // are reported, or null), then the planned folders', planning ahead when
@@ -33,10 +41,11 @@ public:
     void FeedHashQueue(CFolderPlan* pReporting);
 
 private:
-    // Lists both sides of the folder, pairs them and decides each file; the
-    // plan joins the folders planned. A folder that cannot be listed is
-    // planned with its failure, and nothing after it.
-    void PlanFolder(const CFolder& folder);
+    // Lists both sides of the folder at the walk's paths, known on each side
+    // as source and destination, pairs them and decides each file; the plan
+    // joins the folders planned. A folder that cannot be listed is planned
+    // with its failure, and nothing after it.
+    void PlanFolder(const CItemFacts& source, const CItemFacts& destination);
     // Lists both sides of the plan's folder into it; the plan's dwError set
     // when a side's failure stops the comparison.
     void ListFolder(CFolderPlan& plan);
@@ -60,11 +69,11 @@ private:
                           size_t i) const;
 
     // For each planned folder whose subfolders are not all planned yet: the
-    // next source subfolder to look at.
+    // next source subfolder to look at, and the lengths of its paths.
     struct CWalkStep {
         std::shared_ptr<const CSubfolders> pSubfolders;
-        CFolder folder;
         size_t iNext;
+        CPathLengths paths;
     };
 
     CComparisonContext& m_context;
@@ -73,5 +82,10 @@ private:
     std::deque<std::unique_ptr<CFolderPlan>> m_planned;
     size_t m_nFilesPlanned = 0;
     std::vector<CWalkStep> m_walk;
+    // The paths of the folder planned last, grown and cut as the walk goes
+    // down and up: those of each step are prefixes of them.
+    CFolder m_paths;
+    // Paths given back, their capacity kept for the next folders planned.
+    std::vector<CFolder> m_spare;
     bool m_bWalkStopped = false;  // a folder could not be listed
 };

@@ -163,6 +163,12 @@ bool IsShownEscaped(wchar_t ch) {
 
 std::wstring ConsolePath(const wchar_t* pszPath) {
     std::wstring strPath;
+    AssignConsolePath(strPath, pszPath);
+    return strPath;
+}
+
+void AssignConsolePath(std::wstring& strPath, const wchar_t* pszPath) {
+    strPath.clear();
     for (const wchar_t* p = pszPath != nullptr ? pszPath : L""; *p != L'\0'; ++p) {
         const wchar_t ch = *p;
         if (ch < 0x20) {
@@ -175,7 +181,6 @@ std::wstring ConsolePath(const wchar_t* pszPath) {
             strPath += ch;
         }
     }
-    return strPath;
 }
 
 void CConsoleReport::OnFinding(const CFinding& finding) {

@@ -39,6 +39,8 @@ DWORD ReasonOf(const CFinding& finding);
 // name holds a "<"), so that no name can break a console line, forge one or
 // change how one reads.
 std::wstring ConsolePath(const wchar_t* pszPath);
+// The same into strPath, which keeps its capacity.
+void AssignConsolePath(std::wstring& strPath, const wchar_t* pszPath);
 
 class CConsoleReport : public CComparisonReport {
 public:

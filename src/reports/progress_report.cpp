@@ -4,7 +4,8 @@
 #include "reports/console_report.h"
 
 void CProgressReport::OnFolder(const wchar_t* pszPath) {
-    m_strFolder = ConsolePath(pszPath);
+    // Reused from folder to folder: a tree's depth costs no heap here.
+    AssignConsolePath(m_strFolder, pszPath);
     Refresh();
 }
 

@@ -260,17 +260,23 @@ class Snapshot(unittest.TestCase):
                     self.assertLess(peak[0], 64 << 10)
 
     def test_a_tree_deeper_than_the_stack_ever_was(self):
-        # 6,000 folders deep, by snapshot (a walk on the stack ended at about
+        # 16,000 folders deep, by snapshot (about 32,000 characters of path,
+        # as deep as a Windows path goes; a walk on the stack ended at about
         # 5,000): the one file that differs is found and the run ends with 4.
-        depth = 6000
+        depth = 16000
         folders = [{"path": "\\a" * level, "type": "folder"} for level in range(1, depth + 1)]
         for name, size in (("s.json", 1), ("d.json", 2)):
             write_snapshot(self.path(name),
                            folders + [{"path": "\\a" * depth + "\\f", "type": "file", "size": size}])
-        code, output = quorva(windows(self.path("s.json")), windows(self.path("d.json")), "/subdir")
+        peak = []
+        code, output = quorva(windows(self.path("s.json")), windows(self.path("d.json")), "/subdir",
+                              peak=peak)
         self.assertEqual(4, code, output[-300:])
         self.assertIn("\n" + "\\a" * depth + "\\f: file sizes are different! (1 bytes != 2 bytes).\n",
                       output)
+        # The walks keep one path of each side, not one a level: a copy a
+        # level took 3.6 GB at this depth.
+        self.assertLess(peak[0], 128 << 10)
 
     def test_folders_whose_keys_are_equal_are_told_apart_by_their_paths(self):
         # Two names whose paths have the same 64-bit FNV-1a key: one folder
