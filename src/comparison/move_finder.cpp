@@ -29,18 +29,23 @@ DWORD CMoveFinder::Keep(int nSide, const CFolder& folder, const CItemList& list,
     }
     const std::wstring& strParent = nSide == 0 ? folder.strSource : folder.strDestination;
     return KeepFilesIn(nSide, JoinPath(folder.strRelative, list.Name(i)),
-                       JoinPath(strParent, list.Name(i)));
+                       JoinPath(strParent, list.Name(i)), list[i].ftLastWrite);
 }
 
 DWORD CMoveFinder::KeepFilesIn(int nSide, const std::wstring& strRelative,
-                               const std::wstring& strFolder) {
+                               const std::wstring& strFolder, const FILETIME& ftLastWrite) {
     // Depth first, each folder listed once; what cannot be listed holds
     // nothing that can be found (the folder is reported missing all the
     // same), and any other failure stops the comparison, as in the walk.
-    std::vector<std::pair<std::wstring, std::wstring>> pending = {{strRelative, strFolder}};
+    struct CPending {
+        std::wstring first;   // its display path
+        std::wstring second;  // its long path
+        FILETIME ftLastWrite;
+    };
+    std::vector<CPending> pending = {{strRelative, strFolder, ftLastWrite}};
     CTreeSide& side = *m_context.sides[nSide];
     while (!pending.empty()) {
-        const std::pair<std::wstring, std::wstring> next = std::move(pending.back());
+        const CPending next = std::move(pending.back());
         pending.pop_back();
         CItemList files;
         CItemList folders;
@@ -66,8 +71,9 @@ DWORD CMoveFinder::KeepFilesIn(int nSide, const std::wstring& strRelative,
                                         nSide == 0 ? FindingSide::Source : FindingSide::Destination,
                                         counts.m_nExcludedFiles);
         }
-        const uint32_t nFolder = m_search.AddFolder(next.first, nSide == 0 ? next.second : L"",
-                                                    nSide == 1 ? next.second : L"", strRelative);
+        const uint32_t nFolder =
+            m_search.AddFolder(next.first, nSide == 0 ? next.second : L"",
+                               nSide == 1 ? next.second : L"", strRelative, next.ftLastWrite);
         for (size_t i = 0; i < files.GetCount(); ++i) {
             const CRecordedFacts* const pRecorded = side.IsRecorded() ? files.Recorded(i) : nullptr;
             const bool bValue = pRecorded != nullptr && pRecorded->cbHash != 0;
@@ -77,8 +83,8 @@ DWORD CMoveFinder::KeepFilesIn(int nSide, const std::wstring& strRelative,
         }
         for (size_t i = folders.GetCount(); i-- > 0;) {
             if (!folders[i].bLink) {
-                pending.emplace_back(JoinPath(next.first, folders.Name(i)),
-                                     JoinPath(next.second, folders.Name(i)));
+                pending.push_back({JoinPath(next.first, folders.Name(i)),
+                                   JoinPath(next.second, folders.Name(i)), folders[i].ftLastWrite});
             }
         }
     }
@@ -281,9 +287,12 @@ void CMoveFinder::ReportFolderItem(size_t nFolder) {
     const int nSide = m_search.FolderSide(nFolder);
     const size_t nPartner = m_search.FolderPartner(static_cast<uint32_t>(nFolder));
     const std::wstring& strPath = m_search.FolderPath(nFolder);
-    (nSide == 0 ? finding.source : finding.destination).bPresent = true;
+    CItemFacts& facts = nSide == 0 ? finding.source : finding.destination;
+    facts.bPresent = true;
+    facts.ftLastWrite = m_search.FolderTime(nFolder);
     if (nPartner != CMoveSearch::npos) {
         finding.destination.bPresent = true;
+        finding.destination.ftLastWrite = m_search.FolderTime(nPartner);
         finding.pszTo = m_search.FolderPath(nPartner).c_str();
         m_context.Report(finding, FindingKind::Moved);
         return;

@@ -37,7 +37,7 @@ private:
     // Keeps the files that lie in the folder strRelative of side nSide (its
     // long path strFolder) and below it, unreported unless they moved.
     [[nodiscard]] DWORD KeepFilesIn(int nSide, const std::wstring& strRelative,
-                                    const std::wstring& strFolder);
+                                    const std::wstring& strFolder, const FILETIME& ftLastWrite);
     // The path an item of side nSide (display path strPath) is named by: a
     // destination item inside a folder pair by the path it would have in
     // the source folder. pstrFolder, when given, receives the folder of one

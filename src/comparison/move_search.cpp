@@ -9,8 +9,8 @@
 #include "paths/long_path.h"
 
 uint32_t CMoveSearch::AddFolder(const std::wstring& strRelative, const std::wstring& strSource,
-                                const std::wstring& strDestination,
-                                const std::wstring& strOneSided) {
+                                const std::wstring& strDestination, const std::wstring& strOneSided,
+                                const FILETIME& ftLastWrite) {
     // The files of one folder come one after the other.
     if (!m_folders.empty()) {
         const CFolder& last = m_folders.back();
@@ -19,7 +19,7 @@ uint32_t CMoveSearch::AddFolder(const std::wstring& strRelative, const std::wstr
             return static_cast<uint32_t>(m_folders.size() - 1);
         }
     }
-    m_folders.push_back({strRelative, {strSource, strDestination}, strOneSided});
+    m_folders.push_back({strRelative, {strSource, strDestination}, strOneSided, ftLastWrite});
     return static_cast<uint32_t>(m_folders.size() - 1);
 }
 

@@ -53,9 +53,11 @@ public:
     // the last one's when it is the same folder.
     // strOneSided: the display path of the folder present on one side only
     // that holds it (or is it); empty for a folder present on both sides.
+    // ftLastWrite: its last-write time as listed.
     uint32_t AddFolder(const std::wstring& strRelative, const std::wstring& strSource,
                        const std::wstring& strDestination,
-                       const std::wstring& strOneSided = std::wstring());
+                       const std::wstring& strOneSided = std::wstring(),
+                       const FILETIME& ftLastWrite = FILETIME{});
     // Adds a missing file or folder named pszName of folder nFolder.
     // pbHash (cbHash bytes) is its value when it is already known (a
     // snapshot's record).
@@ -95,6 +97,7 @@ public:
     // inside a moved folder).
     bool IsMovedFolder(uint32_t nFolder) const { return m_folders[nFolder].bMoved; }
     size_t GetFolderCount() const noexcept { return m_folders.size(); }
+    const FILETIME& FolderTime(size_t nFolder) const { return m_folders[nFolder].ftLastWrite; }
     const std::wstring& FolderPath(size_t nFolder) const { return m_folders[nFolder].strRelative; }
     // The side whose one-sided tree holds folder nFolder, or -1 for a
     // folder present on both sides.
@@ -121,6 +124,7 @@ private:
         std::wstring strRelative;
         std::wstring strLong[2];
         std::wstring strOneSided;
+        FILETIME ftLastWrite;
         size_t nPartner = npos;  // set by PairFolders
         bool bMoved = false;
     };

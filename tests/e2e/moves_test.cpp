@@ -201,6 +201,7 @@ TEST(MovesTest, AFolderMovedIsComparedUnderItsNewName) {
         std::wstring strFindings;
         e2e::CCounts counts;
         const char* pszAccounts;
+        const char* pszExcluded = nullptr;  // the file exclusion list, if any
     } const kCases[] = {
         {"a renamed folder with one file damaged, one gone, one added",
          {{L"a\\1.txt", "alpha"},
@@ -231,6 +232,15 @@ TEST(MovesTest, AFolderMovedIsComparedUnderItsNewName) {
          "source: listed 3/11 identical 3/11 moved 0/0 different 0/0 missing 0/0 notVerified 0/0 "
          "excluded 0/0; destination: listed 3/11 identical 3/11 moved 0/0 different 0/0 missing "
          "0/0 notVerified 0/0 excluded 0/0"},
+        {"a moved folder partly excluded",
+         {{L"a\\1.txt", "alpha"}, {L"a\\2.txt", "bravo"}, {L"a\\x.tmp", "t1"}},
+         {{L"b\\1.txt", "alpha"}, {L"b\\2.txt", "bravo"}, {L"b\\x.tmp", "t22"}},
+         L"\\a: folder moved to \\b.\n",
+         {2, 0, 0, 0, {2, 0, 0, 1}, {2, 0, 0, 1}, 0, L"10 bytes", -1, -1, -1, 1},
+         "source: listed 3/10 identical 2/10 moved 0/0 different 0/0 missing 0/0 notVerified 0/0 "
+         "excluded 1/0; destination: listed 3/10 identical 2/10 moved 0/0 different 0/0 missing "
+         "0/0 notVerified 0/0 excluded 1/0",
+         "*.tmp\n"},
     };
     for (const auto& tc : kCases) {
         SCOPED_TRACE(tc.pszName);
@@ -242,11 +252,21 @@ TEST(MovesTest, AFolderMovedIsComparedUnderItsNewName) {
             test::MakeFile(trees.Destination(file.first), file.second);
         }
         const std::wstring strReport = trees.Root() / L"report.json";
-        const test::CRunResult result =
-            trees.Run(L"/subdir /hash /moves /report " + test::Quote(strReport));
+        const std::wstring strList = trees.Root() / L"list.txt";
+        std::wstring strHeader = e2e::kMd5Line;
+        std::wstring strOptions = L"/subdir /hash /moves /report " + test::Quote(strReport);
+        if (tc.pszExcluded != nullptr) {
+            test::MakeFile(strList, tc.pszExcluded);
+            strOptions += L" /exfile:" + test::Quote(strList);
+            strHeader = L"Loading file exclusions from " + strList +
+                        L" (Latin-1)...\n1 file exclusion(s) loaded.\n\n" + strHeader;
+        }
+        const test::CRunResult result = trees.Run(strOptions);
         EXPECT_EQ(4u, result.dwExitCode);
-        EXPECT_EQ(trees.CompletedOutput(e2e::kMd5Line, tc.strFindings,
-                                        e2e::Summary(tc.counts, e2e::SHOW_HASH | e2e::SHOW_MOVES)),
+        EXPECT_EQ(trees.CompletedOutput(
+                      strHeader, tc.strFindings,
+                      e2e::Summary(tc.counts, e2e::SHOW_HASH | e2e::SHOW_MOVES |
+                                                  (tc.pszExcluded ? e2e::SHOW_EXFILE : 0))),
                   e2e::NormalizeDuration(result.strOutput));
         EXPECT_EQ(tc.pszAccounts, e2e::FileAccounts(strReport));
     }
