@@ -4,7 +4,7 @@ folder/snapshot, snapshot/snapshot and snapshot/folder (the source gone);
 the snapshot read back with the json module; damaged snapshots refused with
 exit 2 and their line; options that a snapshot cannot serve refused with
 exit 1. Usage: snapshot.py BUILD_DIR"""
-import json, os, re, shutil, sys, tempfile, unittest
+import itertools, json, os, re, shutil, sys, tempfile, unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "lib"))
 sys.dont_write_bytecode = True
@@ -20,17 +20,23 @@ DESTINATION = {"size.txt": b"12", "content.txt": b"abd", "extra.txt": b"e", "onl
 
 def write_snapshot(path, entries):
     """A version-2 snapshot made with /subdir: the header, the entries (each
-    given its time) and the closing line that counts them."""
+    given its time; any iterable, written as it comes) and the closing line
+    that counts them."""
     time = "2026-12-07T00:00:00.0000000Z"
     header = {"format": "quorva-snapshot", "version": 2, "root": "C:\\t", "created": time,
               "options": {"subdir": True, "hash": None, "security": False, "fileExclusions": None,
                           "folderExclusions": None, "excludedFiles": [], "excludedFolders": []}}
-    files = [entry for entry in entries if entry["type"] == "file"]
-    end = {"end": {"files": len(files), "folders": len(entries) - len(files),
-                   "bytes": sum(entry["size"] for entry in files)}}
+    end = {"files": 0, "folders": 0, "bytes": 0}
     with open(path, "w", encoding="utf-8") as f:
-        for line in [header] + [dict(entry, lastWrite=time) for entry in entries] + [end]:
-            f.write(json.dumps(line, ensure_ascii=False) + "\n")
+        f.write(json.dumps(header, ensure_ascii=False) + "\n")
+        for entry in entries:
+            if entry["type"] == "file":
+                end["files"] += 1
+                end["bytes"] += entry["size"]
+            else:
+                end["folders"] += 1
+            f.write(json.dumps(dict(entry, lastWrite=time), ensure_ascii=False) + "\n")
+        f.write(json.dumps({"end": end}) + "\n")
 
 
 class Snapshot(unittest.TestCase):
@@ -264,10 +270,12 @@ class Snapshot(unittest.TestCase):
         # as deep as a Windows path goes; a walk on the stack ended at about
         # 5,000): the one file that differs is found and the run ends with 4.
         depth = 16000
-        folders = [{"path": "\\a" * level, "type": "folder"} for level in range(1, depth + 1)]
         for name, size in (("s.json", 1), ("d.json", 2)):
-            write_snapshot(self.path(name),
-                           folders + [{"path": "\\a" * depth + "\\f", "type": "file", "size": size}])
+            # Written as made: no list of the paths grows the test's memory,
+            # which the program started from it would inherit as its peak.
+            write_snapshot(self.path(name), itertools.chain(
+                ({"path": "\\a" * level, "type": "folder"} for level in range(1, depth + 1)),
+                [{"path": "\\a" * depth + "\\f", "type": "file", "size": size}]))
         peak = []
         code, output = quorva(windows(self.path("s.json")), windows(self.path("d.json")), "/subdir",
                               peak=peak)
