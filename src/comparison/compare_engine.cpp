@@ -451,18 +451,9 @@ bool CComparison::HasSecurityIssue(const std::wstring& strFolder, const CItemLis
                               HResultFromLastError());
         return false;
     }
-    const int nResult =
-        pRecorded != nullptr ? pRecorded->nSecurity : ::CheckSecurity(g_itemPath.GetPath());
-    if (nResult < 0) {
-        // A file whose owner and DACL could not be checked is not taken for
-        // one that has both: it counts as an issue, the error saying why.
-        m_context.report.OnSecurityUnread(bSource ? FindingSide::Source : FindingSide::Destination);
-        m_context.ReportError(bSource ? L"could not get security descriptor of source."
-                                      : L"could not get security descriptor of destination.",
-                              nResult);
-        return false;
-    }
-    return nResult == 1;
+    return m_context.IsSecurityIssue(bSource ? 0 : 1, pRecorded != nullptr
+                                                          ? pRecorded->nSecurity
+                                                          : ::CheckSecurity(g_itemPath.GetPath()));
 }
 
 void CComparison::CheckSecurity(const CFolderPlan& plan, const CPlannedFile& file) {

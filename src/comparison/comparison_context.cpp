@@ -43,6 +43,19 @@ void CComparisonContext::ReportListed(FindingSide side, const CItemList& files,
         side, files.GetCount() + unaddressable.GetCount() + counts.m_nExcludedFiles, nBytes);
 }
 
+bool CComparisonContext::IsSecurityIssue(int nSide, int nResult) {
+    if (nResult < 0) {
+        // A file whose owner and DACL could not be checked is not taken for
+        // one that has both: it counts as an issue, the error saying why.
+        report.OnSecurityUnread(nSide == 0 ? FindingSide::Source : FindingSide::Destination);
+        ReportError(nSide == 0 ? L"could not get security descriptor of source."
+                               : L"could not get security descriptor of destination.",
+                    nResult);
+        return false;
+    }
+    return nResult == 1;
+}
+
 void CComparisonContext::ReportExcluded(const CExcludedCounts& counts, FindingSide side) {
     if (counts.m_nExcludedFiles != 0) {
         report.OnExcluded(false, side, counts.m_nExcludedFiles);

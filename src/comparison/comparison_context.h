@@ -45,6 +45,11 @@ struct CComparisonContext {
         ReportError(pszText, HResultFromWin32(dwError));
         return dwError;
     }
+    // Takes nResult, what the owner and DACL check (CheckSecurity) told of a
+    // file of side nSide (0 the source), on g_displayPath: true when it has
+    // no owner or no DACL. A file whose owner and DACL could not be read is
+    // counted so on its side and reported as an error: false.
+    bool IsSecurityIssue(int nSide, int nResult);
     // Hands the report the counts of what a side's listing left out.
     void ReportExcluded(const CExcludedCounts& counts, FindingSide side);
     // Tells the report what a listing of side found: files, the files under

@@ -2,12 +2,15 @@
 // kept apart from the file matching, which it runs before.
 #include <algorithm>
 #include <cstring>
+#include <cwchar>
 #include <map>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "comparison/move_search.h"
+#include "sides/item_list.h"
+#include "sides/name_index.h"
 
 namespace {
 
@@ -30,6 +33,30 @@ int ComparePathTexts(const std::wstring& a, const std::wstring& b) {
 std::wstring ParentOf(const std::wstring& strPath) {
     const size_t nSlash = strPath.rfind(L'\\');
     return nSlash == std::wstring::npos ? std::wstring() : strPath.substr(0, nSlash);
+}
+
+// The name of the folder at display path strPath ("\\a\\b" gives "b").
+const wchar_t* LastName(const std::wstring& strPath) {
+    return strPath.c_str() + strPath.rfind(L'\\') + 1;
+}
+
+// Pairs two lists of names, each in listing order, as the walk pairs a
+// folder's names (PairNames): equal code unit for code unit first, then
+// equal but for the case of A to Z. Gives, for each source name, the
+// position of its destination partner or CNameIndex::npos.
+std::vector<size_t> PairNameLists(const std::vector<const wchar_t*>& source,
+                                  const std::vector<const wchar_t*>& destination) {
+    CItemList lists[2];
+    const std::vector<const wchar_t*>* const names[2] = {&source, &destination};
+    for (int nSide = 0; nSide < 2; ++nSide) {
+        for (const wchar_t* const pszName : *names[nSide]) {
+            lists[nSide].Add(pszName, std::wcslen(pszName), FILETIME{}, 0);
+        }
+    }
+    std::vector<size_t> sourcePairs;
+    std::vector<size_t> destinationPairs;
+    PairNames(lists[0], lists[1], sourcePairs, destinationPairs);
+    return sourcePairs;
 }
 
 }  // namespace
@@ -131,25 +158,46 @@ void CMoveSearch::PairByVotes(const std::map<std::wstring, size_t> (&folders)[2]
     std::sort(order.begin(), order.end(), [this](size_t a, size_t b) {
         return ComparePathTexts(m_folders[a].strRelative, m_folders[b].strRelative) < 0;
     });
-    const auto pair = [this](size_t nSource, size_t nDestination, bool bMoved) {
+    // The subfolders of each folder of one side only, in listing order (the
+    // order in which they were added), and for a source folder right inside
+    // a pair its namesake in the partner, once that pair is made.
+    std::vector<std::vector<size_t>> subfolders(m_folders.size());
+    for (size_t k = 0; k < m_folders.size(); ++k) {
+        const int nSide = FolderSide(k);
+        const auto itParent =
+            nSide < 0 ? folders[0].end() : folders[nSide].find(ParentOf(m_folders[k].strRelative));
+        if (nSide >= 0 && itParent != folders[nSide].end()) {
+            subfolders[itParent->second].push_back(k);
+        }
+    }
+    std::map<size_t, size_t> namesakes;
+    const auto pair = [&](size_t nSource, size_t nDestination, bool bMoved) {
         m_folders[nSource].nPartner = nDestination;
         m_folders[nDestination].nPartner = nSource;
         m_folders[nSource].bMoved = bMoved;
         m_folders[nDestination].bMoved = bMoved;
+        // Inside the pair, subfolders pair by name as the walk pairs them.
+        std::vector<const wchar_t*> names[2];
+        for (const size_t k : subfolders[nSource]) {
+            names[0].push_back(LastName(m_folders[k].strRelative));
+        }
+        for (const size_t k : subfolders[nDestination]) {
+            names[1].push_back(LastName(m_folders[k].strRelative));
+        }
+        const std::vector<size_t> pairs = PairNameLists(names[0], names[1]);
+        for (size_t k = 0; k < pairs.size(); ++k) {
+            if (pairs[k] != CNameIndex::npos) {
+                namesakes[subfolders[nSource][k]] = subfolders[nDestination][pairs[k]];
+            }
+        }
     };
     for (const size_t nSource : order) {
-        const std::wstring& strPath = m_folders[nSource].strRelative;
-        // Inside a pair, a namesake in the partner pairs by name.
-        const auto itParent = folders[0].find(ParentOf(strPath));
-        if (itParent != folders[0].end() && m_folders[itParent->second].nPartner != npos) {
-            const std::wstring strNamesake =
-                m_folders[m_folders[itParent->second].nPartner].strRelative +
-                strPath.substr(strPath.rfind(L'\\'));
-            const auto itNamesake = folders[1].find(strNamesake);
-            if (itNamesake != folders[1].end() && m_folders[itNamesake->second].nPartner == npos) {
-                pair(nSource, itNamesake->second, false);
-                continue;
-            }
+        // Inside a pair, a namesake in the partner pairs by name, unless it
+        // paired on its own meanwhile.
+        const auto itNamesake = namesakes.find(nSource);
+        if (itNamesake != namesakes.end() && m_folders[itNamesake->second].nPartner == npos) {
+            pair(nSource, itNamesake->second, false);
+            continue;
         }
         const auto itVotes = votes.votes.find(nSource);
         if (itVotes == votes.votes.end()) {
@@ -175,28 +223,38 @@ void CMoveSearch::PairByVotes(const std::map<std::wstring, size_t> (&folders)[2]
 }
 
 void CMoveSearch::PairFilesByName() {
-    // The files of each pair, by name.
-    std::map<std::pair<size_t, std::wstring>, size_t> byName;
+    // The files of each folder of one side only, in listing order (the
+    // order in which they were added).
+    std::vector<std::vector<size_t>> files(m_folders.size());
     for (size_t i = 0; i < m_entries.size(); ++i) {
         const CEntry& entry = m_entries[i];
-        if (entry.nSide == 1 && !entry.bFolder && m_folders[entry.nFolder].nPartner != npos) {
-            byName.emplace(std::make_pair(static_cast<size_t>(entry.nFolder),
-                                          std::wstring(m_names.data() + entry.nName)),
-                           i);
+        if (!entry.bFolder && m_folders[entry.nFolder].nPartner != npos) {
+            files[entry.nFolder].push_back(i);
         }
     }
-    for (size_t i = 0; i < m_entries.size(); ++i) {
-        CEntry& entry = m_entries[i];
-        if (entry.nSide != 0 || entry.bFolder || m_folders[entry.nFolder].nPartner == npos) {
+    // Those of each pair, by name as the walk pairs them.
+    for (size_t k = 0; k < m_folders.size(); ++k) {
+        if (FolderSide(k) != 0 || m_folders[k].nPartner == npos) {
             continue;
         }
-        const auto it = byName.find(std::make_pair(m_folders[entry.nFolder].nPartner,
-                                                   std::wstring(m_names.data() + entry.nName)));
-        if (it != byName.end()) {
-            entry.nPartner = it->second;
-            entry.bByFolder = true;
-            m_entries[it->second].nPartner = i;
-            m_entries[it->second].bByFolder = true;
+        const std::vector<size_t>* const sides[2] = {&files[k], &files[m_folders[k].nPartner]};
+        std::vector<const wchar_t*> names[2];
+        for (int nSide = 0; nSide < 2; ++nSide) {
+            for (const size_t i : *sides[nSide]) {
+                names[nSide].push_back(m_names.data() + m_entries[i].nName);
+            }
+        }
+        const std::vector<size_t> pairs = PairNameLists(names[0], names[1]);
+        for (size_t n = 0; n < pairs.size(); ++n) {
+            if (pairs[n] == CNameIndex::npos) {
+                continue;
+            }
+            CEntry& source = m_entries[(*sides[0])[n]];
+            CEntry& destination = m_entries[(*sides[1])[pairs[n]]];
+            source.nPartner = (*sides[1])[pairs[n]];
+            source.bByFolder = true;
+            destination.nPartner = (*sides[0])[n];
+            destination.bByFolder = true;
         }
     }
 }

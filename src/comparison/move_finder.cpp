@@ -80,6 +80,9 @@ DWORD CMoveFinder::KeepFilesIn(int nSide, const std::wstring& strRelative,
             m_search.Add(nSide, nFolder, files.Name(i), false, false, files[i].nSize,
                          files[i].ftLastWrite, false, bValue ? pRecorded->hash : nullptr,
                          bValue ? pRecorded->cbHash : 0);
+            if (pRecorded != nullptr) {
+                m_search.SetRecordedSecurity(m_search.GetCount() - 1, pRecorded->nSecurity);
+            }
         }
         for (size_t i = folders.GetCount(); i-- > 0;) {
             if (!folders[i].bLink) {
@@ -322,17 +325,50 @@ void CMoveFinder::ReportEntry(size_t i) {
         (entry.nSide == 0 ? finding.source : finding.destination) = FactsOfEntry(entry, false);
         m_context.Report(finding, entry.nSide == 0 ? FindingKind::MissingInDestination
                                                    : FindingKind::MissingInSource);
+        CheckSecurity(i, finding);
         return;
     }
     const std::wstring strTo = m_search.DisplayPath(entry.nPartner);
     finding.pszTo = strTo.c_str();
     finding.source = FactsOfEntry(entry, true);
     finding.destination = FactsOfEntry(m_search[entry.nPartner], true);
-    if (!entry.bByFolder) {
+    if (entry.bByFolder) {
+        ComparePair(finding);
+    } else {
         m_context.Report(finding, FindingKind::Moved);
+    }
+    CheckSecurity(i, finding);
+}
+
+void CMoveFinder::CheckSecurity(size_t i, CFinding& finding) {
+    if (!(m_context.dwOptions & OPT_SECURITY)) {
         return;
     }
-    ComparePair(finding);
+    // The walk checked each file it kept; a file inside a folder of one side
+    // only is checked here once that folder pairs, as any file of a folder
+    // pair is.
+    bool bIssue[2] = {};
+    for (const size_t k : {i, m_search[i].nPartner}) {
+        if (k == CMoveSearch::npos) {
+            continue;
+        }
+        const CMoveSearch::CEntry& entry = m_search[k];
+        if (entry.bReported || entry.bFolder ||
+            m_search.FolderPartner(entry.nFolder) == CMoveSearch::npos) {
+            continue;
+        }
+        bIssue[entry.nSide] = m_context.IsSecurityIssue(
+            entry.nSide, m_context.sides[entry.nSide]->IsRecorded()
+                             ? entry.nSecurity
+                             : ::CheckSecurity(m_search.LongPath(k).c_str()));
+    }
+    if (bIssue[0] || bIssue[1]) {
+        finding.bFurther = true;
+        m_context.Report(finding, FindingKind::Security,
+                         !bIssue[1]  ? FindingSide::Source
+                         : bIssue[0] ? FindingSide::Both
+                                     : FindingSide::Destination);
+    }
 }
 
 void CMoveFinder::ComparePair(CFinding& finding) {

@@ -54,6 +54,10 @@ private:
     // Reports what a pair inside a folder pair tells (finding holds both
     // sides' facts).
     void ComparePair(CFinding& finding);
+    // With /security: checks the owner and DACL of entry i and its partner
+    // where the walk did not (a file inside a folder pair), and reports what
+    // either lacks after the entry's finding.
+    void CheckSecurity(size_t i, CFinding& finding);
 
     CComparisonContext& m_context;
     CMoveSearch m_search;

@@ -45,6 +45,9 @@ public:
         size_t nPartner;  // the entry it moved to or from, or npos
         // Paired by name inside a folder pair (a folder moved), not moved.
         bool bByFolder;
+        // What its side recorded of its owner and DACL (a snapshot's file):
+        // as CheckOwnerAndDacl answers.
+        int nSecurity;
     };
 
     // The folder strRelative (the display path below the roots, "" for
@@ -72,6 +75,8 @@ public:
     // Entry i could not be read for the search (dwError says why): it has no
     // value, and stays missing.
     void SetError(size_t i, DWORD dwError) { m_entries[i].dwError = dwError; }
+    // Entry i's owner and DACL as its side recorded them.
+    void SetRecordedSecurity(size_t i, int nSecurity) { m_entries[i].nSecurity = nSecurity; }
 
     // The files whose values are needed: those without one whose size is the
     // size of a file missing on the other side; in the order added.

@@ -144,38 +144,52 @@ protected:
 };
 
 TEST_F(CompareEngineTest, MissingOwnerOrDaclIsReportedPerSide) {
+    // bMoved: the pair lies in a folder renamed from \a to \b, found with
+    // /moves and compared under its new name.
     const struct {
         bool bSource;
         bool bDestination;
         FindingSide side;
+        bool bMoved;
     } kCases[] = {
-        {true, false, S::Source},
-        {false, true, S::Destination},
-        {true, true, S::Both},
-        {false, false, S::None},
+        {true, false, S::Source, false}, {false, true, S::Destination, false},
+        {true, true, S::Both, false},    {false, false, S::None, false},
+        {true, false, S::Source, true},  {false, true, S::Destination, true},
+        {false, false, S::None, true},
     };
     test::MakeFile(Source(L"f.txt"), "x");
     test::MakeFile(Destination(L"f.txt"), "x");
-    m_console.m_dwOptions = OPT_SECURITY;
     for (const auto& tc : kCases) {
-        SCOPED_TRACE(static_cast<int>(tc.side));
+        if (tc.bMoved) {
+            test::MakeFile(Source(L"a\\f.txt"), "moved");
+            test::MakeFile(Destination(L"b\\f.txt"), "moved");
+        }
+        SCOPED_TRACE(static_cast<int>(tc.side) + (tc.bMoved ? 10 : 0));
+        m_console.m_dwOptions = OPT_SECURITY | (tc.bMoved ? OPT_SUBDIR | OPT_HASH | OPT_MOVES : 0);
+        const std::wstring strName = tc.bMoved ? L"\\a\\f.txt" : L"\\f.txt";
         g_withoutDacl.clear();
         if (tc.bSource) {
-            g_withoutDacl.insert(Long(Source(L"f.txt")));
+            g_withoutDacl.insert(Long(Source(strName.substr(1))));
         }
         if (tc.bDestination) {
-            g_withoutDacl.insert(Long(Destination(L"f.txt")));
+            g_withoutDacl.insert(Long(Destination(tc.bMoved ? L"b\\f.txt" : L"f.txt")));
         }
         ASSERT_EQ(0u, Compare());
-        std::vector<CRecord> expected = {{L"\\f.txt", K::Identical, S::None}};
+        std::vector<CRecord> expected;
+        if (tc.bMoved) {
+            expected = {{L"\\f.txt", K::Identical, S::None}, {L"\\a", K::Moved, S::None}};
+        }
+        expected.emplace_back(strName, K::Identical, S::None);
         if (tc.side != S::None) {
-            expected.emplace_back(L"\\f.txt", K::Security, tc.side);
+            expected.emplace_back(strName, K::Security, tc.side);
         }
         EXPECT_EQ(expected, m_report.m_findings);
         EXPECT_EQ(tc.bSource ? 1 : 0, m_results.m_source.m_nSecurityIssues);
         EXPECT_EQ(tc.bDestination ? 1 : 0, m_results.m_destination.m_nSecurityIssues);
-        EXPECT_EQ(1, m_results.m_nIdentical);
-        EXPECT_TRUE(m_results.IsIdentical());  // security issues never count against identity
+        EXPECT_EQ(tc.bMoved ? 2 : 1, m_results.m_nIdentical);
+        if (!tc.bMoved) {
+            EXPECT_TRUE(m_results.IsIdentical());  // security issues never count against identity
+        }
     }
 }
 
