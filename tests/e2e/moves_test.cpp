@@ -192,7 +192,8 @@ TEST(MovesTest, TheCandidatesForAMove) {
 
 // Folder moves: a renamed folder is one finding, and is then compared under
 // its new name as any folder pair, every file that differs or is missing
-// reported by its source-side path; a renamed subfolder pairs on its own.
+// reported by its source-side path; a renamed subfolder pairs on its own,
+// and one that pairs nowhere is missing.
 TEST(MovesTest, AFolderMovedIsComparedUnderItsNewName) {
     struct {
         const char* pszName;
@@ -231,6 +232,19 @@ TEST(MovesTest, AFolderMovedIsComparedUnderItsNewName) {
          {3, 0, 0, 0, {3, 0, 0, 0, 0, 0, 1}, {3, 0, 0, 0, 0, 0, 1}, 0, L"11 bytes", -1, -1, -1, 2},
          "source: listed 3/11 identical 3/11 moved 0/0 different 0/0 missing 0/0 notVerified 0/0 "
          "excluded 0/0; destination: listed 3/11 identical 3/11 moved 0/0 different 0/0 missing "
+         "0/0 notVerified 0/0 excluded 0/0"},
+        {"subfolders without a namesake: one moved elsewhere, one missing",
+         {{L"a\\1.txt", "alpha"},
+          {L"a\\2.txt", "bravo"},
+          {L"a\\old\\f.txt", "foxtrot"},
+          {L"a\\gone\\g.txt", "golf"}},
+         {{L"b\\1.txt", "alpha"}, {L"b\\2.txt", "bravo"}, {L"new\\f.txt", "foxtrot"}},
+         L"\\a: folder moved to \\b.\n"
+         L"\\a\\gone: folder not found in destination.\n"
+         L"\\a\\old: folder moved to \\new.\n",
+         {3, 0, 0, 0, {4}, {3, 0, 1, 0, 0, 0, 1}, 0, L"17 bytes", -1, -1, -1, 2},
+         "source: listed 4/21 identical 3/17 moved 0/0 different 0/0 missing 1/4 notVerified 0/0 "
+         "excluded 0/0; destination: listed 3/17 identical 3/17 moved 0/0 different 0/0 missing "
          "0/0 notVerified 0/0 excluded 0/0"},
         {"a moved folder partly excluded",
          {{L"a\\1.txt", "alpha"}, {L"a\\2.txt", "bravo"}, {L"a\\x.tmp", "t1"}},
