@@ -31,6 +31,15 @@ namespace {
 constexpr DWORD kMaxHashThreads = 8;
 DWORD g_nHashThreads = HASH_THREADS_AUTO;
 
+// What the owner and DACL check of a file told (CheckSecurity's result), or
+// the failure to build its path.
+struct CSecurityRead {
+    bool bPath = true;  // its path was built
+    int nResult = 0;    // 0, 1, or the failure's HRESULT
+    // The verdict a snapshot records: 0, 1, or why it could not be read.
+    int Verdict() const { return bPath || nResult < 0 ? nResult : E_FAIL; }
+};
+
 // The comparison reads: list, pair, decide (the planner), hash (the queue),
 // report (the report walk here), and with /moves, search for moves among
 // what is found on one side only (the move finder).
@@ -59,11 +68,18 @@ private:
     // and reports what they tell.
     [[nodiscard]] DWORD CompareContents(const CFolderPlan& plan, const CPlannedFile& file,
                                         CFinding& finding);
-    void CheckSecurity(const CFolderPlan& plan, const CPlannedFile& file);
-    // Whether a side's file lacks an owner or a DACL; false when it has both
-    // or after reporting an error, with which the comparison goes on.
-    bool HasSecurityIssue(const std::wstring& strFolder, const CItemList& files, size_t i,
-                          bool bSource);
+    // Reports a Security finding for a pair whose files lack an owner or a
+    // DACL; pSource, when given, is what was read of the source before.
+    void CheckSecurity(const CFolderPlan& plan, const CPlannedFile& file,
+                       const CSecurityRead* pSource = nullptr);
+    // Reads the owner and DACL of a side's file (or takes what its snapshot
+    // recorded); reports nothing.
+    CSecurityRead ReadSecurity(const std::wstring& strFolder, const CItemList& files, size_t i,
+                               bool bSource);
+    // Whether what was read tells that the file lacks an owner or a DACL;
+    // false when it has both or after reporting an error, with which the
+    // comparison goes on.
+    bool HasSecurityIssue(const CSecurityRead& read, bool bSource);
     // Before the subfolders of plan: walked alone, a folder's subfolders,
     // those that cannot be addressed too, are all reported before the first
     // is entered.
@@ -223,6 +239,8 @@ DWORD CComparison::ReportFolder(CFolderPlan& plan) {
     if (bSourceUnread || bDestinationUnread) {
         CFinding finding;
         finding.bFolder = true;
+        const std::wstring& strRelative = plan.folder.strRelative;
+        finding.pszName = strRelative.c_str() + (strRelative.rfind(L'\\') + 1);
         finding.source = plan.folder.source;
         finding.destination = plan.folder.destination;
         finding.source.dwError = plan.dwSourceUnread;
@@ -286,8 +304,20 @@ DWORD CComparison::ReportFile(CFolderPlan& plan, const CPlannedFile& file) {
                     dwError);
     }
     CFinding finding;
+    // Walked alone, the source's entry carries its security verdict: it is
+    // read before the entry is reported, and its issue or error reported
+    // after it, as for any pair.
+    const bool bSecurity = (m_context.dwOptions & OPT_SECURITY) != 0;
+    CSecurityRead sourceSecurity;
+    const bool bEarlySecurity = bSecurity && bSource && m_context.IsAlone();
     if (bSource) {
         finding.source = FactsOf(plan.sourceFiles, file.iSource);
+        finding.pszName = plan.sourceFiles.Name(file.iSource);
+        if (bEarlySecurity) {
+            sourceSecurity =
+                ReadSecurity(plan.folder.strSource, plan.sourceFiles, file.iSource, true);
+            finding.source.nSecurity = sourceSecurity.Verdict();
+        }
     }
     if (bDestination) {
         finding.destination = FactsOf(plan.destinationFiles, file.iDestination);
@@ -338,8 +368,8 @@ DWORD CComparison::ReportFile(CFolderPlan& plan, const CPlannedFile& file) {
             Report(finding, FindingKind::Recorded);
             break;
     }
-    if (m_context.dwOptions & OPT_SECURITY) {
-        CheckSecurity(plan, file);
+    if (bSecurity) {
+        CheckSecurity(plan, file, bEarlySecurity ? &sourceSecurity : nullptr);
     }
     return ERROR_SUCCESS;
 }
@@ -440,33 +470,49 @@ DWORD CComparison::CompareContents(const CFolderPlan& plan, const CPlannedFile& 
     return ERROR_SUCCESS;
 }
 
-bool CComparison::HasSecurityIssue(const std::wstring& strFolder, const CItemList& files, size_t i,
-                                   bool bSource) {
+CSecurityRead CComparison::ReadSecurity(const std::wstring& strFolder, const CItemList& files,
+                                        size_t i, bool bSource) {
+    CSecurityRead read;
     const CRecordedFacts* const pRecorded =
         m_context.sides[bSource ? 0 : 1]->IsRecorded() ? files.Recorded(i) : nullptr;
-    if (pRecorded == nullptr &&
-        !g_itemPath.AssignChild(strFolder.c_str(), strFolder.size(), files.Name(i))) {
-        m_context.ReportError(bSource ? L"could not build the source path."
-                                      : L"could not build the destination path.",
-                              HResultFromLastError());
-        return false;
+    if (pRecorded != nullptr) {
+        read.nResult = pRecorded->nSecurity;
+    } else if (!g_itemPath.AssignChild(strFolder.c_str(), strFolder.size(), files.Name(i))) {
+        read.bPath = false;
+        read.nResult = HResultFromLastError();
+    } else {
+        read.nResult = ::CheckSecurity(g_itemPath.GetPath());
     }
-    return m_context.IsSecurityIssue(bSource ? 0 : 1, pRecorded != nullptr
-                                                          ? pRecorded->nSecurity
-                                                          : ::CheckSecurity(g_itemPath.GetPath()));
+    return read;
 }
 
-void CComparison::CheckSecurity(const CFolderPlan& plan, const CPlannedFile& file) {
+bool CComparison::HasSecurityIssue(const CSecurityRead& read, bool bSource) {
+    if (!read.bPath) {
+        m_context.ReportError(bSource ? L"could not build the source path."
+                                      : L"could not build the destination path.",
+                              read.nResult);
+        return false;
+    }
+    return m_context.IsSecurityIssue(bSource ? 0 : 1, read.nResult);
+}
+
+void CComparison::CheckSecurity(const CFolderPlan& plan, const CPlannedFile& file,
+                                const CSecurityRead* pSource) {
     CFinding finding;
     bool bIssue[2] = {};
     if (file.iSource != kNoItem) {
         finding.source = FactsOf(plan.sourceFiles, file.iSource);
-        bIssue[0] = HasSecurityIssue(plan.folder.strSource, plan.sourceFiles, file.iSource, true);
+        bIssue[0] = HasSecurityIssue(
+            pSource != nullptr
+                ? *pSource
+                : ReadSecurity(plan.folder.strSource, plan.sourceFiles, file.iSource, true),
+            true);
     }
     if (file.iDestination != kNoItem) {
         finding.destination = FactsOf(plan.destinationFiles, file.iDestination);
-        bIssue[1] = HasSecurityIssue(plan.folder.strDestination, plan.destinationFiles,
-                                     file.iDestination, false);
+        bIssue[1] = HasSecurityIssue(ReadSecurity(plan.folder.strDestination, plan.destinationFiles,
+                                                  file.iDestination, false),
+                                     false);
     }
     if (bIssue[0] || bIssue[1]) {
         finding.bFurther = true;
@@ -487,6 +533,7 @@ void CComparison::BeginSubfolders(const CFolderPlan& plan) {
         g_displayPath.Assign(JoinPath(plan.folder.strRelative, subfolders.source.Name(i)).c_str());
         CFinding finding;
         finding.bFolder = true;
+        finding.pszName = subfolders.source.Name(i);
         finding.source = FactsOf(subfolders.source, i);
         finding.source.dwError = subfolders.sourceErrors[i];
         if (finding.source.dwError == ERROR_SUCCESS) {
@@ -540,6 +587,7 @@ void CComparison::ReportUnaddressable(const CFolderPlan& plan, const CItemList& 
         g_displayPath.Assign(JoinPath(plan.folder.strRelative, items.Name(i)).c_str());
         CFinding finding;
         finding.bFolder = bFolder;
+        finding.pszName = items.Name(i);
         CItemFacts& facts = bSource ? finding.source : finding.destination;
         facts = FactsOf(items, i);
         const std::vector<DWORD>& errors =

@@ -46,6 +46,9 @@ struct CItemFacts {
     BYTE hash[HASH_MAX_VALUE_SIZE] = {};
     DWORD dwError = ERROR_SUCCESS;  // why it could not be read or listed
     bool bLink = false;             // a link to a folder
+    // A source walked alone with /security: 0 when it has an owner and a
+    // DACL, 1 when it lacks one, or the HRESULT of the failure to read them.
+    int nSecurity = 0;
 };
 
 struct CFinding {
@@ -71,6 +74,9 @@ struct CFinding {
     // security issue, or the second side of a pair unread on both): the
     // pair is one file on each side, however many facts it has.
     bool bFurther = false;
+    // A source walked alone: the name of the file or folder as its folder
+    // lists it (a name listed twice, each time). Valid during the call only.
+    const wchar_t* pszName = nullptr;
 };
 
 // Receives what the engine finds. Findings and errors arrive in the order of

@@ -61,24 +61,13 @@ void CSnapshotWriter::OnExcluded(bool bFolder, FindingSide side, int nCount) {
 }
 
 void CSnapshotWriter::OnFinding(const CFinding& finding) {
-    if (finding.kind == FindingKind::Security && m_bPending && m_strPath == finding.pszPath) {
-        m_entry.nSecurity = 1;
-        return;
-    }
     if (finding.kind != FindingKind::Recorded && finding.kind != FindingKind::Inaccessible) {
         return;
     }
     WriteEntry();
     m_bPending = true;
-    m_strPath = finding.pszPath;
-    const std::wstring& strPath = m_strPath;
-    const size_t cchFolder = m_strFolder.size();
-    const bool bInFolder = strPath.size() > cchFolder + 1 &&
-                           strPath.compare(0, cchFolder, m_strFolder) == 0 &&
-                           strPath[cchFolder] == L'\\';
     m_entry.strFolder.assign(m_strWritten);
-    m_entry.strName.assign(strPath, bInFolder ? cchFolder + 1 : strPath.rfind(L'\\') + 1,
-                           std::wstring::npos);
+    m_entry.strName.assign(finding.pszName);
     // Two names that the platform lists alike are both recorded, the later
     // ones counted as twins of the first; both cannot be addressed.
     m_entry.nTwin = finding.source.dwError == ERROR_INVALID_NAME ? m_twins[m_entry.strName]++ : 0;
@@ -94,24 +83,18 @@ void CSnapshotWriter::OnFinding(const CFinding& finding) {
     }
     m_entry.cbHash = facts.cbHash;
     std::copy(facts.hash, facts.hash + HASH_MAX_VALUE_SIZE, m_entry.hash);
-    m_entry.nSecurity = 0;
+    m_entry.nSecurity = facts.nSecurity;
     if (finding.bFolder) {
         // A folder whose display path does not tell its names apart keeps
         // its written path for its own entries.
         std::wstring strWritten = m_strWritten + L"\\";
         AppendEscaped(strWritten, m_entry.strName.data(), m_entry.strName.size(), false);
+        const std::wstring strPath = finding.pszPath;
         std::wstring strPlain;
         AppendEscaped(strPlain, strPath.data(), strPath.size(), true);
         if (strWritten != strPlain) {
             m_writtenPaths[strPath] = std::move(strWritten);
         }
-    }
-}
-
-void CSnapshotWriter::OnError(const wchar_t* pszPath, const wchar_t* pszMessage, HRESULT hrCode) {
-    (void)pszMessage;
-    if (m_bPending && pszPath != nullptr && m_strPath == pszPath) {
-        m_entry.nSecurity = hrCode < 0 ? hrCode : E_FAIL;
     }
 }
 

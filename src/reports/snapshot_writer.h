@@ -34,16 +34,19 @@ public:
     // target left as it was.
     DWORD Finish();
 
-    // A Recorded or Inaccessible finding is an entry, named as the folder
-    // entered last lists it; a Security finding marks the entry before it
-    // as lacking an owner or a DACL.
+    // A Recorded or Inaccessible finding is an entry, with the name, facts
+    // and security verdict that the finding carries.
     void OnFinding(const CFinding& finding) override;
     // The entries that follow lie in the folder at display path pszPath.
     void OnFolder(const wchar_t* pszPath) override;
     // What the exclusion lists left out of that folder.
     void OnExcluded(bool bFolder, FindingSide side, int nCount) override;
-    // An error on the entry before it: its security could not be read.
-    void OnError(const wchar_t* pszPath, const wchar_t* pszMessage, HRESULT hrCode) override;
+    // Errors are the console's: an entry's security failure is in its finding.
+    void OnError(const wchar_t* pszPath, const wchar_t* pszMessage, HRESULT hrCode) override {
+        (void)pszPath;
+        (void)pszMessage;
+        (void)hrCode;
+    }
 
     unsigned long long GetFiles() const { return m_end.nFiles; }
     unsigned long long GetFolders() const { return m_end.nFolders; }
@@ -74,7 +77,6 @@ private:
     std::unordered_map<std::wstring, unsigned> m_twins;
     // The entry held back until no finding about it can follow.
     bool m_bPending = false;
-    std::wstring m_strPath;  // its display path
     CSnapshotEntry m_entry;
     CSnapshotEnd m_end;
     unsigned long long m_nInaccessible = 0;
