@@ -61,7 +61,9 @@ private:
     [[nodiscard]] DWORD ReportTree();
     // Reports a folder's own findings and its files; the subfolders are the
     // report walk's.
-    [[nodiscard]] DWORD ReportFolder(CFolderPlan& plan);
+    // Enters plan's folder, named pszName as its folder lists it (nullptr
+    // for the roots).
+    [[nodiscard]] DWORD ReportFolder(CFolderPlan& plan, const wchar_t* pszName);
     [[nodiscard]] DWORD ReportFiles(CFolderPlan& plan);
     [[nodiscard]] DWORD ReportFile(CFolderPlan& plan, const CPlannedFile& file);
     // Collects the hash values, or the comparison of the bytes, of a pair
@@ -163,9 +165,10 @@ DWORD CComparison::ReportTree() {
     };
     std::vector<CReportStep> walk;
     std::unique_ptr<CFolderPlan> pPlan = m_planner.TakePlan(std::wstring(), nullptr);
+    const wchar_t* pszName = nullptr;  // the name of pPlan's folder
     for (;;) {
         if (pPlan) {
-            const DWORD dwError = ReportFolder(*pPlan);
+            const DWORD dwError = ReportFolder(*pPlan, pszName);
             if (dwError != ERROR_SUCCESS) {
                 return dwError;
             }
@@ -201,8 +204,8 @@ DWORD CComparison::ReportTree() {
             }
         }
         if (step.iNext < subfolders.source.GetCount()) {
-            pPlan =
-                m_planner.TakePlan(plan.folder.strRelative, subfolders.source.Name(step.iNext++));
+            pszName = subfolders.source.Name(step.iNext++);
+            pPlan = m_planner.TakePlan(plan.folder.strRelative, pszName);
             continue;
         }
         const DWORD dwError = EndSubfolders(plan);
@@ -217,9 +220,9 @@ DWORD CComparison::ReportTree() {
     }
 }
 
-DWORD CComparison::ReportFolder(CFolderPlan& plan) {
+DWORD CComparison::ReportFolder(CFolderPlan& plan, const wchar_t* pszName) {
     g_displayPath.Assign(plan.folder.DisplayPath());
-    m_context.report.OnFolder(g_displayPath.GetPath());
+    m_context.report.OnFolder(g_displayPath.GetPath(), pszName);
     if (IsStopRequested()) {
         return ERROR_CANCELLED;
     }

@@ -109,8 +109,12 @@ public:
         (void)bExamined;
     }
 
-    // The comparison enters the folder pair at display path pszPath.
-    virtual void OnFolder(const wchar_t* pszPath) { (void)pszPath; }
+    // The comparison enters the folder pair at display path pszPath, named
+    // pszName as its folder lists it (nullptr for the roots).
+    virtual void OnFolder(const wchar_t* pszPath, const wchar_t* pszName) {
+        (void)pszPath;
+        (void)pszName;
+    }
     // A listing of side found nFiles files of nBytes bytes in all, those that
     // the exclusion lists left out included: each is the subject of one
     // finding (or of the excluded count) that follows.
@@ -161,9 +165,9 @@ public:
             pReport->OnPairStopped(finding, bExamined);
         }
     }
-    void OnFolder(const wchar_t* pszPath) override {
+    void OnFolder(const wchar_t* pszPath, const wchar_t* pszName) override {
         for (CComparisonReport* pReport : m_reports) {
-            pReport->OnFolder(pszPath);
+            pReport->OnFolder(pszPath, pszName);
         }
     }
     void OnFilesListed(FindingSide side, uint64_t nFiles, ULONGLONG nBytes) override {

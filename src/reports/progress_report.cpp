@@ -3,7 +3,8 @@
 #include "console/base_console.h"
 #include "reports/console_report.h"
 
-void CProgressReport::OnFolder(const wchar_t* pszPath) {
+void CProgressReport::OnFolder(const wchar_t* pszPath, const wchar_t* pszName) {
+    (void)pszName;
     // Reused from folder to folder: a tree's depth costs no heap here.
     AssignConsolePath(m_strFolder, pszPath);
     Refresh();

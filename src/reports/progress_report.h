@@ -30,7 +30,7 @@ public:
 
     void OnFinding(const CFinding&) override {}
     void OnError(const wchar_t*, const wchar_t*, HRESULT) override {}
-    void OnFolder(const wchar_t* pszPath) override;
+    void OnFolder(const wchar_t* pszPath, const wchar_t* pszName) override;
     void OnProgress(uint64_t nFilesCompared, uint64_t nBytesHashed) override;
 
 private:

@@ -32,19 +32,24 @@ DWORD CSnapshotWriter::Open(const wchar_t* pszPath, const CConsole& console) {
     return m_file.GetError();
 }
 
-void CSnapshotWriter::OnFolder(const wchar_t* pszPath) {
-    m_strFolder = pszPath;
-    if (m_strFolder == L"\\") {
-        m_strFolder.clear();
-    }
-    const auto it = m_writtenPaths.find(m_strFolder);
-    m_strWritten.clear();
-    if (it != m_writtenPaths.end()) {
-        m_strWritten = it->second;
-    } else {
-        AppendEscaped(m_strWritten, m_strFolder.data(), m_strFolder.size(), true);
-    }
+void CSnapshotWriter::OnFolder(const wchar_t* pszPath, const wchar_t* pszName) {
     m_twins.clear();
+    if (pszName == nullptr) {
+        m_strWritten.clear();
+        m_entered.assign(1, CEntered{0, 0});
+        return;
+    }
+    // The folders entered are nested: the one entered now lies in the
+    // deepest of those entered before whose display path is its parent's.
+    const size_t cchPath = wcslen(pszPath);
+    const size_t cchParent = cchPath - wcslen(pszName) - 1;
+    while (m_entered.size() > 1 && m_entered.back().cchPath > cchParent) {
+        m_entered.pop_back();
+    }
+    m_strWritten.resize(m_entered.back().cchWritten);
+    m_strWritten += L'\\';
+    AppendEscaped(m_strWritten, pszName, wcslen(pszName), false);
+    m_entered.push_back(CEntered{cchPath, m_strWritten.size()});
 }
 
 void CSnapshotWriter::OnExcluded(bool bFolder, FindingSide side, int nCount) {
@@ -84,18 +89,6 @@ void CSnapshotWriter::OnFinding(const CFinding& finding) {
     m_entry.cbHash = facts.cbHash;
     std::copy(facts.hash, facts.hash + HASH_MAX_VALUE_SIZE, m_entry.hash);
     m_entry.nSecurity = facts.nSecurity;
-    if (finding.bFolder) {
-        // A folder whose display path does not tell its names apart keeps
-        // its written path for its own entries.
-        std::wstring strWritten = m_strWritten + L"\\";
-        AppendEscaped(strWritten, m_entry.strName.data(), m_entry.strName.size(), false);
-        const std::wstring strPath = finding.pszPath;
-        std::wstring strPlain;
-        AppendEscaped(strPlain, strPath.data(), strPath.size(), true);
-        if (strWritten != strPlain) {
-            m_writtenPaths[strPath] = std::move(strWritten);
-        }
-    }
 }
 
 void CSnapshotWriter::WriteEntry() {

@@ -7,7 +7,6 @@
 // target when complete.
 #pragma once
 
-#include <map>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -37,8 +36,9 @@ public:
     // A Recorded or Inaccessible finding is an entry, with the name, facts
     // and security verdict that the finding carries.
     void OnFinding(const CFinding& finding) override;
-    // The entries that follow lie in the folder at display path pszPath.
-    void OnFolder(const wchar_t* pszPath) override;
+    // The entries that follow lie in the folder at display path pszPath,
+    // named pszName in the folder entered before it that holds it.
+    void OnFolder(const wchar_t* pszPath, const wchar_t* pszName) override;
     // What the exclusion lists left out of that folder.
     void OnExcluded(bool bFolder, FindingSide side, int nCount) override;
     // Errors are the console's: an entry's security failure is in its finding.
@@ -64,13 +64,17 @@ private:
     CChecksum m_checksum;   // of every byte written so far
     size_t m_cbSummed = 0;  // the bytes of the buffer in the checksum
     bool m_bSecurity = false;
-    // The folder entered last: its display path ("" for the root) and its
-    // path as the entries write it.
-    std::wstring m_strFolder;
+    // The folder entered last: its path as the entries write it, built of
+    // the names as listed (a display path does not tell a name holding a
+    // backslash apart).
     std::wstring m_strWritten;
-    // The written paths of the folders whose display paths do not tell
-    // their names apart (a name holding a backslash, or below such a name).
-    std::map<std::wstring, std::wstring> m_writtenPaths;
+    // The folder entered last and those above it, the root first: the
+    // lengths of each one's display path ("" for the root) and written path.
+    struct CEntered {
+        size_t cchPath;
+        size_t cchWritten;
+    };
+    std::vector<CEntered> m_entered;
     // The names of the folder entered last that cannot be addressed, each
     // with the entries of that name written so far: a name listed twice is
     // one of them.

@@ -46,7 +46,7 @@ TEST(ProgressReport, DrawsTheLineAtMostOncePerInterval) {
         g_dwTick = step.dwTick;
         CProgressReport& report = step.bHashed ? hashed : unhashed;
         if (step.pszFolder != nullptr) {
-            report.OnFolder(step.pszFolder);
+            report.OnFolder(step.pszFolder, nullptr);
         } else {
             report.OnProgress(step.nFiles, step.nBytes);
         }
