@@ -13,6 +13,7 @@
 #include "comparison/folder_planner.h"
 #include "comparison/item_checks.h"
 #include "comparison/move_finder.h"
+#include "comparison/pair_security.h"
 #include "comparison/source_folder_files.h"
 #include "console/console.h"
 #include "hashing/hash.h"
@@ -30,15 +31,6 @@ namespace {
 // there are processors.
 constexpr DWORD kMaxHashThreads = 8;
 DWORD g_nHashThreads = HASH_THREADS_AUTO;
-
-// What the owner and DACL check of a file told (CheckSecurity's result), or
-// the failure to build its path.
-struct CSecurityRead {
-    bool bPath = true;  // its path was built
-    int nResult = 0;    // 0, 1, or the failure's HRESULT
-    // The verdict a snapshot records: 0, 1, or why it could not be read.
-    int Verdict() const { return bPath || nResult < 0 ? nResult : E_FAIL; }
-};
 
 // The comparison reads: list, pair, decide (the planner), hash (the queue),
 // report (the report walk here), and with /moves, search for moves among
@@ -70,18 +62,6 @@ private:
     // and reports what they tell.
     [[nodiscard]] DWORD CompareContents(const CFolderPlan& plan, const CPlannedFile& file,
                                         CFinding& finding);
-    // Reports a Security finding for a pair whose files lack an owner or a
-    // DACL; pSource, when given, is what was read of the source before.
-    void CheckSecurity(const CFolderPlan& plan, const CPlannedFile& file,
-                       const CSecurityRead* pSource = nullptr);
-    // Reads the owner and DACL of a side's file (or takes what its snapshot
-    // recorded); reports nothing.
-    CSecurityRead ReadSecurity(const std::wstring& strFolder, const CItemList& files, size_t i,
-                               bool bSource);
-    // Whether what was read tells that the file lacks an owner or a DACL;
-    // false when it has both or after reporting an error, with which the
-    // comparison goes on.
-    bool HasSecurityIssue(const CSecurityRead& read, bool bSource);
     // Before the subfolders of plan: walked alone, a folder's subfolders,
     // those that cannot be addressed too, are all reported before the first
     // is entered.
@@ -317,8 +297,8 @@ DWORD CComparison::ReportFile(CFolderPlan& plan, const CPlannedFile& file) {
         finding.source = FactsOf(plan.sourceFiles, file.iSource);
         finding.pszName = plan.sourceFiles.Name(file.iSource);
         if (bEarlySecurity) {
-            sourceSecurity =
-                ReadSecurity(plan.folder.strSource, plan.sourceFiles, file.iSource, true);
+            sourceSecurity = ReadSecurity(m_context, plan.folder.strSource, plan.sourceFiles,
+                                          file.iSource, true);
             finding.source.nSecurity = sourceSecurity.Verdict();
         }
     }
@@ -372,7 +352,7 @@ DWORD CComparison::ReportFile(CFolderPlan& plan, const CPlannedFile& file) {
             break;
     }
     if (bSecurity) {
-        CheckSecurity(plan, file, bEarlySecurity ? &sourceSecurity : nullptr);
+        CheckPairSecurity(m_context, plan, file, bEarlySecurity ? &sourceSecurity : nullptr);
     }
     return ERROR_SUCCESS;
 }
@@ -471,59 +451,6 @@ DWORD CComparison::CompareContents(const CFolderPlan& plan, const CPlannedFile& 
         Report(finding, FindingKind::Contents);
     }
     return ERROR_SUCCESS;
-}
-
-CSecurityRead CComparison::ReadSecurity(const std::wstring& strFolder, const CItemList& files,
-                                        size_t i, bool bSource) {
-    CSecurityRead read;
-    const CRecordedFacts* const pRecorded =
-        m_context.sides[bSource ? 0 : 1]->IsRecorded() ? files.Recorded(i) : nullptr;
-    if (pRecorded != nullptr) {
-        read.nResult = pRecorded->nSecurity;
-    } else if (!g_itemPath.AssignChild(strFolder.c_str(), strFolder.size(), files.Name(i))) {
-        read.bPath = false;
-        read.nResult = HResultFromLastError();
-    } else {
-        read.nResult = ::CheckSecurity(g_itemPath.GetPath());
-    }
-    return read;
-}
-
-bool CComparison::HasSecurityIssue(const CSecurityRead& read, bool bSource) {
-    if (!read.bPath) {
-        m_context.ReportError(bSource ? L"could not build the source path."
-                                      : L"could not build the destination path.",
-                              read.nResult);
-        return false;
-    }
-    return m_context.IsSecurityIssue(bSource ? 0 : 1, read.nResult);
-}
-
-void CComparison::CheckSecurity(const CFolderPlan& plan, const CPlannedFile& file,
-                                const CSecurityRead* pSource) {
-    CFinding finding;
-    bool bIssue[2] = {};
-    if (file.iSource != kNoItem) {
-        finding.source = FactsOf(plan.sourceFiles, file.iSource);
-        bIssue[0] = HasSecurityIssue(
-            pSource != nullptr
-                ? *pSource
-                : ReadSecurity(plan.folder.strSource, plan.sourceFiles, file.iSource, true),
-            true);
-    }
-    if (file.iDestination != kNoItem) {
-        finding.destination = FactsOf(plan.destinationFiles, file.iDestination);
-        bIssue[1] = HasSecurityIssue(ReadSecurity(plan.folder.strDestination, plan.destinationFiles,
-                                                  file.iDestination, false),
-                                     false);
-    }
-    if (bIssue[0] || bIssue[1]) {
-        finding.bFurther = true;
-        Report(finding, FindingKind::Security,
-               !bIssue[1]  ? FindingSide::Source
-               : bIssue[0] ? FindingSide::Both
-                           : FindingSide::Destination);
-    }
 }
 
 void CComparison::BeginSubfolders(const CFolderPlan& plan) {
