@@ -1,7 +1,6 @@
 // The folder pairing of the search for moves (CMoveSearch::PairFolders):
 // kept apart from the file matching, which it runs before.
 #include <algorithm>
-#include <cstring>
 #include <cwchar>
 #include <map>
 #include <string>
@@ -99,15 +98,7 @@ void CMoveSearch::CountVotes(const std::map<std::wstring, size_t> (&folders)[2],
         }
     }
     const auto keyLess = [this](size_t i, size_t j) {
-        const CEntry& a = m_entries[i];
-        const CEntry& b = m_entries[j];
-        if (KeyOf(a) != KeyOf(b)) {
-            return KeyOf(a) < KeyOf(b);
-        }
-        if (a.cbHash != b.cbHash) {
-            return a.cbHash < b.cbHash;
-        }
-        return std::memcmp(a.hash, b.hash, a.cbHash) < 0;
+        return CompareValues(m_entries[i], m_entries[j]) < 0;
     };
     std::sort(destinationFiles.begin(), destinationFiles.end(), keyLess);
     // For each source folder: its non-empty files, and the votes of the

@@ -72,6 +72,16 @@ std::vector<size_t> CMoveSearch::Wanted() const {
     return wanted;
 }
 
+int CMoveSearch::CompareValues(const CEntry& a, const CEntry& b) const {
+    if (KeyOf(a) != KeyOf(b)) {
+        return KeyOf(a) < KeyOf(b) ? -1 : 1;
+    }
+    if (a.cbHash != b.cbHash) {
+        return a.cbHash < b.cbHash ? -1 : 1;
+    }
+    return std::memcmp(a.hash, b.hash, a.cbHash);
+}
+
 void CMoveSearch::Match() {
     std::vector<size_t> valued;
     for (size_t i = 0; i < m_entries.size(); ++i) {
@@ -86,13 +96,7 @@ void CMoveSearch::Match() {
     const auto isBefore = [this](size_t i, size_t j) {
         const CEntry& a = m_entries[i];
         const CEntry& b = m_entries[j];
-        if (KeyOf(a) != KeyOf(b)) {
-            return KeyOf(a) < KeyOf(b);
-        }
-        if (a.cbHash != b.cbHash) {
-            return a.cbHash < b.cbHash;
-        }
-        const int nValue = std::memcmp(a.hash, b.hash, a.cbHash);
+        const int nValue = CompareValues(a, b);
         if (nValue != 0) {
             return nValue < 0;
         }

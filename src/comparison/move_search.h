@@ -143,6 +143,9 @@ private:
 
     // What pairs a file: its size, or 0 for all without sizes.
     ULONGLONG KeyOf(const CEntry& entry) const { return m_bSizes ? entry.nSize : 0; }
+    // Negative, 0 or positive as file a's size and value, in that order, come
+    // before, with or after file b's.
+    int CompareValues(const CEntry& a, const CEntry& b) const;
 
     const bool m_bSizes;
     // For each source folder of one side only: its non-empty files, and
